@@ -1,0 +1,20 @@
+# One interface target carries the warning and sanitizer flags of every target
+# of the project, so no target sets its own.
+add_library(cleftsim_options INTERFACE)
+target_compile_options(cleftsim_options INTERFACE -Wall -Wextra)
+
+if(CLEFTSIM_SANITIZE)
+  target_compile_options(cleftsim_options INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(cleftsim_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Adds a static library made of every source file in the calling folder
+# (not in its subfolders), so a new file needs no edit of the build files.
+function(cleftsim_add_library name)
+  file(GLOB sources CONFIGURE_DEPENDS
+    "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_link_libraries(${name} PUBLIC cleftsim_options)
+endfunction()

@@ -1,0 +1,18 @@
+# Installs the Debian packages that building, running and testing Cleftsim
+# need, where they are missing. Sourced by scripts/run and scripts/test.
+cleftsim_packages="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2 fonts-dejavu-core libbenchmark-dev desktop-file-utils xvfb xauth"
+
+cleftsim_install_deps() {
+    local missing=""
+    for p in $cleftsim_packages; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $p"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+
+#include <vector>
+
+namespace cleftsim {
+
+// Colours of the figures.
+namespace colors {
+inline const QColor Black(0, 0, 0);
+inline const QColor White(255, 255, 255);
+inline const QColor Grey(128, 128, 128);
+inline const QColor Silver(192, 192, 192);
+inline const QColor Red(255, 0, 0);
+inline const QColor Navy(0, 0, 128);
+inline const QColor Aqua(0, 255, 255);
+inline const QColor Blue(0, 0, 255);
+} // namespace colors
+
+// A raster figure with a pen, a brush and a font, drawn pixel-exactly:
+// - a line from a to b paints a but not b, and leaves the pen at b;
+// - a rectangle or ellipse (x1, y1)-(x2, y2) covers x1..x2-1 and y1..y2-1,
+//   outlined with the pen and filled with the brush unless the brush is clear;
+// - an arc runs counter-clockwise on the screen from the ray through its start
+//   point to the ray through its end point, on the ellipse inscribed in its box;
+// - in exclusive-or mode every painted pixel becomes old XOR pen colour, so
+//   drawing a figure twice restores the raster;
+// - text is placed by the top-left corner of its cell, on a box of the brush
+//   colour unless the brush is clear.
+// Everything outside the raster is clipped. The raster is Format_RGB32.
+class Canvas {
+public:
+    enum class PenStyle { Solid, Dot };
+    enum class PenMode { Copy, Xor };
+    enum class BrushStyle { Solid, Clear };
+
+    Canvas(int width, int height, const QColor &fill = colors::White);
+
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+    const QImage &image() const { return m_image; }
+    QImage &image() { return m_image; }
+
+    // Pen.
+    void setPenColor(const QColor &c) { m_penColor = c; }
+    QColor penColor() const { return m_penColor; }
+    void setPenWidth(int w) { m_penWidth = w; }
+    int penWidth() const { return m_penWidth; }
+    void setPenStyle(PenStyle s) { m_penStyle = s; }
+    PenStyle penStyle() const { return m_penStyle; }
+    void setPenMode(PenMode m) { m_penMode = m; }
+    PenMode penMode() const { return m_penMode; }
+
+    // Brush. Setting a colour also makes the brush solid.
+    void setBrushColor(const QColor &c);
+    QColor brushColor() const { return m_brushColor; }
+    void setBrushStyle(BrushStyle s) { m_brushStyle = s; }
+    BrushStyle brushStyle() const { return m_brushStyle; }
+
+    // Font: face, pixel height, weight; its colour is kept apart.
+    void setFont(const QFont &f) { m_font = f; }
+    QFont font() const { return m_font; }
+    void setFontColor(const QColor &c) { m_fontColor = c; }
+    QColor fontColor() const { return m_fontColor; }
+    // Sets the character height of the font in pixels.
+    void setFontHeight(int pixels);
+
+    // Lines.
+    void moveTo(int x, int y);
+    void lineTo(int x, int y);
+    QPoint penPos() const { return m_penPos; }
+    // Draws a polyline through the points with lineTo semantics (the last point unpainted).
+    void polyline(const std::vector<QPoint> &points);
+
+    // Shapes.
+    void rectangle(int x1, int y1, int x2, int y2);
+    // Fills x1..x2-1, y1..y2-1 with the brush colour, without outline.
+    void fillRect(int x1, int y1, int x2, int y2);
+    void ellipse(int x1, int y1, int x2, int y2);
+    void arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4);
+    // A closed polygon outlined with the pen and filled with the brush.
+    void polygon(const std::vector<QPoint> &points);
+
+    // Pixels.
+    void setPixel(int x, int y, const QColor &c);
+    QColor pixel(int x, int y) const;
+    QRgb rgb(int x, int y) const { return m_image.pixel(x, y) & 0xffffff; }
+
+    // Text.
+    void textOut(int x, int y, const QString &text);
+    int textWidth(const QString &text) const;
+    int textHeight(const QString &text = QStringLiteral("Ag")) const;
+
+    // Copies the whole of another canvas onto this one with its top-left at (x, y).
+    void draw(int x, int y, const Canvas &source);
+
+    // Fills the whole raster with one colour.
+    void clear(const QColor &c);
+
+private:
+    QImage m_image;
+    QColor m_penColor = colors::Black;
+    int m_penWidth = 1;
+    PenStyle m_penStyle = PenStyle::Solid;
+    PenMode m_penMode = PenMode::Copy;
+    QColor m_brushColor = colors::White;
+    BrushStyle m_brushStyle = BrushStyle::Solid;
+    QFont m_font;
+    QColor m_fontColor = colors::Black;
+    QPoint m_penPos;
+};
+
+// Writes text rotated by 90 degrees counter-clockwise (reading upwards) from
+// (x, y): the text runs up from y and occupies x .. x + cell height. Uses a
+// rotated sans-serif face of the canvas font's height and leaves the canvas
+// font exactly as it found it.
+void DrawVerticalText(Canvas &canvas, int x, int y, const QString &text);
+
+// Returns the font of figure labels and windows ("MS Sans Serif" or its
+// nearest sans-serif face) with the given character height in pixels.
+QFont uiFont(int pixelHeight, bool bold = false);
+
+// Returns the face that stands in for "Arial" in rotated titles.
+QFont titleFont(int pixelHeight);
+
+} // namespace cleftsim

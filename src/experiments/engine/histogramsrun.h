@@ -1,0 +1,49 @@
+#pragma once
+
+#include "model/parameterset.h"
+#include "model/random.h"
+
+#include <array>
+
+namespace cleftsim {
+
+// The tables and sums of one Histograms run.
+struct HistogramsResult {
+    int trials = 0;
+    int N = 0;
+    int spikeSteps = 0;
+    bool currentCollected = false;          // false when V2 = 0: no current scale
+    double maxCurrent = 0;                  // V2 / (1 / Gmax / N + Rg) [pA]
+    std::array<int, 21> quanta{};           // QuantaHistogram[m]
+    std::array<int, 201> current{};         // CurrentHistogram[b]
+    std::array<int, 41> latency{};          // LatencyHistogram[s]
+    std::array<std::array<int, 41>, 21> joint{}; // JointHistogram[m][s]
+    long long sumQuanta = 0;
+    double sumPeak = 0;
+    long long sumLatency = 0;               // over the trials with m >= 1
+};
+
+// Trials per labelled tick of the count axes: 1, 10, 100, 1000 (or 10000).
+int TickStep(int trialCount);
+// Full scale of the current histogram: all N quanta at peak, without background [pA].
+double MaxCurrent(const ParameterSet &p);
+// Current of the background conductance of all sites at V2 [pA].
+double HistogramsBackgroundCurrent(const ParameterSet &p);
+
+// Runs trialCount trials at V2 with state.LPC, state.SpikeSteps and
+// state.Sites, drawing from rng as it stands (the caller seeds it).
+HistogramsResult runHistograms(ModelState &state, Generator &rng, int trialCount);
+
+// Statistics of the included cells (m >= 1, s < spikeSteps) of the joint table.
+struct ScatterStats {
+    long long S0 = 0, Sm = 0, Sl = 0, Smm = 0, Sml = 0, Sll = 0;
+    bool any = false;  // S0 > 0: a mean point exists
+    bool hasR = false; // both variances positive
+    double r = 0;
+    double meanM = 0, meanS = 0;
+    double A1 = 0, A2 = 0, theta = 0; // two-sigma semi-axes and direction of A1
+    int maxCount = 0;                 // largest count over the included cells
+};
+ScatterStats scatterStatistics(const HistogramsResult &result);
+
+} // namespace cleftsim

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace cleftsim {
+
+// The 32-bit linear congruential generator of every Run:
+// seed := seed * 134775813 + 1 (mod 2^32), value := seed / 2^32.
+class Generator {
+public:
+    explicit Generator(std::uint32_t seed = 0) : m_seed(seed) {}
+
+    void setSeed(std::uint32_t seed) { m_seed = seed; }
+    std::uint32_t seed() const { return m_seed; }
+
+    // Returns the next uniform number in [0, 1).
+    double next()
+    {
+        m_seed = m_seed * 134775813u + 1u;
+        return m_seed * (1.0 / 4294967296.0);
+    }
+
+private:
+    std::uint32_t m_seed;
+};
+
+// Returns the milliseconds since midnight UTC, the seed of every Run.
+std::uint32_t seedFromClock();
+
+// Returns the one generator that the experiment windows reseed at every Run.
+Generator &randomGenerator();
+
+} // namespace cleftsim

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QLineEdit>
+
+class QToolButton;
+
+namespace cleftsim {
+
+// An integer edit with up and down buttons and fixed bounds. Its text is
+// free while the user types; value() reads it as a whole number, and a text
+// that is not one (empty, a lone minus, letters) reads as the lower bound.
+// changed() is emitted whenever the text changes, by the user or by the
+// program; writing the text it already has emits nothing.
+class SpinEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    SpinEdit(const QString &objectName, int minValue, int maxValue, int value, int maxLength,
+             QWidget *parent = nullptr);
+
+    int minValue() const { return m_min; }
+    int maxValue() const { return m_max; }
+    // The text read as a whole number, or the lower bound.
+    int value() const;
+    // Writes v, pulled into the bounds, as the text.
+    void setValue(int v);
+
+    // Reads a text as a whole number; false if it is not one.
+    static bool parseInteger(const QString &text, long long *value);
+
+signals:
+    void changed();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void step(int delta);
+
+    int m_min;
+    int m_max;
+    QToolButton *m_up;
+    QToolButton *m_down;
+};
+
+// A masked edit for a fixed-point number such as "0.00": one digit, the
+// point, and required digits. Unfilled positions show "_" and read back as
+// blanks in maskText().
+class MaskEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    // decimals: digits after the point (2, 3 or 4).
+    MaskEdit(const QString &objectName, int decimals, const QString &text, QWidget *parent = nullptr);
+
+    int decimals() const { return m_decimals; }
+    // The text with blanks for unfilled positions, as the user sees it.
+    QString maskText() const;
+    bool hasBlank() const { return maskText().contains(QLatin1Char(' ')); }
+    // Reads the complete text as a number (full stop as separator).
+    double number() const;
+    // Writes x with the edit's number of decimals.
+    void setNumber(double x);
+
+signals:
+    void changed();
+
+private:
+    int m_decimals;
+};
+
+} // namespace cleftsim

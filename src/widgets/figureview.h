@@ -1,0 +1,61 @@
+#pragma once
+
+#include "drawing/canvas.h"
+
+#include <QWidget>
+
+#include <functional>
+
+namespace cleftsim {
+
+// Shows a figure raster that keeps its pixels (an image control). Its context
+// menu saves the raster as a PNG image or copies it to the clipboard.
+class FigureView : public QWidget {
+    Q_OBJECT
+public:
+    FigureView(const QString &objectName, int width, int height, QWidget *parent = nullptr,
+               const QColor &fill = colors::White);
+
+    Canvas &canvas() { return m_canvas; }
+    const Canvas &canvas() const { return m_canvas; }
+
+    // Supplies the proposed file name (without folder) for "Save Image As...".
+    void setNameProposer(std::function<QString()> proposer) { m_proposer = std::move(proposer); }
+    QString proposedName() const;
+
+    // Writes the raster as PNG; returns false with the reason in *error on failure.
+    bool saveImage(const QString &fileName, QString *error) const;
+    void copyToClipboard() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    Canvas m_canvas;
+    std::function<QString()> m_proposer;
+};
+
+// A picture drawn afresh on every paint (a paint box): the painter function
+// draws into a raster cleared to the window face.
+class PaintBox : public QWidget {
+    Q_OBJECT
+public:
+    PaintBox(const QString &objectName, int width, int height, QWidget *parent = nullptr,
+             const QColor &face = colors::Silver);
+
+    void setPainter(std::function<void(Canvas &)> painter) { m_painter = std::move(painter); }
+    // Draws the picture now and returns it (what the next paint shows).
+    const Canvas &render();
+    const Canvas &canvas() const { return m_canvas; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Canvas m_canvas;
+    QColor m_face;
+    std::function<void(Canvas &)> m_painter;
+};
+
+} // namespace cleftsim

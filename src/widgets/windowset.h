@@ -1,0 +1,123 @@
+#pragma once
+
+#include "model/parameterset.h"
+
+class QMdiArea;
+class QWidget;
+
+namespace cleftsim {
+
+class ChildForm;
+
+// What the other windows ask of the main window.
+class MainFormLink {
+public:
+    virtual ~MainFormLink() = default;
+    // Writes the row of field f from LPC and colours it red if it differs from
+    // LPI, black if not. For BackgroundOn: the configuration label's text and
+    // colour and the visibility of the Gb row.
+    virtual void showParameter(Param f) = 0;
+    // Stores LPC as a new state if it differs from LPI. Returns false when the
+    // table of stored states is full (the error box has been shown then) and
+    // the calling action must go no further.
+    virtual bool Store() = 0;
+    // The frame that holds the child windows and the frozen copies.
+    virtual QMdiArea *frame() = 0;
+};
+
+// Model Configuration (window 0).
+class ConfigLink {
+public:
+    virtual ~ConfigLink() = default;
+    // The "background conductance" check box, which other windows ask.
+    virtual bool backgroundChecked() const = 0;
+    // Sets the box as the user would; a change runs the switch's handler.
+    virtual void setBackgroundChecked(bool on) = 0;
+};
+
+// Scheme Settings (window 1).
+class SchemeLink {
+public:
+    virtual ~SchemeLink() = default;
+    virtual void LabelsN0() = 0;
+    virtual void FailuresChart() = 0;
+    // Rewrites the total subsynaptic resistance and quantal conductance labels.
+    virtual void refreshConductanceLabels() = 0;
+    // Outer width 770 with the failure-rate chart, 570 without.
+    virtual void setBackgroundLayout(bool on) = 0;
+    // Writes the editors as a user would (a restore): SpinEditN, MaskEdit1, SpinEditV2.
+    virtual void writeEditors(int N, double Rg, double V2) = 0;
+};
+
+// Presynaptic Settings (window 2).
+class PresynLink {
+public:
+    virtual ~PresynLink() = default;
+    virtual void writeEditors(double Emax, double V1r, double du, double ex, double gf) = 0;
+};
+
+// Subsynaptic Settings (window 3).
+class SubsynLink {
+public:
+    virtual ~SubsynLink() = default;
+    virtual void repaintConductancePreview() = 0; // PaintBox1
+    virtual void repaintQuantaPreview() = 0;      // PaintBox2
+    // Shows or hides the Gb editor and swaps the formula pictures.
+    virtual void setBackgroundControls(bool on) = 0;
+    virtual void writeEditors(double Gmax, double tc, double Gb) = 0;
+};
+
+// Records (window 4).
+class RecordsLink {
+public:
+    virtual ~RecordsLink() = default;
+    virtual void EmptyImage() = 0;
+};
+
+// Is vs V2 (window 5).
+class IsvLink {
+public:
+    virtual ~IsvLink() = default;
+    virtual void EmptyImages() = 0;
+    // Moves the controls and shows Image3 for the layout with background.
+    virtual void setBackgroundLayout(bool on) = 0;
+};
+
+// Histograms (window 6).
+class HistogramsLink {
+public:
+    virtual ~HistogramsLink() = default;
+    virtual void EmptyImages() = 0;
+};
+
+// The process-wide references through which the windows reach each other.
+// A reference is null while its window does not exist (a test may build
+// only some windows); callers skip what is not there.
+struct WindowSet {
+    MainFormLink *csMainForm = nullptr;
+    ConfigLink *csForm0 = nullptr;
+    SchemeLink *csForm1 = nullptr;
+    PresynLink *csForm2 = nullptr;
+    SubsynLink *csForm3 = nullptr;
+    RecordsLink *csForm4 = nullptr;
+    IsvLink *csForm5 = nullptr;
+    HistogramsLink *csForm6 = nullptr;
+    // The seven fixed child windows, by number (for placing and raising them).
+    ChildForm *forms[7] = {};
+};
+
+// Returns the window set of the program.
+WindowSet &windows();
+
+// The consequences of an accepted parameter edit that every editor shares:
+// the main window's row of f, the failure-rate row and chart of Scheme
+// Settings where f enters the failure rate, and the experiment figures that
+// depend on f (V2 leaves Is vs V2; the background switch clears only Is vs V2
+// and is handled by Model Configuration itself).
+void parameterAccepted(Param f);
+
+// Whether a change of f recomputes the failure-rate label, and the chart.
+bool changesFailureLabel(Param f);
+bool changesFailureChart(Param f);
+
+} // namespace cleftsim
