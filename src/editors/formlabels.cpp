@@ -1,5 +1,7 @@
 #include "editors/formlabels.h"
 
+#include "drawing/canvas.h"
+
 #include <QLabel>
 
 namespace cleftsim {
@@ -42,14 +44,7 @@ void setTwoLineHint(QWidget *control, const QString &first, const QString &secon
 
 QFont overlayFont()
 {
-    QFont f(QStringLiteral("Abadi MT Condensed Light"));
-    f.setFamilies({QStringLiteral("Abadi MT Condensed Light"), QStringLiteral("Liberation Sans Narrow"),
-        QStringLiteral("Nimbus Sans Narrow"), QStringLiteral("DejaVu Sans Condensed"),
-        QStringLiteral("Arial Narrow")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setStretch(QFont::Condensed);
-    f.setPixelSize(13);
-    return f;
+    return condensedFont(13);
 }
 
 } // namespace cleftsim
