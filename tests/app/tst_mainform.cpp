@@ -43,6 +43,8 @@ private slots:
     void helpMenuShowsDialogsModally();
 
 private:
+    // The left panel; the other windows have controls of the same names.
+    QWidget *panel1() const;
     QLabel *label(const char *name) const;
     QString text(const char *name) const { return label(name)->text(); }
     QColor colour(const char *name) const { return label(name)->palette().color(QPalette::WindowText); }
@@ -73,9 +75,18 @@ void TestMainForm::cleanup()
     windows() = WindowSet {};
 }
 
+QWidget *TestMainForm::panel1() const
+{
+    auto *p
+        = m_main->centralWidget()->findChild<QWidget *>(QStringLiteral("Panel1"), Qt::FindDirectChildrenOnly);
+    if (!p)
+        qFatal("no Panel1");
+    return p;
+}
+
 QLabel *TestMainForm::label(const char *name) const
 {
-    auto *l = m_main->findChild<QLabel *>(QLatin1String(name));
+    auto *l = panel1()->findChild<QLabel *>(QLatin1String(name));
     if (!l)
         qFatal("no label %s", name);
     return l;
@@ -122,7 +133,7 @@ void TestMainForm::panelAtStart()
     QVERIFY(!label("Label04")->font().bold());
     QVERIFY(label("Label05s")->font().pixelSize() < label("Label05")->font().pixelSize());
     QVERIFY(label("Label05s")->y() > label("Label05")->y());
-    const auto labels = m_main->findChildren<QLabel *>();
+    const auto labels = panel1()->findChildren<QLabel *>();
     for (QLabel *l : labels) {
         if (l->objectName().startsWith(QLatin1String("Label")))
             QCOMPARE(l->palette().color(QPalette::WindowText), colors::Black);
@@ -131,7 +142,7 @@ void TestMainForm::panelAtStart()
         QVERIFY(label(name)->isHidden());
     QCOMPARE(m_main->listBox()->count(), 1);
     QCOMPARE(m_main->listBox()->item(0)->text(), QStringLiteral("0: default"));
-    auto *restore = m_main->findChild<QPushButton *>(QStringLiteral("RestoreBtn"));
+    auto *restore = panel1()->findChild<QPushButton *>(QStringLiteral("RestoreBtn"));
     QVERIFY(restore && !restore->isEnabled());
     QVERIFY(model().LPC == DefaultParameterSet);
     QVERIFY(model().LPI == DefaultParameterSet);
@@ -166,8 +177,7 @@ void TestMainForm::frameGeometryAndMenus()
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Cleftsim"));
     QCOMPARE(m_main->centralWidget()->size(), QSize(1016, 694));
     QCOMPARE(m_main->minimumSize(), m_main->maximumSize());
-    auto *panel = m_main->findChild<QWidget *>(QStringLiteral("Panel1"));
-    QVERIFY(panel);
+    QWidget *panel = panel1();
     QCOMPARE(panel->geometry(), QRect(0, 0, 139, 694));
     QCOMPARE(m_main->frame()->geometry(), QRect(139, 0, 1016 - 139, 694));
     QCOMPARE(m_main->frame()->subWindowList().size(), 7);
@@ -224,7 +234,7 @@ void TestMainForm::rowTurnsRedAndBlackAgainst()
     QCOMPARE(text(base + "v"), shown);
     QList<QLabel *> rowLabels;
     for (const char *suffix : {"", "s", "v"}) {
-        if (auto *l = m_main->findChild<QLabel *>(QString::fromLatin1(base + suffix)))
+        if (auto *l = panel1()->findChild<QLabel *>(QString::fromLatin1(base + suffix)))
             rowLabels << l;
     }
     for (QLabel *l : rowLabels)
@@ -279,7 +289,7 @@ void TestMainForm::clickOpensEditor()
     // Another window in front.
     windows().forms[editor == 1 ? 2 : 1]->showAndRaise();
     QVERIFY(form->isMinimizedInFrame());
-    auto *w = m_main->findChild<QWidget *>(control);
+    auto *w = panel1()->findChild<QWidget *>(control);
     QVERIFY(w);
     QTest::mouseClick(w, Qt::LeftButton, {}, where.isNull() ? w->rect().center() : where);
     QVERIFY(!form->isMinimizedInFrame());
@@ -330,7 +340,7 @@ void TestMainForm::windowMenuListsAndActivates()
 
 void TestMainForm::storeWithNothingChangedAddsNothing()
 {
-    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
+    QTest::mouseClick(panel1()->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
     QCOMPARE(m_main->listBox()->count(), 1);
     QCOMPARE(model().StoredCount, 0);
     QCOMPARE(QString::fromStdString(model().LPC.Name), QStringLiteral("0: default"));
@@ -347,7 +357,7 @@ void TestMainForm::storeAppendsNamesAndBlackensRows()
 {
     edit(Param::Rg, 0.75);
     QCOMPARE(colour("Label05v"), colors::Red);
-    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
+    QTest::mouseClick(panel1()->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
     QCOMPARE(m_main->listBox()->count(), 2);
     QCOMPARE(m_main->listBox()->item(1)->text(), QStringLiteral("1: 0>Rg"));
     QCOMPARE(text("Label01v"), QStringLiteral("1: 0>Rg"));
@@ -387,7 +397,7 @@ void TestMainForm::sixteenthStoreIsRefused()
     QCOMPARE(text("Label01v"), QStringLiteral("15: 14>n15"));
     QCOMPARE(colour("Label05v"), colors::Red); // the change is still shown as a change
     // The button gives the same refusal; a set equal to the initial one is no store.
-    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
+    QTest::mouseClick(panel1()->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
     QCOMPARE(m_errors.size(), 2);
     edit(Param::Rg, 0.5);
     QVERIFY(m_main->Store());
@@ -401,7 +411,7 @@ void TestMainForm::listClickEnablesRestore()
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
     QListWidget *list = m_main->listBox();
-    auto *restore = m_main->findChild<QPushButton *>(QStringLiteral("RestoreBtn"));
+    auto *restore = panel1()->findChild<QPushButton *>(QStringLiteral("RestoreBtn"));
     QVERIFY(!restore->isEnabled());
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
     QCOMPARE(list->currentRow(), 1);
@@ -421,7 +431,7 @@ void TestMainForm::restoreBringsBackStateAndBlackRows()
     edit(Param::Gmax, 1.0);
     edit(Param::Rg, 1.5);
     m_main->listBox()->setCurrentRow(1);
-    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("RestoreBtn")), Qt::LeftButton);
+    QTest::mouseClick(panel1()->findChild<QPushButton *>(QStringLiteral("RestoreBtn")), Qt::LeftButton);
     QVERIFY(model().LPC == stored);
     QVERIFY(model().LPI == stored);
     QCOMPARE(text("Label01v"), QStringLiteral("1: 0>Rgdu"));
