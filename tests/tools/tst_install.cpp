@@ -19,8 +19,8 @@ private:
     QTemporaryDir m_prefix;
 };
 
-static int run(const QString &program, const QStringList &args, QByteArray *out = nullptr,
-               QByteArray *err = nullptr)
+static int run(
+    const QString &program, const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr)
 {
     QProcess p;
     p.start(program, args);
@@ -38,9 +38,9 @@ void TestInstall::initTestCase()
     QVERIFY(m_prefix.isValid());
     QByteArray out, err;
     const int rc = run(QStringLiteral("cmake"),
-                       {QStringLiteral("--install"), QStringLiteral(CLEFTSIM_BINARY_DIR),
-                        QStringLiteral("--prefix"), m_prefix.path()},
-                       &out, &err);
+        {QStringLiteral("--install"), QStringLiteral(CLEFTSIM_BINARY_DIR), QStringLiteral("--prefix"),
+            m_prefix.path()},
+        &out, &err);
     QVERIFY2(rc == 0, (out + err).constData());
 }
 
@@ -67,8 +67,8 @@ void TestInstall::installedFiles()
 void TestInstall::installedBatchToolRuns()
 {
     QByteArray out, err;
-    const int rc = run(m_prefix.filePath(QStringLiteral("bin/cleftsim-batch")), {QStringLiteral("--help")},
-                       &out, &err);
+    const int rc = run(
+        m_prefix.filePath(QStringLiteral("bin/cleftsim-batch")), {QStringLiteral("--help")}, &out, &err);
     QCOMPARE(rc, 0);
     QVERIFY(out.contains("cleftsim-batch"));
     QVERIFY(out.contains("histograms"));
@@ -79,8 +79,8 @@ void TestInstall::desktopEntryValidates()
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     QVERIFY2(!validator.isEmpty(), "desktop-file-validate is missing (package desktop-file-utils)");
     QByteArray out, err;
-    const int rc = run(validator, {m_prefix.filePath(QStringLiteral("share/applications/cleftsim.desktop"))},
-                       &out, &err);
+    const int rc = run(
+        validator, {m_prefix.filePath(QStringLiteral("share/applications/cleftsim.desktop"))}, &out, &err);
     QVERIFY2(rc == 0, (out + err).constData());
     // Hints are fine; errors and warnings are not.
     QVERIFY2(!out.contains("error") && !out.contains("warning"), out.constData());

@@ -1,0 +1,127 @@
+// Takes the pictures of the README's tour: starts the program as a user
+// would, works its windows through their own controls, and saves what the
+// screen shows at each stop as a PNG in the folder given on the command line.
+
+#include "app/mainform.h"
+#include "app/startup.h"
+#include "widgets/childform.h"
+#include "widgets/windowset.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QScreen>
+
+#include <cstdio>
+
+namespace {
+
+using namespace cleftsim;
+
+void settle(int ms = 300)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+template <class T> T *control(int form, const char *name)
+{
+    T *w = windows().forms[form]->findChild<T *>(QLatin1String(name));
+    if (!w) {
+        std::fprintf(stderr, "cleftsim-tour: window %d has no control %s\n", form, name);
+        std::exit(1);
+    }
+    return w;
+}
+
+void type(int form, const char *name, const QString &text)
+{
+    control<QLineEdit>(form, name)->setText(text);
+    settle(50);
+}
+
+bool save(const QPixmap &picture, const QDir &dir, const char *file)
+{
+    const QString path = dir.filePath(QLatin1String(file));
+    if (!picture.save(path, "PNG")) {
+        std::fprintf(stderr, "cleftsim-tour: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// The window as it stands in the frame, with its title bar.
+QPixmap windowPicture(int form)
+{
+    ChildForm *f = windows().forms[form];
+    QWidget *w = f->subWindow() ? static_cast<QWidget *>(f->subWindow()) : f;
+    return w->grab();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: cleftsim-tour FOLDER\n");
+        return 2;
+    }
+    QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cleftsim-tour: cannot make %s\n", argv[1]);
+        return 1;
+    }
+    applyClassicLook(app);
+    auto mainForm = startProgram(buttonFaceColour(), [] { return true; });
+    if (!mainForm)
+        return 1;
+    mainForm->show();
+    settle(800);
+    bool ok = save(mainForm->grab(), dir, "main-window.png");
+
+    // Records: a few trials with the default synapse.
+    windows().forms[4]->showAndRaise();
+    settle();
+    for (int i = 0; i < 8; ++i) {
+        control<QAbstractButton>(4, "RunBtn")->click();
+        settle(30);
+    }
+    settle();
+    ok = save(windowPicture(4), dir, "records.png") && ok;
+
+    // Is vs V2 with a background conductance.
+    control<QCheckBox>(0, "CheckBox1")->setChecked(true);
+    settle();
+    type(3, "MaskEdit3", QStringLiteral("0.020"));
+    type(5, "SpinEdit1", QStringLiteral("300"));
+    windows().forms[5]->showAndRaise();
+    settle();
+    control<QAbstractButton>(5, "RunBtn")->click();
+    settle();
+    ok = save(windowPicture(5), dir, "isv-background.png") && ok;
+
+    // Histograms with both rows, back in the basic configuration.
+    control<QCheckBox>(0, "CheckBox1")->setChecked(false);
+    type(6, "SpinEdit1", QStringLiteral("2000"));
+    windows().forms[6]->showAndRaise();
+    settle();
+    control<QCheckBox>(6, "CheckBoxLatency")->setChecked(true);
+    settle();
+    control<QAbstractButton>(6, "RunBtn")->click();
+    settle();
+    ok = save(windowPicture(6), dir, "histograms.png") && ok;
+
+    // The whole frame at the end of the tour.
+    windows().forms[4]->showAndRaise();
+    settle();
+    ok = save(mainForm->grab(), dir, "frame-after-tour.png") && ok;
+    return ok ? 0 : 1;
+}
