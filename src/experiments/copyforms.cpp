@@ -1,8 +1,96 @@
 #include "experiments/copyforms.h"
 
 #include "widgets/figureview.h"
+#include "widgets/windowset.h"
+
+#include <QIcon>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPainter>
+#include <QPixmap>
 
 namespace cleftsim {
+
+namespace {
+
+// The icon the copies share: a red outline drawing of a frozen figure on a
+// black and white ground, unlike the application's own icon.
+QIcon copyIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.fillRect(0, 0, 32, 6, Qt::black);
+    p.setPen(QPen(colors::Red, 1));
+    p.drawRect(3, 9, 25, 20);
+    p.drawLine(6, 26, 12, 18);
+    p.drawLine(12, 18, 17, 23);
+    p.drawLine(17, 23, 25, 12);
+    p.setPen(QPen(Qt::black, 1));
+    p.drawLine(6, 27, 26, 27);
+    return QIcon(pm);
+}
+
+// The state name and the experiment of a copy, read back from its caption
+// ("3: 2>RgV2 - Histograms").
+void splitCaption(const QString &caption, QString *stateName, QString *experiment)
+{
+    const QString separator = QStringLiteral(" - ");
+    const int at = caption.lastIndexOf(separator);
+    if (at < 0) {
+        *stateName = caption;
+        experiment->clear();
+    } else {
+        *stateName = caption.left(at);
+        *experiment = caption.mid(at + separator.size());
+    }
+}
+
+// Gives each image of a copy the name proposer of its frozen picture.
+void nameImages(ChildForm *copy, const QString &caption)
+{
+    QString state, experiment;
+    splitCaption(caption, &state, &experiment);
+    const auto images = copy->findChildren<FigureView *>();
+    for (FigureView *image : images) {
+        const QString name = figureName(state, experiment, image->objectName());
+        image->setNameProposer([name] { return name; });
+    }
+}
+
+// Puts a new copy into the main frame (or, without a main window, on the
+// desktop), destroyed when closed, and shows it with its caption.
+void showCopy(ChildForm *copy, bool maximizeBox, const QString &caption)
+{
+    copy->setClosable(true);
+    copy->setWindowIcon(copyIcon());
+    QMdiArea *frame = windows().csMainForm ? windows().csMainForm->frame() : nullptr;
+    if (frame) {
+        QMdiSubWindow *sub = copy->addTo(frame, maximizeBox);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->setWindowIcon(copy->windowIcon());
+    } else {
+        Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+            | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+        if (maximizeBox)
+            flags |= Qt::WindowMaximizeButtonHint;
+        copy->setWindowFlags(flags);
+        copy->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    copy->showAndRaise();
+    copy->setWindowTitle(caption);
+    if (QMdiSubWindow *sub = copy->subWindow())
+        sub->setWindowTitle(caption);
+    nameImages(copy, caption);
+}
+
+void copyInto(FigureView *target, const Canvas &source)
+{
+    target->canvas().draw(0, 0, source);
+    target->update();
+}
+
+} // namespace
 
 TcsChildForm4::TcsChildForm4(QWidget *parent)
     : ChildForm(QStringLiteral("csChildForm4"), QString(), 381, 388, -1, QPoint(), parent)
@@ -16,17 +104,109 @@ TcsChildForm5::TcsChildForm5(QWidget *parent)
     : ChildForm(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
 {
     setClosable(true);
-    m_images[0] = nullptr;
-    m_images[1] = nullptr;
-    m_images[2] = nullptr;
+    // The figures overlap by a few pixels; Image1 lies above the left edge of
+    // Image2 and Image3 above its right edge, as in the experiment window.
+    m_images[1] = new FigureView(QStringLiteral("Image2"), 204, 181, this);
+    m_images[1]->move(200, 4);
+    m_images[2] = new FigureView(QStringLiteral("Image3"), 190, 181, this);
+    m_images[2]->move(396, 4);
+    m_images[2]->hide();
+    m_images[0] = new FigureView(QStringLiteral("Image1"), 204, 181, this);
+    m_images[0]->move(4, 4);
 }
 
 TcsChildForm6::TcsChildForm6(QWidget *parent)
     : ChildForm(QStringLiteral("csChildForm6"), QString(), 508, 251, -1, QPoint(), parent)
 {
     setClosable(true);
-    for (auto &image : m_images)
-        image = nullptr;
+    static const QPoint places[4] = {{4, 4}, {253, 4}, {4, 247}, {253, 247}};
+    for (int i = 0; i < 4; ++i) {
+        m_images[i] = new FigureView(QStringLiteral("Image%1").arg(i + 1), 250, 244, this);
+        m_images[i]->move(places[i]);
+    }
+    m_images[2]->hide();
+    m_images[3]->hide();
+}
+
+TcsChildForm4 *copyRecords(const Canvas &image3, const QString &caption)
+{
+    auto *copy = new TcsChildForm4;
+    showCopy(copy, true, caption);
+    copyInto(copy->image3(), image3);
+    return copy;
+}
+
+TcsChildForm5 *copyIsv(
+    const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption)
+{
+    auto *copy = new TcsChildForm5;
+    showCopy(copy, false, caption);
+    copyInto(copy->image(1), image1);
+    copyInto(copy->image(2), image2);
+    if (image3) {
+        copy->setOuterWidth(757);
+        copy->image(3)->show();
+        copyInto(copy->image(3), *image3);
+    }
+    return copy;
+}
+
+TcsChildForm6 *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
+    const Canvas &image4, bool quanta, bool latency, const QString &caption)
+{
+    auto *copy = new TcsChildForm6;
+    showCopy(copy, true, caption);
+    if (quanta) {
+        copyInto(copy->image(1), image1);
+        copyInto(copy->image(2), image2);
+        if (latency) {
+            copy->setOuterHeight(522);
+            copyInto(copy->image(3), image3);
+            copyInto(copy->image(4), image4);
+            copy->image(3)->show();
+            copy->image(4)->show();
+        }
+    } else if (latency) {
+        copy->setOuterHeight(278);
+        copy->image(1)->hide();
+        copy->image(2)->hide();
+        copy->image(3)->move(4, 4);
+        copy->image(4)->move(253, 4);
+        copyInto(copy->image(3), image3);
+        copyInto(copy->image(4), image4);
+        copy->image(3)->show();
+        copy->image(4)->show();
+    }
+    return copy;
+}
+
+QString stateFileBase(const QString &stateName)
+{
+    QString base = stateName;
+    const int colon = base.indexOf(QStringLiteral(": "));
+    if (colon >= 0)
+        base.replace(colon, 2, QStringLiteral("_"));
+    const int arrow = base.indexOf(QLatin1Char('>'));
+    if (arrow >= 0)
+        base.remove(arrow, 1);
+    // A caption typed elsewhere must not lead the name into another folder.
+    for (QChar &c : base) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':'))
+            c = QLatin1Char('_');
+    }
+    return base;
+}
+
+QString figureName(const QString &stateName, const QString &experiment, const QString &image)
+{
+    QString name = stateFileBase(stateName);
+    QString exp = experiment;
+    exp.remove(QLatin1Char(' '));
+    if (!exp.isEmpty())
+        name += QLatin1Char('_') + exp;
+    if (!image.isEmpty())
+        name += QLatin1Char('_') + image;
+    return name;
 }
 
 } // namespace cleftsim

@@ -46,11 +46,20 @@ private:
 TcsChildForm4 *copyRecords(const Canvas &image3, const QString &caption);
 // Is vs V2: Image1 and Image2; image3 non-null when the background switch is on
 // (then the copy is 757 wide and shows its Image3).
-TcsChildForm5 *copyIsv(const Canvas &image1, const Canvas &image2, const Canvas *image3,
-                       const QString &caption);
+TcsChildForm5 *copyIsv(
+    const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption);
 // Histograms, by its check boxes: quanta row (Image1, Image2), latency row
 // (Image3, Image4), both rows, or neither (a blank copy).
 TcsChildForm6 *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
-                              const Canvas &image4, bool quanta, bool latency, const QString &caption);
+    const Canvas &image4, bool quanta, bool latency, const QString &caption);
+
+// The base of file names made from a state name, as the records file does it:
+// "_" in place of the first ": " and the first ">" dropped ("3: 2>RgV2" gives
+// "3_2RgV2", "0: default" gives "0_default").
+QString stateFileBase(const QString &stateName);
+// The proposed name (without the ".png" that the figure adds) of a figure:
+// base of the state name, the experiment without blanks and the image's name,
+// e.g. "3_2RgV2_Histograms_Image1".
+QString figureName(const QString &stateName, const QString &experiment, const QString &image);
 
 } // namespace cleftsim

@@ -1,0 +1,256 @@
+#include "app/mainform.h"
+#include "app/startup.h"
+#include "experiments/copyforms.h"
+#include "model/parameterset.h"
+#include "widgets/figureview.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <random>
+
+using namespace cleftsim;
+
+namespace {
+
+// A raster of the given size with a different, reproducible colour in every pixel.
+Canvas noise(int w, int h, unsigned seed)
+{
+    Canvas c(w, h);
+    std::mt19937 gen(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            c.setPixel(x, y, QColor::fromRgb(gen() & 0xffffff));
+    return c;
+}
+
+bool samePixels(const Canvas &a, const Canvas &b)
+{
+    return a.image().convertToFormat(QImage::Format_RGB32) == b.image().convertToFormat(QImage::Format_RGB32);
+}
+
+FigureView *figure(QWidget *w, const char *name)
+{
+    return w->findChild<FigureView *>(QLatin1String(name));
+}
+
+} // namespace
+
+class TestCopyForms : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void recordsCopy();
+    void isvCopy_data();
+    void isvCopy();
+    void histogramsCopy_data();
+    void histogramsCopy();
+    void closedCopyIsDestroyed();
+    void copyWithoutFrameIsTopLevel();
+    void proposedNames_data();
+    void proposedNames();
+    void saveImageWritesRaster();
+
+private:
+    std::unique_ptr<TcsMainForm> m_main;
+};
+
+void TestCopyForms::init()
+{
+    m_main = createWindowSet();
+    m_main->show();
+}
+
+void TestCopyForms::cleanup()
+{
+    m_main.reset();
+    windows() = WindowSet {};
+}
+
+void TestCopyForms::recordsCopy()
+{
+    const Canvas source = noise(374, 380, 1);
+    QPointer<TcsChildForm4> copy = copyRecords(source, QStringLiteral("2: 1>Rg - Records"));
+    QVERIFY(copy);
+    QMdiSubWindow *sub = copy->subWindow();
+    QVERIFY(sub);
+    QCOMPARE(sub->mdiArea(), m_main->frame());
+    QCOMPARE(sub->windowTitle(), QStringLiteral("2: 1>Rg - Records"));
+    QVERIFY(sub->windowFlags() & Qt::WindowMaximizeButtonHint);
+    QVERIFY(sub->windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!sub->windowIcon().isNull());
+    QCOMPARE(copy->size(), QSize(381, 388));
+    FigureView *image = figure(copy, "Image3");
+    QVERIFY(image);
+    QCOMPARE(image->geometry(), QRect(4, 4, 374, 380));
+    QVERIFY(samePixels(image->canvas(), source));
+    QVERIFY(copy->isVisible());
+}
+
+void TestCopyForms::isvCopy_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("without background") << false;
+    QTest::newRow("with background") << true;
+}
+
+void TestCopyForms::isvCopy()
+{
+    QFETCH(bool, background);
+    const Canvas i1 = noise(204, 181, 11), i2 = noise(204, 181, 12), i3 = noise(190, 181, 13);
+    TcsChildForm5 *copy
+        = copyIsv(i1, i2, background ? &i3 : nullptr, QStringLiteral("0: default - Is vs V2"));
+    QVERIFY(copy->subWindow());
+    QVERIFY(!(copy->subWindow()->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(copy->outerWidth(), background ? 757 : 561);
+    QCOMPARE(copy->outerHeight(), 193 + ChildForm::FrameHeight);
+    QCOMPARE(figure(copy, "Image1")->geometry(), QRect(4, 4, 204, 181));
+    QCOMPARE(figure(copy, "Image2")->geometry(), QRect(200, 4, 204, 181));
+    QCOMPARE(figure(copy, "Image3")->geometry(), QRect(396, 4, 190, 181));
+    QVERIFY(samePixels(copy->image(1)->canvas(), i1));
+    QVERIFY(samePixels(copy->image(2)->canvas(), i2));
+    QCOMPARE(copy->image(3)->isVisibleTo(copy), background);
+    if (background)
+        QVERIFY(samePixels(copy->image(3)->canvas(), i3));
+    else
+        QVERIFY(copy->image(3)->canvas().image().pixel(10, 10) == qRgb(255, 255, 255));
+    // Image1 lies above the left edge of Image2, Image3 above its right edge.
+    QCOMPARE(copy->childAt(203, 50), copy->image(1));
+    if (background)
+        QCOMPARE(copy->childAt(400, 50), copy->image(3));
+}
+
+void TestCopyForms::histogramsCopy_data()
+{
+    QTest::addColumn<bool>("quanta");
+    QTest::addColumn<bool>("latency");
+    QTest::addColumn<int>("outerHeight");
+    QTest::newRow("quanta row") << true << false << 278;
+    QTest::newRow("both rows") << true << true << 522;
+    QTest::newRow("latency row") << false << true << 278;
+    QTest::newRow("neither") << false << false << 278;
+}
+
+void TestCopyForms::histogramsCopy()
+{
+    QFETCH(bool, quanta);
+    QFETCH(bool, latency);
+    QFETCH(int, outerHeight);
+    Canvas src[4] = {noise(250, 244, 21), noise(250, 244, 22), noise(250, 244, 23), noise(250, 244, 24)};
+    TcsChildForm6 *copy = copyHistograms(
+        src[0], src[1], src[2], src[3], quanta, latency, QStringLiteral("1: 0>n12 - Histograms"));
+    QVERIFY(copy->subWindow());
+    QVERIFY(copy->subWindow()->windowFlags() & Qt::WindowMaximizeButtonHint);
+    QCOMPARE(copy->outerWidth(), 508 + ChildForm::FrameWidth);
+    QCOMPARE(copy->outerHeight(), outerHeight);
+    const Canvas blank(250, 244);
+    for (int i = 1; i <= 4; ++i) {
+        const bool row1 = i <= 2;
+        const bool shown = row1 ? quanta || !latency : latency;
+        QCOMPARE(copy->image(i)->isVisibleTo(copy), shown);
+        const bool copied = row1 ? quanta : latency;
+        QVERIFY2(samePixels(copy->image(i)->canvas(), copied ? src[i - 1] : blank),
+            qPrintable(QString::number(i)));
+    }
+    const int latencyTop = !quanta && latency ? 4 : 247;
+    QCOMPARE(copy->image(3)->pos(), QPoint(4, latencyTop));
+    QCOMPARE(copy->image(4)->pos(), QPoint(253, latencyTop));
+    QCOMPARE(copy->image(1)->pos(), QPoint(4, 4));
+    QCOMPARE(copy->image(2)->pos(), QPoint(253, 4));
+}
+
+void TestCopyForms::closedCopyIsDestroyed()
+{
+    const Canvas source = noise(374, 380, 2);
+    QPointer<TcsChildForm4> copy = copyRecords(source, QStringLiteral("0: default - Records"));
+    QPointer<QMdiSubWindow> sub = copy->subWindow();
+    QPointer<FigureView> image = copy->image3();
+    QVERIFY(sub);
+    const int before = m_main->frame()->subWindowList().size();
+    QVERIFY(sub->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(copy.isNull());
+    QVERIFY(sub.isNull());
+    QVERIFY(image.isNull());
+    QCOMPARE(m_main->frame()->subWindowList().size(), before - 1);
+
+    // The experiment windows themselves refuse to close.
+    QMdiSubWindow *histograms = windows().forms[6]->subWindow();
+    QVERIFY(!histograms->close());
+    QVERIFY(windows().forms[6]);
+}
+
+void TestCopyForms::copyWithoutFrameIsTopLevel()
+{
+    windows().csMainForm = nullptr;
+    const Canvas i1 = noise(204, 181, 3), i2 = noise(204, 181, 4);
+    QPointer<TcsChildForm5> copy = copyIsv(i1, i2, nullptr, QStringLiteral("x - Is vs V2"));
+    QVERIFY(copy->isWindow());
+    QVERIFY(!copy->subWindow());
+    QCOMPARE(copy->windowTitle(), QStringLiteral("x - Is vs V2"));
+    QVERIFY(samePixels(copy->image(2)->canvas(), i2));
+    QVERIFY(copy->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(copy.isNull());
+}
+
+void TestCopyForms::proposedNames_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("histograms") << "3: 2>RgV2 - Histograms"
+                                << "Image1"
+                                << "3_2RgV2_Histograms_Image1.png";
+    QTest::newRow("default") << "0: default - Records"
+                             << "Image3"
+                             << "0_default_Records_Image3.png";
+    QTest::newRow("is vs v2") << "12: 11>+Gb - Is vs V2"
+                              << "Image2"
+                              << "12_11+Gb_IsvsV2_Image2.png";
+}
+
+void TestCopyForms::proposedNames()
+{
+    QFETCH(QString, caption);
+    QFETCH(QString, image);
+    QFETCH(QString, expected);
+    Canvas c[4] = {Canvas(250, 244), Canvas(250, 244), Canvas(250, 244), Canvas(250, 244)};
+    QWidget *copy = nullptr;
+    if (caption.endsWith(QLatin1String("Records")))
+        copy = copyRecords(Canvas(374, 380), caption);
+    else if (caption.endsWith(QLatin1String("V2")))
+        copy = copyIsv(Canvas(204, 181), Canvas(204, 181), nullptr, caption);
+    else
+        copy = copyHistograms(c[0], c[1], c[2], c[3], true, true, caption);
+    FigureView *view = figure(copy, qPrintable(image));
+    QVERIFY(view);
+    QCOMPARE(view->proposedName(), expected);
+    QCOMPARE(stateFileBase(QStringLiteral("3: 2>RgV2")), QStringLiteral("3_2RgV2"));
+}
+
+void TestCopyForms::saveImageWritesRaster()
+{
+    const Canvas source = noise(374, 380, 5);
+    TcsChildForm4 *copy = copyRecords(source, QStringLiteral("0: default - Records"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(copy->image3()->proposedName());
+    QString error;
+    QVERIFY2(copy->image3()->saveImage(file, &error), qPrintable(error));
+    QImage back(file);
+    QCOMPARE(back.size(), QSize(374, 380));
+    QVERIFY(
+        back.convertToFormat(QImage::Format_RGB32) == source.image().convertToFormat(QImage::Format_RGB32));
+    // A folder that does not exist gives a reason, not a crash.
+    QVERIFY(!copy->image3()->saveImage(dir.filePath(QStringLiteral("missing/x.png")), &error));
+    QVERIFY(!error.isEmpty());
+}
+
+QTEST_MAIN(TestCopyForms)
+#include "tst_copyforms.moc"
