@@ -145,13 +145,6 @@ bool takeSpinEntry(SpinEdit *edit, int accepted, int *value)
     return true;
 }
 
-void finishSpinEntry(SpinEdit *edit, int accepted)
-{
-    long long v = 0;
-    if (!SpinEdit::parseInteger(edit->text(), &v))
-        edit->setText(QString::number(accepted));
-}
-
 bool takeMaskEntry(MaskEdit *edit, double accepted, double *value)
 {
     if (edit->hasBlank()) {

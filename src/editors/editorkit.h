@@ -55,12 +55,9 @@ QPixmap formulaPicture(int width, int height, const QColor &face, const FormulaT
 // false: a number beyond a bound is replaced by that bound (the handler then
 // runs again on it); a text that is no number (letters pasted in) is put back
 // to `accepted`; an empty text or a lone sign is left as it is, since the user
-// is still typing, and the model keeps its value.
+// is still typing, and the model keeps its value (finishSpinText of
+// editrules.h shows the value in force again when the user leaves the edit).
 bool takeSpinEntry(SpinEdit *edit, int accepted, int *value);
-
-// Puts a half-typed spin entry (empty or a lone sign) back to the accepted
-// value; called when the user leaves the edit.
-void finishSpinEntry(SpinEdit *edit, int accepted);
 
 // Reads a masked edit in its change handler. Returns true with the number
 // when every position is filled. Otherwise the text is set back at once to

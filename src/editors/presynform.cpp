@@ -2,6 +2,7 @@
 
 #include "drawing/canvas.h"
 #include "editors/editorkit.h"
+#include "editors/editrules.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
 #include "widgets/edits.h"
@@ -104,9 +105,9 @@ TcsForm2::TcsForm2(QWidget *parent)
     // A half-typed whole number (an empty box, a lone sign) shows the value
     // in force again once the user leaves the edit.
     connect(SpinEditEmax, &SpinEdit::editingFinished, this,
-        [this] { finishSpinEntry(SpinEditEmax, Round(model().LPC.Emax)); });
+        [this] { finishSpinText(SpinEditEmax, Round(model().LPC.Emax)); });
     connect(SpinEditV1r, &SpinEdit::editingFinished, this,
-        [this] { finishSpinEntry(SpinEditV1r, Round(model().LPC.V1r)); });
+        [this] { finishSpinText(SpinEditV1r, Round(model().LPC.V1r)); });
 }
 
 // Fills the editors from LPC and derives SpikeSteps. The handlers are not

@@ -1,10 +1,10 @@
 #include "app/mainform.h"
 #include "app/startup.h"
 #include "editors/presynform.h"
-#include "editorspies.h"
 #include "model/parameterset.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
+#include "windowspy.h"
 
 #include <QLabel>
 #include <QtTest>
