@@ -33,6 +33,30 @@ inline const QColor Blue(0, 0, 255);
 // - text is placed by the top-left corner of its cell, on a box of the brush
 //   colour unless the brush is clear.
 // Everything outside the raster is clipped. The raster is Format_RGB32.
+//
+// Details of the rasterisation:
+// - A width-1 line steps along its major axis; at major step i of n the minor
+//   offset is round(i * d / n), halves away from the start, so horizontal,
+//   vertical and 45-degree lines hit exactly the pixels between their ends.
+// - A dotted pen paints 3 pixels on, 3 off, counted from the last moveTo (the
+//   phase goes on over consecutive lineTo calls). While the brush is solid the
+//   gaps are painted with the brush colour (an opaque background, as in the
+//   classic window canvas), with a clear brush they are left untouched. Pens
+//   wider than 1 always draw solid.
+// - A pen of width w stamps a w x w square nib on every pixel of the width-1
+//   path, covering offsets -(w-1)/2 .. w/2 (width 2 thickens to the right and
+//   down, width 3 symmetrically).
+// - An ellipse in the box covers the pixels whose centres lie inside the ellipse
+//   with half-axes of half the box's outer size, widened so that it touches all
+//   four sides of the box; its outline is the set of those pixels that have a
+//   4-neighbour outside it. An arc is the part of that outline whose pixel
+//   centres lie in the angle from the start ray (included) counter-clockwise to
+//   the end ray (excluded); equal rays give the whole ellipse.
+// - A polygon is filled even-odd over the pixel centres and outlined by its
+//   closed chain of lines.
+// - Every operation paints each pixel at most once. In exclusive-or mode pen
+//   pixels become old XOR pen colour and fill pixels old XOR brush colour;
+//   fillRect, setPixel and text always copy.
 class Canvas {
 public:
     enum class PenStyle { Solid, Dot };
@@ -102,7 +126,18 @@ public:
     // Fills the whole raster with one colour.
     void clear(const QColor &c);
 
+    // Writes text rotated by 90 degrees counter-clockwise in the given font and
+    // the canvas font colour; the top-left corner of the upright cell lands on
+    // (x, y), the text runs up from y and the cell occupies x .. x + cell - 1.
+    // A solid brush paints the rotated cell first.
+    void textOutRotated(int x, int y, const QString &text, const QFont &font);
+
 private:
+    // Paints one pen pixel at (x, y) in the current mode, clipped.
+    void plot(int x, int y, QRgb color, bool exclusiveOr);
+    // The font actually used for text: the canvas font without antialiasing.
+    QFont crispFont(const QFont &f) const;
+
     QImage m_image;
     QColor m_penColor = colors::Black;
     int m_penWidth = 1;
@@ -113,6 +148,7 @@ private:
     QFont m_font;
     QColor m_fontColor = colors::Black;
     QPoint m_penPos;
+    int m_dotPhase = 0; // pixels of dotted line drawn since the last moveTo
 };
 
 // Writes text rotated by 90 degrees counter-clockwise (reading upwards) from
@@ -127,5 +163,9 @@ QFont uiFont(int pixelHeight, bool bold = false);
 
 // Returns the face that stands in for "Arial" in rotated titles.
 QFont titleFont(int pixelHeight);
+
+// Returns the condensed sans-serif face that stands in for "Abadi MT Condensed
+// Light" in the overlay labels of the circuit picture.
+QFont condensedFont(int pixelHeight);
 
 } // namespace cleftsim

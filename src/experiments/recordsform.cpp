@@ -1,10 +1,287 @@
 #include "experiments/recordsform.h"
 
+#include "experiments/copyforms.h"
+#include "experiments/picturebutton.h"
+#include "experiments/recordsfile.h"
+#include "model/rounding.h"
+#include "model/trial.h"
+#include "widgets/figureview.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolButton>
+
 namespace cleftsim {
+
+namespace {
+
+// Pixels per millivolt and per picoampere are 1; the figure's fixed places [px].
+constexpr int TimeOrigin = 46; // x of step 0
+constexpr int ZeroPotential = 65; // y of 0 mV
+constexpr int TickTop = 165; // site j's tick covers y = TickTop + 2j and + 1
+
+QPushButton *makeButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setFont(uiFont(13, true));
+    button->setGeometry(x, y, 60, 26);
+    return button;
+}
+
+QLabel *makeLabel(const QString &objectName, const QString &text, int x, int y, bool bold,
+    const QColor &colour, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setFont(uiFont(13, bold));
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    label->setPalette(pal);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+void setCaption(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+// Draws the traces of a Records trial as it is computed: one black pixel per
+// step for the spike, the current and the shifted potential, and a red tick
+// per release; keeps the current of every step.
+struct RecordsDrawer {
+    Canvas &canvas;
+    CurrentTrace &currents;
+    int zeroCurrent; // y of 0 pA
+
+    void step(const StepReport &s)
+    {
+        const int x = TimeOrigin + s.k;
+        canvas.setPixel(x, ZeroPotential - Round(s.E), colors::Black);
+        currents[s.k] = s.I;
+        canvas.setPixel(x, zeroCurrent - Round(s.I), colors::Black);
+        canvas.setPixel(x, ZeroPotential - Round(s.Vpre), colors::Black);
+    }
+
+    void release(int j, int k)
+    {
+        canvas.setPenColor(colors::Red);
+        canvas.moveTo(TimeOrigin + k, TickTop + 2 * j);
+        canvas.lineTo(TimeOrigin + k, TickTop + 2 + 2 * j);
+    }
+};
+
+} // namespace
 
 TcsForm4::TcsForm4(QWidget *parent)
     : ChildForm(QStringLiteral("csForm4"), QStringLiteral("Records"), 381, 389, 4, QPoint(0, 372), parent)
+    , m_recordedCurrents(MaxRecords)
+    , m_saveFolder(QDir::currentPath())
+    , m_seedSource(seedFromClock)
 {
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, colors::White);
+    setPalette(pal);
+
+    m_image3 = new FigureView(QStringLiteral("Image3"), 374, 380, this);
+    m_image3->move(4, 4);
+    m_image3->canvas().setFontHeight(13);
+
+    m_runBtn = makeButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);
+    m_runBtn->setDefault(true);
+    m_clearBtn = makeButton(QStringLiteral("ClearBtn"), QStringLiteral("Clear"), 319, 40, this);
+    m_saveBtn = makePictureButton(
+        QStringLiteral("SaveBtn"), ButtonPicture::Save, 323, 360, QStringLiteral("save these records"), this);
+    m_duplicateBtn = makePictureButton(QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 353, 360,
+        QStringLiteral("store this figure"), this);
+    m_label1 = makeLabel(QStringLiteral("Label1"), QString(), 108, 164, false, colors::Red, this);
+    m_label2 = makeLabel(
+        QStringLiteral("Label2"), QStringLiteral("number of trials"), 240, 90, true, colors::Black, this);
+    m_label2->hide();
+    m_label3 = makeLabel(QStringLiteral("Label3"), QString(), 352, 90, true, colors::Black, this);
+    if (numberLabel())
+        numberLabel()->raise();
+
+    connect(m_runBtn, &QPushButton::clicked, this, &TcsForm4::RunBtnClick);
+    connect(m_clearBtn, &QPushButton::clicked, this, &TcsForm4::ClearBtnClick);
+    connect(m_saveBtn, &QToolButton::clicked, this, &TcsForm4::SaveBtnClick);
+    connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm4::DuplicateBtnClick);
+
+    EmptyImage();
+}
+
+void TcsForm4::EmptyImage()
+{
+    const int N = model().LPC.N;
+    m_recordsCount = 0;
+    m_label2->hide();
+    m_traceBase = N >= 10 ? 2 * N : 20;
+    setCaption(m_label1, QString());
+    const int B = m_traceBase + 168;
+
+    Canvas &c = m_image3->canvas();
+    c.setPenColor(colors::White);
+    c.setBrushColor(colors::White);
+    c.rectangle(0, 0, outerWidth(), outerHeight());
+    c.setPenColor(colors::Grey);
+    c.setFontColor(colors::Grey);
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+
+    // Potentials: 0 mV at y = 65, one pixel per millivolt.
+    c.moveTo(46, 25);
+    c.lineTo(46, 165);
+    for (int i = -4; i <= 9; ++i) {
+        c.moveTo(46, 65 + 10 * i);
+        c.lineTo(42, 65 + 10 * i);
+    }
+    for (int i = 0; i <= 2; ++i) {
+        c.moveTo(46, 65 + 50 * i);
+        c.lineTo(40, 65 + 50 * i);
+        const QString L = QString::number(-50 * i);
+        c.textOut(39 - c.textWidth(L), 65 + 50 * i - 7, L);
+    }
+    DrawVerticalText(c, 0, 160, QStringLiteral("potential, V , V   (mV)"));
+    DrawVerticalText(c, 4, 95, QStringLiteral("1   p"));
+
+    // Time along 0 mV, labelled in msec from the spike onset.
+    c.moveTo(40, 65);
+    c.lineTo(366, 65);
+    for (int i = 1; i <= 16; ++i) {
+        c.moveTo(46 + 20 * i, 65);
+        c.lineTo(46 + 20 * i, 71);
+    }
+    for (int i = 1; i <= 80; ++i) {
+        c.moveTo(46 + 4 * i, 65);
+        c.lineTo(46 + 4 * i, 69);
+    }
+    c.textOut(63, 71, QStringLiteral("0"));
+    c.textOut(163, 71, QStringLiteral("5"));
+    c.textOut(260, 71, QStringLiteral("10"));
+    c.textOut(360, 71, QStringLiteral("15"));
+
+    // Current: 0 pA at y = B, inward currents below.
+    c.moveTo(46, B);
+    c.lineTo(46, B + 100);
+    for (int i = 1; i <= 9; ++i) {
+        c.moveTo(46, B + 10 * i);
+        c.lineTo(42, B + 10 * i);
+    }
+    for (int i = 0; i <= 2; ++i) {
+        c.moveTo(46, B + 50 * i);
+        c.lineTo(40, B + 50 * i);
+        const QString L = QString::number(-50 * i);
+        c.textOut(39 - c.textWidth(L), B + 50 * i - 7, L);
+    }
+    DrawVerticalText(c, 0, 330, QStringLiteral("synaptic current, I   (pA)"));
+    DrawVerticalText(c, 4, 226, QStringLiteral("s"));
+
+    // The current an unlimited conductance would drive through the gap.
+    const ParameterSet &p = model().LPC;
+    if (p.Rg > 0) {
+        const double S = p.V2 / p.Rg;
+        const int ys = B - Round(S);
+        c.moveTo(46, ys);
+        c.lineTo(366, ys);
+        c.setBrushColor(colors::White);
+        c.setFontColor(colors::Grey);
+        c.textOut(246, ys - 9, QStringLiteral("saturation level"));
+    }
+
+    setCaption(m_label3, QString());
+    m_clearBtn->setEnabled(false);
+    m_duplicateBtn->setEnabled(false);
+    m_saveBtn->setEnabled(false);
+    m_image3->update();
+}
+
+void TcsForm4::RunBtnClick()
+{
+    if (m_recordsCount == MaxRecords)
+        EmptyImage();
+    ++m_recordsCount;
+    const int r = m_recordsCount;
+
+    ModelState &state = model();
+    Generator &rng = randomGenerator();
+    rng.setSeed(m_seedSource());
+    RecordsDrawer drawer {m_image3->canvas(), m_recordedCurrents[r - 1], m_traceBase + 168};
+    const int m
+        = runTrial(state.LPC, state.SpikeSteps, state.Sites, rng, state.LPC.V2, 0, RecordsSteps - 1, drawer);
+
+    m_label1->move(Round((SpikeOnset + state.LPC.du) / TimeStep) + 68, 164);
+    setCaption(m_label1, QString::number(m));
+    m_label2->show();
+    setCaption(m_label3, QString::number(m_recordsCount));
+    m_clearBtn->setEnabled(true);
+    m_duplicateBtn->setEnabled(true);
+    m_saveBtn->setEnabled(true);
+    m_image3->update();
+}
+
+void TcsForm4::ClearBtnClick()
+{
+    EmptyImage();
+}
+
+QString TcsForm4::askSavePath(const QString &proposedPath)
+{
+    QFileDialog dialog(
+        this, QString(), QFileInfo(proposedPath).absolutePath(), QStringLiteral("Text file (*.txt)"));
+    dialog.setObjectName(QStringLiteral("SaveDialog1"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.selectFile(QFileInfo(proposedPath).fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+void TcsForm4::SaveBtnClick()
+{
+    if (m_recordsCount < 1)
+        return;
+    if (MainFormLink *main = windows().csMainForm; main && !main->Store())
+        return;
+    const QString name = proposedRecordsName(QString::fromStdString(model().LPC.Name));
+    const QString proposed = QDir(m_saveFolder).filePath(freeRecordsName(m_saveFolder, name));
+    const QString path = m_chooseSavePath ? m_chooseSavePath(proposed) : askSavePath(proposed);
+    if (path.isEmpty())
+        return;
+    m_saveFolder = QFileInfo(path).absolutePath();
+    QString error;
+    if (!saveRecordsFile(path, m_recordedCurrents.data(), m_recordsCount, &error)) {
+        if (m_reportError)
+            m_reportError(error);
+        else
+            QMessageBox::critical(this, QStringLiteral("Error"), error);
+    }
+}
+
+void TcsForm4::DuplicateBtnClick()
+{
+    if (MainFormLink *main = windows().csMainForm; main && !main->Store())
+        return;
+    copyRecords(m_image3->canvas(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"));
+    m_duplicateBtn->setEnabled(false);
+}
+
+void TcsForm4::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (m_runBtn->isEnabled())
+            m_runBtn->click();
+        return;
+    }
+    ChildForm::keyPressEvent(event);
 }
 
 } // namespace cleftsim

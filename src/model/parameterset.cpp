@@ -4,13 +4,13 @@
 
 namespace cleftsim {
 
-const ParameterSet DefaultParameterSet{};
+const ParameterSet DefaultParameterSet {};
 
 bool sameModel(const ParameterSet &a, const ParameterSet &b)
 {
-    return a.BackgroundOn == b.BackgroundOn && a.N == b.N && a.Rg == b.Rg && a.V2 == b.V2
-        && a.Emax == b.Emax && a.V1r == b.V1r && a.du == b.du && a.ex == b.ex && a.gf == b.gf
-        && a.Gmax == b.Gmax && a.tc == b.tc && a.Gb == b.Gb;
+    return a.BackgroundOn == b.BackgroundOn && a.N == b.N && a.Rg == b.Rg && a.V2 == b.V2 && a.Emax == b.Emax
+        && a.V1r == b.V1r && a.du == b.du && a.ex == b.ex && a.gf == b.gf && a.Gmax == b.Gmax && a.tc == b.tc
+        && a.Gb == b.Gb;
 }
 
 bool operator==(const ParameterSet &a, const ParameterSet &b)
@@ -70,11 +70,11 @@ void ModelState::reset()
 {
     LPI = DefaultParameterSet;
     LPC = DefaultParameterSet;
-    StoredStates.fill(ParameterSet{});
+    StoredStates.fill(ParameterSet {});
     StoredStates[0] = DefaultParameterSet;
     StoredCount = 0;
     SpikeSteps = spikeStepsFor(LPC.du);
-    Sites = SiteTable{};
+    Sites = SiteTable {};
 }
 
 ModelState &model()

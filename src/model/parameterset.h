@@ -18,18 +18,18 @@ constexpr int StoredSlots = 16;
 // One complete set of model parameters.
 struct ParameterSet {
     std::string Name = "0: default"; // slot number, ": ", origin of the state
-    std::uint8_t BackgroundOn = 0;   // background-conductance switch, 0 or 1
-    std::int32_t N = 10;             // number of release sites, 1..20
-    double Rg = 0.5;                 // resistance of the synaptic gap [GOhm]
-    double V2 = -63;                 // clamped postsynaptic potential [mV]
-    double Emax = 20;                // presynaptic potential at the top of the spike [mV]
-    double V1r = -70;                // presynaptic resting potential [mV]
-    double du = 1.0;                 // duration of the presynaptic spike [msec]
-    double ex = 5.0;                 // potential step that multiplies the release rate by e [mV]
-    double gf = 0.15;                // probability that one site releases during one spike at Emax
-    double Gmax = 0.20;              // peak subsynaptic conductance of one quantum [nS]
-    double tc = 2.5;                 // time to peak of the quantal conductance [msec]
-    double Gb = 0.0;                 // background conductance of one site [nS]
+    std::uint8_t BackgroundOn = 0; // background-conductance switch, 0 or 1
+    std::int32_t N = 10; // number of release sites, 1..20
+    double Rg = 0.5; // resistance of the synaptic gap [GOhm]
+    double V2 = -63; // clamped postsynaptic potential [mV]
+    double Emax = 20; // presynaptic potential at the top of the spike [mV]
+    double V1r = -70; // presynaptic resting potential [mV]
+    double du = 1.0; // duration of the presynaptic spike [msec]
+    double ex = 5.0; // potential step that multiplies the release rate by e [mV]
+    double gf = 0.15; // probability that one site releases during one spike at Emax
+    double Gmax = 0.20; // peak subsynaptic conductance of one quantum [nS]
+    double tc = 2.5; // time to peak of the quantal conductance [msec]
+    double Gb = 0.0; // background conductance of one site [nS]
 };
 
 // Compares every field, the name included, with exact equality.
@@ -51,7 +51,7 @@ const char *fieldCode(Param f);
 
 // One release site of the trial being computed.
 struct Site {
-    bool Available = true;       // the site has not released in this trial
+    bool Available = true; // the site has not released in this trial
     std::int32_t ReleaseStep = 0; // time-step index of its release
 };
 
@@ -63,12 +63,12 @@ int spikeStepsFor(double du);
 
 // The process-wide model state that every window reads.
 struct ModelState {
-    ParameterSet LPC;                                 // current parameters
-    ParameterSet LPI;                                 // initial parameters: last stored or restored
+    ParameterSet LPC; // current parameters
+    ParameterSet LPI; // initial parameters: last stored or restored
     std::array<ParameterSet, StoredSlots> StoredStates; // slot 0: the default set
-    int StoredCount = 0;                              // states stored by the user, 0..15
-    int SpikeSteps = 20;                              // Round(du / TimeStep) of LPC
-    SiteTable Sites;                                  // sites of the trial being computed
+    int StoredCount = 0; // states stored by the user, 0..15
+    int SpikeSteps = 20; // Round(du / TimeStep) of LPC
+    SiteTable Sites; // sites of the trial being computed
 
     // Puts the state back to its start-up values.
     void reset();

@@ -8,7 +8,13 @@ namespace cleftsim {
 // seed := seed * 134775813 + 1 (mod 2^32), value := seed / 2^32.
 class Generator {
 public:
-    explicit Generator(std::uint32_t seed = 0) : m_seed(seed) {}
+    static constexpr std::uint32_t Multiplier = 134775813u;
+    static constexpr std::uint32_t Increment = 1u;
+
+    explicit Generator(std::uint32_t seed = 0)
+        : m_seed(seed)
+    {
+    }
 
     void setSeed(std::uint32_t seed) { m_seed = seed; }
     std::uint32_t seed() const { return m_seed; }
@@ -16,7 +22,7 @@ public:
     // Returns the next uniform number in [0, 1).
     double next()
     {
-        m_seed = m_seed * 134775813u + 1u;
+        m_seed = m_seed * Multiplier + Increment;
         return m_seed * (1.0 / 4294967296.0);
     }
 

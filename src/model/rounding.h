@@ -1,9 +1,23 @@
 #pragma once
 
+#include <climits>
 #include <cmath>
 #include <string>
 
 namespace cleftsim {
+
+// Converts an integral real to int, saturating at the ends of the int range
+// (NaN gives 0), so that a wild value can never make the conversion undefined.
+inline int saturatedInt(double r)
+{
+    if (r >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (r <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    if (r != r)
+        return 0;
+    return static_cast<int>(r);
+}
 
 // Rounds to the nearest integer, halves to the even neighbour.
 inline int Round(double x)
@@ -12,13 +26,13 @@ inline int Round(double x)
     const double diff = x - r;
     if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0))
         r += 1.0;
-    return static_cast<int>(r);
+    return saturatedInt(r);
 }
 
 // Drops the fraction.
 inline int Trunc(double x)
 {
-    return static_cast<int>(std::trunc(x));
+    return saturatedInt(std::trunc(x));
 }
 
 // Formats x in fixed notation with the given number of decimals, at least one

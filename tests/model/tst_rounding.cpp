@@ -11,6 +11,8 @@ private slots:
     void roundHalvesToEven();
     void formatFixed_data();
     void formatFixed();
+    void wildValuesSaturate_data();
+    void wildValuesSaturate();
 };
 
 void TestRounding::roundHalvesToEven_data()
@@ -59,6 +61,27 @@ void TestRounding::formatFixed()
     QFETCH(int, decimals);
     QFETCH(QString, expected);
     QCOMPARE(QString::fromStdString(cleftsim::formatFixed(x, decimals)), expected);
+}
+
+void TestRounding::wildValuesSaturate_data()
+{
+    QTest::addColumn<double>("x");
+    QTest::addColumn<int>("round");
+    QTest::addColumn<int>("trunc");
+    QTest::newRow("huge") << 1e300 << INT_MAX << INT_MAX;
+    QTest::newRow("huge negative") << -1e300 << INT_MIN << INT_MIN;
+    QTest::newRow("infinity") << HUGE_VAL << INT_MAX << INT_MAX;
+    QTest::newRow("NaN") << std::nan("") << 0 << 0;
+    QTest::newRow("just inside") << 2147483646.4 << 2147483646 << 2147483646;
+}
+
+void TestRounding::wildValuesSaturate()
+{
+    QFETCH(double, x);
+    QFETCH(int, round);
+    QFETCH(int, trunc);
+    QCOMPARE(Round(x), round);
+    QCOMPARE(Trunc(x), trunc);
 }
 
 QTEST_GUILESS_MAIN(TestRounding)
