@@ -3,6 +3,7 @@
 #include "experiments/copyforms.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
+#include "experiments/picturebutton.h"
 #include "model/random.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -12,7 +13,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiSubWindow>
-#include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -25,33 +25,6 @@ constexpr int StartTop = 393;
 // Height of one row of figures: the window's top edge moves by it when the
 // second row comes or goes [px].
 constexpr int RowHeight = 244;
-
-// The copy button's picture: a cyan square at the top left, an arrow down
-// and a red square at the bottom right; grey all over when disabled.
-QIcon duplicateIcon()
-{
-    auto draw = [](bool enabled) {
-        QPixmap pm(16, 16);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        const QColor cyan = enabled ? QColor(0, 255, 255) : QColor(192, 192, 192);
-        const QColor red = enabled ? QColor(255, 0, 0) : QColor(160, 160, 160);
-        const QColor ink = enabled ? QColor(0, 0, 0) : QColor(128, 128, 128);
-        p.fillRect(1, 1, 6, 6, cyan);
-        p.setPen(ink);
-        p.drawRect(1, 1, 5, 5);
-        p.drawLine(7, 5, 7, 12);
-        p.drawLine(5, 10, 7, 12);
-        p.drawLine(9, 10, 7, 12);
-        p.fillRect(9, 9, 6, 6, red);
-        p.drawRect(9, 9, 5, 5);
-        return pm;
-    };
-    QIcon icon;
-    icon.addPixmap(draw(true), QIcon::Normal);
-    icon.addPixmap(draw(false), QIcon::Disabled);
-    return icon;
-}
 
 QLabel *boldLabel(const QString &name, const QString &text, QWidget *parent)
 {
@@ -116,13 +89,9 @@ TcsForm6::TcsForm6(QWidget *parent)
     m_runBtn->setGeometry(446, 90, 60, 26);
     m_runBtn->setDefault(true);
 
-    m_duplicateBtn = new QToolButton(this);
-    m_duplicateBtn->setObjectName(QStringLiteral("DuplicateBtn"));
-    m_duplicateBtn->setAutoRaise(true);
-    m_duplicateBtn->setIcon(duplicateIcon());
-    m_duplicateBtn->setIconSize(QSize(16, 16));
-    m_duplicateBtn->setGeometry(480, 223, 26, 26);
-    m_duplicateBtn->setEnabled(false);
+    // The same picture button as the other experiments' copy buttons, no hint.
+    m_duplicateBtn = makePictureButton(
+        QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 480, 223, QString(), this);
 
     if (QLabel *number = numberLabel())
         number->raise();
