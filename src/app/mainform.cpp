@@ -1,24 +1,482 @@
 #include "app/mainform.h"
 
+#include "app/aboutbox.h"
+#include "app/tutorialbox.h"
+#include "drawing/canvas.h"
+#include "model/parameterset.h"
+#include "model/rounding.h"
+#include "model/storedstates.h"
+#include "widgets/childform.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
 
 namespace cleftsim {
 
-TcsMainForm::TcsMainForm(QWidget *parent) : QMainWindow(parent)
+namespace {
+
+// Dynamic property that tells which editor window a click on a panel control opens.
+const char *const EditorProperty = "cleftsimEditor";
+
+// Height of the subscript labels beside the parameter names [pixels].
+constexpr int SubscriptHeight = 10;
+
+void setTextColour(QWidget *w, const QColor &c)
+{
+    if (!w)
+        return;
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, c);
+    w->setPalette(pal);
+}
+
+} // namespace
+
+TcsMainForm::TcsMainForm(QWidget *parent)
+    : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("csMainForm"));
     setWindowTitle(QStringLiteral("Cleftsim"));
-    m_frame = new QMdiArea(this);
+    setFont(uiFont(13));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(ClientWidth, ClientHeight);
+    setCentralWidget(client);
+
+    m_frame = new QMdiArea(client);
     m_frame->setObjectName(QStringLiteral("MdiArea"));
-    setCentralWidget(m_frame);
-    resize(1016, 694);
+    m_frame->setGeometry(139, 0, ClientWidth - 139, ClientHeight);
+    m_frame->setBackground(QColor(128, 128, 128)); // the classic application workspace
+    m_frame->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_frame->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    buildPanel();
+    buildMenu();
+
+    m_showError = [this](const QString &message) {
+        QMessageBox::critical(this, QApplication::applicationDisplayName(), message);
+    };
+
+    // FormCreate: the initial model state and the first entry of the list.
+    ModelState &m = model();
+    m.LPI = DefaultParameterSet;
+    m.StoredStates[0] = DefaultParameterSet;
+    NewLPC();
+    m_listBox->addItem(QString::fromStdString(m.LPC.Name));
+    m_listBox->item(0)->setSizeHint(QSize(m_listBox->width() - 4, 16));
+
+    setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 }
 
-void TcsMainForm::showParameter(Param) {}
+TcsMainForm::~TcsMainForm() = default;
+
+void TcsMainForm::buildMenu()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
+    m_windowMenu->setObjectName(QStringLiteral("Window1"));
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TcsMainForm::fillWindowMenu);
+    fillWindowMenu();
+
+    m_helpMenu = bar->addMenu(QStringLiteral("&Help"));
+    m_helpMenu->setObjectName(QStringLiteral("Help"));
+    QAction *tutorial
+        = m_helpMenu->addAction(QStringLiteral("&Tutorial"), this, &TcsMainForm::Tutorial1Click);
+    tutorial->setObjectName(QStringLiteral("Tutorial1"));
+    QAction *about = m_helpMenu->addAction(QStringLiteral("&About"), this, &TcsMainForm::csAboutClick);
+    about->setObjectName(QStringLiteral("csAbout"));
+    // F1 drops down the Help menu.
+    auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    f1->setObjectName(QStringLiteral("HelpShortcut"));
+    connect(
+        f1, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(m_helpMenu->menuAction()); });
+}
+
+// The Window menu: Tile, Cascade and one entry per window of the frame, the
+// active one checked. Rebuilt each time it opens, since copies come and go.
+void TcsMainForm::fillWindowMenu()
+{
+    m_windowMenu->clear();
+    QAction *tile = m_windowMenu->addAction(QStringLiteral("Tile"), this, &TcsMainForm::Tile1Click);
+    tile->setObjectName(QStringLiteral("Tile1"));
+    QAction *cascade = m_windowMenu->addAction(QStringLiteral("Cascade"), this, &TcsMainForm::Cascade1Click);
+    cascade->setObjectName(QStringLiteral("Cascade1"));
+    const QList<QMdiSubWindow *> subs = m_frame->subWindowList(QMdiArea::CreationOrder);
+    if (subs.isEmpty())
+        return;
+    m_windowMenu->addSeparator();
+    QMdiSubWindow *active = m_frame->activeSubWindow();
+    int number = 1;
+    for (QMdiSubWindow *sub : subs) {
+        QString title = sub->widget() ? sub->widget()->windowTitle() : sub->windowTitle();
+        if (number <= 9)
+            title = QStringLiteral("&%1 %2").arg(number).arg(title);
+        ++number;
+        QAction *entry = m_windowMenu->addAction(title);
+        entry->setCheckable(true);
+        entry->setChecked(sub == active);
+        QPointer<QMdiSubWindow> target(sub);
+        connect(entry, &QAction::triggered, this, [this, target] {
+            if (!target)
+                return;
+            if (target->isMinimized())
+                target->showNormal();
+            target->show();
+            target->raise();
+            m_frame->setActiveSubWindow(target);
+        });
+    }
+}
+
+QLabel *TcsMainForm::addLabel(
+    QWidget *parent, const QString &objectName, const QString &text, int x, int y, bool bold, int pixelHeight)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setFont(uiFont(pixelHeight, bold));
+    label->move(x, y);
+    label->adjustSize();
+    setTextColour(label, colors::Black);
+    return label;
+}
+
+void TcsMainForm::addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
+    const QString &sub, QPoint subPos, QPoint valuePos, int decimals, const char *suffix)
+{
+    Row &r = row(f);
+    const QString base = QStringLiteral("Label") + number;
+    r.name = addLabel(parent, base, name, namePos.x(), namePos.y());
+    if (!sub.isEmpty())
+        r.sub
+            = addLabel(parent, base + QLatin1Char('s'), sub, subPos.x(), subPos.y(), false, SubscriptHeight);
+    r.value = addLabel(parent, base + QLatin1Char('v'), QString(), valuePos.x(), valuePos.y());
+    r.decimals = decimals;
+    r.suffix = suffix;
+    // The subscript sits above the name's padding blanks.
+    if (r.sub)
+        r.sub->raise();
+}
+
+TcsMainForm::Row &TcsMainForm::row(Param f)
+{
+    return m_rows[static_cast<int>(f)];
+}
+
+void TcsMainForm::buildPanel()
+{
+    QWidget *client = centralWidget();
+    m_panel1 = new QFrame(client);
+    m_panel1->setObjectName(QStringLiteral("Panel1"));
+    m_panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_panel1->setLineWidth(1);
+    m_panel1->setGeometry(0, 0, 139, ClientHeight);
+    m_panel1->setAutoFillBackground(true);
+
+    auto *panel2 = new QFrame(m_panel1);
+    panel2->setObjectName(QStringLiteral("Panel2"));
+    panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel2->setLineWidth(1);
+    panel2->setGeometry(4, 4, 131, 40);
+    addLabel(panel2, QStringLiteral("Label01"), QStringLiteral("Initial State:"), 4, 4, true);
+    m_label01v = addLabel(panel2, QStringLiteral("Label01v"), QString(), 4, 20);
+    m_label01v->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    m_label01v->setGeometry(4, 20, 123, 16);
+
+    addLabel(m_panel1, QStringLiteral("Label02"), QStringLiteral("Current State:"), 6, 52, true);
+    m_label03 = addLabel(m_panel1, QStringLiteral("Label03"), QStringLiteral("Basic Configuration"), 8, 72);
+    m_label03->setProperty(EditorProperty, 0);
+
+    addRow(Param::N, m_panel1, QStringLiteral("04"), QStringLiteral("n ="), {8, 126}, QString(), {},
+        {28, 126}, 0, "");
+    addRow(Param::Rg, m_panel1, QStringLiteral("05"), QStringLiteral("R   ="), {8, 142}, QStringLiteral("g"),
+        {18, 145}, {37, 142}, 2, " GOhm");
+    addRow(Param::V2, m_panel1, QStringLiteral("06"), QStringLiteral("V   ="), {8, 160}, QStringLiteral("2"),
+        {18, 164}, {37, 160}, 0, " mV");
+
+    auto *group2 = new QGroupBox(QStringLiteral("Presynaptic"), m_panel1);
+    group2->setObjectName(QStringLiteral("GroupBox2"));
+    group2->setGeometry(2, 180, 134, 108);
+    group2->setProperty(EditorProperty, 2);
+    addRow(Param::Emax, group2, QStringLiteral("07"), QStringLiteral("E         ="), {8, 18},
+        QStringLiteral("max"), {17, 21}, {55, 18}, 0, " mV");
+    addRow(Param::V1r, group2, QStringLiteral("08"), QStringLiteral("V    ="), {8, 36}, QStringLiteral("1r"),
+        {16, 40}, {40, 36}, 0, " mV");
+    addRow(Param::du, group2, QStringLiteral("09"), QStringLiteral("duration ="), {8, 54}, QString(), {},
+        {70, 54}, 2, " msec");
+    addRow(Param::ex, group2, QStringLiteral("10"), QStringLiteral("exponent ="), {8, 70}, QString(), {},
+        {76, 70}, 2, " mV");
+    addRow(Param::gf, group2, QStringLiteral("11"), QStringLiteral("norm factor ="), {8, 86}, QString(), {},
+        {88, 86}, 4, "");
+
+    auto *group3 = new QGroupBox(QStringLiteral("Subsynaptic"), m_panel1);
+    group3->setObjectName(QStringLiteral("GroupBox3"));
+    group3->setGeometry(2, 292, 134, 89);
+    group3->setProperty(EditorProperty, 3);
+    addRow(Param::Gmax, group3, QStringLiteral("12"), QStringLiteral("G         ="), {8, 18},
+        QStringLiteral("max"), {18, 21}, {56, 18}, 2, " nS");
+    addRow(Param::tc, group3, QStringLiteral("13"), QStringLiteral("time constant ="), {8, 36}, QString(), {},
+        {66, 50}, 2, " msec");
+    addRow(Param::Gb, group3, QStringLiteral("14"), QStringLiteral("G   ="), {8, 66}, QStringLiteral("b"),
+        {18, 69}, {38, 66}, 3, " nS");
+
+    // Which window a click on each row opens: Scheme Settings for the rows
+    // outside the groups, the group's window inside them.
+    for (int i = static_cast<int>(Param::N); i <= static_cast<int>(Param::Gb); ++i) {
+        const Row &r = m_rows[i];
+        const int editor = i <= static_cast<int>(Param::V2) ? 1 : i <= static_cast<int>(Param::gf) ? 2 : 3;
+        for (QLabel *label : {r.name, r.sub, r.value}) {
+            if (label)
+                label->setProperty(EditorProperty, editor);
+        }
+    }
+    for (QObject *o : m_panel1->findChildren<QWidget *>()) {
+        if (o->property(EditorProperty).isValid())
+            o->installEventFilter(this);
+    }
+
+    addLabel(m_panel1, QStringLiteral("Label1"), QStringLiteral("Stored States:"), 6, 396, true);
+    m_listBox = new QListWidget(m_panel1);
+    m_listBox->setObjectName(QStringLiteral("ListBox1"));
+    m_listBox->setGeometry(3, 416, 132, 100);
+    m_listBox->setUniformItemSizes(true);
+    m_listBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(m_listBox, &QListWidget::currentRowChanged, this, [this](int r) {
+        if (r >= 0)
+            ListBox1Click();
+    });
+
+    m_restoreBtn = new QPushButton(QStringLiteral("Restore"), m_panel1);
+    m_restoreBtn->setObjectName(QStringLiteral("RestoreBtn"));
+    m_restoreBtn->setGeometry(4, 532, 60, 20);
+    m_restoreBtn->setEnabled(false);
+    connect(m_restoreBtn, &QPushButton::clicked, this, &TcsMainForm::RestoreBtnClick);
+    m_label20 = addLabel(m_panel1, QStringLiteral("Label20"), QStringLiteral("default"), 68, 534);
+
+    m_storeBtn = new QPushButton(QStringLiteral("Store"), m_panel1);
+    m_storeBtn->setObjectName(QStringLiteral("StoreBtn"));
+    m_storeBtn->setGeometry(4, 554, 60, 20);
+    connect(m_storeBtn, &QPushButton::clicked, this, &TcsMainForm::StoreBtnClick);
+    addLabel(m_panel1, QStringLiteral("Label21"), QStringLiteral("current"), 68, 556);
+}
+
+bool TcsMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    const QVariant editor = watched->property(EditorProperty);
+    if (editor.isValid()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+            return true; // keep the mouse, so that the release comes here
+        if (event->type() == QEvent::MouseButtonRelease) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            auto *w = qobject_cast<QWidget *>(watched);
+            if (me->button() == Qt::LeftButton && w && w->rect().contains(me->position().toPoint()))
+                openEditor(editor.toInt());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TcsMainForm::openEditor(int index)
+{
+    if (ChildForm *form = windows().forms[index])
+        form->showAndRaise();
+}
+
+void TcsMainForm::GroupBox0Click()
+{
+    openEditor(0);
+}
+
+void TcsMainForm::GroupBox1Click()
+{
+    openEditor(1);
+}
+
+void TcsMainForm::GroupBox2Click()
+{
+    openEditor(2);
+}
+
+void TcsMainForm::GroupBox3Click()
+{
+    openEditor(3);
+}
+
+void TcsMainForm::Tile1Click()
+{
+    m_frame->tileSubWindows();
+}
+
+void TcsMainForm::Cascade1Click()
+{
+    m_frame->cascadeSubWindows();
+}
+
+void TcsMainForm::createDialogs()
+{
+    if (!m_aboutBox)
+        m_aboutBox = new TAboutBox(this);
+    if (!m_tutorialBox)
+        m_tutorialBox = new TTutorialBox(this);
+}
+
+void TcsMainForm::Tutorial1Click()
+{
+    createDialogs();
+    m_tutorialBox->exec();
+}
+
+void TcsMainForm::csAboutClick()
+{
+    createDialogs();
+    m_aboutBox->centreOnScreen();
+    m_aboutBox->exec();
+}
+
+void TcsMainForm::writeRow(Param f)
+{
+    const ParameterSet &c = model().LPC;
+    Row &r = row(f);
+    if (!r.value)
+        return;
+    QString text;
+    if (f == Param::N)
+        text = QString::number(c.N);
+    else
+        text = QString::fromStdString(formatFixed(fieldValue(c, f), r.decimals)) + QLatin1String(r.suffix);
+    r.value->setText(text);
+    r.value->adjustSize();
+}
+
+void TcsMainForm::colourRow(Param f, bool differs)
+{
+    const QColor c = differs ? colors::Red : colors::Black;
+    if (f == Param::BackgroundOn) {
+        setTextColour(m_label03, c);
+        return;
+    }
+    Row &r = row(f);
+    setTextColour(r.name, c);
+    setTextColour(r.sub, c);
+    setTextColour(r.value, c);
+}
+
+// The configuration label's text and the Gb row follow the switch of LPC.
+void TcsMainForm::writeConfiguration()
+{
+    const bool on = model().LPC.BackgroundOn == 1;
+    m_label03->setText(on ? QStringLiteral("Background Conduct") : QStringLiteral("Basic Configuration"));
+    m_label03->adjustSize();
+    Row &gb = row(Param::Gb);
+    for (QLabel *label : {gb.name, gb.sub, gb.value})
+        label->setVisible(on);
+}
+
+void TcsMainForm::showParameter(Param f)
+{
+    const ModelState &m = model();
+    if (f == Param::BackgroundOn)
+        writeConfiguration();
+    else
+        writeRow(f);
+    colourRow(f, fieldValue(m.LPC, f) != fieldValue(m.LPI, f));
+}
+
+void TcsMainForm::LPI2LPC()
+{
+    model().LPC = model().LPI;
+}
+
+void TcsMainForm::LPC2LPI()
+{
+    model().LPI = model().LPC;
+}
+
+void TcsMainForm::NewLPC()
+{
+    LPI2LPC();
+    for (int i = static_cast<int>(Param::N); i <= static_cast<int>(Param::Gb); ++i)
+        writeRow(static_cast<Param>(i));
+    writeConfiguration();
+    m_label01v->setText(QString::fromStdString(model().LPI.Name));
+}
+
+void TcsMainForm::BlackParameterLabels()
+{
+    for (int i = static_cast<int>(Param::BackgroundOn); i <= static_cast<int>(Param::Gb); ++i)
+        colourRow(static_cast<Param>(i), false);
+}
 
 bool TcsMainForm::Store()
 {
+    ModelState &m = model();
+    switch (storeCurrentState(m)) {
+    case StoreOutcome::Unchanged: return true;
+    case StoreOutcome::TableFull:
+        if (m_showError)
+            m_showError(QStringLiteral("Range check error"));
+        return false;
+    case StoreOutcome::Stored: break;
+    }
+    const QString name = QString::fromStdString(m.LPC.Name);
+    m_listBox->addItem(name);
+    m_listBox->item(m_listBox->count() - 1)->setSizeHint(QSize(m_listBox->width() - 4, 16));
+    m_label01v->setText(name);
+    BlackParameterLabels();
     return true;
+}
+
+void TcsMainForm::StoreBtnClick()
+{
+    Store();
+}
+
+void TcsMainForm::ListBox1Click()
+{
+    QListWidgetItem *item = m_listBox->currentItem();
+    if (!item)
+        return;
+    m_restoreBtn->setEnabled(true);
+    m_label20->setText(item->text());
+    m_label20->adjustSize();
+}
+
+// Brings back the selected state: it becomes the initial and the current set,
+// then every editor control is written with its value, so that each editor's
+// own change handling runs (previews, derived values, cleared figures). The
+// switch comes first: its reset of Gb is undone by the later write of Gb.
+void TcsMainForm::RestoreBtnClick()
+{
+    ModelState &m = model();
+    if (!cleftsim::restoreState(m, m_listBox->currentRow()))
+        return;
+    NewLPC();
+    BlackParameterLabels();
+    const ParameterSet s = m.LPI;
+    WindowSet &w = windows();
+    if (w.csForm0)
+        w.csForm0->setBackgroundChecked(s.BackgroundOn == 1);
+    if (w.csForm1)
+        w.csForm1->writeEditors(s.N, s.Rg, Round(s.V2));
+    if (w.csForm2)
+        w.csForm2->writeEditors(Round(s.Emax), Round(s.V1r), s.du, s.ex, s.gf);
+    if (w.csForm3)
+        w.csForm3->writeEditors(s.Gmax, s.tc, s.Gb);
 }
 
 } // namespace cleftsim

@@ -11,14 +11,74 @@
 #include "model/parameterset.h"
 
 #include <QApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+#include <QStyleFactory>
+
+#include <clocale>
 
 namespace cleftsim {
+
+void applyClassicLook(QApplication &app)
+{
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        app.setStyle(fusion);
+    QPalette pal = app.palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(g, QPalette::Button, ClassicButtonFace);
+        pal.setColor(g, QPalette::Window, ClassicButtonFace);
+    }
+    pal.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
+    pal.setColor(QPalette::Active, QPalette::ButtonText, Qt::black);
+    pal.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::black);
+    app.setPalette(pal);
+}
+
+QColor buttonFaceColour()
+{
+    return QApplication::palette().color(QPalette::Active, QPalette::Button);
+}
+
+bool askIgnoreColours()
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"),
+        QStringLiteral("csMDI has detected that you use non-standard color set."),
+        QMessageBox::Abort | QMessageBox::Ignore);
+    box.button(QMessageBox::Abort)->setText(QStringLiteral("&Abort"));
+    box.button(QMessageBox::Ignore)->setText(QStringLiteral("&Ignore"));
+    box.setDefaultButton(QMessageBox::Abort);
+    box.setEscapeButton(QMessageBox::Abort);
+    return box.exec() == QMessageBox::Ignore;
+}
+
+bool colourCheck(const QColor &buttonFace, const ColourQuestion &askIgnore)
+{
+    if (buttonFace.rgb() == ClassicButtonFace.rgb())
+        return true;
+    return askIgnore && askIgnore();
+}
+
+void fixNumberFormat()
+{
+    QLocale::setDefault(QLocale::c());
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+// The title appears in message boxes only: the display name is left unset,
+// since the toolkit would append it to every window caption.
+void setApplicationTitle()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("CS"));
+}
 
 std::unique_ptr<TcsMainForm> createWindowSet()
 {
     model().reset();
     WindowSet &w = windows();
-    w = WindowSet{};
+    w = WindowSet {};
     auto main = std::make_unique<TcsMainForm>();
     w.csMainForm = main.get();
     QMdiArea *frame = main->frame();
@@ -55,16 +115,30 @@ std::unique_ptr<TcsMainForm> createWindowSet()
         w.forms[i]->show();
     for (int i = 4; i < 7; ++i)
         w.forms[i]->showMinimizedInFrame();
+    main->createDialogs();
     return main;
+}
+
+std::unique_ptr<TcsMainForm> startProgram(const QColor &buttonFace, const ColourQuestion &askIgnore)
+{
+    if (!colourCheck(buttonFace, askIgnore))
+        return nullptr;
+    fixNumberFormat();
+    setApplicationTitle();
+    return createWindowSet();
 }
 
 int runApplication(int &argc, char **argv)
 {
     QApplication app(argc, argv);
-    auto main = createWindowSet();
+    applyClassicLook(app);
+    auto main = startProgram(buttonFaceColour(), askIgnoreColours);
+    if (!main)
+        return 0;
     main->show();
     const int result = app.exec();
-    windows() = WindowSet{};
+    main.reset();
+    windows() = WindowSet {};
     return result;
 }
 

@@ -2,15 +2,38 @@
 
 #include "model/rounding.h"
 
+#include <string>
+
 namespace cleftsim {
+
+namespace {
+
+std::string headerLine(int count)
+{
+    return "161 " + std::to_string(count) + " 10000\r\n";
+}
+
+std::string recordLine(const CurrentTrace &trace)
+{
+    std::string line;
+    line.reserve(161 * 9 + 2);
+    for (int b = 0; b <= 160; ++b) {
+        line += formatFixed(trace[static_cast<std::size_t>(2 * b)], 3);
+        line += ' ';
+    }
+    line += "\r\n";
+    return line;
+}
+
+} // namespace
 
 bool writeRecordsFile(std::ostream &out, const CurrentTrace *traces, int count)
 {
-    out << "161 " << count << " 10000\r\n";
+    const std::string header = headerLine(count);
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
     for (int r = 0; r < count && out; ++r) {
-        for (int b = 0; b <= 160; ++b)
-            out << formatFixed(traces[r][2 * b], 3) << ' ';
-        out << "\r\n";
+        const std::string line = recordLine(traces[r]);
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
     out.flush();
     return static_cast<bool>(out);
@@ -19,6 +42,12 @@ bool writeRecordsFile(std::ostream &out, const CurrentTrace *traces, int count)
 bool writeRecordsFile(std::ostream &out, const std::vector<CurrentTrace> &traces)
 {
     return writeRecordsFile(out, traces.data(), static_cast<int>(traces.size()));
+}
+
+int recordsTrial(ModelState &state, Generator &rng, CurrentTrace &trace)
+{
+    NoObserver none;
+    return recordsTrial(state, rng, trace, none);
 }
 
 } // namespace cleftsim
