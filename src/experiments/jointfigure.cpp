@@ -79,14 +79,11 @@ void drawJointFigure(Canvas &image, const HistogramsResult &r)
         image.textOut(150, 30, QStringLiteral("r = ") + QString::fromStdString(formatPattern(st.r, "#0.00")));
     const QPoint mean = jointPixel(st.meanM, st.meanS);
     image.setPixel(mean.x(), mean.y(), colors::Red);
-    const double c = std::cos(st.theta), s = std::sin(st.theta);
     for (int k = 0; k <= 500; ++k) {
-        const double psi = k * 2 * M_PI / 500;
-        const double m = st.meanM + st.A1 * std::sin(psi) * c - st.A2 * std::cos(psi) * s;
-        const double l = st.meanS + st.A1 * std::sin(psi) * s + st.A2 * std::cos(psi) * c;
-        if (!std::isfinite(m) || !std::isfinite(l) || std::abs(m) > 1e6 || std::abs(l) > 1e6)
+        const ScatterPoint e = ellipsePoint(st, k);
+        if (!std::isfinite(e.m) || !std::isfinite(e.s) || std::abs(e.m) > 1e6 || std::abs(e.s) > 1e6)
             continue;
-        const QPoint pt = jointPixel(m, l);
+        const QPoint pt = jointPixel(e.m, e.s);
         image.setPixel(pt.x(), pt.y(), colors::Aqua);
     }
 }
