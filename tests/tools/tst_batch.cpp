@@ -1,0 +1,567 @@
+#include "experiments/engine/histogramsrun.h"
+#include "model/parameterset.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace cleftsim;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome runBatch(const QStringList &args, const QStringList &env = {}, const QString &outFile = {})
+{
+    QProcess process;
+    if (!env.isEmpty()) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const QString &kv : env)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        process.setProcessEnvironment(e);
+    }
+    if (!outFile.isEmpty())
+        process.setStandardOutputFile(outFile);
+    process.start(QStringLiteral(CLEFTSIM_BATCH_EXE), args);
+    Outcome o;
+    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit)
+        return o;
+    o.status = process.exitCode();
+    o.out = process.readAllStandardOutput();
+    o.err = process.readAllStandardError();
+    return o;
+}
+
+QJsonObject json(const Outcome &o)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(o.out, &error);
+    return error.error == QJsonParseError::NoError ? doc.object() : QJsonObject();
+}
+
+QList<int> counts(const QJsonValue &v)
+{
+    QList<int> list;
+    for (const QJsonValue &x : v.toArray())
+        list << x.toInt(-1);
+    return list;
+}
+
+int sum(const QList<int> &list)
+{
+    int total = 0;
+    for (int x : list)
+        total += x;
+    return total;
+}
+
+// Probability that one site releases at least once over the steps 20..kEnd
+// when the presynaptic membrane sees the spike alone (no feedback).
+double releaseChance(double gf, double du, double tc, double Emax, double V1r, double ex)
+{
+    const int spikeSteps = int(std::lround(du / 0.05));
+    const double c = 1.0 - std::pow(1.0 - gf, 1.0 / spikeSteps);
+    const int kEnd = int(std::lround((1.0 + du + tc) / 0.05));
+    double survive = 1;
+    for (int k = 20; k <= kEnd; ++k) {
+        const double t = k * 0.05;
+        const double E = (t >= 1.0 && t < 1.0 + du) ? Emax : V1r;
+        survive *= 1.0 - c * std::exp((E - Emax) / ex);
+    }
+    return 1 - survive;
+}
+
+double binomial(int n, int k, double q)
+{
+    double b = 1;
+    for (int i = 1; i <= k; ++i)
+        b = b * (n - k + i) / i;
+    return b * std::pow(q, k) * std::pow(1 - q, n - k);
+}
+
+} // namespace
+
+class TestBatch : public QObject {
+    Q_OBJECT
+private slots:
+    void helpAndManPageAgree();
+    void refusals_data();
+    void refusals();
+    void unwritableOutput_data();
+    void unwritableOutput();
+    void nothingReleasedWithoutNormFactor();
+    void quantaFollowTheBinomialLawWithoutFeedback_data();
+    void quantaFollowTheBinomialLawWithoutFeedback();
+    void sweepWithoutFeedbackHasOneMean();
+    void histogramsShape_data();
+    void histogramsShape();
+    void histogramsMatchTheEngine();
+    void recordsFileShape();
+    void recordsSeedsEachRun();
+    void sameSeedSameBytes_data();
+    void sameSeedSameBytes();
+    void valuesAsTheEditorsTakeThem();
+};
+
+void TestBatch::helpAndManPageAgree()
+{
+    const Outcome o = runBatch({"--help"});
+    QCOMPARE(o.status, 0);
+    QVERIFY(o.err.isEmpty());
+    QVERIFY(o.out.startsWith("Usage: cleftsim-batch EXPERIMENT"));
+    QFile man(QStringLiteral(CLEFTSIM_SOURCE_DIR "/man/cleftsim-batch.1"));
+    QVERIFY(man.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(man.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString help = QString::fromUtf8(o.out);
+    const QStringList words = {"--seed", "--trials", "--background", "--help", "--N", "--Rg", "--V2",
+        "--Emax", "--V1r", "--du", "--ex", "--gf", "--Gmax", "--tc", "--Gb", "records", "isv", "histograms",
+        "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
+        "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA"};
+    for (const QString &w : words) {
+        QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
+        QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
+            qPrintable("man page lacks " + w));
+    }
+    QVERIFY(page.contains(".SH EXAMPLES"));
+    QVERIFY(page.contains("cleftsim-batch isv"));
+    QVERIFY(page.contains("cleftsim-batch histograms"));
+}
+
+void TestBatch::refusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("named"); // what the one line must name
+    auto row = [](const char *name, const QStringList &args, const QStringList &named) {
+        QTest::newRow(name) << args << named;
+    };
+    row("no experiment", {}, {"EXPERIMENT", "records, isv, histograms"});
+    row("unknown experiment", {"sweep"}, {"sweep", "records, isv, histograms"});
+    row("two experiments", {"isv", "records"}, {"records", "records, isv, histograms"});
+    row("unknown option", {"isv", "--Vx", "3"}, {"--Vx", "--Gb"});
+    row("unknown option with value", {"isv", "--speed=3"}, {"--speed=3", "--seed"});
+    row("value missing", {"isv", "--N"}, {"--N", "1..20"});
+    row("N 0", {"isv", "--N", "0"}, {"--N 0", "1..20"});
+    row("N 21", {"histograms", "--N", "21"}, {"--N 21", "1..20"});
+    row("N fraction", {"isv", "--N", "2.5"}, {"--N 2.5", "1..20"});
+    row("Rg above", {"isv", "--Rg", "10"}, {"--Rg 10", "0.00..9.99"});
+    row("Rg negative", {"isv", "--Rg", "-0.01"}, {"--Rg -0.01", "0.00..9.99"});
+    row("Rg three decimals", {"isv", "--Rg", "0.505"}, {"--Rg 0.505", "0.00..9.99", "2 decimals"});
+    row("V2 below", {"records", "--V2", "-151"}, {"--V2 -151", "-150..40"});
+    row("V2 decimal", {"records", "--V2", "-63.5"}, {"--V2 -63.5", "-150..40"});
+    row("Emax above", {"isv", "--Emax", "41"}, {"--Emax 41", "-40..40"});
+    row("V1r below", {"isv", "--V1r", "-101"}, {"--V1r -101", "-100..40"});
+    row("du below", {"isv", "--du", "0.09"}, {"--du 0.09", "0.10..2.00"});
+    row("du above", {"isv", "--du", "2.01"}, {"--du 2.01", "0.10..2.00"});
+    row("du three decimals", {"isv", "--du", "0.125"}, {"--du 0.125", "0.10..2.00"});
+    row("ex below", {"isv", "--ex", "0.99"}, {"--ex 0.99", "1.00..9.99"});
+    row("gf 1", {"isv", "--gf", "1"}, {"--gf 1", "0.0000..0.9999"});
+    row("gf five decimals", {"isv", "--gf", "0.15001"}, {"--gf 0.15001", "0.0000..0.9999"});
+    row("Gmax 0", {"isv", "--Gmax", "0"}, {"--Gmax 0", "0.01..9.99"});
+    row("tc below", {"isv", "--tc", "0.49"}, {"--tc 0.49", "0.50..9.99"});
+    row("Gb without background", {"isv", "--Gb", "0.1"}, {"--Gb 0.1", "--background"});
+    row("Gb above Gmax", {"isv", "--background", "--Gb", "0.3"}, {"--Gb 0.3", "0.000..0.200"});
+    row("Gb above a given Gmax", {"isv", "--background", "--Gmax", "0.05", "--Gb", "0.06"},
+        {"--Gb 0.06", "0.000..0.050"});
+    row("Gb four decimals", {"isv", "--background", "--Gb", "0.0001"}, {"--Gb 0.0001", "0.000..9.999"});
+    row("comma", {"isv", "--Rg", "0,5"}, {"--Rg 0,5", "0.00..9.99"});
+    row("exponent", {"isv", "--Rg", "5e-1"}, {"--Rg 5e-1", "0.00..9.99"});
+    row("empty value", {"isv", "--Rg="}, {"--Rg", "0.00..9.99"});
+    row("point only", {"isv", "--Rg", "."}, {"--Rg .", "0.00..9.99"});
+    row("trailing point", {"isv", "--Rg", "1."}, {"--Rg 1.", "0.00..9.99"});
+    row("nan", {"isv", "--Rg", "nan"}, {"--Rg nan", "0.00..9.99"});
+    row("seed too big", {"isv", "--seed", "4294967296"}, {"--seed 4294967296", "0..4294967295"});
+    row("seed negative", {"isv", "--seed", "-1"}, {"--seed -1", "0..4294967295"});
+    row("seed hex", {"isv", "--seed", "0x10"}, {"--seed 0x10", "0..4294967295"});
+    row("trials 0", {"isv", "--trials", "0"}, {"--trials 0", "1..10000"});
+    row("trials 10001", {"histograms", "--trials", "10001"}, {"--trials 10001", "1..10000"});
+    row("records trials 101", {"records", "--trials", "101"}, {"--trials 101", "1..100"});
+    row("background with value", {"isv", "--background=1"}, {"--background=1"});
+    row("bad value before a good one", {"isv", "--N", "x", "--N", "5"}, {"--N x", "1..20"});
+}
+
+void TestBatch::refusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, named);
+    const Outcome o = runBatch(args);
+    QCOMPARE(o.status, 2);
+    QVERIFY(o.out.isEmpty());
+    QVERIFY(o.err.endsWith('\n'));
+    QCOMPARE(o.err.count('\n'), 1);
+    const QString line = QString::fromUtf8(o.err);
+    QVERIFY2(line.startsWith("cleftsim-batch: "), qPrintable(line));
+    for (const QString &n : named)
+        QVERIFY2(line.contains(n), qPrintable(line + " lacks " + n));
+}
+
+void TestBatch::unwritableOutput_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("isv") << QStringList {"isv", "--trials", "1"};
+    QTest::newRow("records") << QStringList {"records"};
+    QTest::newRow("histograms") << QStringList {"histograms"};
+    QTest::newRow("help") << QStringList {"--help"};
+}
+
+void TestBatch::unwritableOutput()
+{
+    if (!QFile::exists("/dev/full"))
+        QSKIP("no /dev/full here");
+    QFETCH(QStringList, args);
+    const Outcome o = runBatch(args, {}, "/dev/full");
+    QCOMPARE(o.status, 1);
+    QVERIFY(!o.err.isEmpty());
+}
+
+void TestBatch::nothingReleasedWithoutNormFactor()
+{
+    const Outcome h = runBatch({"histograms", "--gf", "0", "--seed", "5", "--trials", "200"});
+    QCOMPARE(h.status, 0);
+    const QJsonObject o = json(h);
+    QCOMPARE(o["trials"].toInt(), 200);
+    QList<int> quanta(11, 0);
+    quanta[0] = 200;
+    QCOMPARE(counts(o["quanta"]), quanta);
+    QList<int> latency(21, 0);
+    latency[20] = 200;
+    QCOMPARE(counts(o["latency"]), latency);
+    QList<int> current(101, 0);
+    current[0] = 200;
+    QCOMPARE(counts(o["current"]), current);
+    const QJsonArray joint = o["joint"].toArray();
+    QCOMPARE(joint.size(), 11);
+    QCOMPARE(counts(joint[0]), latency);
+    for (int m = 1; m <= 10; ++m)
+        QCOMPARE(sum(counts(joint[m])), 0);
+    QCOMPARE(o["mean_quanta"].toDouble(-1), 0.0);
+    QCOMPARE(o["mean_peak_pA"].toDouble(-1), 0.0);
+    QVERIFY(o["mean_latency_ms"].isNull());
+    QVERIFY(o["r"].isNull());
+    QVERIFY(h.out.contains("\"mean_quanta\": 0.000000,"));
+
+    const Outcome s = runBatch({"isv", "--gf", "0", "--seed", "5", "--trials", "3"});
+    QCOMPARE(s.status, 0);
+    const QList<QByteArray> lines = s.out.split('\n');
+    QCOMPARE(lines.size(), 183);
+    for (int i = 1; i <= 181; ++i)
+        QCOMPARE(lines[i], QByteArray::number(41 - i) + ",3,0.000000,0.000000,0.000000");
+
+    const Outcome r = runBatch({"records", "--gf", "0", "--seed", "5"});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, "161 1 10000\r\n" + QByteArray("0.000 ").repeated(161) + "\r\n");
+}
+
+void TestBatch::quantaFollowTheBinomialLawWithoutFeedback_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("N");
+    QTest::addColumn<double>("q");
+    QTest::newRow("Rg 0") << QStringList {"--Rg", "0"} << 10 << releaseChance(0.15, 1.0, 2.5, 20, -70, 5);
+    QTest::newRow("V2 0") << QStringList {"--V2", "0", "--Rg", "5.00"} << 10
+                          << releaseChance(0.15, 1.0, 2.5, 20, -70, 5);
+    QTest::newRow("Rg 0, busy sites") << QStringList {"--Rg", "0", "--N", "20", "--gf", "0.5", "--V1r", "-10"}
+                                      << 20 << releaseChance(0.5, 1.0, 2.5, 20, -10, 5);
+    QTest::newRow("V2 0, short spike") << QStringList {"--V2", "0", "--du", "0.12", "--gf", "0.3", "--N", "6"}
+                                       << 6 << releaseChance(0.3, 0.12, 2.5, 20, -70, 5);
+}
+
+void TestBatch::quantaFollowTheBinomialLawWithoutFeedback()
+{
+    // Without feedback every site releases on its own with the chance q of
+    // the spike alone, so m is binomial(N, q).
+    QFETCH(QStringList, args);
+    QFETCH(int, N);
+    QFETCH(double, q);
+    const int n = 10000;
+    const Outcome h
+        = runBatch(QStringList {"histograms", "--seed", "20261207", "--trials", QString::number(n)} + args);
+    QCOMPARE(h.status, 0);
+    const QList<int> quanta = counts(json(h)["quanta"]);
+    QCOMPARE(quanta.size(), N + 1);
+    QCOMPARE(sum(quanta), n);
+    double mean = 0, square = 0;
+    for (int m = 0; m <= N; ++m) {
+        mean += double(m) * quanta[m] / n;
+        square += double(m) * m * quanta[m] / n;
+    }
+    const double variance = (square - mean * mean) * n / (n - 1);
+    const double mu = N * q, sigma2 = N * q * (1 - q);
+    // Six standard errors: the mean's is sqrt(sigma2 / n); the sample
+    // variance's is sigma2 * sqrt(2 / n) times at most 1.5 for a binomial
+    // with these q (its excess kurtosis is below 0.5 here).
+    QVERIFY2(std::fabs(mean - mu) < 6 * std::sqrt(sigma2 / n),
+        qPrintable(QStringLiteral("mean %1, expected %2").arg(mean).arg(mu)));
+    QVERIFY2(std::fabs(variance - sigma2) < 6 * 1.5 * sigma2 * std::sqrt(2.0 / n),
+        qPrintable(QStringLiteral("variance %1, expected %2").arg(variance).arg(sigma2)));
+    QCOMPARE(json(h)["mean_quanta"].toDouble(), std::round(mean * 1e6) / 1e6);
+    // The whole law: chi-square over the cells expecting at least 5 trials
+    // (the rest pooled), against a bound far beyond its 1e-6 quantile.
+    double chi2 = 0, restObserved = 0, restExpected = 0;
+    int cells = 0;
+    for (int m = 0; m <= N; ++m) {
+        const double e = n * binomial(N, m, q);
+        if (e >= 5) {
+            chi2 += (quanta[m] - e) * (quanta[m] - e) / e;
+            ++cells;
+        } else {
+            restObserved += quanta[m];
+            restExpected += e;
+        }
+    }
+    if (restExpected > 0) {
+        chi2 += (restObserved - restExpected) * (restObserved - restExpected) / restExpected;
+        ++cells;
+    }
+    QVERIFY2(chi2 < 10 + 6 * cells,
+        qPrintable(QStringLiteral("chi-square %1 over %2 cells").arg(chi2).arg(cells)));
+}
+
+void TestBatch::sweepWithoutFeedbackHasOneMean()
+{
+    // With Rg = 0 the clamp potential does not reach the presynaptic side:
+    // every point of the sweep draws its quanta from the same binomial law.
+    const int n = 400;
+    const Outcome s = runBatch({"isv", "--Rg", "0", "--seed", "99", "--trials", QString::number(n)});
+    QCOMPARE(s.status, 0);
+    const double q = releaseChance(0.15, 1.0, 2.5, 20, -70, 5);
+    const double mu = 10 * q, sigma2 = 10 * q * (1 - q);
+    const QList<QByteArray> lines = s.out.split('\n');
+    QCOMPARE(lines[0], QByteArray("V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA"));
+    QCOMPARE(lines.size(), 183);
+    QVERIFY(lines[182].isEmpty());
+    double all = 0;
+    for (int i = 1; i <= 181; ++i) {
+        const QList<QByteArray> f = lines[i].split(',');
+        QCOMPARE(f.size(), 5);
+        const int V = 41 - i;
+        QCOMPARE(f[0].toInt(), V);
+        QCOMPARE(f[1].toInt(), n);
+        const double mean = f[2].toDouble();
+        const double peak = f[3].toDouble();
+        all += mean / 181;
+        // 5.5 standard errors per point keeps the chance of a false alarm
+        // over 181 points near 1e-5.
+        QVERIFY2(std::fabs(mean - mu) < 5.5 * std::sqrt(sigma2 / n), lines[i].constData());
+        if (V == 0)
+            QCOMPARE(peak, 0.0);
+        else
+            QVERIFY(V < 0 ? peak <= 0 : peak >= 0);
+        QCOMPARE(f[4], f[3]); // no background
+        QVERIFY(QRegularExpression("^-?\\d+\\.\\d{6}$").match(QString::fromLatin1(f[3])).hasMatch());
+    }
+    QVERIFY(std::fabs(all - mu) < 6 * std::sqrt(sigma2 / (181.0 * n)));
+}
+
+void TestBatch::histogramsShape_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("N");
+    QTest::addColumn<int>("spikeSteps");
+    QTest::addColumn<bool>("currentNull");
+    QTest::newRow("defaults") << QStringList {} << 10 << 20 << false;
+    QTest::newRow("N 7, du 0.50") << QStringList {"--N", "7", "--du", "0.50", "--gf", "0.6"} << 7 << 10
+                                  << false;
+    QTest::newRow("V2 0") << QStringList {"--V2", "0"} << 10 << 20 << true;
+    QTest::newRow("N 20, du 2.00") << QStringList {"--N", "20", "--du", "2", "--V2", "-150"} << 20 << 40
+                                   << false;
+    QTest::newRow("V2 +40") << QStringList {"--V2", "40"} << 10 << 20 << false;
+    QTest::newRow("background") << QStringList {"--background", "--Gb", "0.05"} << 10 << 20 << false;
+}
+
+void TestBatch::histogramsShape()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, N);
+    QFETCH(int, spikeSteps);
+    QFETCH(bool, currentNull);
+    const int n = 300;
+    const Outcome h
+        = runBatch(QStringList {"histograms", "--seed", "11", "--trials", QString::number(n)} + args);
+    QCOMPARE(h.status, 0);
+    QVERIFY(h.err.isEmpty());
+    const QJsonObject o = json(h);
+    QVERIFY(!o.isEmpty());
+    const QStringList keys = {"trials", "seed", "N", "SpikeSteps", "quanta", "current", "latency", "joint",
+        "mean_quanta", "mean_peak_pA", "mean_latency_ms", "r", "max_current_pA"};
+    for (const QString &k : keys)
+        QVERIFY2(o.contains(k), qPrintable(k));
+    QCOMPARE(o.size(), keys.size());
+    QCOMPARE(o["trials"].toInt(), n);
+    QCOMPARE(o["seed"].toInt(), 11);
+    QCOMPARE(o["N"].toInt(), N);
+    QCOMPARE(o["SpikeSteps"].toInt(), spikeSteps);
+    const QList<int> quanta = counts(o["quanta"]);
+    const QList<int> latency = counts(o["latency"]);
+    QCOMPARE(quanta.size(), N + 1);
+    QCOMPARE(latency.size(), spikeSteps + 1);
+    QCOMPARE(sum(quanta), n);
+    QCOMPARE(sum(latency), n);
+    const QJsonArray joint = o["joint"].toArray();
+    QCOMPARE(joint.size(), N + 1);
+    for (int m = 0; m <= N; ++m) {
+        QCOMPARE(counts(joint[m]).size(), spikeSteps + 1);
+        QCOMPARE(sum(counts(joint[m])), quanta[m]);
+    }
+    QCOMPARE(counts(joint[0])[spikeSteps], quanta[0]);
+    if (currentNull) {
+        QVERIFY(o["current"].isNull());
+        QVERIFY(o["mean_peak_pA"].isNull());
+        QCOMPARE(o["max_current_pA"].toDouble(-1), 0.0);
+    } else {
+        const QList<int> current = counts(o["current"]);
+        QCOMPARE(current.size(), 10 * N + 1);
+        QCOMPARE(sum(current), n);
+        QVERIFY(o["mean_peak_pA"].isDouble());
+    }
+    double meanQuanta = 0;
+    for (int m = 0; m <= N; ++m)
+        meanQuanta += double(m) * quanta[m] / n;
+    QCOMPARE(o["mean_quanta"].toDouble(), std::round(meanQuanta * 1e6) / 1e6);
+    if (quanta[0] < n) {
+        double meanStep = 0;
+        for (int m = 1; m <= N; ++m)
+            for (int s = 0; s <= spikeSteps; ++s)
+                meanStep += double(s) * counts(joint[m])[s];
+        meanStep /= n - quanta[0];
+        QVERIFY(std::fabs(o["mean_latency_ms"].toDouble() - (meanStep * 0.05 + 0.025)) < 1e-6);
+    }
+    if (!o["r"].isNull())
+        QVERIFY(std::fabs(o["r"].toDouble()) <= 1.0);
+    // Reals carry six decimals and the full stop.
+    QVERIFY(
+        QRegularExpression("\"mean_quanta\": -?\\d+\\.\\d{6},").match(QString::fromUtf8(h.out)).hasMatch());
+}
+
+void TestBatch::histogramsMatchTheEngine()
+{
+    const Outcome h = runBatch({"histograms", "--seed", "4242", "--trials", "500", "--N", "12", "--Rg",
+        "1.25", "--V2", "-90", "--background", "--Gb", "0.010"});
+    QCOMPARE(h.status, 0);
+    ModelState state;
+    state.LPC.N = 12;
+    state.LPC.Rg = 1.25;
+    state.LPC.V2 = -90;
+    state.LPC.BackgroundOn = 1;
+    state.LPC.Gb = 0.01;
+    state.SpikeSteps = 20;
+    Generator rng(4242);
+    const HistogramsResult r = runHistograms(state, rng, 500);
+    const QJsonObject o = json(h);
+    const QList<int> quanta = counts(o["quanta"]);
+    for (int m = 0; m <= 12; ++m)
+        QCOMPARE(quanta[m], r.quanta[m]);
+    const QList<int> current = counts(o["current"]);
+    for (int b = 0; b <= 120; ++b)
+        QCOMPARE(current[b], r.current[b]);
+    QCOMPARE(o["max_current_pA"].toDouble(), std::round(r.maxCurrent * 1e6) / 1e6);
+}
+
+void TestBatch::recordsFileShape()
+{
+    const Outcome r = runBatch({"records", "--seed", "9", "--trials", "3", "--background", "--Gb", "0.05"});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.startsWith("161 3 10000\r\n"));
+    QVERIFY(r.out.endsWith(" \r\n"));
+    QCOMPARE(r.out.count('\n'), 4);
+    QCOMPARE(r.out.count("\r\n"), 4);
+    const QList<QByteArray> lines = r.out.split('\n');
+    // The standing background current at time 0: -63 * 0.5 / 1.25 pA.
+    const QByteArray background = "-25.200";
+    for (int i = 1; i <= 3; ++i) {
+        const QList<QByteArray> values = lines[i].chopped(1).split(' ');
+        QCOMPARE(values.size(), 162);
+        QVERIFY(values[161].isEmpty());
+        for (int b = 0; b <= 160; ++b)
+            QVERIFY(QRegularExpression("^-?\\d+\\.\\d{3}$").match(QString::fromLatin1(values[b])).hasMatch());
+        QCOMPARE(values[0], background);
+    }
+    const Outcome plain = runBatch({"records", "--seed", "9"});
+    QVERIFY(plain.out.startsWith("161 1 10000\r\n0.000 "));
+}
+
+void TestBatch::recordsSeedsEachRun()
+{
+    auto line = [](const QByteArray &out, int i) { return out.split('\n').value(i); };
+    const QStringList common = {"records", "--gf", "0.5"};
+    const Outcome three = runBatch(common + QStringList {"--seed", "1000", "--trials", "3"});
+    QCOMPARE(three.status, 0);
+    for (int r = 1; r <= 3; ++r) {
+        const Outcome one = runBatch(common + QStringList {"--seed", QString::number(1000 + r - 1)});
+        QCOMPARE(line(three.out, r), line(one.out, 1));
+    }
+    QVERIFY(line(three.out, 1) != line(three.out, 2));
+    // The seed of a later Run wraps around 2^32.
+    const Outcome wrap = runBatch(common + QStringList {"--seed", "4294967295", "--trials", "2"});
+    const Outcome zero = runBatch(common + QStringList {"--seed", "0"});
+    QCOMPARE(line(wrap.out, 2), line(zero.out, 1));
+}
+
+void TestBatch::sameSeedSameBytes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("records") << QStringList {"records", "--trials", "4"};
+    QTest::newRow("isv") << QStringList {"isv", "--trials", "20"};
+    QTest::newRow("histograms") << QStringList {"histograms", "--trials", "300"};
+}
+
+void TestBatch::sameSeedSameBytes()
+{
+    QFETCH(QStringList, args);
+    const Outcome a = runBatch(args + QStringList {"--seed", "123"});
+    const Outcome b
+        = runBatch(args + QStringList {"--seed", "123"}, {"LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8"});
+    const Outcome c = runBatch(args + QStringList {"--seed", "124"});
+    QCOMPARE(a.status, 0);
+    QCOMPARE(b.status, 0);
+    QVERIFY(!a.out.isEmpty());
+    QCOMPARE(a.out, b.out);
+    QVERIFY(a.out != c.out);
+    QVERIFY(a.out.contains('.'));
+}
+
+void TestBatch::valuesAsTheEditorsTakeThem()
+{
+    const QStringList base = {"histograms", "--seed", "77", "--trials", "200"};
+    const Outcome plain = runBatch(base);
+    const QList<QStringList> same = {
+        {"--Rg", "0.5"},
+        {"--Rg", "0.50"},
+        {"--Rg=0.5"},
+        {"--V2", "-63"},
+        {"--V2=-63"},
+        {"--gf", "0.1500"},
+        {"--N", "+10"},
+        {"--N", "3", "--N", "10"},
+        {"--background"},
+        {"--background", "--Gb", "0.000"},
+    };
+    for (const QStringList &extra : same) {
+        const Outcome o = runBatch(base + extra);
+        QCOMPARE(o.status, 0);
+        QVERIFY2(o.out == plain.out, qPrintable(extra.join(' ')));
+    }
+    QVERIFY(runBatch(base + QStringList {"--Rg", "0.51"}).out != plain.out);
+    // Values at the ends of their ranges are taken.
+    const Outcome ends = runBatch({"histograms", "--seed", "1", "--trials", "20", "--N", "20", "--Rg", "9.99",
+        "--V2", "-150", "--Emax", "-40", "--V1r", "40", "--du", "0.10", "--ex", "9.99", "--gf", "0.9999",
+        "--Gmax", "9.99", "--tc", "0.50", "--background", "--Gb", "9.990"});
+    QCOMPARE(ends.status, 0);
+    QCOMPARE(json(ends)["SpikeSteps"].toInt(), 2);
+    const Outcome low = runBatch(
+        {"isv", "--seed", "1", "--trials", "2", "--N", "1", "--Rg", "0.00", "--V2", "40", "--Emax", "40",
+            "--V1r", "-100", "--du", "2.00", "--ex", "1.00", "--gf", "0", "--Gmax", "0.01", "--tc", "9.99"});
+    QCOMPARE(low.status, 0);
+}
+
+QTEST_GUILESS_MAIN(TestBatch)
+#include "tst_batch.moc"
