@@ -1,10 +1,129 @@
 #include "editors/configform.h"
 
+#include "drawing/canvas.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSignalBlocker>
+
 namespace cleftsim {
 
-TcsForm0::TcsForm0(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm0"), QStringLiteral("Model Configuration"), 366, 79, 0, QPoint(0, 62), parent)
+namespace {
+
+// Shows Gb of LPC in the Subsynaptic Settings' Gb editor without running its
+// handler: the switch has already set Gb, and an edit there would clear the
+// Records and Histograms figures, which a switch leaves alone. With the old
+// text left in place, a restore that writes the same Gb back would change no
+// text, run no handler and leave Gb at 0.
+void showGbInEditor()
 {
+    ChildForm *form3 = windows().forms[3];
+    if (!form3)
+        return;
+    auto *edit = form3->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
+    if (!edit)
+        return;
+    const QString zero = QStringLiteral("0.000");
+    if (edit->text() == zero)
+        return;
+    const QSignalBlocker blocker(edit);
+    edit->setText(zero);
+}
+
+} // namespace
+
+TcsForm0::TcsForm0(QWidget *parent)
+    : ChildForm(
+        QStringLiteral("csForm0"), QStringLiteral("Model Configuration"), 366, 79, 0, QPoint(0, 62), parent)
+{
+    numberLabel()->setObjectName(QStringLiteral("Label1"));
+    const QFont bold = uiFont(13, true);
+    setFont(bold);
+
+    m_checkBox1 = new QCheckBox(QStringLiteral("background conductance"), this);
+    m_checkBox1->setObjectName(QStringLiteral("CheckBox1"));
+    m_checkBox1->setFont(bold);
+    m_checkBox1->setGeometry(4, 8, 193, 25);
+
+    // Release always follows the probability law; the box only says so.
+    auto *checkBox2 = new QCheckBox(QStringLiteral("random probability"), this);
+    checkBox2->setObjectName(QStringLiteral("CheckBox2"));
+    checkBox2->setFont(bold);
+    checkBox2->setGeometry(4, 40, 153, 25);
+    checkBox2->setEnabled(false);
+    QPalette grey = checkBox2->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        grey.setColor(group, QPalette::WindowText, colors::Grey);
+        grey.setColor(group, QPalette::Text, colors::Grey);
+        grey.setColor(group, QPalette::ButtonText, colors::Grey);
+    }
+    checkBox2->setPalette(grey);
+
+    // The postsynaptic side is always held in voltage clamp.
+    auto *radioGroup1 = new QGroupBox(this);
+    radioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    radioGroup1->setFont(bold);
+    radioGroup1->setGeometry(224, 0, 137, 73);
+    auto *currentClamp = new QRadioButton(QStringLiteral("current clamp"), radioGroup1);
+    currentClamp->setObjectName(QStringLiteral("RadioButton0"));
+    currentClamp->setGeometry(8, 14, 125, 22);
+    auto *voltageClamp = new QRadioButton(QStringLiteral("voltage clamp"), radioGroup1);
+    voltageClamp->setObjectName(QStringLiteral("RadioButton1"));
+    voltageClamp->setGeometry(8, 40, 125, 22);
+    voltageClamp->setChecked(true);
+    radioGroup1->setEnabled(false);
+
+    numberLabel()->raise();
+
+    connect(m_checkBox1, &QCheckBox::toggled, this, &TcsForm0::CheckBox1Click);
+    setBackgroundChecked(model().LPC.BackgroundOn != 0);
+}
+
+bool TcsForm0::backgroundChecked() const
+{
+    return m_checkBox1->isChecked();
+}
+
+void TcsForm0::setBackgroundChecked(bool on)
+{
+    m_checkBox1->setChecked(on);
+}
+
+void TcsForm0::CheckBox1Click()
+{
+    WindowSet &w = windows();
+    ParameterSet &p = model().LPC;
+    const bool on = m_checkBox1->isChecked();
+
+    // Every switch, either way, starts again without background conductance;
+    // the Gb editor and the main window's Gb row show it.
+    p.Gb = 0;
+    showGbInEditor();
+    if (w.csMainForm)
+        w.csMainForm->showParameter(Param::Gb);
+    if (w.csForm3)
+        w.csForm3->repaintConductancePreview();
+
+    p.BackgroundOn = on ? 1 : 0;
+    if (w.csMainForm)
+        w.csMainForm->showParameter(Param::BackgroundOn);
+    if (w.csForm1) {
+        w.csForm1->setBackgroundLayout(on);
+        w.csForm1->LabelsN0();
+        if (on)
+            w.csForm1->FailuresChart();
+    }
+    if (w.csForm3)
+        w.csForm3->setBackgroundControls(on);
+    if (w.csForm5) {
+        // The Is vs V2 figures are framed differently with and without the
+        // switch; Records and Histograms do not depend on it.
+        w.csForm5->setBackgroundLayout(on);
+        w.csForm5->EmptyImages();
+    }
 }
 
 } // namespace cleftsim

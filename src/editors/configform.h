@@ -3,16 +3,26 @@
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
+class QCheckBox;
+
 namespace cleftsim {
 
-// Model Configuration (window 0).
+// Model Configuration (window 0): the background-conductance switch, and two
+// fixed choices of the model shown for information.
 class TcsForm0 : public ChildForm, public ConfigLink {
     Q_OBJECT
 public:
     explicit TcsForm0(QWidget *parent = nullptr);
 
-    bool backgroundChecked() const override { return false; }
-    void setBackgroundChecked(bool) override {}
+    bool backgroundChecked() const override;
+    void setBackgroundChecked(bool on) override;
+
+    // Applies the switch after the box has changed state: Gb back to 0, and
+    // the windows that offer Gb or show the failure-rate chart rearranged.
+    void CheckBox1Click();
+
+private:
+    QCheckBox *m_checkBox1;
 };
 
 } // namespace cleftsim

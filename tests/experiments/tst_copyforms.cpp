@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/startup.h"
 #include "experiments/copyforms.h"
+#include "experiments/histogramsform.h"
 #include "model/parameterset.h"
 #include "widgets/figureview.h"
 
@@ -55,6 +56,7 @@ private slots:
     void proposedNames_data();
     void proposedNames();
     void saveImageWritesRaster();
+    void experimentCopiesFromWindows();
 
 private:
     std::unique_ptr<TcsMainForm> m_main;
@@ -250,6 +252,31 @@ void TestCopyForms::saveImageWritesRaster()
     // A folder that does not exist gives a reason, not a crash.
     QVERIFY(!copy->image3()->saveImage(dir.filePath(QStringLiteral("missing/x.png")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestCopyForms::experimentCopiesFromWindows()
+{
+    // The copies hold the experiment windows' figures as they are, pixel for
+    // pixel, whatever the figures show.
+    for (int form = 4; form <= 6; ++form) {
+        QWidget *w = windows().forms[form];
+        QVERIFY(w);
+        const auto views = w->findChildren<FigureView *>();
+        for (FigureView *v : views)
+            v->canvas().draw(0, 0, noise(v->canvas().width(), v->canvas().height(), 100 + form));
+    }
+    FigureView *r3 = figure(windows().forms[4], "Image3");
+    QVERIFY(r3);
+    TcsChildForm4 *records = copyRecords(r3->canvas(), QStringLiteral("0: default - Records"));
+    QVERIFY(samePixels(records->image3()->canvas(), r3->canvas()));
+
+    auto *hist = qobject_cast<TcsForm6 *>(windows().forms[6]);
+    QVERIFY(hist);
+    TcsChildForm6 *c
+        = copyHistograms(hist->image(1)->canvas(), hist->image(2)->canvas(), hist->image(3)->canvas(),
+            hist->image(4)->canvas(), true, true, QStringLiteral("0: default - Histograms"));
+    for (int i = 1; i <= 4; ++i)
+        QVERIFY(samePixels(c->image(i)->canvas(), hist->image(i)->canvas()));
 }
 
 QTEST_MAIN(TestCopyForms)

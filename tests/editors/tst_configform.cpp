@@ -1,0 +1,274 @@
+#include "app/mainform.h"
+#include "app/startup.h"
+#include "editors/configform.h"
+#include "editors/schemeform.h"
+#include "editorspies.h"
+#include "widgets/figureview.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+using namespace cleftsim;
+using namespace cleftsim::test;
+
+namespace {
+
+// Records what the switch asks of Scheme Settings and passes it on.
+struct SchemeSpy : SchemeLink {
+    explicit SchemeSpy(SchemeLink *real)
+        : real(real)
+    {
+    }
+    void LabelsN0() override
+    {
+        calls << QStringLiteral("LabelsN0");
+        real->LabelsN0();
+    }
+    void FailuresChart() override
+    {
+        calls << QStringLiteral("FailuresChart");
+        real->FailuresChart();
+    }
+    void refreshConductanceLabels() override
+    {
+        calls << QStringLiteral("refreshConductanceLabels");
+        real->refreshConductanceLabels();
+    }
+    void setBackgroundLayout(bool on) override
+    {
+        calls << QStringLiteral("setBackgroundLayout %1").arg(on);
+        real->setBackgroundLayout(on);
+    }
+    void writeEditors(int N, double Rg, double V2) override
+    {
+        calls << QStringLiteral("writeEditors");
+        real->writeEditors(N, Rg, V2);
+    }
+    SchemeLink *real;
+    QStringList calls;
+};
+
+// Records what the switch asks of Subsynaptic Settings.
+struct SubsynSpy : SubsynLink {
+    void repaintConductancePreview() override { calls << QStringLiteral("repaintConductancePreview"); }
+    void repaintQuantaPreview() override { calls << QStringLiteral("repaintQuantaPreview"); }
+    void setBackgroundControls(bool on) override
+    {
+        calls << QStringLiteral("setBackgroundControls %1").arg(on);
+    }
+    void writeEditors(double, double, double) override { calls << QStringLiteral("writeEditors"); }
+    QStringList calls;
+};
+
+} // namespace
+
+class TestConfigForm : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void layout();
+    void switching_data();
+    void switching();
+    void sameStateRunsNothing();
+    void onAndOffLeavesGbZero();
+    void gbEditorShowsTheReset();
+    void schemeWidthFollowsSwitch();
+    void mainWindowShowsTheSwitch();
+    void restoreAcrossTheSwitchKeepsGb();
+
+private:
+    TcsForm0 *form() const { return static_cast<TcsForm0 *>(windows().forms[0]); }
+    QCheckBox *box() const { return form()->findChild<QCheckBox *>(QStringLiteral("CheckBox1")); }
+
+    std::unique_ptr<TcsMainForm> m_main;
+};
+
+void TestConfigForm::init()
+{
+    m_main = createWindowSet();
+    m_main->show();
+}
+
+void TestConfigForm::cleanup()
+{
+    windows() = WindowSet {};
+    m_main.reset();
+}
+
+void TestConfigForm::layout()
+{
+    QCheckBox *b1 = box();
+    QVERIFY(b1);
+    QCOMPARE(b1->text(), QStringLiteral("background conductance"));
+    QCOMPARE(b1->geometry(), QRect(4, 8, 193, 25));
+    QVERIFY(!b1->isChecked());
+    QVERIFY(b1->font().bold());
+    auto *b2 = form()->findChild<QCheckBox *>(QStringLiteral("CheckBox2"));
+    QCOMPARE(b2->text(), QStringLiteral("random probability"));
+    QVERIFY(!b2->isEnabled());
+    QVERIFY(!b2->isChecked());
+    QCOMPARE(b2->palette().color(QPalette::Disabled, QPalette::WindowText), QColor(128, 128, 128));
+    auto *group = form()->findChild<QGroupBox *>(QStringLiteral("RadioGroup1"));
+    QCOMPARE(group->geometry(), QRect(224, 0, 137, 73));
+    QVERIFY(!group->isEnabled());
+    const auto radios = group->findChildren<QRadioButton *>();
+    QCOMPARE(radios.size(), 2);
+    QCOMPARE(radios[0]->text(), QStringLiteral("current clamp"));
+    QCOMPARE(radios[1]->text(), QStringLiteral("voltage clamp"));
+    QVERIFY(radios[1]->isChecked());
+    QCOMPARE(form()->findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("0"));
+    QCOMPARE(form()->size(), QSize(366, 79));
+}
+
+void TestConfigForm::switching_data()
+{
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QStringList>("scheme");
+    QTest::addColumn<QStringList>("subsyn");
+    QTest::newRow("on") << true << QStringList {"setBackgroundLayout 1", "LabelsN0", "FailuresChart"}
+                        << QStringList {"repaintConductancePreview", "setBackgroundControls 1"};
+    QTest::newRow("off") << false << QStringList {"setBackgroundLayout 0", "LabelsN0"}
+                         << QStringList {"repaintConductancePreview", "setBackgroundControls 0"};
+}
+
+// What a switch does in the other windows: only the Is vs V2 figures are
+// cleared; the failure-rate chart is drawn when switched on.
+void TestConfigForm::switching()
+{
+    QFETCH(bool, on);
+    QFETCH(QStringList, scheme);
+    QFETCH(QStringList, subsyn);
+    if (!on)
+        form()->setBackgroundChecked(true);
+    model().LPC.Gb = 0.05;
+
+    SpyScope spies;
+    SchemeSpy schemeSpy(windows().csForm1);
+    SubsynSpy subsynSpy;
+    windows().csForm1 = &schemeSpy;
+    windows().csForm3 = &subsynSpy;
+    QTest::mouseClick(box(), Qt::LeftButton, {}, QPoint(8, box()->height() / 2));
+
+    QCOMPARE(box()->isChecked(), on);
+    QCOMPARE(int(model().LPC.BackgroundOn), on ? 1 : 0);
+    QCOMPARE(model().LPC.Gb, 0.0);
+    QCOMPARE(schemeSpy.calls, scheme);
+    QCOMPARE(subsynSpy.calls, subsyn);
+    QCOMPARE(spies.main.shown, (QList<Param> {Param::Gb, Param::BackgroundOn}));
+    QCOMPARE(spies.isv.layouts, QList<bool> {on});
+    QCOMPARE(spies.isv.emptied, 1);
+    QCOMPARE(spies.records.emptied, 0);
+    QCOMPARE(spies.histograms.emptied, 0);
+}
+
+void TestConfigForm::sameStateRunsNothing()
+{
+    model().LPC.Gb = 0.05;
+    SpyScope spies;
+    form()->setBackgroundChecked(false);
+    QCOMPARE(model().LPC.Gb, 0.05);
+    QCOMPARE(spies.isv.emptied, 0);
+    QCOMPARE(spies.main.shown.size(), 0);
+    form()->setBackgroundChecked(true);
+    model().LPC.Gb = 0.05;
+    form()->setBackgroundChecked(true);
+    QCOMPARE(model().LPC.Gb, 0.05);
+    QCOMPARE(spies.isv.emptied, 1);
+}
+
+void TestConfigForm::onAndOffLeavesGbZero()
+{
+    form()->setBackgroundChecked(true);
+    model().LPC.Gb = 0.123; // as typed into the Gb editor
+    form()->setBackgroundChecked(false);
+    QCOMPARE(model().LPC.Gb, 0.0);
+    QCOMPARE(int(model().LPC.BackgroundOn), 0);
+    QVERIFY(sameModel(model().LPC, model().LPI));
+}
+
+// The Gb editor must show the reset, or a restore that writes the same Gb
+// back would change no text, run no handler and leave Gb at 0.
+void TestConfigForm::gbEditorShowsTheReset()
+{
+    auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
+    if (!gbEdit)
+        QSKIP("the Subsynaptic Settings window has no Gb editor yet");
+    form()->setBackgroundChecked(true);
+    int changes = 0;
+    connect(gbEdit, &QLineEdit::textChanged, this, [&changes] { ++changes; });
+    gbEdit->setText(QStringLiteral("0.100"));
+    QCOMPARE(model().LPC.Gb, 0.1);
+    changes = 0;
+    SpyScope spies;
+    form()->setBackgroundChecked(false);
+    QCOMPARE(gbEdit->text(), QStringLiteral("0.000"));
+    QCOMPARE(changes, 0); // without running the Gb editor's handler
+    QCOMPARE(spies.records.emptied, 0);
+}
+
+void TestConfigForm::schemeWidthFollowsSwitch()
+{
+    auto *scheme = static_cast<TcsForm1 *>(windows().forms[1]);
+    QCOMPARE(scheme->outerWidth(), 570);
+    form()->setBackgroundChecked(true);
+    QCOMPARE(scheme->outerWidth(), 770);
+    QCOMPARE(scheme->findChild<QLabel *>(QStringLiteral("Label21"))->text(), QStringLiteral("N  (-63mV)="));
+    const Canvas &chart = scheme->findChild<FigureView *>(QStringLiteral("FailureChart"))->canvas();
+    QCOMPARE(chart.rgb(140, 86), colors::Navy.rgb() & 0xffffff);
+    form()->setBackgroundChecked(false);
+    QCOMPARE(scheme->outerWidth(), 570);
+    QCOMPARE(scheme->findChild<QLabel *>(QStringLiteral("Label21"))->text(), QStringLiteral("N  ="));
+}
+
+void TestConfigForm::mainWindowShowsTheSwitch()
+{
+    auto *label03 = m_main->findChild<QLabel *>(QStringLiteral("Label03"));
+    auto *gbValue = m_main->findChild<QLabel *>(QStringLiteral("Label14v"));
+    QVERIFY(label03 && gbValue);
+    form()->setBackgroundChecked(true);
+    QCOMPARE(label03->text(), QStringLiteral("Background Conduct"));
+    QCOMPARE(label03->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QVERIFY(gbValue->isVisibleTo(m_main.get()));
+    QCOMPARE(gbValue->text(), QStringLiteral("0.000 nS"));
+    model().LPC.Gb = 0.25;
+    gbValue->setText(QStringLiteral("0.250 nS")); // as the Gb editor leaves it
+    form()->setBackgroundChecked(false);
+    QCOMPARE(label03->text(), QStringLiteral("Basic Configuration"));
+    QCOMPARE(label03->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    QVERIFY(!gbValue->isVisibleTo(m_main.get()));
+    QCOMPARE(gbValue->text(), QStringLiteral("0.000 nS"));
+}
+
+// A stored state with the switch on and a background conductance comes back
+// whole after the switch has been turned off in between.
+void TestConfigForm::restoreAcrossTheSwitchKeepsGb()
+{
+    auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
+    if (!gbEdit)
+        QSKIP("the Subsynaptic Settings window has no Gb editor yet");
+    form()->setBackgroundChecked(true);
+    gbEdit->setText(QStringLiteral("0.100"));
+    QCOMPARE(model().LPC.Gb, 0.1);
+    QVERIFY(windows().csMainForm->Store());
+    form()->setBackgroundChecked(false);
+    QCOMPARE(model().LPC.Gb, 0.0);
+
+    auto *list = m_main->findChild<QListWidget *>(QStringLiteral("ListBox1"));
+    list->setCurrentRow(1);
+    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("RestoreBtn")), Qt::LeftButton);
+    QVERIFY(form()->backgroundChecked());
+    QCOMPARE(model().LPC.Gb, 0.1);
+    QCOMPARE(gbEdit->text(), QStringLiteral("0.100"));
+    QVERIFY(sameModel(model().LPC, model().LPI));
+}
+
+QTEST_MAIN(TestConfigForm)
+#include "tst_configform.moc"

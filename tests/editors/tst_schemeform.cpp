@@ -1,0 +1,472 @@
+#include "app/mainform.h"
+#include "app/startup.h"
+#include "editors/schemeform.h"
+#include "editorspies.h"
+#include "model/rounding.h"
+#include "model/synapse.h"
+#include "widgets/edits.h"
+#include "widgets/figureview.h"
+
+#include <QLabel>
+#include <QtTest>
+
+using namespace cleftsim;
+using namespace cleftsim::test;
+
+// One step of a user's entry into an edit: typed text, a key, or a key with Shift.
+struct Keys {
+    QString text;
+    Qt::Key key = Qt::Key_unknown;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+};
+Q_DECLARE_METATYPE(QList<Keys>)
+
+namespace {
+
+Keys typed(const QString &t)
+{
+    return Keys {t};
+}
+
+Keys key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)
+{
+    return Keys {QString(), k, m};
+}
+
+const Keys SelectAll = key(Qt::Key_A, Qt::ControlModifier);
+
+void enter(QLineEdit *edit, const QList<Keys> &keys)
+{
+    edit->setFocus();
+    for (const Keys &k : keys) {
+        if (!k.text.isEmpty())
+            QTest::keyClicks(edit, k.text);
+        else
+            QTest::keyClick(edit, k.key, k.modifiers);
+    }
+}
+
+QString fixed(double x, int decimals)
+{
+    return QString::fromStdString(formatFixed(x, decimals));
+}
+
+} // namespace
+
+class TestSchemeForm : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void failureRateExamples_data();
+    void failureRateExamples();
+    void labelsAtStart();
+    void totalResistanceFollowsN_data();
+    void totalResistanceFollowsN();
+    void failureRowWithSwitch_data();
+    void failureRowWithSwitch();
+    void failureChartCurve();
+    void failureChartFlatWithoutBackground();
+    void failureChartOnlyWithSwitch();
+    void clearingTable_data();
+    void clearingTable();
+    void badInput_data();
+    void badInput();
+    void halfTypedNumberWrittenBackOnLeaving();
+    void writeEditors();
+    void formPaintShowsOtherWindowsEdits();
+    void picturesReturnAfterNBackAndForth();
+    void layout();
+
+private:
+    TcsForm1 *form() const { return static_cast<TcsForm1 *>(windows().forms[1]); }
+    template <class T> T *child(const char *name) const
+    {
+        T *c = form()->findChild<T *>(QLatin1String(name));
+        if (!c)
+            qFatal("no control %s", name);
+        return c;
+    }
+    QString labelText(const char *name) const { return child<QLabel>(name)->text(); }
+    void switchBackground(bool on) { windows().csForm0->setBackgroundChecked(on); }
+    // Sets a field behind the windows' backs, as another window's edit would.
+    void setGb(double gb) { model().LPC.Gb = gb; }
+
+    std::unique_ptr<TcsMainForm> m_main;
+};
+
+void TestSchemeForm::init()
+{
+    m_main = createWindowSet();
+    m_main->show();
+    m_main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+}
+
+void TestSchemeForm::cleanup()
+{
+    windows() = WindowSet {};
+    m_main.reset();
+}
+
+void TestSchemeForm::failureRateExamples_data()
+{
+    QTest::addColumn<double>("Gb");
+    QTest::addColumn<double>("Rg");
+    QTest::addColumn<double>("V");
+    QTest::addColumn<double>("expected");
+    const double e = std::exp(1.0);
+    QTest::newRow("defaults: 0.85^10") << 0.0 << 0.5 << -63.0 << std::pow(0.85, 10);
+    QTest::newRow("no gap resistance") << 0.1 << 0.0 << 40.0 << std::pow(0.85, 10);
+    QTest::newRow("background, V = 0") << 0.1 << 0.5 << 0.0 << std::pow(0.85, 10);
+    // Gap drop -21 mV: a = e^4.2.
+    QTest::newRow("background, -63 mV") << 0.1 << 0.5 << -63.0 << std::pow(0.85, 10 * std::pow(e, 4.2));
+    // Gap drop +13.33 mV: a = e^(-2.667) = 0.0695.
+    QTest::newRow("background, +40 mV") << 0.1 << 0.5 << 40.0 << std::pow(0.85, 10 * std::exp(-40.0 / 15));
+}
+
+void TestSchemeForm::failureRateExamples()
+{
+    QFETCH(double, Gb);
+    QFETCH(double, Rg);
+    QFETCH(double, V);
+    QFETCH(double, expected);
+    ParameterSet p;
+    p.Gb = Gb;
+    p.Rg = Rg;
+    QVERIFY(qAbs(FailureRate(p, V) - expected) < 1e-12);
+}
+
+void TestSchemeForm::labelsAtStart()
+{
+    QCOMPARE(labelText("Label14"), QStringLiteral("0.50"));
+    QCOMPARE(labelText("Label19"), QStringLiteral("0.20"));
+    QCOMPARE(labelText("Label23"), QStringLiteral("19.7"));
+    QCOMPARE(labelText("Label21"), QStringLiteral("N  ="));
+    QCOMPARE(child<SpinEdit>("SpinEditN")->text(), QStringLiteral("10"));
+    QCOMPARE(child<MaskEdit>("MaskEdit1")->text(), QStringLiteral("0.50"));
+    QCOMPARE(child<SpinEdit>("SpinEditV2")->text(), QStringLiteral("-63"));
+    QCOMPARE(form()->outerWidth(), 570);
+}
+
+void TestSchemeForm::totalResistanceFollowsN_data()
+{
+    QTest::addColumn<QString>("typedN");
+    QTest::addColumn<int>("N");
+    QTest::addColumn<QString>("resistance");
+    QTest::addColumn<QString>("failureRate");
+    QTest::newRow("1") << "1" << 1 << "5.00"
+                       << "85.0";
+    QTest::newRow("3") << "3" << 3 << "1.67"
+                       << "61.4";
+    QTest::newRow("20") << "20" << 20 << "0.25"
+                        << "3.9";
+}
+
+void TestSchemeForm::totalResistanceFollowsN()
+{
+    QFETCH(QString, typedN);
+    QFETCH(int, N);
+    QFETCH(QString, resistance);
+    QFETCH(QString, failureRate);
+    enter(child<SpinEdit>("SpinEditN"), {SelectAll, typed(typedN)});
+    QCOMPARE(model().LPC.N, N);
+    QCOMPARE(labelText("Label14"), resistance);
+    QCOMPARE(labelText("Label23"), failureRate);
+}
+
+void TestSchemeForm::failureRowWithSwitch_data()
+{
+    QTest::addColumn<double>("Gb");
+    QTest::addColumn<QString>("typedV2");
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<QString>("rate");
+    QTest::newRow("Gb 0, -63 mV") << 0.0 << "-63"
+                                  << "N  (-63mV)="
+                                  << "19.7";
+    QTest::newRow("Gb 0.1, -63 mV") << 0.1 << "-63"
+                                    << "N  (-63mV)="
+                                    << "0.0";
+    QTest::newRow("Gb 0.1, 0 mV") << 0.1 << "0"
+                                  << "N  (0mV)="
+                                  << "19.7";
+    QTest::newRow("Gb 0.1, 40 mV") << 0.1 << "40"
+                                   << "N  (40mV)="
+                                   << "89.3";
+    QTest::newRow("Gb 0.1, -150 mV") << 0.1 << "-150"
+                                     << "N  (-150mV)="
+                                     << "0.0";
+}
+
+void TestSchemeForm::failureRowWithSwitch()
+{
+    QFETCH(double, Gb);
+    QFETCH(QString, typedV2);
+    QFETCH(QString, row);
+    QFETCH(QString, rate);
+    switchBackground(true);
+    setGb(Gb);
+    enter(child<SpinEdit>("SpinEditV2"), {SelectAll, typed(typedV2)});
+    QCOMPARE(model().LPC.V2, typedV2.toDouble());
+    QCOMPARE(labelText("Label21"), row);
+    QCOMPARE(labelText("Label23"), rate);
+    // The row's right edges stay put and the subscript 0 follows the N.
+    QLabel *n0 = child<QLabel>("Label21");
+    QCOMPARE(n0->x() + n0->width(), 464);
+    QCOMPARE(child<QLabel>("Label22")->x(), n0->x() + 11);
+    QLabel *value = child<QLabel>("Label23");
+    QCOMPARE(value->x() + value->width(), 503);
+}
+
+void TestSchemeForm::failureChartCurve()
+{
+    switchBackground(true);
+    setGb(0.10);
+    form()->FailuresChart();
+    const Canvas &c = child<FigureView>("FailureChart")->canvas();
+    const QRgb navy = colors::Navy.rgb() & 0xffffff;
+    QCOMPARE(c.rgb(180, 17), navy); // +40 mV: 89.3 %
+    QCOMPARE(c.rgb(140, 86), navy); // 0 mV: 19.7 %
+    for (int x = 1; x <= 122; ++x) // -139 to -18 mV: below 0.5 %
+        QCOMPARE(c.rgb(x, 106), navy);
+    QVERIFY(c.rgb(123, 105) == navy || c.rgb(123, 106) != navy); // the curve lifts off at -17 mV
+    QCOMPARE(c.rgb(140, 30), colors::Grey.rgb() & 0xffffff); // axis of the frame
+    QCOMPARE(c.rgb(60, 40), colors::Silver.rgb() & 0xffffff);
+}
+
+void TestSchemeForm::failureChartFlatWithoutBackground()
+{
+    switchBackground(true);
+    const Canvas &c = child<FigureView>("FailureChart")->canvas();
+    const QRgb navy = colors::Navy.rgb() & 0xffffff;
+    for (int x = 1; x <= 180; ++x) {
+        QCOMPARE(c.rgb(x, 86), navy);
+        QVERIFY(c.rgb(x, 80) != navy);
+        QVERIFY(c.rgb(x, 92) != navy);
+    }
+}
+
+void TestSchemeForm::failureChartOnlyWithSwitch()
+{
+    Canvas &c = child<FigureView>("FailureChart")->canvas();
+    c.clear(colors::White);
+    form()->FailuresChart();
+    QCOMPARE(c.rgb(140, 86), colors::White.rgb() & 0xffffff);
+    enter(child<SpinEdit>("SpinEditN"), {key(Qt::Key_Down)});
+    QCOMPARE(c.rgb(140, 86), colors::White.rgb() & 0xffffff);
+}
+
+// Which figures an edit clears, and whether the failure-rate row and chart
+// are computed again.
+void TestSchemeForm::clearingTable_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QList<Keys>>("keys");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<int>("isv");
+    QTest::addColumn<int>("histograms");
+    QTest::addColumn<bool>("chart");
+    QTest::newRow("N") << "SpinEditN" << QList<Keys> {key(Qt::Key_Down)} << int(Param::N) << 1 << 1 << 1
+                       << true;
+    QTest::newRow("Rg") << "MaskEdit1" << QList<Keys> {key(Qt::Key_Home), typed("7")} << int(Param::Rg) << 1
+                        << 1 << 1 << true;
+    QTest::newRow("V2") << "SpinEditV2" << QList<Keys> {key(Qt::Key_Up)} << int(Param::V2) << 1 << 0 << 1
+                        << false;
+}
+
+void TestSchemeForm::clearingTable()
+{
+    QFETCH(QString, edit);
+    QFETCH(QList<Keys>, keys);
+    QFETCH(int, param);
+    QFETCH(int, records);
+    QFETCH(int, isv);
+    QFETCH(int, histograms);
+    QFETCH(bool, chart);
+    switchBackground(true);
+    Canvas &c = child<FigureView>("FailureChart")->canvas();
+    c.clear(colors::White);
+    // gf changed behind the window's back shows whether the row is computed again.
+    model().LPC.gf = 0.5;
+
+    SpyScope spies;
+    enter(child<QLineEdit>(edit.toLatin1().constData()), keys);
+    QCOMPARE(spies.records.emptied, records);
+    QCOMPARE(spies.isv.emptied, isv);
+    QCOMPARE(spies.histograms.emptied, histograms);
+    QCOMPARE(spies.main.shown, QList<Param> {Param(param)});
+    QCOMPARE(c.rgb(140, 30) != (colors::White.rgb() & 0xffffff), chart);
+    QCOMPARE(labelText("Label23"), fixed(100 * FailureRate(model().LPC.V2), 1));
+}
+
+void TestSchemeForm::badInput_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QList<Keys>>("keys");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("N 55 -> 20") << "SpinEditN" << QList<Keys> {SelectAll, typed("55")} << 20.0 << "20";
+    QTest::newRow("N 0 -> 1") << "SpinEditN" << QList<Keys> {SelectAll, typed("0")} << 1.0 << "1";
+    QTest::newRow("N -5 -> 1") << "SpinEditN" << QList<Keys> {SelectAll, typed("-5")} << 1.0 << "1";
+    QTest::newRow("N emptied") << "SpinEditN" << QList<Keys> {SelectAll, key(Qt::Key_Backspace)} << 1.0 << "";
+    QTest::newRow("N emptied, then 7")
+        << "SpinEditN"
+        << QList<Keys> {key(Qt::Key_End), key(Qt::Key_Backspace), key(Qt::Key_Backspace), typed("7")} << 7.0
+        << "7";
+    QTest::newRow("N letters refused") << "SpinEditN" << QList<Keys> {typed("abc")} << 10.0 << "10";
+    QTest::newRow("N shifted letter")
+        << "SpinEditN" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_A, Qt::ShiftModifier)} << 1.0 << "1";
+    QTest::newRow("N digits past 4") << "SpinEditN" << QList<Keys> {SelectAll, typed("123456")} << 20.0
+                                     << "20";
+    QTest::newRow("N down at 1") << "SpinEditN" << QList<Keys> {SelectAll, typed("1"), key(Qt::Key_Down)}
+                                 << 1.0 << "1";
+    QTest::newRow("N up at 20") << "SpinEditN" << QList<Keys> {SelectAll, typed("20"), key(Qt::Key_Up)}
+                                << 20.0 << "20";
+    QTest::newRow("V2 55 -> 40") << "SpinEditV2" << QList<Keys> {SelectAll, typed("55")} << 40.0 << "40";
+    QTest::newRow("V2 -200 -> -150") << "SpinEditV2" << QList<Keys> {SelectAll, typed("-200")} << -150.0
+                                     << "-150";
+    QTest::newRow("V2 lone minus") << "SpinEditV2" << QList<Keys> {SelectAll, typed("-")} << -150.0 << "-";
+    QTest::newRow("V2 -80 typed") << "SpinEditV2" << QList<Keys> {SelectAll, typed("-80")} << -80.0 << "-80";
+    QTest::newRow("V2 two minus") << "SpinEditV2" << QList<Keys> {SelectAll, typed("--")} << -150.0 << "-150";
+    QTest::newRow("V2 12345") << "SpinEditV2" << QList<Keys> {SelectAll, typed("12345")} << 40.0 << "40";
+    QTest::newRow("V2 1-") << "SpinEditV2" << QList<Keys> {SelectAll, typed("1-")} << -150.0 << "-150";
+    QTest::newRow("Rg 0.75") << "MaskEdit1" << QList<Keys> {key(Qt::Key_Home), typed("0.75")} << 0.75
+                             << "0.75";
+    QTest::newRow("Rg 0.00") << "MaskEdit1" << QList<Keys> {key(Qt::Key_Home), typed("000")} << 0.0 << "0.00";
+    QTest::newRow("Rg 9.99 and past the mask")
+        << "MaskEdit1" << QList<Keys> {key(Qt::Key_Home), typed("99999")} << 9.99 << "9.99";
+    QTest::newRow("Rg digit deleted")
+        << "MaskEdit1" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_Backspace)} << 0.5 << "0.50";
+    QTest::newRow("Rg emptied") << "MaskEdit1" << QList<Keys> {SelectAll, key(Qt::Key_Delete)} << 0.5
+                                << "0.50";
+    QTest::newRow("Rg typed over selection")
+        << "MaskEdit1" << QList<Keys> {SelectAll, typed("8")} << 0.5 << "0.50";
+    QTest::newRow("Rg letters") << "MaskEdit1" << QList<Keys> {key(Qt::Key_Home), typed("ab-")} << 0.5
+                                << "0.50";
+    QTest::newRow("Rg deleted after an edit")
+        << "MaskEdit1"
+        << QList<Keys> {key(Qt::Key_Home), typed("1"), key(Qt::Key_End), key(Qt::Key_Backspace)} << 1.5
+        << "1.50";
+}
+
+void TestSchemeForm::badInput()
+{
+    QFETCH(QString, edit);
+    QFETCH(QList<Keys>, keys);
+    QFETCH(double, value);
+    QFETCH(QString, text);
+    auto *control = child<QLineEdit>(edit.toLatin1().constData());
+    enter(control, keys);
+    const ParameterSet &p = model().LPC;
+    const double held = edit == QLatin1String("SpinEditN") ? p.N
+        : edit == QLatin1String("SpinEditV2")              ? p.V2
+                                                           : p.Rg;
+    QCOMPARE(held, value);
+    QCOMPARE(control->text(), text);
+    QVERIFY(p.N >= 1 && p.N <= 20);
+    QVERIFY(p.V2 >= -150 && p.V2 <= 40);
+    QVERIFY(p.Rg >= 0 && p.Rg <= 9.99);
+}
+
+void TestSchemeForm::halfTypedNumberWrittenBackOnLeaving()
+{
+    auto *v2 = child<SpinEdit>("SpinEditV2");
+    enter(v2, {SelectAll, typed("-")});
+    QCOMPARE(model().LPC.V2, -150.0);
+    QCOMPARE(v2->text(), QStringLiteral("-"));
+    QTest::keyClick(v2, Qt::Key_Return);
+    QCOMPARE(v2->text(), QStringLiteral("-150"));
+    QCOMPARE(model().LPC.V2, -150.0);
+
+    auto *n = child<SpinEdit>("SpinEditN");
+    enter(n, {SelectAll, key(Qt::Key_Delete)});
+    QCOMPARE(model().LPC.N, 1);
+    QCOMPARE(n->text(), QString());
+    child<MaskEdit>("MaskEdit1")->setFocus(); // leaving the field
+    QCOMPARE(n->text(), QStringLiteral("1"));
+    QCOMPARE(labelText("Label14"), QStringLiteral("5.00"));
+}
+
+void TestSchemeForm::writeEditors()
+{
+    {
+        SpyScope spies;
+        form()->writeEditors(10, 0.5, -63); // what the editors show already
+        QCOMPARE(spies.records.emptied, 0);
+        QCOMPARE(spies.main.shown.size(), 0);
+    }
+    SpyScope spies;
+    form()->writeEditors(12, 0.75, -40.4);
+    QCOMPARE(model().LPC.N, 12);
+    QCOMPARE(model().LPC.Rg, 0.75);
+    QCOMPARE(model().LPC.V2, -40.0);
+    QCOMPARE(child<SpinEdit>("SpinEditN")->text(), QStringLiteral("12"));
+    QCOMPARE(child<MaskEdit>("MaskEdit1")->text(), QStringLiteral("0.75"));
+    QCOMPARE(child<SpinEdit>("SpinEditV2")->text(), QStringLiteral("-40"));
+    QCOMPARE(spies.main.shown, (QList<Param> {Param::N, Param::Rg, Param::V2}));
+    QCOMPARE(spies.records.emptied, 3);
+    QCOMPARE(spies.isv.emptied, 2);
+    QCOMPARE(spies.histograms.emptied, 3);
+}
+
+void TestSchemeForm::formPaintShowsOtherWindowsEdits()
+{
+    model().LPC.Gmax = 0.5;
+    model().LPC.gf = 0.5;
+    form()->grab();
+    QCOMPARE(labelText("Label19"), QStringLiteral("0.50"));
+    QCOMPARE(labelText("Label14"), QStringLiteral("0.20"));
+    QCOMPARE(labelText("Label23"), QStringLiteral("0.1")); // 0.5^10
+    QCOMPARE(child<QLabel>("Label23")->x() + child<QLabel>("Label23")->width(), 503);
+}
+
+void TestSchemeForm::picturesReturnAfterNBackAndForth()
+{
+    const QImage morphoAtStart = child<FigureView>("MorphoScheme")->canvas().image().copy();
+    const QImage schemeAtStart = child<PaintBox>("ElScheme")->render().image().copy();
+    auto *n = child<SpinEdit>("SpinEditN");
+    for (const char *value : {"3", "1", "20", "7", "10"})
+        enter(n, {SelectAll, typed(QLatin1String(value))});
+    QCOMPARE(model().LPC.N, 10);
+    QCOMPARE(child<FigureView>("MorphoScheme")->canvas().image(), morphoAtStart);
+    QCOMPARE(child<PaintBox>("ElScheme")->render().image(), schemeAtStart);
+}
+
+void TestSchemeForm::layout()
+{
+    struct Place {
+        const char *name;
+        QRect rect;
+    };
+    const Place places[] = {
+        {"MorphoScheme", QRect(0, 0, 180, 270)},
+        {"Image1", QRect(81, 160, 14, 36)},
+        {"ElScheme", QRect(165, 10, 240, 371)},
+        {"FailureChart", QRect(570, 8, 190, 141)},
+        {"SpinEditN", QRect(472, 62, 47, 26)},
+        {"MaskEdit1", QRect(472, 150, 30, 24)},
+        {"SpinEditV2", QRect(472, 266, 47, 26)},
+    };
+    for (const Place &p : places)
+        QCOMPARE(child<QWidget>(p.name)->geometry(), p.rect);
+    QCOMPARE(child<QLabel>("Label25")->text(), QStringLiteral("1"));
+    QCOMPARE(child<QLabel>("Label25")->pos(), QPoint(0, 368));
+    QCOMPARE(child<QLabel>("Label8")->toolTip(), QStringLiteral("synaptic gap\nresistance"));
+    QCOMPARE(child<QWidget>("SpinEditV2")->toolTip(),
+        QStringLiteral("voltage clamped\nin the presynaptic neuron"));
+    QCOMPARE(child<SpinEdit>("SpinEditN")->maxLength(), 4);
+    QCOMPARE(child<SpinEdit>("SpinEditV2")->minValue(), -150);
+    QVERIFY(child<QLabel>("Label20")->font().bold());
+    QVERIFY(!child<QLabel>("Label6")->font().bold());
+    QCOMPARE(child<QLabel>("Label6")->font().pixelSize(), 17);
+    // The compartment labels lie over the electrical scheme.
+    auto *elScheme = child<QWidget>("ElScheme");
+    auto *inside = child<QLabel>("NeuronLabel2");
+    QCOMPARE(inside->pos(), QPoint(170, 268));
+    QVERIFY(form()->children().indexOf(inside) > form()->children().indexOf(elScheme));
+}
+
+QTEST_MAIN(TestSchemeForm)
+#include "tst_schemeform.moc"
