@@ -317,7 +317,7 @@ void TestSchemeForm::badInput_data()
         << "7";
     QTest::newRow("N letters refused") << "SpinEditN" << QList<Keys> {typed("abc")} << 10.0 << "10";
     QTest::newRow("N shifted letter")
-        << "SpinEditN" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_A, Qt::ShiftModifier)} << 1.0 << "1";
+        << "SpinEditN" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_A, Qt::ShiftModifier)} << 10.0 << "10";
     QTest::newRow("N digits past 4") << "SpinEditN" << QList<Keys> {SelectAll, typed("123456")} << 20.0
                                      << "20";
     QTest::newRow("N down at 1") << "SpinEditN" << QList<Keys> {SelectAll, typed("1"), key(Qt::Key_Down)}
