@@ -1,5 +1,6 @@
 #pragma once
 
+#include "drawing/morphoscheme.h"
 #include "editors/drawingpending.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"

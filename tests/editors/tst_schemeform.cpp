@@ -76,6 +76,7 @@ private slots:
     void halfTypedNumberWrittenBackOnLeaving();
     void writeEditors();
     void formPaintShowsOtherWindowsEdits();
+    void paintingAsksForNoFurtherPaint();
     void picturesReturnAfterNBackAndForth();
     void layout();
 
@@ -420,6 +421,43 @@ void TestSchemeForm::formPaintShowsOtherWindowsEdits()
     QCOMPARE(labelText("Label14"), QStringLiteral("0.20"));
     QCOMPARE(labelText("Label23"), QStringLiteral("0.1")); // 0.5^10
     QCOMPARE(child<QLabel>("Label23")->x() + child<QLabel>("Label23")->width(), 503);
+}
+
+namespace {
+
+// Counts the paint events of one widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+// The labels refreshed while painting must not ask for another paint of the
+// window, or it would repaint for ever.
+void TestSchemeForm::paintingAsksForNoFurtherPaint()
+{
+    form()->showAndRaise();
+    QVERIFY(QTest::qWaitForWindowExposed(form()));
+    if (QWidget *focused = QApplication::focusWidget())
+        focused->clearFocus(); // no blinking cursor asks for paints
+    model().LPC.Gmax = 0.4; // the labels change at the next paint
+    PaintCounter counter;
+    form()->installEventFilter(&counter);
+    form()->update();
+    QTRY_VERIFY(counter.paints > 0);
+    QCOMPARE(labelText("Label19"), QStringLiteral("0.40"));
+    QTest::qWait(200);
+    const int settled = counter.paints;
+    QTest::qWait(300);
+    QCOMPARE(counter.paints, settled);
+    QVERIFY(settled <= 3);
 }
 
 void TestSchemeForm::picturesReturnAfterNBackAndForth()
