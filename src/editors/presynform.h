@@ -11,7 +11,7 @@ class TcsForm2 : public ChildForm, public PresynLink {
 public:
     explicit TcsForm2(QWidget *parent = nullptr);
 
-    void writeEditors(double, double, double, double, double) override { }
+    void writeEditors(double, double, double, double, double) override {}
 };
 
 } // namespace cleftsim

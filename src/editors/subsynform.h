@@ -11,10 +11,10 @@ class TcsForm3 : public ChildForm, public SubsynLink {
 public:
     explicit TcsForm3(QWidget *parent = nullptr);
 
-    void repaintConductancePreview() override { }
-    void repaintQuantaPreview() override { }
-    void setBackgroundControls(bool) override { }
-    void writeEditors(double, double, double) override { }
+    void repaintConductancePreview() override {}
+    void repaintQuantaPreview() override {}
+    void setBackgroundControls(bool) override {}
+    void writeEditors(double, double, double) override {}
 };
 
 } // namespace cleftsim

@@ -59,6 +59,8 @@ private slots:
     void quantaAxis_data();
     void quantaAxis();
     void backgroundTitles();
+    void backgroundSwitchRelayouts();
+    void editsClearAllButV2();
     void layouts_data();
     void layouts();
     void spinEditClamps_data();
@@ -231,6 +233,39 @@ void TestIsvForm::backgroundTitles()
     QCOMPARE(canvas(3).rgb(140, 0), Grey);
     QCOMPARE(canvas(3).rgb(0, 40), Grey);
     QVERIFY(anyInk(canvas(3), QRect(174, 60, 14, 110)));
+}
+
+void TestIsvForm::backgroundSwitchRelayouts()
+{
+    // The Model Configuration window's switch picks the layout and reframes.
+    windows().csForm0->setBackgroundChecked(true);
+    QCOMPARE(form()->outerWidth(), 757);
+    QVERIFY(!form()->image(3)->isHidden());
+    QCOMPARE(canvas(3).rgb(140, 0), Grey);
+    windows().csForm0->setBackgroundChecked(false);
+    QCOMPARE(form()->outerWidth(), 561);
+    QVERIFY(form()->image(3)->isHidden());
+}
+
+void TestIsvForm::editsClearAllButV2()
+{
+    setTrialCount(1);
+    clickRun();
+    const QImage swept = canvas(1).image();
+    QVERIFY(countColour(canvas(1), Black) > 0);
+    auto *scheme = windows().forms[1];
+    auto *spinV2 = scheme->findChild<SpinEdit *>(QStringLiteral("SpinEditV2"));
+    auto *spinN = scheme->findChild<SpinEdit *>(QStringLiteral("SpinEditN"));
+    QVERIFY(spinV2 && spinN);
+    spinV2->selectAll();
+    QTest::keyClicks(spinV2, QStringLiteral("-40"));
+    QCOMPARE(model().LPC.V2, -40.0);
+    QCOMPARE(canvas(1).image(), swept);
+    spinN->selectAll();
+    QTest::keyClicks(spinN, QStringLiteral("7"));
+    QCOMPARE(form()->QuantumStep(), 20);
+    QCOMPARE(countColour(canvas(1), Black), 0);
+    QCOMPARE(countColour(canvas(1), Silver), 0);
 }
 
 void TestIsvForm::layouts_data()
