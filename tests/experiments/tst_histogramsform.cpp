@@ -96,6 +96,7 @@ private slots:
     void layouts();
     void duplicate_data();
     void duplicate();
+    void fullTableStopsTheCopy();
     void largeRun();
 
 private:
@@ -622,6 +623,34 @@ void TestHistogramsForm::duplicate()
     // A second press does nothing: the button is disabled.
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(m_main->frame()->subWindowList().size(), before + 1);
+}
+
+void TestHistogramsForm::fullTableStopsTheCopy()
+{
+    QStringList errors;
+    m_main->setErrorPresenter([&errors](const QString &message) { errors << message; });
+    for (int i = 1; i <= 15; ++i) {
+        model().LPC.Rg = 0.5 + 0.01 * i;
+        QVERIFY(m_main->Store());
+    }
+    QCOMPARE(model().StoredCount, 15);
+    form()->showAndRaise();
+    setParameters([](ParameterSet &p) { p.Rg = 0.25; });
+    run();
+    auto *button = child<QToolButton>("DuplicateBtn");
+    const int before = m_main->frame()->subWindowList().size();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(errors, QStringList {QStringLiteral("Range check error")});
+    QCOMPARE(m_main->frame()->subWindowList().size(), before);
+    QVERIFY(button->isEnabled());
+    QCOMPARE(model().StoredCount, 15);
+    // With nothing to store, the copy is made under the current state's name.
+    setParameters([](ParameterSet &p) { p.Rg = 0.65; });
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(m_main->frame()->subWindowList().size(), before + 1);
+    QCOMPARE(
+        m_main->frame()->subWindowList().last()->windowTitle(), QStringLiteral("15: 14>Rg - Histograms"));
+    QVERIFY(!button->isEnabled());
 }
 
 void TestHistogramsForm::largeRun()
