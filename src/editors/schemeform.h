@@ -1,7 +1,7 @@
 #pragma once
 
+#include "drawing/elscheme.h"
 #include "drawing/morphoscheme.h"
-#include "editors/drawingpending.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
