@@ -168,6 +168,9 @@ void TcsForm6::RunBtnClick()
         // answers until they are done.
         m_result = runHistograms(model(), rng, m_trialCount);
         const HistogramsResult &r = m_result;
+        // The parameters of these trials, kept for the background marker in
+        // case an edit changes them while the figures are drawn.
+        const ParameterSet runParameters = model().LPC;
 
         // The figures one after another, letting the application breathe
         // between them. A parameter edit made meanwhile clears the figures;
@@ -176,7 +179,7 @@ void TcsForm6::RunBtnClick()
         m_images[0]->update();
         QCoreApplication::processEvents();
         if (r.currentCollected) {
-            drawCurrentHistogram(m_images[1]->canvas(), r, model().LPC);
+            drawCurrentHistogram(m_images[1]->canvas(), r, runParameters);
             m_images[1]->update();
             QCoreApplication::processEvents();
         }
