@@ -153,7 +153,7 @@ void drawQuantaHistogram(Canvas &image, const HistogramsResult &r)
 {
     if (r.trials <= 0)
         return;
-    const double meanM = double(r.sumQuanta) / r.trials;
+    const double meanM = r.meanQuanta();
     MeanMarker(image, Round(10 * meanM + 4), pattern(meanM, "##0.0"));
     // The failures: a white bar with a black outline.
     image.setPenColor(colors::Black);
@@ -169,7 +169,7 @@ void drawCurrentHistogram(Canvas &image, const HistogramsResult &r, const Parame
 {
     if (r.trials <= 0 || !r.currentCollected || r.maxCurrent == 0)
         return;
-    const double meanPeak = r.sumPeak / r.trials;
+    const double meanPeak = r.meanPeak();
     MeanMarker(
         image, Round(meanPeak / r.maxCurrent * r.N * 10), pattern(meanPeak, "##0.0") + QStringLiteral(" pA"));
     if (p.Gb > 0) {

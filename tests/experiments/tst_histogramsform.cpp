@@ -169,8 +169,10 @@ void TestHistogramsForm::startState()
     QCOMPARE(child<QToolButton>("DuplicateBtn")->geometry(), QRect(480, 223, 26, 26));
     QCOMPARE(form()->numberLabel()->text(), QStringLiteral("6"));
     QCOMPARE(form()->numberLabel()->pos(), QPoint(0, 236));
-    for (int i = 1; i <= 4; ++i)
+    for (int i = 1; i <= 4; ++i) {
         QCOMPARE(form()->image(i)->canvas().font().pixelSize(), 13);
+        QCOMPARE(form()->image(i)->proposedName(), QStringLiteral("0_default_Histograms_Image%1.png").arg(i));
+    }
     QVERIFY(form()->image(1)->isVisible());
     QVERIFY(!form()->image(3)->isVisible());
     // Enter anywhere in the window runs.
