@@ -1,5 +1,6 @@
 #include "drawing/morphoscheme.h"
 
+#include "drawing/curves.h"
 #include "model/rounding.h"
 
 #include <QFontMetrics>
@@ -45,26 +46,6 @@ Region polygonRegion(const std::vector<QPoint> &points, int w, int h)
         for (int x = 0; x < w; ++x)
             r.set(x, y, scratch.rgb(x, y) != 0);
     return r;
-}
-
-// A closed smooth curve through the given points (Catmull-Rom), as a polygon.
-std::vector<QPoint> smoothClosed(const std::vector<QPointF> &p, int stepsPerSegment)
-{
-    std::vector<QPoint> out;
-    const size_t n = p.size();
-    for (size_t i = 0; i < n; ++i) {
-        const QPointF p0 = p[(i + n - 1) % n], p1 = p[i], p2 = p[(i + 1) % n], p3 = p[(i + 2) % n];
-        for (int s = 0; s < stepsPerSegment; ++s) {
-            const double t = double(s) / stepsPerSegment, t2 = t * t, t3 = t2 * t;
-            const QPointF q = 0.5
-                * ((2 * p1) + (-p0 + p2) * t + (2 * p0 - 5 * p1 + 4 * p2 - p3) * t2
-                    + (-p0 + 3 * p1 - 3 * p2 + p3) * t3);
-            const QPoint r(Round(q.x()), Round(q.y()));
-            if (out.empty() || out.back() != r)
-                out.push_back(r);
-        }
-    }
-    return out;
 }
 
 // Paints a cell: its outline black, a membrane band 4 pixels wide inside it,
@@ -217,7 +198,7 @@ void drawMorphoBase(Canvas &c)
         {74, 0},
         {74, -30},
     };
-    const Region bouton = polygonRegion(smoothClosed(outline, 12), Width, Height);
+    const Region bouton = polygonRegion(smoothClosedCurve(outline, 12), Width, Height);
     Region boutonBody = bouton;
     for (size_t i = 0; i < boutonBody.bits.size(); ++i)
         boutonBody.bits[i] |= dendrite.bits[i];

@@ -89,6 +89,7 @@ private slots:
     void formPaintShowsOtherWindowsEdits();
     void paintingAsksForNoFurtherPaint();
     void picturesReturnAfterNBackAndForth();
+    void morphologyShowsThroughTheScheme();
     void layout();
 
 private:
@@ -489,6 +490,25 @@ void TestSchemeForm::picturesReturnAfterNBackAndForth()
     QCOMPARE(model().LPC.N, 10);
     QCOMPARE(child<FigureView>("MorphoScheme")->canvas().image(), morphoAtStart);
     QCOMPARE(child<PaintBox>("ElScheme")->render().image(), schemeAtStart);
+}
+
+// The electrical scheme keeps no background of its own: where it draws
+// nothing, its left edge shows the right edge of the bouton beneath it.
+void TestSchemeForm::morphologyShowsThroughTheScheme()
+{
+    const Canvas &morpho = child<FigureView>("MorphoScheme")->canvas();
+    const Canvas &scheme = child<PaintBox>("ElScheme")->render();
+    int differentPixels = 0;
+    for (int y = 100; y < 176; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (scheme.rgb(x, y) != morpho.rgb(165 + x, 10 + y))
+                ++differentPixels;
+        }
+    }
+    QCOMPARE(differentPixels, 0);
+    const QRgb outline = morpho.rgb(175, 160);
+    QCOMPARE(outline, colors::Black.rgb() & 0xffffff);
+    QCOMPARE(scheme.rgb(10, 150), outline);
 }
 
 void TestSchemeForm::layout()
