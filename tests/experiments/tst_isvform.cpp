@@ -71,6 +71,7 @@ private slots:
     void singleTrialCurvesThroughTrials();
     void parameterEditDuringSweep();
     void noReentrance();
+    void enterRunsFromSpinEdit();
     void duplicateFreezesFigures_data();
     void duplicateFreezesFigures();
     void windowsTornDownDuringSweep();
@@ -451,6 +452,14 @@ void TestIsvForm::noReentrance()
     });
     clickRun();
     QCOMPARE(seeds, 1);
+    QCOMPARE(form()->pointsDrawn(), 181);
+    verifyIdle();
+}
+
+void TestIsvForm::enterRunsFromSpinEdit()
+{
+    setTrialCount(1);
+    QTest::keyClick(child<SpinEdit>("SpinEdit1"), Qt::Key_Return);
     QCOMPARE(form()->pointsDrawn(), 181);
     verifyIdle();
 }
