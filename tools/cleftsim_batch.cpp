@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -67,8 +68,8 @@ last one counts. A value outside its range, Gb above Gmax, Gb above 0 without
 --background, a malformed number or an unknown option is refused with exit
 status 2, nothing on standard output and one line on standard error.
 
-Exit status: 0 success, 1 standard output could not be written, 2 usage or
-range error.
+Exit status: 0 success, 1 standard output could not be written (a full
+disk, a closed pipe), 2 usage or range error.
 )";
 
 // A refusal of the command line; its text is the one line for stderr.
@@ -375,6 +376,8 @@ bool emit(const std::string &text)
 
 int main(int argc, char **argv)
 {
+    // A closed pipe is an output that cannot be written: status 1, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
     Request request;
     try {
         request = parse(argc, argv);

@@ -134,6 +134,10 @@ void TcsMainForm::fillWindowMenu()
         connect(entry, &QAction::triggered, this, [this, target] {
             if (!target)
                 return;
+            if (auto *form = qobject_cast<ChildForm *>(target->widget())) {
+                form->showAndRaise();
+                return;
+            }
             if (target->isMinimized())
                 target->showNormal();
             target->show();

@@ -260,9 +260,9 @@ QFont titleFont(int pixelHeight)
 
 QFont condensedFont(int pixelHeight)
 {
-    QFont f(QStringLiteral("DejaVu Sans Condensed"));
-    f.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
-        QStringLiteral("Nimbus Sans Narrow"), QStringLiteral("Liberation Sans")});
+    QFont f(QStringLiteral("Nimbus Sans Narrow"));
+    f.setFamilies({QStringLiteral("Nimbus Sans Narrow"), QStringLiteral("Liberation Sans Narrow"),
+        QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(std::max(1, pixelHeight));
     return f;

@@ -5,35 +5,9 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QRadioButton>
-#include <QSignalBlocker>
 
 namespace cleftsim {
-
-namespace {
-
-// Shows Gb of LPC in the Subsynaptic Settings' Gb editor without running its
-// handler: the switch has already set Gb, and an edit there would clear the
-// Records and Histograms figures, which a switch leaves alone. With the old
-// text left in place, a restore that writes the same Gb back would change no
-// text, run no handler and leave Gb at 0.
-void showGbInEditor()
-{
-    ChildForm *form3 = windows().forms[3];
-    if (!form3)
-        return;
-    auto *edit = form3->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
-    if (!edit)
-        return;
-    const QString zero = QStringLiteral("0.000");
-    if (edit->text() == zero)
-        return;
-    const QSignalBlocker blocker(edit);
-    edit->setText(zero);
-}
-
-} // namespace
 
 TcsForm0::TcsForm0(QWidget *parent)
     : ChildForm(
@@ -99,9 +73,9 @@ void TcsForm0::CheckBox1Click()
     const bool on = m_checkBox1->isChecked();
 
     // Every switch, either way, starts again without background conductance;
-    // the Gb editor and the main window's Gb row show it.
+    // the main window's Gb row shows it at once (the Subsynaptic Settings
+    // window shows it in its Gb editor when it rearranges its controls).
     p.Gb = 0;
-    showGbInEditor();
     if (w.csMainForm)
         w.csMainForm->showParameter(Param::Gb);
     if (w.csForm3)

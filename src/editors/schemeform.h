@@ -1,6 +1,7 @@
 #pragma once
 
-#include "editors/drawingpending.h"
+#include "drawing/elscheme.h"
+#include "drawing/morphoscheme.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 

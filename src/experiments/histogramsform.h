@@ -1,17 +1,71 @@
 #pragma once
 
+#include "experiments/engine/histogramsrun.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
+#include <cstdint>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+
 namespace cleftsim {
 
-// Histograms (window 6).
+class FigureView;
+class SpinEdit;
+class TcsChildForm6;
+
+// Histograms (window 6): many trials at the clamp potential V2, shown as
+// histograms of the number of quanta (Image1), of the peak current (Image2)
+// and of the latency of the first release (Image4), and as the joint
+// quanta-latency map (Image3). The check boxes choose the rows shown.
 class TcsForm6 : public ChildForm, public HistogramsLink {
     Q_OBJECT
 public:
     explicit TcsForm6(QWidget *parent = nullptr);
 
-    void EmptyImages() override {}
+    // Clears and frames the four figures for the current parameters and
+    // trial count.
+    void EmptyImages() override;
+
+    void RunBtnClick();
+    void DuplicateBtnClick();
+    void SpinEdit1Change();
+    void CheckBoxQuantaClick();
+    void CheckBoxLatencyClick();
+
+    // Trials per run, the value of SpinEdit1 (1..10000).
+    int trialCount() const { return m_trialCount; }
+    FigureView *image(int i) const { return m_images[i - 1]; } // 1..4
+    // The tables of the last run.
+    const HistogramsResult &lastResult() const { return m_result; }
+    // Where a run takes its seed from; the clock by default.
+    void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    // Puts the window into the layout of the pair of rows shown.
+    void setRows(bool quanta, bool latency);
+
+    FigureView *m_images[4];
+    QCheckBox *m_checkQuanta;
+    QCheckBox *m_checkLatency;
+    QLabel *m_label1;
+    SpinEdit *m_spinEdit1;
+    QPushButton *m_runBtn;
+    QToolButton *m_duplicateBtn;
+    int m_trialCount = 100;
+    bool m_quantaRow = true; // rows of the layout now shown
+    bool m_latencyRow = false;
+    bool m_placed = false; // the first place in the frame has been taken
+    HistogramsResult m_result;
+    std::function<std::uint32_t()> m_seedSource;
 };
 
 } // namespace cleftsim

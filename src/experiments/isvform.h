@@ -3,16 +3,74 @@
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+
 namespace cleftsim {
 
-// Is vs V2 (window 5).
+class Canvas;
+class FigureView;
+class SpinEdit;
+
+// Is vs V2 (window 5): sweeps the clamp potential from +40 to -140 mV and
+// plots, per potential, the quanta released and the peak current of every
+// trial and their means; with the background conductance on, also the mean
+// EPSC amplitude.
 class TcsForm5 : public ChildForm, public IsvLink {
     Q_OBJECT
 public:
     explicit TcsForm5(QWidget *parent = nullptr);
 
-    void EmptyImages() override {}
-    void setBackgroundLayout(bool) override {}
+    // Clears and frames the figures (Image3 only with the background on).
+    void EmptyImages() override;
+    // Widens the window to 757 and shows Image3 (on), or 561 without it (off).
+    void setBackgroundLayout(bool on) override;
+
+    // Runs the sweep; yields to pending messages after every 50th trial and
+    // after every potential, where Break answers.
+    void RunBtnClick();
+    void BreakBtnClick();
+    // Stores the state and freezes the figures into a copy window.
+    void DuplicateBtnClick();
+    // Pulls SpinEdit1 into its bounds and takes its value as TrialCount.
+    void SpinEdit1Change();
+
+    int TrialCount() const { return m_trialCount; }
+    int QuantumStep() const { return m_quantumStep; }
+    bool running() const { return m_running; }
+    // Potentials whose means the last (or running) sweep has drawn.
+    int pointsDrawn() const { return m_pointsDrawn; }
+
+    FigureView *image(int i) const { return m_images[i - 1]; } // 1..3
+
+    // Replaces the clock as the source of each sweep's seed.
+    void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void QuantaFrame();
+    void CurrentFrame(Canvas &c);
+    void setLabel1Colour(const QColor &colour);
+
+    FigureView *m_images[3];
+    QLabel *m_label1;
+    SpinEdit *m_spinEdit1;
+    QPushButton *m_runBtn;
+    QPushButton *m_breakBtn;
+    QToolButton *m_duplicateBtn;
+
+    int m_trialCount = 100; // trials per potential, 1..10000
+    bool m_breakRequested = false;
+    int m_quantumStep = 14; // pixels per quantum in Image1: 140 div N
+    bool m_running = false;
+    int m_pointsDrawn = 0;
+    std::function<std::uint32_t()> m_seedSource;
 };
 
 } // namespace cleftsim

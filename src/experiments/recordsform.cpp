@@ -7,6 +7,7 @@
 #include "model/trial.h"
 #include "widgets/figureview.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -261,7 +262,7 @@ void TcsForm4::SaveBtnClick()
         if (m_reportError)
             m_reportError(error);
         else
-            QMessageBox::critical(this, QStringLiteral("Error"), error);
+            QMessageBox::critical(this, QApplication::applicationDisplayName(), error);
     }
 }
 

@@ -36,6 +36,9 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_spikeSteps = spikeSteps;
     m_kStart = kStart;
     m_kEnd = kEnd;
+    m_bound2 = 1.4426950408889634 / p.ex;
+    m_boundScale = m_c * 4294967296.0 * (1.0 + 1e-9);
+    m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
     m_valid = true;
 }
 

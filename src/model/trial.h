@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -47,6 +48,10 @@ public:
     double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
     double background() const { return m_background; }
+    // For a cheap upper bound on the release law, see releaseBound().
+    bool boundUsable() const { return m_boundUsable; }
+    double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
+    double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
 
     bool inUse = false; // a trial is reading these tables now
 
@@ -60,6 +65,9 @@ private:
     std::vector<double> m_quantum;
     double m_c = 0;
     double m_background = 0;
+    bool m_boundUsable = false;
+    double m_bound2 = 0;
+    double m_boundScale = 0;
 };
 
 // Hands a trial the tables for its parameters: the thread's shared tables,
@@ -72,7 +80,7 @@ public:
     TrialTablesLease(const TrialTablesLease &) = delete;
     TrialTablesLease &operator=(const TrialTablesLease &) = delete;
 
-    const TrialTables &tables() const { return *m_tables; }
+    TrialTables &tables() const { return *m_tables; }
 
 private:
     TrialTables *m_tables = nullptr;
@@ -102,9 +110,32 @@ constexpr GeneratorJumps makeGeneratorJumps()
 
 inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
 
+// An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
+// Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
+// into n + f (0 <= f < 1), 2^y <= (1 + f) 2^n because 2^f is convex. The
+// scale carries a margin of 1e-9, far above the rounding of either side for
+// the exponents let through here. Infinity where no useful bound exists.
+inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
+{
+    const double y = (Vpre - Emax) * t.bound2();
+    if (y < -1000.0)
+        return 1.0; // p * 2^32 is far below 1
+    if (!(y < 40.0))
+        return HUGE_VAL; // p may reach 1, or y is not a number
+    int n = static_cast<int>(y);
+    if (n > y)
+        --n;
+    const double f = y - n;
+    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double power;
+    std::memcpy(&power, &powerBits, sizeof power);
+    return (1.0 + f) * power * t.boundScale();
+}
+
 // Whether an observer reads StepReport::p. One that declares
-// `static constexpr bool usesProbability = false` lets the trial skip the
-// release law at steps where no site is left to draw.
+// `static constexpr bool usesProbability = false` gets no valid p in its
+// reports and lets the trial skip the release law wherever no number drawn
+// can fall below it.
 template <class O, class = void> struct UsesProbability : std::true_type {
 };
 template <class O>
@@ -121,7 +152,8 @@ struct UsesProbability<O, std::void_t<decltype(O::usesProbability)>>
 // spike potential E, the conductance G of the quanta released at earlier
 // steps (summed over the sites in increasing order), the current I, the
 // shifted presynaptic potential Vpre and the release probability p, reports
-// them with observer.step(report), then lets every available site j = 1..N
+// them with observer.step(report) (p only for an observer that uses it, see
+// UsesProbability), then lets every available site j = 1..N
 // draw one number from rng, in increasing j; a site whose number is below p
 // releases and is reported with observer.release(j, k). The sites table is
 // reset first and keeps the trial's releases afterwards; rng is left after
@@ -130,9 +162,10 @@ struct UsesProbability<O, std::void_t<decltype(O::usesProbability)>>
 // The parameters are read when the trial starts (a trial never yields, so
 // they cannot change while it runs); an edit made between trials takes
 // effect from the next trial. What depends only on the parameters comes
-// from tables, and the draws of one step are worked out from the seed at
-// the step's start; every value and every decision is exactly that of the
-// plain step rule.
+// from tables; the draws of one step are worked out from the seed at the
+// step's start, and the release law is skipped where a bound shows that no
+// number drawn can be below it. Every value and every decision is exactly
+// that of the plain step rule.
 template <class Observer>
 int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Generator &rng, double Vc,
     int kStart, int kEnd, Observer &observer)
@@ -176,32 +209,46 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
         s.G = G;
         s.I = Vc * G / (1.0 + Rg * G);
         s.Vpre = s.E - Rg * s.I;
-        if (alwaysProbability || nAvailable > 0) {
-            if (!haveP || s.Vpre != lastVpre) {
-                prob = std::exp((s.Vpre - Emax) / ex) * c;
-                lastVpre = s.Vpre;
-                haveP = true;
-            }
+        if (alwaysProbability && (!haveP || s.Vpre != lastVpre)) {
+            prob = std::exp((s.Vpre - Emax) / ex) * c;
+            lastVpre = s.Vpre;
+            haveP = true;
         }
         s.p = prob;
         observer.step(s);
         if (nAvailable == 0)
             continue;
 
-        // The i-th number drawn in this step is mul[i] * seed / 2^32, and it
-        // is below p exactly when mul[i] * seed is below ceil(p * 2^32).
+        // The i-th number drawn in this step is state[i] / 2^32, with the
+        // states following from the seed at the step's start.
+        std::uint32_t state[MaxSites];
+        std::uint32_t lowest = 0xffffffffu;
+        for (int i = 0; i < nAvailable; ++i) {
+            state[i] = jump.mul[i + 1] * seed + jump.add[i + 1];
+            lowest = state[i] < lowest ? state[i] : lowest;
+        }
+        seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
+        if (!alwaysProbability) {
+            // No number below a bound on p: no release, and p is not needed.
+            if (t.boundUsable() && double(lowest) >= detail::releaseBound(t, s.Vpre, Emax))
+                continue;
+            if (!haveP || s.Vpre != lastVpre) {
+                prob = std::exp((s.Vpre - Emax) / ex) * c;
+                lastVpre = s.Vpre;
+                haveP = true;
+            }
+        }
+
+        // A number is below p exactly when its state is below ceil(p * 2^32).
         const double scaled = prob * 4294967296.0;
         std::uint32_t hits = 0;
         if (scaled > 4294967295.0) {
             hits = (1u << nAvailable) - 1u;
         } else if (scaled > 0.0) {
             const auto threshold = static_cast<std::uint32_t>(std::ceil(scaled));
-            for (int i = 0; i < nAvailable; ++i) {
-                const std::uint32_t x = jump.mul[i + 1] * seed + jump.add[i + 1];
-                hits |= static_cast<std::uint32_t>(x < threshold) << i;
-            }
+            for (int i = 0; i < nAvailable; ++i)
+                hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
         }
-        seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
         if (hits == 0)
             continue;
 

@@ -40,6 +40,11 @@ QMdiSubWindow *ChildForm::addTo(QMdiArea *frame, bool maximizeBox)
     sub->setWindowIcon(windowIcon());
     sub->setOption(QMdiSubWindow::RubberBandResize, false);
     setClientSize(width(), height());
+    // The size may have changed while the window was an icon.
+    connect(sub, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+        if ((old & Qt::WindowMinimized) && !(now & Qt::WindowMinimized))
+            setClientSize(width(), height());
+    });
     return sub;
 }
 
@@ -75,8 +80,10 @@ void ChildForm::moveOuter(const QPoint &p)
 void ChildForm::showAndRaise()
 {
     if (QMdiSubWindow *sub = subWindow()) {
-        if (sub->isMinimized())
+        if (sub->isMinimized()) {
             sub->showNormal();
+            setClientSize(width(), height()); // the size may have changed while minimised
+        }
         sub->show();
         sub->raise();
         if (QMdiArea *area = sub->mdiArea())

@@ -97,10 +97,12 @@ void SpinEdit::keyPressEvent(QKeyEvent *event)
         step(-1);
         return;
     }
-    // Like a classic spin edit, typed characters other than digits and signs are refused.
+    // Like a classic spin edit, typed characters other than digits and signs are
+    // refused, also when typed with Shift; shortcuts (Ctrl, Alt, Meta) pass.
     const QString t = event->text();
+    const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     if (t.size() == 1 && t[0].isPrint() && !t[0].isDigit() && t[0] != QLatin1Char('-')
-        && t[0] != QLatin1Char('+') && event->modifiers() == Qt::NoModifier) {
+        && t[0] != QLatin1Char('+') && !shortcut) {
         event->accept();
         return;
     }

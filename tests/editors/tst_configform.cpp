@@ -9,6 +9,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -79,6 +81,8 @@ private slots:
     void onAndOffLeavesGbZero();
     void gbEditorShowsTheReset();
     void schemeWidthFollowsSwitch();
+    void mainWindowShowsTheSwitch();
+    void restoreAcrossTheSwitchKeepsGb();
 
 private:
     TcsForm0 *form() const { return static_cast<TcsForm0 *>(windows().forms[0]); }
@@ -222,6 +226,48 @@ void TestConfigForm::schemeWidthFollowsSwitch()
     form()->setBackgroundChecked(false);
     QCOMPARE(scheme->outerWidth(), 570);
     QCOMPARE(scheme->findChild<QLabel *>(QStringLiteral("Label21"))->text(), QStringLiteral("N  ="));
+}
+
+void TestConfigForm::mainWindowShowsTheSwitch()
+{
+    auto *label03 = m_main->findChild<QLabel *>(QStringLiteral("Label03"));
+    auto *gbValue = m_main->findChild<QLabel *>(QStringLiteral("Label14v"));
+    QVERIFY(label03 && gbValue);
+    form()->setBackgroundChecked(true);
+    QCOMPARE(label03->text(), QStringLiteral("Background Conduct"));
+    QCOMPARE(label03->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QVERIFY(gbValue->isVisibleTo(m_main.get()));
+    QCOMPARE(gbValue->text(), QStringLiteral("0.000 nS"));
+    model().LPC.Gb = 0.25;
+    gbValue->setText(QStringLiteral("0.250 nS")); // as the Gb editor leaves it
+    form()->setBackgroundChecked(false);
+    QCOMPARE(label03->text(), QStringLiteral("Basic Configuration"));
+    QCOMPARE(label03->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    QVERIFY(!gbValue->isVisibleTo(m_main.get()));
+    QCOMPARE(gbValue->text(), QStringLiteral("0.000 nS"));
+}
+
+// A stored state with the switch on and a background conductance comes back
+// whole after the switch has been turned off in between.
+void TestConfigForm::restoreAcrossTheSwitchKeepsGb()
+{
+    auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
+    if (!gbEdit)
+        QSKIP("the Subsynaptic Settings window has no Gb editor yet");
+    form()->setBackgroundChecked(true);
+    gbEdit->setText(QStringLiteral("0.100"));
+    QCOMPARE(model().LPC.Gb, 0.1);
+    QVERIFY(windows().csMainForm->Store());
+    form()->setBackgroundChecked(false);
+    QCOMPARE(model().LPC.Gb, 0.0);
+
+    auto *list = m_main->findChild<QListWidget *>(QStringLiteral("ListBox1"));
+    list->setCurrentRow(1);
+    QTest::mouseClick(m_main->findChild<QPushButton *>(QStringLiteral("RestoreBtn")), Qt::LeftButton);
+    QVERIFY(form()->backgroundChecked());
+    QCOMPARE(model().LPC.Gb, 0.1);
+    QCOMPARE(gbEdit->text(), QStringLiteral("0.100"));
+    QVERIFY(sameModel(model().LPC, model().LPI));
 }
 
 QTEST_MAIN(TestConfigForm)

@@ -7,17 +7,20 @@
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QtTest>
 
 using namespace cleftsim;
 using namespace cleftsim::test;
 
-// One step of a user's entry into an edit: typed text, a key, or a key with Shift.
+// One step of a user's entry into an edit: typed text, a key with its
+// modifiers, or text pasted from the clipboard.
 struct Keys {
     QString text;
     Qt::Key key = Qt::Key_unknown;
     Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    QString pasted;
 };
 Q_DECLARE_METATYPE(QList<Keys>)
 
@@ -25,12 +28,17 @@ namespace {
 
 Keys typed(const QString &t)
 {
-    return Keys {t};
+    return Keys {t, Qt::Key_unknown, Qt::NoModifier, QString()};
 }
 
 Keys key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)
 {
-    return Keys {QString(), k, m};
+    return Keys {QString(), k, m, QString()};
+}
+
+Keys paste(const QString &t)
+{
+    return Keys {QString(), Qt::Key_unknown, Qt::NoModifier, t};
 }
 
 const Keys SelectAll = key(Qt::Key_A, Qt::ControlModifier);
@@ -39,9 +47,12 @@ void enter(QLineEdit *edit, const QList<Keys> &keys)
 {
     edit->setFocus();
     for (const Keys &k : keys) {
-        if (!k.text.isEmpty())
+        if (!k.pasted.isEmpty()) {
+            QGuiApplication::clipboard()->setText(k.pasted);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        } else if (!k.text.isEmpty()) {
             QTest::keyClicks(edit, k.text);
-        else
+        } else
             QTest::keyClick(edit, k.key, k.modifiers);
     }
 }
@@ -76,7 +87,9 @@ private slots:
     void halfTypedNumberWrittenBackOnLeaving();
     void writeEditors();
     void formPaintShowsOtherWindowsEdits();
+    void paintingAsksForNoFurtherPaint();
     void picturesReturnAfterNBackAndForth();
+    void morphologyShowsThroughTheScheme();
     void layout();
 
 private:
@@ -317,7 +330,15 @@ void TestSchemeForm::badInput_data()
         << "7";
     QTest::newRow("N letters refused") << "SpinEditN" << QList<Keys> {typed("abc")} << 10.0 << "10";
     QTest::newRow("N shifted letter")
-        << "SpinEditN" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_A, Qt::ShiftModifier)} << 1.0 << "1";
+        << "SpinEditN" << QList<Keys> {key(Qt::Key_End), key(Qt::Key_A, Qt::ShiftModifier)} << 10.0 << "10";
+    QTest::newRow("N pasted 15") << "SpinEditN" << QList<Keys> {SelectAll, paste("15")} << 15.0 << "15";
+    QTest::newRow("N pasted text") << "SpinEditN" << QList<Keys> {SelectAll, paste("twelve")} << 1.0 << "1";
+    QTest::newRow("N pasted 99999") << "SpinEditN" << QList<Keys> {SelectAll, paste("99999")} << 20.0 << "20";
+    QTest::newRow("V2 pasted -80.5") << "SpinEditV2" << QList<Keys> {SelectAll, paste("-80.5")} << -150.0
+                                     << "-150";
+    QTest::newRow("Rg pasted 1.25") << "MaskEdit1" << QList<Keys> {SelectAll, paste("1.25")} << 1.25
+                                    << "1.25";
+    QTest::newRow("Rg pasted text") << "MaskEdit1" << QList<Keys> {SelectAll, paste("abcd")} << 0.5 << "0.50";
     QTest::newRow("N digits past 4") << "SpinEditN" << QList<Keys> {SelectAll, typed("123456")} << 20.0
                                      << "20";
     QTest::newRow("N down at 1") << "SpinEditN" << QList<Keys> {SelectAll, typed("1"), key(Qt::Key_Down)}
@@ -422,6 +443,43 @@ void TestSchemeForm::formPaintShowsOtherWindowsEdits()
     QCOMPARE(child<QLabel>("Label23")->x() + child<QLabel>("Label23")->width(), 503);
 }
 
+namespace {
+
+// Counts the paint events of one widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+// The labels refreshed while painting must not ask for another paint of the
+// window, or it would repaint for ever.
+void TestSchemeForm::paintingAsksForNoFurtherPaint()
+{
+    form()->showAndRaise();
+    QVERIFY(QTest::qWaitForWindowExposed(form()));
+    if (QWidget *focused = QApplication::focusWidget())
+        focused->clearFocus(); // no blinking cursor asks for paints
+    model().LPC.Gmax = 0.4; // the labels change at the next paint
+    PaintCounter counter;
+    form()->installEventFilter(&counter);
+    form()->update();
+    QTRY_VERIFY(counter.paints > 0);
+    QCOMPARE(labelText("Label19"), QStringLiteral("0.40"));
+    QTest::qWait(200);
+    const int settled = counter.paints;
+    QTest::qWait(300);
+    QCOMPARE(counter.paints, settled);
+    QVERIFY(settled <= 3);
+}
+
 void TestSchemeForm::picturesReturnAfterNBackAndForth()
 {
     const QImage morphoAtStart = child<FigureView>("MorphoScheme")->canvas().image().copy();
@@ -432,6 +490,25 @@ void TestSchemeForm::picturesReturnAfterNBackAndForth()
     QCOMPARE(model().LPC.N, 10);
     QCOMPARE(child<FigureView>("MorphoScheme")->canvas().image(), morphoAtStart);
     QCOMPARE(child<PaintBox>("ElScheme")->render().image(), schemeAtStart);
+}
+
+// The electrical scheme keeps no background of its own: where it draws
+// nothing, its left edge shows the right edge of the bouton beneath it.
+void TestSchemeForm::morphologyShowsThroughTheScheme()
+{
+    const Canvas &morpho = child<FigureView>("MorphoScheme")->canvas();
+    const Canvas &scheme = child<PaintBox>("ElScheme")->render();
+    int differentPixels = 0;
+    for (int y = 100; y < 176; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            if (scheme.rgb(x, y) != morpho.rgb(165 + x, 10 + y))
+                ++differentPixels;
+        }
+    }
+    QCOMPARE(differentPixels, 0);
+    const QRgb outline = morpho.rgb(175, 160);
+    QCOMPARE(outline, colors::Black.rgb() & 0xffffff);
+    QCOMPARE(scheme.rgb(10, 150), outline);
 }
 
 void TestSchemeForm::layout()

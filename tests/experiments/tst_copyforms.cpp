@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/startup.h"
+#include "drawing/glyphs.h"
 #include "experiments/copyforms.h"
 #include "model/parameterset.h"
 #include "widgets/figureview.h"
@@ -8,6 +9,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <random>
@@ -55,6 +57,8 @@ private slots:
     void proposedNames_data();
     void proposedNames();
     void saveImageWritesRaster();
+    void experimentCopiesFromWindows_data();
+    void experimentCopiesFromWindows();
 
 private:
     std::unique_ptr<TcsMainForm> m_main;
@@ -84,6 +88,8 @@ void TestCopyForms::recordsCopy()
     QVERIFY(sub->windowFlags() & Qt::WindowMaximizeButtonHint);
     QVERIFY(sub->windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(!sub->windowIcon().isNull());
+    const QImage icon = sub->windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(icon == copyWindowIcon().convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(copy->size(), QSize(381, 388));
     FigureView *image = figure(copy, "Image3");
     QVERIFY(image);
@@ -250,6 +256,59 @@ void TestCopyForms::saveImageWritesRaster()
     // A folder that does not exist gives a reason, not a crash.
     QVERIFY(!copy->image3()->saveImage(dir.filePath(QStringLiteral("missing/x.png")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestCopyForms::experimentCopiesFromWindows_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::newRow("background off") << false;
+    QTest::newRow("background on") << true;
+}
+
+void TestCopyForms::experimentCopiesFromWindows()
+{
+    QFETCH(bool, background);
+    if (background)
+        windows().csForm0->setBackgroundChecked(true);
+    // Each window's copy button freezes its figures as they are, pixel for
+    // pixel, whatever the figures show.
+    for (int form = 4; form <= 6; ++form) {
+        ChildForm *w = windows().forms[form];
+        QVERIFY(w);
+        w->showAndRaise();
+        const auto views = w->findChildren<FigureView *>();
+        QVERIFY(!views.isEmpty());
+        for (FigureView *v : views)
+            v->canvas().draw(0, 0, noise(v->canvas().width(), v->canvas().height(), 100 + form));
+        auto *button = w->findChild<QToolButton *>(QStringLiteral("DuplicateBtn"));
+        QVERIFY(button);
+        button->setEnabled(true);
+        const int before = m_main->frame()->subWindowList().size();
+        QTest::mouseClick(button, Qt::LeftButton);
+        const auto subs = m_main->frame()->subWindowList();
+        QCOMPARE(subs.size(), before + 1);
+        QWidget *copy = subs.last()->widget();
+        const char *names[] = {"Image1", "Image2", "Image3", "Image4"};
+        int compared = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char *name = names[i];
+            FigureView *source = figure(w, name), *frozen = figure(copy, name);
+            if (!source)
+                continue;
+            QVERIFY(frozen);
+            const bool shown = !(form == 5 && i == 2 && !background) && !(form == 6 && i >= 2);
+            QVERIFY2(
+                frozen->isVisible() == shown, qPrintable(QStringLiteral("form %1 %2").arg(form).arg(name)));
+            if (shown) {
+                QVERIFY2(samePixels(frozen->canvas(), source->canvas()), name);
+                ++compared;
+            }
+        }
+        QCOMPARE(compared, form == 4 ? 1 : form == 5 ? (background ? 3 : 2) : 2);
+        if (form == 5)
+            QCOMPARE(static_cast<ChildForm *>(copy)->outerWidth(), background ? 757 : 561);
+        QVERIFY(!button->isEnabled());
+    }
 }
 
 QTEST_MAIN(TestCopyForms)

@@ -5,6 +5,7 @@
 #include "experiments/recordsform.h"
 #include "model/rounding.h"
 #include "model/trial.h"
+#include "widgets/edits.h"
 #include "widgets/figureview.h"
 
 #include <QLabel>
@@ -59,6 +60,7 @@ private slots:
     void runByEnterKey();
     void hundredAndFirstRunStartsFresh();
     void clearAndParameterEditForget();
+    void editorsReframe();
     void closeIsRefused();
     void saveProposesFreeNames();
     void saveTakesTypedNameAsIs();
@@ -270,6 +272,25 @@ void TestRecordsForm::clearAndParameterEditForget()
     QVERIFY(!child<QPushButton>("ClearBtn")->isEnabled());
     // The frame follows the new V2: saturation at -80 pA.
     QCOMPARE(canvas().rgb(100, 188 + 80), Grey);
+}
+
+void TestRecordsForm::editorsReframe()
+{
+    // Edits typed into Scheme Settings clear the figure and move the current panel.
+    auto *spinN = windows().forms[1]->findChild<SpinEdit *>(QStringLiteral("SpinEditN"));
+    QVERIFY(spinN);
+    run(2);
+    spinN->selectAll();
+    QTest::keyClicks(spinN, QStringLiteral("20"));
+    QCOMPARE(model().LPC.N, 20);
+    QCOMPARE(form()->recordsCount(), 0);
+    QCOMPARE(canvas().rgb(41, 208), Grey);
+    QCOMPARE(canvas().rgb(41, 188), White);
+    run();
+    QCOMPARE(canvas().rgb(46, 208), Black); // the current starts at 0 pA on the new zero line
+    // The background switch leaves the figure and its trials.
+    windows().csForm0->setBackgroundChecked(true);
+    QCOMPARE(form()->recordsCount(), 1);
 }
 
 void TestRecordsForm::closeIsRefused()

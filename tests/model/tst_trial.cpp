@@ -30,6 +30,16 @@ struct Recorder {
     void release(int j, int k) { releases.emplace_back(j, k); }
 };
 
+// Keeps the reports of a trial but does not read p.
+struct QuietRecorder : Recorder {
+    static constexpr bool usesProbability = false;
+    void step(const StepReport &s)
+    {
+        Recorder::step(s);
+        steps.back().p = 0;
+    }
+};
+
 // Compares two trials' reports bit for bit; returns an empty string when equal.
 QString difference(const Recorder &a, const Recorder &b)
 {
@@ -91,12 +101,23 @@ QString compareWithPlain(const Case &c, std::uint32_t seed)
         if (fastSites[j].Available != plainSites[j].Available
             || fastSites[j].ReleaseStep != plainSites[j].ReleaseStep)
             return QStringLiteral("site %1 differs").arg(j);
-    // A trial without a step report must draw and decide the same.
+    // An observer that does not read p lets the trial skip the release law
+    // where a bound rules every release out: it must draw and decide the same.
     Generator quietRng(seed);
-    NoObserver none;
-    if (runTrial(c.p, spikeSteps, fastSites, quietRng, c.Vc, c.kStart, c.kEnd, none) != mPlain
+    QuietRecorder quiet;
+    if (runTrial(c.p, spikeSteps, fastSites, quietRng, c.Vc, c.kStart, c.kEnd, quiet) != mPlain
         || quietRng.seed() != plainRng.seed())
         return QStringLiteral("the quiet trial differs");
+    for (StepReport &s : plain.steps)
+        s.p = 0;
+    const QString q = difference(quiet, plain);
+    if (!q.isEmpty())
+        return QStringLiteral("quiet: ") + q;
+    Generator noneRng(seed);
+    NoObserver none;
+    if (runTrial(c.p, spikeSteps, fastSites, noneRng, c.Vc, c.kStart, c.kEnd, none) != mPlain
+        || noneRng.seed() != plainRng.seed())
+        return QStringLiteral("the trial without observer differs");
     return QString();
 }
 
@@ -118,6 +139,8 @@ private slots:
     void shortSpikeCoversThreeSamples();
     void editBetweenTrialsTakesEffect();
     void trialInsideAnotherTrial();
+    void releaseBoundNeverFallsBelowTheLaw_data();
+    void releaseBoundNeverFallsBelowTheLaw();
     void emptyWindowRunsNoStep();
     void shortWindow();
 };
@@ -184,7 +207,7 @@ void TestTrial::matchesThePlainStepRuleOverManySets()
         const int n = Round((hi - lo) / step);
         return lo + std::floor(pick.next() * (n + 1)) * step;
     };
-    for (int set = 0; set < 150; ++set) {
+    for (int set = 0; set < 400; ++set) {
         ParameterSet p;
         p.N = 1 + int(pick.next() * 20);
         p.Rg = within(0, 9.99, 0.01);
@@ -416,6 +439,57 @@ void TestTrial::trialInsideAnotherTrial()
     const QString d = difference(nested, plain);
     QVERIFY2(d.isEmpty(), qPrintable(d));
     QCOMPARE(rng.seed(), plainRng.seed());
+}
+
+void TestTrial::releaseBoundNeverFallsBelowTheLaw_data()
+{
+    QTest::addColumn<double>("ex");
+    QTest::addColumn<double>("gf");
+    QTest::addColumn<double>("du");
+    QTest::addColumn<double>("Emax");
+    QTest::newRow("defaults") << 5.0 << 0.15 << 1.0 << 20.0;
+    QTest::newRow("steep") << 1.0 << 0.9999 << 0.10 << -40.0;
+    QTest::newRow("flat") << 9.99 << 0.0001 << 2.0 << 40.0;
+    QTest::newRow("odd") << 3.17 << 0.4321 << 0.37 << 7.0;
+}
+
+void TestTrial::releaseBoundNeverFallsBelowTheLaw()
+{
+    // The trial skips the law where the bound shows that no number drawn can
+    // fall below it, so the bound must never be below the law, and it must
+    // be close enough to spare the law most of the time.
+    QFETCH(double, ex);
+    QFETCH(double, gf);
+    QFETCH(double, du);
+    QFETCH(double, Emax);
+    ParameterSet p = DefaultParameterSet;
+    p.ex = ex;
+    p.gf = gf;
+    p.du = du;
+    p.Emax = Emax;
+    const int spikeSteps = spikeStepsFor(du);
+    TrialTables t;
+    t.build(p, spikeSteps, 0, 10);
+    QVERIFY(t.boundUsable());
+    Generator pick(1);
+    for (int i = 0; i < 100000; ++i) {
+        // Potentials from far below the plateau to where p passes 1.
+        const double Vpre = Emax - 800.0 * ex + pick.next() * 830.0 * ex;
+        const double law = ReleaseProbability(p, spikeSteps, Vpre) * 4294967296.0;
+        const double bound = detail::releaseBound(t, Vpre, Emax);
+        if (!(bound >= law))
+            QFAIL(qPrintable(QStringLiteral("V %1: %2 < %3").arg(Vpre, 0, 'g', 17).arg(bound).arg(law)));
+        if (law > 1 && law < 4e9 && !(bound <= law * 1.0625))
+            QFAIL(qPrintable(QStringLiteral("V %1: bound %2, law %3").arg(Vpre).arg(bound).arg(law)));
+    }
+    // Exactly at the points where the split moves to the next power of two.
+    for (int n = -60; n <= 5; ++n) {
+        const double Vpre = Emax + n * ex / 1.4426950408889634;
+        for (double nudge : {-1e-12, 0.0, 1e-12}) {
+            const double V = Vpre + nudge;
+            QVERIFY(detail::releaseBound(t, V, Emax) >= ReleaseProbability(p, spikeSteps, V) * 4294967296.0);
+        }
+    }
 }
 
 void TestTrial::emptyWindowRunsNoStep()

@@ -99,6 +99,7 @@ private slots:
     void refusals();
     void unwritableOutput_data();
     void unwritableOutput();
+    void closedPipe();
     void nothingReleasedWithoutNormFactor();
     void quantaFollowTheBinomialLawWithoutFeedback_data();
     void quantaFollowTheBinomialLawWithoutFeedback();
@@ -221,6 +222,20 @@ void TestBatch::unwritableOutput()
     const Outcome o = runBatch(args, {}, "/dev/full");
     QCOMPARE(o.status, 1);
     QVERIFY(!o.err.isEmpty());
+}
+
+void TestBatch::closedPipe()
+{
+    // The reader of the pipe is gone long before the sweep's output is ready.
+    QProcess shell;
+    shell.start("/bin/sh",
+        {"-c",
+            QStringLiteral("{ \"%1\" isv --trials 200; echo \"status $?\" >&2; } | true")
+                .arg(QStringLiteral(CLEFTSIM_BATCH_EXE))});
+    QVERIFY(shell.waitForFinished(600000));
+    const QByteArray err = shell.readAllStandardError();
+    QVERIFY2(err.contains("status 1"), err.constData());
+    QVERIFY(err.contains("cannot write"));
 }
 
 void TestBatch::nothingReleasedWithoutNormFactor()

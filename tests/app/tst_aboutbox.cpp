@@ -1,0 +1,165 @@
+#include "app/aboutbox.h"
+#include "app/tutorialbox.h"
+#include "drawing/canvas.h"
+
+#include <QtTest>
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace cleftsim;
+
+class TestAboutBox : public QObject {
+    Q_OBJECT
+private slots:
+    void aboutLayout();
+    void linkColourFollowsPointer();
+    void eachClickOpensTheAddress();
+    void failedOpenIsIgnored();
+    void okClosesWithAccept();
+    void pictureIsALineDrawing();
+    void tutorialPanelKeepsItsPlace();
+
+private:
+    static QColor linkColour(const TAboutBox &box) { return box.link()->palette().color(QPalette::Text); }
+};
+
+void TestAboutBox::aboutLayout()
+{
+    TAboutBox box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("About Cleftsim"));
+    QCOMPARE(box.size(), QSize(471, 210));
+    QCOMPARE(box.minimumSize(), box.maximumSize());
+    QCOMPARE(box.panel()->geometry(), QRect(4, 4, 464, 159));
+    auto *name = box.findChild<QLabel *>(QStringLiteral("ProductName"));
+    QVERIFY(name);
+    QCOMPARE(name->text(), QStringLiteral("Cleftsim csUNO"));
+    QVERIFY(name->font().bold());
+    QCOMPARE(name->font().pixelSize(), 20);
+    QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Version"))->text(), QStringLiteral("Version: 1.6 beta"));
+    QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Comments"))->text(), QStringLiteral("Visit "));
+    QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Updates"))->text(), QStringLiteral("to update"));
+    QLineEdit *link = box.link();
+    QCOMPARE(link->geometry(), QRect(232, 120, 171, 17));
+    QVERIFY(link->isReadOnly());
+    QVERIFY(!link->hasFrame());
+    QVERIFY(link->font().underline());
+    QCOMPARE(link->font().pixelSize(), 13);
+    QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(linkColour(box), colors::Navy);
+    // The address names a document that is there.
+    const QUrl url(link->text());
+    QVERIFY(url.isLocalFile());
+    QVERIFY2(QFileInfo::exists(url.toLocalFile()), qPrintable(url.toString()));
+    auto *ok = box.findChild<QPushButton *>(QStringLiteral("OKButton"));
+    QVERIFY(ok && ok->isDefault());
+    QCOMPARE(ok->geometry(), QRect(177, 174, 92, 30));
+}
+
+void TestAboutBox::linkColourFollowsPointer()
+{
+    TAboutBox box;
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseMove(box.link(), QPoint(20, 8));
+    QCOMPARE(linkColour(box), colors::Blue);
+    QTest::mouseMove(box.panel(), QPoint(420, 20));
+    QCOMPARE(linkColour(box), colors::Navy);
+    QTest::mouseMove(box.link(), QPoint(30, 8));
+    QCOMPARE(linkColour(box), colors::Blue);
+    // Straight off the panel, below it: the link keeps its colour.
+    QTest::mouseMove(&box, QPoint(20, 190));
+    QCOMPARE(linkColour(box), colors::Blue);
+}
+
+void TestAboutBox::eachClickOpensTheAddress()
+{
+    TAboutBox box;
+    QList<QUrl> opened;
+    box.setUrlOpener([&opened](const QUrl &url) {
+        opened << url;
+        return true;
+    });
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QTest::mouseClick(box.link(), Qt::LeftButton, {}, QPoint(20, 8));
+    QTest::mouseClick(box.link(), Qt::LeftButton, {}, QPoint(60, 8));
+    QCOMPARE(opened.size(), 2);
+    QCOMPARE(opened[0], QUrl(box.link()->text()));
+    QCOMPARE(opened[1], opened[0]);
+    // A click on the panel opens nothing.
+    QTest::mouseClick(box.panel(), Qt::LeftButton, {}, QPoint(420, 20));
+    QCOMPARE(opened.size(), 2);
+}
+
+void TestAboutBox::failedOpenIsIgnored()
+{
+    TAboutBox box;
+    int calls = 0;
+    box.setUrlOpener([&calls](const QUrl &) {
+        ++calls;
+        return false;
+    });
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.Edit1Click();
+    QCOMPARE(calls, 1);
+    QVERIFY(box.isVisible());
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestAboutBox::okClosesWithAccept()
+{
+    TAboutBox box;
+    QTimer::singleShot(
+        0, &box, [&box] { box.findChild<QPushButton *>(QStringLiteral("OKButton"))->click(); });
+    QCOMPARE(box.exec(), int(QDialog::Accepted));
+    QVERIFY(!box.isVisible());
+}
+
+void TestAboutBox::pictureIsALineDrawing()
+{
+    const QImage picture = boutonPicture();
+    QCOMPARE(picture.size(), QSize(190, 146));
+    int black = 0;
+    int white = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y) & 0xffffff;
+            black += p == 0;
+            white += p == 0xffffff;
+        }
+    }
+    QVERIFY(black > 500);
+    QVERIFY(white > picture.width() * picture.height() / 2);
+    QCOMPARE(black + white, picture.width() * picture.height());
+    TAboutBox box;
+    auto *icon = box.findChild<QLabel *>(QStringLiteral("ProgramIcon"));
+    QVERIFY(icon);
+    QCOMPARE(icon->geometry(), QRect(2, 4, 190, 146));
+    QCOMPARE(icon->pixmap().size(), QSize(190, 146));
+}
+
+void TestAboutBox::tutorialPanelKeepsItsPlace()
+{
+    TTutorialBox box;
+    QCOMPARE(box.windowTitle(), QStringLiteral("Cleftsim Tutorial"));
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QCOMPARE(box.panel()->geometry(), QRect(3, 3, 350, 186));
+    QCOMPARE(box.panel()->palette().color(QPalette::Window), colors::White);
+    QVERIFY(box.panel()->font().bold());
+    QCOMPARE(box.panel()->font().pixelSize(), 25);
+    QVERIFY(box.panel()->children().isEmpty());
+    QVERIFY(box.minimumSize() != box.maximumSize());
+    box.resize(600, 400);
+    QCOMPARE(box.size(), QSize(600, 400));
+    QCOMPARE(box.panel()->geometry(), QRect(3, 3, 350, 186));
+    box.resize(200, 120);
+    QCOMPARE(box.panel()->geometry(), QRect(3, 3, 350, 186));
+}
+
+QTEST_MAIN(TestAboutBox)
+#include "tst_aboutbox.moc"
