@@ -113,7 +113,7 @@ int main(int argc, char **argv)
     type(6, "SpinEdit1", QStringLiteral("2000"));
     windows().forms[6]->showAndRaise();
     settle();
-    control<QCheckBox>(6, "CheckBoxLatency")->setChecked(true);
+    control<QCheckBox>(6, "CheckBoxLatency")->click();
     settle();
     control<QAbstractButton>(6, "RunBtn")->click();
     settle();
