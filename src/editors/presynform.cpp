@@ -1,10 +1,315 @@
 #include "editors/presynform.h"
 
+#include "drawing/canvas.h"
+#include "editors/editorkit.h"
+#include "editors/editrules.h"
+#include "model/rounding.h"
+#include "model/synapse.h"
+#include "widgets/edits.h"
+#include "widgets/figureview.h"
+
+#include <QLabel>
+#include <QSignalBlocker>
+
 namespace cleftsim {
 
+namespace {
+
+// Accepted ranges of the presynaptic parameters.
+constexpr double DuMin = 0.10, DuMax = 2.00; // [msec]
+constexpr double ExMin = 1.00; // [mV]
+constexpr double GfMax = 0.9999;
+
+} // namespace
+
 TcsForm2::TcsForm2(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2, QPoint(0, 390), parent)
+    : ChildForm(QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2,
+        QPoint(0, 390), parent)
 {
+    numberLabel()->setObjectName(QStringLiteral("Label20"));
+    // The window has the face colour of its previews.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, colors::Silver);
+    setPalette(pal);
+    const QColor face = colors::Silver;
+    const QString v1rHint = QStringLiteral("resting potential \nin the presynaptic neuron");
+
+    // The spike.
+    makeLabel(this, "Label1", QStringLiteral("Presynaptic Spike"), 90, -2, LabelStyle::Heading);
+    Image1 = makePicture(this, "Image1", 16, 16,
+        verticalTitlePicture(13, 148, face, {{{QStringLiteral("membrane potential (mV)")}}}));
+    PaintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 112, 144, this);
+    PaintBox1->move(50, 20);
+    PaintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    makeLabel(this, "Label10", QStringLiteral("0"), 46, 52, LabelStyle::Grey);
+    makeLabel(this, "Label11", QStringLiteral("-50"), 35, 102, LabelStyle::Grey);
+    makeLabel(this, "Label12", QStringLiteral("-100"), 28, 152, LabelStyle::Grey);
+
+    makeLabel(this, "Label2", QStringLiteral("E"), 156, 32, LabelStyle::Bold);
+    makeLabel(this, "Label22", QStringLiteral("max"), 166, 35, LabelStyle::Bold);
+    SpinEditEmax = new SpinEdit(QStringLiteral("SpinEditEmax"), -40, 40, 20, 3, this);
+    SpinEditEmax->setGeometry(198, 30, 47, 26);
+    makeLabel(this, "Label3", QStringLiteral("mV"), 250, 32, LabelStyle::Bold);
+
+    makeLabel(this, "Label5", QStringLiteral("V"), 166, 96, LabelStyle::Bold)->setToolTip(v1rHint);
+    makeLabel(this, "Label23", QStringLiteral("1r"), 176, 100, LabelStyle::Bold)->setToolTip(v1rHint);
+    SpinEditV1r = new SpinEdit(QStringLiteral("SpinEditV1r"), -100, 40, -70, 4, this);
+    SpinEditV1r->setGeometry(198, 94, 47, 26);
+    SpinEditV1r->setToolTip(v1rHint);
+    makeLabel(this, "Label4", QStringLiteral("mV"), 250, 96, LabelStyle::Bold);
+
+    makeLabel(this, "Label8", QStringLiteral("duration"), 138, 160, LabelStyle::Bold);
+    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), 2, QStringLiteral("1.00"), this);
+    MaskEdit1->setGeometry(198, 158, 30, 24);
+    makeLabel(this, "Label9", QStringLiteral("msec"), 234, 160, LabelStyle::Bold);
+
+    // The release law.
+    makeLabel(this, "Label13", QStringLiteral("Transmitter release"), 44, 202, LabelStyle::Heading);
+    makeLabel(this, "Label14", QStringLiteral("exponent"), 14, 246, LabelStyle::Bold);
+    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), 2, QStringLiteral("5.00"), this);
+    MaskEdit2->setGeometry(82, 244, 30, 24);
+    makeLabel(this, "Label19", QStringLiteral("mV"), 118, 246, LabelStyle::Bold);
+    makeLabel(this, "Label15", QStringLiteral("norm factor"), 2, 278, LabelStyle::Bold);
+    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), 4, QStringLiteral("0.1500"), this);
+    MaskEdit3->setGeometry(82, 276, 44, 24);
+
+    PaintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 142, 107, this);
+    PaintBox2->move(92, 231);
+    PaintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    makeLabel(this, "Label25", QStringLiteral("1"), 179, 224, LabelStyle::Grey);
+    makeLabel(this, "Label26", QStringLiteral("0.5"), 168, 275, LabelStyle::Grey);
+    makeLabel(this, "Label16", QStringLiteral("0"), 189, 338, LabelStyle::Grey);
+    makeLabel(this, "Label17", QStringLiteral("-50"), 132, 338, LabelStyle::Grey);
+    makeLabel(this, "Label18", QStringLiteral("-100"), 78, 338, LabelStyle::Grey);
+    makeLabel(this, "Label21", QStringLiteral("presynaptic potential (mV)"), 80, 350, LabelStyle::Grey);
+    Image2 = makePicture(this, "Image2", 245, 226,
+        verticalTitlePicture(
+            26, 110, face, {{{QStringLiteral("probability")}}, {{QStringLiteral("/per site /per spike")}}}));
+
+    // The edits lie above the previews they overlap.
+    MaskEdit2->raise();
+    MaskEdit3->raise();
+    numberLabel()->raise();
+    setTabOrder(SpinEditEmax, SpinEditV1r);
+    setTabOrder(SpinEditV1r, MaskEdit1);
+    setTabOrder(MaskEdit1, MaskEdit2);
+    setTabOrder(MaskEdit2, MaskEdit3);
+
+    FormCreate();
+
+    connect(SpinEditEmax, &SpinEdit::changed, this, &TcsForm2::SpinEditEmaxChange);
+    connect(SpinEditV1r, &SpinEdit::changed, this, &TcsForm2::SpinEditV1rChange);
+    connect(MaskEdit1, &MaskEdit::changed, this, &TcsForm2::MaskEdit1Change);
+    connect(MaskEdit2, &MaskEdit::changed, this, &TcsForm2::MaskEdit2Change);
+    connect(MaskEdit3, &MaskEdit::changed, this, &TcsForm2::MaskEdit3Change);
+    // A half-typed whole number (an empty box, a lone sign) shows the value
+    // in force again once the user leaves the edit.
+    connect(SpinEditEmax, &SpinEdit::editingFinished, this,
+        [this] { finishSpinText(SpinEditEmax, Round(model().LPC.Emax)); });
+    connect(SpinEditV1r, &SpinEdit::editingFinished, this,
+        [this] { finishSpinText(SpinEditV1r, Round(model().LPC.V1r)); });
+}
+
+// Fills the editors from LPC and derives SpikeSteps. The handlers are not
+// connected yet, so nothing reaches the other windows.
+void TcsForm2::FormCreate()
+{
+    const ParameterSet &p = model().LPC;
+    SpinEditEmax->setValue(Round(p.Emax));
+    SpinEditV1r->setValue(Round(p.V1r));
+    MaskEdit1->setNumber(p.du);
+    model().SpikeSteps = Round(p.du / TimeStep);
+    MaskEdit2->setNumber(p.ex);
+    MaskEdit3->setNumber(p.gf);
+    m_Emax.reset(p.Emax);
+    m_V1r.reset(p.V1r);
+    m_du.reset(p.du);
+    m_ex.reset(p.ex);
+    m_gf.reset(p.gf);
+}
+
+void TcsForm2::writeEditors(double Emax, double V1r, double du, double ex, double gf)
+{
+    SpinEditEmax->setValue(Round(Emax));
+    SpinEditV1r->setValue(Round(V1r));
+    MaskEdit1->setNumber(du);
+    MaskEdit2->setNumber(ex);
+    MaskEdit3->setNumber(gf);
+}
+
+void TcsForm2::repaintPreviews(bool spike)
+{
+    if (spike)
+        repaintNow(PaintBox1);
+    repaintNow(PaintBox2);
+}
+
+void TcsForm2::SpinEditEmaxChange()
+{
+    ParameterSet &p = model().LPC;
+    int v = 0;
+    if (!takeSpinEntry(SpinEditEmax, Round(p.Emax), &v) || !m_Emax.renews(v, p.Emax))
+        return;
+    p.Emax = v;
+    repaintPreviews(true);
+    parameterAccepted(Param::Emax);
+}
+
+void TcsForm2::SpinEditV1rChange()
+{
+    ParameterSet &p = model().LPC;
+    int v = 0;
+    if (!takeSpinEntry(SpinEditV1r, Round(p.V1r), &v) || !m_V1r.renews(v, p.V1r))
+        return;
+    p.V1r = v;
+    repaintPreviews(true);
+    parameterAccepted(Param::V1r);
+}
+
+void TcsForm2::MaskEdit1Change()
+{
+    ParameterSet &p = model().LPC;
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit1, p.du, &x))
+        return;
+    if (x > DuMax)
+        x = DuMax;
+    else if (x < DuMin)
+        x = DuMin;
+    if (rewriteMaskEntry(MaskEdit1, x) || !m_du.renews(x, p.du))
+        return;
+    p.du = x;
+    model().SpikeSteps = Round(p.du / TimeStep);
+    repaintPreviews(true);
+    parameterAccepted(Param::du);
+}
+
+void TcsForm2::MaskEdit2Change()
+{
+    ParameterSet &p = model().LPC;
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit2, p.ex, &x))
+        return;
+    if (x < ExMin)
+        x = ExMin;
+    if (rewriteMaskEntry(MaskEdit2, x) || !m_ex.renews(x, p.ex))
+        return;
+    p.ex = x;
+    repaintPreviews(false);
+    parameterAccepted(Param::ex);
+}
+
+void TcsForm2::MaskEdit3Change()
+{
+    ParameterSet &p = model().LPC;
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit3, p.gf, &x))
+        return;
+    if (x >= 1.0)
+        x = GfMax;
+    if (rewriteMaskEntry(MaskEdit3, x) || !m_gf.renews(x, p.gf))
+        return;
+    p.gf = x;
+    repaintPreviews(false);
+    parameterAccepted(Param::gf);
+}
+
+// The spike: x = 10 + 20 t (t in msec), y = 40 - V (V in mV).
+void TcsForm2::PaintBox1Paint(Canvas &c) const
+{
+    const ParameterSet &p = model().LPC;
+    const int E = Round(p.Emax);
+    const int R = Round(p.V1r);
+    const int w = Round(20 * p.du);
+
+    c.setPenColor(colors::Grey);
+    c.moveTo(10, 0);
+    c.lineTo(10, 140);
+    for (int i = -4; i <= 9; ++i) {
+        c.moveTo(10, 40 + 10 * i);
+        c.lineTo(6, 40 + 10 * i);
+    }
+    c.moveTo(10, 90);
+    c.lineTo(4, 90);
+    c.moveTo(10, 140);
+    c.lineTo(4, 140);
+    c.moveTo(4, 40);
+    c.lineTo(90, 40);
+    for (int i = 1; i <= 4; ++i) {
+        c.moveTo(10 + 20 * i, 40);
+        c.lineTo(10 + 20 * i, 46);
+    }
+    for (int i = 1; i <= 19; ++i) {
+        c.moveTo(10 + 4 * i, 40);
+        c.lineTo(10 + 4 * i, 44);
+    }
+    // Leaders to the captions of Emax, V1r and the duration beside the preview.
+    c.moveTo(w + 34, 40 - E);
+    c.lineTo(102, 20);
+    c.moveTo(94, 40 - R);
+    c.lineTo(112, 85);
+    c.moveTo(30, 44 - R);
+    c.lineTo(96, 145);
+    c.moveTo(w + 30, 44 - R);
+    c.lineTo(96, 145);
+
+    c.setPenColor(colors::Navy);
+    c.setPenWidth(3);
+    c.polyline({{20, 40 - R}, {30, 40 - R}, {30, 40 - E}, {30 + w, 40 - E}, {30 + w, 40 - R}, {90, 40 - R}});
+    c.setPenWidth(1);
+}
+
+// The release law: x = V + 100 (V in mV), y = 101 - 100 P.
+void TcsForm2::PaintBox2Paint(Canvas &c) const
+{
+    const ParameterSet &p = model().LPC;
+    const int E = Round(p.Emax);
+    const int R = Round(p.V1r);
+    const int yg = 101 - Round(100 * p.gf);
+
+    c.setPenColor(colors::Grey);
+    c.moveTo(100, 1);
+    c.lineTo(100, 107);
+    for (int i = 0; i <= 9; ++i) {
+        c.moveTo(100, 101 - 10 * i);
+        c.lineTo(96, 101 - 10 * i);
+    }
+    c.moveTo(100, 51);
+    c.lineTo(94, 51);
+    c.moveTo(100, 1);
+    c.lineTo(94, 1);
+    c.moveTo(0, 101);
+    c.lineTo(140, 101);
+    for (int i = -4; i <= 10; ++i) {
+        c.moveTo(100 - 10 * i, 101);
+        c.lineTo(100 - 10 * i, 105);
+    }
+    c.moveTo(50, 101);
+    c.lineTo(50, 107);
+    c.moveTo(0, 101);
+    c.lineTo(0, 107);
+    // Guides at the level gf: up from Emax and from V1r, across to the axis.
+    c.moveTo(E + 100, yg);
+    c.lineTo(E + 100, 101);
+    c.moveTo(R + 100, yg);
+    c.lineTo(R + 100, 101);
+    c.moveTo(94, yg);
+    c.lineTo(E + 100, yg);
+
+    // The curve stops before the per-step probability exceeds 1, where the
+    // per-spike probability is undefined.
+    c.setPenColor(colors::Navy);
+    c.setPenWidth(3);
+    c.moveTo(0, 101 - Round(100 * SpikeReleaseProbability(-100)));
+    int V = -100;
+    for (;;) {
+        c.lineTo(V + 100, 101 - Round(100 * SpikeReleaseProbability(V)));
+        ++V;
+        if (ReleaseProbability(V) > 1 || V > 40)
+            break;
+    }
+    c.setPenColor(colors::Black);
+    c.setPenWidth(1);
 }
 
 } // namespace cleftsim

@@ -1,17 +1,64 @@
 #pragma once
 
+#include "editors/editorkit.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
+class QLabel;
+
 namespace cleftsim {
 
-// Presynaptic Settings (window 2).
+class Canvas;
+class MaskEdit;
+class PaintBox;
+class SpinEdit;
+
+// Presynaptic Settings (window 2): edits the spike (Emax, V1r, du) and the
+// release law (ex, gf), with previews of the spike and of the probability that
+// one site releases during one spike.
 class TcsForm2 : public ChildForm, public PresynLink {
     Q_OBJECT
 public:
     explicit TcsForm2(QWidget *parent = nullptr);
 
-    void writeEditors(double, double, double, double, double) override {}
+    // Writes the editors as the user would (a restore): each edit whose text
+    // changes runs its change handler.
+    void writeEditors(double Emax, double V1r, double du, double ex, double gf) override;
+
+    // Change handlers of the editors.
+    void SpinEditEmaxChange();
+    void SpinEditV1rChange();
+    void MaskEdit1Change(); // du
+    void MaskEdit2Change(); // ex
+    void MaskEdit3Change(); // gf
+
+    // The spike preview (PaintBox1) and the release-law preview (PaintBox2).
+    void PaintBox1Paint(Canvas &c) const;
+    void PaintBox2Paint(Canvas &c) const;
+
+    SpinEdit *spinEditEmax() const { return SpinEditEmax; }
+    SpinEdit *spinEditV1r() const { return SpinEditV1r; }
+    MaskEdit *maskEdit1() const { return MaskEdit1; }
+    MaskEdit *maskEdit2() const { return MaskEdit2; }
+    MaskEdit *maskEdit3() const { return MaskEdit3; }
+    PaintBox *paintBox1() const { return PaintBox1; }
+    PaintBox *paintBox2() const { return PaintBox2; }
+
+private:
+    void FormCreate();
+    void repaintPreviews(bool spike);
+
+    SpinEdit *SpinEditEmax;
+    SpinEdit *SpinEditV1r;
+    MaskEdit *MaskEdit1;
+    MaskEdit *MaskEdit2;
+    MaskEdit *MaskEdit3;
+    PaintBox *PaintBox1;
+    PaintBox *PaintBox2;
+    QLabel *Image1;
+    QLabel *Image2;
+    // The values the editors last accepted.
+    AcceptedValue m_Emax, m_V1r, m_du, m_ex, m_gf;
 };
 
 } // namespace cleftsim

@@ -1,10 +1,391 @@
 #include "editors/subsynform.h"
 
+#include "drawing/canvas.h"
+#include "editors/adaptiveticks.h"
+#include "model/rounding.h"
+#include "model/synapse.h"
+#include "widgets/edits.h"
+#include "widgets/figureview.h"
+
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include <algorithm>
+
 namespace cleftsim {
 
+namespace {
+
+// Accepted ranges beyond the masks.
+constexpr double TcMin = 0.50; // [msec]
+constexpr double GmaxMin = 0.01; // [nS]
+
+const QString Sigma = QStringLiteral("\u03a3");
+const QString Dot = QStringLiteral("\u00b7");
+const QString Minus = QStringLiteral("\u2212");
+
+} // namespace
+
 TcsForm3::TcsForm3(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm3"), QStringLiteral("Subsynaptic Settings"), 276, 407, 3, QPoint(0, 390), parent)
+    : ChildForm(QStringLiteral("csForm3"), QStringLiteral("Subsynaptic Settings"), 276, 407, 3,
+        QPoint(0, 390), parent)
 {
+    numberLabel()->setObjectName(QStringLiteral("Label20"));
+    // The window has the face colour of its previews.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, colors::Silver);
+    setPalette(pal);
+    const QColor face = colors::Silver;
+
+    // One site's conductance.
+    makeLabel(this, "Label3", QStringLiteral("Dynamics"), 96, -2, LabelStyle::Heading);
+    makeLabel(this, "Label12", QStringLiteral("of Subsynaptic Conductance"), 28, 16, LabelStyle::Heading);
+    Image1 = makePicture(this, "Image1", 4, 36,
+        verticalTitlePicture(13, 126, face, {{{QStringLiteral("site conductance, G(t)")}}}));
+    PaintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 121, 90, this);
+    PaintBox1->move(24, 55);
+    PaintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    const char *timeLabels[] = {"Label5", "Label6", "Label7", "Label8", "Label9", "Label10"};
+    for (int i = 0; i < 6; ++i)
+        makeLabel(this, timeLabels[i], QString::number(i), 41 + 20 * i, 144, LabelStyle::Grey);
+    makeLabel(this, "Label11", QStringLiteral("time (msec)"), 58, 156, LabelStyle::Grey);
+
+    makeLabel(this, "Label2", QStringLiteral("G"), 158, 50, LabelStyle::Bold);
+    makeLabel(this, "Label17", QStringLiteral("max"), 169, 54, LabelStyle::Bold);
+    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), 2, QStringLiteral("0.20"), this);
+    MaskEdit2->setGeometry(200, 48, 30, 24);
+    makeLabel(this, "Label19", QStringLiteral("nS"), 236, 50, LabelStyle::Bold);
+    makeLabel(this, "Label1", QStringLiteral("time constant"), 104, 80, LabelStyle::Bold);
+    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), 2, QStringLiteral("2.50"), this);
+    MaskEdit1->setGeometry(200, 78, 30, 24);
+    makeLabel(this, "Label4", QStringLiteral("msec"), 236, 80, LabelStyle::Bold);
+
+    Label18 = makeLabel(this, "Label18", QStringLiteral("G"), 176, 112, LabelStyle::Bold);
+    Label21 = makeLabel(this, "Label21", QStringLiteral("b"), 187, 116, LabelStyle::Bold);
+    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), 3, QStringLiteral("0.000"), this);
+    MaskEdit3->setGeometry(200, 110, 37, 24);
+    Label15 = makeLabel(this, "Label15", QStringLiteral("nS"), 243, 112, LabelStyle::Bold);
+    Label14 = makeLabel(this, "Label14", QStringLiteral("(background"), 174, 136, LabelStyle::Plain);
+    Label16 = makeLabel(this, "Label16", QStringLiteral("conductance)"), 172, 150, LabelStyle::Plain);
+
+    // The spine conductance against the number of quanta.
+    PaintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 244, 164, this);
+    PaintBox2->move(18, 187);
+    PaintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    Image5 = makePicture(this, "Image5", 4, 226,
+        verticalTitlePicture(14, 104, face, {{{QStringLiteral("relative amplitude")}}}));
+    Image2 = makePicture(this, "Image2", 256, 188,
+        verticalTitlePicture(14, 152, face,
+            {{{QStringLiteral("spine conductance, G")}, {Sigma, true}, {QStringLiteral("(m)")}}}));
+    Label13 = makeLabel(
+        this, "Label13", QStringLiteral("number of quanta released, m"), 26, 350, LabelStyle::Grey);
+    const FormulaText lhs {{QStringLiteral("G")}, {Sigma, true}, {QStringLiteral("(m) =")}};
+    Image3 = makePicture(this, "Image3", 145, 370,
+        formulaPicture(129, 35, face, lhs,
+            {{QStringLiteral("m") + Dot + QStringLiteral("G")}, {QStringLiteral("max"), true}},
+            {{QStringLiteral("1 + m") + Dot + QStringLiteral("G")}, {QStringLiteral("max"), true},
+                {Dot + QStringLiteral("R")}, {QStringLiteral("g"), true}}));
+    const FormulaText sum {
+        {QStringLiteral("(n ") + Minus + QStringLiteral(" m)") + Dot + QStringLiteral("G")},
+        {QStringLiteral("b"), true}, {QStringLiteral(" + m") + Dot + QStringLiteral("G")},
+        {QStringLiteral("max"), true}};
+    FormulaText denominator {{QStringLiteral("1 + (")}};
+    denominator.insert(denominator.end(), sum.begin(), sum.end());
+    denominator.push_back({QStringLiteral(")") + Dot + QStringLiteral("R")});
+    denominator.push_back({QStringLiteral("g"), true});
+    Image4 = makePicture(this, "Image4", 81, 370, formulaPicture(193, 35, face, lhs, sum, denominator));
+
+    setTabOrder(MaskEdit1, MaskEdit2);
+    setTabOrder(MaskEdit2, MaskEdit3);
+    numberLabel()->raise();
+
+    FormCreate();
+    for (QWidget *w :
+        {static_cast<QWidget *>(Label14), static_cast<QWidget *>(Label15), static_cast<QWidget *>(Label16),
+            static_cast<QWidget *>(Label18), static_cast<QWidget *>(Label21),
+            static_cast<QWidget *>(MaskEdit3), static_cast<QWidget *>(Image4)})
+        w->hide();
+    if (model().LPC.BackgroundOn)
+        setBackgroundControls(true);
+    PaintBox2->render(); // places the right-axis title and the caption
+
+    connect(MaskEdit1, &MaskEdit::changed, this, &TcsForm3::MaskEdit1Change);
+    connect(MaskEdit2, &MaskEdit::changed, this, &TcsForm3::MaskEdit2Change);
+    connect(MaskEdit3, &MaskEdit::changed, this, &TcsForm3::MaskEdit3Change);
+}
+
+// Fills the editors from LPC; the handlers are not connected yet.
+void TcsForm3::FormCreate()
+{
+    const ParameterSet &p = model().LPC;
+    MaskEdit2->setNumber(p.Gmax);
+    MaskEdit1->setNumber(p.tc);
+    if (p.BackgroundOn)
+        MaskEdit3->setNumber(p.Gb);
+    m_tc.reset(p.tc);
+    m_Gmax.reset(p.Gmax);
+    m_Gb.reset(p.BackgroundOn ? p.Gb : 0.0);
+}
+
+void TcsForm3::showEvent(QShowEvent *event)
+{
+    ChildForm::showEvent(event);
+    FormShow();
+}
+
+// Stands the window immediately to the right of Presynaptic Settings.
+void TcsForm3::FormShow()
+{
+    const ChildForm *presyn = windows().forms[2];
+    if (!presyn)
+        return;
+    const QPoint p = presyn->outerPos();
+    moveOuter(QPoint(p.x() + presyn->outerWidth(), p.y()));
+}
+
+// The switch of Model Configuration, whose handler keeps BackgroundOn equal
+// to its box before it redraws this window.
+bool TcsForm3::backgroundOn() const
+{
+    return model().LPC.BackgroundOn != 0;
+}
+
+void TcsForm3::repaintConductancePreview()
+{
+    repaintNow(PaintBox1);
+}
+
+void TcsForm3::repaintQuantaPreview()
+{
+    repaintNow(PaintBox2);
+}
+
+void TcsForm3::setBackgroundControls(bool on)
+{
+    for (QWidget *w : {static_cast<QWidget *>(Label14), static_cast<QWidget *>(Label15),
+             static_cast<QWidget *>(Label16), static_cast<QWidget *>(Label18),
+             static_cast<QWidget *>(Label21), static_cast<QWidget *>(MaskEdit3)})
+        w->setVisible(on);
+    Image3->setVisible(!on);
+    Image4->setVisible(on);
+    // The switch has reset Gb: the editor and the main window's row show the
+    // new value, without the consequences of an edit (the switch clears only
+    // the Is vs V2 figures).
+    const double Gb = model().LPC.Gb;
+    {
+        const QSignalBlocker blocker(MaskEdit3);
+        MaskEdit3->setNumber(Gb);
+    }
+    m_Gb.reset(Gb);
+    if (MainFormLink *main = windows().csMainForm)
+        main->showParameter(Param::Gb);
+    repaintNow(PaintBox1);
+    repaintNow(PaintBox2);
+}
+
+void TcsForm3::writeEditors(double Gmax, double tc, double Gb)
+{
+    if (Gmax < model().LPC.Gb) {
+        MaskEdit3->setNumber(Gb);
+        MaskEdit2->setNumber(Gmax);
+        MaskEdit1->setNumber(tc);
+    } else {
+        MaskEdit2->setNumber(Gmax);
+        MaskEdit1->setNumber(tc);
+        MaskEdit3->setNumber(Gb);
+    }
+}
+
+void TcsForm3::MaskEdit1Change()
+{
+    ParameterSet &p = model().LPC;
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit1, p.tc, &x))
+        return;
+    if (x < TcMin)
+        x = TcMin;
+    if (rewriteMaskEntry(MaskEdit1, x) || !m_tc.renews(x, p.tc))
+        return;
+    p.tc = x;
+    repaintNow(PaintBox1);
+    parameterAccepted(Param::tc);
+}
+
+void TcsForm3::MaskEdit2Change()
+{
+    ParameterSet &p = model().LPC;
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit2, p.Gmax, &x))
+        return;
+    // Gmax keeps at least 0.01 and at least Gb; a Gb with a third decimal
+    // raises Gmax to the next value its two decimals can show.
+    if (x < GmaxMin || x < p.Gb)
+        x = std::max(GmaxMin, fixedCeil(p.Gb, 2));
+    if (rewriteMaskEntry(MaskEdit2, x) || !m_Gmax.renews(x, p.Gmax))
+        return;
+    p.Gmax = x;
+    repaintNow(PaintBox1);
+    repaintNow(PaintBox2);
+    parameterAccepted(Param::Gmax);
+    if (SchemeLink *scheme = windows().csForm1)
+        scheme->refreshConductanceLabels();
+}
+
+void TcsForm3::MaskEdit3Change()
+{
+    ParameterSet &p = model().LPC;
+    // Gb exists only while the background conductance is switched on.
+    if (!p.BackgroundOn) {
+        rewriteMaskEntry(MaskEdit3, p.Gb);
+        return;
+    }
+    double x = 0;
+    if (!takeMaskEntry(MaskEdit3, p.Gb, &x))
+        return;
+    if (x > p.Gmax)
+        x = p.Gmax;
+    if (rewriteMaskEntry(MaskEdit3, x) || !m_Gb.renews(x, p.Gb))
+        return;
+    p.Gb = x;
+    repaintNow(PaintBox1);
+    repaintNow(PaintBox2);
+    parameterAccepted(Param::Gb);
+}
+
+// One site's conductance relative to Gmax: x = 20 + 20 t (t in msec since the
+// release), y = 84 - 80 g / Gmax.
+void TcsForm3::PaintBox1Paint(Canvas &c) const
+{
+    const ParameterSet &p = model().LPC;
+    const double rb = p.Gb / p.Gmax;
+
+    c.setPenColor(colors::Grey);
+    c.moveTo(20, 90);
+    c.lineTo(20, 4);
+    drawAdaptiveTicks(c, p.Gmax, 80, 84, 20, 16, 9, -1);
+    c.moveTo(20 + Round(20 * p.tc), 4);
+    c.lineTo(121, 4);
+    if (backgroundOn()) {
+        c.moveTo(20, 84 - Round(80 * rb));
+        c.lineTo(121, 66);
+    }
+    c.moveTo(14, 84);
+    c.lineTo(120, 84);
+    for (int i = 1; i <= 5; ++i) {
+        c.moveTo(20 + 20 * i, 84);
+        c.lineTo(20 + 20 * i, 90);
+    }
+    for (int i = 1; i <= 24; ++i) {
+        c.moveTo(20 + 4 * i, 84);
+        c.lineTo(20 + 4 * i, 88);
+    }
+
+    c.setPenColor(colors::Navy);
+    c.setPenWidth(3);
+    const int yb = 84 - Round(80 * rb);
+    c.moveTo(10, yb);
+    c.lineTo(20, yb);
+    for (int i = 1; i <= 100; ++i) {
+        const double s = ConductanceShape(i * TimeStep);
+        c.lineTo(20 + i, 84 - Round(80 * (s * (1 - rb) + rb)));
+    }
+    c.setPenColor(colors::Black);
+    c.setPenWidth(1);
+}
+
+// The spine conductance G_sum(m) of m sites at their peak and N - m at
+// background (right axis, nS) and the relative amplitude of the m-th quantum
+// (left axis), for m = 0..N in columns 10 pixels wide.
+void TcsForm3::PaintBox2Paint(Canvas &c)
+{
+    const ParameterSet &p = model().LPC;
+    const int N = p.N;
+    const int XR = 10 * (N + 1) + 22;
+
+    c.setPenColor(colors::Grey);
+    c.setFontColor(colors::Grey);
+    c.moveTo(22, 150);
+    c.lineTo(22, 30);
+    for (int i = 1; i <= 10; ++i) {
+        c.moveTo(22, 150 - 12 * i);
+        c.lineTo(18, 150 - 12 * i);
+    }
+    c.textOut(8, 142, QStringLiteral("0"));
+    c.textOut(0, 82, QStringLiteral("0.5"));
+    c.textOut(0, 22, QStringLiteral("1.0"));
+    c.moveTo(XR, 150);
+    c.lineTo(XR, 5);
+
+    // No number of quanta brings the effective conductance above 1/Rg: when
+    // N quanta come near it, the scale ends there and says so with a line.
+    double Ymax;
+    if (p.Rg > 1 / (p.Gmax * N)) {
+        Ymax = 1 / p.Rg;
+        c.moveTo(22, 10);
+        c.lineTo(XR + 6, 10);
+    } else {
+        Ymax = 2 / (p.Rg + 1 / (p.Gmax * N));
+    }
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    const AdaptiveTicks ticks = drawAdaptiveTicks(c, Ymax, 140, 150, XR, XR + 4, XR + 6, XR + 6);
+    if (ticks.step * 0.1 > 10) {
+        const int minor = Trunc(Ymax * ticks.unit * 10);
+        for (int i = 1; i <= minor; ++i) {
+            const int y = 150 - Round(ticks.step * 0.1 * i);
+            c.moveTo(XR, y);
+            c.lineTo(XR + 3, y);
+        }
+    }
+    const int titleLeft = XR + (ticks.unit == 1 ? 33 : 41);
+    if (Image2->x() != titleLeft)
+        Image2->move(titleLeft, Image2->y());
+
+    c.moveTo(16, 150);
+    c.lineTo(XR, 150);
+    for (int i = 1; i <= N + 1; ++i) {
+        c.moveTo(10 * i + 22, 150);
+        c.lineTo(10 * i + 22, 146);
+    }
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    for (int m = 0; m <= N; ++m) {
+        if (m < 10) {
+            c.textOut(10 * m + 24, 151, QString::number(m));
+        } else {
+            c.textOut(10 * m + 21, 151, QString::number(m / 10));
+            c.textOut(10 * m + 25, 151, QString::number(m % 10));
+        }
+    }
+    const int half = Round(Label13->width() / 2.0);
+    const int captionLeft = N < 9 ? 98 - half : 5 * N + 53 - half;
+    if (Label13->x() != captionLeft)
+        Label13->move(captionLeft, Label13->y());
+
+    const auto y = [Ymax](double G) { return 150 - Round(140 * G / Ymax); };
+    c.setPenColor(colors::Navy);
+    c.setPenWidth(3);
+    const double G0 = N * p.Gb / (1 + p.Rg * N * p.Gb);
+    c.moveTo(22, y(G0));
+    c.lineTo(32, y(G0));
+    for (int m = 1; m <= N; ++m) {
+        const double Gm = 1 / (p.Rg + 1 / (m * p.Gmax + (N - m) * p.Gb));
+        c.lineTo(10 * m + 22, y(Gm));
+        c.lineTo(10 * m + 32, y(Gm));
+    }
+
+    // The step that the m-th quantum adds, relative to the first one's.
+    c.setPenWidth(1);
+    const double a = 1 + p.Gb * p.Rg;
+    const double b = (p.Gmax - p.Gb) * p.Rg;
+    const double cc = a * (a + b);
+    c.moveTo(32, 30);
+    c.lineTo(42, 30);
+    for (int m = 2; m <= N; ++m) {
+        const double A = cc / ((a + (m - 1) * b) * (a + m * b));
+        const int yA = 150 - Round(120 * A);
+        c.lineTo(10 * m + 22, yA);
+        c.lineTo(10 * m + 32, yA);
+    }
+    c.setPenColor(colors::Black);
 }
 
 } // namespace cleftsim

@@ -1,20 +1,73 @@
 #pragma once
 
+#include "editors/editorkit.h"
 #include "widgets/childform.h"
 #include "widgets/windowset.h"
 
+class QLabel;
+
 namespace cleftsim {
 
-// Subsynaptic Settings (window 3).
+class Canvas;
+class MaskEdit;
+class PaintBox;
+
+// Subsynaptic Settings (window 3): edits the quantal conductance (tc, Gmax)
+// and the background conductance Gb, with previews of one site's conductance
+// after a release and of the spine conductance against the number of quanta.
 class TcsForm3 : public ChildForm, public SubsynLink {
     Q_OBJECT
 public:
     explicit TcsForm3(QWidget *parent = nullptr);
 
-    void repaintConductancePreview() override {}
-    void repaintQuantaPreview() override {}
-    void setBackgroundControls(bool) override {}
-    void writeEditors(double, double, double) override {}
+    void repaintConductancePreview() override;
+    void repaintQuantaPreview() override;
+    // Shows or hides the Gb editor with its captions, swaps the formulas and
+    // shows the Gb that the switch has just set.
+    void setBackgroundControls(bool on) override;
+    // Writes the editors as the user would (a restore); Gb goes first when the
+    // new Gmax lies below the Gb in force, so that both arrive unchanged.
+    void writeEditors(double Gmax, double tc, double Gb) override;
+
+    // Change handlers of the editors.
+    void MaskEdit1Change(); // tc
+    void MaskEdit2Change(); // Gmax
+    void MaskEdit3Change(); // Gb
+
+    // The conductance preview (PaintBox1) and the quanta preview (PaintBox2,
+    // which also moves its right-axis title and its caption).
+    void PaintBox1Paint(Canvas &c) const;
+    void PaintBox2Paint(Canvas &c);
+
+    MaskEdit *maskEdit1() const { return MaskEdit1; }
+    MaskEdit *maskEdit2() const { return MaskEdit2; }
+    MaskEdit *maskEdit3() const { return MaskEdit3; }
+    PaintBox *paintBox1() const { return PaintBox1; }
+    PaintBox *paintBox2() const { return PaintBox2; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    bool backgroundOn() const;
+
+    MaskEdit *MaskEdit1;
+    MaskEdit *MaskEdit2;
+    MaskEdit *MaskEdit3;
+    PaintBox *PaintBox1;
+    PaintBox *PaintBox2;
+    QLabel *Image1;
+    QLabel *Image2;
+    QLabel *Image3;
+    QLabel *Image4;
+    QLabel *Image5;
+    QLabel *Label13;
+    // The Gb editor's captions, shown with it.
+    QLabel *Label14, *Label15, *Label16, *Label18, *Label21;
+    // The values the editors last accepted.
+    AcceptedValue m_tc, m_Gmax, m_Gb;
 };
 
 } // namespace cleftsim
