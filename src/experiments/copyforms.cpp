@@ -1,34 +1,22 @@
 #include "experiments/copyforms.h"
 
+#include "drawing/glyphs.h"
 #include "widgets/figureview.h"
 #include "widgets/windowset.h"
 
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QPainter>
 #include <QPixmap>
 
 namespace cleftsim {
 
 namespace {
 
-// The icon the copies share: a red outline drawing of a frozen figure on a
-// black and white ground, unlike the application's own icon.
+// The icon the copies share, unlike the application's own icon.
 QIcon copyIcon()
 {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::white);
-    QPainter p(&pm);
-    p.fillRect(0, 0, 32, 6, Qt::black);
-    p.setPen(QPen(colors::Red, 1));
-    p.drawRect(3, 9, 25, 20);
-    p.drawLine(6, 26, 12, 18);
-    p.drawLine(12, 18, 17, 23);
-    p.drawLine(17, 23, 25, 12);
-    p.setPen(QPen(Qt::black, 1));
-    p.drawLine(6, 27, 26, 27);
-    return QIcon(pm);
+    return QIcon(QPixmap::fromImage(copyWindowIcon()));
 }
 
 // The state name and the experiment of a copy, read back from its caption

@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/startup.h"
+#include "drawing/glyphs.h"
 #include "experiments/copyforms.h"
 #include "model/parameterset.h"
 #include "widgets/figureview.h"
@@ -87,6 +88,8 @@ void TestCopyForms::recordsCopy()
     QVERIFY(sub->windowFlags() & Qt::WindowMaximizeButtonHint);
     QVERIFY(sub->windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(!sub->windowIcon().isNull());
+    const QImage icon = sub->windowIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(icon == copyWindowIcon().convertToFormat(QImage::Format_ARGB32));
     QCOMPARE(copy->size(), QSize(381, 388));
     FigureView *image = figure(copy, "Image3");
     QVERIFY(image);
