@@ -485,8 +485,11 @@ void TestSchemeForm::picturesReturnAfterNBackAndForth()
     const QImage morphoAtStart = child<FigureView>("MorphoScheme")->canvas().image().copy();
     const QImage schemeAtStart = child<PaintBox>("ElScheme")->render().image().copy();
     auto *n = child<SpinEdit>("SpinEditN");
-    for (const char *value : {"3", "1", "20", "7", "10"})
+    // Out-of-range and emptied entries run the handler again from inside
+    // itself; the leader must still be erased exactly once per drawing.
+    for (const char *value : {"3", "1", "55", "7", "0", "20", "10"})
         enter(n, {SelectAll, typed(QLatin1String(value))});
+    enter(n, {SelectAll, key(Qt::Key_Backspace), typed("1"), typed("0")});
     QCOMPARE(model().LPC.N, 10);
     QCOMPARE(child<FigureView>("MorphoScheme")->canvas().image(), morphoAtStart);
     QCOMPARE(child<PaintBox>("ElScheme")->render().image(), schemeAtStart);
