@@ -111,8 +111,7 @@ QStringList TestStoreRestore::editorTexts() const
 
 void TestStoreRestore::roundTripThroughEditors()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     WindowSet &w = windows();
     const QStringList defaults = editorTexts();
     QCOMPARE(defaults,
@@ -156,8 +155,7 @@ void TestStoreRestore::roundTripThroughEditors()
 
 void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     WindowSet &w = windows();
     w.csForm0->setBackgroundChecked(true);
     QCOMPARE(model().LPC.BackgroundOn, 1);
@@ -194,8 +192,7 @@ void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 
 void TestStoreRestore::restoreOfCurrentStateChangesNothing()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     windows().csForm1->writeEditors(3, 0.5, -63);
     m_main->Store();
     const QStringList texts = editorTexts();
@@ -211,8 +208,7 @@ void TestStoreRestore::restoreOfCurrentStateChangesNothing()
 // both back whichever of the two goes up and which down.
 void TestStoreRestore::restoreOrdersGmaxAndGb()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     WindowSet &w = windows();
     w.csForm0->setBackgroundChecked(true);
     w.csForm3->writeEditors(0.3, 2.5, 0.25);
