@@ -137,8 +137,9 @@ int runApplication(int &argc, char **argv)
         return 0;
     main->show();
     const int result = app.exec();
-    main.reset();
+    // No window may reach another through the set while the windows go.
     windows() = WindowSet {};
+    main.reset();
     return result;
 }
 

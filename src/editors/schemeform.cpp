@@ -231,7 +231,9 @@ void TcsForm1::SpinEditNChange()
     if (!readSpinValue(m_spinEditN, &n))
         return;
     // Remove the old leader arc while its radius is still known; the next
-    // spine head wipes the rest of the old head.
+    // spine head wipes the rest of the old head. This comes after the entry
+    // is read: a rewritten entry has run this handler again, which erased
+    // and drew the leader once already.
     eraseCleftLeader(m_morphoScheme->canvas(), m_head.Rh);
     model().LPC.N = n;
     setRightAlignedText(m_label14, Label14Right, totalResistanceText());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QImage>
+#include <QString>
 
 class QToolButton;
 class QWidget;
@@ -12,10 +12,6 @@ enum class ButtonPicture {
     Save, // a diskette: write the records to a file
     Duplicate, // a cyan square, an arrow down, a red square: freeze the figure
 };
-
-// Draws the 16 x 16 picture of a button, in colour or, for a disabled
-// button, in grey.
-QImage buttonPicture(ButtonPicture picture, bool enabled);
 
 // Makes the flat 26 x 26 picture button of an experiment window at (x, y),
 // with its two states (normal, disabled) and the hint shown on hover (none

@@ -41,6 +41,7 @@ private slots:
     void listClickEnablesRestore();
     void restoreBringsBackStateAndBlackRows();
     void helpMenuShowsDialogsModally();
+    void f1OpensHelpMenu();
 
 private:
     // The left panel; the other windows have controls of the same names.
@@ -472,6 +473,17 @@ void TestMainForm::helpMenuShowsDialogsModally()
     QTimer::singleShot(0, m_main->aboutBox(), [this] { m_main->aboutBox()->close(); });
     m_main->csAboutClick();
     QVERIFY(!m_main->aboutBox()->isVisible());
+}
+
+void TestMainForm::f1OpensHelpMenu()
+{
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->activateWindow();
+    QVERIFY(!m_main->helpMenu()->isVisible());
+    QTest::keyClick(m_main.get(), Qt::Key_F1);
+    QTRY_VERIFY(m_main->helpMenu()->isVisible());
+    m_main->helpMenu()->close();
 }
 
 QTEST_MAIN(TestMainForm)

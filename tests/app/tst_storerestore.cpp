@@ -25,6 +25,7 @@ private slots:
     void roundTripThroughEditors();
     void restoreAcrossBackgroundSwitchKeepsGb();
     void restoreOfCurrentStateChangesNothing();
+    void restoreOrdersGmaxAndGb();
 
 private:
     // An editor control, or null while that editor does not have it.
@@ -110,8 +111,7 @@ QStringList TestStoreRestore::editorTexts() const
 
 void TestStoreRestore::roundTripThroughEditors()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     WindowSet &w = windows();
     const QStringList defaults = editorTexts();
     QCOMPARE(defaults,
@@ -155,13 +155,12 @@ void TestStoreRestore::roundTripThroughEditors()
 
 void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     WindowSet &w = windows();
     w.csForm0->setBackgroundChecked(true);
     QCOMPARE(model().LPC.BackgroundOn, 1);
-    w.csForm3->writeEditors(0.2, 2.5, 0.5);
-    QCOMPARE(model().LPC.Gb, 0.5);
+    w.csForm3->writeEditors(0.2, 2.5, 0.15); // Gb stays within Gmax
+    QCOMPARE(model().LPC.Gb, 0.15);
     QVERIFY(m_main->Store());
     QCOMPARE(m_main->listBox()->item(1)->text(), QStringLiteral("1: 0>+Gb"));
     const ParameterSet stored = model().LPI;
@@ -173,12 +172,12 @@ void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 
     restore(1);
     QVERIFY(w.csForm0->backgroundChecked());
-    QCOMPARE(model().LPC.Gb, 0.5);
+    QCOMPARE(model().LPC.Gb, 0.15);
     QVERIFY(model().LPC == stored);
-    QCOMPARE(edit(3, "MaskEdit3")->text(), QStringLiteral("0.500"));
+    QCOMPARE(edit(3, "MaskEdit3")->text(), QStringLiteral("0.150"));
     auto *gb = panel1()->findChild<QLabel *>(QStringLiteral("Label14v"));
     QVERIFY(!gb->isHidden());
-    QCOMPARE(gb->text(), QStringLiteral("0.500 nS"));
+    QCOMPARE(gb->text(), QStringLiteral("0.150 nS"));
     QCOMPARE(panel1()->findChild<QLabel *>(QStringLiteral("Label03"))->text(),
         QStringLiteral("Background Conduct"));
     for (const char *name : {"Label03", "Label14", "Label14s", "Label14v"})
@@ -193,8 +192,7 @@ void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 
 void TestStoreRestore::restoreOfCurrentStateChangesNothing()
 {
-    if (!editorsPresent())
-        QSKIP("the editor windows are not all built yet");
+    QVERIFY(editorsPresent());
     windows().csForm1->writeEditors(3, 0.5, -63);
     m_main->Store();
     const QStringList texts = editorTexts();
@@ -204,6 +202,41 @@ void TestStoreRestore::restoreOfCurrentStateChangesNothing()
     QCOMPARE(model().LPC.N, 3);
     QCOMPARE(m_main->listBox()->count(), 2);
     QCOMPARE(colour("Label04v"), colors::Black);
+}
+
+// Gb may not exceed Gmax: a restore between two background states must bring
+// both back whichever of the two goes up and which down.
+void TestStoreRestore::restoreOrdersGmaxAndGb()
+{
+    QVERIFY(editorsPresent());
+    WindowSet &w = windows();
+    w.csForm0->setBackgroundChecked(true);
+    w.csForm3->writeEditors(0.3, 2.5, 0.25);
+    QVERIFY(m_main->Store());
+    const ParameterSet high = model().LPI;
+    QCOMPARE(high.Gmax, 0.3);
+    QCOMPARE(high.Gb, 0.25);
+    w.csForm3->writeEditors(0.3, 2.5, 0.05);
+    w.csForm3->writeEditors(0.1, 2.5, 0.05);
+    QVERIFY(m_main->Store());
+    const ParameterSet low = model().LPI;
+    QCOMPARE(low.Gmax, 0.1);
+    QCOMPARE(low.Gb, 0.05);
+    restore(1);
+    QVERIFY(model().LPC == high);
+    QCOMPARE(edit(3, "MaskEdit2")->text(), QStringLiteral("0.30"));
+    QCOMPARE(edit(3, "MaskEdit3")->text(), QStringLiteral("0.250"));
+    restore(2);
+    QVERIFY(model().LPC == low);
+    QCOMPARE(edit(3, "MaskEdit2")->text(), QStringLiteral("0.10"));
+    QCOMPARE(edit(3, "MaskEdit3")->text(), QStringLiteral("0.050"));
+    // Through the default (switch off) and back.
+    restore(0);
+    QVERIFY(model().LPC == DefaultParameterSet);
+    restore(1);
+    QVERIFY(model().LPC == high);
+    QCOMPARE(colour("Label12v"), colors::Black);
+    QCOMPARE(colour("Label14v"), colors::Black);
 }
 
 QTEST_MAIN(TestStoreRestore)

@@ -6,12 +6,10 @@
 #include "widgets/figureview.h"
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
 
 using namespace cleftsim;
@@ -74,7 +72,6 @@ private slots:
     void init();
     void cleanup();
 
-    void layout();
     void switching_data();
     void switching();
     void sameStateRunsNothing();
@@ -101,31 +98,6 @@ void TestConfigForm::cleanup()
 {
     windows() = WindowSet {};
     m_main.reset();
-}
-
-void TestConfigForm::layout()
-{
-    QCheckBox *b1 = box();
-    QVERIFY(b1);
-    QCOMPARE(b1->text(), QStringLiteral("background conductance"));
-    QCOMPARE(b1->geometry(), QRect(4, 8, 193, 25));
-    QVERIFY(!b1->isChecked());
-    QVERIFY(b1->font().bold());
-    auto *b2 = form()->findChild<QCheckBox *>(QStringLiteral("CheckBox2"));
-    QCOMPARE(b2->text(), QStringLiteral("random probability"));
-    QVERIFY(!b2->isEnabled());
-    QVERIFY(!b2->isChecked());
-    QCOMPARE(b2->palette().color(QPalette::Disabled, QPalette::WindowText), QColor(128, 128, 128));
-    auto *group = form()->findChild<QGroupBox *>(QStringLiteral("RadioGroup1"));
-    QCOMPARE(group->geometry(), QRect(224, 0, 137, 73));
-    QVERIFY(!group->isEnabled());
-    const auto radios = group->findChildren<QRadioButton *>();
-    QCOMPARE(radios.size(), 2);
-    QCOMPARE(radios[0]->text(), QStringLiteral("current clamp"));
-    QCOMPARE(radios[1]->text(), QStringLiteral("voltage clamp"));
-    QVERIFY(radios[1]->isChecked());
-    QCOMPARE(form()->findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("0"));
-    QCOMPARE(form()->size(), QSize(366, 79));
 }
 
 void TestConfigForm::switching_data()

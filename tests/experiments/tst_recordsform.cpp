@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/startup.h"
+#include "drawing/glyphs.h"
 #include "experiments/copyforms.h"
 #include "experiments/recordsfile.h"
 #include "experiments/recordsform.h"
@@ -62,6 +63,8 @@ private slots:
     void clearAndParameterEditForget();
     void editorsReframe();
     void closeIsRefused();
+    void pictureButtons_data();
+    void pictureButtons();
     void saveProposesFreeNames();
     void saveTakesTypedNameAsIs();
     void saveCancelWritesNothing();
@@ -291,6 +294,38 @@ void TestRecordsForm::editorsReframe()
     // The background switch leaves the figure and its trials.
     windows().csForm0->setBackgroundChecked(true);
     QCOMPARE(form()->recordsCount(), 1);
+}
+
+void TestRecordsForm::pictureButtons_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<bool>("save");
+    QTest::newRow("save") << "SaveBtn" << QRect(323, 360, 26, 26) << "save these records" << true;
+    QTest::newRow("duplicate") << "DuplicateBtn" << QRect(353, 360, 26, 26) << "store this figure" << false;
+}
+
+void TestRecordsForm::pictureButtons()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, hint);
+    QFETCH(bool, save);
+    auto *button = form()->findChild<QToolButton *>(name);
+    QVERIFY(button);
+    QCOMPARE(button->geometry(), geometry);
+    QCOMPARE(button->toolTip(), hint);
+    QVERIFY(button->autoRaise());
+    for (bool enabled : {true, false}) {
+        const QImage expected = (save ? saveGlyph(enabled) : duplicateGlyph(enabled))
+                                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage shown = button->icon()
+                                 .pixmap(QSize(16, 16), 1.0, enabled ? QIcon::Normal : QIcon::Disabled)
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(shown, expected);
+    }
 }
 
 void TestRecordsForm::closeIsRefused()
