@@ -240,8 +240,12 @@ QImage textMask(const QFont &font, const QString &text, int &margin)
 
 QFont uiFont(int pixelHeight, bool bold)
 {
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    // DejaVu Sans Condensed keeps its digits apart when drawn without
+    // antialiasing at the small heights of the figures; Liberation Sans runs
+    // neighbouring zeros together there.
+    QFont f(QStringLiteral("DejaVu Sans Condensed"));
+    f.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"),
+        QStringLiteral("Liberation Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(std::max(1, pixelHeight));
     f.setBold(bold);
@@ -250,8 +254,9 @@ QFont uiFont(int pixelHeight, bool bold)
 
 QFont titleFont(int pixelHeight)
 {
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont f(QStringLiteral("DejaVu Sans Condensed"));
+    f.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"),
+        QStringLiteral("Liberation Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(std::max(1, pixelHeight));
     f.setWeight(QFont::Normal);
