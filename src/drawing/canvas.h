@@ -50,13 +50,16 @@ inline const QColor Blue(0, 0, 255);
 //   with half-axes of half the box's outer size, widened so that it touches all
 //   four sides of the box; its outline is the set of those pixels that have a
 //   4-neighbour outside it. An arc is the part of that outline whose pixel
-//   centres lie in the angle from the start ray (included) counter-clockwise to
-//   the end ray (excluded); equal rays give the whole ellipse.
+//   centres lie in the angle from the start ray counter-clockwise to the end
+//   ray, both rays included; equal rays give the whole ellipse.
+// - Boxes with swapped corners are normalised first; a box without width or
+//   height draws nothing. fillRect paints nothing while the brush is clear.
 // - A polygon is filled even-odd over the pixel centres and outlined by its
 //   closed chain of lines.
 // - Every operation paints each pixel at most once. In exclusive-or mode pen
 //   pixels become old XOR pen colour and fill pixels old XOR brush colour;
-//   fillRect, setPixel and text always copy.
+//   fillRect, setPixel and text always copy. textOut leaves the pen position
+//   at the end of the text, (x + text width, y).
 class Canvas {
 public:
     enum class PenStyle { Solid, Dot };
