@@ -13,6 +13,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <clocale>
@@ -38,6 +39,7 @@ private slots:
     void storeWithNothingChangedAddsNothing();
     void storeAppendsNamesAndBlackensRows();
     void sixteenthStoreIsRefused();
+    void fullTableErrorBox();
     void listClickEnablesRestore();
     void restoreBringsBackStateAndBlackRows();
     void helpMenuShowsDialogsModally();
@@ -403,6 +405,35 @@ void TestMainForm::sixteenthStoreIsRefused()
     edit(Param::Rg, 0.5);
     QVERIFY(m_main->Store());
     QCOMPARE(m_errors.size(), 2);
+}
+
+// The program's own error box, answered by a timer.
+void TestMainForm::fullTableErrorBox()
+{
+    m_main.reset();
+    setApplicationTitle();
+    m_main = createWindowSet(); // with the default error presentation
+    for (int k = 1; k <= 15; ++k) {
+        edit(Param::N, k);
+        QVERIFY(m_main->Store());
+    }
+    edit(Param::V2, 0);
+    QString title;
+    QString message;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, qApp, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            message = box->text();
+            icon = box->icon();
+            box->accept();
+        }
+    });
+    QVERIFY(!m_main->Store());
+    QCOMPARE(title, QStringLiteral("CS"));
+    QCOMPARE(message, QStringLiteral("Range check error"));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(m_main->listBox()->count(), 16);
 }
 
 void TestMainForm::listClickEnablesRestore()
