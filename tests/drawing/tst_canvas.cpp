@@ -56,12 +56,17 @@ private slots:
     void arcRunsCounterClockwise();
     void exclusiveOrTwiceRestores_data();
     void exclusiveOrTwiceRestores();
+    void exclusiveOrPolylinePaintsJointsOnce();
+    void brushColourMakesTheBrushSolid();
     void hugeArcIsClippedAndExact();
     void polygonFillAndOutline();
     void textAtTopLeft();
     void textBoxOnSolidBrush();
     void verticalTextRunsUpAndClips();
     void verticalTextRestoresFont();
+    void verticalTextInRegularFaceOfTheCanvasHeight_data();
+    void verticalTextInRegularFaceOfTheCanvasHeight();
+    void verticalTextOnSolidBrush();
     void drawCopiesWithClipping();
     void clippingNeverCrashes();
 };
@@ -366,6 +371,48 @@ void TestCanvas::exclusiveOrTwiceRestores()
     QCOMPARE(c.image(), before);
 }
 
+// Each segment leaves its end to the next one, so in exclusive-or mode the
+// joints of a polyline are inverted once, not twice (which would restore them).
+void TestCanvas::exclusiveOrPolylinePaintsJointsOnce()
+{
+    Canvas c(40, 40);
+    c.setPenMode(Canvas::PenMode::Xor);
+    c.setPenColor(colors::Red);
+    const std::vector<QPoint> points {{5, 5}, {20, 5}, {20, 30}, {8, 18}, {30, 18}};
+    c.polyline(points);
+    const QRgb inverted = 0x00ffff; // white XOR red
+    for (size_t i = 0; i + 1 < points.size(); ++i)
+        QCOMPARE(c.rgb(points[i].x(), points[i].y()), inverted);
+    QCOMPARE(c.rgb(30, 18), WhiteRgb); // the last end is not painted
+    QCOMPARE(c.rgb(20, 18), WhiteRgb); // a crossing is inverted by both segments
+    for (const QPoint &p : inked(c, WhiteRgb))
+        QCOMPARE(c.rgb(p.x(), p.y()), inverted);
+    c.polyline(points);
+    QVERIFY(inked(c, WhiteRgb).isEmpty());
+}
+
+// Setting a colour on a clear brush makes it solid again: shapes are filled
+// and text stands on a box of that colour.
+void TestCanvas::brushColourMakesTheBrushSolid()
+{
+    Canvas c(60, 40, colors::Silver);
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    c.setBrushColor(colors::Aqua);
+    QCOMPARE(c.brushStyle(), Canvas::BrushStyle::Solid);
+    c.rectangle(2, 2, 12, 12);
+    QCOMPARE(c.rgb(6, 6), QRgb(0x00ffff));
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    c.ellipse(20, 2, 30, 12);
+    QCOMPARE(c.rgb(25, 7), QRgb(0xc0c0c0));
+    c.setBrushColor(colors::Red);
+    c.ellipse(20, 2, 30, 12);
+    QCOMPARE(c.rgb(25, 7), QRgb(0xff0000));
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    c.setBrushColor(colors::White);
+    c.textOut(2, 20, QStringLiteral("1"));
+    QCOMPARE(c.rgb(2, 20), WhiteRgb);
+}
+
 // The leader arc of a large spine head: an ellipse of 1200 x 3408 pixels of
 // which only a sliver crosses the raster.
 void TestCanvas::hugeArcIsClippedAndExact()
@@ -501,6 +548,76 @@ void TestCanvas::verticalTextRestoresFont()
     QVERIFY(c.font().bold());
     QVERIFY(c.font().italic());
     QCOMPARE(c.fontColor(), colors::Navy);
+}
+
+void TestCanvas::verticalTextInRegularFaceOfTheCanvasHeight_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<bool>("italic");
+    QTest::newRow("11 regular") << 11 << false << false;
+    QTest::newRow("13 bold") << 13 << true << false;
+    QTest::newRow("13 bold italic") << 13 << true << true;
+    QTest::newRow("17 italic") << 17 << false << true;
+}
+
+// The rotated title takes the height of the canvas font but not its weight
+// or slant: it is the upright title face of that height, turned.
+void TestCanvas::verticalTextInRegularFaceOfTheCanvasHeight()
+{
+    QFETCH(int, height);
+    QFETCH(bool, bold);
+    QFETCH(bool, italic);
+    const QString title = QStringLiteral("current (pA)");
+    Canvas rot(30, 160);
+    QFont f = uiFont(height, bold);
+    f.setItalic(italic);
+    rot.setFont(f);
+    rot.setBrushStyle(Canvas::BrushStyle::Clear);
+    DrawVerticalText(rot, 0, 160, title);
+
+    auto upright = [&title](int h) {
+        Canvas up(160, 30);
+        up.setFont(titleFont(h));
+        up.setBrushStyle(Canvas::BrushStyle::Clear);
+        up.textOut(0, 0, title);
+        return up;
+    };
+    const Canvas up = upright(height);
+    for (int u = 0; u < 160; ++u)
+        for (int v = 0; v < 30; ++v)
+            QCOMPARE(rot.rgb(v, 159 - u), up.rgb(u, v));
+    // A title of another height would look different.
+    const Canvas other = upright(height + 2);
+    bool differs = false;
+    for (int u = 0; u < 160 && !differs; ++u)
+        for (int v = 0; v < 30 && !differs; ++v)
+            differs = rot.rgb(v, 159 - u) != other.rgb(u, v);
+    QVERIFY(differs);
+}
+
+// With a solid brush the rotated title stands on a box of the brush colour
+// that covers its turned cell.
+void TestCanvas::verticalTextOnSolidBrush()
+{
+    Canvas c(40, 120, colors::Silver);
+    c.setFontHeight(13);
+    c.setBrushColor(colors::White);
+    c.setFontColor(colors::Grey);
+    const QString title = QStringLiteral("rate");
+    DrawVerticalText(c, 10, 100, title);
+    const int h = c.textHeight(), w = c.textWidth(title);
+    QCOMPARE(c.rgb(10, 99), WhiteRgb);
+    QCOMPARE(c.rgb(10 + h - 1, 100 - w), WhiteRgb);
+    QCOMPARE(c.rgb(9, 99), QRgb(0xc0c0c0));
+    QCOMPARE(c.rgb(10, 100), QRgb(0xc0c0c0));
+    QCOMPARE(c.rgb(10 + h, 90), QRgb(0xc0c0c0));
+    QCOMPARE(c.rgb(10, 99 - w), QRgb(0xc0c0c0));
+    int grey = 0;
+    for (int x = 10; x < 10 + h; ++x)
+        for (int y = 100 - w; y < 100; ++y)
+            grey += c.rgb(x, y) == 0x808080;
+    QVERIFY(grey > 10);
 }
 
 void TestCanvas::drawCopiesWithClipping()

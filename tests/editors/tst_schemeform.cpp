@@ -77,6 +77,8 @@ private slots:
     void totalResistanceFollowsN();
     void failureRowWithSwitch_data();
     void failureRowWithSwitch();
+    void failureChartFrame_data();
+    void failureChartFrame();
     void failureChartCurve();
     void failureChartFlatWithoutBackground();
     void failureChartOnlyWithSwitch();
@@ -230,6 +232,73 @@ void TestSchemeForm::failureRowWithSwitch()
     QCOMPARE(child<QLabel>("Label22")->x(), n0->x() + 11);
     QLabel *value = child<QLabel>("Label23");
     QCOMPARE(value->x() + value->width(), 503);
+}
+
+void TestSchemeForm::failureChartFrame_data()
+{
+    QTest::addColumn<QPoint>("pixel");
+    QTest::addColumn<bool>("grey"); // grey of the frame, else the silver ground
+    const struct {
+        const char *name;
+        int x, y;
+        bool grey;
+    } rows[] = {
+        {"ground", 60, 40, false},
+        {"rate axis top", 140, 6, true},
+        {"rate axis bottom", 140, 111, true},
+        {"above the rate axis", 140, 5, false},
+        {"minor rate tick", 143, 96, true},
+        {"minor rate tick end", 144, 96, false},
+        {"major rate tick 50 %", 145, 56, true},
+        {"major rate tick 50 % end", 146, 56, false},
+        {"major rate tick 100 %", 145, 6, true},
+        {"major rate tick 100 % end", 146, 6, false},
+        {"potential axis left", 0, 106, true},
+        {"potential axis right", 179, 106, true},
+        {"minor potential tick +40 mV", 180, 109, true},
+        {"right of the potential axis", 181, 106, false},
+        {"minor potential tick -10 mV", 130, 109, true},
+        {"minor potential tick end", 130, 110, false},
+        {"minor potential tick -140 mV", 0, 109, true},
+        {"major potential tick -50 mV", 90, 111, true},
+        {"beside the major tick", 91, 111, false},
+        {"major potential tick -100 mV", 40, 111, true},
+    };
+    for (const auto &r : rows)
+        QTest::newRow(r.name) << QPoint(r.x, r.y) << r.grey;
+}
+
+// The empty frame of the failure-rate chart, framed twice over a drawn curve:
+// the curve is gone and the second framing changes nothing.
+void TestSchemeForm::failureChartFrame()
+{
+    QFETCH(QPoint, pixel);
+    QFETCH(bool, grey);
+    switchBackground(true);
+    form()->EmptyChart();
+    const Canvas &c = child<FigureView>("FailureChart")->canvas();
+    const QImage once = c.image().copy();
+    form()->EmptyChart();
+    QCOMPARE(c.image(), once);
+    const QRgb greyRgb = colors::Grey.rgb() & 0xffffff, silverRgb = colors::Silver.rgb() & 0xffffff;
+    QCOMPARE(c.rgb(pixel.x(), pixel.y()), grey ? greyRgb : silverRgb);
+
+    // Only the two frame colours are left; the labels, the clipped "100" at
+    // the top edge and the upward title right of the axis are all there.
+    auto inkIn = [&c, greyRgb](const QRect &r) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                n += c.rgb(x, y) == greyRgb;
+        return n;
+    };
+    for (int y = 0; y < c.height(); ++y)
+        for (int x = 0; x < c.width(); ++x)
+            QVERIFY(c.rgb(x, y) == greyRgb || c.rgb(x, y) == silverRgb);
+    QVERIFY(inkIn(QRect(QPoint(40, 124), QPoint(189, 140))) > 30); // potential, V2 (mV)
+    QVERIFY(inkIn(QRect(QPoint(148, 0), QPoint(170, 9))) > 5); // 100, clipped at the top
+    QVERIFY(inkIn(QRect(QPoint(176, 0), QPoint(189, 93))) > 30); // failure rate (%)
+    QCOMPARE(inkIn(QRect(QPoint(181, 94), QPoint(189, 123))), 0); // nothing below the title
 }
 
 void TestSchemeForm::failureChartCurve()
