@@ -93,8 +93,10 @@ TcsForm6::TcsForm6(QWidget *parent)
     m_duplicateBtn = makePictureButton(
         QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 480, 223, QString(), this);
 
-    if (QLabel *number = numberLabel())
+    if (QLabel *number = numberLabel()) {
+        number->setObjectName(QStringLiteral("Label2"));
         number->raise();
+    }
 
     connect(m_checkQuanta, &QCheckBox::clicked, this, &TcsForm6::CheckBoxQuantaClick);
     connect(m_checkLatency, &QCheckBox::clicked, this, &TcsForm6::CheckBoxLatencyClick);

@@ -71,6 +71,12 @@ TcsForm5::TcsForm5(QWidget *parent)
     m_images[0]->move(4, 4);
     m_images[1]->canvas().setFontHeight(13);
     m_images[2]->canvas().setFontHeight(13);
+    for (FigureView *view : m_images) {
+        const QString name = view->objectName();
+        view->setNameProposer([name] {
+            return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Is vs V2"), name);
+        });
+    }
 
     m_label1 = new QLabel(QStringLiteral("number of trials"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -87,8 +93,10 @@ TcsForm5::TcsForm5(QWidget *parent)
     m_breakBtn->hide();
     m_duplicateBtn = makePictureButton(
         QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 525, 165, QString(), this);
-    if (numberLabel())
-        numberLabel()->raise();
+    if (QLabel *number = numberLabel()) {
+        number->setObjectName(QStringLiteral("Label2"));
+        number->raise();
+    }
 
     connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm5::SpinEdit1Change);
     connect(
