@@ -71,6 +71,12 @@ TcsForm5::TcsForm5(QWidget *parent)
     m_images[0]->move(4, 4);
     m_images[1]->canvas().setFontHeight(13);
     m_images[2]->canvas().setFontHeight(13);
+    for (FigureView *view : m_images) {
+        const QString name = view->objectName();
+        view->setNameProposer([name] {
+            return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Is vs V2"), name);
+        });
+    }
 
     m_label1 = new QLabel(QStringLiteral("number of trials"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -87,10 +93,14 @@ TcsForm5::TcsForm5(QWidget *parent)
     m_breakBtn->hide();
     m_duplicateBtn = makePictureButton(
         QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 525, 165, QString(), this);
-    if (numberLabel())
-        numberLabel()->raise();
+    if (QLabel *number = numberLabel()) {
+        number->setObjectName(QStringLiteral("Label2"));
+        number->raise();
+    }
 
     connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm5::SpinEdit1Change);
+    connect(
+        m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
     connect(m_runBtn, &QPushButton::clicked, this, &TcsForm5::RunBtnClick);
     connect(m_breakBtn, &QPushButton::clicked, this, &TcsForm5::BreakBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm5::DuplicateBtnClick);
@@ -342,11 +352,10 @@ void TcsForm5::BreakBtnClick()
 
 void TcsForm5::SpinEdit1Change()
 {
-    if (m_spinEdit1->value() > m_spinEdit1->maxValue())
-        m_spinEdit1->setValue(m_spinEdit1->maxValue());
-    if (m_spinEdit1->value() < m_spinEdit1->minValue())
-        m_spinEdit1->setValue(m_spinEdit1->minValue());
-    m_trialCount = m_spinEdit1->value();
+    int v = 0;
+    if (!readSpinValue(m_spinEdit1, &v))
+        return; // the text written back has run this handler already
+    m_trialCount = v;
 }
 
 void TcsForm5::DuplicateBtnClick()

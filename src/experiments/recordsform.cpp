@@ -95,6 +95,10 @@ TcsForm4::TcsForm4(QWidget *parent)
     m_image3 = new FigureView(QStringLiteral("Image3"), 374, 380, this);
     m_image3->move(4, 4);
     m_image3->canvas().setFontHeight(13);
+    m_image3->setNameProposer([] {
+        return figureName(
+            QString::fromStdString(model().LPC.Name), QStringLiteral("Records"), QStringLiteral("Image3"));
+    });
 
     m_runBtn = makeButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);
     m_runBtn->setDefault(true);
@@ -108,8 +112,10 @@ TcsForm4::TcsForm4(QWidget *parent)
         QStringLiteral("Label2"), QStringLiteral("number of trials"), 240, 90, true, colors::Black, this);
     m_label2->hide();
     m_label3 = makeLabel(QStringLiteral("Label3"), QString(), 352, 90, true, colors::Black, this);
-    if (numberLabel())
-        numberLabel()->raise();
+    if (QLabel *number = numberLabel()) {
+        number->setObjectName(QStringLiteral("Label20"));
+        number->raise();
+    }
 
     connect(m_runBtn, &QPushButton::clicked, this, &TcsForm4::RunBtnClick);
     connect(m_clearBtn, &QPushButton::clicked, this, &TcsForm4::ClearBtnClick);

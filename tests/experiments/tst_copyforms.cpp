@@ -5,9 +5,11 @@
 #include "model/parameterset.h"
 #include "widgets/figureview.h"
 
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -59,6 +61,12 @@ private slots:
     void saveImageWritesRaster();
     void experimentCopiesFromWindows_data();
     void experimentCopiesFromWindows();
+    void manyCopiesLiveApart();
+    void experimentFiguresProposeStateNames_data();
+    void experimentFiguresProposeStateNames();
+    void experimentFigureSavesItsRaster();
+    void numberLabelsKeepTheirNames_data();
+    void numberLabelsKeepTheirNames();
 
 private:
     std::unique_ptr<TcsMainForm> m_main;
@@ -309,6 +317,95 @@ void TestCopyForms::experimentCopiesFromWindows()
             QCOMPARE(static_cast<ChildForm *>(copy)->outerWidth(), background ? 757 : 561);
         QVERIFY(!button->isEnabled());
     }
+}
+
+void TestCopyForms::manyCopiesLiveApart()
+{
+    // Any number of copies exist side by side; closing one frees it alone.
+    const int before = m_main->frame()->subWindowList().size();
+    QList<QPointer<TcsChildForm4>> copies;
+    for (unsigned i = 0; i < 5; ++i)
+        copies.append(copyRecords(noise(374, 380, 30 + i), QStringLiteral("0: default - Records")));
+    QCOMPARE(m_main->frame()->subWindowList().size(), before + 5);
+    QVERIFY(copies[2]->subWindow()->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(copies[2].isNull());
+    QCOMPARE(m_main->frame()->subWindowList().size(), before + 4);
+    for (int i : {0, 1, 3, 4}) {
+        QVERIFY(copies[i]);
+        QVERIFY(samePixels(copies[i]->image3()->canvas(), noise(374, 380, 30 + unsigned(i))));
+    }
+}
+
+void TestCopyForms::experimentFiguresProposeStateNames_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("experiment");
+    QTest::newRow("records") << 4 << "Image3"
+                             << "Records";
+    QTest::newRow("is vs v2 1") << 5 << "Image1"
+                                << "IsvsV2";
+    QTest::newRow("is vs v2 2") << 5 << "Image2"
+                                << "IsvsV2";
+    QTest::newRow("is vs v2 3") << 5 << "Image3"
+                                << "IsvsV2";
+    QTest::newRow("histograms 1") << 6 << "Image1"
+                                  << "Histograms";
+    QTest::newRow("histograms 4") << 6 << "Image4"
+                                  << "Histograms";
+}
+
+void TestCopyForms::experimentFiguresProposeStateNames()
+{
+    QFETCH(int, form);
+    QFETCH(QString, image);
+    QFETCH(QString, experiment);
+    FigureView *view = figure(windows().forms[form], qPrintable(image));
+    QVERIFY(view);
+    QCOMPARE(view->proposedName(), QStringLiteral("0_default_%1_%2.png").arg(experiment, image));
+    // The name follows the state that describes the current parameters.
+    model().LPC.Rg = 0.75;
+    QVERIFY(m_main->Store());
+    QCOMPARE(QString::fromStdString(model().LPC.Name), QStringLiteral("1: 0>Rg"));
+    QCOMPARE(view->proposedName(), QStringLiteral("1_0Rg_%1_%2.png").arg(experiment, image));
+}
+
+void TestCopyForms::experimentFigureSavesItsRaster()
+{
+    ChildForm *records = windows().forms[4];
+    records->showAndRaise();
+    QTest::mouseClick(records->findChild<QPushButton *>(QStringLiteral("RunBtn")), Qt::LeftButton);
+    FigureView *view = figure(records, "Image3");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(view->proposedName());
+    QString error;
+    QVERIFY2(view->saveImage(file, &error), qPrintable(error));
+    const QImage back(file);
+    QCOMPARE(back.size(), QSize(374, 380));
+    QVERIFY(back.convertToFormat(QImage::Format_RGB32)
+        == view->canvas().image().convertToFormat(QImage::Format_RGB32));
+}
+
+void TestCopyForms::numberLabelsKeepTheirNames_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("records") << 4 << "Label20";
+    QTest::newRow("is vs v2") << 5 << "Label2";
+    QTest::newRow("histograms") << 6 << "Label2";
+}
+
+void TestCopyForms::numberLabelsKeepTheirNames()
+{
+    QFETCH(int, form);
+    QFETCH(QString, name);
+    ChildForm *w = windows().forms[form];
+    QCOMPARE(w->numberLabel()->objectName(), name);
+    auto *label = w->findChild<QLabel *>(name);
+    QVERIFY(label);
+    QCOMPARE(label->text(), QString::number(form));
 }
 
 QTEST_MAIN(TestCopyForms)

@@ -68,6 +68,8 @@ private slots:
     void runningState();
     void breakDuringFirstPoint_data();
     void breakDuringFirstPoint();
+    void breakMidSweep_data();
+    void breakMidSweep();
     void singleTrialCurvesThroughTrials();
     void parameterEditDuringSweep();
     void noReentrance();
@@ -382,6 +384,45 @@ void TestIsvForm::breakDuringFirstPoint()
         QVERIFY(countColour(canvas(i), Silver, QRect(180, 0, 1, 181)) > 0);
         QCOMPARE(countColour(canvas(i), Silver, QRect(0, 0, 180, 181)), 0);
     }
+}
+
+void TestIsvForm::breakMidSweep_data()
+{
+    QTest::addColumn<int>("trials");
+    QTest::addColumn<int>("maxPoints"); // points the sweep may finish after the press
+    // One trial per point: the sweep yields only after each point and stops
+    // at the point it has just drawn.
+    QTest::newRow("one trial per point") << 1 << 0;
+    // 120 trials: yields after trials 50 and 100 and after the point; a press
+    // during a point ends the sweep with that point.
+    QTest::newRow("120 trials per point") << 120 << 1;
+}
+
+void TestIsvForm::breakMidSweep()
+{
+    QFETCH(int, trials);
+    QFETCH(int, maxPoints);
+    setTrialCount(trials);
+    int yields = 0;
+    int pointsAtPress = -1;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (++yields != 25 || !form()->running())
+            return;
+        pointsAtPress = form()->pointsDrawn();
+        QTest::mouseClick(child<QPushButton>("BreakBtn"), Qt::LeftButton);
+    });
+    ticker.start(0);
+    clickRun();
+    ticker.stop();
+    QVERIFY(pointsAtPress > 0);
+    QVERIFY(pointsAtPress < 181);
+    QVERIFY(form()->pointsDrawn() >= pointsAtPress);
+    QVERIFY(form()->pointsDrawn() <= pointsAtPress + maxPoints);
+    verifyIdle();
+    // Nothing is drawn left of the last point.
+    const int lastX = 140 + 40 - (form()->pointsDrawn() - 1);
+    QCOMPARE(countColour(canvas(1), Silver, QRect(0, 0, lastX, 145)), 0);
 }
 
 void TestIsvForm::singleTrialCurvesThroughTrials()
