@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/mainform.h"
+#include "drawing/glyphs.h"
 #include "editors/configform.h"
 #include "editors/presynform.h"
 #include "editors/schemeform.h"
@@ -125,6 +126,9 @@ std::unique_ptr<TcsMainForm> startProgram(const QColor &buttonFace, const Colour
         return nullptr;
     fixNumberFormat();
     setApplicationTitle();
+    // Every window of the program shows the program's icon; the frozen
+    // copies set their own.
+    QApplication::setWindowIcon(applicationIcon());
     return createWindowSet();
 }
 

@@ -123,28 +123,6 @@ QPixmap formulaPicture(int width, int height, const QColor &face, const FormulaT
     return QPixmap::fromImage(image);
 }
 
-bool takeSpinEntry(SpinEdit *edit, int accepted, int *value)
-{
-    const QString text = edit->text().trimmed();
-    long long v = 0;
-    if (!SpinEdit::parseInteger(text, &v)) {
-        const bool halfTyped = text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+");
-        if (!halfTyped)
-            edit->setText(QString::number(accepted));
-        return false;
-    }
-    if (v > edit->maxValue()) {
-        edit->setValue(edit->maxValue());
-        return false;
-    }
-    if (v < edit->minValue()) {
-        edit->setValue(edit->minValue());
-        return false;
-    }
-    *value = static_cast<int>(v);
-    return true;
-}
-
 bool takeMaskEntry(MaskEdit *edit, double accepted, double *value)
 {
     if (edit->hasBlank()) {

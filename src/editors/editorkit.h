@@ -50,15 +50,6 @@ QPixmap formulaPicture(int width, int height, const QColor &face, const FormulaT
 
 // The entry rules shared by the change handlers of the editors.
 
-// Reads a spin edit in its change handler. Returns true with the value when
-// the text is a whole number within the edit's bounds. Otherwise returns
-// false: a number beyond a bound is replaced by that bound (the handler then
-// runs again on it); a text that is no number (letters pasted in) is put back
-// to `accepted`; an empty text or a lone sign is left as it is, since the user
-// is still typing, and the model keeps its value (finishSpinText of
-// editrules.h shows the value in force again when the user leaves the edit).
-bool takeSpinEntry(SpinEdit *edit, int accepted, int *value);
-
 // Reads a masked edit in its change handler. Returns true with the number
 // when every position is filled. Otherwise the text is set back at once to
 // `accepted` in the edit's format, the cursor staying where it was, and false

@@ -2,7 +2,6 @@
 
 #include "drawing/canvas.h"
 #include "editors/editorkit.h"
-#include "editors/editrules.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
 #include "widgets/edits.h"
@@ -148,7 +147,7 @@ void TcsForm2::SpinEditEmaxChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
-    if (!takeSpinEntry(SpinEditEmax, Round(p.Emax), &v) || !m_Emax.renews(v, p.Emax))
+    if (!readSpinValue(SpinEditEmax, &v) || !m_Emax.renews(v, p.Emax))
         return;
     p.Emax = v;
     repaintPreviews(true);
@@ -159,7 +158,7 @@ void TcsForm2::SpinEditV1rChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
-    if (!takeSpinEntry(SpinEditV1r, Round(p.V1r), &v) || !m_V1r.renews(v, p.V1r))
+    if (!readSpinValue(SpinEditV1r, &v) || !m_V1r.renews(v, p.V1r))
         return;
     p.V1r = v;
     repaintPreviews(true);

@@ -1,6 +1,5 @@
 #include "editors/schemeform.h"
 
-#include "editors/editrules.h"
 #include "editors/failurechart.h"
 #include "editors/formlabels.h"
 #include "model/rounding.h"

@@ -101,6 +101,8 @@ TcsForm6::TcsForm6(QWidget *parent)
     connect(m_checkQuanta, &QCheckBox::clicked, this, &TcsForm6::CheckBoxQuantaClick);
     connect(m_checkLatency, &QCheckBox::clicked, this, &TcsForm6::CheckBoxLatencyClick);
     connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm6::SpinEdit1Change);
+    connect(
+        m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
     connect(m_runBtn, &QPushButton::clicked, this, &TcsForm6::RunBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm6::DuplicateBtnClick);
 
@@ -145,16 +147,10 @@ void TcsForm6::EmptyImages()
 
 void TcsForm6::SpinEdit1Change()
 {
-    const int v = m_spinEdit1->value();
-    const QString before = m_spinEdit1->text();
-    if (v > m_spinEdit1->maxValue())
-        m_spinEdit1->setValue(m_spinEdit1->maxValue());
-    else if (v < m_spinEdit1->minValue())
-        m_spinEdit1->setValue(m_spinEdit1->minValue());
-    // Writing the clamped value back has run this handler with it already.
-    if (m_spinEdit1->text() != before)
-        return;
-    m_trialCount = std::clamp(v, m_spinEdit1->minValue(), m_spinEdit1->maxValue());
+    int v = 0;
+    if (!readSpinValue(m_spinEdit1, &v))
+        return; // the text written back has run this handler already
+    m_trialCount = v;
     EmptyImages();
 }
 

@@ -99,6 +99,8 @@ TcsForm5::TcsForm5(QWidget *parent)
     }
 
     connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm5::SpinEdit1Change);
+    connect(
+        m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
     connect(m_runBtn, &QPushButton::clicked, this, &TcsForm5::RunBtnClick);
     connect(m_breakBtn, &QPushButton::clicked, this, &TcsForm5::BreakBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm5::DuplicateBtnClick);
@@ -350,11 +352,10 @@ void TcsForm5::BreakBtnClick()
 
 void TcsForm5::SpinEdit1Change()
 {
-    if (m_spinEdit1->value() > m_spinEdit1->maxValue())
-        m_spinEdit1->setValue(m_spinEdit1->maxValue());
-    if (m_spinEdit1->value() < m_spinEdit1->minValue())
-        m_spinEdit1->setValue(m_spinEdit1->minValue());
-    m_trialCount = m_spinEdit1->value();
+    int v = 0;
+    if (!readSpinValue(m_spinEdit1, &v))
+        return; // the text written back has run this handler already
+    m_trialCount = v;
 }
 
 void TcsForm5::DuplicateBtnClick()

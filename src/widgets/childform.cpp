@@ -9,8 +9,8 @@
 
 namespace cleftsim {
 
-ChildForm::ChildForm(const QString &objectName, const QString &caption, int clientWidth,
-                     int clientHeight, int number, QPoint numberPos, QWidget *parent)
+ChildForm::ChildForm(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
+    int number, QPoint numberPos, QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(objectName);
@@ -41,10 +41,11 @@ QMdiSubWindow *ChildForm::addTo(QMdiArea *frame, bool maximizeBox)
     sub->setOption(QMdiSubWindow::RubberBandResize, false);
     setClientSize(width(), height());
     // The size may have changed while the window was an icon.
-    connect(sub, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
-        if ((old & Qt::WindowMinimized) && !(now & Qt::WindowMinimized))
-            setClientSize(width(), height());
-    });
+    connect(
+        sub, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates old, Qt::WindowStates now) {
+            if ((old & Qt::WindowMinimized) && !(now & Qt::WindowMinimized))
+                setClientSize(width(), height());
+        });
     return sub;
 }
 

@@ -20,7 +20,7 @@ public:
 
     // number < 0: no number label.
     ChildForm(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
-              int number, QPoint numberPos, QWidget *parent = nullptr);
+        int number, QPoint numberPos, QWidget *parent = nullptr);
 
     // Puts the window into the frame as a fixed-border child window.
     QMdiSubWindow *addTo(QMdiArea *frame, bool maximizeBox = false);

@@ -10,9 +10,11 @@
 
 namespace cleftsim {
 
-SpinEdit::SpinEdit(const QString &objectName, int minValue, int maxValue, int value, int maxLength,
-                   QWidget *parent)
-    : QLineEdit(parent), m_min(minValue), m_max(maxValue)
+SpinEdit::SpinEdit(
+    const QString &objectName, int minValue, int maxValue, int value, int maxLength, QWidget *parent)
+    : QLineEdit(parent)
+    , m_min(minValue)
+    , m_max(maxValue)
 {
     setObjectName(objectName);
     setFont(uiFont(13));
@@ -119,7 +121,8 @@ void SpinEdit::resizeEvent(QResizeEvent *event)
 }
 
 MaskEdit::MaskEdit(const QString &objectName, int decimals, const QString &text, QWidget *parent)
-    : QLineEdit(parent), m_decimals(decimals)
+    : QLineEdit(parent)
+    , m_decimals(decimals)
 {
     setObjectName(objectName);
     setFont(uiFont(13));
@@ -145,6 +148,43 @@ double MaskEdit::number() const
 void MaskEdit::setNumber(double x)
 {
     setText(QString::fromStdString(formatFixed(x, m_decimals)));
+}
+
+namespace {
+
+// A text that can still become a number as the user goes on typing.
+bool isIncompleteNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    return t.isEmpty() || t == QLatin1String("-") || t == QLatin1String("+");
+}
+
+} // namespace
+
+bool readSpinValue(SpinEdit *edit, int *value)
+{
+    long long v = 0;
+    if (!SpinEdit::parseInteger(edit->text(), &v)) {
+        if (isIncompleteNumber(edit->text())) {
+            *value = edit->minValue();
+            return true;
+        }
+        edit->setValue(edit->minValue());
+        return false;
+    }
+    if (v < edit->minValue() || v > edit->maxValue()) {
+        edit->setValue(v < edit->minValue() ? edit->minValue() : edit->maxValue());
+        return false;
+    }
+    *value = static_cast<int>(v);
+    return true;
+}
+
+void finishSpinText(SpinEdit *edit, int modelValue)
+{
+    const QString shown = QString::number(modelValue);
+    if (edit->text() != shown)
+        edit->setText(shown);
 }
 
 } // namespace cleftsim

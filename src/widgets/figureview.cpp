@@ -11,9 +11,9 @@
 
 namespace cleftsim {
 
-FigureView::FigureView(const QString &objectName, int width, int height, QWidget *parent,
-                       const QColor &fill)
-    : QWidget(parent), m_canvas(width, height, fill)
+FigureView::FigureView(const QString &objectName, int width, int height, QWidget *parent, const QColor &fill)
+    : QWidget(parent)
+    , m_canvas(width, height, fill)
 {
     setObjectName(objectName);
     setFixedSize(width, height);
@@ -37,7 +37,8 @@ bool FigureView::saveImage(const QString &fileName, QString *error) const
     }
     if (!m_canvas.image().save(&file, "PNG")) {
         if (error)
-            *error = file.errorString().isEmpty() ? tr("The image could not be written.") : file.errorString();
+            *error
+                = file.errorString().isEmpty() ? tr("The image could not be written.") : file.errorString();
         file.cancelWriting();
         return false;
     }
@@ -69,8 +70,8 @@ void FigureView::contextMenuEvent(QContextMenuEvent *event)
     if (chosen == copy) {
         copyToClipboard();
     } else if (chosen == save) {
-        const QString fileName = QFileDialog::getSaveFileName(this, tr("Save Image"), proposedName(),
-                                                              tr("PNG image (*.png)"));
+        const QString fileName
+            = QFileDialog::getSaveFileName(this, tr("Save Image"), proposedName(), tr("PNG image (*.png)"));
         if (fileName.isEmpty())
             return;
         QString error;
@@ -79,9 +80,10 @@ void FigureView::contextMenuEvent(QContextMenuEvent *event)
     }
 }
 
-PaintBox::PaintBox(const QString &objectName, int width, int height, QWidget *parent,
-                   const QColor &face)
-    : QWidget(parent), m_canvas(width, height, face), m_face(face)
+PaintBox::PaintBox(const QString &objectName, int width, int height, QWidget *parent, const QColor &face)
+    : QWidget(parent)
+    , m_canvas(width, height, face)
+    , m_face(face)
 {
     setObjectName(objectName);
     setFixedSize(width, height);

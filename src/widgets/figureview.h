@@ -14,7 +14,7 @@ class FigureView : public QWidget {
     Q_OBJECT
 public:
     FigureView(const QString &objectName, int width, int height, QWidget *parent = nullptr,
-               const QColor &fill = colors::White);
+        const QColor &fill = colors::White);
 
     Canvas &canvas() { return m_canvas; }
     const Canvas &canvas() const { return m_canvas; }
@@ -42,7 +42,7 @@ class PaintBox : public QWidget {
     Q_OBJECT
 public:
     PaintBox(const QString &objectName, int width, int height, QWidget *parent = nullptr,
-             const QColor &face = colors::Silver);
+        const QColor &face = colors::Silver);
 
     void setPainter(std::function<void(Canvas &)> painter) { m_painter = std::move(painter); }
     // Draws the picture now and returns it (what the next paint shows).

@@ -17,10 +17,8 @@ bool changesFailureLabel(Param f)
     case Param::Emax:
     case Param::ex:
     case Param::gf:
-    case Param::Gb:
-        return true;
-    default:
-        return false;
+    case Param::Gb: return true;
+    default: return false;
     }
 }
 

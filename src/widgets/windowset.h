@@ -61,7 +61,7 @@ class SubsynLink {
 public:
     virtual ~SubsynLink() = default;
     virtual void repaintConductancePreview() = 0; // PaintBox1
-    virtual void repaintQuantaPreview() = 0;      // PaintBox2
+    virtual void repaintQuantaPreview() = 0; // PaintBox2
     // Shows or hides the Gb editor and swaps the formula pictures.
     virtual void setBackgroundControls(bool on) = 0;
     virtual void writeEditors(double Gmax, double tc, double Gb) = 0;

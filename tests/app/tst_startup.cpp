@@ -1,5 +1,6 @@
 #include "app/mainform.h"
 #include "app/startup.h"
+#include "drawing/glyphs.h"
 #include "widgets/childform.h"
 
 #include <QtTest>
@@ -27,6 +28,7 @@ private slots:
     void windowSetAtStart();
     void childWindowsRefuseToClose();
     void childWindowsAreFixed();
+    void windowsShowTheProgramsIcon();
 
 private:
     std::unique_ptr<TcsMainForm> m_main;
@@ -191,6 +193,19 @@ void TestStartup::childWindowsAreFixed()
         if (!form->isMinimizedInFrame())
             QCOMPARE(sub->minimumSize(), sub->maximumSize());
         QCOMPARE(form->minimumSize(), form->maximumSize());
+    }
+}
+
+void TestStartup::windowsShowTheProgramsIcon()
+{
+    m_main = startProgram(buttonFaceColour(), [] { return true; });
+    QVERIFY(m_main);
+    const QImage expected = applicationIcon().pixmap(32, 32).toImage();
+    QVERIFY(!expected.isNull());
+    QCOMPARE(m_main->windowIcon().pixmap(32, 32).toImage(), expected);
+    for (ChildForm *form : windows().forms) {
+        QVERIFY(form->subWindow());
+        QCOMPARE(form->subWindow()->windowIcon().pixmap(32, 32).toImage(), expected);
     }
 }
 

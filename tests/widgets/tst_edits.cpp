@@ -19,6 +19,9 @@ private slots:
     void spinArrowsStepWithinBounds();
     void spinRefusesLetters_data();
     void spinRefusesLetters();
+    void handlerRuleReadsEntry_data();
+    void handlerRuleReadsEntry();
+    void handlerRuleFinishesHalfTypedText();
     void maskReadsNumber_data();
     void maskReadsNumber();
     void maskTypingFillsPositions();
@@ -141,6 +144,51 @@ void TestEdits::spinRefusesLetters()
     QTest::keyClick(&edit, Qt::Key_2, mods & ~Qt::ShiftModifier);
     QCOMPARE(edit.text(), QStringLiteral("-42"));
     QCOMPARE(edit.value(), -42);
+}
+
+void TestEdits::handlerRuleReadsEntry_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("shown");
+    // Bounds -150..40, as the clamp potential's edit.
+    QTest::newRow("inside") << "-63" << true << -63 << "-63";
+    QTest::newRow("upper bound") << "40" << true << 40 << "40";
+    QTest::newRow("above") << "55" << false << 0 << "40";
+    QTest::newRow("below") << "-999" << false << 0 << "-150";
+    QTest::newRow("empty") << "" << true << -150 << "";
+    QTest::newRow("lone minus") << "-" << true << -150 << "-";
+    QTest::newRow("letters") << "4898a" << false << 0 << "-150";
+    QTest::newRow("trailing sign") << "74-" << false << 0 << "-150";
+    QTest::newRow("plus sign") << "+7" << true << 7 << "+7";
+}
+
+void TestEdits::handlerRuleReadsEntry()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, taken);
+    QFETCH(int, value);
+    QFETCH(QString, shown);
+    SpinEdit edit(QStringLiteral("SpinEditV2"), -150, 40, -63, 4);
+    edit.setMaxLength(10);
+    edit.setText(text);
+    int v = 12345;
+    QCOMPARE(readSpinValue(&edit, &v), taken);
+    if (taken)
+        QCOMPARE(v, value);
+    QCOMPARE(edit.text(), shown);
+}
+
+void TestEdits::handlerRuleFinishesHalfTypedText()
+{
+    SpinEdit edit(QStringLiteral("SpinEdit1"), 1, 10000, 100, 5);
+    edit.setText(QStringLiteral("-"));
+    finishSpinText(&edit, 1);
+    QCOMPARE(edit.text(), QStringLiteral("1"));
+    edit.setText(QStringLiteral("0250"));
+    finishSpinText(&edit, 250);
+    QCOMPARE(edit.text(), QStringLiteral("250"));
 }
 
 void TestEdits::maskReadsNumber_data()

@@ -119,9 +119,5 @@ int main(int argc, char **argv)
     settle();
     ok = save(windowPicture(6), dir, "histograms.png") && ok;
 
-    // The whole frame at the end of the tour.
-    windows().forms[4]->showAndRaise();
-    settle();
-    ok = save(mainForm->grab(), dir, "frame-after-tour.png") && ok;
     return ok ? 0 : 1;
 }
