@@ -67,6 +67,8 @@ private slots:
     void experimentFigureSavesItsRaster();
     void numberLabelsKeepTheirNames_data();
     void numberLabelsKeepTheirNames();
+    void fullStoreTableStopsTheCopy_data();
+    void fullStoreTableStopsTheCopy();
 
 private:
     std::unique_ptr<TcsMainForm> m_main;
@@ -406,6 +408,36 @@ void TestCopyForms::numberLabelsKeepTheirNames()
     auto *label = w->findChild<QLabel *>(name);
     QVERIFY(label);
     QCOMPARE(label->text(), QString::number(form));
+}
+
+void TestCopyForms::fullStoreTableStopsTheCopy_data()
+{
+    QTest::addColumn<int>("form");
+    QTest::newRow("records") << 4;
+    QTest::newRow("is vs v2") << 5;
+}
+
+void TestCopyForms::fullStoreTableStopsTheCopy()
+{
+    QFETCH(int, form);
+    QStringList errors;
+    m_main->setErrorPresenter([&errors](const QString &message) { errors << message; });
+    for (int i = 1; i <= 15; ++i) {
+        model().LPC.Rg = 0.5 + 0.01 * i;
+        QVERIFY(m_main->Store());
+    }
+    QCOMPARE(model().StoredCount, 15);
+    model().LPC.Rg = 0.25;
+    ChildForm *w = windows().forms[form];
+    w->showAndRaise();
+    auto *button = w->findChild<QToolButton *>(QStringLiteral("DuplicateBtn"));
+    button->setEnabled(true);
+    const int before = m_main->frame()->subWindowList().size();
+    QTest::mouseClick(button, Qt::LeftButton);
+    // The refused store ends the press: no copy, and the button stays enabled.
+    QCOMPARE(errors, QStringList {QStringLiteral("Range check error")});
+    QCOMPARE(m_main->frame()->subWindowList().size(), before);
+    QVERIFY(button->isEnabled());
 }
 
 QTEST_MAIN(TestCopyForms)
