@@ -297,6 +297,14 @@ void TestSchemeForm::failureChartFrame()
             QVERIFY(c.rgb(x, y) == greyRgb || c.rgb(x, y) == silverRgb);
     QVERIFY(inkIn(QRect(QPoint(40, 124), QPoint(189, 140))) > 30); // potential, V2 (mV)
     QVERIFY(inkIn(QRect(QPoint(148, 0), QPoint(170, 9))) > 5); // 100, clipped at the top
+    // ... and clipped, not moved down into the raster.
+    Canvas hundred(c.width(), c.height(), colors::Silver);
+    hundred.setFontColor(colors::Grey);
+    hundred.setBrushStyle(Canvas::BrushStyle::Clear);
+    hundred.textOut(148, -2, QStringLiteral("100"));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 147; x < 176; ++x)
+            QCOMPARE(c.rgb(x, y), hundred.rgb(x, y));
     QVERIFY(inkIn(QRect(QPoint(176, 0), QPoint(189, 93))) > 30); // failure rate (%)
     QCOMPARE(inkIn(QRect(QPoint(181, 94), QPoint(189, 123))), 0); // nothing below the title
 }
