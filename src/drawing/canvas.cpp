@@ -620,6 +620,19 @@ void Canvas::draw(int x, int y, const Canvas &source)
     }
 }
 
+void ClearFrame(Canvas &canvas, const QColor &background, int width, int height)
+{
+    canvas.setPenStyle(Canvas::PenStyle::Solid);
+    canvas.setPenMode(Canvas::PenMode::Copy);
+    canvas.setPenWidth(1);
+    canvas.setPenColor(background);
+    canvas.setBrushColor(background);
+    canvas.rectangle(0, 0, width, height);
+    canvas.setPenColor(colors::Grey);
+    canvas.setFontColor(colors::Grey);
+    canvas.setBrushStyle(Canvas::BrushStyle::Clear);
+}
+
 void DrawVerticalText(Canvas &canvas, int x, int y, const QString &text)
 {
     // The rotated face has the height of the canvas font; the canvas font

@@ -154,6 +154,12 @@ private:
     int m_dotPhase = 0; // pixels of dotted line drawn since the last moveTo
 };
 
+// Wipes a figure before its frame is drawn: pen and brush in the background
+// colour over (0, 0)-(width, height) (a size larger than the raster is
+// clipped), then pen and font grey, brush clear, pen solid, width 1, copy mode:
+// the drawing state every frame of the program starts from.
+void ClearFrame(Canvas &canvas, const QColor &background, int width, int height);
+
 // Writes text rotated by 90 degrees counter-clockwise (reading upwards) from
 // (x, y): the text runs up from y and occupies x .. x + cell height. Uses a
 // rotated sans-serif face of the canvas font's height and leaves the canvas

@@ -8,13 +8,7 @@ namespace cleftsim {
 
 void drawFailureChartFrame(Canvas &canvas, int width, int height)
 {
-    canvas.setPenColor(colors::Silver);
-    canvas.setBrushColor(colors::Silver);
-    canvas.rectangle(0, 0, width, height);
-
-    canvas.setPenColor(colors::Grey);
-    canvas.setFontColor(colors::Grey);
-    canvas.setBrushStyle(Canvas::BrushStyle::Clear);
+    ClearFrame(canvas, colors::Silver, width, height);
 
     // Failure rate [%], one pixel per percent.
     canvas.moveTo(140, 6);

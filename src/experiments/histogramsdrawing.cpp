@@ -1,5 +1,6 @@
 #include "experiments/histogramsdrawing.h"
 
+#include "drawing/canvas.h"
 #include "model/rounding.h"
 
 #include <algorithm>
@@ -26,14 +27,7 @@ int barHeight(int count, int trialCount)
 
 void ClearImage(Canvas &image)
 {
-    image.setPenColor(colors::White);
-    image.setBrushColor(colors::White);
-    image.setPenStyle(Canvas::PenStyle::Solid);
-    image.setPenMode(Canvas::PenMode::Copy);
-    image.rectangle(0, 0, image.width(), image.height());
-    image.setPenColor(colors::Grey);
-    image.setFontColor(colors::Grey);
-    image.setBrushStyle(Canvas::BrushStyle::Clear);
+    ClearFrame(image, colors::White, image.width(), image.height());
 }
 
 void CountAxis(Canvas &image, int trialCount, int tickStep)

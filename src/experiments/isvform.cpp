@@ -132,12 +132,7 @@ void TcsForm5::setBackgroundLayout(bool on)
 void TcsForm5::QuantaFrame()
 {
     Canvas &c = m_images[0]->canvas();
-    c.setPenColor(colors::White);
-    c.setBrushColor(colors::White);
-    c.rectangle(0, 0, outerWidth(), outerHeight());
-    c.setPenColor(colors::Grey);
-    c.setFontColor(colors::Grey);
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    ClearFrame(c, colors::White, outerWidth(), outerHeight());
 
     // Quanta: m quanta at y = 145 - m * QuantumStep.
     const int N = model().LPC.N;
@@ -175,12 +170,7 @@ void TcsForm5::QuantaFrame()
 
 void TcsForm5::CurrentFrame(Canvas &c)
 {
-    c.setPenColor(colors::White);
-    c.setBrushColor(colors::White);
-    c.rectangle(0, 0, outerWidth(), outerHeight());
-    c.setPenColor(colors::Grey);
-    c.setFontColor(colors::Grey);
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    ClearFrame(c, colors::White, outerWidth(), outerHeight());
 
     // Current: y = 40 - I, inward currents below the zero line.
     c.moveTo(140, 0);

@@ -135,12 +135,7 @@ void TcsForm4::EmptyImage()
     const int B = m_traceBase + 168;
 
     Canvas &c = m_image3->canvas();
-    c.setPenColor(colors::White);
-    c.setBrushColor(colors::White);
-    c.rectangle(0, 0, outerWidth(), outerHeight());
-    c.setPenColor(colors::Grey);
-    c.setFontColor(colors::Grey);
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
+    ClearFrame(c, colors::White, outerWidth(), outerHeight());
 
     // Potentials: 0 mV at y = 65, one pixel per millivolt.
     c.moveTo(46, 25);
