@@ -92,15 +92,19 @@ TcsChildForm5::TcsChildForm5(QWidget *parent)
     : ChildForm(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
 {
     setClosable(true);
-    // The figures overlap by a few pixels; Image1 lies above the left edge of
-    // Image2 and Image3 above its right edge, as in the experiment window.
-    m_images[1] = new FigureView(QStringLiteral("Image2"), 204, 181, this);
-    m_images[1]->move(200, 4);
-    m_images[2] = new FigureView(QStringLiteral("Image3"), 190, 181, this);
-    m_images[2]->move(396, 4);
-    m_images[2]->hide();
-    m_images[0] = new FigureView(QStringLiteral("Image1"), 204, 181, this);
-    m_images[0]->move(4, 4);
+    makeIsvFigures(this, m_images);
+}
+
+void makeIsvFigures(QWidget *parent, FigureView *images[3])
+{
+    // Later widgets lie above earlier ones, so Image1 comes last.
+    images[1] = new FigureView(QStringLiteral("Image2"), 204, 181, parent);
+    images[1]->move(200, 4);
+    images[2] = new FigureView(QStringLiteral("Image3"), 190, 181, parent);
+    images[2]->move(396, 4);
+    images[2]->hide();
+    images[0] = new FigureView(QStringLiteral("Image1"), 204, 181, parent);
+    images[0]->move(4, 4);
 }
 
 TcsChildForm6::TcsChildForm6(QWidget *parent)

@@ -40,6 +40,11 @@ private:
     FigureView *m_images[4];
 };
 
+// Makes the three figures of Is vs V2 on parent at their places, stacked as
+// in the window: Image1 covers the left edge of Image2, Image3 its right
+// edge. Image3 starts hidden.
+void makeIsvFigures(QWidget *parent, FigureView *images[3]);
+
 // Each makes a copy window in the frame of the main window, captioned with
 // caption, holding the given rasters pixel for pixel, and shows it.
 // Records: its Image3.

@@ -60,15 +60,7 @@ TcsForm5::TcsForm5(QWidget *parent)
     pal.setColor(QPalette::Window, colors::White);
     setPalette(pal);
 
-    // Later figures lie above earlier ones: Image1 covers the left edge of
-    // Image2, Image3 its right edge.
-    m_images[1] = new FigureView(QStringLiteral("Image2"), 204, 181, this);
-    m_images[1]->move(200, 4);
-    m_images[2] = new FigureView(QStringLiteral("Image3"), 190, 181, this);
-    m_images[2]->move(396, 4);
-    m_images[2]->hide();
-    m_images[0] = new FigureView(QStringLiteral("Image1"), 204, 181, this);
-    m_images[0]->move(4, 4);
+    makeIsvFigures(this, m_images);
     m_images[1]->canvas().setFontHeight(13);
     m_images[2]->canvas().setFontHeight(13);
     for (FigureView *view : m_images) {

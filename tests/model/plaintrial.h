@@ -6,7 +6,18 @@
 #include "model/synapse.h"
 #include "model/trial.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace cleftsim::testing {
+
+// The bit pattern of a double, for comparisons that must be exact.
+inline std::uint64_t bits(double x)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
 
 template <class Observer>
 int plainTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng, double Vc, int kStart,

@@ -15,16 +15,10 @@
 #include <vector>
 
 using namespace cleftsim;
+using cleftsim::testing::bits;
 using cleftsim::testing::plainTrial;
 
 namespace {
-
-std::uint64_t bits(double x)
-{
-    std::uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
 
 struct Currents {
     std::vector<double> I;
