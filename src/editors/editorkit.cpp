@@ -123,6 +123,19 @@ QPixmap formulaPicture(int width, int height, const QColor &face, const FormulaT
     return QPixmap::fromImage(image);
 }
 
+bool acceptMaskEntry(MaskEdit *edit, double modelValue, AcceptedValue &accepted,
+    const std::function<double(double)> &limit, double *value)
+{
+    double x = 0;
+    if (!takeMaskEntry(edit, modelValue, &x))
+        return false;
+    x = limit(x);
+    if (rewriteMaskEntry(edit, x) || !accepted.renews(x, modelValue))
+        return false;
+    *value = x;
+    return true;
+}
+
 bool takeMaskEntry(MaskEdit *edit, double accepted, double *value)
 {
     if (edit->hasBlank()) {

@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class QLabel;
@@ -81,6 +82,14 @@ public:
 private:
     double m_value = 0.0;
 };
+
+// The whole entry rule of a masked edit's change handler: a blank puts
+// modelValue back (takeMaskEntry); the number is pulled into the editor's
+// range by limit and, if that changed it, written back (rewriteMaskEntry,
+// which runs the handler again); a value already accepted changes nothing.
+// Returns true with the value when the handler should take it into the model.
+bool acceptMaskEntry(MaskEdit *edit, double modelValue, AcceptedValue &accepted,
+    const std::function<double(double)> &limit, double *value);
 
 // The number that x shows with the given decimals, as the edit reads it back.
 double fixedValue(double x, int decimals);

@@ -169,13 +169,8 @@ void TcsForm2::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!takeMaskEntry(MaskEdit1, p.du, &x))
-        return;
-    if (x > DuMax)
-        x = DuMax;
-    else if (x < DuMin)
-        x = DuMin;
-    if (rewriteMaskEntry(MaskEdit1, x) || !m_du.renews(x, p.du))
+    const auto limit = [](double v) { return v > DuMax ? DuMax : v < DuMin ? DuMin : v; };
+    if (!acceptMaskEntry(MaskEdit1, p.du, m_du, limit, &x))
         return;
     p.du = x;
     model().SpikeSteps = Round(p.du / TimeStep);
@@ -187,11 +182,8 @@ void TcsForm2::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!takeMaskEntry(MaskEdit2, p.ex, &x))
-        return;
-    if (x < ExMin)
-        x = ExMin;
-    if (rewriteMaskEntry(MaskEdit2, x) || !m_ex.renews(x, p.ex))
+    if (!acceptMaskEntry(
+            MaskEdit2, p.ex, m_ex, [](double v) { return v < ExMin ? ExMin : v; }, &x))
         return;
     p.ex = x;
     repaintPreviews(false);
@@ -202,11 +194,8 @@ void TcsForm2::MaskEdit3Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!takeMaskEntry(MaskEdit3, p.gf, &x))
-        return;
-    if (x >= 1.0)
-        x = GfMax;
-    if (rewriteMaskEntry(MaskEdit3, x) || !m_gf.renews(x, p.gf))
+    if (!acceptMaskEntry(
+            MaskEdit3, p.gf, m_gf, [](double v) { return v >= 1.0 ? GfMax : v; }, &x))
         return;
     p.gf = x;
     repaintPreviews(false);

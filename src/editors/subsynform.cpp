@@ -200,11 +200,8 @@ void TcsForm3::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!takeMaskEntry(MaskEdit1, p.tc, &x))
-        return;
-    if (x < TcMin)
-        x = TcMin;
-    if (rewriteMaskEntry(MaskEdit1, x) || !m_tc.renews(x, p.tc))
+    if (!acceptMaskEntry(
+            MaskEdit1, p.tc, m_tc, [](double v) { return v < TcMin ? TcMin : v; }, &x))
         return;
     p.tc = x;
     repaintNow(PaintBox1);
@@ -215,13 +212,12 @@ void TcsForm3::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!takeMaskEntry(MaskEdit2, p.Gmax, &x))
-        return;
     // Gmax keeps at least 0.01 and at least Gb; a Gb with a third decimal
     // raises Gmax to the next value its two decimals can show.
-    if (x < GmaxMin || x < p.Gb)
-        x = std::max(GmaxMin, fixedCeil(p.Gb, 2));
-    if (rewriteMaskEntry(MaskEdit2, x) || !m_Gmax.renews(x, p.Gmax))
+    const double Gb = p.Gb;
+    const auto limit
+        = [Gb](double v) { return v < GmaxMin || v < Gb ? std::max(GmaxMin, fixedCeil(Gb, 2)) : v; };
+    if (!acceptMaskEntry(MaskEdit2, p.Gmax, m_Gmax, limit, &x))
         return;
     p.Gmax = x;
     repaintNow(PaintBox1);
@@ -240,11 +236,9 @@ void TcsForm3::MaskEdit3Change()
         return;
     }
     double x = 0;
-    if (!takeMaskEntry(MaskEdit3, p.Gb, &x))
-        return;
-    if (x > p.Gmax)
-        x = p.Gmax;
-    if (rewriteMaskEntry(MaskEdit3, x) || !m_Gb.renews(x, p.Gb))
+    const double Gmax = p.Gmax;
+    if (!acceptMaskEntry(
+            MaskEdit3, p.Gb, m_Gb, [Gmax](double v) { return v > Gmax ? Gmax : v; }, &x))
         return;
     p.Gb = x;
     repaintNow(PaintBox1);
