@@ -2,12 +2,8 @@
 // on the same engine as the windows, so that a seed reproduces a Run draw
 // for draw.
 
-#include "experiments/engine/histogramsrun.h"
-#include "experiments/engine/isvsweep.h"
-#include "experiments/engine/records.h"
-#include "model/parameterset.h"
+#include "experiments/run/runresults.h"
 #include "model/random.h"
-#include "model/rounding.h"
 
 #include <cerrno>
 #include <charconv>
@@ -15,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +20,7 @@ namespace {
 
 const char Usage[]
     = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--trials T] [--background] [--PARAM VALUE ...]
+       cleftsim-batch records --seeds S1,S2,... [--background] [--PARAM VALUE ...]
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
 results to standard output.
@@ -36,14 +32,24 @@ EXPERIMENT   records | isv | histograms
                mean_peak_pA,mean_epsc_pA for V2 = 40, 39, ..., -140 mV
   histograms   one Histograms run as a JSON object
 
+Every JSON output begins with where it came from: "program", "version",
+"experiment", "trials", "seed" (records: "seeds", one per Run),
+"BackgroundOn" and "parameters" (every parameter by name).
+
 Options:
   --seed S       unsigned 32-bit seed, 0..4294967295; without it the seed is
                  taken from the clock (milliseconds since midnight UTC) as a
                  Run's is. records seeds with S before Run 1 and with
                  S + r - 1 (mod 2^32) before Run r; isv and histograms seed
                  once with S before the first trial.
+  --seeds S1,S2,...
+                 records only: one seed per Run, 1 to 100 seeds; Run r is
+                 seeded with the r-th. Not together with --seed or --trials.
   --trials T     records: number of Runs, 1..100 (default 1);
                  isv, histograms: trials, 1..10000 (default 100)
+  --format F     records: text (the records file, default) or json (the
+                 currents of each Run as an array of numbers); isv: csv
+                 (default) or json; histograms: json
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
 
@@ -79,38 +85,7 @@ struct UsageError {
 
 [[noreturn]] void refuse(const std::string &what, const std::string &reason, const std::string &accepted)
 {
-    throw UsageError {"cleftsim-batch: " + what + ": " + reason + "; accepted " + accepted};
-}
-
-// A parameter option: its field, its editor's range and its decimals.
-struct ParamOption {
-    const char *name;
-    Param field;
-    double lo;
-    double hi;
-    int decimals; // 0: whole numbers
-};
-
-const ParamOption ParamOptions[] = {
-    {"N", Param::N, 1, 20, 0},
-    {"Rg", Param::Rg, 0, 9.99, 2},
-    {"V2", Param::V2, -150, 40, 0},
-    {"Emax", Param::Emax, -40, 40, 0},
-    {"V1r", Param::V1r, -100, 40, 0},
-    {"du", Param::du, 0.10, 2.00, 2},
-    {"ex", Param::ex, 1.00, 9.99, 2},
-    {"gf", Param::gf, 0, 0.9999, 4},
-    {"Gmax", Param::Gmax, 0.01, 9.99, 2},
-    {"tc", Param::tc, 0.50, 9.99, 2},
-    {"Gb", Param::Gb, 0, 9.999, 3},
-};
-
-std::string rangeText(const ParamOption &o)
-{
-    std::string text = formatFixed(o.lo, o.decimals) + ".." + formatFixed(o.hi, o.decimals);
-    if (o.decimals == 0)
-        return text + " (whole numbers)";
-    return text + " (at most " + std::to_string(o.decimals) + " decimals)";
+    throw UsageError {"cleftsim-batch: " + RunProblem {what, reason, accepted}.text()};
 }
 
 // Reads a decimal number: an optional sign, digits, and optionally a full
@@ -159,43 +134,68 @@ long long readWhole(const std::string &option, const std::string &text, long lon
     return value;
 }
 
-void setField(ParameterSet &p, Param f, double value)
+// Reads the comma-separated seeds of --seeds, one per Records trial.
+std::vector<std::uint32_t> readSeeds(const std::string &text)
 {
-    switch (f) {
-    case Param::N: p.N = static_cast<std::int32_t>(value); break;
-    case Param::Rg: p.Rg = value; break;
-    case Param::V2: p.V2 = value; break;
-    case Param::Emax: p.Emax = value; break;
-    case Param::V1r: p.V1r = value; break;
-    case Param::du: p.du = value; break;
-    case Param::ex: p.ex = value; break;
-    case Param::gf: p.gf = value; break;
-    case Param::Gmax: p.Gmax = value; break;
-    case Param::tc: p.tc = value; break;
-    case Param::Gb: p.Gb = value; break;
-    case Param::BackgroundOn: p.BackgroundOn = value != 0; break;
+    const std::string accepted = "1 to 100 seeds 0..4294967295, separated by commas";
+    std::vector<std::uint32_t> seeds;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item
+            = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item.empty())
+            refuse("--seeds " + text, "a seed missing", accepted);
+        seeds.push_back(static_cast<std::uint32_t>(readWhole("--seeds", item, 0, 4294967295LL, accepted)));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
     }
+    if (seeds.size() > static_cast<std::size_t>(MaxRecords))
+        refuse("--seeds", std::to_string(seeds.size()) + " seeds", accepted);
+    return seeds;
 }
-
-enum class Experiment { Records, Isv, Histograms };
 
 // What the command line asks for.
 struct Request {
-    Experiment experiment = Experiment::Isv;
+    RunDescription run;
     bool help = false;
     bool seeded = false;
     std::uint32_t seed = 0;
     bool trialsGiven = false;
     std::string trialsText;
-    ParameterSet params = DefaultParameterSet;
+    bool seedsGiven = false;
+    std::string formatText; // as given; empty: the experiment's default
+    OutputFormat format = OutputFormat::Text;
     std::string GbText; // as given, for the messages of the cross checks
 };
 
 const char ExperimentNames[] = "records, isv, histograms";
 
+// The formats each experiment can be written in, the default first.
+std::string formatsOf(Experiment e)
+{
+    switch (e) {
+    case Experiment::Records: return "text, json for records";
+    case Experiment::Isv: return "csv, json for isv";
+    case Experiment::Histograms: return "json for histograms";
+    }
+    return {};
+}
+
+OutputFormat readFormat(Experiment e, const std::string &text)
+{
+    if (text.empty() || text == "json")
+        return text.empty() ? OutputFormat::Text : OutputFormat::Json;
+    if ((e == Experiment::Records && text == "text") || (e == Experiment::Isv && text == "csv"))
+        return OutputFormat::Text;
+    refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
+}
+
 Request parse(int argc, char **argv)
 {
     Request request;
+    ParameterSet &params = request.run.params;
     bool haveExperiment = false;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string &a : args)
@@ -209,11 +209,11 @@ Request parse(int argc, char **argv)
             if (haveExperiment)
                 refuse("EXPERIMENT " + arg, "a second experiment", std::string("one of ") + ExperimentNames);
             if (arg == "records")
-                request.experiment = Experiment::Records;
+                request.run.experiment = Experiment::Records;
             else if (arg == "isv")
-                request.experiment = Experiment::Isv;
+                request.run.experiment = Experiment::Isv;
             else if (arg == "histograms")
-                request.experiment = Experiment::Histograms;
+                request.run.experiment = Experiment::Histograms;
             else
                 refuse("EXPERIMENT " + arg, "unknown experiment", ExperimentNames);
             haveExperiment = true;
@@ -231,21 +231,24 @@ Request parse(int argc, char **argv)
         if (name == "--background") {
             if (inlineValue)
                 refuse(arg, "takes no value", "--background alone");
-            request.params.BackgroundOn = 1;
+            params.BackgroundOn = 1;
             continue;
         }
-        const ParamOption *param = nullptr;
-        for (const ParamOption &o : ParamOptions)
-            if (name == std::string("--") + o.name)
-                param = &o;
-        const bool known = param || name == "--seed" || name == "--trials";
+        const ParamRule *param
+            = name.rfind("--", 0) == 0 ? findParamRule(std::string_view(name).substr(2)) : nullptr;
+        const bool known
+            = param || name == "--seed" || name == "--trials" || name == "--seeds" || name == "--format";
         if (!known)
             refuse(arg, "unknown option",
-                "EXPERIMENT, --seed, --trials, --background, --help, --N, --Rg, --V2, --Emax, --V1r, --du, "
-                "--ex, --gf, --Gmax, --tc, --Gb");
-        const std::string accepted = param ? rangeText(*param)
+                "EXPERIMENT, --seed, --seeds, --trials, --format, --background, --help, --N, --Rg, --V2, "
+                "--Emax, "
+                "--V1r, --du, --ex, --gf, --Gmax, --tc, --Gb");
+        const std::string accepted = param ? acceptedText(*param)
             : name == "--seed"             ? std::string("0..4294967295")
-                               : std::string("1..100 for records, 1..10000 for isv and histograms");
+            : name == "--seeds"            ? std::string("1 to 100 seeds 0..4294967295, separated by commas")
+            : name == "--format"
+            ? std::string("text, json for records; csv, json for isv; json for histograms")
+            : std::string("1..100 for records, 1..10000 for isv and histograms");
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 refuse(name, "value missing", accepted);
@@ -254,109 +257,66 @@ Request parse(int argc, char **argv)
         if (name == "--seed") {
             request.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
             request.seeded = true;
+        } else if (name == "--seeds") {
+            request.run.seeds = readSeeds(value);
+            request.seedsGiven = true;
         } else if (name == "--trials") {
-            readWhole(name, value, 1, 10000, accepted);
+            readWhole(name, value, 1, MaxRunTrials, accepted);
             request.trialsGiven = true;
             request.trialsText = value;
+        } else if (name == "--format") {
+            request.formatText = value;
         } else {
             double number = 0;
             int decimals = 0;
             if (!readDecimal(value, number, decimals))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     accepted);
-            if (decimals > param->decimals)
-                refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "too many decimals",
-                    accepted);
-            if (!(number >= param->lo && number <= param->hi))
-                refuse(name + " " + value, "out of range", accepted);
-            setField(request.params, param->field, number);
+            const std::string problem = valueProblem(*param, number, decimals);
+            if (!problem.empty())
+                refuse(name + " " + value, problem, accepted);
+            setParamValue(params, param->field, number);
             if (param->field == Param::Gb)
                 request.GbText = value;
         }
     }
     if (!haveExperiment)
         refuse("EXPERIMENT", "missing", ExperimentNames);
-    if (request.trialsGiven && request.experiment == Experiment::Records)
+    const Experiment experiment = request.run.experiment;
+    if (request.seedsGiven) {
+        const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";
+        if (experiment != Experiment::Records)
+            refuse(
+                "--seeds", std::string("not for ") + experimentName(experiment), "--seeds for records only");
+        if (request.seeded)
+            refuse("--seeds with --seed", "both given", accepted);
+        if (request.trialsGiven)
+            refuse("--seeds with --trials", "both given (the seeds count the trials)", accepted);
+    }
+    if (request.trialsGiven && experiment == Experiment::Records)
         readWhole("--trials", request.trialsText, 1, MaxRecords, "1..100 for records");
-    const ParameterSet &p = request.params;
-    if (p.Gb > 0 && !p.BackgroundOn)
-        refuse("--Gb " + request.GbText, "needs --background", "0.000 without --background");
-    if (p.Gb > p.Gmax) // Gb is above 0 here, so it was given
-        refuse(
-            "--Gb " + request.GbText, "above Gmax", "0.000.." + formatFixed(p.Gmax, 3) + " (not above Gmax)");
+    request.format = readFormat(experiment, request.formatText);
+    RunProblem problem;
+    if (!checkBackground(params, "--Gb " + request.GbText, &problem))
+        refuse(problem.what, problem.reason, problem.accepted);
     return request;
 }
 
-// JSON text of an array of counts.
-template <class Counts> std::string countList(const Counts &counts, int used)
+// Completes the description: the trial count and the seeds (from the clock
+// when none was given).
+void settle(Request &request)
 {
-    std::string text = "[";
-    for (int i = 0; i < used; ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(counts[static_cast<std::size_t>(i)]);
+    RunDescription &run = request.run;
+    if (request.seedsGiven) {
+        run.trials = static_cast<int>(run.seeds.size());
+        return;
     }
-    return text + "]";
-}
-
-std::string real6(double x)
-{
-    return formatFixed(x, 6);
-}
-
-std::string recordsOutput(ModelState &state, std::uint32_t seed, int runs)
-{
-    Generator rng;
-    std::vector<CurrentTrace> traces(static_cast<std::size_t>(runs));
-    for (int r = 1; r <= runs; ++r) {
-        rng.setSeed(seed + static_cast<std::uint32_t>(r - 1));
-        recordsTrial(state, rng, traces[static_cast<std::size_t>(r - 1)]);
-    }
-    std::ostringstream out;
-    writeRecordsFile(out, traces);
-    return out.str();
-}
-
-std::string isvOutput(ModelState &state, std::uint32_t seed, int trials)
-{
-    Generator rng(seed);
-    std::string text = "V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA\n";
-    for (int i = -SweepFirstV; i <= -SweepLastV; ++i) {
-        const IsvPoint point = runIsvPoint(state, rng, -i, trials);
-        text += std::to_string(point.V) + "," + std::to_string(point.trials) + "," + real6(point.meanQuanta())
-            + "," + real6(point.meanPeak()) + "," + real6(point.meanEpsc()) + "\n";
-    }
-    return text;
-}
-
-std::string histogramsOutput(ModelState &state, std::uint32_t seed, int trials)
-{
-    Generator rng(seed);
-    const HistogramsResult h = runHistograms(state, rng, trials);
-    const ScatterStats stats = scatterStatistics(h);
-    const int N = h.N;
-    const int S = h.spikeSteps;
-    std::string text = "{\n";
-    text += "  \"trials\": " + std::to_string(h.trials) + ",\n";
-    text += "  \"seed\": " + std::to_string(seed) + ",\n";
-    text += "  \"N\": " + std::to_string(N) + ",\n";
-    text += "  \"SpikeSteps\": " + std::to_string(S) + ",\n";
-    text += "  \"quanta\": " + countList(h.quanta, N + 1) + ",\n";
-    text += "  \"current\": " + (h.currentCollected ? countList(h.current, 10 * N + 1) : std::string("null"))
-        + ",\n";
-    text += "  \"latency\": " + countList(h.latency, S + 1) + ",\n";
-    text += "  \"joint\": [\n";
-    for (int m = 0; m <= N; ++m)
-        text += "    " + countList(h.joint[static_cast<std::size_t>(m)], S + 1) + (m < N ? ",\n" : "\n");
-    text += "  ],\n";
-    text += "  \"mean_quanta\": " + real6(h.meanQuanta()) + ",\n";
-    text += "  \"mean_peak_pA\": " + (h.currentCollected ? real6(h.meanPeak()) : std::string("null")) + ",\n";
-    text += "  \"mean_latency_ms\": "
-        + (h.releasingTrials() > 0 ? real6(h.meanLatencyMs()) : std::string("null")) + ",\n";
-    text += "  \"r\": " + (stats.hasR ? real6(stats.r) : std::string("null")) + ",\n";
-    text += "  \"max_current_pA\": " + real6(h.maxCurrent) + "\n";
-    text += "}\n";
-    return text;
+    run.trials = run.experiment == Experiment::Records ? 1 : 100;
+    if (request.trialsGiven)
+        run.trials = std::stoi(request.trialsText);
+    const std::uint32_t seed = request.seeded ? request.seed : seedFromClock();
+    run.seeds = run.experiment == Experiment::Records ? consecutiveSeeds(seed, run.trials)
+                                                      : std::vector<std::uint32_t> {seed};
 }
 
 // Writes all of text to stdout; false when it could not be written.
@@ -387,21 +347,6 @@ int main(int argc, char **argv)
     }
     if (request.help)
         return emit(Usage) ? 0 : 1;
-
-    ModelState state;
-    state.LPC = request.params;
-    state.LPI = request.params;
-    state.SpikeSteps = spikeStepsFor(request.params.du);
-    const std::uint32_t seed = request.seeded ? request.seed : seedFromClock();
-    int trials = request.experiment == Experiment::Records ? 1 : 100;
-    if (request.trialsGiven)
-        trials = std::stoi(request.trialsText);
-
-    std::string text;
-    switch (request.experiment) {
-    case Experiment::Records: text = recordsOutput(state, seed, trials); break;
-    case Experiment::Isv: text = isvOutput(state, seed, trials); break;
-    case Experiment::Histograms: text = histogramsOutput(state, seed, trials); break;
-    }
-    return emit(text) ? 0 : 1;
+    settle(request);
+    return emit(runOutput(runExperiment(request.run), request.format)) ? 0 : 1;
 }
