@@ -3,7 +3,9 @@
 // for draw.
 
 #include "experiments/run/runresults.h"
+#include "experiments/run/statesfile.h"
 #include "model/random.h"
+#include "model/rounding.h"
 
 #include <cerrno>
 #include <charconv>
@@ -50,10 +52,14 @@ Options:
   --format F     records: text (the records file, default) or json (the
                  currents of each Run as an array of numbers); isv: csv
                  (default) or json; histograms: json
+  --states FILE --state NAME
+                 start from a stored state of a states file saved by the
+                 program's "Save States..." (NAME: its full name, such as
+                 "2: 1>Rg", or its number); the other options override it
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
 
-Parameters (the others keep the default set):
+Parameters (the others keep the default set or the state of --state):
   --N     release sites                  1..20        (default 10)
   --Rg    gap resistance [GOhm]          0.00..9.99   (default 0.50)
   --V2    clamp potential [mV]           -150..40     (default -63)
@@ -168,6 +174,12 @@ struct Request {
     std::string formatText; // as given; empty: the experiment's default
     OutputFormat format = OutputFormat::Text;
     std::string GbText; // as given, for the messages of the cross checks
+    bool background = false;
+    std::vector<std::pair<Param, double>> values; // the parameters given, in order
+    std::string statesFile; // --states
+    std::string stateName; // --state
+    bool statesGiven = false;
+    bool stateGiven = false;
 };
 
 const char ExperimentNames[] = "records, isv, histograms";
@@ -190,6 +202,22 @@ OutputFormat readFormat(Experiment e, const std::string &text)
     if ((e == Experiment::Records && text == "text") || (e == Experiment::Isv && text == "csv"))
         return OutputFormat::Text;
     refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
+}
+
+// What an option other than a parameter accepts.
+std::string acceptedOf(const std::string &option)
+{
+    if (option == "--seed")
+        return "0..4294967295";
+    if (option == "--seeds")
+        return "1 to 100 seeds 0..4294967295, separated by commas";
+    if (option == "--format")
+        return "text, json for records; csv, json for isv; json for histograms";
+    if (option == "--states")
+        return "the path of a states file";
+    if (option == "--state")
+        return "the full name or the number of a state";
+    return "1..100 for records, 1..10000 for isv and histograms";
 }
 
 Request parse(int argc, char **argv)
@@ -231,24 +259,19 @@ Request parse(int argc, char **argv)
         if (name == "--background") {
             if (inlineValue)
                 refuse(arg, "takes no value", "--background alone");
-            params.BackgroundOn = 1;
+            request.background = true;
             continue;
         }
         const ParamRule *param
             = name.rfind("--", 0) == 0 ? findParamRule(std::string_view(name).substr(2)) : nullptr;
-        const bool known
-            = param || name == "--seed" || name == "--trials" || name == "--seeds" || name == "--format";
+        const bool known = param || name == "--seed" || name == "--trials" || name == "--seeds"
+            || name == "--format" || name == "--states" || name == "--state";
         if (!known)
             refuse(arg, "unknown option",
-                "EXPERIMENT, --seed, --seeds, --trials, --format, --background, --help, --N, --Rg, --V2, "
-                "--Emax, "
-                "--V1r, --du, --ex, --gf, --Gmax, --tc, --Gb");
-        const std::string accepted = param ? acceptedText(*param)
-            : name == "--seed"             ? std::string("0..4294967295")
-            : name == "--seeds"            ? std::string("1 to 100 seeds 0..4294967295, separated by commas")
-            : name == "--format"
-            ? std::string("text, json for records; csv, json for isv; json for histograms")
-            : std::string("1..100 for records, 1..10000 for isv and histograms");
+                "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help, "
+                "--N, --Rg, "
+                "--V2, --Emax, --V1r, --du, --ex, --gf, --Gmax, --tc, --Gb");
+        const std::string accepted = param ? acceptedText(*param) : acceptedOf(name);
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 refuse(name, "value missing", accepted);
@@ -266,6 +289,12 @@ Request parse(int argc, char **argv)
             request.trialsText = value;
         } else if (name == "--format") {
             request.formatText = value;
+        } else if (name == "--states") {
+            request.statesFile = value;
+            request.statesGiven = true;
+        } else if (name == "--state") {
+            request.stateName = value;
+            request.stateGiven = true;
         } else {
             double number = 0;
             int decimals = 0;
@@ -275,7 +304,7 @@ Request parse(int argc, char **argv)
             const std::string problem = valueProblem(*param, number, decimals);
             if (!problem.empty())
                 refuse(name + " " + value, problem, accepted);
-            setParamValue(params, param->field, number);
+            request.values.emplace_back(param->field, number);
             if (param->field == Param::Gb)
                 request.GbText = value;
         }
@@ -296,8 +325,35 @@ Request parse(int argc, char **argv)
     if (request.trialsGiven && experiment == Experiment::Records)
         readWhole("--trials", request.trialsText, 1, MaxRecords, "1..100 for records");
     request.format = readFormat(experiment, request.formatText);
+    std::string GbWhat = "--Gb " + request.GbText;
+    if (request.statesGiven != request.stateGiven)
+        refuse(request.statesGiven ? "--states" : "--state",
+            request.statesGiven ? "without --state" : "without --states",
+            "--states FILE together with --state NAME");
+    if (request.statesGiven) {
+        StatesSession session;
+        std::string why;
+        if (!readStatesFile(request.statesFile, session, &why))
+            throw UsageError {"cleftsim-batch: --states " + request.statesFile + ": " + why};
+        const ParameterSet *state = findState(session, request.stateName);
+        if (!state) {
+            std::string names;
+            for (const ParameterSet &p : session.states)
+                names += (names.empty() ? "" : ", ") + p.Name;
+            refuse("--state " + request.stateName, "no such state in " + request.statesFile,
+                "the full name or the number of one of " + names);
+        }
+        params = *state;
+        params.Name = DefaultParameterSet.Name;
+        if (request.GbText.empty())
+            GbWhat = "Gb " + formatFixed(params.Gb, 3) + " of state \"" + state->Name + "\"";
+    }
+    if (request.background)
+        params.BackgroundOn = 1;
+    for (const auto &[field, value] : request.values)
+        setParamValue(params, field, value);
     RunProblem problem;
-    if (!checkBackground(params, "--Gb " + request.GbText, &problem))
+    if (!checkBackground(params, GbWhat, &problem))
         refuse(problem.what, problem.reason, problem.accepted);
     return request;
 }

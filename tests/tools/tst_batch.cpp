@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -90,6 +91,25 @@ double binomial(int n, int k, double q)
 }
 
 } // namespace
+
+// A states file with the default set and one stored state (N 5, Rg 1.25, the
+// background switched on with Gb 0.050) in a folder of its own.
+const QString &statesFile()
+{
+    static QTemporaryDir dir;
+    static const QString path = dir.filePath("states.json");
+    if (!QFile::exists(path)) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(R"({"format": "cleftsim-states", "version": 1, "initial": 1, "states": [
+{"Name": "0: default", "BackgroundOn": 0, "N": 10, "Rg": 0.50, "V2": -63, "Emax": 20, "V1r": -70,
+ "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.000},
+{"Name": "1: 0>+nRgGb", "BackgroundOn": 1, "N": 5, "Rg": 1.25, "V2": -63, "Emax": 20, "V1r": -70,
+ "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.050}]}
+)");
+    }
+    return path;
+}
 
 class TestBatch : public QObject {
     Q_OBJECT
@@ -208,6 +228,16 @@ void TestBatch::refusals_data()
     row("format text for isv", {"isv", "--format=text"}, {"--format text", "csv, json"});
     row("format csv for histograms", {"histograms", "--format", "csv"}, {"--format csv", "json"});
     row("format missing", {"isv", "--format"}, {"--format", "json"});
+    row("states without state", {"isv", "--states", statesFile()}, {"--states", "--state NAME"});
+    row("state without states", {"isv", "--state", "1"}, {"--state", "--states FILE"});
+    row("state unknown", {"isv", "--states", statesFile(), "--state", "2"},
+        {"--state 2", "0: default", "1: 0>+nRgGb"});
+    row("states file missing", {"isv", "--states", statesFile() + ".gone", "--state", "1"},
+        {".gone", "No such file"});
+    row("states file not JSON", {"isv", "--states", CLEFTSIM_SOURCE_DIR "/README.md", "--state", "1"},
+        {"README.md", "not a valid JSON file"});
+    row("Gmax below the state's Gb", {"isv", "--states", statesFile(), "--state", "1", "--Gmax", "0.04"},
+        {"Gb 0.050", "1: 0>+nRgGb", "0.000..0.040"});
 }
 
 void TestBatch::refusals()
@@ -540,6 +570,17 @@ void TestBatch::recordsSeedsEachRun()
     const Outcome wrap = runBatch(common + QStringList {"--seed", "4294967295", "--trials", "2"});
     const Outcome zero = runBatch(common + QStringList {"--seed", "0"});
     QCOMPARE(line(wrap.out, 2), line(zero.out, 1));
+    // A stored state as the base, by number or by name, and the options over it.
+    const QStringList state = {"records", "--seed", "1000", "--trials", "3"};
+    const QStringList set = {"--background", "--N", "5", "--Rg", "1.25", "--Gb", "0.050"};
+    const Outcome direct = runBatch(state + set + QStringList {"--gf", "0.5"});
+    QCOMPARE(runBatch(state + QStringList {"--states", statesFile(), "--state", "1", "--gf", "0.5"}).out,
+        direct.out);
+    QCOMPARE(
+        runBatch(state + QStringList {"--gf", "0.5", "--states", statesFile(), "--state", "1: 0>+nRgGb"}).out,
+        direct.out);
+    QCOMPARE(runBatch(state + QStringList {"--states", statesFile(), "--state", "0", "--gf", "0.5"}).out,
+        runBatch(state + QStringList {"--gf", "0.5"}).out);
     // Seeds given one by one: consecutive ones give the file of --seed and
     // --trials, others seed each Run with its own.
     QCOMPARE(runBatch(common + QStringList {"--seeds", "1000,1001,1002"}).out, three.out);

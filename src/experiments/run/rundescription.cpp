@@ -3,8 +3,8 @@
 #include "experiments/engine/records.h"
 #include "model/rounding.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace cleftsim {
 
@@ -78,12 +78,24 @@ void setParamValue(ParameterSet &p, Param field, double value)
     }
 }
 
+namespace {
+
+// Whether text reads back as exactly value (whatever the locale).
+bool readsAs(const std::string &text, double value)
+{
+    double read = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), read);
+    return result.ec == std::errc() && read == value;
+}
+
+} // namespace
+
 int decimalsOf(double value, int maxDecimals)
 {
     if (!std::isfinite(value))
         return maxDecimals + 1;
     for (int d = 0; d <= maxDecimals; ++d)
-        if (std::strtod(formatFixed(value, d).c_str(), nullptr) == value)
+        if (readsAs(formatFixed(value, d), value))
             return d;
     return maxDecimals + 1;
 }
