@@ -204,6 +204,16 @@ OutputFormat readFormat(Experiment e, const std::string &text)
     refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
 }
 
+// The options the command line knows, for the message on an unknown one.
+std::string knownOptions()
+{
+    std::string text
+        = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help";
+    for (const ParamInfo *info : numericParams())
+        text += std::string(", --") + info->name;
+    return text;
+}
+
 // What an option other than a parameter accepts.
 std::string acceptedOf(const std::string &option)
 {
@@ -262,16 +272,15 @@ Request parse(int argc, char **argv)
             request.background = true;
             continue;
         }
-        const ParamRule *param
-            = name.rfind("--", 0) == 0 ? findParamRule(std::string_view(name).substr(2)) : nullptr;
+        const ParamInfo *param
+            = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
+        if (param && param->field == Param::BackgroundOn)
+            param = nullptr; // the switch is --background
         const bool known = param || name == "--seed" || name == "--trials" || name == "--seeds"
             || name == "--format" || name == "--states" || name == "--state";
         if (!known)
-            refuse(arg, "unknown option",
-                "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help, "
-                "--N, --Rg, "
-                "--V2, --Emax, --V1r, --du, --ex, --gf, --Gmax, --tc, --Gb");
-        const std::string accepted = param ? acceptedText(*param) : acceptedOf(name);
+            refuse(arg, "unknown option", knownOptions());
+        const std::string accepted = param ? rangeText(*param) : acceptedOf(name);
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 refuse(name, "value missing", accepted);
@@ -351,7 +360,7 @@ Request parse(int argc, char **argv)
     if (request.background)
         params.BackgroundOn = 1;
     for (const auto &[field, value] : request.values)
-        setParamValue(params, field, value);
+        setFieldValue(params, field, value);
     RunProblem problem;
     if (!checkBackground(params, GbWhat, &problem))
         refuse(problem.what, problem.reason, problem.accepted);

@@ -26,56 +26,13 @@ std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count)
     return seeds;
 }
 
-const std::vector<ParamRule> &paramRules()
+std::vector<const ParamInfo *> numericParams()
 {
-    static const std::vector<ParamRule> rules = {
-        {"N", Param::N, 1, 20, 0},
-        {"Rg", Param::Rg, 0, 9.99, 2},
-        {"V2", Param::V2, -150, 40, 0},
-        {"Emax", Param::Emax, -40, 40, 0},
-        {"V1r", Param::V1r, -100, 40, 0},
-        {"du", Param::du, 0.10, 2.00, 2},
-        {"ex", Param::ex, 1.00, 9.99, 2},
-        {"gf", Param::gf, 0, 0.9999, 4},
-        {"Gmax", Param::Gmax, 0.01, 9.99, 2},
-        {"tc", Param::tc, 0.50, 9.99, 2},
-        {"Gb", Param::Gb, 0, 9.999, 3},
-    };
-    return rules;
-}
-
-const ParamRule *findParamRule(std::string_view name)
-{
-    for (const ParamRule &rule : paramRules())
-        if (name == rule.name)
-            return &rule;
-    return nullptr;
-}
-
-std::string acceptedText(const ParamRule &rule)
-{
-    std::string text = formatFixed(rule.lo, rule.decimals) + ".." + formatFixed(rule.hi, rule.decimals);
-    if (rule.decimals == 0)
-        return text + " (whole numbers)";
-    return text + " (at most " + std::to_string(rule.decimals) + " decimals)";
-}
-
-void setParamValue(ParameterSet &p, Param field, double value)
-{
-    switch (field) {
-    case Param::N: p.N = static_cast<std::int32_t>(value); break;
-    case Param::Rg: p.Rg = value; break;
-    case Param::V2: p.V2 = value; break;
-    case Param::Emax: p.Emax = value; break;
-    case Param::V1r: p.V1r = value; break;
-    case Param::du: p.du = value; break;
-    case Param::ex: p.ex = value; break;
-    case Param::gf: p.gf = value; break;
-    case Param::Gmax: p.Gmax = value; break;
-    case Param::tc: p.tc = value; break;
-    case Param::Gb: p.Gb = value; break;
-    case Param::BackgroundOn: p.BackgroundOn = value != 0; break;
-    }
+    std::vector<const ParamInfo *> params;
+    for (const ParamInfo &info : parameterTable())
+        if (info.field != Param::BackgroundOn)
+            params.push_back(&info);
+    return params;
 }
 
 namespace {
@@ -100,11 +57,11 @@ int decimalsOf(double value, int maxDecimals)
     return maxDecimals + 1;
 }
 
-std::string valueProblem(const ParamRule &rule, double value, int decimals)
+std::string valueProblem(const ParamInfo &info, double value, int decimals)
 {
-    if (decimals > rule.decimals)
-        return rule.decimals == 0 ? "not a whole number" : "too many decimals";
-    if (!(value >= rule.lo && value <= rule.hi))
+    if (decimals > info.decimals)
+        return info.decimals == 0 ? "not a whole number" : "too many decimals";
+    if (!(value >= info.min && value <= info.max))
         return "out of range";
     return {};
 }
@@ -152,14 +109,14 @@ bool checkRun(const RunDescription &run, RunProblem *problem)
     const ParameterSet &p = run.params;
     if (p.BackgroundOn > 1)
         return fail("BackgroundOn " + std::to_string(p.BackgroundOn), "out of range", "0 or 1");
-    for (const ParamRule &rule : paramRules()) {
-        const double value = fieldValue(p, rule.field);
-        const int decimals = decimalsOf(value, rule.decimals);
-        const std::string reason = valueProblem(rule, value, decimals);
+    for (const ParamInfo *rule : numericParams()) {
+        const double value = fieldValue(p, rule->field);
+        const int decimals = decimalsOf(value, rule->decimals);
+        const std::string reason = valueProblem(*rule, value, decimals);
         if (!reason.empty()) {
             const std::string shown = std::isfinite(value) ? formatFixed(value, std::min(decimals, 17))
                                                            : std::string(std::isnan(value) ? "nan" : "inf");
-            return fail(std::string(rule.name) + " " + shown, reason, acceptedText(rule));
+            return fail(std::string(rule->name) + " " + shown, reason, rangeText(*rule));
         }
     }
     return checkBackground(p, "Gb " + formatFixed(p.Gb, 3), problem);
@@ -197,10 +154,10 @@ std::string batchCommand(const RunDescription &run)
     }
     if (run.params.BackgroundOn)
         command += " --background";
-    for (const ParamRule &rule : paramRules()) {
-        const double value = fieldValue(run.params, rule.field);
-        if (value != fieldValue(DefaultParameterSet, rule.field))
-            command += std::string(" --") + rule.name + " " + formatFixed(value, rule.decimals);
+    for (const ParamInfo *rule : numericParams()) {
+        const double value = fieldValue(run.params, rule->field);
+        if (value != fieldValue(DefaultParameterSet, rule->field))
+            command += std::string(" --") + rule->name + " " + formatFixed(value, rule->decimals);
     }
     return command;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/parameterset.h"
+#include "model/parametertable.h"
 
 #include <cstdint>
 #include <string>
@@ -34,29 +35,10 @@ struct RunDescription {
 // The seeds of Records trials 1..count when trial r uses first + r - 1 (mod 2^32).
 std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count);
 
-// The editors' rule for one parameter: its name (as in batch options), field,
-// range and decimals (0: whole numbers).
-struct ParamRule {
-    const char *name;
-    Param field;
-    double lo;
-    double hi;
-    int decimals;
-};
-
-// The rules of the eleven numeric parameters, in the order of the set.
-const std::vector<ParamRule> &paramRules();
-// The rule of a parameter by its name; nullptr when there is none.
-const ParamRule *findParamRule(std::string_view name);
-// The accepted range as every message writes it: "0.00..9.99 (at most 2 decimals)".
-std::string acceptedText(const ParamRule &rule);
-// Writes value into the field of a rule (N as a whole number).
-void setParamValue(ParameterSet &p, Param field, double value);
-
 // What is wrong with a value of a parameter whose text had the given number
 // of decimals: "out of range", "too many decimals", "not a whole number", or
 // empty when the editor takes it.
-std::string valueProblem(const ParamRule &rule, double value, int decimals);
+std::string valueProblem(const ParamInfo &info, double value, int decimals);
 // Decimals a real needs to be written exactly with at most maxDecimals
 // decimals; maxDecimals + 1 when it needs more.
 int decimalsOf(double value, int maxDecimals);
@@ -85,6 +67,9 @@ bool checkBackground(const ParameterSet &p, const std::string &gbWhat, RunProble
 // they are consecutive), the trials, --background and every parameter that
 // differs from the default set, each as its editor shows it.
 std::string batchCommand(const RunDescription &run);
+
+// The numeric parameters (every field but the switch), in the order of the set.
+std::vector<const ParamInfo *> numericParams();
 
 // The program version written into every JSON output.
 const char *programVersion();

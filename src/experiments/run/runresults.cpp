@@ -105,9 +105,9 @@ std::string provenance(const RunDescription &run)
     text += "  \"BackgroundOn\": " + std::to_string(run.params.BackgroundOn) + ",\n";
     text += "  \"parameters\": {";
     bool first = true;
-    for (const ParamRule &rule : paramRules()) {
-        text += std::string(first ? "" : ", ") + "\"" + rule.name
-            + "\": " + formatFixed(fieldValue(run.params, rule.field), rule.decimals);
+    for (const ParamInfo *rule : numericParams()) {
+        text += std::string(first ? "" : ", ") + "\"" + rule->name
+            + "\": " + formatFixed(fieldValue(run.params, rule->field), rule->decimals);
         first = false;
     }
     text += "},\n";

@@ -34,9 +34,9 @@ std::string statesFileText(const StatesSession &session)
         const ParameterSet &p = session.states[i];
         text += "    {\"Name\": " + jsonString(p.Name)
             + ", \"BackgroundOn\": " + std::to_string(p.BackgroundOn);
-        for (const ParamRule &rule : paramRules())
-            text += std::string(", \"") + rule.name
-                + "\": " + formatFixed(fieldValue(p, rule.field), rule.decimals);
+        for (const ParamInfo *rule : numericParams())
+            text += std::string(", \"") + rule->name
+                + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
         text += i + 1 < session.states.size() ? "},\n" : "}\n";
     }
     text += "  ]\n}\n";
@@ -89,13 +89,13 @@ ParameterSet readState(const JsonValue &v, int slot)
     if (on != 0 && on != 1)
         refuse(where + "BackgroundOn " + shown(on) + " out of range; accepted 0 or 1");
     p.BackgroundOn = static_cast<std::uint8_t>(on);
-    for (const ParamRule &rule : paramRules()) {
-        const double value = need(v, rule.name, JsonValue::Type::Number, where).number;
-        const std::string problem = valueProblem(rule, value, decimalsOf(value, rule.decimals));
+    for (const ParamInfo *rule : numericParams()) {
+        const double value = need(v, rule->name, JsonValue::Type::Number, where).number;
+        const std::string problem = valueProblem(*rule, value, decimalsOf(value, rule->decimals));
         if (!problem.empty())
             refuse(
-                where + rule.name + " " + shown(value) + " " + problem + "; accepted " + acceptedText(rule));
-        setParamValue(p, rule.field, value);
+                where + rule->name + " " + shown(value) + " " + problem + "; accepted " + rangeText(*rule));
+        setFieldValue(p, rule->field, value);
     }
     RunProblem problem;
     if (p.Gb > 0 && !p.BackgroundOn)
