@@ -4,6 +4,7 @@
 #include "experiments/picturebutton.h"
 #include "experiments/recordsdrawing.h"
 #include "experiments/recordsfile.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 
 #include <QApplication>
