@@ -18,14 +18,6 @@ const char *experimentName(Experiment e)
     return "";
 }
 
-std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count)
-{
-    std::vector<std::uint32_t> seeds;
-    for (int r = 1; r <= count; ++r)
-        seeds.push_back(first + static_cast<std::uint32_t>(r - 1));
-    return seeds;
-}
-
 std::vector<const ParamInfo *> numericParams()
 {
     std::vector<const ParamInfo *> params;

@@ -32,9 +32,6 @@ struct RunDescription {
     ParameterSet params = DefaultParameterSet;
 };
 
-// The seeds of Records trials 1..count when trial r uses first + r - 1 (mod 2^32).
-std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count);
-
 // What is wrong with a value of a parameter whose text had the given number
 // of decimals: "out of range", "too many decimals", "not a whole number", or
 // empty when the editor takes it.

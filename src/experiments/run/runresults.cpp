@@ -28,46 +28,47 @@ ModelState stateFor(const ParameterSet &params)
     return state;
 }
 
-RecordsRunResult runRecords(ModelState &state, const RunDescription &run, const StopCheck &stop)
+RecordsResult recordsOf(ModelState &state, const RunDescription &run, const StopCheck &stop)
 {
-    RecordsRunResult result;
+    if (!stop)
+        return runRecords(state, run.seeds);
+    RecordsResult result;
     Generator rng;
+    NoObserver none;
     for (std::uint32_t seed : run.seeds) {
-        rng.setSeed(seed);
         result.traces.emplace_back();
-        result.quanta.push_back(recordsTrial(state, rng, result.traces.back()));
-        if (stop && stop())
+        result.quanta.push_back(recordsRun(state, rng, seed, result.traces.back(), none));
+        if (stop())
             break;
     }
     return result;
 }
 
-IsvRunResult runIsv(ModelState &state, const RunDescription &run, const StopCheck &stop)
-{
-    IsvRunResult result;
-    Generator rng(run.seeds.front());
-    for (int i = -SweepFirstV; i <= -SweepLastV; ++i) {
-        const int V = -i;
-        IsvPoint point;
-        point.V = V;
-        point.background = sweepBackgroundCurrent(state.LPC, V);
-        bool stopped = false;
-        for (int trial = 1; trial <= run.trials; ++trial) {
-            const IsvTrialResult r = isvTrial(state, rng, V);
-            point.totalQuanta += r.m;
-            point.peakSum += r.peak;
-            ++point.trials;
-            if (stop && stop()) {
-                stopped = true;
-                break;
-            }
-        }
-        result.points.push_back(point);
-        if (stopped)
-            break;
+// Passes the stop check on to the sweep.
+class SweepStop : public IsvSweepObserver {
+public:
+    explicit SweepStop(const StopCheck &stop)
+        : m_stop(stop)
+    {
     }
-    return result;
-}
+    bool stopRequested() override { return m_stop && m_stop(); }
+
+private:
+    const StopCheck &m_stop;
+};
+
+// Passes the stop check on to a Histograms run.
+class HistogramsStop : public HistogramsObserver {
+public:
+    explicit HistogramsStop(const StopCheck &stop)
+        : m_stop(stop)
+    {
+    }
+    bool pause() override { return !(m_stop && m_stop()); }
+
+private:
+    const StopCheck &m_stop;
+};
 
 std::string real6(double x)
 {
@@ -121,19 +122,24 @@ RunResult runExperiment(const RunDescription &run, const StopCheck &stop)
     RunResult result;
     result.run = run;
     ModelState state = stateFor(run.params);
+    Generator rng(run.seeds.empty() ? 0u : run.seeds.front());
     switch (run.experiment) {
-    case Experiment::Records: result.records = runRecords(state, run, stop); break;
-    case Experiment::Isv: result.isv = runIsv(state, run, stop); break;
+    case Experiment::Records: result.records = recordsOf(state, run, stop); break;
+    case Experiment::Isv: {
+        SweepStop observer(stop);
+        result.isv.points = runIsvSweep(state, rng, run.trials, observer);
+        break;
+    }
     case Experiment::Histograms: {
-        Generator rng(run.seeds.front());
-        result.histograms = runHistograms(state, rng, run.trials);
+        HistogramsStop observer(stop);
+        result.histograms = runHistograms(state, rng, run.trials, observer);
         break;
     }
     }
     return result;
 }
 
-std::string recordsText(const RecordsRunResult &records)
+std::string recordsText(const RecordsResult &records)
 {
     std::ostringstream out;
     writeRecordsFile(out, records.traces);
@@ -149,7 +155,7 @@ std::string isvCsv(const IsvRunResult &isv)
     return text;
 }
 
-std::string recordsJson(const RunDescription &run, const RecordsRunResult &records)
+std::string recordsJson(const RunDescription &run, const RecordsResult &records)
 {
     std::string text = provenance(run);
     text += "  \"sample_interval_ms\": 0.1,\n";

@@ -12,12 +12,6 @@
 
 namespace cleftsim {
 
-// The traces of a Records run, one per trial, and the quanta each released.
-struct RecordsRunResult {
-    std::vector<CurrentTrace> traces;
-    std::vector<int> quanta;
-};
-
 // The points of an Is vs V2 sweep, from +40 mV downwards. A sweep broken off
 // holds fewer points, and its last point may hold fewer trials.
 struct IsvRunResult {
@@ -29,13 +23,15 @@ struct IsvRunResult {
 // The results of one run of any experiment; only the member of its experiment is filled.
 struct RunResult {
     RunDescription run;
-    RecordsRunResult records;
+    RecordsResult records;
     IsvRunResult isv;
     HistogramsResult histograms;
 };
 
-// Asked after every trial whether the run is to stop there; a run stopped
-// keeps what it has computed.
+// Asked whether the run is to stop: Records after every Run, Is vs V2 at
+// the sweep's stop points (after every trial and every point), Histograms at
+// its resting places (every 50th trial). A run stopped keeps what it has
+// computed; a sweep keeps the point under way with the trials it ran.
 using StopCheck = std::function<bool()>;
 
 // Runs a description (checked beforehand) on a model state of its own, with
@@ -44,13 +40,13 @@ RunResult runExperiment(const RunDescription &run, const StopCheck &stop = {});
 
 // The writers. Each returns the text that cleftsim-batch prints.
 // Records: the records text file (the same bytes as writeRecordsFile).
-std::string recordsText(const RecordsRunResult &records);
+std::string recordsText(const RecordsResult &records);
 // Is vs V2: CSV with the header V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA.
 std::string isvCsv(const IsvRunResult &isv);
 // JSON of any experiment, each with the provenance of the run first: the
 // program's version, the experiment, the seed(s), the trial count,
 // BackgroundOn and every parameter by name.
-std::string recordsJson(const RunDescription &run, const RecordsRunResult &records);
+std::string recordsJson(const RunDescription &run, const RecordsResult &records);
 std::string isvJson(const RunDescription &run, const IsvRunResult &isv);
 std::string histogramsJson(const RunDescription &run, const HistogramsResult &histograms);
 
