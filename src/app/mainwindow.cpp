@@ -3,6 +3,8 @@
 #include "app/aboutbox.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
+#include "experiments/recordsfile.h"
+#include "experiments/run/statesfile.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
@@ -11,6 +13,9 @@
 #include "widgets/currentmodel.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -96,6 +101,17 @@ void MainWindow::buildMenu()
 {
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
+    // The states of a session kept in a file; not part of the original
+    // menu, so it comes first and leaves the other menus as they were.
+    m_fileMenu = bar->addMenu(QStringLiteral("&File"));
+    m_fileMenu->setObjectName(QStringLiteral("File1"));
+    QAction *open
+        = m_fileMenu->addAction(QStringLiteral("&Open States..."), this, &MainWindow::OpenStatesClick);
+    open->setObjectName(QStringLiteral("OpenStates1"));
+    QAction *save
+        = m_fileMenu->addAction(QStringLiteral("&Save States..."), this, &MainWindow::SaveStatesClick);
+    save->setObjectName(QStringLiteral("SaveStates1"));
+
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("Window1"));
     connect(m_windowMenu, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
@@ -476,7 +492,12 @@ void MainWindow::RestoreBtnClick()
         return;
     NewLPC();
     BlackParameterLabels();
-    const ParameterSet s = m.LPI;
+    restoreEditors();
+}
+
+void MainWindow::restoreEditors()
+{
+    const ParameterSet s = model().LPI;
     WindowSet &w = windows();
     if (w.csForm0)
         w.csForm0->setBackgroundChecked(s.BackgroundOn == 1);
@@ -486,6 +507,92 @@ void MainWindow::RestoreBtnClick()
         w.csForm2->writeEditors(Round(s.Emax), Round(s.V1r), s.du, s.ex, s.gf);
     if (w.csForm3)
         w.csForm3->writeEditors(s.Gmax, s.tc, s.Gb);
+}
+
+namespace {
+
+const QString StatesFilter = QStringLiteral("Cleftsim states (*.json);;All files (*)");
+
+} // namespace
+
+void MainWindow::SaveStatesClick()
+{
+    QString path;
+    if (m_chooseStatesFile) {
+        path = m_chooseStatesFile(true);
+    } else {
+        const QString proposed = QDir(m_statesFolder).filePath(QStringLiteral("states.json"));
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("Save States"), proposed, StatesFilter);
+    }
+    if (path.isEmpty())
+        return;
+    m_statesFolder = QFileInfo(path).absolutePath();
+    saveStates(path);
+}
+
+void MainWindow::OpenStatesClick()
+{
+    const QString path = m_chooseStatesFile
+        ? m_chooseStatesFile(false)
+        : QFileDialog::getOpenFileName(this, QStringLiteral("Open States"), m_statesFolder, StatesFilter);
+    if (path.isEmpty())
+        return;
+    m_statesFolder = QFileInfo(path).absolutePath();
+    openStates(path);
+}
+
+bool MainWindow::saveStates(const QString &path)
+{
+    const std::string text = statesFileText(sessionOf(model()));
+    QString error;
+    if (saveFileAtomically(path, QByteArray::fromStdString(text), &error))
+        return true;
+    if (m_showError)
+        m_showError(error);
+    return false;
+}
+
+bool MainWindow::openStates(const QString &path)
+{
+    StatesSession session;
+    std::string problem;
+    if (!readStatesFile(QFile::encodeName(path).toStdString(), session, &problem)) {
+        if (m_showError)
+            m_showError(QStringLiteral("%1 is not opened: %2")
+                            .arg(QFileInfo(path).fileName(), QString::fromStdString(problem)));
+        return false;
+    }
+    ModelState &m = model();
+    if (m.StoredCount > 0) {
+        const QString question
+            = QStringLiteral("Opening %1 replaces the stored states other than \"0: default\". "
+                             "Replace them?")
+                  .arg(QFileInfo(path).fileName());
+        const bool go = m_confirm
+            ? m_confirm(question)
+            : QMessageBox::question(this, QApplication::applicationDisplayName(), question)
+                == QMessageBox::Yes;
+        if (!go)
+            return false;
+    }
+    for (int slot = 0; slot < StoredSlots; ++slot)
+        m.StoredStates[static_cast<std::size_t>(slot)] = slot < static_cast<int>(session.states.size())
+            ? session.states[static_cast<std::size_t>(slot)]
+            : ParameterSet {};
+    m.StoredCount = static_cast<int>(session.states.size()) - 1;
+    m_listBox->clear();
+    for (const ParameterSet &state : session.states) {
+        m_listBox->addItem(QString::fromStdString(state.Name));
+        m_listBox->item(m_listBox->count() - 1)->setSizeHint(QSize(m_listBox->width() - 4, 16));
+    }
+    m_restoreBtn->setEnabled(false);
+    m_label20->setText(QStringLiteral("default"));
+    m_label20->adjustSize();
+    cleftsim::restoreState(m, session.initial);
+    NewLPC();
+    BlackParameterLabels();
+    restoreEditors();
+    return true;
 }
 
 } // namespace cleftsim

@@ -59,6 +59,31 @@ public:
     void Tutorial1Click();
     void csAboutClick();
 
+    // "Save States..." and "Open States..." of the File menu: ask for a file,
+    // then saveStates or openStates.
+    void SaveStatesClick();
+    void OpenStatesClick();
+    // Writes every stored state and which one is initial to a states file.
+    // Returns false, with the system's message shown, when it cannot be written.
+    bool saveStates(const QString &path);
+    // Reads a states file and, after a confirmation when stored states other
+    // than "0: default" would be lost, makes its states the list and restores
+    // its initial state through the editors. A file that is not a valid states
+    // file is refused with a message naming the problem; a refusal or a
+    // cancel changes nothing. Returns whether the states were taken.
+    bool openStates(const QString &path);
+    // Replaces the file dialogs of the File menu: gets whether a file is to
+    // be saved, returns the chosen path or an empty text for a cancel.
+    void setStatesFileChooser(std::function<QString(bool save)> chooser)
+    {
+        m_chooseStatesFile = std::move(chooser);
+    }
+    // Replaces the question asked before stored states are replaced.
+    void setConfirmer(std::function<bool(const QString &question)> confirmer)
+    {
+        m_confirm = std::move(confirmer);
+    }
+
     // Creates the About and Tutorial windows (hidden until asked for).
     void createDialogs();
     AboutBox *aboutBox() const { return m_aboutBox; }
@@ -72,6 +97,7 @@ public:
     QListWidget *listBox() const { return m_listBox; }
     QMenu *windowMenu() const { return m_windowMenu; }
     QMenu *helpMenu() const { return m_helpMenu; }
+    QMenu *fileMenu() const { return m_fileMenu; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -96,6 +122,8 @@ private:
     void writeConfiguration();
     void fillWindowMenu();
     void openEditor(int index);
+    // Writes the editors with the values of LPI, as a restore does.
+    void restoreEditors();
 
     QMdiArea *m_frame = nullptr;
     QFrame *m_panel1 = nullptr;
@@ -107,6 +135,10 @@ private:
     QPushButton *m_storeBtn = nullptr;
     QMenu *m_windowMenu = nullptr;
     QMenu *m_helpMenu = nullptr;
+    QMenu *m_fileMenu = nullptr;
+    QString m_statesFolder;
+    std::function<QString(bool)> m_chooseStatesFile;
+    std::function<bool(const QString &)> m_confirm;
     Row m_rows[12];
     AboutBox *m_aboutBox = nullptr;
     TutorialBox *m_tutorialBox = nullptr;

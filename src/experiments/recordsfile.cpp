@@ -128,4 +128,29 @@ bool saveRecordsFile(const QString &path, const CurrentTrace *traces, int count,
     return true;
 }
 
+bool saveFileAtomically(const QString &path, const QByteArray &data, QString *error)
+{
+    QSaveFile file(path);
+    const auto fail = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        file.cancelWriting();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (file.write(data) != data.size() || !file.flush())
+        return fail(file.errorString());
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+#endif
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
 } // namespace cleftsim

@@ -1,0 +1,253 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "experiments/run/statesfile.h"
+#include "model/parametertable.h"
+#include "widgets/childwindow.h"
+#include "widgets/currentmodel.h"
+
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+using namespace cleftsim;
+
+// States files through the real main window and editors: a saved session
+// comes back field by field in a fresh program, and a file that is not a
+// valid states file changes nothing.
+class TestStatesFile : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void savedSessionComesBackInAFreshWindow();
+    void badFilesAreRefused_data();
+    void badFilesAreRefused();
+    void declinedConfirmationChangesNothing();
+
+private:
+    // Stores three states through the editors and restores the second.
+    void makeSession();
+    QStringList listTexts() const;
+    QString editorText(int form, const char *name) const;
+
+    std::unique_ptr<MainWindow> m_main;
+    QStringList m_errors;
+    QStringList m_questions;
+    bool m_answer = true;
+    QTemporaryDir m_dir;
+};
+
+void TestStatesFile::initTestCase()
+{
+    applyClassicLook(*qApp);
+    fixNumberFormat();
+    QVERIFY(m_dir.isValid());
+}
+
+void TestStatesFile::init()
+{
+    m_main = createWindowSet();
+    m_main->setErrorPresenter([this](const QString &message) { m_errors << message; });
+    m_main->setConfirmer([this](const QString &question) {
+        m_questions << question;
+        return m_answer;
+    });
+    m_errors.clear();
+    m_questions.clear();
+    m_answer = true;
+}
+
+void TestStatesFile::cleanup()
+{
+    m_main.reset();
+    windows() = WindowSet {};
+}
+
+void TestStatesFile::makeSession()
+{
+    WindowSet &w = windows();
+    w.csForm1->writeEditors(12, 0.75, -40);
+    w.csForm2->writeEditors(30, -60, 2.0, 4.0, 0.2);
+    QVERIFY(m_main->Store());
+    w.csForm0->setBackgroundChecked(true);
+    w.csForm3->writeEditors(0.5, 3.0, 0.125);
+    QVERIFY(m_main->Store());
+    w.csForm1->writeEditors(3, 9.99, 40);
+    QVERIFY(m_main->Store());
+    m_main->listBox()->setCurrentRow(2);
+    m_main->RestoreBtnClick();
+    QCOMPARE(model().LPI.Name, std::string("2: 1>+GmaxtcGb"));
+}
+
+QStringList TestStatesFile::listTexts() const
+{
+    QStringList texts;
+    for (int i = 0; i < m_main->listBox()->count(); ++i)
+        texts << m_main->listBox()->item(i)->text();
+    return texts;
+}
+
+QString TestStatesFile::editorText(int form, const char *name) const
+{
+    auto *e = windows().forms[form]->findChild<QLineEdit *>(QLatin1String(name));
+    return e ? e->text() : QString();
+}
+
+void TestStatesFile::savedSessionComesBackInAFreshWindow()
+{
+    makeSession();
+    const ModelState saved = model();
+    const QStringList texts = listTexts();
+    const QString path = m_dir.filePath("session.json");
+    QVERIFY(m_main->saveStates(path));
+    QVERIFY(m_errors.isEmpty());
+
+    cleanup();
+    init();
+    QCOMPARE(model().StoredCount, 0);
+    QVERIFY(m_main->openStates(path));
+    QVERIFY(m_errors.isEmpty());
+    QVERIFY(m_questions.isEmpty()); // only "0: default" was there to lose
+    const ModelState &m = model();
+    QCOMPARE(m.StoredCount, saved.StoredCount);
+    for (int slot = 0; slot <= saved.StoredCount; ++slot) {
+        const ParameterSet &a = saved.StoredStates[std::size_t(slot)];
+        const ParameterSet &b = m.StoredStates[std::size_t(slot)];
+        QCOMPARE(b.Name, a.Name);
+        for (const ParamInfo &info : parameterTable())
+            QVERIFY2(fieldValue(b, info.field) == fieldValue(a, info.field),
+                qPrintable(QStringLiteral("slot %1 %2").arg(slot).arg(info.name)));
+    }
+    QCOMPARE(listTexts(), texts);
+    QVERIFY(m.LPI == saved.LPI);
+    QVERIFY(sameModel(m.LPC, saved.LPI));
+    // The editors show the initial state, switch and Gb included.
+    QVERIFY(windows().forms[0]->findChild<QCheckBox *>(QStringLiteral("CheckBox1"))->isChecked());
+    QCOMPARE(editorText(1, "MaskEdit1"), QStringLiteral("0.75"));
+    QCOMPARE(editorText(3, "MaskEdit3"), QStringLiteral("0.125"));
+    QCOMPARE(editorText(3, "MaskEdit2"), QStringLiteral("0.50"));
+    // A store goes on from the opened table.
+    windows().csForm1->writeEditors(4, 0.75, -40);
+    QVERIFY(m_main->Store());
+    QCOMPARE(model().LPC.Name, std::string("4: 2>n4"));
+}
+
+void TestStatesFile::badFilesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("named"); // what the message must name
+    StatesSession session;
+    session.states = {DefaultParameterSet, DefaultParameterSet};
+    session.states[1].Name = "1: 0>Rg";
+    session.states[1].Rg = 0.75;
+    session.initial = 1;
+    const QByteArray good = QByteArray::fromStdString(statesFileText(session));
+    const auto with = [&](const char *from, const char *to) { return QByteArray(good).replace(from, to); };
+    QByteArray many = good;
+    for (int i = 2; i <= 16; ++i)
+        many.replace("  ]\n}",
+            QByteArray(",\n    {\"Name\": \"") + QByteArray::number(i)
+                + ": 1>\", \"BackgroundOn\": 0, \"N\": 10, \"Rg\": 0.50, \"V2\": -63, \"Emax\": 20, \"V1r\": "
+                  "-70, "
+                  "\"du\": 1.00, \"ex\": 5.00, \"gf\": 0.1500, \"Gmax\": 0.20, \"tc\": 2.50, \"Gb\": "
+                  "0.000}\n  ]\n}");
+    many.replace("}\n,", "},");
+    QTest::newRow("not JSON") << QByteArray("161 1 10000\r\n0.000 \r\n") << "not a valid JSON file";
+    QTest::newRow("empty") << QByteArray() << "ends too early";
+    QTest::newRow("truncated") << good.left(good.size() / 2) << "ends too early";
+    QTest::newRow("not an object") << QByteArray("[1, 2]") << "an array";
+    QTest::newRow("another format") << with("cleftsim-states", "cleftsim-results") << "not a states file";
+    QTest::newRow("unknown version") << with("\"version\": 1", "\"version\": 2") << "version 2";
+    QTest::newRow("version as text") << with("\"version\": 1", "\"version\": \"1\"")
+                                     << "\"version\" is a string";
+    QTest::newRow("N as text") << with("\"N\": 10", "\"N\": \"10\"") << "\"N\" is a string";
+    QTest::newRow("Name missing") << with("\"Name\": \"1: 0>Rg\", ", "") << "\"Name\" missing";
+    QTest::newRow("Rg out of range") << with("\"Rg\": 0.75", "\"Rg\": 10.00") << "Rg 10 out of range";
+    QTest::newRow("N fraction") << with("\"N\": 10, \"Rg\": 0.75", "\"N\": 9.5, \"Rg\": 0.75")
+                                << "N 9.5 not a whole number";
+    QTest::newRow("Rg too many decimals")
+        << with("\"Rg\": 0.75", "\"Rg\": 0.755") << "Rg 0.755 too many decimals";
+    QTest::newRow("switch 2") << with(
+        "\"Name\": \"1: 0>Rg\", \"BackgroundOn\": 0", "\"Name\": \"1: 0>Rg\", \"BackgroundOn\": 2")
+                              << "BackgroundOn 2";
+    QTest::newRow("Gb without the switch") << with(
+        "\"Rg\": 0.75, \"V2\": -63, \"Emax\": 20, \"V1r\": -70, \"du\": "
+        "1.00, \"ex\": 5.00, \"gf\": 0.1500, \"Gmax\": 0.20, \"tc\": 2.50, "
+        "\"Gb\": 0.000",
+        "\"Rg\": 0.75, \"V2\": -63, \"Emax\": 20, \"V1r\": -70, \"du\": 1.00, \"ex\": 5.00, \"gf\": 0.1500, "
+        "\"Gmax\": 0.20, \"tc\": 2.50, \"Gb\": 0.010")
+                                           << "Gb 0.010 with the background switched off";
+    QTest::newRow("Gb above Gmax") << with(
+        "\"Name\": \"1: 0>Rg\", \"BackgroundOn\": 0, \"N\": 10, \"Rg\": 0.75, \"V2\": -63, \"Emax\": 20, "
+        "\"V1r\": -70, \"du\": 1.00, \"ex\": 5.00, \"gf\": 0.1500, \"Gmax\": 0.20, \"tc\": 2.50, \"Gb\": "
+        "0.000",
+        "\"Name\": \"1: 0>Rg\", \"BackgroundOn\": 1, \"N\": 10, \"Rg\": 0.75, \"V2\": -63, \"Emax\": 20, "
+        "\"V1r\": -70, \"du\": 1.00, \"ex\": 5.00, \"gf\": 0.1500, \"Gmax\": 0.20, \"tc\": 2.50, \"Gb\": "
+        "0.300") << "Gb 0.300 above Gmax";
+    QTest::newRow("too many states") << many << "17 states";
+    QTest::newRow("first not the default")
+        << with("\"initial\": 1", "\"initial\": 1").replace("\"Rg\": 0.50", "\"Rg\": 0.60")
+        << "state 0 is not the default set";
+    QTest::newRow("name of another slot") << with("1: 0>Rg", "3: 0>Rg") << "does not begin with \"1: \"";
+    QTest::newRow("initial out of range")
+        << with("\"initial\": 1", "\"initial\": 2") << "initial 2 out of range";
+    QTest::newRow("huge") << QByteArray(good).insert(1, QByteArray(int(MaxStatesFileBytes), ' '))
+                          << "too large";
+}
+
+void TestStatesFile::badFilesAreRefused()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, named);
+    windows().csForm1->writeEditors(7, 0.75, -40);
+    QVERIFY(m_main->Store());
+    windows().csForm1->writeEditors(8, 0.75, -40); // an edit not stored
+    const ModelState before = model();
+    const QStringList texts = listTexts();
+    const QString path = m_dir.filePath("bad.json");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(text), text.size());
+    f.close();
+
+    QVERIFY(!m_main->openStates(path));
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors[0].contains(named), qPrintable(m_errors[0]));
+    QVERIFY(m_errors[0].contains("bad.json"));
+    QVERIFY(m_questions.isEmpty());
+    const ModelState &m = model();
+    QCOMPARE(m.StoredCount, before.StoredCount);
+    QVERIFY(m.StoredStates == before.StoredStates);
+    QVERIFY(m.LPI == before.LPI);
+    QVERIFY(m.LPC == before.LPC);
+    QCOMPARE(listTexts(), texts);
+    QCOMPARE(editorText(1, "SpinEditN"), QStringLiteral("8"));
+}
+
+void TestStatesFile::declinedConfirmationChangesNothing()
+{
+    const QString path = m_dir.filePath("default.json");
+    QVERIFY(m_main->saveStates(path));
+    makeSession();
+    const ModelState before = model();
+    m_answer = false;
+    QVERIFY(!m_main->openStates(path));
+    QCOMPARE(m_questions.size(), 1);
+    QVERIFY(m_questions[0].contains("0: default"));
+    QVERIFY(model().StoredStates == before.StoredStates);
+    QVERIFY(model().LPI == before.LPI);
+    QCOMPARE(m_main->listBox()->count(), 4);
+    m_answer = true;
+    QVERIFY(m_main->openStates(path));
+    QCOMPARE(m_main->listBox()->count(), 1);
+    QCOMPARE(model().StoredCount, 0);
+    QVERIFY(sameModel(model().LPC, DefaultParameterSet));
+    QCOMPARE(editorText(3, "MaskEdit3"), QStringLiteral("0.000"));
+}
+
+QTEST_MAIN(TestStatesFile)
+#include "tst_statesfile.moc"
