@@ -2,6 +2,13 @@
 
 #include "model/rounding.h"
 
+#include <atomic>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define CLEFTSIM_X86_VECTOR 1
+#endif
+
 namespace cleftsim {
 
 int shortWindowStart()
@@ -39,6 +46,34 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_bound2 = 1.4426950408889634 / p.ex;
     m_boundScale = m_c * 4294967296.0 * (1.0 + 1e-9);
     m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
+
+    m_quantumCeiling.resize(steps);
+    bool quantaUsable = true;
+    double highest = 0;
+    for (std::size_t d = 0; d < steps; ++d) {
+        const double q = m_quantum[d];
+        quantaUsable = quantaUsable && std::isfinite(q) && q >= 0;
+        highest = q > highest ? q : highest;
+        m_quantumCeiling[d] = highest;
+    }
+    m_sameSpikeUntil.resize(steps);
+    bool spikeUsable = true;
+    for (int k = kEnd; k >= kStart; --k) {
+        const auto i = static_cast<std::size_t>(k - kStart);
+        spikeUsable = spikeUsable && std::isfinite(m_spike[i]);
+        const bool same = k < kEnd && std::memcmp(&m_spike[i], &m_spike[i + 1], sizeof(double)) == 0;
+        m_sameSpikeUntil[i] = same ? m_sameSpikeUntil[i + 1] : k;
+    }
+    std::size_t top = 0;
+    for (std::size_t d = 1; d < steps; ++d)
+        top = m_quantum[d] > m_quantum[top] ? d : top;
+    m_quantumTop = static_cast<int>(top);
+    m_quantumUnimodal = quantaUsable;
+    for (std::size_t d = 1; d < steps; ++d)
+        if (d <= top ? m_quantum[d] < m_quantum[d - 1] : m_quantum[d] > m_quantum[d - 1])
+            m_quantumUnimodal = false;
+    m_stretchesUsable = m_boundUsable && quantaUsable && spikeUsable && std::isfinite(m_background)
+        && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0 && std::isfinite(p.Emax);
     m_valid = true;
 }
 
@@ -69,6 +104,260 @@ TrialTablesLease::TrialTablesLease(const ParameterSet &p, int spikeSteps, int kS
 TrialTablesLease::~TrialTablesLease()
 {
     m_tables->inUse = false;
+}
+
+namespace detail {
+
+std::size_t firstDrawBelowScalar(std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    // Blocks of 16 draws worked out from the seed at the block's start, so
+    // that the multiplications do not wait for each other.
+    constexpr std::size_t Block = 16;
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = count - done < Block ? count - done : Block;
+        std::uint32_t lowest = 0xffffffffu;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t state = singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1];
+            lowest = state < lowest ? state : lowest;
+        }
+        if (lowest < bound) {
+            for (std::size_t i = 0;; ++i)
+                if (singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bound)
+                    return done + i;
+        }
+        seed = singleJumps.mul[Block] * seed + singleJumps.add[Block];
+        done += n;
+    }
+    return count;
+}
+
+#ifdef CLEFTSIM_X86_VECTOR
+
+// Four vectors of 8 lanes hold 32 consecutive states; all four jump over 32
+// draws at once. Unsigned comparison by the unsigned minimum: a lane is
+// below the bound where min(lane, bound - 1) equals the lane.
+__attribute__((target("avx2"))) std::size_t firstDrawBelowVector(
+    std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    const StrideJumps &jumps = singleJumps;
+    const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
+    const auto *mul = reinterpret_cast<const __m256i *>(jumps.mul + 1);
+    const auto *add = reinterpret_cast<const __m256i *>(jumps.add + 1);
+    __m256i v0 = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul), s), _mm256_loadu_si256(add));
+    __m256i v1
+        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 1), s), _mm256_loadu_si256(add + 1));
+    __m256i v2
+        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 2), s), _mm256_loadu_si256(add + 2));
+    __m256i v3
+        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 3), s), _mm256_loadu_si256(add + 3));
+    const __m256i jumpMul = _mm256_set1_epi32(static_cast<int>(jumps.mul[32]));
+    const __m256i jumpAdd = _mm256_set1_epi32(static_cast<int>(jumps.add[32]));
+    const __m256i below = _mm256_set1_epi32(static_cast<int>(bound - 1));
+    const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    std::size_t done = 0;
+    while (done < count) {
+        __m256i w0 = v0, w1 = v1, w2 = v2, w3 = v3;
+        if (count - done < 32) {
+            // Lanes past the last draw are set to the largest state.
+            const __m256i left = _mm256_set1_epi32(static_cast<int>(count - done));
+            const __m256i eight = _mm256_set1_epi32(8);
+            const __m256i i0 = index, i1 = _mm256_add_epi32(i0, eight);
+            const __m256i i2 = _mm256_add_epi32(i1, eight), i3 = _mm256_add_epi32(i2, eight);
+            w0 = _mm256_or_si256(w0, _mm256_cmpgt_epi32(_mm256_add_epi32(i0, _mm256_set1_epi32(1)), left));
+            w1 = _mm256_or_si256(w1, _mm256_cmpgt_epi32(_mm256_add_epi32(i1, _mm256_set1_epi32(1)), left));
+            w2 = _mm256_or_si256(w2, _mm256_cmpgt_epi32(_mm256_add_epi32(i2, _mm256_set1_epi32(1)), left));
+            w3 = _mm256_or_si256(w3, _mm256_cmpgt_epi32(_mm256_add_epi32(i3, _mm256_set1_epi32(1)), left));
+        }
+        const __m256i lowest = _mm256_min_epu32(_mm256_min_epu32(w0, w1), _mm256_min_epu32(w2, w3));
+        const __m256i hit = _mm256_cmpeq_epi32(_mm256_min_epu32(lowest, below), lowest);
+        if (!_mm256_testz_si256(hit, hit)) {
+            alignas(32) std::uint32_t states[32];
+            _mm256_store_si256(reinterpret_cast<__m256i *>(states), w0);
+            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 8), w1);
+            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 16), w2);
+            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 24), w3);
+            for (std::size_t i = 0;; ++i)
+                if (states[i] < bound)
+                    return done + i;
+        }
+        v0 = _mm256_add_epi32(_mm256_mullo_epi32(v0, jumpMul), jumpAdd);
+        v1 = _mm256_add_epi32(_mm256_mullo_epi32(v1, jumpMul), jumpAdd);
+        v2 = _mm256_add_epi32(_mm256_mullo_epi32(v2, jumpMul), jumpAdd);
+        v3 = _mm256_add_epi32(_mm256_mullo_epi32(v3, jumpMul), jumpAdd);
+        done += 32;
+    }
+    return count;
+}
+
+#else
+
+std::size_t firstDrawBelowVector(std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    return firstDrawBelowScalar(seed, count, bound);
+}
+
+#endif
+
+} // namespace detail
+
+namespace {
+
+bool detectVectorScan()
+{
+#ifdef CLEFTSIM_X86_VECTOR
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+const bool vectorScanPresent = detectVectorScan();
+std::atomic<bool> vectorScanChosen {vectorScanPresent};
+
+} // namespace
+
+bool vectorScanAvailable()
+{
+    return vectorScanPresent;
+}
+
+void setDrawScan(DrawScan scan)
+{
+    vectorScanChosen.store(scan == DrawScan::Vector && vectorScanPresent, std::memory_order_relaxed);
+}
+
+DrawScan drawScan()
+{
+    return vectorScanChosen.load(std::memory_order_relaxed) ? DrawScan::Vector : DrawScan::Scalar;
+}
+
+std::size_t detail::firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    if (vectorScanChosen.load(std::memory_order_relaxed))
+        return firstDrawBelowVector(seed, count, bound);
+    return firstDrawBelowScalar(seed, count, bound);
+}
+
+namespace {
+
+// The conductance of step k with the releases of the sites before k, as the
+// trial sums it: the background, then one quantum per site in increasing j.
+double conductanceAt(const TrialTables &t, const int *releaseStep, int nReleased, int k)
+{
+    double G = t.background();
+    for (int i = 0; i < nReleased; ++i)
+        if (releaseStep[i] < k)
+            G += t.quantum(k - releaseStep[i]);
+    return G;
+}
+
+// The extreme current over the steps kStart..kEnd of a trial whose sites
+// released at releaseStep (in the order of the sites), followed with strict
+// comparisons from 0: the smallest for wantLowest, else the largest.
+//
+// Only the steps whose conductance comes near the largest one need their
+// current. In exact arithmetic the size of I = Vc G / (1 + Rg G) grows with
+// G: for 0 < G1 < G2, |I(G2)| / |I(G1)| = 1 + (G2 - G1) / (G1 (1 + Rg G2)).
+// A step whose G1 falls below the largest conductance Gtop by more than
+// Gtop (1 + Rg Gtop) 1e-12 therefore has a current at least 1e-12 smaller in
+// relative size than the step of Gtop, and the few roundings of the current
+// (a relative error of about 1e-15 on each side) cannot close that gap: its
+// current is never the extreme one.
+//
+// Where the quantum table rises up to its top qTop and falls after it, the
+// conductance cannot fall before the step kLo = first release + qTop (every
+// term rises or joins with a value >= 0, and rounding is monotone) and
+// cannot rise after kHi = last release + qTop; so the largest conductance
+// lies in kLo..kHi, and the steps near it outside that range are found by
+// walking outwards until the conductance drops below the cut.
+double extremeCurrent(const TrialTables &t, const int *releaseStep, int nReleased, double Vc, double Rg,
+    int kStart, int kEnd, bool wantLowest)
+{
+    double peak = 0;
+    bool any = false;
+    double followed = 0; // conductance whose current was followed last
+    auto follow = [&](double G) {
+        if (any && G == followed)
+            return;
+        any = true;
+        followed = G;
+        const double I = Vc * G / (1.0 + Rg * G);
+        if (wantLowest ? I < peak : I > peak)
+            peak = I;
+    };
+    if (!t.stretchesUsable() || !t.quantumUnimodal()) {
+        for (int k = kStart; k <= kEnd; ++k)
+            follow(conductanceAt(t, releaseStep, nReleased, k));
+        return peak;
+    }
+    if (nReleased == 0) {
+        follow(t.background());
+        return peak;
+    }
+    int first = releaseStep[0], last = releaseStep[0];
+    for (int i = 1; i < nReleased; ++i) {
+        first = releaseStep[i] < first ? releaseStep[i] : first;
+        last = releaseStep[i] > last ? releaseStep[i] : last;
+    }
+    const int kLo = first + t.quantumTop() < kEnd ? first + t.quantumTop() : kEnd;
+    const int kHi = last + t.quantumTop() < kEnd ? last + t.quantumTop() : kEnd;
+    double top = 0;
+    for (int k = kLo; k <= kHi; ++k) {
+        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        top = G > top ? G : top;
+    }
+    const double cut = top - top * (1.0 + Rg * top) * 1e-12;
+    for (int k = kLo; k <= kHi; ++k) {
+        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        if (G >= cut)
+            follow(G);
+    }
+    for (int k = kLo - 1; k >= kStart; --k) {
+        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        if (G < cut)
+            break;
+        follow(G);
+    }
+    for (int k = kHi + 1; k <= kEnd; ++k) {
+        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        if (G < cut)
+            break;
+        follow(G);
+    }
+    return peak;
+}
+
+} // namespace
+
+PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
+    double Vc, int kStart, int kEnd, PeakKind kind)
+{
+    PeakTrialResult result;
+    const int N = p.N < 0 ? 0 : (p.N > MaxSites ? MaxSites : p.N);
+    for (int j = 1; j <= N; ++j) {
+        sites[j].Available = true;
+        sites[j].ReleaseStep = 0;
+    }
+    if (kEnd < kStart)
+        return result;
+    const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
+    NoObserver none;
+    result.m = detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, none);
+    const bool wantLowest = Vc < 0 || kind == PeakKind::Inward;
+    const bool wantHighest = Vc > 0 && kind == PeakKind::BySign;
+    if (!(wantLowest || wantHighest))
+        return result; // at Vc = 0 the sweep's peak is 0 by definition
+    int releaseStep[MaxSites];
+    int nReleased = 0;
+    for (int j = 1; j <= N; ++j)
+        if (!sites[j].Available)
+            releaseStep[nReleased++] = sites[j].ReleaseStep;
+    if (!wantHighest && Vc >= 0 && lease.tables().stretchesUsable())
+        return result; // inward only: no conductance is negative, so no current is below 0
+    result.peak = extremeCurrent(lease.tables(), releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
+    return result;
 }
 
 } // namespace cleftsim

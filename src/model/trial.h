@@ -52,6 +52,18 @@ public:
     bool boundUsable() const { return m_boundUsable; }
     double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
     double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
+    // The largest of quantum(0..d): a bound on quantum(d') for all d' <= d.
+    double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
+    // The last step of the run of steps from k on with the same spike potential.
+    int sameSpikeUntil(int k) const { return m_sameSpikeUntil[static_cast<std::size_t>(k - m_kStart)]; }
+    // Whether the draws may be scanned over stretches of steps (see runTrial):
+    // the release bound is usable and the conductances are finite and not
+    // negative, so that the current only grows in size with the conductance.
+    bool stretchesUsable() const { return m_stretchesUsable; }
+    // Where quantum(d) is largest (the first such d), and whether the table
+    // never falls before it and never rises after it.
+    int quantumTop() const { return m_quantumTop; }
+    bool quantumUnimodal() const { return m_quantumUnimodal; }
 
     bool inUse = false; // a trial is reading these tables now
 
@@ -68,6 +80,11 @@ private:
     bool m_boundUsable = false;
     double m_bound2 = 0;
     double m_boundScale = 0;
+    std::vector<double> m_quantumCeiling;
+    std::vector<int> m_sameSpikeUntil;
+    bool m_stretchesUsable = false;
+    int m_quantumTop = 0;
+    bool m_quantumUnimodal = false;
 };
 
 // Hands a trial the tables for its parameters: the thread's shared tables,
@@ -86,6 +103,17 @@ private:
     TrialTables *m_tables = nullptr;
     std::unique_ptr<TrialTables> m_own;
 };
+
+// The draw scans of the trial routine: the vector one (several draws
+// compared at once) where the processor has it, the scalar one everywhere.
+// Both find the same draws; the choice only changes the speed.
+enum class DrawScan { Scalar, Vector };
+// Whether this processor has the vector scan.
+bool vectorScanAvailable();
+// Chooses the scan of every trial from now on (Vector where available,
+// otherwise Scalar); the tests run both.
+void setDrawScan(DrawScan scan);
+DrawScan drawScan();
 
 namespace detail {
 
@@ -110,6 +138,53 @@ constexpr GeneratorJumps makeGeneratorJumps()
 
 inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
 
+// Jumps over i * stride draws for i = 0..127, built the same way.
+struct StrideJumps {
+    std::uint32_t mul[128];
+    std::uint32_t add[128];
+};
+
+constexpr StrideJumps makeStrideJumps(int stride)
+{
+    std::uint32_t m = 1u, a = 0u; // one jump over stride draws
+    for (int i = 0; i < stride; ++i) {
+        m = m * Generator::Multiplier;
+        a = a * Generator::Multiplier + Generator::Increment;
+    }
+    StrideJumps j {};
+    j.mul[0] = 1u;
+    j.add[0] = 0u;
+    for (int i = 1; i < 128; ++i) {
+        j.mul[i] = j.mul[i - 1] * m;
+        j.add[i] = j.add[i - 1] * m + a;
+    }
+    return j;
+}
+
+inline constexpr StrideJumps singleJumps = makeStrideJumps(1);
+inline constexpr StrideJumps blockJumps = makeStrideJumps(128);
+
+// The seed after n draws from seed (n >= 0), in at most two jumps for the
+// n < 16384 of any trial.
+inline std::uint32_t advance(std::uint32_t seed, long long n)
+{
+    constexpr std::uint32_t farMul = blockJumps.mul[127] * blockJumps.mul[1];
+    constexpr std::uint32_t farAdd = blockJumps.add[127] * blockJumps.mul[1] + blockJumps.add[1];
+    for (; n >= 16384; n -= 16384)
+        seed = farMul * seed + farAdd;
+    const auto lo = static_cast<std::size_t>(n & 127);
+    const auto hi = static_cast<std::size_t>(n >> 7);
+    seed = singleJumps.mul[lo] * seed + singleJumps.add[lo];
+    return blockJumps.mul[hi] * seed + blockJumps.add[hi];
+}
+
+// The index (0-based) of the first of the count draws after seed whose
+// state is below bound, or count when none is. The scan chosen by setDrawScan.
+std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+// The two scans themselves (the vector one only where vectorScanAvailable()).
+std::size_t firstDrawBelowScalar(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+std::size_t firstDrawBelowVector(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+
 // An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
 // Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
 // into n + f (0 <= f < 1), 2^y <= (1 + f) 2^n because 2^f is convex. The
@@ -132,6 +207,54 @@ inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
     return (1.0 + f) * power * t.boundScale();
 }
 
+// ceil(x) for 0 < x <= 4294967295, without the library call that
+// processors without a rounding instruction need.
+inline std::uint32_t ceilingOf(double x)
+{
+    const auto whole = static_cast<std::uint32_t>(static_cast<std::int64_t>(x));
+    return whole + (double(whole) < x ? 1u : 0u);
+}
+
+// Steps a stretch holds at most: the bound of a stretch is worked out for
+// its last step, so a shorter stretch keeps it closer to the steps' own.
+constexpr int StretchSteps = 8;
+
+// A bound on the states that can release in any of the steps k..last when
+// no site releases before the last of them: a number drawn in these steps
+// is below the step's p only if its state is below the bound. 0 where no
+// bound below 2^32 can be given. releasedStep holds the release steps of
+// the nReleased sites released before k, in the order of the sites.
+//
+// Why it holds: the spike potential E is the same at all these steps. The
+// conductance of every step is the background plus one quantum per released
+// site, summed in the order of the sites; replacing each quantum by the
+// largest quantum up to its age at the last step gives, term by term, values
+// at least as large, and rounding is monotone, so the sum G is at least
+// every step's conductance. The current I = Vc G / (1 + Rg G) grows in size
+// with G (Rg >= 0), so for Vc < 0 the shift -Rg I of the presynaptic
+// potential is at least every step's own, up to rounding of a few units in
+// the last place; the margin of 1e-9 of the potentials' size added here is
+// millions of times that. For Vc >= 0 the current is not negative and every
+// step's Vpre is at most E. releaseBound then bounds the law with its own
+// margin, and a state below ceil(p 2^32) is below ceil(bound).
+inline std::uint32_t stretchBound(const TrialTables &t, int k, int last, const int *releasedStep,
+    int nReleased, double Vc, double Rg, double Emax)
+{
+    double G = t.background();
+    for (int i = 0; i < nReleased; ++i)
+        G += t.quantumCeiling(last - releasedStep[i]);
+    const double E = t.spike(k);
+    double V = E;
+    if (Vc < 0) {
+        const double shift = -Rg * (Vc * G / (1.0 + Rg * G));
+        V = E + shift + 1e-9 * (std::fabs(E) + shift);
+    }
+    const double bound = releaseBound(t, V, Emax);
+    if (!(bound <= 4294967295.0))
+        return 0;
+    return ceilingOf(bound);
+}
+
 // Whether an observer reads StepReport::p. One that declares
 // `static constexpr bool usesProbability = false` gets no valid p in its
 // reports and lets the trial skip the release law wherever no number drawn
@@ -143,6 +266,19 @@ struct UsesProbability<O, std::void_t<decltype(O::usesProbability)>>
     : std::bool_constant<O::usesProbability> {
 };
 
+// Whether an observer reads the step reports at all. One that declares
+// `static constexpr bool usesSteps = false` gets no step() calls (only its
+// releases), which spares the trial the current of every step.
+template <class O, class = void> struct UsesSteps : std::true_type {
+};
+template <class O>
+struct UsesSteps<O, std::void_t<decltype(O::usesSteps)>> : std::bool_constant<O::usesSteps> {
+};
+
+template <class Observer>
+int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc,
+    int kStart, int kEnd, Observer &observer);
+
 } // namespace detail
 
 // Runs one trial of the synapse at clamp potential Vc over the steps
@@ -153,19 +289,23 @@ struct UsesProbability<O, std::void_t<decltype(O::usesProbability)>>
 // steps (summed over the sites in increasing order), the current I, the
 // shifted presynaptic potential Vpre and the release probability p, reports
 // them with observer.step(report) (p only for an observer that uses it, see
-// UsesProbability), then lets every available site j = 1..N
-// draw one number from rng, in increasing j; a site whose number is below p
-// releases and is reported with observer.release(j, k). The sites table is
-// reset first and keeps the trial's releases afterwards; rng is left after
-// the trial's last draw.
+// UsesProbability; no report at all for one that declares it reads none, see
+// UsesSteps), then lets every available site j = 1..N draw one number from
+// rng, in increasing j; a site whose number is below p releases and is
+// reported with observer.release(j, k). The sites table is reset first and
+// keeps the trial's releases afterwards; rng is left after the trial's last
+// draw.
 //
 // The parameters are read when the trial starts (a trial never yields, so
 // they cannot change while it runs); an edit made between trials takes
 // effect from the next trial. What depends only on the parameters comes
-// from tables; the draws of one step are worked out from the seed at the
-// step's start, and the release law is skipped where a bound shows that no
-// number drawn can be below it. Every value and every decision is exactly
-// that of the plain step rule.
+// from tables. The draws of one step follow from the seed at its start, and
+// so do the draws of a stretch of steps: where the observer does not read p,
+// the draws of up to StretchSteps steps with the same spike potential are
+// scanned at once for a state below a bound on every one of those steps'
+// thresholds (stretchBound); the steps before the first such state release
+// nothing, and only the step of that state is worked out with the law.
+// Every value and every decision is exactly that of the plain step rule.
 template <class Observer>
 int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Generator &rng, double Vc,
     int kStart, int kEnd, Observer &observer)
@@ -177,11 +317,23 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
     }
     if (kEnd < kStart)
         return 0;
-
     const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
-    const TrialTables &t = lease.tables();
+    return detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, observer);
+}
+
+namespace detail {
+
+// runTrial on tables made for p over (at least) kStart..kEnd, kStart <= kEnd,
+// with the sites table already reset.
+template <class Observer>
+int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc,
+    int kStart, int kEnd, Observer &observer)
+{
+    const int N = p.N < 0 ? 0 : (p.N > MaxSites ? MaxSites : p.N);
     const detail::GeneratorJumps &jump = detail::generatorJumps;
     constexpr bool alwaysProbability = detail::UsesProbability<Observer>::value;
+    constexpr bool reportSteps = alwaysProbability || detail::UsesSteps<Observer>::value;
+    const bool stretches = !alwaysProbability && t.stretchesUsable() && std::isfinite(Vc);
     const double Rg = p.Rg;
     const double Emax = p.Emax;
     const double ex = p.ex;
@@ -200,7 +352,8 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
     double lastVpre = 0;
     double prob = 0;
     StepReport s;
-    for (int k = kStart; k <= kEnd; ++k) {
+    // The report of step k without p.
+    auto quantities = [&](int k) {
         s.k = k;
         s.E = t.spike(k);
         double G = t.background();
@@ -209,13 +362,56 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
         s.G = G;
         s.I = Vc * G / (1.0 + Rg * G);
         s.Vpre = s.E - Rg * s.I;
+    };
+    int exactUntil = kStart - 1; // steps up to here are worked out one by one
+    int k = kStart;
+    while (k <= kEnd) {
+        if (nAvailable == 0 && !reportSteps)
+            break;
+        if (stretches && nAvailable > 0 && k > exactUntil) {
+            // A stretch short enough to keep the bound close, or the whole
+            // run of the same spike potential where even its bound lets
+            // through few states.
+            const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
+            int last = runEnd < k + detail::StretchSteps - 1 ? runEnd : k + detail::StretchSteps - 1;
+            std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc, Rg, Emax);
+            if (last < runEnd && bound != 0 && double(bound) * nAvailable * (runEnd - k + 1) < 16777216.0) {
+                const std::uint32_t runBound
+                    = detail::stretchBound(t, k, runEnd, releasedStep, nReleased, Vc, Rg, Emax);
+                if (runBound != 0 && double(runBound) * nAvailable * (runEnd - k + 1) < 67108864.0) {
+                    last = runEnd;
+                    bound = runBound;
+                }
+            }
+            if (bound == 0) {
+                exactUntil = last; // the law may pass 1 here: step by step
+            } else {
+                const std::size_t count = static_cast<std::size_t>(nAvailable) * (last - k + 1);
+                const std::size_t first = detail::firstDrawBelow(seed, count, bound);
+                const int quiet = static_cast<int>(first / static_cast<std::size_t>(nAvailable));
+                if (reportSteps) {
+                    for (int q = k; q < k + quiet; ++q) {
+                        quantities(q);
+                        observer.step(s);
+                    }
+                }
+                seed = detail::advance(seed, static_cast<long long>(quiet) * nAvailable);
+                k += quiet;
+                if (first == count)
+                    continue;
+            }
+        }
+
+        quantities(k);
         if (alwaysProbability && (!haveP || s.Vpre != lastVpre)) {
             prob = std::exp((s.Vpre - Emax) / ex) * c;
             lastVpre = s.Vpre;
             haveP = true;
         }
         s.p = prob;
-        observer.step(s);
+        if (reportSteps)
+            observer.step(s);
+        ++k;
         if (nAvailable == 0)
             continue;
 
@@ -245,13 +441,14 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
         if (scaled > 4294967295.0) {
             hits = (1u << nAvailable) - 1u;
         } else if (scaled > 0.0) {
-            const auto threshold = static_cast<std::uint32_t>(std::ceil(scaled));
+            const std::uint32_t threshold = detail::ceilingOf(scaled);
             for (int i = 0; i < nAvailable; ++i)
                 hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
         }
         if (hits == 0)
             continue;
 
+        const int kRelease = s.k;
         int kept = 0;
         for (int i = 0; i < nAvailable; ++i) {
             const int j = available[i];
@@ -260,7 +457,7 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
                 continue;
             }
             sites[j].Available = false;
-            sites[j].ReleaseStep = k;
+            sites[j].ReleaseStep = kRelease;
             int at = nReleased++;
             while (at > 0 && releasedSite[at - 1] > j) {
                 releasedSite[at] = releasedSite[at - 1];
@@ -268,8 +465,8 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
                 --at;
             }
             releasedSite[at] = j;
-            releasedStep[at] = k;
-            observer.release(j, k);
+            releasedStep[at] = kRelease;
+            observer.release(j, kRelease);
         }
         nAvailable = kept;
     }
@@ -277,11 +474,34 @@ int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Gen
     return nReleased;
 }
 
+} // namespace detail
+
 // An observer that keeps nothing.
 struct NoObserver {
     static constexpr bool usesProbability = false;
+    static constexpr bool usesSteps = false;
     void step(const StepReport &) { }
     void release(int, int) { }
 };
+
+// Which extreme current a peak trial follows.
+enum class PeakKind {
+    BySign, // the most negative current for Vc < 0, the most positive for Vc > 0, 0 at Vc = 0
+    Inward, // the most negative current, 0 when none is negative
+};
+
+// What a peak trial yields.
+struct PeakTrialResult {
+    int m = 0; // quanta released
+    double peak = 0; // the extreme current of the steps, starting from 0 [pA]
+};
+
+// Runs one trial as runTrial does and returns the number of quanta with the
+// extreme current over its steps, the same value, bit for bit, as following
+// the reported currents step by step with strict comparisons from 0. The
+// currents are worked out after the trial, and only at the steps whose
+// conductance comes near the trial's largest (see trial.cpp).
+PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
+    double Vc, int kStart, int kEnd, PeakKind kind);
 
 } // namespace cleftsim
