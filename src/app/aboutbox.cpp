@@ -73,7 +73,7 @@ QImage boutonPicture()
     return c.image();
 }
 
-QString TAboutBox::documentationAddress()
+QString AboutBox::documentationAddress()
 {
     const QString installed = QDir::cleanPath(
         QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/cleftsim/README.md"));
@@ -82,7 +82,7 @@ QString TAboutBox::documentationAddress()
     return QUrl::fromLocalFile(QStringLiteral(CLEFTSIM_README_PATH)).toString();
 }
 
-TAboutBox::TAboutBox(QWidget *parent)
+AboutBox::AboutBox(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("AboutBox"));
@@ -152,7 +152,7 @@ TAboutBox::TAboutBox(QWidget *parent)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TAboutBox::centreOnScreen()
+void AboutBox::centreOnScreen()
 {
     QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -162,30 +162,30 @@ void TAboutBox::centreOnScreen()
     move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
 }
 
-void TAboutBox::setLinkColour(const QColor &c)
+void AboutBox::setLinkColour(const QColor &c)
 {
     QPalette pal = m_edit1->palette();
     pal.setColor(QPalette::Text, c);
     m_edit1->setPalette(pal);
 }
 
-void TAboutBox::Edit1MouseMove()
+void AboutBox::Edit1MouseMove()
 {
     setLinkColour(colors::Blue);
 }
 
-void TAboutBox::Panel1MouseMove()
+void AboutBox::Panel1MouseMove()
 {
     setLinkColour(colors::Navy);
 }
 
-void TAboutBox::Edit1Click()
+void AboutBox::Edit1Click()
 {
     if (m_open)
         m_open(QUrl(m_edit1->text())); // nothing is reported when the address cannot be opened
 }
 
-bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
+bool AboutBox::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_edit1) {
         switch (event->type()) {

@@ -13,13 +13,13 @@ namespace cleftsim {
 
 // The About window: program name, version, author and the link to the
 // project's documentation.
-class TAboutBox : public QDialog {
+class AboutBox : public QDialog {
     Q_OBJECT
 public:
     // Hands an address to the desktop's default handler; returns whether it could.
     using UrlOpener = std::function<bool(const QUrl &url)>;
 
-    explicit TAboutBox(QWidget *parent = nullptr);
+    explicit AboutBox(QWidget *parent = nullptr);
 
     // Places the window in the middle of its screen.
     void centreOnScreen();

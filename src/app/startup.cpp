@@ -1,14 +1,14 @@
 #include "app/startup.h"
 
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "drawing/glyphs.h"
-#include "editors/configform.h"
-#include "editors/presynform.h"
-#include "editors/schemeform.h"
-#include "editors/subsynform.h"
-#include "experiments/histogramsform.h"
-#include "experiments/isvform.h"
-#include "experiments/recordsform.h"
+#include "editors/modelconfigwindow.h"
+#include "editors/presynapticwindow.h"
+#include "editors/schemewindow.h"
+#include "editors/subsynapticwindow.h"
+#include "experiments/histogramswindow.h"
+#include "experiments/isvwindow.h"
+#include "experiments/recordswindow.h"
 #include "model/parameterset.h"
 
 #include <QApplication>
@@ -75,40 +75,40 @@ void setApplicationTitle()
     QCoreApplication::setApplicationName(QStringLiteral("CS"));
 }
 
-std::unique_ptr<TcsMainForm> createWindowSet()
+std::unique_ptr<MainWindow> createWindowSet()
 {
     model().reset();
     WindowSet &w = windows();
     w = WindowSet {};
-    auto main = std::make_unique<TcsMainForm>();
+    auto main = std::make_unique<MainWindow>();
     w.csMainForm = main.get();
     QMdiArea *frame = main->frame();
 
-    auto *f0 = new TcsForm0;
+    auto *f0 = new ModelConfigWindow;
     w.csForm0 = f0;
     w.forms[0] = f0;
     f0->addTo(frame);
-    auto *f1 = new TcsForm1;
+    auto *f1 = new SchemeWindow;
     w.csForm1 = f1;
     w.forms[1] = f1;
     f1->addTo(frame);
-    auto *f2 = new TcsForm2;
+    auto *f2 = new PresynapticWindow;
     w.csForm2 = f2;
     w.forms[2] = f2;
     f2->addTo(frame);
-    auto *f3 = new TcsForm3;
+    auto *f3 = new SubsynapticWindow;
     w.csForm3 = f3;
     w.forms[3] = f3;
     f3->addTo(frame);
-    auto *f4 = new TcsForm4;
+    auto *f4 = new RecordsWindow;
     w.csForm4 = f4;
     w.forms[4] = f4;
     f4->addTo(frame);
-    auto *f5 = new TcsForm5;
+    auto *f5 = new IsvWindow;
     w.csForm5 = f5;
     w.forms[5] = f5;
     f5->addTo(frame);
-    auto *f6 = new TcsForm6;
+    auto *f6 = new HistogramsWindow;
     w.csForm6 = f6;
     w.forms[6] = f6;
     f6->addTo(frame);
@@ -120,7 +120,7 @@ std::unique_ptr<TcsMainForm> createWindowSet()
     return main;
 }
 
-std::unique_ptr<TcsMainForm> startProgram(const QColor &buttonFace, const ColourQuestion &askIgnore)
+std::unique_ptr<MainWindow> startProgram(const QColor &buttonFace, const ColourQuestion &askIgnore)
 {
     if (!colourCheck(buttonFace, askIgnore))
         return nullptr;

@@ -9,7 +9,7 @@ class QApplication;
 
 namespace cleftsim {
 
-class TcsMainForm;
+class MainWindow;
 
 // The face colour every window and figure of the program is designed on.
 inline const QColor ClassicButtonFace(192, 192, 192);
@@ -39,12 +39,12 @@ void setApplicationTitle();
 // (which sets up the model state), Model Configuration, the three editors and
 // the three experiments, then the About and Tutorial windows. The windows live
 // as long as the returned main window.
-std::unique_ptr<TcsMainForm> createWindowSet();
+std::unique_ptr<MainWindow> createWindowSet();
 
 // The start-up after the toolkit is initialised: the colour check, the number
 // format, the title, the window set. Returns null, with no window created,
 // when the user ends the program at the colour check.
-std::unique_ptr<TcsMainForm> startProgram(const QColor &buttonFace, const ColourQuestion &askIgnore);
+std::unique_ptr<MainWindow> startProgram(const QColor &buttonFace, const ColourQuestion &askIgnore);
 
 // The program: start-up, the message loop until the main window closes.
 int runApplication(int &argc, char **argv);

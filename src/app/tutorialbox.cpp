@@ -1,13 +1,13 @@
 #include "app/tutorialbox.h"
 
 #include "drawing/canvas.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QFrame>
 
 namespace cleftsim {
 
-TTutorialBox::TTutorialBox(QWidget *parent)
+TutorialBox::TutorialBox(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("TutorialBox"));
@@ -16,7 +16,7 @@ TTutorialBox::TTutorialBox(QWidget *parent)
     setSizeGripEnabled(false);
     setFont(uiFont(13));
     // Outer size 446 x 300 with a sizeable border.
-    resize(446 - ChildForm::FrameWidth, 300 - ChildForm::FrameHeight);
+    resize(446 - ChildWindow::FrameWidth, 300 - ChildWindow::FrameHeight);
     move(234, 113);
 
     m_panel1 = new QFrame(this);

@@ -7,10 +7,10 @@ class QFrame;
 namespace cleftsim {
 
 // The Tutorial window: a sizeable window with one empty white panel.
-class TTutorialBox : public QDialog {
+class TutorialBox : public QDialog {
     Q_OBJECT
 public:
-    explicit TTutorialBox(QWidget *parent = nullptr);
+    explicit TutorialBox(QWidget *parent = nullptr);
 
     QFrame *panel() const { return m_panel1; }
 

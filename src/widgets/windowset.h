@@ -7,12 +7,12 @@ class QWidget;
 
 namespace cleftsim {
 
-class ChildForm;
+class ChildWindow;
 
 // What the other windows ask of the main window.
-class MainFormLink {
+class MainWindowLink {
 public:
-    virtual ~MainFormLink() = default;
+    virtual ~MainWindowLink() = default;
     // Writes the row of field f from LPC and colours it red if it differs from
     // LPI, black if not. For BackgroundOn: the configuration label's text and
     // colour and the visibility of the Gb row.
@@ -94,7 +94,7 @@ public:
 // A reference is null while its window does not exist (a test may build
 // only some windows); callers skip what is not there.
 struct WindowSet {
-    MainFormLink *csMainForm = nullptr;
+    MainWindowLink *csMainForm = nullptr;
     ConfigLink *csForm0 = nullptr;
     SchemeLink *csForm1 = nullptr;
     PresynLink *csForm2 = nullptr;
@@ -103,7 +103,7 @@ struct WindowSet {
     IsvLink *csForm5 = nullptr;
     HistogramsLink *csForm6 = nullptr;
     // The seven fixed child windows, by number (for placing and raising them).
-    ChildForm *forms[7] = {};
+    ChildWindow *forms[7] = {};
 };
 
 // Returns the window set of the program.

@@ -23,12 +23,12 @@ private slots:
     void tutorialPanelKeepsItsPlace();
 
 private:
-    static QColor linkColour(const TAboutBox &box) { return box.link()->palette().color(QPalette::Text); }
+    static QColor linkColour(const AboutBox &box) { return box.link()->palette().color(QPalette::Text); }
 };
 
 void TestAboutBox::aboutLayout()
 {
-    TAboutBox box;
+    AboutBox box;
     QCOMPARE(box.windowTitle(), QStringLiteral("About Cleftsim"));
     QCOMPARE(box.size(), QSize(471, 210));
     QCOMPARE(box.minimumSize(), box.maximumSize());
@@ -60,7 +60,7 @@ void TestAboutBox::aboutLayout()
 
 void TestAboutBox::linkColourFollowsPointer()
 {
-    TAboutBox box;
+    AboutBox box;
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     QTest::mouseMove(box.link(), QPoint(20, 8));
@@ -76,7 +76,7 @@ void TestAboutBox::linkColourFollowsPointer()
 
 void TestAboutBox::eachClickOpensTheAddress()
 {
-    TAboutBox box;
+    AboutBox box;
     QList<QUrl> opened;
     box.setUrlOpener([&opened](const QUrl &url) {
         opened << url;
@@ -96,7 +96,7 @@ void TestAboutBox::eachClickOpensTheAddress()
 
 void TestAboutBox::failedOpenIsIgnored()
 {
-    TAboutBox box;
+    AboutBox box;
     int calls = 0;
     box.setUrlOpener([&calls](const QUrl &) {
         ++calls;
@@ -112,7 +112,7 @@ void TestAboutBox::failedOpenIsIgnored()
 
 void TestAboutBox::okClosesWithAccept()
 {
-    TAboutBox box;
+    AboutBox box;
     QTimer::singleShot(
         0, &box, [&box] { box.findChild<QPushButton *>(QStringLiteral("OKButton"))->click(); });
     QCOMPARE(box.exec(), int(QDialog::Accepted));
@@ -135,7 +135,7 @@ void TestAboutBox::pictureIsALineDrawing()
     QVERIFY(black > 500);
     QVERIFY(white > picture.width() * picture.height() / 2);
     QCOMPARE(black + white, picture.width() * picture.height());
-    TAboutBox box;
+    AboutBox box;
     auto *icon = box.findChild<QLabel *>(QStringLiteral("ProgramIcon"));
     QVERIFY(icon);
     QCOMPARE(icon->geometry(), QRect(2, 4, 190, 146));
@@ -144,7 +144,7 @@ void TestAboutBox::pictureIsALineDrawing()
 
 void TestAboutBox::tutorialPanelKeepsItsPlace()
 {
-    TTutorialBox box;
+    TutorialBox box;
     QCOMPARE(box.windowTitle(), QStringLiteral("Cleftsim Tutorial"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));

@@ -1,7 +1,7 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "drawing/glyphs.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QtTest>
 
@@ -31,7 +31,7 @@ private slots:
     void windowsShowTheProgramsIcon();
 
 private:
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
 void TestStartup::initTestCase()
@@ -100,8 +100,8 @@ void TestStartup::ignoreStartsProgram()
 {
     m_main = startProgram(QColor(255, 255, 255), [] { return true; });
     QVERIFY(m_main);
-    QCOMPARE(windows().csMainForm, static_cast<MainFormLink *>(m_main.get()));
-    for (ChildForm *form : windows().forms)
+    QCOMPARE(windows().csMainForm, static_cast<MainWindowLink *>(m_main.get()));
+    for (ChildWindow *form : windows().forms)
         QVERIFY(form);
     QCOMPARE(QLocale().decimalPoint(), QStringLiteral("."));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("CS"));
@@ -156,7 +156,7 @@ void TestStartup::windowSetAtStart()
     const QList<QMdiSubWindow *> subs = m_main->frame()->subWindowList(QMdiArea::CreationOrder);
     QCOMPARE(subs.size(), 7);
     for (int i = 0; i < 7; ++i) {
-        ChildForm *form = windows().forms[i];
+        ChildWindow *form = windows().forms[i];
         QCOMPARE(form->objectName(), QString::fromLatin1(names[i]));
         QCOMPARE(subs[i], form->subWindow());
         QCOMPARE(form->isMinimizedInFrame(), i >= 4);
@@ -171,7 +171,7 @@ void TestStartup::childWindowsRefuseToClose()
     m_main = createWindowSet();
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-    for (ChildForm *form : windows().forms) {
+    for (ChildWindow *form : windows().forms) {
         const bool minimised = form->isMinimizedInFrame();
         QVERIFY(!form->subWindow()->close());
         QVERIFY(!form->close());
@@ -186,7 +186,7 @@ void TestStartup::childWindowsRefuseToClose()
 void TestStartup::childWindowsAreFixed()
 {
     m_main = createWindowSet();
-    for (ChildForm *form : windows().forms) {
+    for (ChildWindow *form : windows().forms) {
         QMdiSubWindow *sub = form->subWindow();
         QVERIFY(!(sub->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(sub->windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -203,7 +203,7 @@ void TestStartup::windowsShowTheProgramsIcon()
     const QImage expected = applicationIcon().pixmap(32, 32).toImage();
     QVERIFY(!expected.isNull());
     QCOMPARE(m_main->windowIcon().pixmap(32, 32).toImage(), expected);
-    for (ChildForm *form : windows().forms) {
+    for (ChildWindow *form : windows().forms) {
         QVERIFY(form->subWindow());
         QCOMPARE(form->subWindow()->windowIcon().pixmap(32, 32).toImage(), expected);
     }

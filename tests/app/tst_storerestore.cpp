@@ -1,7 +1,7 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "drawing/canvas.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QtTest>
 
@@ -37,7 +37,7 @@ private:
     QStringList editorTexts() const;
     bool editorsPresent() const;
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QStringList m_errors;
 };
 

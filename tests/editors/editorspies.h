@@ -27,7 +27,7 @@ struct HistogramsSpy : HistogramsLink {
     void EmptyImages() override { ++emptied; }
 };
 
-struct MainSpy : MainFormLink {
+struct MainSpy : MainWindowLink {
     QList<Param> shown;
     void showParameter(Param f) override { shown << f; }
     bool Store() override { return true; }

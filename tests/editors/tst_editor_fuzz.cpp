@@ -2,11 +2,11 @@
 // checks after each keystroke that the model and the main window stay sound.
 // The seed is printed; CLEFTSIM_FUZZ_SEED=<n> replays a run.
 
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/edits.h"
 #include "widgets/windowset.h"
 
@@ -100,7 +100,7 @@ private:
     QString randomPaste();
     void checkInvariants(bool afterLeaving);
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QWidget *m_panel = nullptr;
     QCheckBox *m_switch = nullptr;
     std::vector<Editor> m_editors;
@@ -133,7 +133,7 @@ void TestEditorFuzz::collectEditors()
         {3, "MaskEdit3", Param::Gb},
     };
     for (int form = 1; form <= 6; ++form) {
-        ChildForm *f = windows().forms[form];
+        ChildWindow *f = windows().forms[form];
         QVERIFY(f);
         for (QLineEdit *edit : f->findChildren<QLineEdit *>()) {
             if (!qobject_cast<SpinEdit *>(edit) && !qobject_cast<MaskEdit *>(edit))
@@ -361,7 +361,7 @@ void TestEditorFuzz::randomKeystrokes()
     m_switch = windows().forms[0]->findChild<QCheckBox *>(QStringLiteral("CheckBox1"));
     QVERIFY(m_switch);
     // The user may bring up every window; the experiments start as icons.
-    for (ChildForm *f : windows().forms)
+    for (ChildWindow *f : windows().forms)
         f->showAndRaise();
     collectEditors();
     QVERIFY(!m_editors.empty());

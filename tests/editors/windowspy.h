@@ -16,7 +16,7 @@
 namespace cleftsim {
 
 // Counts the calls that the editors make on the other windows.
-class WindowSpy : public MainFormLink, public SchemeLink, public RecordsLink {
+class WindowSpy : public MainWindowLink, public SchemeLink, public RecordsLink {
 public:
     // Puts the spy in place of the main window, Scheme Settings and the three
     // experiment windows; the destructor puts the real ones back.

@@ -2,9 +2,9 @@
 // would, works its windows through their own controls, and saves what the
 // screen shows at each stop as a PNG in the folder given on the command line.
 
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 #include <QAbstractButton>
@@ -60,7 +60,7 @@ bool save(const QPixmap &picture, const QDir &dir, const char *file)
 // The window as it stands in the frame, with its title bar.
 QPixmap windowPicture(int form)
 {
-    ChildForm *f = windows().forms[form];
+    ChildWindow *f = windows().forms[form];
     QWidget *w = f->subWindow() ? static_cast<QWidget *>(f->subWindow()) : f;
     return w->grab();
 }

@@ -11,7 +11,7 @@ namespace cleftsim {
 // A window of the frame with a fixed size. The fixed child windows carry their
 // number in a red bold label near the lower-left corner and refuse to close;
 // the frozen copies close and are destroyed.
-class ChildForm : public QWidget {
+class ChildWindow : public QWidget {
     Q_OBJECT
 public:
     // Outer size minus client size of a child window with a fixed border.
@@ -19,7 +19,7 @@ public:
     static constexpr int FrameHeight = 27;
 
     // number < 0: no number label.
-    ChildForm(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
+    ChildWindow(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
         int number, QPoint numberPos, QWidget *parent = nullptr);
 
     // Puts the window into the frame as a fixed-border child window.

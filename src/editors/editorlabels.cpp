@@ -1,4 +1,4 @@
-#include "editors/formlabels.h"
+#include "editors/editorlabels.h"
 
 #include "drawing/canvas.h"
 

@@ -1,7 +1,7 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "editors/presynform.h"
-#include "editors/subsynform.h"
+#include "editors/presynapticwindow.h"
+#include "editors/subsynapticwindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
 #include "widgets/edits.h"
@@ -16,7 +16,7 @@
 
 using namespace cleftsim;
 
-class TestSubsynForm : public QObject {
+class TestSubsynapticWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -43,27 +43,27 @@ private slots:
     void quantaMinorTicks();
 
 private:
-    TcsForm3 *form() const { return static_cast<TcsForm3 *>(windows().forms[3]); }
+    SubsynapticWindow *form() const { return static_cast<SubsynapticWindow *>(windows().forms[3]); }
     QWidget *child(const char *name) const { return form()->findChild<QWidget *>(QString::fromLatin1(name)); }
     // Switches the background conductance as Model Configuration does.
     void switchBackground(bool on);
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestSubsynForm::init()
+void TestSubsynapticWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
 }
 
-void TestSubsynForm::cleanup()
+void TestSubsynapticWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
 }
 
-void TestSubsynForm::switchBackground(bool on)
+void TestSubsynapticWindow::switchBackground(bool on)
 {
     if (ConfigLink *config = windows().csForm0) {
         config->setBackgroundChecked(on);
@@ -76,7 +76,7 @@ void TestSubsynForm::switchBackground(bool on)
     form()->setBackgroundControls(on);
 }
 
-void TestSubsynForm::startsFromTheModel()
+void TestSubsynapticWindow::startsFromTheModel()
 {
     QCOMPARE(form()->maskEdit1()->text(), QStringLiteral("2.50"));
     QCOMPARE(form()->maskEdit2()->text(), QStringLiteral("0.20"));
@@ -87,11 +87,11 @@ void TestSubsynForm::startsFromTheModel()
     QCOMPARE(form()->paintBox2()->size(), QSize(244, 164));
 }
 
-void TestSubsynForm::standsBesidePresynapticSettings()
+void TestSubsynapticWindow::standsBesidePresynapticSettings()
 {
-    ChildForm *presyn = windows().forms[2];
+    ChildWindow *presyn = windows().forms[2];
     QCOMPARE(form()->outerPos(), presyn->outerPos() + QPoint(presyn->outerWidth(), 0));
-    QCOMPARE(presyn->outerWidth(), 276 + ChildForm::FrameWidth);
+    QCOMPARE(presyn->outerWidth(), 276 + ChildWindow::FrameWidth);
 
     // Each time it is shown again it follows Presynaptic Settings.
     presyn->moveOuter(QPoint(40, 30));
@@ -100,7 +100,7 @@ void TestSubsynForm::standsBesidePresynapticSettings()
     QCOMPARE(form()->outerPos(), QPoint(40 + presyn->outerWidth(), 30));
 }
 
-void TestSubsynForm::entriesAreClampedAndWrittenBack_data()
+void TestSubsynapticWindow::entriesAreClampedAndWrittenBack_data()
 {
     QTest::addColumn<bool>("background");
     QTest::addColumn<QString>("Gb");
@@ -157,7 +157,7 @@ void TestSubsynForm::entriesAreClampedAndWrittenBack_data()
                                  << "0.055" << Gb << 0.055;
 }
 
-void TestSubsynForm::entriesAreClampedAndWrittenBack()
+void TestSubsynapticWindow::entriesAreClampedAndWrittenBack()
 {
     QFETCH(bool, background);
     QFETCH(QString, Gb);
@@ -178,7 +178,7 @@ void TestSubsynForm::entriesAreClampedAndWrittenBack()
     QVERIFY(model().LPC.Gb <= model().LPC.Gmax);
 }
 
-void TestSubsynForm::gmaxRaisedToATwoDecimalValueAboveGb()
+void TestSubsynapticWindow::gmaxRaisedToATwoDecimalValueAboveGb()
 {
     switchBackground(true);
     pasteText(form()->maskEdit2(), QStringLiteral("1.00"));
@@ -192,7 +192,7 @@ void TestSubsynForm::gmaxRaisedToATwoDecimalValueAboveGb()
     QCOMPARE(form()->maskEdit3()->text(), QStringLiteral("0.130"));
 }
 
-void TestSubsynForm::acceptedEditClearsTheFigures_data()
+void TestSubsynapticWindow::acceptedEditClearsTheFigures_data()
 {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("entry");
@@ -208,7 +208,7 @@ void TestSubsynForm::acceptedEditClearsTheFigures_data()
                         << "0.010" << int(Param::Gb) << true << false;
 }
 
-void TestSubsynForm::acceptedEditClearsTheFigures()
+void TestSubsynapticWindow::acceptedEditClearsTheFigures()
 {
     QFETCH(QString, edit);
     QFETCH(QString, entry);
@@ -229,7 +229,7 @@ void TestSubsynForm::acceptedEditClearsTheFigures()
     QCOMPARE(spy.rows[Param(field)], 1);
 }
 
-void TestSubsynForm::switchShowsTheBackgroundEditor()
+void TestSubsynapticWindow::switchShowsTheBackgroundEditor()
 {
     const char *gbControls[] = {"MaskEdit3", "Label14", "Label15", "Label16", "Label18", "Label21"};
     for (const char *name : gbControls)
@@ -260,7 +260,7 @@ void TestSubsynForm::switchShowsTheBackgroundEditor()
     QVERIFY(spy.rows[Param::Gb] >= 1);
 }
 
-void TestSubsynForm::gbRefusedWhileSwitchedOff()
+void TestSubsynapticWindow::gbRefusedWhileSwitchedOff()
 {
     WindowSpy spy;
     pasteText(form()->maskEdit3(), QStringLiteral("0.100"));
@@ -269,7 +269,7 @@ void TestSubsynForm::gbRefusedWhileSwitchedOff()
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestSubsynForm::writeEditorsArrivesUnchanged()
+void TestSubsynapticWindow::writeEditorsArrivesUnchanged()
 {
     switchBackground(true);
     form()->writeEditors(1.00, 2.50, 0.500);
@@ -288,7 +288,7 @@ void TestSubsynForm::writeEditorsArrivesUnchanged()
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestSubsynForm::blankPositionIsPutBack()
+void TestSubsynapticWindow::blankPositionIsPutBack()
 {
     WindowSpy spy;
     MaskEdit *e = form()->maskEdit1();
@@ -303,7 +303,7 @@ void TestSubsynForm::blankPositionIsPutBack()
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestSubsynForm::conductanceDefaults()
+void TestSubsynapticWindow::conductanceDefaults()
 {
     const Canvas &c = form()->paintBox1()->render();
     QVERIFY(isNavy(c, 70, 4)); // peak at tc = 2.5 msec
@@ -321,7 +321,7 @@ void TestSubsynForm::conductanceDefaults()
     QVERIFY(!isGrey(c, 121 - 1, 66)); // no Gb leader while switched off
 }
 
-void TestSubsynForm::conductanceTicks_data()
+void TestSubsynapticWindow::conductanceTicks_data()
 {
     QTest::addColumn<QString>("Gmax");
     QTest::addColumn<QList<int>>("ticks");
@@ -335,7 +335,7 @@ void TestSubsynForm::conductanceTicks_data()
     QTest::newRow("0.05") << "0.05" << QList<int> {} << false;
 }
 
-void TestSubsynForm::conductanceTicks()
+void TestSubsynapticWindow::conductanceTicks()
 {
     QFETCH(QString, Gmax);
     QFETCH(QList<int>, ticks);
@@ -356,7 +356,7 @@ void TestSubsynForm::conductanceTicks()
     }
 }
 
-void TestSubsynForm::conductanceWithBackground()
+void TestSubsynapticWindow::conductanceWithBackground()
 {
     switchBackground(true);
     pasteText(form()->maskEdit2(), QStringLiteral("0.40"));
@@ -369,7 +369,7 @@ void TestSubsynForm::conductanceWithBackground()
     QVERIFY(isGrey(c, 100, 65) || isGrey(c, 100, 66));
 }
 
-void TestSubsynForm::quantaDefaults()
+void TestSubsynapticWindow::quantaDefaults()
 {
     const Canvas &c = form()->paintBox2()->render();
     const int XR = 132;
@@ -392,7 +392,7 @@ void TestSubsynForm::quantaDefaults()
     QCOMPARE(caption->x(), 5 * 10 + 53 - Round(caption->width() / 2.0));
 }
 
-void TestSubsynForm::quantaSingleSite()
+void TestSubsynapticWindow::quantaSingleSite()
 {
     model().LPC.N = 1;
     form()->repaintQuantaPreview();
@@ -412,7 +412,7 @@ void TestSubsynForm::quantaSingleSite()
     QCOMPARE(caption->x(), 98 - Round(caption->width() / 2.0));
 }
 
-void TestSubsynForm::quantaTwentySites()
+void TestSubsynapticWindow::quantaTwentySites()
 {
     model().LPC.N = 20;
     const Canvas &c = form()->paintBox2()->render();
@@ -429,7 +429,7 @@ void TestSubsynForm::quantaTwentySites()
     QCOMPARE(caption->x(), 5 * 20 + 53 - Round(caption->width() / 2.0));
 }
 
-void TestSubsynForm::quantaMinorTicks()
+void TestSubsynapticWindow::quantaMinorTicks()
 {
     // Gmax 0.06 nS, N 1, Rg 0.5: full scale 0.1165 nS, 120 pixels per tick.
     model().LPC.N = 1;
@@ -446,5 +446,5 @@ void TestSubsynForm::quantaMinorTicks()
     QVERIFY(isGrey(c, XR + 2, 18));
 }
 
-QTEST_MAIN(TestSubsynForm)
-#include "tst_subsynform.moc"
+QTEST_MAIN(TestSubsynapticWindow)
+#include "tst_subsynapticwindow.moc"

@@ -1,4 +1,4 @@
-#include "editors/configform.h"
+#include "editors/modelconfigwindow.h"
 
 #include "drawing/canvas.h"
 
@@ -9,8 +9,8 @@
 
 namespace cleftsim {
 
-TcsForm0::TcsForm0(QWidget *parent)
-    : ChildForm(
+ModelConfigWindow::ModelConfigWindow(QWidget *parent)
+    : ChildWindow(
         QStringLiteral("csForm0"), QStringLiteral("Model Configuration"), 366, 79, 0, QPoint(0, 62), parent)
 {
     numberLabel()->setObjectName(QStringLiteral("Label1"));
@@ -52,21 +52,21 @@ TcsForm0::TcsForm0(QWidget *parent)
 
     numberLabel()->raise();
 
-    connect(m_checkBox1, &QCheckBox::toggled, this, &TcsForm0::CheckBox1Click);
+    connect(m_checkBox1, &QCheckBox::toggled, this, &ModelConfigWindow::CheckBox1Click);
     setBackgroundChecked(model().LPC.BackgroundOn != 0);
 }
 
-bool TcsForm0::backgroundChecked() const
+bool ModelConfigWindow::backgroundChecked() const
 {
     return m_checkBox1->isChecked();
 }
 
-void TcsForm0::setBackgroundChecked(bool on)
+void ModelConfigWindow::setBackgroundChecked(bool on)
 {
     m_checkBox1->setChecked(on);
 }
 
-void TcsForm0::CheckBox1Click()
+void ModelConfigWindow::CheckBox1Click()
 {
     WindowSet &w = windows();
     ParameterSet &p = model().LPC;

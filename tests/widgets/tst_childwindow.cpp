@@ -1,5 +1,5 @@
 #include "drawing/canvas.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QtTest>
 
@@ -9,7 +9,7 @@
 
 using namespace cleftsim;
 
-class TestChildForm : public QObject {
+class TestChildWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -24,7 +24,7 @@ private:
     QMdiArea *m_frame = nullptr;
 };
 
-void TestChildForm::init()
+void TestChildWindow::init()
 {
     m_frame = new QMdiArea;
     m_frame->resize(1000, 700);
@@ -32,16 +32,16 @@ void TestChildForm::init()
     QVERIFY(QTest::qWaitForWindowExposed(m_frame));
 }
 
-void TestChildForm::cleanup()
+void TestChildWindow::cleanup()
 {
     delete m_frame;
     m_frame = nullptr;
 }
 
-void TestChildForm::numberLabelAndFixedSize()
+void TestChildWindow::numberLabelAndFixedSize()
 {
     auto *form
-        = new ChildForm(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 176));
+        = new ChildWindow(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 176));
     QCOMPARE(form->size(), QSize(553, 193));
     QCOMPARE(form->minimumSize(), form->maximumSize());
     QLabel *number = form->numberLabel();
@@ -57,14 +57,14 @@ void TestChildForm::numberLabelAndFixedSize()
     form->show();
     QCOMPARE(sub->minimumSize(), sub->maximumSize());
     QCOMPARE(form->size(), QSize(553, 193));
-    auto *copy = new ChildForm(QStringLiteral("copy"), QStringLiteral("copy"), 100, 50, -1, QPoint());
+    auto *copy = new ChildWindow(QStringLiteral("copy"), QStringLiteral("copy"), 100, 50, -1, QPoint());
     QVERIFY(!copy->numberLabel());
     delete copy;
 }
 
-void TestChildForm::closeRefusedUnlessClosable()
+void TestChildWindow::closeRefusedUnlessClosable()
 {
-    auto *form = new ChildForm(
+    auto *form = new ChildWindow(
         QStringLiteral("csForm0"), QStringLiteral("Model Configuration"), 366, 79, 0, QPoint(0, 62));
     QMdiSubWindow *sub = form->addTo(m_frame);
     form->show();
@@ -79,9 +79,9 @@ void TestChildForm::closeRefusedUnlessClosable()
     QCOMPARE(m_frame->subWindowList().size(), 0);
 }
 
-void TestChildForm::outerSizeFollowsClientSize()
+void TestChildWindow::outerSizeFollowsClientSize()
 {
-    auto *form = new ChildForm(
+    auto *form = new ChildWindow(
         QStringLiteral("csForm1"), QStringLiteral("Scheme Settings"), 562, 385, 1, QPoint(0, 368));
     QMdiSubWindow *sub = form->addTo(m_frame);
     form->show();
@@ -99,11 +99,11 @@ void TestChildForm::outerSizeFollowsClientSize()
     QCOMPARE(sub->pos(), QPoint(30, 40));
 }
 
-void TestChildForm::showAndRaiseRestoresMinimised()
+void TestChildWindow::showAndRaiseRestoresMinimised()
 {
-    auto *a = new ChildForm(
+    auto *a = new ChildWindow(
         QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2, QPoint(0, 390));
-    auto *b = new ChildForm(
+    auto *b = new ChildWindow(
         QStringLiteral("csForm3"), QStringLiteral("Subsynaptic Settings"), 276, 407, 3, QPoint(0, 390));
     a->addTo(m_frame);
     b->addTo(m_frame);
@@ -121,10 +121,10 @@ void TestChildForm::showAndRaiseRestoresMinimised()
 // A window minimised at start whose size changes while it is an icon (the Is
 // vs V2 window when the background switch changes) shows all of itself when
 // it is opened again.
-void TestChildForm::resizeWhileMinimisedShowsWholeWindow()
+void TestChildWindow::resizeWhileMinimisedShowsWholeWindow()
 {
     auto *form
-        = new ChildForm(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 176));
+        = new ChildWindow(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 176));
     QMdiSubWindow *sub = form->addTo(m_frame);
     form->showMinimizedInFrame();
     form->setOuterWidth(757);
@@ -141,5 +141,5 @@ void TestChildForm::resizeWhileMinimisedShowsWholeWindow()
     QCOMPARE(sub->size(), sub->sizeHint());
 }
 
-QTEST_MAIN(TestChildForm)
-#include "tst_childform.moc"
+QTEST_MAIN(TestChildWindow)
+#include "tst_childwindow.moc"

@@ -1,4 +1,4 @@
-#include "editors/subsynform.h"
+#include "editors/subsynapticwindow.h"
 
 #include "drawing/canvas.h"
 #include "editors/adaptiveticks.h"
@@ -26,8 +26,8 @@ const QString Minus = QStringLiteral("\u2212");
 
 } // namespace
 
-TcsForm3::TcsForm3(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm3"), QStringLiteral("Subsynaptic Settings"), 276, 407, 3,
+SubsynapticWindow::SubsynapticWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csForm3"), QStringLiteral("Subsynaptic Settings"), 276, 407, 3,
         QPoint(0, 390), parent)
 {
     numberLabel()->setObjectName(QStringLiteral("Label20"));
@@ -109,13 +109,13 @@ TcsForm3::TcsForm3(QWidget *parent)
         setBackgroundControls(true);
     PaintBox2->render(); // places the right-axis title and the caption
 
-    connect(MaskEdit1, &MaskEdit::changed, this, &TcsForm3::MaskEdit1Change);
-    connect(MaskEdit2, &MaskEdit::changed, this, &TcsForm3::MaskEdit2Change);
-    connect(MaskEdit3, &MaskEdit::changed, this, &TcsForm3::MaskEdit3Change);
+    connect(MaskEdit1, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit1Change);
+    connect(MaskEdit2, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit2Change);
+    connect(MaskEdit3, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit3Change);
 }
 
 // Fills the editors from LPC; the handlers are not connected yet.
-void TcsForm3::FormCreate()
+void SubsynapticWindow::FormCreate()
 {
     const ParameterSet &p = model().LPC;
     MaskEdit2->setNumber(p.Gmax);
@@ -127,16 +127,16 @@ void TcsForm3::FormCreate()
     m_Gb.reset(p.BackgroundOn ? p.Gb : 0.0);
 }
 
-void TcsForm3::showEvent(QShowEvent *event)
+void SubsynapticWindow::showEvent(QShowEvent *event)
 {
-    ChildForm::showEvent(event);
+    ChildWindow::showEvent(event);
     FormShow();
 }
 
 // Stands the window immediately to the right of Presynaptic Settings.
-void TcsForm3::FormShow()
+void SubsynapticWindow::FormShow()
 {
-    const ChildForm *presyn = windows().forms[2];
+    const ChildWindow *presyn = windows().forms[2];
     if (!presyn)
         return;
     const QPoint p = presyn->outerPos();
@@ -145,22 +145,22 @@ void TcsForm3::FormShow()
 
 // The switch of Model Configuration, whose handler keeps BackgroundOn equal
 // to its box before it redraws this window.
-bool TcsForm3::backgroundOn() const
+bool SubsynapticWindow::backgroundOn() const
 {
     return model().LPC.BackgroundOn != 0;
 }
 
-void TcsForm3::repaintConductancePreview()
+void SubsynapticWindow::repaintConductancePreview()
 {
     repaintNow(PaintBox1);
 }
 
-void TcsForm3::repaintQuantaPreview()
+void SubsynapticWindow::repaintQuantaPreview()
 {
     repaintNow(PaintBox2);
 }
 
-void TcsForm3::setBackgroundControls(bool on)
+void SubsynapticWindow::setBackgroundControls(bool on)
 {
     for (QWidget *w : {static_cast<QWidget *>(Label14), static_cast<QWidget *>(Label15),
              static_cast<QWidget *>(Label16), static_cast<QWidget *>(Label18),
@@ -177,13 +177,13 @@ void TcsForm3::setBackgroundControls(bool on)
         MaskEdit3->setNumber(Gb);
     }
     m_Gb.reset(Gb);
-    if (MainFormLink *main = windows().csMainForm)
+    if (MainWindowLink *main = windows().csMainForm)
         main->showParameter(Param::Gb);
     repaintNow(PaintBox1);
     repaintNow(PaintBox2);
 }
 
-void TcsForm3::writeEditors(double Gmax, double tc, double Gb)
+void SubsynapticWindow::writeEditors(double Gmax, double tc, double Gb)
 {
     if (Gmax < model().LPC.Gb) {
         MaskEdit3->setNumber(Gb);
@@ -196,7 +196,7 @@ void TcsForm3::writeEditors(double Gmax, double tc, double Gb)
     }
 }
 
-void TcsForm3::MaskEdit1Change()
+void SubsynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
@@ -208,7 +208,7 @@ void TcsForm3::MaskEdit1Change()
     parameterAccepted(Param::tc);
 }
 
-void TcsForm3::MaskEdit2Change()
+void SubsynapticWindow::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
@@ -227,7 +227,7 @@ void TcsForm3::MaskEdit2Change()
         scheme->refreshConductanceLabels();
 }
 
-void TcsForm3::MaskEdit3Change()
+void SubsynapticWindow::MaskEdit3Change()
 {
     ParameterSet &p = model().LPC;
     // Gb exists only while the background conductance is switched on.
@@ -248,7 +248,7 @@ void TcsForm3::MaskEdit3Change()
 
 // One site's conductance relative to Gmax: x = 20 + 20 t (t in msec since the
 // release), y = 84 - 80 g / Gmax.
-void TcsForm3::PaintBox1Paint(Canvas &c) const
+void SubsynapticWindow::PaintBox1Paint(Canvas &c) const
 {
     const ParameterSet &p = model().LPC;
     const double rb = p.Gb / p.Gmax;
@@ -290,7 +290,7 @@ void TcsForm3::PaintBox1Paint(Canvas &c) const
 // The spine conductance G_sum(m) of m sites at their peak and N - m at
 // background (right axis, nS) and the relative amplitude of the m-th quantum
 // (left axis), for m = 0..N in columns 10 pixels wide.
-void TcsForm3::PaintBox2Paint(Canvas &c)
+void SubsynapticWindow::PaintBox2Paint(Canvas &c)
 {
     const ParameterSet &p = model().LPC;
     const int N = p.N;

@@ -1,4 +1,4 @@
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 
 #include "drawing/glyphs.h"
 #include "widgets/figureview.h"
@@ -35,7 +35,7 @@ void splitCaption(const QString &caption, QString *stateName, QString *experimen
 }
 
 // Gives each image of a copy the name proposer of its frozen picture.
-void nameImages(ChildForm *copy, const QString &caption)
+void nameImages(ChildWindow *copy, const QString &caption)
 {
     QString state, experiment;
     splitCaption(caption, &state, &experiment);
@@ -48,7 +48,7 @@ void nameImages(ChildForm *copy, const QString &caption)
 
 // Puts a new copy into the main frame (or, without a main window, on the
 // desktop), destroyed when closed, and shows it with its caption.
-void showCopy(ChildForm *copy, bool maximizeBox, const QString &caption)
+void showCopy(ChildWindow *copy, bool maximizeBox, const QString &caption)
 {
     copy->setClosable(true);
     copy->setWindowIcon(copyIcon());
@@ -80,16 +80,16 @@ void copyInto(FigureView *target, const Canvas &source)
 
 } // namespace
 
-TcsChildForm4::TcsChildForm4(QWidget *parent)
-    : ChildForm(QStringLiteral("csChildForm4"), QString(), 381, 388, -1, QPoint(), parent)
+RecordsCopyWindow::RecordsCopyWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csChildForm4"), QString(), 381, 388, -1, QPoint(), parent)
 {
     setClosable(true);
     m_image3 = new FigureView(QStringLiteral("Image3"), 374, 380, this);
     m_image3->move(4, 4);
 }
 
-TcsChildForm5::TcsChildForm5(QWidget *parent)
-    : ChildForm(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
+IsvCopyWindow::IsvCopyWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
 {
     setClosable(true);
     makeIsvFigures(this, m_images);
@@ -107,8 +107,8 @@ void makeIsvFigures(QWidget *parent, FigureView *images[3])
     images[0]->move(4, 4);
 }
 
-TcsChildForm6::TcsChildForm6(QWidget *parent)
-    : ChildForm(QStringLiteral("csChildForm6"), QString(), 508, 251, -1, QPoint(), parent)
+HistogramsCopyWindow::HistogramsCopyWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csChildForm6"), QString(), 508, 251, -1, QPoint(), parent)
 {
     setClosable(true);
     static const QPoint places[4] = {{4, 4}, {253, 4}, {4, 247}, {253, 247}};
@@ -120,18 +120,18 @@ TcsChildForm6::TcsChildForm6(QWidget *parent)
     m_images[3]->hide();
 }
 
-TcsChildForm4 *copyRecords(const Canvas &image3, const QString &caption)
+RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption)
 {
-    auto *copy = new TcsChildForm4;
+    auto *copy = new RecordsCopyWindow;
     showCopy(copy, true, caption);
     copyInto(copy->image3(), image3);
     return copy;
 }
 
-TcsChildForm5 *copyIsv(
+IsvCopyWindow *copyIsv(
     const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption)
 {
-    auto *copy = new TcsChildForm5;
+    auto *copy = new IsvCopyWindow;
     showCopy(copy, false, caption);
     copyInto(copy->image(1), image1);
     copyInto(copy->image(2), image2);
@@ -143,10 +143,10 @@ TcsChildForm5 *copyIsv(
     return copy;
 }
 
-TcsChildForm6 *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
+HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
     const Canvas &image4, bool quanta, bool latency, const QString &caption)
 {
-    auto *copy = new TcsChildForm6;
+    auto *copy = new HistogramsCopyWindow;
     showCopy(copy, true, caption);
     if (quanta) {
         copyInto(copy->image(1), image1);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "editors/editorkit.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 class QLabel;
@@ -15,10 +15,10 @@ class PaintBox;
 // Subsynaptic Settings (window 3): edits the quantal conductance (tc, Gmax)
 // and the background conductance Gb, with previews of one site's conductance
 // after a release and of the spine conductance against the number of quanta.
-class TcsForm3 : public ChildForm, public SubsynLink {
+class SubsynapticWindow : public ChildWindow, public SubsynLink {
     Q_OBJECT
 public:
-    explicit TcsForm3(QWidget *parent = nullptr);
+    explicit SubsynapticWindow(QWidget *parent = nullptr);
 
     void repaintConductancePreview() override;
     void repaintQuantaPreview() override;

@@ -1,4 +1,4 @@
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include "drawing/canvas.h"
 
@@ -9,7 +9,7 @@
 
 namespace cleftsim {
 
-ChildForm::ChildForm(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
+ChildWindow::ChildWindow(const QString &objectName, const QString &caption, int clientWidth, int clientHeight,
     int number, QPoint numberPos, QWidget *parent)
     : QWidget(parent)
 {
@@ -30,7 +30,7 @@ ChildForm::ChildForm(const QString &objectName, const QString &caption, int clie
     }
 }
 
-QMdiSubWindow *ChildForm::addTo(QMdiArea *frame, bool maximizeBox)
+QMdiSubWindow *ChildWindow::addTo(QMdiArea *frame, bool maximizeBox)
 {
     Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint
         | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
@@ -49,12 +49,12 @@ QMdiSubWindow *ChildForm::addTo(QMdiArea *frame, bool maximizeBox)
     return sub;
 }
 
-QMdiSubWindow *ChildForm::subWindow() const
+QMdiSubWindow *ChildWindow::subWindow() const
 {
     return qobject_cast<QMdiSubWindow *>(parentWidget());
 }
 
-void ChildForm::setClientSize(int w, int h)
+void ChildWindow::setClientSize(int w, int h)
 {
     setFixedSize(w, h);
     if (QMdiSubWindow *sub = subWindow()) {
@@ -63,14 +63,14 @@ void ChildForm::setClientSize(int w, int h)
     }
 }
 
-QPoint ChildForm::outerPos() const
+QPoint ChildWindow::outerPos() const
 {
     if (QMdiSubWindow *sub = subWindow())
         return sub->pos();
     return pos();
 }
 
-void ChildForm::moveOuter(const QPoint &p)
+void ChildWindow::moveOuter(const QPoint &p)
 {
     if (QMdiSubWindow *sub = subWindow())
         sub->move(p);
@@ -78,7 +78,7 @@ void ChildForm::moveOuter(const QPoint &p)
         move(p);
 }
 
-void ChildForm::showAndRaise()
+void ChildWindow::showAndRaise()
 {
     if (QMdiSubWindow *sub = subWindow()) {
         if (sub->isMinimized()) {
@@ -96,7 +96,7 @@ void ChildForm::showAndRaise()
     show();
 }
 
-void ChildForm::showMinimizedInFrame()
+void ChildWindow::showMinimizedInFrame()
 {
     show();
     if (QMdiSubWindow *sub = subWindow())
@@ -105,14 +105,14 @@ void ChildForm::showMinimizedInFrame()
         showMinimized();
 }
 
-bool ChildForm::isMinimizedInFrame() const
+bool ChildWindow::isMinimizedInFrame() const
 {
     if (QMdiSubWindow *sub = subWindow())
         return sub->isMinimized();
     return isMinimized();
 }
 
-void ChildForm::closeEvent(QCloseEvent *event)
+void ChildWindow::closeEvent(QCloseEvent *event)
 {
     if (m_closable)
         event->accept();

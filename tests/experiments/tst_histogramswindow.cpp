@@ -1,8 +1,8 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/engine/histogramsrun.h"
-#include "experiments/histogramsform.h"
+#include "experiments/histogramswindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
 #include "widgets/edits.h"
@@ -69,7 +69,7 @@ int countColour(const Canvas &c, QRgb colour)
 
 } // namespace
 
-class TestHistogramsForm : public QObject {
+class TestHistogramsWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -100,7 +100,7 @@ private slots:
     void largeRun();
 
 private:
-    TcsForm6 *form() const { return static_cast<TcsForm6 *>(windows().forms[6]); }
+    HistogramsWindow *form() const { return static_cast<HistogramsWindow *>(windows().forms[6]); }
     template <class T> T *child(const char *name) const
     {
         return form()->findChild<T *>(QLatin1String(name));
@@ -109,22 +109,22 @@ private:
     void setParameters(const std::function<void(ParameterSet &)> &change);
     void run(std::uint32_t seed = 12345);
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestHistogramsForm::init()
+void TestHistogramsWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
 }
 
-void TestHistogramsForm::cleanup()
+void TestHistogramsWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
 }
 
-void TestHistogramsForm::setTrials(const QString &typed)
+void TestHistogramsWindow::setTrials(const QString &typed)
 {
     SpinEdit *spin = child<SpinEdit>("SpinEdit1");
     spin->setFocus();
@@ -132,20 +132,20 @@ void TestHistogramsForm::setTrials(const QString &typed)
     QTest::keyClicks(spin, typed);
 }
 
-void TestHistogramsForm::setParameters(const std::function<void(ParameterSet &)> &change)
+void TestHistogramsWindow::setParameters(const std::function<void(ParameterSet &)> &change)
 {
     change(model().LPC);
     model().SpikeSteps = spikeStepsFor(model().LPC.du);
     form()->EmptyImages();
 }
 
-void TestHistogramsForm::run(std::uint32_t seed)
+void TestHistogramsWindow::run(std::uint32_t seed)
 {
     form()->setSeedSource([seed] { return seed; });
     QTest::mouseClick(child<QPushButton>("RunBtn"), Qt::LeftButton);
 }
 
-void TestHistogramsForm::startState()
+void TestHistogramsWindow::startState()
 {
     QVERIFY(form());
     QCOMPARE(windows().csForm6, static_cast<HistogramsLink *>(form()));
@@ -181,7 +181,7 @@ void TestHistogramsForm::startState()
     QVERIFY(child<QToolButton>("DuplicateBtn")->isEnabled());
 }
 
-void TestHistogramsForm::countAxisFollowsTrialCount_data()
+void TestHistogramsWindow::countAxisFollowsTrialCount_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("tickStep");
@@ -195,7 +195,7 @@ void TestHistogramsForm::countAxisFollowsTrialCount_data()
     QTest::newRow("10000") << "10000" << 1000 << QList<int> {170, 130, 90, 50, 10};
 }
 
-void TestHistogramsForm::countAxisFollowsTrialCount()
+void TestHistogramsWindow::countAxisFollowsTrialCount()
 {
     QFETCH(QString, typed);
     QFETCH(int, tickStep);
@@ -220,7 +220,7 @@ void TestHistogramsForm::countAxisFollowsTrialCount()
     }
 }
 
-void TestHistogramsForm::trialCountIsClamped_data()
+void TestHistogramsWindow::trialCountIsClamped_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
@@ -234,7 +234,7 @@ void TestHistogramsForm::trialCountIsClamped_data()
                             << "250";
 }
 
-void TestHistogramsForm::trialCountIsClamped()
+void TestHistogramsWindow::trialCountIsClamped()
 {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
@@ -243,7 +243,7 @@ void TestHistogramsForm::trialCountIsClamped()
     QCOMPARE(form()->trialCount(), shown.toInt());
 }
 
-void TestHistogramsForm::mAxisLabelsAndTitle_data()
+void TestHistogramsWindow::mAxisLabelsAndTitle_data()
 {
     QTest::addColumn<int>("N");
     QTest::addColumn<int>("titleCentre");
@@ -252,7 +252,7 @@ void TestHistogramsForm::mAxisLabelsAndTitle_data()
     QTest::newRow("20") << 20 << 143;
 }
 
-void TestHistogramsForm::mAxisLabelsAndTitle()
+void TestHistogramsWindow::mAxisLabelsAndTitle()
 {
     QFETCH(int, N);
     QFETCH(int, titleCentre);
@@ -276,7 +276,7 @@ void TestHistogramsForm::mAxisLabelsAndTitle()
     }
 }
 
-void TestHistogramsForm::latencyAxes_data()
+void TestHistogramsWindow::latencyAxes_data()
 {
     QTest::addColumn<double>("du");
     QTest::addColumn<QStringList>("labels");
@@ -288,7 +288,7 @@ void TestHistogramsForm::latencyAxes_data()
     QTest::newRow("2.0") << 2.0 << QStringList {"0", "0.5", "1.0", "1.5", "2.0"} << 93 << 150;
 }
 
-void TestHistogramsForm::latencyAxes()
+void TestHistogramsWindow::latencyAxes()
 {
     QFETCH(double, du);
     QFETCH(QStringList, labels);
@@ -330,7 +330,7 @@ void TestHistogramsForm::latencyAxes()
     QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("Image3 ") + diff));
 }
 
-void TestHistogramsForm::currentAxis_data()
+void TestHistogramsWindow::currentAxis_data()
 {
     QTest::addColumn<double>("V2");
     QTest::addColumn<int>("ticks"); // -1: no tick at all
@@ -340,7 +340,7 @@ void TestHistogramsForm::currentAxis_data()
     QTest::newRow("+20: none") << 20.0 << -1;
 }
 
-void TestHistogramsForm::currentAxis()
+void TestHistogramsWindow::currentAxis()
 {
     QFETCH(double, V2);
     QFETCH(int, ticks);
@@ -372,7 +372,7 @@ void TestHistogramsForm::currentAxis()
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 }
 
-void TestHistogramsForm::runIsReproducibleWithItsSeed()
+void TestHistogramsWindow::runIsReproducibleWithItsSeed()
 {
     run(777);
     QImage first[4];
@@ -388,7 +388,7 @@ void TestHistogramsForm::runIsReproducibleWithItsSeed()
     QVERIFY(changed);
 }
 
-void TestHistogramsForm::runDrawsHistograms()
+void TestHistogramsWindow::runDrawsHistograms()
 {
     run();
     const HistogramsResult &r = form()->lastResult();
@@ -422,7 +422,7 @@ void TestHistogramsForm::runDrawsHistograms()
     QVERIFY(countColour(form()->image(2)->canvas(), Black) > 0);
 }
 
-void TestHistogramsForm::barsAreClippedAndAllFailuresHaveNoMeanLatency()
+void TestHistogramsWindow::barsAreClippedAndAllFailuresHaveNoMeanLatency()
 {
     // gf = 0: no site ever releases; every trial is a failure.
     setParameters([](ParameterSet &p) { p.gf = 0; });
@@ -455,7 +455,7 @@ void TestHistogramsForm::barsAreClippedAndAllFailuresHaveNoMeanLatency()
     QCOMPARE(img3.rgb(46, top - 4), Black);
 }
 
-void TestHistogramsForm::positivePotentialPutsTrialsIntoBinZero()
+void TestHistogramsWindow::positivePotentialPutsTrialsIntoBinZero()
 {
     setParameters([](ParameterSet &p) { p.V2 = 30; });
     run();
@@ -475,7 +475,7 @@ void TestHistogramsForm::positivePotentialPutsTrialsIntoBinZero()
     QCOMPARE(img2.rgb(38, 212), White);
 }
 
-void TestHistogramsForm::failuresFallUnderTheBackgroundMarker()
+void TestHistogramsWindow::failuresFallUnderTheBackgroundMarker()
 {
     setParameters([](ParameterSet &p) {
         p.BackgroundOn = 1;
@@ -501,7 +501,7 @@ void TestHistogramsForm::failuresFallUnderTheBackgroundMarker()
         QVERIFY(img2.rgb(38 + bx, top - 1) != Black);
 }
 
-void TestHistogramsForm::zeroPotentialLeavesCurrentFigureBlank()
+void TestHistogramsWindow::zeroPotentialLeavesCurrentFigureBlank()
 {
     setParameters([](ParameterSet &p) { p.V2 = 0; });
     QCOMPARE(countColour(form()->image(2)->canvas(), White), 250 * 244);
@@ -512,7 +512,7 @@ void TestHistogramsForm::zeroPotentialLeavesCurrentFigureBlank()
     QVERIFY(child<QToolButton>("DuplicateBtn")->isEnabled());
 }
 
-void TestHistogramsForm::runShowsHourglassAndDrawsFigureByFigure()
+void TestHistogramsWindow::runShowsHourglassAndDrawsFigureByFigure()
 {
     // A timer fires in the first pause between figures.
     bool fired = false, hourglass = false, runDisabled = false, firstDrawn = false, lastFramed = false;
@@ -534,7 +534,7 @@ void TestHistogramsForm::runShowsHourglassAndDrawsFigureByFigure()
     QVERIFY(child<QPushButton>("RunBtn")->isEnabled());
 }
 
-void TestHistogramsForm::layouts()
+void TestHistogramsWindow::layouts()
 {
     form()->showAndRaise();
     auto *quanta = child<QCheckBox>("CheckBoxQuanta");
@@ -581,7 +581,7 @@ void TestHistogramsForm::layouts()
     }
 }
 
-void TestHistogramsForm::duplicate_data()
+void TestHistogramsWindow::duplicate_data()
 {
     QTest::addColumn<bool>("quanta");
     QTest::addColumn<bool>("latency");
@@ -591,7 +591,7 @@ void TestHistogramsForm::duplicate_data()
     QTest::newRow("neither") << false << false;
 }
 
-void TestHistogramsForm::duplicate()
+void TestHistogramsWindow::duplicate()
 {
     QFETCH(bool, quanta);
     QFETCH(bool, latency);
@@ -611,7 +611,7 @@ void TestHistogramsForm::duplicate()
     QVERIFY(!button->isEnabled());
     const auto subs = m_main->frame()->subWindowList();
     QCOMPARE(subs.size(), before + 1);
-    auto *copy = qobject_cast<TcsChildForm6 *>(subs.last()->widget());
+    auto *copy = qobject_cast<HistogramsCopyWindow *>(subs.last()->widget());
     QVERIFY(copy);
     QVERIFY(subs.last()->windowTitle().endsWith(QLatin1String(" - Histograms")));
     QCOMPARE(subs.last()->windowTitle(),
@@ -627,7 +627,7 @@ void TestHistogramsForm::duplicate()
     QCOMPARE(m_main->frame()->subWindowList().size(), before + 1);
 }
 
-void TestHistogramsForm::fullTableStopsTheCopy()
+void TestHistogramsWindow::fullTableStopsTheCopy()
 {
     QStringList errors;
     m_main->setErrorPresenter([&errors](const QString &message) { errors << message; });
@@ -655,7 +655,7 @@ void TestHistogramsForm::fullTableStopsTheCopy()
     QVERIFY(!button->isEnabled());
 }
 
-void TestHistogramsForm::largeRun()
+void TestHistogramsWindow::largeRun()
 {
     setParameters([](ParameterSet &p) {
         p.N = 20;
@@ -685,5 +685,5 @@ void TestHistogramsForm::largeRun()
     QVERIFY(greys > 100);
 }
 
-QTEST_MAIN(TestHistogramsForm)
-#include "tst_histogramsform.moc"
+QTEST_MAIN(TestHistogramsWindow)
+#include "tst_histogramswindow.moc"

@@ -1,7 +1,7 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "editors/configform.h"
-#include "editors/schemeform.h"
+#include "editors/modelconfigwindow.h"
+#include "editors/schemewindow.h"
 #include "editorspies.h"
 #include "widgets/figureview.h"
 
@@ -66,7 +66,7 @@ struct SubsynSpy : SubsynLink {
 
 } // namespace
 
-class TestConfigForm : public QObject {
+class TestModelConfigWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -82,25 +82,25 @@ private slots:
     void restoreAcrossTheSwitchKeepsGb();
 
 private:
-    TcsForm0 *form() const { return static_cast<TcsForm0 *>(windows().forms[0]); }
+    ModelConfigWindow *form() const { return static_cast<ModelConfigWindow *>(windows().forms[0]); }
     QCheckBox *box() const { return form()->findChild<QCheckBox *>(QStringLiteral("CheckBox1")); }
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestConfigForm::init()
+void TestModelConfigWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
 }
 
-void TestConfigForm::cleanup()
+void TestModelConfigWindow::cleanup()
 {
     windows() = WindowSet {};
     m_main.reset();
 }
 
-void TestConfigForm::switching_data()
+void TestModelConfigWindow::switching_data()
 {
     QTest::addColumn<bool>("on");
     QTest::addColumn<QStringList>("scheme");
@@ -113,7 +113,7 @@ void TestConfigForm::switching_data()
 
 // What a switch does in the other windows: only the Is vs V2 figures are
 // cleared; the failure-rate chart is drawn when switched on.
-void TestConfigForm::switching()
+void TestModelConfigWindow::switching()
 {
     QFETCH(bool, on);
     QFETCH(QStringList, scheme);
@@ -141,7 +141,7 @@ void TestConfigForm::switching()
     QCOMPARE(spies.histograms.emptied, 0);
 }
 
-void TestConfigForm::sameStateRunsNothing()
+void TestModelConfigWindow::sameStateRunsNothing()
 {
     model().LPC.Gb = 0.05;
     SpyScope spies;
@@ -156,7 +156,7 @@ void TestConfigForm::sameStateRunsNothing()
     QCOMPARE(spies.isv.emptied, 1);
 }
 
-void TestConfigForm::onAndOffLeavesGbZero()
+void TestModelConfigWindow::onAndOffLeavesGbZero()
 {
     form()->setBackgroundChecked(true);
     model().LPC.Gb = 0.123; // as typed into the Gb editor
@@ -168,7 +168,7 @@ void TestConfigForm::onAndOffLeavesGbZero()
 
 // The Gb editor must show the reset, or a restore that writes the same Gb
 // back would change no text, run no handler and leave Gb at 0.
-void TestConfigForm::gbEditorShowsTheReset()
+void TestModelConfigWindow::gbEditorShowsTheReset()
 {
     auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
     if (!gbEdit)
@@ -186,9 +186,9 @@ void TestConfigForm::gbEditorShowsTheReset()
     QCOMPARE(spies.records.emptied, 0);
 }
 
-void TestConfigForm::schemeWidthFollowsSwitch()
+void TestModelConfigWindow::schemeWidthFollowsSwitch()
 {
-    auto *scheme = static_cast<TcsForm1 *>(windows().forms[1]);
+    auto *scheme = static_cast<SchemeWindow *>(windows().forms[1]);
     QCOMPARE(scheme->outerWidth(), 570);
     form()->setBackgroundChecked(true);
     QCOMPARE(scheme->outerWidth(), 770);
@@ -200,7 +200,7 @@ void TestConfigForm::schemeWidthFollowsSwitch()
     QCOMPARE(scheme->findChild<QLabel *>(QStringLiteral("Label21"))->text(), QStringLiteral("N  ="));
 }
 
-void TestConfigForm::mainWindowShowsTheSwitch()
+void TestModelConfigWindow::mainWindowShowsTheSwitch()
 {
     auto *label03 = m_main->findChild<QLabel *>(QStringLiteral("Label03"));
     auto *gbValue = m_main->findChild<QLabel *>(QStringLiteral("Label14v"));
@@ -221,7 +221,7 @@ void TestConfigForm::mainWindowShowsTheSwitch()
 
 // A stored state with the switch on and a background conductance comes back
 // whole after the switch has been turned off in between.
-void TestConfigForm::restoreAcrossTheSwitchKeepsGb()
+void TestModelConfigWindow::restoreAcrossTheSwitchKeepsGb()
 {
     auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
     if (!gbEdit)
@@ -242,5 +242,5 @@ void TestConfigForm::restoreAcrossTheSwitchKeepsGb()
     QVERIFY(sameModel(model().LPC, model().LPI));
 }
 
-QTEST_MAIN(TestConfigForm)
-#include "tst_configform.moc"
+QTEST_MAIN(TestModelConfigWindow)
+#include "tst_modelconfigwindow.moc"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "editors/editorkit.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 class QLabel;
@@ -16,10 +16,10 @@ class SpinEdit;
 // Presynaptic Settings (window 2): edits the spike (Emax, V1r, du) and the
 // release law (ex, gf), with previews of the spike and of the probability that
 // one site releases during one spike.
-class TcsForm2 : public ChildForm, public PresynLink {
+class PresynapticWindow : public ChildWindow, public PresynLink {
     Q_OBJECT
 public:
-    explicit TcsForm2(QWidget *parent = nullptr);
+    explicit PresynapticWindow(QWidget *parent = nullptr);
 
     // Writes the editors as the user would (a restore): each edit whose text
     // changes runs its change handler.

@@ -1,9 +1,9 @@
 #include "app/aboutbox.h"
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QtTest>
 
@@ -20,7 +20,7 @@
 
 using namespace cleftsim;
 
-class TestMainForm : public QObject {
+class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -54,31 +54,31 @@ private:
     // Does what an editor does when it accepts a value.
     static void edit(Param f, double value);
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QStringList m_errors;
 };
 
-void TestMainForm::initTestCase()
+void TestMainWindow::initTestCase()
 {
     applyClassicLook(*qApp);
     fixNumberFormat();
     setApplicationTitle();
 }
 
-void TestMainForm::init()
+void TestMainWindow::init()
 {
     m_main = createWindowSet();
     m_errors.clear();
     m_main->setErrorPresenter([this](const QString &message) { m_errors << message; });
 }
 
-void TestMainForm::cleanup()
+void TestMainWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
 }
 
-QWidget *TestMainForm::panel1() const
+QWidget *TestMainWindow::panel1() const
 {
     auto *p
         = m_main->centralWidget()->findChild<QWidget *>(QStringLiteral("Panel1"), Qt::FindDirectChildrenOnly);
@@ -87,7 +87,7 @@ QWidget *TestMainForm::panel1() const
     return p;
 }
 
-QLabel *TestMainForm::label(const char *name) const
+QLabel *TestMainWindow::label(const char *name) const
 {
     auto *l = panel1()->findChild<QLabel *>(QLatin1String(name));
     if (!l)
@@ -95,7 +95,7 @@ QLabel *TestMainForm::label(const char *name) const
     return l;
 }
 
-void TestMainForm::edit(Param f, double value)
+void TestMainWindow::edit(Param f, double value)
 {
     ParameterSet &c = model().LPC;
     switch (f) {
@@ -115,7 +115,7 @@ void TestMainForm::edit(Param f, double value)
     windows().csMainForm->showParameter(f);
 }
 
-void TestMainForm::panelAtStart()
+void TestMainWindow::panelAtStart()
 {
     const char *values[] = {"Label01v", "Label04v", "Label05v", "Label06v", "Label07v", "Label08v",
         "Label09v", "Label10v", "Label11v", "Label12v", "Label13v"};
@@ -151,7 +151,7 @@ void TestMainForm::panelAtStart()
     QVERIFY(model().LPI == DefaultParameterSet);
 }
 
-void TestMainForm::panelUsesFullStopUnderCommaLocale()
+void TestMainWindow::panelUsesFullStopUnderCommaLocale()
 {
     m_main.reset();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -175,7 +175,7 @@ void TestMainForm::panelUsesFullStopUnderCommaLocale()
     fixNumberFormat();
 }
 
-void TestMainForm::frameGeometryAndMenus()
+void TestMainWindow::frameGeometryAndMenus()
 {
     QCOMPARE(m_main->windowTitle(), QStringLiteral("Cleftsim"));
     QCOMPARE(m_main->centralWidget()->size(), QSize(1016, 694));
@@ -194,7 +194,7 @@ void TestMainForm::frameGeometryAndMenus()
     QVERIFY(!m_main->tutorialBox()->isVisible());
 }
 
-void TestMainForm::rowTurnsRedAndBlackAgainst_data()
+void TestMainWindow::rowTurnsRedAndBlackAgainst_data()
 {
     QTest::addColumn<int>("field");
     QTest::addColumn<double>("value");
@@ -224,7 +224,7 @@ void TestMainForm::rowTurnsRedAndBlackAgainst_data()
                         << "0.125 nS";
 }
 
-void TestMainForm::rowTurnsRedAndBlackAgainst()
+void TestMainWindow::rowTurnsRedAndBlackAgainst()
 {
     QFETCH(int, field);
     QFETCH(double, value);
@@ -249,7 +249,7 @@ void TestMainForm::rowTurnsRedAndBlackAgainst()
         QCOMPARE(l->palette().color(QPalette::WindowText), colors::Black);
 }
 
-void TestMainForm::backgroundRowFollowsSwitch()
+void TestMainWindow::backgroundRowFollowsSwitch()
 {
     edit(Param::BackgroundOn, 1);
     QCOMPARE(text("Label03"), QStringLiteral("Background Conduct"));
@@ -263,7 +263,7 @@ void TestMainForm::backgroundRowFollowsSwitch()
     QVERIFY(label("Label14")->isHidden());
 }
 
-void TestMainForm::clickOpensEditor_data()
+void TestMainWindow::clickOpensEditor_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("editor");
@@ -280,14 +280,14 @@ void TestMainForm::clickOpensEditor_data()
     QTest::newRow("Label13v") << "Label13v" << 3 << QPoint();
 }
 
-void TestMainForm::clickOpensEditor()
+void TestMainWindow::clickOpensEditor()
 {
     QFETCH(QString, control);
     QFETCH(int, editor);
     QFETCH(QPoint, where);
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-    ChildForm *form = windows().forms[editor];
+    ChildWindow *form = windows().forms[editor];
     form->showMinimizedInFrame();
     // Another window in front.
     windows().forms[editor == 1 ? 2 : 1]->showAndRaise();
@@ -300,7 +300,7 @@ void TestMainForm::clickOpensEditor()
     QCOMPARE(m_main->frame()->activeSubWindow(), form->subWindow());
 }
 
-void TestMainForm::windowMenuListsAndActivates()
+void TestMainWindow::windowMenuListsAndActivates()
 {
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -341,7 +341,7 @@ void TestMainForm::windowMenuListsAndActivates()
     QCOMPARE(checked, 1);
 }
 
-void TestMainForm::storeWithNothingChangedAddsNothing()
+void TestMainWindow::storeWithNothingChangedAddsNothing()
 {
     QTest::mouseClick(panel1()->findChild<QPushButton *>(QStringLiteral("StoreBtn")), Qt::LeftButton);
     QCOMPARE(m_main->listBox()->count(), 1);
@@ -356,7 +356,7 @@ void TestMainForm::storeWithNothingChangedAddsNothing()
     QCOMPARE(m_main->listBox()->count(), 1);
 }
 
-void TestMainForm::storeAppendsNamesAndBlackensRows()
+void TestMainWindow::storeAppendsNamesAndBlackensRows()
 {
     edit(Param::Rg, 0.75);
     QCOMPARE(colour("Label05v"), colors::Red);
@@ -380,7 +380,7 @@ void TestMainForm::storeAppendsNamesAndBlackensRows()
     QVERIFY(m_errors.isEmpty());
 }
 
-void TestMainForm::sixteenthStoreIsRefused()
+void TestMainWindow::sixteenthStoreIsRefused()
 {
     for (int k = 1; k <= 15; ++k) {
         edit(Param::N, k);
@@ -408,7 +408,7 @@ void TestMainForm::sixteenthStoreIsRefused()
 }
 
 // The program's own error box, answered by a timer.
-void TestMainForm::fullTableErrorBox()
+void TestMainWindow::fullTableErrorBox()
 {
     m_main.reset();
     setApplicationTitle();
@@ -436,7 +436,7 @@ void TestMainForm::fullTableErrorBox()
     QCOMPARE(m_main->listBox()->count(), 16);
 }
 
-void TestMainForm::listClickEnablesRestore()
+void TestMainWindow::listClickEnablesRestore()
 {
     edit(Param::tc, 3.0);
     m_main->Store();
@@ -454,7 +454,7 @@ void TestMainForm::listClickEnablesRestore()
     QVERIFY(restore->isEnabled());
 }
 
-void TestMainForm::restoreBringsBackStateAndBlackRows()
+void TestMainWindow::restoreBringsBackStateAndBlackRows()
 {
     edit(Param::Rg, 0.75);
     edit(Param::du, 2.0);
@@ -482,7 +482,7 @@ void TestMainForm::restoreBringsBackStateAndBlackRows()
     QCOMPARE(m_main->listBox()->item(2)->text(), QStringLiteral("2: 0>ex"));
 }
 
-void TestMainForm::helpMenuShowsDialogsModally()
+void TestMainWindow::helpMenuShowsDialogsModally()
 {
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -506,7 +506,7 @@ void TestMainForm::helpMenuShowsDialogsModally()
     QVERIFY(!m_main->aboutBox()->isVisible());
 }
 
-void TestMainForm::f1OpensHelpMenu()
+void TestMainWindow::f1OpensHelpMenu()
 {
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -517,5 +517,5 @@ void TestMainForm::f1OpensHelpMenu()
     m_main->helpMenu()->close();
 }
 
-QTEST_MAIN(TestMainForm)
-#include "tst_mainform.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

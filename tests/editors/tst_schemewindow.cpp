@@ -1,6 +1,6 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "editors/schemeform.h"
+#include "editors/schemewindow.h"
 #include "editorspies.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
@@ -64,7 +64,7 @@ QString fixed(double x, int decimals)
 
 } // namespace
 
-class TestSchemeForm : public QObject {
+class TestSchemeWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -95,7 +95,7 @@ private slots:
     void overlayLabelsLieOverTheScheme();
 
 private:
-    TcsForm1 *form() const { return static_cast<TcsForm1 *>(windows().forms[1]); }
+    SchemeWindow *form() const { return static_cast<SchemeWindow *>(windows().forms[1]); }
     template <class T> T *child(const char *name) const
     {
         T *c = form()->findChild<T *>(QLatin1String(name));
@@ -108,10 +108,10 @@ private:
     // Sets a field behind the windows' backs, as another window's edit would.
     void setGb(double gb) { model().LPC.Gb = gb; }
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestSchemeForm::init()
+void TestSchemeWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
@@ -119,13 +119,13 @@ void TestSchemeForm::init()
     QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
 }
 
-void TestSchemeForm::cleanup()
+void TestSchemeWindow::cleanup()
 {
     windows() = WindowSet {};
     m_main.reset();
 }
 
-void TestSchemeForm::failureRateExamples_data()
+void TestSchemeWindow::failureRateExamples_data()
 {
     QTest::addColumn<double>("Gb");
     QTest::addColumn<double>("Rg");
@@ -141,7 +141,7 @@ void TestSchemeForm::failureRateExamples_data()
     QTest::newRow("background, +40 mV") << 0.1 << 0.5 << 40.0 << std::pow(0.85, 10 * std::exp(-40.0 / 15));
 }
 
-void TestSchemeForm::failureRateExamples()
+void TestSchemeWindow::failureRateExamples()
 {
     QFETCH(double, Gb);
     QFETCH(double, Rg);
@@ -153,7 +153,7 @@ void TestSchemeForm::failureRateExamples()
     QVERIFY(qAbs(FailureRate(p, V) - expected) < 1e-12);
 }
 
-void TestSchemeForm::labelsAtStart()
+void TestSchemeWindow::labelsAtStart()
 {
     QCOMPARE(labelText("Label14"), QStringLiteral("0.50"));
     QCOMPARE(labelText("Label19"), QStringLiteral("0.20"));
@@ -165,7 +165,7 @@ void TestSchemeForm::labelsAtStart()
     QCOMPARE(form()->outerWidth(), 570);
 }
 
-void TestSchemeForm::totalResistanceFollowsN_data()
+void TestSchemeWindow::totalResistanceFollowsN_data()
 {
     QTest::addColumn<QString>("typedN");
     QTest::addColumn<int>("N");
@@ -179,7 +179,7 @@ void TestSchemeForm::totalResistanceFollowsN_data()
                         << "3.9";
 }
 
-void TestSchemeForm::totalResistanceFollowsN()
+void TestSchemeWindow::totalResistanceFollowsN()
 {
     QFETCH(QString, typedN);
     QFETCH(int, N);
@@ -191,7 +191,7 @@ void TestSchemeForm::totalResistanceFollowsN()
     QCOMPARE(labelText("Label23"), failureRate);
 }
 
-void TestSchemeForm::failureRowWithSwitch_data()
+void TestSchemeWindow::failureRowWithSwitch_data()
 {
     QTest::addColumn<double>("Gb");
     QTest::addColumn<QString>("typedV2");
@@ -214,7 +214,7 @@ void TestSchemeForm::failureRowWithSwitch_data()
                                      << "0.0";
 }
 
-void TestSchemeForm::failureRowWithSwitch()
+void TestSchemeWindow::failureRowWithSwitch()
 {
     QFETCH(double, Gb);
     QFETCH(QString, typedV2);
@@ -234,7 +234,7 @@ void TestSchemeForm::failureRowWithSwitch()
     QCOMPARE(value->x() + value->width(), 503);
 }
 
-void TestSchemeForm::failureChartFrame_data()
+void TestSchemeWindow::failureChartFrame_data()
 {
     QTest::addColumn<QPoint>("pixel");
     QTest::addColumn<bool>("grey"); // grey of the frame, else the silver ground
@@ -270,7 +270,7 @@ void TestSchemeForm::failureChartFrame_data()
 
 // The empty frame of the failure-rate chart, framed twice over a drawn curve:
 // the curve is gone and the second framing changes nothing.
-void TestSchemeForm::failureChartFrame()
+void TestSchemeWindow::failureChartFrame()
 {
     QFETCH(QPoint, pixel);
     QFETCH(bool, grey);
@@ -309,7 +309,7 @@ void TestSchemeForm::failureChartFrame()
     QCOMPARE(inkIn(QRect(QPoint(181, 94), QPoint(189, 123))), 0); // nothing below the title
 }
 
-void TestSchemeForm::failureChartCurve()
+void TestSchemeWindow::failureChartCurve()
 {
     switchBackground(true);
     setGb(0.10);
@@ -325,7 +325,7 @@ void TestSchemeForm::failureChartCurve()
     QCOMPARE(c.rgb(60, 40), colors::Silver.rgb() & 0xffffff);
 }
 
-void TestSchemeForm::failureChartFlatWithoutBackground()
+void TestSchemeWindow::failureChartFlatWithoutBackground()
 {
     switchBackground(true);
     const Canvas &c = child<FigureView>("FailureChart")->canvas();
@@ -337,7 +337,7 @@ void TestSchemeForm::failureChartFlatWithoutBackground()
     }
 }
 
-void TestSchemeForm::failureChartOnlyWithSwitch()
+void TestSchemeWindow::failureChartOnlyWithSwitch()
 {
     Canvas &c = child<FigureView>("FailureChart")->canvas();
     c.clear(colors::White);
@@ -349,7 +349,7 @@ void TestSchemeForm::failureChartOnlyWithSwitch()
 
 // Which figures an edit clears, and whether the failure-rate row and chart
 // are computed again.
-void TestSchemeForm::clearingTable_data()
+void TestSchemeWindow::clearingTable_data()
 {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QList<Keys>>("keys");
@@ -366,7 +366,7 @@ void TestSchemeForm::clearingTable_data()
                         << false;
 }
 
-void TestSchemeForm::clearingTable()
+void TestSchemeWindow::clearingTable()
 {
     QFETCH(QString, edit);
     QFETCH(QList<Keys>, keys);
@@ -391,7 +391,7 @@ void TestSchemeForm::clearingTable()
     QCOMPARE(labelText("Label23"), fixed(100 * FailureRate(model().LPC.V2), 1));
 }
 
-void TestSchemeForm::badInput_data()
+void TestSchemeWindow::badInput_data()
 {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QList<Keys>>("keys");
@@ -449,7 +449,7 @@ void TestSchemeForm::badInput_data()
         << "1.50";
 }
 
-void TestSchemeForm::badInput()
+void TestSchemeWindow::badInput()
 {
     QFETCH(QString, edit);
     QFETCH(QList<Keys>, keys);
@@ -468,7 +468,7 @@ void TestSchemeForm::badInput()
     QVERIFY(p.Rg >= 0 && p.Rg <= 9.99);
 }
 
-void TestSchemeForm::halfTypedNumberWrittenBackOnLeaving()
+void TestSchemeWindow::halfTypedNumberWrittenBackOnLeaving()
 {
     auto *v2 = child<SpinEdit>("SpinEditV2");
     enter(v2, {SelectAll, typed("-")});
@@ -487,7 +487,7 @@ void TestSchemeForm::halfTypedNumberWrittenBackOnLeaving()
     QCOMPARE(labelText("Label14"), QStringLiteral("5.00"));
 }
 
-void TestSchemeForm::writeEditors()
+void TestSchemeWindow::writeEditors()
 {
     {
         SpyScope spies;
@@ -509,7 +509,7 @@ void TestSchemeForm::writeEditors()
     QCOMPARE(spies.histograms.emptied, 3);
 }
 
-void TestSchemeForm::formPaintShowsOtherWindowsEdits()
+void TestSchemeWindow::formPaintShowsOtherWindowsEdits()
 {
     model().LPC.Gmax = 0.5;
     model().LPC.gf = 0.5;
@@ -538,7 +538,7 @@ public:
 
 // The labels refreshed while painting must not ask for another paint of the
 // window, or it would repaint for ever.
-void TestSchemeForm::paintingAsksForNoFurtherPaint()
+void TestSchemeWindow::paintingAsksForNoFurtherPaint()
 {
     form()->showAndRaise();
     QVERIFY(QTest::qWaitForWindowExposed(form()));
@@ -557,7 +557,7 @@ void TestSchemeForm::paintingAsksForNoFurtherPaint()
     QVERIFY(settled <= 3);
 }
 
-void TestSchemeForm::picturesReturnAfterNBackAndForth()
+void TestSchemeWindow::picturesReturnAfterNBackAndForth()
 {
     const QImage morphoAtStart = child<FigureView>("MorphoScheme")->canvas().image().copy();
     const QImage schemeAtStart = child<PaintBox>("ElScheme")->render().image().copy();
@@ -574,7 +574,7 @@ void TestSchemeForm::picturesReturnAfterNBackAndForth()
 
 // The electrical scheme keeps no background of its own: where it draws
 // nothing, its left edge shows the right edge of the bouton beneath it.
-void TestSchemeForm::morphologyShowsThroughTheScheme()
+void TestSchemeWindow::morphologyShowsThroughTheScheme()
 {
     const Canvas &morpho = child<FigureView>("MorphoScheme")->canvas();
     const Canvas &scheme = child<PaintBox>("ElScheme")->render();
@@ -591,7 +591,7 @@ void TestSchemeForm::morphologyShowsThroughTheScheme()
     QCOMPARE(scheme.rgb(10, 150), outline);
 }
 
-void TestSchemeForm::overlayLabelsLieOverTheScheme()
+void TestSchemeWindow::overlayLabelsLieOverTheScheme()
 {
     const QObjectList &children = form()->children();
     const int scheme = children.indexOf(child<QWidget>("ElScheme"));
@@ -603,5 +603,5 @@ void TestSchemeForm::overlayLabelsLieOverTheScheme()
     }
 }
 
-QTEST_MAIN(TestSchemeForm)
-#include "tst_schemeform.moc"
+QTEST_MAIN(TestSchemeWindow)
+#include "tst_schemewindow.moc"

@@ -1,6 +1,6 @@
-#include "experiments/histogramsform.h"
+#include "experiments/histogramswindow.h"
 
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
 #include "experiments/picturebutton.h"
@@ -46,8 +46,9 @@ public:
 
 } // namespace
 
-TcsForm6::TcsForm6(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm6"), QStringLiteral("Histograms"), 508, 251, 6, QPoint(0, 236), parent)
+HistogramsWindow::HistogramsWindow(QWidget *parent)
+    : ChildWindow(
+        QStringLiteral("csForm6"), QStringLiteral("Histograms"), 508, 251, 6, QPoint(0, 236), parent)
 {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, colors::White);
@@ -98,20 +99,20 @@ TcsForm6::TcsForm6(QWidget *parent)
         number->raise();
     }
 
-    connect(m_checkQuanta, &QCheckBox::clicked, this, &TcsForm6::CheckBoxQuantaClick);
-    connect(m_checkLatency, &QCheckBox::clicked, this, &TcsForm6::CheckBoxLatencyClick);
-    connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm6::SpinEdit1Change);
+    connect(m_checkQuanta, &QCheckBox::clicked, this, &HistogramsWindow::CheckBoxQuantaClick);
+    connect(m_checkLatency, &QCheckBox::clicked, this, &HistogramsWindow::CheckBoxLatencyClick);
+    connect(m_spinEdit1, &SpinEdit::changed, this, &HistogramsWindow::SpinEdit1Change);
     connect(
         m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
-    connect(m_runBtn, &QPushButton::clicked, this, &TcsForm6::RunBtnClick);
-    connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm6::DuplicateBtnClick);
+    connect(m_runBtn, &QPushButton::clicked, this, &HistogramsWindow::RunBtnClick);
+    connect(m_duplicateBtn, &QToolButton::clicked, this, &HistogramsWindow::DuplicateBtnClick);
 
     // FormCreate.
     m_trialCount = m_spinEdit1->value();
     EmptyImages();
 }
 
-bool TcsForm6::event(QEvent *e)
+bool HistogramsWindow::event(QEvent *e)
 {
     // The window starts at a fixed height in the frame, wherever its left
     // edge is put.
@@ -121,20 +122,20 @@ bool TcsForm6::event(QEvent *e)
             sub->move(sub->x(), StartTop);
         }
     }
-    return ChildForm::event(e);
+    return ChildWindow::event(e);
 }
 
-void TcsForm6::keyPressEvent(QKeyEvent *e)
+void HistogramsWindow::keyPressEvent(QKeyEvent *e)
 {
     // Run is the default button: Enter anywhere in the window presses it.
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && m_runBtn->isEnabled()) {
         m_runBtn->click();
         return;
     }
-    ChildForm::keyPressEvent(e);
+    ChildWindow::keyPressEvent(e);
 }
 
-void TcsForm6::EmptyImages()
+void HistogramsWindow::EmptyImages()
 {
     const ParameterSet &p = model().LPC;
     frameQuantaHistogram(m_images[0]->canvas(), p, m_trialCount);
@@ -145,7 +146,7 @@ void TcsForm6::EmptyImages()
         image->update();
 }
 
-void TcsForm6::SpinEdit1Change()
+void HistogramsWindow::SpinEdit1Change()
 {
     int v = 0;
     if (!readSpinValue(m_spinEdit1, &v))
@@ -154,7 +155,7 @@ void TcsForm6::SpinEdit1Change()
     EmptyImages();
 }
 
-void TcsForm6::RunBtnClick()
+void HistogramsWindow::RunBtnClick()
 {
     m_runBtn->setEnabled(false);
     {
@@ -192,9 +193,9 @@ void TcsForm6::RunBtnClick()
     m_duplicateBtn->setEnabled(true);
 }
 
-void TcsForm6::DuplicateBtnClick()
+void HistogramsWindow::DuplicateBtnClick()
 {
-    if (MainFormLink *main = windows().csMainForm) {
+    if (MainWindowLink *main = windows().csMainForm) {
         if (!main->Store())
             return;
     }
@@ -204,17 +205,17 @@ void TcsForm6::DuplicateBtnClick()
     m_duplicateBtn->setEnabled(false);
 }
 
-void TcsForm6::CheckBoxQuantaClick()
+void HistogramsWindow::CheckBoxQuantaClick()
 {
     setRows(m_checkQuanta->isChecked(), m_checkLatency->isChecked());
 }
 
-void TcsForm6::CheckBoxLatencyClick()
+void HistogramsWindow::CheckBoxLatencyClick()
 {
     setRows(m_checkQuanta->isChecked(), m_checkLatency->isChecked());
 }
 
-void TcsForm6::setRows(bool quanta, bool latency)
+void HistogramsWindow::setRows(bool quanta, bool latency)
 {
     const bool wasTwoRows = m_quantaRow && m_latencyRow;
     const bool twoRows = quanta && latency;

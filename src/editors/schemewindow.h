@@ -2,7 +2,7 @@
 
 #include "drawing/elscheme.h"
 #include "drawing/morphoscheme.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 class QLabel;
@@ -19,10 +19,10 @@ class SpinEdit;
 // electrical picture of the synapse, the total subsynaptic resistance, the
 // quantal conductance, the mean failure rate and, while the background
 // conductance is on, the failure rate against the clamp potential.
-class TcsForm1 : public ChildForm, public SchemeLink {
+class SchemeWindow : public ChildWindow, public SchemeLink {
     Q_OBJECT
 public:
-    explicit TcsForm1(QWidget *parent = nullptr);
+    explicit SchemeWindow(QWidget *parent = nullptr);
 
     // Sets the failure-rate row: "N  =" or, with the background conductance,
     // "N  (V2mV)=", the subscript after the N, and 100 F(V2) in percent.

@@ -1,6 +1,6 @@
-#include "experiments/isvform.h"
+#include "experiments/isvwindow.h"
 
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/engine/isvsweep.h"
 #include "experiments/picturebutton.h"
 #include "model/rounding.h"
@@ -52,8 +52,8 @@ private:
 
 } // namespace
 
-TcsForm5::TcsForm5(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 177), parent)
+IsvWindow::IsvWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 177), parent)
     , m_seedSource(seedFromClock)
 {
     QPalette pal = palette();
@@ -90,26 +90,26 @@ TcsForm5::TcsForm5(QWidget *parent)
         number->raise();
     }
 
-    connect(m_spinEdit1, &SpinEdit::changed, this, &TcsForm5::SpinEdit1Change);
+    connect(m_spinEdit1, &SpinEdit::changed, this, &IsvWindow::SpinEdit1Change);
     connect(
         m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
-    connect(m_runBtn, &QPushButton::clicked, this, &TcsForm5::RunBtnClick);
-    connect(m_breakBtn, &QPushButton::clicked, this, &TcsForm5::BreakBtnClick);
-    connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm5::DuplicateBtnClick);
+    connect(m_runBtn, &QPushButton::clicked, this, &IsvWindow::RunBtnClick);
+    connect(m_breakBtn, &QPushButton::clicked, this, &IsvWindow::BreakBtnClick);
+    connect(m_duplicateBtn, &QToolButton::clicked, this, &IsvWindow::DuplicateBtnClick);
 
     m_trialCount = m_spinEdit1->value();
     EmptyImages();
     m_breakRequested = false;
 }
 
-void TcsForm5::setLabel1Colour(const QColor &colour)
+void IsvWindow::setLabel1Colour(const QColor &colour)
 {
     QPalette pal = m_label1->palette();
     pal.setColor(QPalette::WindowText, colour);
     m_label1->setPalette(pal);
 }
 
-void TcsForm5::setBackgroundLayout(bool on)
+void IsvWindow::setBackgroundLayout(bool on)
 {
     const int shift = on ? 196 : 0;
     setOuterWidth(561 + shift);
@@ -121,7 +121,7 @@ void TcsForm5::setBackgroundLayout(bool on)
     m_images[2]->setVisible(on);
 }
 
-void TcsForm5::QuantaFrame()
+void IsvWindow::QuantaFrame()
 {
     Canvas &c = m_images[0]->canvas();
     ClearFrame(c, colors::White, outerWidth(), outerHeight());
@@ -160,7 +160,7 @@ void TcsForm5::QuantaFrame()
     c.textOut(26, 151, QStringLiteral("-100"));
 }
 
-void TcsForm5::CurrentFrame(Canvas &c)
+void IsvWindow::CurrentFrame(Canvas &c)
 {
     ClearFrame(c, colors::White, outerWidth(), outerHeight());
 
@@ -204,7 +204,7 @@ void TcsForm5::CurrentFrame(Canvas &c)
     c.textOut(148, 132, QStringLiteral("-100"));
 }
 
-void TcsForm5::EmptyImages()
+void IsvWindow::EmptyImages()
 {
     QuantaFrame();
     DrawVerticalText(m_images[0]->canvas(), 180, 182, QStringLiteral("number of quanta released, m"));
@@ -221,7 +221,7 @@ void TcsForm5::EmptyImages()
         view->update();
 }
 
-void TcsForm5::RunBtnClick()
+void IsvWindow::RunBtnClick()
 {
     if (m_running)
         return;
@@ -239,7 +239,7 @@ void TcsForm5::RunBtnClick()
 
     // Pending messages may close the application or tear the windows down;
     // the sweep then stops, and touches nothing of a destroyed window.
-    QPointer<TcsForm5> alive(this);
+    QPointer<IsvWindow> alive(this);
     QWidget *frame = window();
     const bool frameShown = frame->isVisible();
     QuitWatch quit;
@@ -327,12 +327,12 @@ void TcsForm5::RunBtnClick()
     m_running = false;
 }
 
-void TcsForm5::BreakBtnClick()
+void IsvWindow::BreakBtnClick()
 {
     m_breakRequested = true;
 }
 
-void TcsForm5::SpinEdit1Change()
+void IsvWindow::SpinEdit1Change()
 {
     int v = 0;
     if (!readSpinValue(m_spinEdit1, &v))
@@ -340,9 +340,9 @@ void TcsForm5::SpinEdit1Change()
     m_trialCount = v;
 }
 
-void TcsForm5::DuplicateBtnClick()
+void IsvWindow::DuplicateBtnClick()
 {
-    if (MainFormLink *main = windows().csMainForm; main && !main->Store())
+    if (MainWindowLink *main = windows().csMainForm; main && !main->Store())
         return;
     const ConfigLink *config = windows().csForm0;
     const bool background = config && config->backgroundChecked();
@@ -351,7 +351,7 @@ void TcsForm5::DuplicateBtnClick()
     m_duplicateBtn->setEnabled(false);
 }
 
-void TcsForm5::keyPressEvent(QKeyEvent *event)
+void IsvWindow::keyPressEvent(QKeyEvent *event)
 {
     const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
@@ -364,7 +364,7 @@ void TcsForm5::keyPressEvent(QKeyEvent *event)
             m_breakBtn->click();
         return;
     }
-    ChildForm::keyPressEvent(event);
+    ChildWindow::keyPressEvent(event);
 }
 
 } // namespace cleftsim

@@ -1,9 +1,9 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "drawing/glyphs.h"
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/recordsfile.h"
-#include "experiments/recordsform.h"
+#include "experiments/recordswindow.h"
 #include "model/rounding.h"
 #include "model/trial.h"
 #include "widgets/edits.h"
@@ -49,7 +49,7 @@ QByteArray fileBytes(const QString &path)
 
 } // namespace
 
-class TestRecordsForm : public QObject {
+class TestRecordsWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -73,7 +73,7 @@ private slots:
     void duplicateFreezesFigure();
 
 private:
-    TcsForm4 *form() const { return static_cast<TcsForm4 *>(windows().forms[4]); }
+    RecordsWindow *form() const { return static_cast<RecordsWindow *>(windows().forms[4]); }
     Canvas &canvas() const { return form()->image3()->canvas(); }
     template <class T> T *child(const char *name) const
     {
@@ -85,11 +85,11 @@ private:
             QTest::mouseClick(child<QPushButton>("RunBtn"), Qt::LeftButton);
     }
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
     QTemporaryDir m_dir;
 };
 
-void TestRecordsForm::init()
+void TestRecordsWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
@@ -98,7 +98,7 @@ void TestRecordsForm::init()
     form()->setSeedSource([] { return 20261207u; });
 }
 
-void TestRecordsForm::cleanup()
+void TestRecordsWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
@@ -106,7 +106,7 @@ void TestRecordsForm::cleanup()
     QDir().mkpath(m_dir.path());
 }
 
-void TestRecordsForm::emptyFrame_data()
+void TestRecordsWindow::emptyFrame_data()
 {
     QTest::addColumn<int>("N");
     QTest::addColumn<double>("Rg");
@@ -119,7 +119,7 @@ void TestRecordsForm::emptyFrame_data()
     QTest::newRow("Rg 1") << 10 << 1.0 << 188 << 251;
 }
 
-void TestRecordsForm::emptyFrame()
+void TestRecordsWindow::emptyFrame()
 {
     QFETCH(int, N);
     QFETCH(double, Rg);
@@ -174,7 +174,7 @@ void TestRecordsForm::emptyFrame()
     QVERIFY(child<QPushButton>("RunBtn")->isEnabled());
 }
 
-void TestRecordsForm::noReleaseTrial()
+void TestRecordsWindow::noReleaseTrial()
 {
     model().LPC.gf = 0; // no site can release
     form()->EmptyImage();
@@ -201,7 +201,7 @@ void TestRecordsForm::noReleaseTrial()
     QVERIFY(child<QToolButton>("DuplicateBtn")->isEnabled());
 }
 
-void TestRecordsForm::trialIsDrawnAndKept()
+void TestRecordsWindow::trialIsDrawnAndKept()
 {
     model().LPC.du = 1.5;
     model().SpikeSteps = spikeStepsFor(1.5);
@@ -236,7 +236,7 @@ void TestRecordsForm::trialIsDrawnAndKept()
     QCOMPARE(child<QLabel>("Label1")->pos(), QPoint(Round(2.5 / 0.05) + 68, 164));
 }
 
-void TestRecordsForm::runByEnterKey()
+void TestRecordsWindow::runByEnterKey()
 {
     QTest::keyClick(form(), Qt::Key_Return);
     QCOMPARE(form()->recordsCount(), 1);
@@ -244,7 +244,7 @@ void TestRecordsForm::runByEnterKey()
     QCOMPARE(form()->recordsCount(), 2);
 }
 
-void TestRecordsForm::hundredAndFirstRunStartsFresh()
+void TestRecordsWindow::hundredAndFirstRunStartsFresh()
 {
     int seeds = 0;
     form()->setSeedSource([&seeds] { return 1000u + 7u * ++seeds; });
@@ -261,7 +261,7 @@ void TestRecordsForm::hundredAndFirstRunStartsFresh()
     QVERIFY(child<QToolButton>("SaveBtn")->isEnabled());
 }
 
-void TestRecordsForm::clearAndParameterEditForget()
+void TestRecordsWindow::clearAndParameterEditForget()
 {
     run(3);
     QTest::mouseClick(child<QPushButton>("ClearBtn"), Qt::LeftButton);
@@ -277,7 +277,7 @@ void TestRecordsForm::clearAndParameterEditForget()
     QCOMPARE(canvas().rgb(100, 188 + 80), Grey);
 }
 
-void TestRecordsForm::editorsReframe()
+void TestRecordsWindow::editorsReframe()
 {
     // Edits typed into Scheme Settings clear the figure and move the current panel.
     auto *spinN = windows().forms[1]->findChild<SpinEdit *>(QStringLiteral("SpinEditN"));
@@ -296,7 +296,7 @@ void TestRecordsForm::editorsReframe()
     QCOMPARE(form()->recordsCount(), 1);
 }
 
-void TestRecordsForm::pictureButtons_data()
+void TestRecordsWindow::pictureButtons_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry");
@@ -306,7 +306,7 @@ void TestRecordsForm::pictureButtons_data()
     QTest::newRow("duplicate") << "DuplicateBtn" << QRect(353, 360, 26, 26) << "store this figure" << false;
 }
 
-void TestRecordsForm::pictureButtons()
+void TestRecordsWindow::pictureButtons()
 {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
@@ -328,14 +328,14 @@ void TestRecordsForm::pictureButtons()
     }
 }
 
-void TestRecordsForm::closeIsRefused()
+void TestRecordsWindow::closeIsRefused()
 {
     QVERIFY(!form()->close());
     QVERIFY(windows().forms[4]);
     QVERIFY(form()->isVisible());
 }
 
-void TestRecordsForm::saveProposesFreeNames()
+void TestRecordsWindow::saveProposesFreeNames()
 {
     run(2);
     QStringList proposed;
@@ -358,7 +358,7 @@ void TestRecordsForm::saveProposesFreeNames()
     QCOMPARE(bytes, QByteArray::fromStdString(expected.str()));
 }
 
-void TestRecordsForm::saveTakesTypedNameAsIs()
+void TestRecordsWindow::saveTakesTypedNameAsIs()
 {
     run();
     const QString typed = QDir(m_dir.path()).filePath(QStringLiteral("myrecords"));
@@ -369,7 +369,7 @@ void TestRecordsForm::saveTakesTypedNameAsIs()
     QVERIFY(fileBytes(typed).startsWith("161 1 10000\r\n"));
 }
 
-void TestRecordsForm::saveCancelWritesNothing()
+void TestRecordsWindow::saveCancelWritesNothing()
 {
     run();
     int asked = 0;
@@ -382,7 +382,7 @@ void TestRecordsForm::saveCancelWritesNothing()
     QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
 }
 
-void TestRecordsForm::failedSaveReportsAndKeepsFile()
+void TestRecordsWindow::failedSaveReportsAndKeepsFile()
 {
     run();
     // The chosen folder's parent is a regular file: nothing can be created there.
@@ -402,7 +402,7 @@ void TestRecordsForm::failedSaveReportsAndKeepsFile()
     QVERIFY(child<QToolButton>("SaveBtn")->isEnabled());
 }
 
-void TestRecordsForm::fullStoreTableStopsSave()
+void TestRecordsWindow::fullStoreTableStopsSave()
 {
     // Fill the table of stored states with 15 different states.
     for (int i = 1; i <= 15; ++i) {
@@ -427,13 +427,13 @@ void TestRecordsForm::fullStoreTableStopsSave()
     QVERIFY(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
 }
 
-void TestRecordsForm::duplicateFreezesFigure()
+void TestRecordsWindow::duplicateFreezesFigure()
 {
     run(3);
     QTest::mouseClick(child<QToolButton>("DuplicateBtn"), Qt::LeftButton);
-    const auto copies = m_main->findChildren<TcsChildForm4 *>();
+    const auto copies = m_main->findChildren<RecordsCopyWindow *>();
     QCOMPARE(copies.size(), 1);
-    TcsChildForm4 *copy = copies.first();
+    RecordsCopyWindow *copy = copies.first();
     QCOMPARE(copy->windowTitle(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"));
     QCOMPARE(copy->image3()->canvas().image(), canvas().image());
     QVERIFY(!child<QToolButton>("DuplicateBtn")->isEnabled());
@@ -441,5 +441,5 @@ void TestRecordsForm::duplicateFreezesFigure()
     QVERIFY(child<QToolButton>("DuplicateBtn")->isEnabled());
 }
 
-QTEST_MAIN(TestRecordsForm)
-#include "tst_recordsform.moc"
+QTEST_MAIN(TestRecordsWindow)
+#include "tst_recordswindow.moc"

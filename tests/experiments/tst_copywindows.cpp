@@ -1,7 +1,7 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "drawing/glyphs.h"
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "model/parameterset.h"
 #include "widgets/figureview.h"
 
@@ -43,7 +43,7 @@ FigureView *figure(QWidget *w, const char *name)
 
 } // namespace
 
-class TestCopyForms : public QObject {
+class TestCopyWindows : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -71,25 +71,25 @@ private slots:
     void fullStoreTableStopsTheCopy();
 
 private:
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestCopyForms::init()
+void TestCopyWindows::init()
 {
     m_main = createWindowSet();
     m_main->show();
 }
 
-void TestCopyForms::cleanup()
+void TestCopyWindows::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
 }
 
-void TestCopyForms::recordsCopy()
+void TestCopyWindows::recordsCopy()
 {
     const Canvas source = noise(374, 380, 1);
-    QPointer<TcsChildForm4> copy = copyRecords(source, QStringLiteral("2: 1>Rg - Records"));
+    QPointer<RecordsCopyWindow> copy = copyRecords(source, QStringLiteral("2: 1>Rg - Records"));
     QVERIFY(copy);
     QMdiSubWindow *sub = copy->subWindow();
     QVERIFY(sub);
@@ -108,23 +108,23 @@ void TestCopyForms::recordsCopy()
     QVERIFY(copy->isVisible());
 }
 
-void TestCopyForms::isvCopy_data()
+void TestCopyWindows::isvCopy_data()
 {
     QTest::addColumn<bool>("background");
     QTest::newRow("without background") << false;
     QTest::newRow("with background") << true;
 }
 
-void TestCopyForms::isvCopy()
+void TestCopyWindows::isvCopy()
 {
     QFETCH(bool, background);
     const Canvas i1 = noise(204, 181, 11), i2 = noise(204, 181, 12), i3 = noise(190, 181, 13);
-    TcsChildForm5 *copy
+    IsvCopyWindow *copy
         = copyIsv(i1, i2, background ? &i3 : nullptr, QStringLiteral("0: default - Is vs V2"));
     QVERIFY(copy->subWindow());
     QVERIFY(!(copy->subWindow()->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(copy->outerWidth(), background ? 757 : 561);
-    QCOMPARE(copy->outerHeight(), 193 + ChildForm::FrameHeight);
+    QCOMPARE(copy->outerHeight(), 193 + ChildWindow::FrameHeight);
     QCOMPARE(figure(copy, "Image1")->geometry(), QRect(4, 4, 204, 181));
     QCOMPARE(figure(copy, "Image2")->geometry(), QRect(200, 4, 204, 181));
     QCOMPARE(figure(copy, "Image3")->geometry(), QRect(396, 4, 190, 181));
@@ -141,7 +141,7 @@ void TestCopyForms::isvCopy()
         QCOMPARE(copy->childAt(400, 50), copy->image(3));
 }
 
-void TestCopyForms::histogramsCopy_data()
+void TestCopyWindows::histogramsCopy_data()
 {
     QTest::addColumn<bool>("quanta");
     QTest::addColumn<bool>("latency");
@@ -152,17 +152,17 @@ void TestCopyForms::histogramsCopy_data()
     QTest::newRow("neither") << false << false << 278;
 }
 
-void TestCopyForms::histogramsCopy()
+void TestCopyWindows::histogramsCopy()
 {
     QFETCH(bool, quanta);
     QFETCH(bool, latency);
     QFETCH(int, outerHeight);
     Canvas src[4] = {noise(250, 244, 21), noise(250, 244, 22), noise(250, 244, 23), noise(250, 244, 24)};
-    TcsChildForm6 *copy = copyHistograms(
+    HistogramsCopyWindow *copy = copyHistograms(
         src[0], src[1], src[2], src[3], quanta, latency, QStringLiteral("1: 0>n12 - Histograms"));
     QVERIFY(copy->subWindow());
     QVERIFY(copy->subWindow()->windowFlags() & Qt::WindowMaximizeButtonHint);
-    QCOMPARE(copy->outerWidth(), 508 + ChildForm::FrameWidth);
+    QCOMPARE(copy->outerWidth(), 508 + ChildWindow::FrameWidth);
     QCOMPARE(copy->outerHeight(), outerHeight);
     const Canvas blank(250, 244);
     for (int i = 1; i <= 4; ++i) {
@@ -180,10 +180,10 @@ void TestCopyForms::histogramsCopy()
     QCOMPARE(copy->image(2)->pos(), QPoint(253, 4));
 }
 
-void TestCopyForms::closedCopyIsDestroyed()
+void TestCopyWindows::closedCopyIsDestroyed()
 {
     const Canvas source = noise(374, 380, 2);
-    QPointer<TcsChildForm4> copy = copyRecords(source, QStringLiteral("0: default - Records"));
+    QPointer<RecordsCopyWindow> copy = copyRecords(source, QStringLiteral("0: default - Records"));
     QPointer<QMdiSubWindow> sub = copy->subWindow();
     QPointer<FigureView> image = copy->image3();
     QVERIFY(sub);
@@ -201,11 +201,11 @@ void TestCopyForms::closedCopyIsDestroyed()
     QVERIFY(windows().forms[6]);
 }
 
-void TestCopyForms::copyWithoutFrameIsTopLevel()
+void TestCopyWindows::copyWithoutFrameIsTopLevel()
 {
     windows().csMainForm = nullptr;
     const Canvas i1 = noise(204, 181, 3), i2 = noise(204, 181, 4);
-    QPointer<TcsChildForm5> copy = copyIsv(i1, i2, nullptr, QStringLiteral("x - Is vs V2"));
+    QPointer<IsvCopyWindow> copy = copyIsv(i1, i2, nullptr, QStringLiteral("x - Is vs V2"));
     QVERIFY(copy->isWindow());
     QVERIFY(!copy->subWindow());
     QCOMPARE(copy->windowTitle(), QStringLiteral("x - Is vs V2"));
@@ -215,7 +215,7 @@ void TestCopyForms::copyWithoutFrameIsTopLevel()
     QVERIFY(copy.isNull());
 }
 
-void TestCopyForms::proposedNames_data()
+void TestCopyWindows::proposedNames_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("image");
@@ -231,7 +231,7 @@ void TestCopyForms::proposedNames_data()
                               << "12_11+Gb_IsvsV2_Image2.png";
 }
 
-void TestCopyForms::proposedNames()
+void TestCopyWindows::proposedNames()
 {
     QFETCH(QString, caption);
     QFETCH(QString, image);
@@ -250,10 +250,10 @@ void TestCopyForms::proposedNames()
     QCOMPARE(stateFileBase(QStringLiteral("3: 2>RgV2")), QStringLiteral("3_2RgV2"));
 }
 
-void TestCopyForms::saveImageWritesRaster()
+void TestCopyWindows::saveImageWritesRaster()
 {
     const Canvas source = noise(374, 380, 5);
-    TcsChildForm4 *copy = copyRecords(source, QStringLiteral("0: default - Records"));
+    RecordsCopyWindow *copy = copyRecords(source, QStringLiteral("0: default - Records"));
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString file = dir.filePath(copy->image3()->proposedName());
@@ -268,14 +268,14 @@ void TestCopyForms::saveImageWritesRaster()
     QVERIFY(!error.isEmpty());
 }
 
-void TestCopyForms::experimentCopiesFromWindows_data()
+void TestCopyWindows::experimentCopiesFromWindows_data()
 {
     QTest::addColumn<bool>("background");
     QTest::newRow("background off") << false;
     QTest::newRow("background on") << true;
 }
 
-void TestCopyForms::experimentCopiesFromWindows()
+void TestCopyWindows::experimentCopiesFromWindows()
 {
     QFETCH(bool, background);
     if (background)
@@ -283,7 +283,7 @@ void TestCopyForms::experimentCopiesFromWindows()
     // Each window's copy button freezes its figures as they are, pixel for
     // pixel, whatever the figures show.
     for (int form = 4; form <= 6; ++form) {
-        ChildForm *w = windows().forms[form];
+        ChildWindow *w = windows().forms[form];
         QVERIFY(w);
         w->showAndRaise();
         const auto views = w->findChildren<FigureView *>();
@@ -316,16 +316,16 @@ void TestCopyForms::experimentCopiesFromWindows()
         }
         QCOMPARE(compared, form == 4 ? 1 : form == 5 ? (background ? 3 : 2) : 2);
         if (form == 5)
-            QCOMPARE(static_cast<ChildForm *>(copy)->outerWidth(), background ? 757 : 561);
+            QCOMPARE(static_cast<ChildWindow *>(copy)->outerWidth(), background ? 757 : 561);
         QVERIFY(!button->isEnabled());
     }
 }
 
-void TestCopyForms::manyCopiesLiveApart()
+void TestCopyWindows::manyCopiesLiveApart()
 {
     // Any number of copies exist side by side; closing one frees it alone.
     const int before = m_main->frame()->subWindowList().size();
-    QList<QPointer<TcsChildForm4>> copies;
+    QList<QPointer<RecordsCopyWindow>> copies;
     for (unsigned i = 0; i < 5; ++i)
         copies.append(copyRecords(noise(374, 380, 30 + i), QStringLiteral("0: default - Records")));
     QCOMPARE(m_main->frame()->subWindowList().size(), before + 5);
@@ -339,7 +339,7 @@ void TestCopyForms::manyCopiesLiveApart()
     }
 }
 
-void TestCopyForms::experimentFiguresProposeStateNames_data()
+void TestCopyWindows::experimentFiguresProposeStateNames_data()
 {
     QTest::addColumn<int>("form");
     QTest::addColumn<QString>("image");
@@ -358,7 +358,7 @@ void TestCopyForms::experimentFiguresProposeStateNames_data()
                                   << "Histograms";
 }
 
-void TestCopyForms::experimentFiguresProposeStateNames()
+void TestCopyWindows::experimentFiguresProposeStateNames()
 {
     QFETCH(int, form);
     QFETCH(QString, image);
@@ -373,9 +373,9 @@ void TestCopyForms::experimentFiguresProposeStateNames()
     QCOMPARE(view->proposedName(), QStringLiteral("1_0Rg_%1_%2.png").arg(experiment, image));
 }
 
-void TestCopyForms::experimentFigureSavesItsRaster()
+void TestCopyWindows::experimentFigureSavesItsRaster()
 {
-    ChildForm *records = windows().forms[4];
+    ChildWindow *records = windows().forms[4];
     records->showAndRaise();
     QTest::mouseClick(records->findChild<QPushButton *>(QStringLiteral("RunBtn")), Qt::LeftButton);
     FigureView *view = figure(records, "Image3");
@@ -390,7 +390,7 @@ void TestCopyForms::experimentFigureSavesItsRaster()
         == view->canvas().image().convertToFormat(QImage::Format_RGB32));
 }
 
-void TestCopyForms::numberLabelsKeepTheirNames_data()
+void TestCopyWindows::numberLabelsKeepTheirNames_data()
 {
     QTest::addColumn<int>("form");
     QTest::addColumn<QString>("name");
@@ -399,25 +399,25 @@ void TestCopyForms::numberLabelsKeepTheirNames_data()
     QTest::newRow("histograms") << 6 << "Label2";
 }
 
-void TestCopyForms::numberLabelsKeepTheirNames()
+void TestCopyWindows::numberLabelsKeepTheirNames()
 {
     QFETCH(int, form);
     QFETCH(QString, name);
-    ChildForm *w = windows().forms[form];
+    ChildWindow *w = windows().forms[form];
     QCOMPARE(w->numberLabel()->objectName(), name);
     auto *label = w->findChild<QLabel *>(name);
     QVERIFY(label);
     QCOMPARE(label->text(), QString::number(form));
 }
 
-void TestCopyForms::fullStoreTableStopsTheCopy_data()
+void TestCopyWindows::fullStoreTableStopsTheCopy_data()
 {
     QTest::addColumn<int>("form");
     QTest::newRow("records") << 4;
     QTest::newRow("is vs v2") << 5;
 }
 
-void TestCopyForms::fullStoreTableStopsTheCopy()
+void TestCopyWindows::fullStoreTableStopsTheCopy()
 {
     QFETCH(int, form);
     QStringList errors;
@@ -428,7 +428,7 @@ void TestCopyForms::fullStoreTableStopsTheCopy()
     }
     QCOMPARE(model().StoredCount, 15);
     model().LPC.Rg = 0.25;
-    ChildForm *w = windows().forms[form];
+    ChildWindow *w = windows().forms[form];
     w->showAndRaise();
     auto *button = w->findChild<QToolButton *>(QStringLiteral("DuplicateBtn"));
     button->setEnabled(true);
@@ -440,5 +440,5 @@ void TestCopyForms::fullStoreTableStopsTheCopy()
     QVERIFY(button->isEnabled());
 }
 
-QTEST_MAIN(TestCopyForms)
-#include "tst_copyforms.moc"
+QTEST_MAIN(TestCopyWindows)
+#include "tst_copywindows.moc"

@@ -1,6 +1,6 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "editors/presynform.h"
+#include "editors/presynapticwindow.h"
 #include "model/parameterset.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -13,7 +13,7 @@
 
 using namespace cleftsim;
 
-class TestPresynForm : public QObject {
+class TestPresynapticWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -36,24 +36,24 @@ private slots:
     void pictures();
 
 private:
-    TcsForm2 *form() const { return static_cast<TcsForm2 *>(windows().forms[2]); }
-    std::unique_ptr<TcsMainForm> m_main;
+    PresynapticWindow *form() const { return static_cast<PresynapticWindow *>(windows().forms[2]); }
+    std::unique_ptr<MainWindow> m_main;
 };
 
-void TestPresynForm::init()
+void TestPresynapticWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
 }
 
-void TestPresynForm::cleanup()
+void TestPresynapticWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
 }
 
-void TestPresynForm::startsFromTheModel()
+void TestPresynapticWindow::startsFromTheModel()
 {
     QCOMPARE(model().SpikeSteps, 20);
     QCOMPARE(form()->spinEditEmax()->text(), QStringLiteral("20"));
@@ -71,7 +71,7 @@ void TestPresynForm::startsFromTheModel()
 }
 
 // The text an edit is given, the text it shows afterwards, and the model's value.
-void TestPresynForm::entriesAreClampedAndWrittenBack_data()
+void TestPresynapticWindow::entriesAreClampedAndWrittenBack_data()
 {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("entry");
@@ -135,7 +135,7 @@ void TestPresynForm::entriesAreClampedAndWrittenBack_data()
                                   << "-55" << V1r << -55.0 << 20;
 }
 
-void TestPresynForm::entriesAreClampedAndWrittenBack()
+void TestPresynapticWindow::entriesAreClampedAndWrittenBack()
 {
     QFETCH(QString, edit);
     QFETCH(QString, entry);
@@ -153,7 +153,7 @@ void TestPresynForm::entriesAreClampedAndWrittenBack()
 }
 
 // Which figures an accepted edit clears and whether the failure rate follows.
-void TestPresynForm::acceptedEditClearsTheFigures_data()
+void TestPresynapticWindow::acceptedEditClearsTheFigures_data()
 {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("entry");
@@ -172,7 +172,7 @@ void TestPresynForm::acceptedEditClearsTheFigures_data()
                         << "0.2500" << int(Param::gf) << true;
 }
 
-void TestPresynForm::acceptedEditClearsTheFigures()
+void TestPresynapticWindow::acceptedEditClearsTheFigures()
 {
     QFETCH(QString, edit);
     QFETCH(QString, entry);
@@ -191,7 +191,7 @@ void TestPresynForm::acceptedEditClearsTheFigures()
     QCOMPARE(spy.rows[Param(field)], 1);
 }
 
-void TestPresynForm::blankMaskPositionIsPutBack()
+void TestPresynapticWindow::blankMaskPositionIsPutBack()
 {
     WindowSpy spy;
     MaskEdit *e = form()->maskEdit1();
@@ -218,7 +218,7 @@ void TestPresynForm::blankMaskPositionIsPutBack()
     QCOMPARE(spy.records, 1);
 }
 
-void TestPresynForm::halfTypedSpinEntryWaitsForTheUser()
+void TestPresynapticWindow::halfTypedSpinEntryWaitsForTheUser()
 {
     WindowSpy spy;
     SpinEdit *e = form()->spinEditV1r();
@@ -245,7 +245,7 @@ void TestPresynForm::halfTypedSpinEntryWaitsForTheUser()
     QCOMPARE(model().LPC.V1r, -100.0);
 }
 
-void TestPresynForm::pastedLettersArePutBack()
+void TestPresynapticWindow::pastedLettersArePutBack()
 {
     WindowSpy spy;
     // A text that is no number reads as the lower bound and is replaced by it.
@@ -257,7 +257,7 @@ void TestPresynForm::pastedLettersArePutBack()
     QCOMPARE(model().LPC.ex, 5.0);
 }
 
-void TestPresynForm::writingTheSameValuesRunsNothing()
+void TestPresynapticWindow::writingTheSameValuesRunsNothing()
 {
     WindowSpy spy;
     const ParameterSet &p = model().LPC;
@@ -265,7 +265,7 @@ void TestPresynForm::writingTheSameValuesRunsNothing()
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestPresynForm::writeEditorsRunsTheHandlers()
+void TestPresynapticWindow::writeEditorsRunsTheHandlers()
 {
     WindowSpy spy;
     form()->writeEditors(-12, -80, 0.35, 2.5, 0.05);
@@ -288,7 +288,7 @@ void TestPresynForm::writeEditorsRunsTheHandlers()
     QCOMPARE(spy.records, 6);
 }
 
-void TestPresynForm::releaseCurveDefaults()
+void TestPresynapticWindow::releaseCurveDefaults()
 {
     const Canvas &c = form()->paintBox2()->render();
     QVERIFY(isNavy(c, 120, 86)); // P = gf = 0.15 at Emax = 20 mV
@@ -300,7 +300,7 @@ void TestPresynForm::releaseCurveDefaults()
     QVERIFY(isGrey(c, 97, 86)); // guide across to the axis
 }
 
-void TestPresynForm::releaseCurveStopsBeforeCertainRelease()
+void TestPresynapticWindow::releaseCurveStopsBeforeCertainRelease()
 {
     pasteText(form()->spinEditEmax(), QStringLiteral("-40"));
     pasteText(form()->maskEdit2(), QStringLiteral("1.00"));
@@ -312,7 +312,7 @@ void TestPresynForm::releaseCurveStopsBeforeCertainRelease()
         QVERIFY2(!navyInColumn(c, x), qPrintable(QString::number(x)));
 }
 
-void TestPresynForm::spikeWidthFollowsDuration_data()
+void TestPresynapticWindow::spikeWidthFollowsDuration_data()
 {
     QTest::addColumn<QString>("du");
     QTest::addColumn<int>("end");
@@ -321,7 +321,7 @@ void TestPresynForm::spikeWidthFollowsDuration_data()
     QTest::newRow("0.10") << "0.10" << 32;
 }
 
-void TestPresynForm::spikeWidthFollowsDuration()
+void TestPresynapticWindow::spikeWidthFollowsDuration()
 {
     QFETCH(QString, du);
     QFETCH(int, end);
@@ -339,7 +339,7 @@ void TestPresynForm::spikeWidthFollowsDuration()
     QVERIFY(isGrey(c, 90, 45)); // 4 msec tick
 }
 
-void TestPresynForm::pictures()
+void TestPresynapticWindow::pictures()
 {
     for (const char *name : {"Image1", "Image2"}) {
         auto *image = form()->findChild<QLabel *>(QString::fromLatin1(name));
@@ -355,5 +355,5 @@ void TestPresynForm::pictures()
     QCOMPARE(form()->findChild<QLabel *>(QStringLiteral("Image2"))->size(), QSize(26, 110));
 }
 
-QTEST_MAIN(TestPresynForm)
-#include "tst_presynform.moc"
+QTEST_MAIN(TestPresynapticWindow)
+#include "tst_presynapticwindow.moc"

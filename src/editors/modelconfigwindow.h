@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 class QCheckBox;
@@ -9,10 +9,10 @@ namespace cleftsim {
 
 // Model Configuration (window 0): the background-conductance switch, and two
 // fixed choices of the model shown for information.
-class TcsForm0 : public ChildForm, public ConfigLink {
+class ModelConfigWindow : public ChildWindow, public ConfigLink {
     Q_OBJECT
 public:
-    explicit TcsForm0(QWidget *parent = nullptr);
+    explicit ModelConfigWindow(QWidget *parent = nullptr);
 
     bool backgroundChecked() const override;
     void setBackgroundChecked(bool on) override;

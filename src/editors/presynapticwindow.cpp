@@ -1,4 +1,4 @@
-#include "editors/presynform.h"
+#include "editors/presynapticwindow.h"
 
 #include "drawing/canvas.h"
 #include "editors/editorkit.h"
@@ -21,8 +21,8 @@ constexpr double GfMax = 0.9999;
 
 } // namespace
 
-TcsForm2::TcsForm2(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2,
+PresynapticWindow::PresynapticWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2,
         QPoint(0, 390), parent)
 {
     numberLabel()->setObjectName(QStringLiteral("Label20"));
@@ -96,11 +96,11 @@ TcsForm2::TcsForm2(QWidget *parent)
 
     FormCreate();
 
-    connect(SpinEditEmax, &SpinEdit::changed, this, &TcsForm2::SpinEditEmaxChange);
-    connect(SpinEditV1r, &SpinEdit::changed, this, &TcsForm2::SpinEditV1rChange);
-    connect(MaskEdit1, &MaskEdit::changed, this, &TcsForm2::MaskEdit1Change);
-    connect(MaskEdit2, &MaskEdit::changed, this, &TcsForm2::MaskEdit2Change);
-    connect(MaskEdit3, &MaskEdit::changed, this, &TcsForm2::MaskEdit3Change);
+    connect(SpinEditEmax, &SpinEdit::changed, this, &PresynapticWindow::SpinEditEmaxChange);
+    connect(SpinEditV1r, &SpinEdit::changed, this, &PresynapticWindow::SpinEditV1rChange);
+    connect(MaskEdit1, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit1Change);
+    connect(MaskEdit2, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit2Change);
+    connect(MaskEdit3, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit3Change);
     // A half-typed whole number (an empty box, a lone sign) shows the value
     // in force again once the user leaves the edit.
     connect(SpinEditEmax, &SpinEdit::editingFinished, this,
@@ -111,7 +111,7 @@ TcsForm2::TcsForm2(QWidget *parent)
 
 // Fills the editors from LPC and derives SpikeSteps. The handlers are not
 // connected yet, so nothing reaches the other windows.
-void TcsForm2::FormCreate()
+void PresynapticWindow::FormCreate()
 {
     const ParameterSet &p = model().LPC;
     SpinEditEmax->setValue(Round(p.Emax));
@@ -127,7 +127,7 @@ void TcsForm2::FormCreate()
     m_gf.reset(p.gf);
 }
 
-void TcsForm2::writeEditors(double Emax, double V1r, double du, double ex, double gf)
+void PresynapticWindow::writeEditors(double Emax, double V1r, double du, double ex, double gf)
 {
     SpinEditEmax->setValue(Round(Emax));
     SpinEditV1r->setValue(Round(V1r));
@@ -136,14 +136,14 @@ void TcsForm2::writeEditors(double Emax, double V1r, double du, double ex, doubl
     MaskEdit3->setNumber(gf);
 }
 
-void TcsForm2::repaintPreviews(bool spike)
+void PresynapticWindow::repaintPreviews(bool spike)
 {
     if (spike)
         repaintNow(PaintBox1);
     repaintNow(PaintBox2);
 }
 
-void TcsForm2::SpinEditEmaxChange()
+void PresynapticWindow::SpinEditEmaxChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
@@ -154,7 +154,7 @@ void TcsForm2::SpinEditEmaxChange()
     parameterAccepted(Param::Emax);
 }
 
-void TcsForm2::SpinEditV1rChange()
+void PresynapticWindow::SpinEditV1rChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
@@ -165,7 +165,7 @@ void TcsForm2::SpinEditV1rChange()
     parameterAccepted(Param::V1r);
 }
 
-void TcsForm2::MaskEdit1Change()
+void PresynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
@@ -178,7 +178,7 @@ void TcsForm2::MaskEdit1Change()
     parameterAccepted(Param::du);
 }
 
-void TcsForm2::MaskEdit2Change()
+void PresynapticWindow::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
@@ -190,7 +190,7 @@ void TcsForm2::MaskEdit2Change()
     parameterAccepted(Param::ex);
 }
 
-void TcsForm2::MaskEdit3Change()
+void PresynapticWindow::MaskEdit3Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
@@ -203,7 +203,7 @@ void TcsForm2::MaskEdit3Change()
 }
 
 // The spike: x = 10 + 20 t (t in msec), y = 40 - V (V in mV).
-void TcsForm2::PaintBox1Paint(Canvas &c) const
+void PresynapticWindow::PaintBox1Paint(Canvas &c) const
 {
     const ParameterSet &p = model().LPC;
     const int E = Round(p.Emax);
@@ -248,7 +248,7 @@ void TcsForm2::PaintBox1Paint(Canvas &c) const
 }
 
 // The release law: x = V + 100 (V in mV), y = 101 - 100 P.
-void TcsForm2::PaintBox2Paint(Canvas &c) const
+void PresynapticWindow::PaintBox2Paint(Canvas &c) const
 {
     const ParameterSet &p = model().LPC;
     const int E = Round(p.Emax);

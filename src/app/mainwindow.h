@@ -16,11 +16,11 @@ class QPushButton;
 
 namespace cleftsim {
 
-class TAboutBox;
-class TTutorialBox;
+class AboutBox;
+class TutorialBox;
 
 // The frame of all child windows with the panel of the model state (csMainForm).
-class TcsMainForm : public QMainWindow, public MainFormLink {
+class MainWindow : public QMainWindow, public MainWindowLink {
     Q_OBJECT
 public:
     // Size of the client area below the menu [pixels].
@@ -28,8 +28,8 @@ public:
     static constexpr int ClientHeight = 694;
 
     // Sets up the model state (LPI, slot 0, LPC) and shows it in the panel.
-    explicit TcsMainForm(QWidget *parent = nullptr);
-    ~TcsMainForm() override;
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     void showParameter(Param f) override;
     bool Store() override;
@@ -58,8 +58,8 @@ public:
 
     // Creates the About and Tutorial windows (hidden until asked for).
     void createDialogs();
-    TAboutBox *aboutBox() const { return m_aboutBox; }
-    TTutorialBox *tutorialBox() const { return m_tutorialBox; }
+    AboutBox *aboutBox() const { return m_aboutBox; }
+    TutorialBox *tutorialBox() const { return m_tutorialBox; }
 
     // How a run-time error (the full table of stored states) is shown. By
     // default an error box titled with the application title.
@@ -107,8 +107,8 @@ private:
     QMenu *m_windowMenu = nullptr;
     QMenu *m_helpMenu = nullptr;
     Row m_rows[12];
-    TAboutBox *m_aboutBox = nullptr;
-    TTutorialBox *m_tutorialBox = nullptr;
+    AboutBox *m_aboutBox = nullptr;
+    TutorialBox *m_tutorialBox = nullptr;
     ErrorPresenter m_showError;
 };
 

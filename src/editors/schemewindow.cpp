@@ -1,7 +1,7 @@
-#include "editors/schemeform.h"
+#include "editors/schemewindow.h"
 
+#include "editors/editorlabels.h"
 #include "editors/failurechart.h"
-#include "editors/formlabels.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
 #include "widgets/edits.h"
@@ -45,8 +45,8 @@ bool backgroundOn()
 
 } // namespace
 
-TcsForm1::TcsForm1(QWidget *parent)
-    : ChildForm(
+SchemeWindow::SchemeWindow(QWidget *parent)
+    : ChildWindow(
         QStringLiteral("csForm1"), QStringLiteral("Scheme Settings"), 562, 385, 1, QPoint(0, 368), parent)
 {
     const ParameterSet &p = model().LPC;
@@ -150,16 +150,16 @@ TcsForm1::TcsForm1(QWidget *parent)
     LabelsN0();
 
     // The editors were created showing LPC, so no handler has run yet.
-    connect(m_spinEditN, &SpinEdit::changed, this, &TcsForm1::SpinEditNChange);
-    connect(m_maskEdit1, &MaskEdit::changed, this, &TcsForm1::MaskEdit1Change);
-    connect(m_spinEditV2, &SpinEdit::changed, this, &TcsForm1::SpinEditV2Change);
+    connect(m_spinEditN, &SpinEdit::changed, this, &SchemeWindow::SpinEditNChange);
+    connect(m_maskEdit1, &MaskEdit::changed, this, &SchemeWindow::MaskEdit1Change);
+    connect(m_spinEditV2, &SpinEdit::changed, this, &SchemeWindow::SpinEditV2Change);
     connect(m_spinEditN, &QLineEdit::editingFinished, this,
         [this] { finishSpinText(m_spinEditN, model().LPC.N); });
     connect(m_spinEditV2, &QLineEdit::editingFinished, this,
         [this] { finishSpinText(m_spinEditV2, Round(model().LPC.V2)); });
 }
 
-void TcsForm1::LabelsN0()
+void SchemeWindow::LabelsN0()
 {
     const ParameterSet &p = model().LPC;
     const QString n0 = backgroundOn() ? QStringLiteral("N  (") + pattern(p.V2, "##0") + QStringLiteral("mV)=")
@@ -171,25 +171,25 @@ void TcsForm1::LabelsN0()
     setRightAlignedText(m_label23, Label23Right, failureRateText());
 }
 
-void TcsForm1::refreshConductanceLabels()
+void SchemeWindow::refreshConductanceLabels()
 {
     setRightAlignedText(m_label14, Label14Right, totalResistanceText());
     setRightAlignedText(m_label19, Label19Right, pattern(model().LPC.Gmax, "#0.00"));
 }
 
-void TcsForm1::FormPaint()
+void SchemeWindow::FormPaint()
 {
     refreshConductanceLabels();
     setRightAlignedText(m_label23, Label23Right, failureRateText());
 }
 
-void TcsForm1::EmptyChart()
+void SchemeWindow::EmptyChart()
 {
     drawFailureChartFrame(m_failureChart->canvas(), outerWidth(), outerHeight());
     m_failureChart->update();
 }
 
-void TcsForm1::FailuresChart()
+void SchemeWindow::FailuresChart()
 {
     if (!backgroundOn())
         return;
@@ -198,25 +198,25 @@ void TcsForm1::FailuresChart()
     m_failureChart->update();
 }
 
-void TcsForm1::setBackgroundLayout(bool on)
+void SchemeWindow::setBackgroundLayout(bool on)
 {
     setOuterWidth(on ? 770 : 570);
 }
 
-void TcsForm1::writeEditors(int N, double Rg, double V2)
+void SchemeWindow::writeEditors(int N, double Rg, double V2)
 {
     m_spinEditN->setValue(N);
     m_maskEdit1->setNumber(Rg);
     m_spinEditV2->setValue(Round(V2));
 }
 
-void TcsForm1::SpineHeadPaint()
+void SchemeWindow::SpineHeadPaint()
 {
     m_head = cleftsim::SpineHeadPaint(m_morphoScheme->canvas(), model().LPC.N);
     m_morphoScheme->update();
 }
 
-void TcsForm1::ElSchemePaint(Canvas &canvas)
+void SchemeWindow::ElSchemePaint(Canvas &canvas)
 {
     // The paint box keeps no background of its own: what shows through it is
     // the right edge of the morphological picture.
@@ -224,7 +224,7 @@ void TcsForm1::ElSchemePaint(Canvas &canvas)
     cleftsim::ElSchemePaint(canvas, model().LPC.N, palette().color(QPalette::Window));
 }
 
-void TcsForm1::SpinEditNChange()
+void SchemeWindow::SpinEditNChange()
 {
     int n = 0;
     if (!readSpinValue(m_spinEditN, &n))
@@ -243,7 +243,7 @@ void TcsForm1::SpinEditNChange()
     parameterAccepted(Param::N);
 }
 
-void TcsForm1::MaskEdit1Change()
+void SchemeWindow::MaskEdit1Change()
 {
     if (m_maskEdit1->hasBlank()) {
         // An unfilled position: show the current value again at once.
@@ -256,7 +256,7 @@ void TcsForm1::MaskEdit1Change()
     parameterAccepted(Param::Rg);
 }
 
-void TcsForm1::SpinEditV2Change()
+void SchemeWindow::SpinEditV2Change()
 {
     int v2 = 0;
     if (!readSpinValue(m_spinEditV2, &v2))
@@ -265,16 +265,16 @@ void TcsForm1::SpinEditV2Change()
     parameterAccepted(Param::V2);
 }
 
-void TcsForm1::paintEvent(QPaintEvent *event)
+void SchemeWindow::paintEvent(QPaintEvent *event)
 {
     FormPaint();
-    ChildForm::paintEvent(event);
+    ChildWindow::paintEvent(event);
 }
 
-void TcsForm1::showEvent(QShowEvent *event)
+void SchemeWindow::showEvent(QShowEvent *event)
 {
     FormPaint();
-    ChildForm::showEvent(event);
+    ChildWindow::showEvent(event);
 }
 
 } // namespace cleftsim

@@ -1,8 +1,8 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 #include "app/startup.h"
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/engine/isvsweep.h"
-#include "experiments/isvform.h"
+#include "experiments/isvwindow.h"
 #include "model/rounding.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -49,7 +49,7 @@ bool anyInk(const Canvas &c, QRect area)
 
 } // namespace
 
-class TestIsvForm : public QObject {
+class TestIsvWindow : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -80,7 +80,7 @@ private slots:
     void quitDuringSweep();
 
 private:
-    TcsForm5 *form() const { return static_cast<TcsForm5 *>(windows().forms[5]); }
+    IsvWindow *form() const { return static_cast<IsvWindow *>(windows().forms[5]); }
     Canvas &canvas(int i) const { return form()->image(i)->canvas(); }
     template <class T> T *child(const char *name) const
     {
@@ -105,11 +105,11 @@ private:
         QVERIFY(!form()->testAttribute(Qt::WA_SetCursor));
     }
 
-    std::unique_ptr<TcsMainForm> m_main;
+    std::unique_ptr<MainWindow> m_main;
     FakeConfig m_config;
 };
 
-void TestIsvForm::init()
+void TestIsvWindow::init()
 {
     m_main = createWindowSet();
     m_main->show();
@@ -117,14 +117,14 @@ void TestIsvForm::init()
     form()->setSeedSource([] { return 4242u; });
 }
 
-void TestIsvForm::cleanup()
+void TestIsvWindow::cleanup()
 {
     m_main.reset();
     windows() = WindowSet {};
     m_config.on = false;
 }
 
-void TestIsvForm::startState()
+void TestIsvWindow::startState()
 {
     QCOMPARE(form()->TrialCount(), 100);
     QCOMPARE(child<SpinEdit>("SpinEdit1")->text(), QStringLiteral("100"));
@@ -141,7 +141,7 @@ void TestIsvForm::startState()
     QCOMPARE(canvas(3).font().pixelSize(), 13);
 }
 
-void TestIsvForm::emptyFrames()
+void TestIsvWindow::emptyFrames()
 {
     canvas(1).setPixel(60, 60, QColor(0, 0, 0));
     canvas(2).setPixel(60, 100, QColor(0, 0, 0));
@@ -181,7 +181,7 @@ void TestIsvForm::emptyFrames()
     QVERIFY(anyInk(c, QRect(148, 132, 26, 13))); // "-100"
 }
 
-void TestIsvForm::quantaAxis_data()
+void TestIsvWindow::quantaAxis_data()
 {
     QTest::addColumn<int>("N");
     QTest::addColumn<int>("step");
@@ -194,7 +194,7 @@ void TestIsvForm::quantaAxis_data()
     QTest::newRow("20") << 20 << 7 << QList<int> {5, 10, 15, 20};
 }
 
-void TestIsvForm::quantaAxis()
+void TestIsvWindow::quantaAxis()
 {
     QFETCH(int, N);
     QFETCH(int, step);
@@ -221,7 +221,7 @@ void TestIsvForm::quantaAxis()
     }
 }
 
-void TestIsvForm::backgroundTitles()
+void TestIsvWindow::backgroundTitles()
 {
     // Off: Image2 carries the second title line, Image3 stays untouched.
     const QRect secondTitle(189, 60, 12, 110);
@@ -238,7 +238,7 @@ void TestIsvForm::backgroundTitles()
     QVERIFY(anyInk(canvas(3), QRect(174, 60, 14, 110)));
 }
 
-void TestIsvForm::backgroundSwitchRelayouts()
+void TestIsvWindow::backgroundSwitchRelayouts()
 {
     // The Model Configuration window's switch picks the layout and reframes.
     windows().csForm0->setBackgroundChecked(true);
@@ -250,7 +250,7 @@ void TestIsvForm::backgroundSwitchRelayouts()
     QVERIFY(form()->image(3)->isHidden());
 }
 
-void TestIsvForm::editsClearAllButV2()
+void TestIsvWindow::editsClearAllButV2()
 {
     setTrialCount(1);
     clickRun();
@@ -271,7 +271,7 @@ void TestIsvForm::editsClearAllButV2()
     QCOMPARE(countColour(canvas(1), Silver), 0);
 }
 
-void TestIsvForm::layouts_data()
+void TestIsvWindow::layouts_data()
 {
     QTest::addColumn<bool>("on");
     QTest::addColumn<int>("width");
@@ -280,7 +280,7 @@ void TestIsvForm::layouts_data()
     QTest::newRow("background on") << true << 757 << 196;
 }
 
-void TestIsvForm::layouts()
+void TestIsvWindow::layouts()
 {
     QFETCH(bool, on);
     QFETCH(int, width);
@@ -300,7 +300,7 @@ void TestIsvForm::layouts()
     QCOMPARE(form()->image(3)->geometry(), QRect(396, 4, 190, 181));
 }
 
-void TestIsvForm::spinEditClamps_data()
+void TestIsvWindow::spinEditClamps_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
@@ -317,7 +317,7 @@ void TestIsvForm::spinEditClamps_data()
                              << "10000" << 10000;
 }
 
-void TestIsvForm::spinEditClamps()
+void TestIsvWindow::spinEditClamps()
 {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
@@ -329,7 +329,7 @@ void TestIsvForm::spinEditClamps()
     QCOMPARE(form()->TrialCount(), count);
 }
 
-void TestIsvForm::runningState()
+void TestIsvWindow::runningState()
 {
     setTrialCount(60);
     bool checked = false;
@@ -351,7 +351,7 @@ void TestIsvForm::runningState()
     QVERIFY(child<QToolButton>("DuplicateBtn")->isEnabled());
 }
 
-void TestIsvForm::breakDuringFirstPoint_data()
+void TestIsvWindow::breakDuringFirstPoint_data()
 {
     QTest::addColumn<int>("trials");
     QTest::addColumn<int>("delay"); // 0: Break posted before the first yield
@@ -359,7 +359,7 @@ void TestIsvForm::breakDuringFirstPoint_data()
     QTest::newRow("after 50 trials") << 120 << 1;
 }
 
-void TestIsvForm::breakDuringFirstPoint()
+void TestIsvWindow::breakDuringFirstPoint()
 {
     QFETCH(int, trials);
     QFETCH(int, delay);
@@ -386,7 +386,7 @@ void TestIsvForm::breakDuringFirstPoint()
     }
 }
 
-void TestIsvForm::breakMidSweep_data()
+void TestIsvWindow::breakMidSweep_data()
 {
     QTest::addColumn<int>("trials");
     QTest::addColumn<int>("maxPoints"); // points the sweep may finish after the press
@@ -398,7 +398,7 @@ void TestIsvForm::breakMidSweep_data()
     QTest::newRow("120 trials per point") << 120 << 1;
 }
 
-void TestIsvForm::breakMidSweep()
+void TestIsvWindow::breakMidSweep()
 {
     QFETCH(int, trials);
     QFETCH(int, maxPoints);
@@ -425,7 +425,7 @@ void TestIsvForm::breakMidSweep()
     QCOMPARE(countColour(canvas(1), Silver, QRect(0, 0, lastX, 145)), 0);
 }
 
-void TestIsvForm::singleTrialCurvesThroughTrials()
+void TestIsvWindow::singleTrialCurvesThroughTrials()
 {
     setTrialCount(1);
     clickRun();
@@ -455,7 +455,7 @@ void TestIsvForm::singleTrialCurvesThroughTrials()
     QCOMPARE(canvas(2).rgb(140, 40), Black); // the mean at 0 mV lies on the zero line
 }
 
-void TestIsvForm::parameterEditDuringSweep()
+void TestIsvWindow::parameterEditDuringSweep()
 {
     setTrialCount(1);
     int yields = 0;
@@ -482,7 +482,7 @@ void TestIsvForm::parameterEditDuringSweep()
     QCOMPARE(canvas(1).rgb(140, 150), Grey);
 }
 
-void TestIsvForm::noReentrance()
+void TestIsvWindow::noReentrance()
 {
     setTrialCount(1);
     int seeds = 0;
@@ -497,7 +497,7 @@ void TestIsvForm::noReentrance()
     verifyIdle();
 }
 
-void TestIsvForm::enterRunsFromSpinEdit()
+void TestIsvWindow::enterRunsFromSpinEdit()
 {
     setTrialCount(1);
     QTest::keyClick(child<SpinEdit>("SpinEdit1"), Qt::Key_Return);
@@ -505,14 +505,14 @@ void TestIsvForm::enterRunsFromSpinEdit()
     verifyIdle();
 }
 
-void TestIsvForm::duplicateFreezesFigures_data()
+void TestIsvWindow::duplicateFreezesFigures_data()
 {
     QTest::addColumn<bool>("background");
     QTest::newRow("background off") << false;
     QTest::newRow("background on") << true;
 }
 
-void TestIsvForm::duplicateFreezesFigures()
+void TestIsvWindow::duplicateFreezesFigures()
 {
     QFETCH(bool, background);
     windows().csForm0 = &m_config;
@@ -524,9 +524,9 @@ void TestIsvForm::duplicateFreezesFigures()
     QVERIFY(dup->isEnabled());
     QTest::mouseClick(dup, Qt::LeftButton);
     QVERIFY(!dup->isEnabled());
-    const auto copies = m_main->findChildren<TcsChildForm5 *>();
+    const auto copies = m_main->findChildren<IsvCopyWindow *>();
     QCOMPARE(copies.size(), 1);
-    TcsChildForm5 *copy = copies.first();
+    IsvCopyWindow *copy = copies.first();
     QCOMPARE(copy->windowTitle(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Is vs V2"));
     QCOMPARE(copy->image(1)->canvas().image(), canvas(1).image());
     QCOMPARE(copy->image(2)->canvas().image(), canvas(2).image());
@@ -536,10 +536,10 @@ void TestIsvForm::duplicateFreezesFigures()
         QCOMPARE(copy->image(3)->canvas().image(), canvas(3).image());
 }
 
-void TestIsvForm::windowsTornDownDuringSweep()
+void TestIsvWindow::windowsTornDownDuringSweep()
 {
     setTrialCount(200);
-    QPointer<TcsForm5> watched(form());
+    QPointer<IsvWindow> watched(form());
     bool tornDown = false;
     QTimer::singleShot(0, this, [&] {
         m_main.reset();
@@ -551,7 +551,7 @@ void TestIsvForm::windowsTornDownDuringSweep()
     QVERIFY(watched.isNull());
 }
 
-void TestIsvForm::quitDuringSweep()
+void TestIsvWindow::quitDuringSweep()
 {
     setTrialCount(10000);
     QTimer::singleShot(0, this, [this] { clickRun(); });
@@ -568,5 +568,5 @@ void TestIsvForm::quitDuringSweep()
     verifyIdle();
 }
 
-QTEST_MAIN(TestIsvForm)
-#include "tst_isvform.moc"
+QTEST_MAIN(TestIsvWindow)
+#include "tst_isvwindow.moc"

@@ -1,17 +1,17 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 namespace cleftsim {
 
 class FigureView;
 
 // Frozen copy of the Records figure.
-class TcsChildForm4 : public ChildForm {
+class RecordsCopyWindow : public ChildWindow {
     Q_OBJECT
 public:
-    explicit TcsChildForm4(QWidget *parent = nullptr);
+    explicit RecordsCopyWindow(QWidget *parent = nullptr);
     FigureView *image3() const { return m_image3; }
 
 private:
@@ -19,10 +19,10 @@ private:
 };
 
 // Frozen copy of the Is vs V2 figures.
-class TcsChildForm5 : public ChildForm {
+class IsvCopyWindow : public ChildWindow {
     Q_OBJECT
 public:
-    explicit TcsChildForm5(QWidget *parent = nullptr);
+    explicit IsvCopyWindow(QWidget *parent = nullptr);
     FigureView *image(int i) const { return m_images[i - 1]; } // 1..3
 
 private:
@@ -30,10 +30,10 @@ private:
 };
 
 // Frozen copy of the Histograms figures.
-class TcsChildForm6 : public ChildForm {
+class HistogramsCopyWindow : public ChildWindow {
     Q_OBJECT
 public:
-    explicit TcsChildForm6(QWidget *parent = nullptr);
+    explicit HistogramsCopyWindow(QWidget *parent = nullptr);
     FigureView *image(int i) const { return m_images[i - 1]; } // 1..4
 
 private:
@@ -48,14 +48,14 @@ void makeIsvFigures(QWidget *parent, FigureView *images[3]);
 // Each makes a copy window in the frame of the main window, captioned with
 // caption, holding the given rasters pixel for pixel, and shows it.
 // Records: its Image3.
-TcsChildForm4 *copyRecords(const Canvas &image3, const QString &caption);
+RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption);
 // Is vs V2: Image1 and Image2; image3 non-null when the background switch is on
 // (then the copy is 757 wide and shows its Image3).
-TcsChildForm5 *copyIsv(
+IsvCopyWindow *copyIsv(
     const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption);
 // Histograms, by its check boxes: quanta row (Image1, Image2), latency row
 // (Image3, Image4), both rows, or neither (a blank copy).
-TcsChildForm6 *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
+HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
     const Canvas &image4, bool quanta, bool latency, const QString &caption);
 
 // The base of file names made from a state name, as the records file does it:

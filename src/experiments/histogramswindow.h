@@ -1,7 +1,7 @@
 #pragma once
 
 #include "experiments/engine/histogramsrun.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 #include <cstdint>
@@ -16,16 +16,16 @@ namespace cleftsim {
 
 class FigureView;
 class SpinEdit;
-class TcsChildForm6;
+class HistogramsCopyWindow;
 
 // Histograms (window 6): many trials at the clamp potential V2, shown as
 // histograms of the number of quanta (Image1), of the peak current (Image2)
 // and of the latency of the first release (Image4), and as the joint
 // quanta-latency map (Image3). The check boxes choose the rows shown.
-class TcsForm6 : public ChildForm, public HistogramsLink {
+class HistogramsWindow : public ChildWindow, public HistogramsLink {
     Q_OBJECT
 public:
-    explicit TcsForm6(QWidget *parent = nullptr);
+    explicit HistogramsWindow(QWidget *parent = nullptr);
 
     // Clears and frames the four figures for the current parameters and
     // trial count.

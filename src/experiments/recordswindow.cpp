@@ -1,6 +1,6 @@
-#include "experiments/recordsform.h"
+#include "experiments/recordswindow.h"
 
-#include "experiments/copyforms.h"
+#include "experiments/copywindows.h"
 #include "experiments/picturebutton.h"
 #include "experiments/recordsfile.h"
 #include "model/rounding.h"
@@ -82,8 +82,8 @@ struct RecordsDrawer {
 
 } // namespace
 
-TcsForm4::TcsForm4(QWidget *parent)
-    : ChildForm(QStringLiteral("csForm4"), QStringLiteral("Records"), 381, 389, 4, QPoint(0, 372), parent)
+RecordsWindow::RecordsWindow(QWidget *parent)
+    : ChildWindow(QStringLiteral("csForm4"), QStringLiteral("Records"), 381, 389, 4, QPoint(0, 372), parent)
     , m_recordedCurrents(MaxRecords)
     , m_saveFolder(QDir::currentPath())
     , m_seedSource(seedFromClock)
@@ -117,15 +117,15 @@ TcsForm4::TcsForm4(QWidget *parent)
         number->raise();
     }
 
-    connect(m_runBtn, &QPushButton::clicked, this, &TcsForm4::RunBtnClick);
-    connect(m_clearBtn, &QPushButton::clicked, this, &TcsForm4::ClearBtnClick);
-    connect(m_saveBtn, &QToolButton::clicked, this, &TcsForm4::SaveBtnClick);
-    connect(m_duplicateBtn, &QToolButton::clicked, this, &TcsForm4::DuplicateBtnClick);
+    connect(m_runBtn, &QPushButton::clicked, this, &RecordsWindow::RunBtnClick);
+    connect(m_clearBtn, &QPushButton::clicked, this, &RecordsWindow::ClearBtnClick);
+    connect(m_saveBtn, &QToolButton::clicked, this, &RecordsWindow::SaveBtnClick);
+    connect(m_duplicateBtn, &QToolButton::clicked, this, &RecordsWindow::DuplicateBtnClick);
 
     EmptyImage();
 }
 
-void TcsForm4::EmptyImage()
+void RecordsWindow::EmptyImage()
 {
     const int N = model().LPC.N;
     m_recordsCount = 0;
@@ -204,7 +204,7 @@ void TcsForm4::EmptyImage()
     m_image3->update();
 }
 
-void TcsForm4::RunBtnClick()
+void RecordsWindow::RunBtnClick()
 {
     if (m_recordsCount == MaxRecords)
         EmptyImage();
@@ -228,12 +228,12 @@ void TcsForm4::RunBtnClick()
     m_image3->update();
 }
 
-void TcsForm4::ClearBtnClick()
+void RecordsWindow::ClearBtnClick()
 {
     EmptyImage();
 }
 
-QString TcsForm4::askSavePath(const QString &proposedPath)
+QString RecordsWindow::askSavePath(const QString &proposedPath)
 {
     QFileDialog dialog(
         this, QString(), QFileInfo(proposedPath).absolutePath(), QStringLiteral("Text file (*.txt)"));
@@ -246,11 +246,11 @@ QString TcsForm4::askSavePath(const QString &proposedPath)
     return dialog.selectedFiles().constFirst();
 }
 
-void TcsForm4::SaveBtnClick()
+void RecordsWindow::SaveBtnClick()
 {
     if (m_recordsCount < 1)
         return;
-    if (MainFormLink *main = windows().csMainForm; main && !main->Store())
+    if (MainWindowLink *main = windows().csMainForm; main && !main->Store())
         return;
     const QString name = proposedRecordsName(QString::fromStdString(model().LPC.Name));
     const QString proposed = QDir(m_saveFolder).filePath(freeRecordsName(m_saveFolder, name));
@@ -267,15 +267,15 @@ void TcsForm4::SaveBtnClick()
     }
 }
 
-void TcsForm4::DuplicateBtnClick()
+void RecordsWindow::DuplicateBtnClick()
 {
-    if (MainFormLink *main = windows().csMainForm; main && !main->Store())
+    if (MainWindowLink *main = windows().csMainForm; main && !main->Store())
         return;
     copyRecords(m_image3->canvas(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"));
     m_duplicateBtn->setEnabled(false);
 }
 
-void TcsForm4::keyPressEvent(QKeyEvent *event)
+void RecordsWindow::keyPressEvent(QKeyEvent *event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
@@ -283,7 +283,7 @@ void TcsForm4::keyPressEvent(QKeyEvent *event)
             m_runBtn->click();
         return;
     }
-    ChildForm::keyPressEvent(event);
+    ChildWindow::keyPressEvent(event);
 }
 
 } // namespace cleftsim

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "experiments/engine/records.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 #include <cstdint>
@@ -19,10 +19,10 @@ class FigureView;
 // Records (window 4): single trials as time courses of the presynaptic
 // potentials and the synaptic current, up to 100 overlaid on one figure,
 // whose currents can be saved as text and whose figure can be frozen.
-class TcsForm4 : public ChildForm, public RecordsLink {
+class RecordsWindow : public ChildWindow, public RecordsLink {
     Q_OBJECT
 public:
-    explicit TcsForm4(QWidget *parent = nullptr);
+    explicit RecordsWindow(QWidget *parent = nullptr);
 
     // Clears the figure, draws the empty frame and forgets the trials.
     void EmptyImage() override;

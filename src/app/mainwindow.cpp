@@ -1,4 +1,4 @@
-#include "app/mainform.h"
+#include "app/mainwindow.h"
 
 #include "app/aboutbox.h"
 #include "app/tutorialbox.h"
@@ -6,7 +6,7 @@
 #include "model/parameterset.h"
 #include "model/rounding.h"
 #include "model/storedstates.h"
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -43,7 +43,7 @@ void setTextColour(QWidget *w, const QColor &c)
 
 } // namespace
 
-TcsMainForm::TcsMainForm(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("csMainForm"));
@@ -82,23 +82,22 @@ TcsMainForm::TcsMainForm(QWidget *parent)
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 }
 
-TcsMainForm::~TcsMainForm() = default;
+MainWindow::~MainWindow() = default;
 
-void TcsMainForm::buildMenu()
+void MainWindow::buildMenu()
 {
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("Window1"));
-    connect(m_windowMenu, &QMenu::aboutToShow, this, &TcsMainForm::fillWindowMenu);
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &MainWindow::fillWindowMenu);
     fillWindowMenu();
 
     m_helpMenu = bar->addMenu(QStringLiteral("&Help"));
     m_helpMenu->setObjectName(QStringLiteral("Help"));
-    QAction *tutorial
-        = m_helpMenu->addAction(QStringLiteral("&Tutorial"), this, &TcsMainForm::Tutorial1Click);
+    QAction *tutorial = m_helpMenu->addAction(QStringLiteral("&Tutorial"), this, &MainWindow::Tutorial1Click);
     tutorial->setObjectName(QStringLiteral("Tutorial1"));
-    QAction *about = m_helpMenu->addAction(QStringLiteral("&About"), this, &TcsMainForm::csAboutClick);
+    QAction *about = m_helpMenu->addAction(QStringLiteral("&About"), this, &MainWindow::csAboutClick);
     about->setObjectName(QStringLiteral("csAbout"));
     // F1 drops down the Help menu.
     auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -109,12 +108,12 @@ void TcsMainForm::buildMenu()
 
 // The Window menu: Tile, Cascade and one entry per window of the frame, the
 // active one checked. Rebuilt each time it opens, since copies come and go.
-void TcsMainForm::fillWindowMenu()
+void MainWindow::fillWindowMenu()
 {
     m_windowMenu->clear();
-    QAction *tile = m_windowMenu->addAction(QStringLiteral("Tile"), this, &TcsMainForm::Tile1Click);
+    QAction *tile = m_windowMenu->addAction(QStringLiteral("Tile"), this, &MainWindow::Tile1Click);
     tile->setObjectName(QStringLiteral("Tile1"));
-    QAction *cascade = m_windowMenu->addAction(QStringLiteral("Cascade"), this, &TcsMainForm::Cascade1Click);
+    QAction *cascade = m_windowMenu->addAction(QStringLiteral("Cascade"), this, &MainWindow::Cascade1Click);
     cascade->setObjectName(QStringLiteral("Cascade1"));
     const QList<QMdiSubWindow *> subs = m_frame->subWindowList(QMdiArea::CreationOrder);
     if (subs.isEmpty())
@@ -134,7 +133,7 @@ void TcsMainForm::fillWindowMenu()
         connect(entry, &QAction::triggered, this, [this, target] {
             if (!target)
                 return;
-            if (auto *form = qobject_cast<ChildForm *>(target->widget())) {
+            if (auto *form = qobject_cast<ChildWindow *>(target->widget())) {
                 form->showAndRaise();
                 return;
             }
@@ -147,7 +146,7 @@ void TcsMainForm::fillWindowMenu()
     }
 }
 
-QLabel *TcsMainForm::addLabel(
+QLabel *MainWindow::addLabel(
     QWidget *parent, const QString &objectName, const QString &text, int x, int y, bool bold, int pixelHeight)
 {
     auto *label = new QLabel(text, parent);
@@ -159,7 +158,7 @@ QLabel *TcsMainForm::addLabel(
     return label;
 }
 
-void TcsMainForm::addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
+void MainWindow::addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
     const QString &sub, QPoint subPos, QPoint valuePos, int decimals, const char *suffix)
 {
     Row &r = row(f);
@@ -176,12 +175,12 @@ void TcsMainForm::addRow(Param f, QWidget *parent, const QString &number, const 
         r.sub->raise();
 }
 
-TcsMainForm::Row &TcsMainForm::row(Param f)
+MainWindow::Row &MainWindow::row(Param f)
 {
     return m_rows[static_cast<int>(f)];
 }
 
-void TcsMainForm::buildPanel()
+void MainWindow::buildPanel()
 {
     QWidget *client = centralWidget();
     m_panel1 = new QFrame(client);
@@ -268,17 +267,17 @@ void TcsMainForm::buildPanel()
     m_restoreBtn->setObjectName(QStringLiteral("RestoreBtn"));
     m_restoreBtn->setGeometry(4, 532, 60, 20);
     m_restoreBtn->setEnabled(false);
-    connect(m_restoreBtn, &QPushButton::clicked, this, &TcsMainForm::RestoreBtnClick);
+    connect(m_restoreBtn, &QPushButton::clicked, this, &MainWindow::RestoreBtnClick);
     m_label20 = addLabel(m_panel1, QStringLiteral("Label20"), QStringLiteral("default"), 68, 534);
 
     m_storeBtn = new QPushButton(QStringLiteral("Store"), m_panel1);
     m_storeBtn->setObjectName(QStringLiteral("StoreBtn"));
     m_storeBtn->setGeometry(4, 554, 60, 20);
-    connect(m_storeBtn, &QPushButton::clicked, this, &TcsMainForm::StoreBtnClick);
+    connect(m_storeBtn, &QPushButton::clicked, this, &MainWindow::StoreBtnClick);
     addLabel(m_panel1, QStringLiteral("Label21"), QStringLiteral("current"), 68, 556);
 }
 
-bool TcsMainForm::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QVariant editor = watched->property(EditorProperty);
     if (editor.isValid()) {
@@ -295,64 +294,64 @@ bool TcsMainForm::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TcsMainForm::openEditor(int index)
+void MainWindow::openEditor(int index)
 {
-    if (ChildForm *form = windows().forms[index])
+    if (ChildWindow *form = windows().forms[index])
         form->showAndRaise();
 }
 
-void TcsMainForm::GroupBox0Click()
+void MainWindow::GroupBox0Click()
 {
     openEditor(0);
 }
 
-void TcsMainForm::GroupBox1Click()
+void MainWindow::GroupBox1Click()
 {
     openEditor(1);
 }
 
-void TcsMainForm::GroupBox2Click()
+void MainWindow::GroupBox2Click()
 {
     openEditor(2);
 }
 
-void TcsMainForm::GroupBox3Click()
+void MainWindow::GroupBox3Click()
 {
     openEditor(3);
 }
 
-void TcsMainForm::Tile1Click()
+void MainWindow::Tile1Click()
 {
     m_frame->tileSubWindows();
 }
 
-void TcsMainForm::Cascade1Click()
+void MainWindow::Cascade1Click()
 {
     m_frame->cascadeSubWindows();
 }
 
-void TcsMainForm::createDialogs()
+void MainWindow::createDialogs()
 {
     if (!m_aboutBox)
-        m_aboutBox = new TAboutBox(this);
+        m_aboutBox = new AboutBox(this);
     if (!m_tutorialBox)
-        m_tutorialBox = new TTutorialBox(this);
+        m_tutorialBox = new TutorialBox(this);
 }
 
-void TcsMainForm::Tutorial1Click()
+void MainWindow::Tutorial1Click()
 {
     createDialogs();
     m_tutorialBox->exec();
 }
 
-void TcsMainForm::csAboutClick()
+void MainWindow::csAboutClick()
 {
     createDialogs();
     m_aboutBox->centreOnScreen();
     m_aboutBox->exec();
 }
 
-void TcsMainForm::writeRow(Param f)
+void MainWindow::writeRow(Param f)
 {
     const ParameterSet &c = model().LPC;
     Row &r = row(f);
@@ -367,7 +366,7 @@ void TcsMainForm::writeRow(Param f)
     r.value->adjustSize();
 }
 
-void TcsMainForm::colourRow(Param f, bool differs)
+void MainWindow::colourRow(Param f, bool differs)
 {
     const QColor c = differs ? colors::Red : colors::Black;
     if (f == Param::BackgroundOn) {
@@ -381,7 +380,7 @@ void TcsMainForm::colourRow(Param f, bool differs)
 }
 
 // The configuration label's text and the Gb row follow the switch of LPC.
-void TcsMainForm::writeConfiguration()
+void MainWindow::writeConfiguration()
 {
     const bool on = model().LPC.BackgroundOn == 1;
     m_label03->setText(on ? QStringLiteral("Background Conduct") : QStringLiteral("Basic Configuration"));
@@ -391,7 +390,7 @@ void TcsMainForm::writeConfiguration()
         label->setVisible(on);
 }
 
-void TcsMainForm::showParameter(Param f)
+void MainWindow::showParameter(Param f)
 {
     const ModelState &m = model();
     if (f == Param::BackgroundOn)
@@ -401,17 +400,17 @@ void TcsMainForm::showParameter(Param f)
     colourRow(f, fieldValue(m.LPC, f) != fieldValue(m.LPI, f));
 }
 
-void TcsMainForm::LPI2LPC()
+void MainWindow::LPI2LPC()
 {
     model().LPC = model().LPI;
 }
 
-void TcsMainForm::LPC2LPI()
+void MainWindow::LPC2LPI()
 {
     model().LPI = model().LPC;
 }
 
-void TcsMainForm::NewLPC()
+void MainWindow::NewLPC()
 {
     LPI2LPC();
     for (int i = static_cast<int>(Param::N); i <= static_cast<int>(Param::Gb); ++i)
@@ -420,13 +419,13 @@ void TcsMainForm::NewLPC()
     m_label01v->setText(QString::fromStdString(model().LPI.Name));
 }
 
-void TcsMainForm::BlackParameterLabels()
+void MainWindow::BlackParameterLabels()
 {
     for (int i = static_cast<int>(Param::BackgroundOn); i <= static_cast<int>(Param::Gb); ++i)
         colourRow(static_cast<Param>(i), false);
 }
 
-bool TcsMainForm::Store()
+bool MainWindow::Store()
 {
     ModelState &m = model();
     switch (storeCurrentState(m)) {
@@ -445,12 +444,12 @@ bool TcsMainForm::Store()
     return true;
 }
 
-void TcsMainForm::StoreBtnClick()
+void MainWindow::StoreBtnClick()
 {
     Store();
 }
 
-void TcsMainForm::ListBox1Click()
+void MainWindow::ListBox1Click()
 {
     QListWidgetItem *item = m_listBox->currentItem();
     if (!item)
@@ -464,7 +463,7 @@ void TcsMainForm::ListBox1Click()
 // then every editor control is written with its value, so that each editor's
 // own change handling runs (previews, derived values, cleared figures). The
 // switch comes first: its reset of Gb is undone by the later write of Gb.
-void TcsMainForm::RestoreBtnClick()
+void MainWindow::RestoreBtnClick()
 {
     ModelState &m = model();
     if (!cleftsim::restoreState(m, m_listBox->currentRow()))

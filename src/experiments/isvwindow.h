@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/childform.h"
+#include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
 #include <cstdint>
@@ -20,10 +20,10 @@ class SpinEdit;
 // plots, per potential, the quanta released and the peak current of every
 // trial and their means; with the background conductance on, also the mean
 // EPSC amplitude.
-class TcsForm5 : public ChildForm, public IsvLink {
+class IsvWindow : public ChildWindow, public IsvLink {
     Q_OBJECT
 public:
-    explicit TcsForm5(QWidget *parent = nullptr);
+    explicit IsvWindow(QWidget *parent = nullptr);
 
     // Clears and frames the figures (Image3 only with the background on).
     void EmptyImages() override;
