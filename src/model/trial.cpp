@@ -2,6 +2,7 @@
 
 #include "model/rounding.h"
 
+#include <algorithm>
 #include <atomic>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -72,9 +73,57 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     for (std::size_t d = 1; d < steps; ++d)
         if (d <= top ? m_quantum[d] < m_quantum[d - 1] : m_quantum[d] > m_quantum[d - 1])
             m_quantumUnimodal = false;
+    // The grid of threshold bounds covers every conductance a trial can
+    // have: the background and N quanta at the table's largest, summed as a
+    // trial sums (rounding is monotone, so no sum of the trial exceeds it).
+    double cap = m_background;
+    for (int j = 0; j < p.N && j < MaxSites; ++j)
+        cap += highest;
+    m_gridStep = cap / (GridSize - 48);
+    m_gridScale = m_gridStep > 0 ? (1.0 + 1e-9) / m_gridStep : 0.0;
+    m_gridSpike[0] = p.Emax;
+    m_gridSpike[1] = p.V1r;
+    m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
+    m_gridGeneration = 0;
+    m_gridClampSet = false;
     m_stretchesUsable = m_boundUsable && quantaUsable && spikeUsable && std::isfinite(m_background)
         && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0 && std::isfinite(p.Emax);
     m_valid = true;
+}
+
+// A new clamp potential starts a new generation of the grid. The grid is
+// used only where its cells are narrow enough to keep the bounds close: one
+// cell changes the shift of the presynaptic potential by at most
+// Rg |Vc| h, which is kept to a small part of ex.
+void TrialTables::setGridClamp(double Vc)
+{
+    std::memcpy(&m_gridClampBits, &Vc, sizeof m_gridClampBits);
+    m_gridClampSet = true;
+    m_gridVc = Vc;
+    if (++m_gridGeneration == 0) {
+        std::fill(m_grid.begin(), m_grid.end(), 0);
+        m_gridGeneration = 1;
+    }
+    m_gridUsable = m_stretchesUsable && std::isfinite(Vc)
+        && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
+}
+
+// The entry for the cell i of the slot: its conductances lie between
+// (i - 1) h and (i + 1) h, since i = trunc(G (1 + 1e-9) / h) and the margin
+// of 1e-9 outweighs the rounding of the product for the at most GridSize
+// cells.
+void TrialTables::fillGridEntry(int slot, int i)
+{
+    const double E = m_gridSpike[slot];
+    const double Gup = (i + 1) * m_gridStep;
+    const double Gdown = i >= 1 ? (i - 1) * m_gridStep : 0.0;
+    const std::uint32_t lower
+        = detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax, m_params.ex);
+    const std::uint32_t upper = detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    const std::uint64_t tag = static_cast<std::uint64_t>(m_gridGeneration) << 32;
+    std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    entry[0] = tag | lower;
+    entry[1] = tag | upper;
 }
 
 namespace {

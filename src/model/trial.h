@@ -65,6 +65,15 @@ public:
     int quantumTop() const { return m_quantumTop; }
     bool quantumUnimodal() const { return m_quantumUnimodal; }
 
+    // Bounds on the threshold ceil(p 2^32) of a step at clamp potential Vc
+    // with spike potential E and conductance G, only where
+    // stretchesUsable(): no state at or above upper releases (upper 0: no
+    // bound below 2^32), every state below lower does. They come from a grid
+    // over G kept for the last clamp potential and filled in as trials need
+    // it, so that a trial rarely divides or takes an exponential.
+    void thresholdBand(double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper);
+    std::uint32_t thresholdAbove(double E, double G, double Vc);
+
     bool inUse = false; // a trial is reading these tables now
 
 private:
@@ -85,6 +94,23 @@ private:
     bool m_stretchesUsable = false;
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
+
+    // The grid of threshold bounds: entry (slot, i) holds, tagged with the
+    // generation it was made in, the bounds for the spike potential of the
+    // slot and every G with i = trunc(G / h (1 + 1e-9)).
+    static constexpr int GridSize = 2048;
+    const std::uint64_t *gridEntry(double E, double G, double Vc);
+    void setGridClamp(double Vc);
+    void fillGridEntry(int slot, int i);
+    std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
+    std::uint32_t m_gridGeneration = 0;
+    std::uint64_t m_gridClampBits = 0;
+    bool m_gridClampSet = false;
+    bool m_gridUsable = false;
+    double m_gridVc = 0;
+    double m_gridStep = 0; // h [nS]
+    double m_gridScale = 0; // (1 + 1e-9) / h
+    double m_gridSpike[2] = {0, 0}; // spike potential of each slot
 };
 
 // Hands a trial the tables for its parameters: the thread's shared tables,
@@ -237,13 +263,23 @@ constexpr int StretchSteps = 8;
 // millions of times that. For Vc >= 0 the current is not negative and every
 // step's Vpre is at most E. releaseBound then bounds the law with its own
 // margin, and a state below ceil(p 2^32) is below ceil(bound).
-inline std::uint32_t stretchBound(const TrialTables &t, int k, int last, const int *releasedStep,
-    int nReleased, double Vc, double Rg, double Emax)
+//
+// The bound itself comes from the grid of the tables (thresholdAbove), whose
+// entries thresholdAboveAt makes for a conductance at least G.
+inline std::uint32_t stretchBound(
+    TrialTables &t, int k, int last, const int *releasedStep, int nReleased, double Vc)
 {
     double G = t.background();
     for (int i = 0; i < nReleased; ++i)
         G += t.quantumCeiling(last - releasedStep[i]);
-    const double E = t.spike(k);
+    return t.thresholdAbove(t.spike(k), G, Vc);
+}
+
+// A bound on ceil(p 2^32) of every step with spike potential E and a
+// conductance of at most G (see stretchBound), 0 where none below 2^32.
+inline std::uint32_t thresholdAboveAt(
+    const TrialTables &t, double E, double G, double Vc, double Rg, double Emax)
+{
     double V = E;
     if (Vc < 0) {
         const double shift = -Rg * (Vc * G / (1.0 + Rg * G));
@@ -253,6 +289,30 @@ inline std::uint32_t stretchBound(const TrialTables &t, int k, int last, const i
     if (!(bound <= 4294967295.0))
         return 0;
     return ceilingOf(bound);
+}
+
+// A number that every state releasing at a step with spike potential E and
+// a conductance of at least Gdown and at most Gup reaches: the states below
+// it release. The presynaptic potential is bounded from below as
+// thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
+// for Vc > 0 it lowers Vpre the more the larger G), less a margin of 1e-9 of
+// the potentials' size; the law is taken there and lowered by 1e-9, far
+// more than the rounding of the exponential and of the products.
+inline std::uint32_t thresholdBelowAt(
+    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax, double ex)
+{
+    double shift = 0;
+    if (Vc < 0)
+        shift = -Rg * (Vc * Gdown / (1.0 + Rg * Gdown));
+    else if (Vc > 0)
+        shift = -Rg * (Vc * Gup / (1.0 + Rg * Gup));
+    const double V = E + shift - 1e-9 * (std::fabs(E) + std::fabs(shift));
+    const double scaled = std::exp((V - Emax) / ex) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
+    if (!(scaled >= 1.0))
+        return 0;
+    if (scaled >= 4294967295.0)
+        return 4294967295u;
+    return static_cast<std::uint32_t>(scaled);
 }
 
 // Whether an observer reads StepReport::p. One that declares
@@ -276,10 +336,48 @@ struct UsesSteps<O, std::void_t<decltype(O::usesSteps)>> : std::bool_constant<O:
 };
 
 template <class Observer>
-int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc,
-    int kStart, int kEnd, Observer &observer);
+int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc, int kStart,
+    int kEnd, Observer &observer);
 
 } // namespace detail
+
+inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    if (!m_gridUsable)
+        return nullptr;
+    const int slot = E == m_gridSpike[0] ? 0 : (E == m_gridSpike[1] ? 1 : -1);
+    const double x = G * m_gridScale;
+    if (slot < 0 || !(x < GridSize - 1))
+        return nullptr;
+    const auto i = static_cast<int>(x);
+    const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    if (entry[0] >> 32 != m_gridGeneration)
+        fillGridEntry(slot, i);
+    return entry;
+}
+
+inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
+{
+    if (const std::uint64_t *entry = gridEntry(E, G, Vc))
+        return static_cast<std::uint32_t>(entry[1]);
+    return detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
+}
+
+inline void TrialTables::thresholdBand(
+    double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper)
+{
+    if (const std::uint64_t *entry = gridEntry(E, G, Vc)) {
+        lower = static_cast<std::uint32_t>(entry[0]);
+        upper = static_cast<std::uint32_t>(entry[1]);
+        return;
+    }
+    upper = detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
+    lower = detail::thresholdBelowAt(*this, E, G, G, Vc, m_params.Rg, m_params.Emax, m_params.ex);
+}
 
 // Runs one trial of the synapse at clamp potential Vc over the steps
 // kStart..kEnd (both inclusive) and returns the number of quanta released.
@@ -326,8 +424,8 @@ namespace detail {
 // runTrial on tables made for p over (at least) kStart..kEnd, kStart <= kEnd,
 // with the sites table already reset.
 template <class Observer>
-int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc,
-    int kStart, int kEnd, Observer &observer)
+int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc, int kStart,
+    int kEnd, Observer &observer)
 {
     const int N = p.N < 0 ? 0 : (p.N > MaxSites ? MaxSites : p.N);
     const detail::GeneratorJumps &jump = detail::generatorJumps;
@@ -352,15 +450,17 @@ int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Ge
     double lastVpre = 0;
     double prob = 0;
     StepReport s;
-    // The report of step k without p.
-    auto quantities = [&](int k) {
+    // The conductance of step k, then its current and shifted potential.
+    auto conductance = [&](int k) {
         s.k = k;
         s.E = t.spike(k);
         double G = t.background();
         for (int i = 0; i < nReleased; ++i)
             G += t.quantum(k - releasedStep[i]);
         s.G = G;
-        s.I = Vc * G / (1.0 + Rg * G);
+    };
+    auto current = [&]() {
+        s.I = Vc * s.G / (1.0 + Rg * s.G);
         s.Vpre = s.E - Rg * s.I;
     };
     int exactUntil = kStart - 1; // steps up to here are worked out one by one
@@ -374,10 +474,10 @@ int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Ge
             // through few states.
             const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
             int last = runEnd < k + detail::StretchSteps - 1 ? runEnd : k + detail::StretchSteps - 1;
-            std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc, Rg, Emax);
+            std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc);
             if (last < runEnd && bound != 0 && double(bound) * nAvailable * (runEnd - k + 1) < 16777216.0) {
                 const std::uint32_t runBound
-                    = detail::stretchBound(t, k, runEnd, releasedStep, nReleased, Vc, Rg, Emax);
+                    = detail::stretchBound(t, k, runEnd, releasedStep, nReleased, Vc);
                 if (runBound != 0 && double(runBound) * nAvailable * (runEnd - k + 1) < 67108864.0) {
                     last = runEnd;
                     bound = runBound;
@@ -391,7 +491,8 @@ int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Ge
                 const int quiet = static_cast<int>(first / static_cast<std::size_t>(nAvailable));
                 if (reportSteps) {
                     for (int q = k; q < k + quiet; ++q) {
-                        quantities(q);
+                        conductance(q);
+                        current();
                         observer.step(s);
                     }
                 }
@@ -402,7 +503,9 @@ int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Ge
             }
         }
 
-        quantities(k);
+        conductance(k);
+        if (reportSteps)
+            current();
         if (alwaysProbability && (!haveP || s.Vpre != lastVpre)) {
             prob = std::exp((s.Vpre - Emax) / ex) * c;
             lastVpre = s.Vpre;
@@ -424,26 +527,47 @@ int runTrialOn(const TrialTables &t, const ParameterSet &p, SiteTable &sites, Ge
             lowest = state[i] < lowest ? state[i] : lowest;
         }
         seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
-        if (!alwaysProbability) {
-            // No number below a bound on p: no release, and p is not needed.
-            if (t.boundUsable() && double(lowest) >= detail::releaseBound(t, s.Vpre, Emax))
+        std::uint32_t hits = 0;
+        bool decided = false;
+        if (!reportSteps && stretches) {
+            // Without a report the current is needed only where the band of
+            // the grid leaves a state undecided.
+            std::uint32_t lower, upper;
+            t.thresholdBand(s.E, s.G, Vc, lower, upper);
+            if (upper != 0 && lowest >= upper)
                 continue;
-            if (!haveP || s.Vpre != lastVpre) {
-                prob = std::exp((s.Vpre - Emax) / ex) * c;
-                lastVpre = s.Vpre;
-                haveP = true;
+            decided = true;
+            for (int i = 0; i < nAvailable; ++i) {
+                if (state[i] < lower)
+                    hits |= 1u << i;
+                else if (upper == 0 || state[i] < upper)
+                    decided = false;
             }
         }
+        if (!decided) {
+            if (!reportSteps)
+                current();
+            if (!alwaysProbability) {
+                // No number below a bound on p: no release, and p is not needed.
+                if (t.boundUsable() && double(lowest) >= detail::releaseBound(t, s.Vpre, Emax))
+                    continue;
+                if (!haveP || s.Vpre != lastVpre) {
+                    prob = std::exp((s.Vpre - Emax) / ex) * c;
+                    lastVpre = s.Vpre;
+                    haveP = true;
+                }
+            }
 
-        // A number is below p exactly when its state is below ceil(p * 2^32).
-        const double scaled = prob * 4294967296.0;
-        std::uint32_t hits = 0;
-        if (scaled > 4294967295.0) {
-            hits = (1u << nAvailable) - 1u;
-        } else if (scaled > 0.0) {
-            const std::uint32_t threshold = detail::ceilingOf(scaled);
-            for (int i = 0; i < nAvailable; ++i)
-                hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
+            // A number is below p exactly when its state is below ceil(p * 2^32).
+            const double scaled = prob * 4294967296.0;
+            hits = 0;
+            if (scaled > 4294967295.0) {
+                hits = (1u << nAvailable) - 1u;
+            } else if (scaled > 0.0) {
+                const std::uint32_t threshold = detail::ceilingOf(scaled);
+                for (int i = 0; i < nAvailable; ++i)
+                    hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
+            }
         }
         if (hits == 0)
             continue;

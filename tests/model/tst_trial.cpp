@@ -618,6 +618,7 @@ void TestTrial::stretchBoundCoversEveryStep()
     QVERIFY(t.stretchesUsable());
     Generator pick(17);
     int useful = 0;
+    int banded = 0; // steps whose band is narrow
     for (int round = 0; round < 3000; ++round) {
         const int k = 1 + int(pick.next() * 300);
         const int runEnd = t.sameSpikeUntil(k) < 320 ? t.sameSpikeUntil(k) : 320;
@@ -633,8 +634,7 @@ void TestTrial::stretchBoundCoversEveryStep()
                 releasedStep[nReleased++] = sites[j].ReleaseStep;
             }
         }
-        const std::uint32_t bound
-            = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc, p.Rg, p.Emax);
+        const std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc);
         for (int step = k; step <= last; ++step) {
             const double E = SpikePotential(p, step * TimeStep);
             const double G = SynapticConductance(p, sites, step);
@@ -646,10 +646,24 @@ void TestTrial::stretchBoundCoversEveryStep()
                                      .arg(step)
                                      .arg(scaled, 0, 'g', 17)
                                      .arg(bound)));
+            // The band of the step's own conductance: the states below lower
+            // release, those at or above upper do not.
+            std::uint32_t lower, upper;
+            t.thresholdBand(E, G, Vc, lower, upper);
+            const double threshold = std::ceil(scaled);
+            if (double(lower) > threshold || (upper != 0 && double(upper) < threshold))
+                QFAIL(qPrintable(QStringLiteral("round %1 step %2: band %3..%4 misses the threshold %5")
+                                     .arg(round)
+                                     .arg(step)
+                                     .arg(lower)
+                                     .arg(upper)
+                                     .arg(threshold, 0, 'g', 17)));
+            banded += upper != 0 && lower > 0 && double(upper - lower) < 0.2 * threshold + 2;
         }
         useful += bound != 0;
     }
     QVERIFY2(useful > 300, qPrintable(QString::number(useful)));
+    QVERIFY2(banded > 0 || Vc == 0 || p.Rg * std::fabs(Vc) > 100, qPrintable(QString::number(banded)));
     // The rounding up of the bound at its edges.
     QCOMPARE(detail::ceilingOf(1e-300), 1u);
     QCOMPARE(detail::ceilingOf(1.0), 1u);
