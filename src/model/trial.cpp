@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -19,7 +20,15 @@ int shortWindowStart()
 
 int shortWindowEnd(const ParameterSet &p)
 {
-    return Round((SpikeOnset + p.du + p.tc) / TimeStep);
+    // Asked for at every trial of a sweep: the last answer is kept.
+    thread_local double du = 0, tc = 0;
+    thread_local int end = Round((SpikeOnset + du + tc) / TimeStep);
+    if (std::memcmp(&du, &p.du, sizeof du) != 0 || std::memcmp(&tc, &p.tc, sizeof tc) != 0) {
+        du = p.du;
+        tc = p.tc;
+        end = Round((SpikeOnset + du + tc) / TimeStep);
+    }
+    return end;
 }
 
 bool TrialTables::matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const
@@ -86,8 +95,14 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
     m_gridGeneration = 0;
     m_gridClampSet = false;
-    m_stretchesUsable = m_boundUsable && quantaUsable && spikeUsable && std::isfinite(m_background)
-        && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0 && std::isfinite(p.Emax);
+    // Without a norm factor (c = 0) no site ever releases, as long as the
+    // exponential stays finite; stretchBound then bounds by 1 (see there).
+    m_noRelease = m_c == 0 && std::isfinite(p.ex) && p.ex > 0;
+    const std::uint64_t zeroBits = 0;
+    quantaUsable = quantaUsable && std::memcmp(&m_quantum[0], &zeroBits, sizeof zeroBits) == 0;
+    m_stretchesUsable = (m_boundUsable || m_noRelease) && quantaUsable && spikeUsable
+        && std::isfinite(m_background) && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0
+        && std::isfinite(p.Emax);
     m_valid = true;
 }
 
@@ -104,7 +119,7 @@ void TrialTables::setGridClamp(double Vc)
         std::fill(m_grid.begin(), m_grid.end(), 0);
         m_gridGeneration = 1;
     }
-    m_gridUsable = m_stretchesUsable && std::isfinite(Vc)
+    m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
 }
 
@@ -239,9 +254,51 @@ __attribute__((target("avx2"))) std::size_t firstDrawBelowVector(
     return count;
 }
 
+// Four vectors of 16 lanes hold 64 consecutive states; the comparison gives
+// one bit per draw, so the first low state is the lowest bit set.
+__attribute__((target("avx512f"))) std::size_t firstDrawBelowWide(
+    std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    const StrideJumps &jumps = singleJumps;
+    const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
+    __m512i v0 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 1), s), _mm512_loadu_si512(jumps.add + 1));
+    __m512i v1 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 17), s), _mm512_loadu_si512(jumps.add + 17));
+    __m512i v2 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 33), s), _mm512_loadu_si512(jumps.add + 33));
+    __m512i v3 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 49), s), _mm512_loadu_si512(jumps.add + 49));
+    const __m512i jumpMul = _mm512_set1_epi32(static_cast<int>(jumps.mul[64]));
+    const __m512i jumpAdd = _mm512_set1_epi32(static_cast<int>(jumps.add[64]));
+    const __m512i b = _mm512_set1_epi32(static_cast<int>(bound));
+    std::size_t done = 0;
+    while (done < count) {
+        std::uint64_t low = static_cast<std::uint64_t>(_mm512_cmplt_epu32_mask(v0, b))
+            | static_cast<std::uint64_t>(_mm512_cmplt_epu32_mask(v1, b)) << 16
+            | static_cast<std::uint64_t>(_mm512_cmplt_epu32_mask(v2, b)) << 32
+            | static_cast<std::uint64_t>(_mm512_cmplt_epu32_mask(v3, b)) << 48;
+        if (count - done < 64)
+            low &= (std::uint64_t(1) << (count - done)) - 1;
+        if (low != 0)
+            return done + static_cast<std::size_t>(__builtin_ctzll(low));
+        v0 = _mm512_add_epi32(_mm512_mullo_epi32(v0, jumpMul), jumpAdd);
+        v1 = _mm512_add_epi32(_mm512_mullo_epi32(v1, jumpMul), jumpAdd);
+        v2 = _mm512_add_epi32(_mm512_mullo_epi32(v2, jumpMul), jumpAdd);
+        v3 = _mm512_add_epi32(_mm512_mullo_epi32(v3, jumpMul), jumpAdd);
+        done += 64;
+    }
+    return count;
+}
+
 #else
 
 std::size_t firstDrawBelowVector(std::uint32_t seed, std::size_t count, std::uint32_t bound)
+{
+    return firstDrawBelowScalar(seed, count, bound);
+}
+
+std::size_t firstDrawBelowWide(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
     return firstDrawBelowScalar(seed, count, bound);
 }
@@ -252,50 +309,86 @@ std::size_t firstDrawBelowVector(std::uint32_t seed, std::size_t count, std::uin
 
 namespace {
 
-bool detectVectorScan()
+// The processor is asked once, at start-up.
+bool processorHas(const char *feature)
 {
 #ifdef CLEFTSIM_X86_VECTOR
     __builtin_cpu_init();
+    if (std::strcmp(feature, "avx512f") == 0)
+        return __builtin_cpu_supports("avx512f");
     return __builtin_cpu_supports("avx2");
 #else
+    (void)feature;
     return false;
 #endif
 }
 
-const bool vectorScanPresent = detectVectorScan();
-std::atomic<bool> vectorScanChosen {vectorScanPresent};
+const bool avx2Present = processorHas("avx2");
+const bool avx512Present = processorHas("avx512f");
+
+using Scan = std::size_t (*)(std::uint32_t, std::size_t, std::uint32_t);
+
+Scan bestScan()
+{
+    if (avx512Present)
+        return detail::firstDrawBelowWide;
+    if (avx2Present)
+        return detail::firstDrawBelowVector;
+    return detail::firstDrawBelowScalar;
+}
+
+std::atomic<Scan> chosenScan {bestScan()};
 
 } // namespace
 
+bool detail::avx2Available()
+{
+    return avx2Present;
+}
+
+bool detail::avx512Available()
+{
+    return avx512Present;
+}
+
 bool vectorScanAvailable()
 {
-    return vectorScanPresent;
+    return avx2Present || avx512Present;
 }
 
 void setDrawScan(DrawScan scan)
 {
-    vectorScanChosen.store(scan == DrawScan::Vector && vectorScanPresent, std::memory_order_relaxed);
+    chosenScan.store(
+        scan == DrawScan::Vector ? bestScan() : detail::firstDrawBelowScalar, std::memory_order_relaxed);
 }
 
 DrawScan drawScan()
 {
-    return vectorScanChosen.load(std::memory_order_relaxed) ? DrawScan::Vector : DrawScan::Scalar;
+    return chosenScan.load(std::memory_order_relaxed) == detail::firstDrawBelowScalar ? DrawScan::Scalar
+                                                                                      : DrawScan::Vector;
 }
 
 std::size_t detail::firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
-    if (vectorScanChosen.load(std::memory_order_relaxed))
-        return firstDrawBelowVector(seed, count, bound);
-    return firstDrawBelowScalar(seed, count, bound);
+    return chosenScan.load(std::memory_order_relaxed)(seed, count, bound);
 }
 
 namespace {
 
 // The conductance of step k with the releases of the sites before k, as the
 // trial sums it: the background, then one quantum per site in increasing j.
+// Where quantum(0) is +0 (stretchesUsable), a site releasing at k or later
+// adds quantum(0), which leaves a sum >= +0 unchanged, bit for bit.
 double conductanceAt(const TrialTables &t, const int *releaseStep, int nReleased, int k)
 {
     double G = t.background();
+    if (t.stretchesUsable()) {
+        for (int i = 0; i < nReleased; ++i) {
+            const int age = k - releaseStep[i];
+            G += t.quantum(age > 0 ? age : 0);
+        }
+        return G;
+    }
     for (int i = 0; i < nReleased; ++i)
         if (releaseStep[i] < k)
             G += t.quantum(k - releaseStep[i]);
@@ -353,13 +446,17 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
     const int kLo = first + t.quantumTop() < kEnd ? first + t.quantumTop() : kEnd;
     const int kHi = last + t.quantumTop() < kEnd ? last + t.quantumTop() : kEnd;
     double top = 0;
+    double range[64]; // the conductances of kLo..kHi where they fit
+    const bool kept = kHi - kLo < 64;
     for (int k = kLo; k <= kHi; ++k) {
         const double G = conductanceAt(t, releaseStep, nReleased, k);
+        if (kept)
+            range[k - kLo] = G;
         top = G > top ? G : top;
     }
     const double cut = top - top * (1.0 + Rg * top) * 1e-12;
     for (int k = kLo; k <= kHi; ++k) {
-        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        const double G = kept ? range[k - kLo] : conductanceAt(t, releaseStep, nReleased, k);
         if (G >= cut)
             follow(G);
     }
@@ -380,6 +477,24 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
 
 } // namespace
 
+namespace {
+
+// Keeps the release step of every site that releases, for the peak.
+struct ReleaseSteps {
+    static constexpr bool usesProbability = false;
+    static constexpr bool usesSteps = false;
+    std::uint32_t sites = 0; // bit j for site j
+    int at[MaxSites + 1];
+    void step(const StepReport &) { }
+    void release(int j, int k)
+    {
+        sites |= 1u << j;
+        at[j] = k;
+    }
+};
+
+} // namespace
+
 PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
     double Vc, int kStart, int kEnd, PeakKind kind)
 {
@@ -392,17 +507,16 @@ PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &s
     if (kEnd < kStart)
         return result;
     const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
-    NoObserver none;
-    result.m = detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, none);
+    ReleaseSteps releases;
+    result.m = detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, releases);
     const bool wantLowest = Vc < 0 || kind == PeakKind::Inward;
     const bool wantHighest = Vc > 0 && kind == PeakKind::BySign;
     if (!(wantLowest || wantHighest))
         return result; // at Vc = 0 the sweep's peak is 0 by definition
     int releaseStep[MaxSites];
     int nReleased = 0;
-    for (int j = 1; j <= N; ++j)
-        if (!sites[j].Available)
-            releaseStep[nReleased++] = sites[j].ReleaseStep;
+    for (std::uint32_t left = releases.sites; left != 0; left &= left - 1)
+        releaseStep[nReleased++] = releases.at[__builtin_ctz(left)];
     if (!wantHighest && Vc >= 0 && lease.tables().stretchesUsable())
         return result; // inward only: no conductance is negative, so no current is below 0
     result.peak = extremeCurrent(lease.tables(), releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);

@@ -60,6 +60,12 @@ public:
     // the release bound is usable and the conductances are finite and not
     // negative, so that the current only grows in size with the conductance.
     bool stretchesUsable() const { return m_stretchesUsable; }
+    // Whether the norm factor is 0, so that p is 0 wherever it is finite.
+    bool noRelease() const { return m_noRelease; }
+    double exponentStep() const { return m_params.ex; } // ex [mV]
+    // Whether thresholdBand comes from the grid at Vc (cheap) rather than
+    // from the law's bounds worked out on the spot.
+    bool bandFromGrid(double Vc);
     // Where quantum(d) is largest (the first such d), and whether the table
     // never falls before it and never rises after it.
     int quantumTop() const { return m_quantumTop; }
@@ -92,6 +98,7 @@ private:
     std::vector<double> m_quantumCeiling;
     std::vector<int> m_sameSpikeUntil;
     bool m_stretchesUsable = false;
+    bool m_noRelease = false;
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
 
@@ -130,11 +137,14 @@ private:
     std::unique_ptr<TrialTables> m_own;
 };
 
-// The draw scans of the trial routine: the vector one (several draws
-// compared at once) where the processor has it, the scalar one everywhere.
-// Both find the same draws; the choice only changes the speed.
-enum class DrawScan { Scalar, Vector };
-// Whether this processor has the vector scan.
+// The draw scans of the trial routine: the vector ones (8 or 16 draws
+// compared at once) where the processor has them, the scalar one
+// everywhere. All find the same draws; the choice only changes the speed.
+enum class DrawScan {
+    Scalar,
+    Vector, // the widest vector scan the processor has
+};
+// Whether this processor has a vector scan.
 bool vectorScanAvailable();
 // Chooses the scan of every trial from now on (Vector where available,
 // otherwise Scalar); the tests run both.
@@ -207,9 +217,13 @@ inline std::uint32_t advance(std::uint32_t seed, long long n)
 // The index (0-based) of the first of the count draws after seed whose
 // state is below bound, or count when none is. The scan chosen by setDrawScan.
 std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);
-// The two scans themselves (the vector one only where vectorScanAvailable()).
+// The scans themselves: scalar; 8 lanes (AVX2, only where avx2Available());
+// 16 lanes (AVX-512, only where avx512Available()).
 std::size_t firstDrawBelowScalar(std::uint32_t seed, std::size_t count, std::uint32_t bound);
 std::size_t firstDrawBelowVector(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+std::size_t firstDrawBelowWide(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+bool avx2Available();
+bool avx512Available();
 
 // An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
 // Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
@@ -284,6 +298,11 @@ inline std::uint32_t thresholdAboveAt(
     if (Vc < 0) {
         const double shift = -Rg * (Vc * G / (1.0 + Rg * G));
         V = E + shift + 1e-9 * (std::fabs(E) + shift);
+    }
+    if (t.noRelease()) {
+        // p = exp(...) * 0 is 0 wherever the exponential is finite (it is far
+        // below its overflow at 709 here), and no state is below ceil(0).
+        return (V - Emax) / t.exponentStep() < 700.0 ? 1u : 0u;
     }
     const double bound = releaseBound(t, V, Emax);
     if (!(bound <= 4294967295.0))
@@ -360,6 +379,15 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
     return entry;
 }
 
+inline bool TrialTables::bandFromGrid(double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    return m_gridUsable;
+}
+
 inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
 {
     if (const std::uint64_t *entry = gridEntry(E, G, Vc))
@@ -432,6 +460,7 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
     constexpr bool alwaysProbability = detail::UsesProbability<Observer>::value;
     constexpr bool reportSteps = alwaysProbability || detail::UsesSteps<Observer>::value;
     const bool stretches = !alwaysProbability && t.stretchesUsable() && std::isfinite(Vc);
+    const bool band = !reportSteps && stretches && t.bandFromGrid(Vc);
     const double Rg = p.Rg;
     const double Emax = p.Emax;
     const double ex = p.ex;
@@ -475,10 +504,15 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
             const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
             int last = runEnd < k + detail::StretchSteps - 1 ? runEnd : k + detail::StretchSteps - 1;
             std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc);
-            if (last < runEnd && bound != 0 && double(bound) * nAvailable * (runEnd - k + 1) < 16777216.0) {
+            if (last < runEnd && bound != 0) {
+                // The whole run where its bound is hardly looser (as before
+                // any release, when the bound is the same) or lets through
+                // few states anyway.
                 const std::uint32_t runBound
                     = detail::stretchBound(t, k, runEnd, releasedStep, nReleased, Vc);
-                if (runBound != 0 && double(runBound) * nAvailable * (runEnd - k + 1) < 67108864.0) {
+                if (runBound != 0
+                    && (runBound - bound <= bound / 16
+                        || double(runBound) * nAvailable * (runEnd - k + 1) < 67108864.0)) {
                     last = runEnd;
                     bound = runBound;
                 }
@@ -529,7 +563,7 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
         std::uint32_t hits = 0;
         bool decided = false;
-        if (!reportSteps && stretches) {
+        if (band) {
             // Without a report the current is needed only where the band of
             // the grid leaves a state undecided.
             std::uint32_t lower, upper;

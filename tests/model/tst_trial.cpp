@@ -257,6 +257,9 @@ void TestTrial::matchesThePlainStepRule_data()
     QTest::newRow("one site, feedback lifts p above 1") << pulse << -150.0 << 0 << 320;
     pulse.N = 20;
     QTest::newRow("20 sites, feedback lifts p above 1") << pulse << -150.0 << 20 << shortWindowEnd(pulse);
+    ParameterSet none = strong;
+    none.gf = 0;
+    QTest::newRow("no norm factor") << none << -150.0 << 0 << 320;
     ParameterSet slow = background;
     slow.tc = 9.99;
     slow.du = 2.0;
@@ -696,8 +699,10 @@ void TestTrial::drawScansFindTheFirstLowState()
         for (std::uint32_t bound : bounds) {
             const std::size_t expected = firstByRecurrence(seed, count, bound);
             QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
-            if (vectorScanAvailable())
+            if (detail::avx2Available())
                 QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
+            if (detail::avx512Available())
+                QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
         }
         // A bound just above the last state of the count: found at the end
         // only, and not one draw past it.
@@ -708,10 +713,15 @@ void TestTrial::drawScansFindTheFirstLowState()
                 const std::size_t expected = firstByRecurrence(seed, count, bound);
                 QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
                 QCOMPARE(detail::firstDrawBelowScalar(seed, count - 1, bound), std::min(expected, count - 1));
-                if (vectorScanAvailable()) {
+                if (detail::avx2Available()) {
                     QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
                     QCOMPARE(
                         detail::firstDrawBelowVector(seed, count - 1, bound), std::min(expected, count - 1));
+                }
+                if (detail::avx512Available()) {
+                    QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
+                    QCOMPARE(
+                        detail::firstDrawBelowWide(seed, count - 1, bound), std::min(expected, count - 1));
                 }
             }
         }
