@@ -2,6 +2,10 @@
 # of the project, so no target sets its own.
 add_library(cleftsim_options INTERFACE)
 target_compile_options(cleftsim_options INTERFACE -Wall -Wextra)
+# The floating-point contract of the trial routine: every product and sum is
+# rounded on its own, never fused into one multiply-add, so that a trial
+# gives the same bits on every processor and in every build.
+target_compile_options(cleftsim_options INTERFACE -ffp-contract=off)
 
 if(CLEFTSIM_SANITIZE)
   target_compile_options(cleftsim_options INTERFACE
