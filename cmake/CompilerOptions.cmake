@@ -1,7 +1,11 @@
 # One interface target carries the warning and sanitizer flags of every target
 # of the project, so no target sets its own.
+# The warnings alone are cleftsim_warnings, for the Python module, which is
+# never sanitized (Python itself is not).
+add_library(cleftsim_warnings INTERFACE)
+target_compile_options(cleftsim_warnings INTERFACE -Wall -Wextra)
 add_library(cleftsim_options INTERFACE)
-target_compile_options(cleftsim_options INTERFACE -Wall -Wextra)
+target_link_libraries(cleftsim_options INTERFACE cleftsim_warnings)
 
 if(CLEFTSIM_SANITIZE)
   target_compile_options(cleftsim_options INTERFACE
