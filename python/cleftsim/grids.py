@@ -82,9 +82,16 @@ def _point_table(experiment, index, point, seed, result):
 
 
 def _progress_bar(total, enabled, experiment):
-    from tqdm.auto import tqdm
+    """A notebook's progress widget where there is one, else a terminal bar."""
+    options = dict(total=total, disable=not enabled, desc=f"cleftsim {experiment}", unit="point")
+    try:
+        from tqdm.auto import tqdm
 
-    return tqdm(total=total, disable=not enabled, desc=f"cleftsim {experiment}", unit="point")
+        return tqdm(**options)
+    except ImportError:  # a notebook without ipywidgets
+        from tqdm.std import tqdm
+
+        return tqdm(**options)
 
 
 def grid(experiment, grid, *, seed, trials=None, client=None, progress=True, workers=None, **fixed):

@@ -107,10 +107,3 @@ def test_bad_arguments_refused(experiment, kwargs, error, words):
 def test_positional_arguments_refused():
     with pytest.raises(TypeError, match="keyword arguments only"):
         cleftsim.isv(42)
-
-
-def test_defaults_run_as_the_default_set():
-    defaults = cleftsim.defaults()
-    run = cleftsim.isv(seed=3, trials=2, **defaults)
-    assert run["provenance"]["parameters"] == {k: v for k, v in defaults.items() if k != "background"}
-    assert cleftsim.batch_command("isv", seed=3, trials=2, **defaults) == "cleftsim-batch isv --seed 3 --trials 2"
