@@ -6,6 +6,7 @@
 #include "experiments/engine/isvsweep.h"
 #include "experiments/engine/records.h"
 #include "model/parameterset.h"
+#include "model/parametertable.h"
 #include "model/random.h"
 #include "model/rounding.h"
 
@@ -82,37 +83,6 @@ struct UsageError {
     throw UsageError {"cleftsim-batch: " + what + ": " + reason + "; accepted " + accepted};
 }
 
-// A parameter option: its field, its editor's range and its decimals.
-struct ParamOption {
-    const char *name;
-    Param field;
-    double lo;
-    double hi;
-    int decimals; // 0: whole numbers
-};
-
-const ParamOption ParamOptions[] = {
-    {"N", Param::N, 1, 20, 0},
-    {"Rg", Param::Rg, 0, 9.99, 2},
-    {"V2", Param::V2, -150, 40, 0},
-    {"Emax", Param::Emax, -40, 40, 0},
-    {"V1r", Param::V1r, -100, 40, 0},
-    {"du", Param::du, 0.10, 2.00, 2},
-    {"ex", Param::ex, 1.00, 9.99, 2},
-    {"gf", Param::gf, 0, 0.9999, 4},
-    {"Gmax", Param::Gmax, 0.01, 9.99, 2},
-    {"tc", Param::tc, 0.50, 9.99, 2},
-    {"Gb", Param::Gb, 0, 9.999, 3},
-};
-
-std::string rangeText(const ParamOption &o)
-{
-    std::string text = formatFixed(o.lo, o.decimals) + ".." + formatFixed(o.hi, o.decimals);
-    if (o.decimals == 0)
-        return text + " (whole numbers)";
-    return text + " (at most " + std::to_string(o.decimals) + " decimals)";
-}
-
 // Reads a decimal number: an optional sign, digits, and optionally a full
 // stop with digits. Sets decimals to the number of digits after the stop.
 bool readDecimal(const std::string &text, double &value, int &decimals)
@@ -159,24 +129,6 @@ long long readWhole(const std::string &option, const std::string &text, long lon
     return value;
 }
 
-void setField(ParameterSet &p, Param f, double value)
-{
-    switch (f) {
-    case Param::N: p.N = static_cast<std::int32_t>(value); break;
-    case Param::Rg: p.Rg = value; break;
-    case Param::V2: p.V2 = value; break;
-    case Param::Emax: p.Emax = value; break;
-    case Param::V1r: p.V1r = value; break;
-    case Param::du: p.du = value; break;
-    case Param::ex: p.ex = value; break;
-    case Param::gf: p.gf = value; break;
-    case Param::Gmax: p.Gmax = value; break;
-    case Param::tc: p.tc = value; break;
-    case Param::Gb: p.Gb = value; break;
-    case Param::BackgroundOn: p.BackgroundOn = value != 0; break;
-    }
-}
-
 enum class Experiment { Records, Isv, Histograms };
 
 // What the command line asks for.
@@ -192,6 +144,16 @@ struct Request {
 };
 
 const char ExperimentNames[] = "records, isv, histograms";
+
+// The options the command line knows, for the message on an unknown one.
+std::string knownOptions()
+{
+    std::string text = "EXPERIMENT, --seed, --trials, --background, --help";
+    for (const ParamInfo &info : parameterTable())
+        if (info.field != Param::BackgroundOn)
+            text += std::string(", --") + info.name;
+    return text;
+}
 
 Request parse(int argc, char **argv)
 {
@@ -234,15 +196,13 @@ Request parse(int argc, char **argv)
             request.params.BackgroundOn = 1;
             continue;
         }
-        const ParamOption *param = nullptr;
-        for (const ParamOption &o : ParamOptions)
-            if (name == std::string("--") + o.name)
-                param = &o;
+        const ParamInfo *param
+            = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
+        if (param && param->field == Param::BackgroundOn)
+            param = nullptr; // the switch is --background
         const bool known = param || name == "--seed" || name == "--trials";
         if (!known)
-            refuse(arg, "unknown option",
-                "EXPERIMENT, --seed, --trials, --background, --help, --N, --Rg, --V2, --Emax, --V1r, --du, "
-                "--ex, --gf, --Gmax, --tc, --Gb");
+            refuse(arg, "unknown option", knownOptions());
         const std::string accepted = param ? rangeText(*param)
             : name == "--seed"             ? std::string("0..4294967295")
                                : std::string("1..100 for records, 1..10000 for isv and histograms");
@@ -267,9 +227,9 @@ Request parse(int argc, char **argv)
             if (decimals > param->decimals)
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "too many decimals",
                     accepted);
-            if (!(number >= param->lo && number <= param->hi))
+            if (!(number >= param->min && number <= param->max))
                 refuse(name + " " + value, "out of range", accepted);
-            setField(request.params, param->field, number);
+            setFieldValue(request.params, param->field, number);
             if (param->field == Param::Gb)
                 request.GbText = value;
         }

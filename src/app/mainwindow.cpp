@@ -4,9 +4,11 @@
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "model/parameterset.h"
+#include "model/parametertable.h"
 #include "model/rounding.h"
 #include "model/storedstates.h"
 #include "widgets/childwindow.h"
+#include "widgets/currentmodel.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -159,7 +161,7 @@ QLabel *MainWindow::addLabel(
 }
 
 void MainWindow::addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
-    const QString &sub, QPoint subPos, QPoint valuePos, int decimals, const char *suffix)
+    const QString &sub, QPoint subPos, QPoint valuePos)
 {
     Row &r = row(f);
     const QString base = QStringLiteral("Label") + number;
@@ -168,8 +170,6 @@ void MainWindow::addRow(Param f, QWidget *parent, const QString &number, const Q
         r.sub
             = addLabel(parent, base + QLatin1Char('s'), sub, subPos.x(), subPos.y(), false, SubscriptHeight);
     r.value = addLabel(parent, base + QLatin1Char('v'), QString(), valuePos.x(), valuePos.y());
-    r.decimals = decimals;
-    r.suffix = suffix;
     // The subscript sits above the name's padding blanks.
     if (r.sub)
         r.sub->raise();
@@ -204,38 +204,38 @@ void MainWindow::buildPanel()
     m_label03 = addLabel(m_panel1, QStringLiteral("Label03"), QStringLiteral("Basic Configuration"), 8, 72);
     m_label03->setProperty(EditorProperty, 0);
 
-    addRow(Param::N, m_panel1, QStringLiteral("04"), QStringLiteral("n ="), {8, 126}, QString(), {},
-        {28, 126}, 0, "");
+    addRow(
+        Param::N, m_panel1, QStringLiteral("04"), QStringLiteral("n ="), {8, 126}, QString(), {}, {28, 126});
     addRow(Param::Rg, m_panel1, QStringLiteral("05"), QStringLiteral("R   ="), {8, 142}, QStringLiteral("g"),
-        {18, 145}, {37, 142}, 2, " GOhm");
+        {18, 145}, {37, 142});
     addRow(Param::V2, m_panel1, QStringLiteral("06"), QStringLiteral("V   ="), {8, 160}, QStringLiteral("2"),
-        {18, 164}, {37, 160}, 0, " mV");
+        {18, 164}, {37, 160});
 
     auto *group2 = new QGroupBox(QStringLiteral("Presynaptic"), m_panel1);
     group2->setObjectName(QStringLiteral("GroupBox2"));
     group2->setGeometry(2, 180, 134, 108);
     group2->setProperty(EditorProperty, 2);
     addRow(Param::Emax, group2, QStringLiteral("07"), QStringLiteral("E         ="), {8, 18},
-        QStringLiteral("max"), {17, 21}, {55, 18}, 0, " mV");
+        QStringLiteral("max"), {17, 21}, {55, 18});
     addRow(Param::V1r, group2, QStringLiteral("08"), QStringLiteral("V    ="), {8, 36}, QStringLiteral("1r"),
-        {16, 40}, {40, 36}, 0, " mV");
+        {16, 40}, {40, 36});
     addRow(Param::du, group2, QStringLiteral("09"), QStringLiteral("duration ="), {8, 54}, QString(), {},
-        {70, 54}, 2, " msec");
+        {70, 54});
     addRow(Param::ex, group2, QStringLiteral("10"), QStringLiteral("exponent ="), {8, 70}, QString(), {},
-        {76, 70}, 2, " mV");
+        {76, 70});
     addRow(Param::gf, group2, QStringLiteral("11"), QStringLiteral("norm factor ="), {8, 86}, QString(), {},
-        {88, 86}, 4, "");
+        {88, 86});
 
     auto *group3 = new QGroupBox(QStringLiteral("Subsynaptic"), m_panel1);
     group3->setObjectName(QStringLiteral("GroupBox3"));
     group3->setGeometry(2, 292, 134, 89);
     group3->setProperty(EditorProperty, 3);
     addRow(Param::Gmax, group3, QStringLiteral("12"), QStringLiteral("G         ="), {8, 18},
-        QStringLiteral("max"), {18, 21}, {56, 18}, 2, " nS");
+        QStringLiteral("max"), {18, 21}, {56, 18});
     addRow(Param::tc, group3, QStringLiteral("13"), QStringLiteral("time constant ="), {8, 36}, QString(), {},
-        {66, 50}, 2, " msec");
+        {66, 50});
     addRow(Param::Gb, group3, QStringLiteral("14"), QStringLiteral("G   ="), {8, 66}, QStringLiteral("b"),
-        {18, 69}, {38, 66}, 3, " nS");
+        {18, 69}, {38, 66});
 
     // Which window a click on each row opens: Scheme Settings for the rows
     // outside the groups, the group's window inside them.
@@ -357,11 +357,11 @@ void MainWindow::writeRow(Param f)
     Row &r = row(f);
     if (!r.value)
         return;
-    QString text;
-    if (f == Param::N)
-        text = QString::number(c.N);
-    else
-        text = QString::fromStdString(formatFixed(fieldValue(c, f), r.decimals)) + QLatin1String(r.suffix);
+    // The value with the decimals it is edited with, then its unit.
+    const ParamInfo &info = paramInfo(f);
+    QString text = QString::fromStdString(formatFixed(fieldValue(c, f), info.decimals));
+    if (*info.unit)
+        text += QLatin1Char(' ') + QLatin1String(info.unit);
     r.value->setText(text);
     r.value->adjustSize();
 }
@@ -402,7 +402,7 @@ void MainWindow::showParameter(Param f)
 
 void MainWindow::LPI2LPC()
 {
-    model().LPC = model().LPI;
+    model().setCurrent(model().LPI);
 }
 
 void MainWindow::LPC2LPI()

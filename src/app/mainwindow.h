@@ -79,8 +79,6 @@ private:
         QLabel *name = nullptr;
         QLabel *sub = nullptr;
         QLabel *value = nullptr;
-        int decimals = 0;
-        const char *suffix = "";
     };
 
     void buildMenu();
@@ -88,7 +86,7 @@ private:
     QLabel *addLabel(QWidget *parent, const QString &objectName, const QString &text, int x, int y,
         bool bold = false, int pixelHeight = 13);
     void addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
-        const QString &sub, QPoint subPos, QPoint valuePos, int decimals, const char *suffix);
+        const QString &sub, QPoint subPos, QPoint valuePos);
     Row &row(Param f);
     void writeRow(Param f);
     void colourRow(Param f, bool differs);

@@ -10,6 +10,7 @@
 #include "experiments/isvwindow.h"
 #include "experiments/recordswindow.h"
 #include "model/parameterset.h"
+#include "widgets/currentmodel.h"
 
 #include <QApplication>
 #include <QLocale>

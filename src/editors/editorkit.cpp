@@ -1,6 +1,7 @@
 #include "editors/editorkit.h"
 
 #include "drawing/canvas.h"
+#include "model/parametertable.h"
 #include "model/rounding.h"
 #include "widgets/edits.h"
 
@@ -157,6 +158,11 @@ bool rewriteMaskEntry(MaskEdit *edit, double x)
     edit->setText(text);
     edit->setCursorPosition(cursor);
     return true;
+}
+
+std::function<double(double)> rangeLimit(Param f)
+{
+    return [f](double v) { return clampToRange(f, v); };
 }
 
 double fixedValue(double x, int decimals)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/parameterset.h"
+
 #include <QColor>
 #include <QPixmap>
 #include <QString>
@@ -90,6 +92,9 @@ private:
 // Returns true with the value when the handler should take it into the model.
 bool acceptMaskEntry(MaskEdit *edit, double modelValue, AcceptedValue &accepted,
     const std::function<double(double)> &limit, double *value);
+
+// The limit of a masked edit that pulls a number into the range of f.
+std::function<double(double)> rangeLimit(Param f);
 
 // The number that x shows with the given decimals, as the edit reads it back.
 double fixedValue(double x, int decimals);

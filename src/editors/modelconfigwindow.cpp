@@ -1,6 +1,7 @@
 #include "editors/modelconfigwindow.h"
 
 #include "drawing/canvas.h"
+#include "widgets/currentmodel.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -69,19 +70,18 @@ void ModelConfigWindow::setBackgroundChecked(bool on)
 void ModelConfigWindow::CheckBox1Click()
 {
     WindowSet &w = windows();
-    ParameterSet &p = model().LPC;
     const bool on = m_checkBox1->isChecked();
 
     // Every switch, either way, starts again without background conductance;
     // the main window's Gb row shows it at once (the Subsynaptic Settings
     // window shows it in its Gb editor when it rearranges its controls).
-    p.Gb = 0;
+    model().setField(Param::Gb, 0);
     if (w.csMainForm)
         w.csMainForm->showParameter(Param::Gb);
     if (w.csForm3)
         w.csForm3->repaintConductancePreview();
 
-    p.BackgroundOn = on ? 1 : 0;
+    model().setField(Param::BackgroundOn, on ? 1 : 0);
     if (w.csMainForm)
         w.csMainForm->showParameter(Param::BackgroundOn);
     if (w.csForm1) {

@@ -4,6 +4,7 @@
 #include "editors/editorkit.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 
@@ -11,15 +12,6 @@
 #include <QSignalBlocker>
 
 namespace cleftsim {
-
-namespace {
-
-// Accepted ranges of the presynaptic parameters.
-constexpr double DuMin = 0.10, DuMax = 2.00; // [msec]
-constexpr double ExMin = 1.00; // [mV]
-constexpr double GfMax = 0.9999;
-
-} // namespace
 
 PresynapticWindow::PresynapticWindow(QWidget *parent)
     : ChildWindow(QStringLiteral("csForm2"), QStringLiteral("Presynaptic Settings"), 276, 407, 2,
@@ -46,30 +38,30 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
 
     makeLabel(this, "Label2", QStringLiteral("E"), 156, 32, LabelStyle::Bold);
     makeLabel(this, "Label22", QStringLiteral("max"), 166, 35, LabelStyle::Bold);
-    SpinEditEmax = new SpinEdit(QStringLiteral("SpinEditEmax"), -40, 40, 20, 3, this);
+    SpinEditEmax = new SpinEdit(QStringLiteral("SpinEditEmax"), Param::Emax, 20, 3, this);
     SpinEditEmax->setGeometry(198, 30, 47, 26);
     makeLabel(this, "Label3", QStringLiteral("mV"), 250, 32, LabelStyle::Bold);
 
     makeLabel(this, "Label5", QStringLiteral("V"), 166, 96, LabelStyle::Bold)->setToolTip(v1rHint);
     makeLabel(this, "Label23", QStringLiteral("1r"), 176, 100, LabelStyle::Bold)->setToolTip(v1rHint);
-    SpinEditV1r = new SpinEdit(QStringLiteral("SpinEditV1r"), -100, 40, -70, 4, this);
+    SpinEditV1r = new SpinEdit(QStringLiteral("SpinEditV1r"), Param::V1r, -70, 4, this);
     SpinEditV1r->setGeometry(198, 94, 47, 26);
     SpinEditV1r->setToolTip(v1rHint);
     makeLabel(this, "Label4", QStringLiteral("mV"), 250, 96, LabelStyle::Bold);
 
     makeLabel(this, "Label8", QStringLiteral("duration"), 138, 160, LabelStyle::Bold);
-    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), 2, QStringLiteral("1.00"), this);
+    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::du, 1.00, this);
     MaskEdit1->setGeometry(198, 158, 30, 24);
     makeLabel(this, "Label9", QStringLiteral("msec"), 234, 160, LabelStyle::Bold);
 
     // The release law.
     makeLabel(this, "Label13", QStringLiteral("Transmitter release"), 44, 202, LabelStyle::Heading);
     makeLabel(this, "Label14", QStringLiteral("exponent"), 14, 246, LabelStyle::Bold);
-    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), 2, QStringLiteral("5.00"), this);
+    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::ex, 5.00, this);
     MaskEdit2->setGeometry(82, 244, 30, 24);
     makeLabel(this, "Label19", QStringLiteral("mV"), 118, 246, LabelStyle::Bold);
     makeLabel(this, "Label15", QStringLiteral("norm factor"), 2, 278, LabelStyle::Bold);
-    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), 4, QStringLiteral("0.1500"), this);
+    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::gf, 0.15, this);
     MaskEdit3->setGeometry(82, 276, 44, 24);
 
     PaintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 142, 107, this);
@@ -109,15 +101,14 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
         [this] { finishSpinText(SpinEditV1r, Round(model().LPC.V1r)); });
 }
 
-// Fills the editors from LPC and derives SpikeSteps. The handlers are not
-// connected yet, so nothing reaches the other windows.
+// Fills the editors from LPC. The handlers are not connected yet, so nothing
+// reaches the other windows.
 void PresynapticWindow::FormCreate()
 {
     const ParameterSet &p = model().LPC;
     SpinEditEmax->setValue(Round(p.Emax));
     SpinEditV1r->setValue(Round(p.V1r));
     MaskEdit1->setNumber(p.du);
-    model().SpikeSteps = Round(p.du / TimeStep);
     MaskEdit2->setNumber(p.ex);
     MaskEdit3->setNumber(p.gf);
     m_Emax.reset(p.Emax);
@@ -149,7 +140,7 @@ void PresynapticWindow::SpinEditEmaxChange()
     int v = 0;
     if (!readSpinValue(SpinEditEmax, &v) || !m_Emax.renews(v, p.Emax))
         return;
-    p.Emax = v;
+    model().setField(Param::Emax, v);
     repaintPreviews(true);
     parameterAccepted(Param::Emax);
 }
@@ -160,7 +151,7 @@ void PresynapticWindow::SpinEditV1rChange()
     int v = 0;
     if (!readSpinValue(SpinEditV1r, &v) || !m_V1r.renews(v, p.V1r))
         return;
-    p.V1r = v;
+    model().setField(Param::V1r, v);
     repaintPreviews(true);
     parameterAccepted(Param::V1r);
 }
@@ -169,11 +160,9 @@ void PresynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    const auto limit = [](double v) { return v > DuMax ? DuMax : v < DuMin ? DuMin : v; };
-    if (!acceptMaskEntry(MaskEdit1, p.du, m_du, limit, &x))
+    if (!acceptMaskEntry(MaskEdit1, p.du, m_du, rangeLimit(Param::du), &x))
         return;
-    p.du = x;
-    model().SpikeSteps = Round(p.du / TimeStep);
+    model().setField(Param::du, x);
     repaintPreviews(true);
     parameterAccepted(Param::du);
 }
@@ -182,10 +171,9 @@ void PresynapticWindow::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(
-            MaskEdit2, p.ex, m_ex, [](double v) { return v < ExMin ? ExMin : v; }, &x))
+    if (!acceptMaskEntry(MaskEdit2, p.ex, m_ex, rangeLimit(Param::ex), &x))
         return;
-    p.ex = x;
+    model().setField(Param::ex, x);
     repaintPreviews(false);
     parameterAccepted(Param::ex);
 }
@@ -194,10 +182,9 @@ void PresynapticWindow::MaskEdit3Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(
-            MaskEdit3, p.gf, m_gf, [](double v) { return v >= 1.0 ? GfMax : v; }, &x))
+    if (!acceptMaskEntry(MaskEdit3, p.gf, m_gf, rangeLimit(Param::gf), &x))
         return;
-    p.gf = x;
+    model().setField(Param::gf, x);
     repaintPreviews(false);
     parameterAccepted(Param::gf);
 }

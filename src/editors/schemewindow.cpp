@@ -1,9 +1,11 @@
 #include "editors/schemewindow.h"
 
+#include "editors/editorkit.h"
 #include "editors/editorlabels.h"
 #include "editors/failurechart.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 
@@ -94,7 +96,7 @@ SchemeWindow::SchemeWindow(QWidget *parent)
 
     // Number of release sites.
     addLabel(this, QStringLiteral("Label6"), QStringLiteral("n"), 449, 64, uiFont(17));
-    m_spinEditN = new SpinEdit(QStringLiteral("SpinEditN"), 1, 20, p.N, 4, this);
+    m_spinEditN = new SpinEdit(QStringLiteral("SpinEditN"), Param::N, p.N, 4, this);
     m_spinEditN->setGeometry(472, 62, 47, 26);
 
     // Mean failure rate.
@@ -107,8 +109,7 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     // Gap resistance.
     QLabel *label2 = addLabel(this, QStringLiteral("Label2"), QStringLiteral("R"), 439, 152, bold);
     QLabel *label8 = addLabel(this, QStringLiteral("Label8"), QStringLiteral("g"), 450, 155, bold);
-    m_maskEdit1
-        = new MaskEdit(QStringLiteral("MaskEdit1"), 2, QString::fromStdString(formatFixed(p.Rg, 2)), this);
+    m_maskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::Rg, p.Rg, this);
     m_maskEdit1->setGeometry(472, 150, 30, 24);
     m_maskEdit1->setMaxLength(4);
     addLabel(this, QStringLiteral("Label7"), QStringLiteral("GOhm"), 506, 152, bold);
@@ -131,7 +132,7 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     // Clamp potential.
     QLabel *label26 = addLabel(this, QStringLiteral("Label26"), QStringLiteral("V"), 441, 268, bold);
     QLabel *label9 = addLabel(this, QStringLiteral("Label9"), QStringLiteral("2"), 451, 272, bold);
-    m_spinEditV2 = new SpinEdit(QStringLiteral("SpinEditV2"), -150, 40, Round(p.V2), 4, this);
+    m_spinEditV2 = new SpinEdit(QStringLiteral("SpinEditV2"), Param::V2, Round(p.V2), 4, this);
     m_spinEditV2->setGeometry(472, 266, 47, 26);
     addLabel(this, QStringLiteral("Label3"), QStringLiteral("mV"), 524, 268, bold);
     for (QWidget *w : {static_cast<QWidget *>(label9), static_cast<QWidget *>(label26),
@@ -142,6 +143,10 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     // the window widens for the background conductance.
     m_failureChart = new FigureView(QStringLiteral("FailureChart"), 190, 141, this, colors::Silver);
     m_failureChart->move(570, 8);
+
+    m_N.reset(p.N);
+    m_Rg.reset(p.Rg);
+    m_V2.reset(p.V2);
 
     drawMorphoBase(m_morphoScheme->canvas());
     drawSpineWord(m_image1->canvas());
@@ -227,14 +232,14 @@ void SchemeWindow::ElSchemePaint(Canvas &canvas)
 void SchemeWindow::SpinEditNChange()
 {
     int n = 0;
-    if (!readSpinValue(m_spinEditN, &n))
+    if (!readSpinValue(m_spinEditN, &n) || !m_N.renews(n, model().LPC.N))
         return;
     // Remove the old leader arc while its radius is still known; the next
     // spine head wipes the rest of the old head. This comes after the entry
     // is read: a rewritten entry has run this handler again, which erased
     // and drew the leader once already.
     eraseCleftLeader(m_morphoScheme->canvas(), m_head.Rh);
-    model().LPC.N = n;
+    model().setField(Param::N, n);
     setRightAlignedText(m_label14, Label14Right, totalResistanceText());
     SpineHeadPaint();
     m_elScheme->update();
@@ -245,12 +250,10 @@ void SchemeWindow::SpinEditNChange()
 
 void SchemeWindow::MaskEdit1Change()
 {
-    if (m_maskEdit1->hasBlank()) {
-        // An unfilled position: show the current value again at once.
-        m_maskEdit1->setNumber(model().LPC.Rg);
+    double x = 0;
+    if (!acceptMaskEntry(m_maskEdit1, model().LPC.Rg, m_Rg, rangeLimit(Param::Rg), &x))
         return;
-    }
-    model().LPC.Rg = m_maskEdit1->number();
+    model().setField(Param::Rg, x);
     if (windows().csForm3)
         windows().csForm3->repaintQuantaPreview();
     parameterAccepted(Param::Rg);
@@ -259,9 +262,9 @@ void SchemeWindow::MaskEdit1Change()
 void SchemeWindow::SpinEditV2Change()
 {
     int v2 = 0;
-    if (!readSpinValue(m_spinEditV2, &v2))
+    if (!readSpinValue(m_spinEditV2, &v2) || !m_V2.renews(v2, model().LPC.V2))
         return;
-    model().LPC.V2 = v2;
+    model().setField(Param::V2, v2);
     parameterAccepted(Param::V2);
 }
 

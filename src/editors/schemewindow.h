@@ -2,6 +2,7 @@
 
 #include "drawing/elscheme.h"
 #include "drawing/morphoscheme.h"
+#include "editors/editorkit.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
@@ -71,6 +72,8 @@ private:
     QLabel *m_label22;
     QLabel *m_label23;
     SpineHead m_head;
+    // The values the editors last accepted.
+    AcceptedValue m_N, m_Rg, m_V2;
 };
 
 } // namespace cleftsim

@@ -2,8 +2,10 @@
 
 #include "drawing/canvas.h"
 #include "editors/adaptiveticks.h"
+#include "model/parametertable.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 
@@ -15,10 +17,6 @@
 namespace cleftsim {
 
 namespace {
-
-// Accepted ranges beyond the masks.
-constexpr double TcMin = 0.50; // [msec]
-constexpr double GmaxMin = 0.01; // [nS]
 
 const QString Sigma = QStringLiteral("\u03a3");
 const QString Dot = QStringLiteral("\u00b7");
@@ -52,17 +50,17 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
 
     makeLabel(this, "Label2", QStringLiteral("G"), 158, 50, LabelStyle::Bold);
     makeLabel(this, "Label17", QStringLiteral("max"), 169, 54, LabelStyle::Bold);
-    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), 2, QStringLiteral("0.20"), this);
+    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::Gmax, 0.20, this);
     MaskEdit2->setGeometry(200, 48, 30, 24);
     makeLabel(this, "Label19", QStringLiteral("nS"), 236, 50, LabelStyle::Bold);
     makeLabel(this, "Label1", QStringLiteral("time constant"), 104, 80, LabelStyle::Bold);
-    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), 2, QStringLiteral("2.50"), this);
+    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::tc, 2.50, this);
     MaskEdit1->setGeometry(200, 78, 30, 24);
     makeLabel(this, "Label4", QStringLiteral("msec"), 236, 80, LabelStyle::Bold);
 
     Label18 = makeLabel(this, "Label18", QStringLiteral("G"), 176, 112, LabelStyle::Bold);
     Label21 = makeLabel(this, "Label21", QStringLiteral("b"), 187, 116, LabelStyle::Bold);
-    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), 3, QStringLiteral("0.000"), this);
+    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::Gb, 0.0, this);
     MaskEdit3->setGeometry(200, 110, 37, 24);
     Label15 = makeLabel(this, "Label15", QStringLiteral("nS"), 243, 112, LabelStyle::Bold);
     Label14 = makeLabel(this, "Label14", QStringLiteral("(background"), 174, 136, LabelStyle::Plain);
@@ -200,10 +198,9 @@ void SubsynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(
-            MaskEdit1, p.tc, m_tc, [](double v) { return v < TcMin ? TcMin : v; }, &x))
+    if (!acceptMaskEntry(MaskEdit1, p.tc, m_tc, rangeLimit(Param::tc), &x))
         return;
-    p.tc = x;
+    model().setField(Param::tc, x);
     repaintNow(PaintBox1);
     parameterAccepted(Param::tc);
 }
@@ -212,14 +209,16 @@ void SubsynapticWindow::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    // Gmax keeps at least 0.01 and at least Gb; a Gb with a third decimal
-    // raises Gmax to the next value its two decimals can show.
+    // Gmax keeps at least its lower bound and at least Gb; a Gb with a third
+    // decimal raises Gmax to the next value its two decimals can show.
     const double Gb = p.Gb;
-    const auto limit
-        = [Gb](double v) { return v < GmaxMin || v < Gb ? std::max(GmaxMin, fixedCeil(Gb, 2)) : v; };
+    const double GmaxMin = paramInfo(Param::Gmax).min;
+    const auto limit = [Gb, GmaxMin](double v) {
+        return v < GmaxMin || v < Gb ? std::max(GmaxMin, fixedCeil(Gb, 2)) : clampToRange(Param::Gmax, v);
+    };
     if (!acceptMaskEntry(MaskEdit2, p.Gmax, m_Gmax, limit, &x))
         return;
-    p.Gmax = x;
+    model().setField(Param::Gmax, x);
     repaintNow(PaintBox1);
     repaintNow(PaintBox2);
     parameterAccepted(Param::Gmax);
@@ -237,10 +236,10 @@ void SubsynapticWindow::MaskEdit3Change()
     }
     double x = 0;
     const double Gmax = p.Gmax;
-    if (!acceptMaskEntry(
-            MaskEdit3, p.Gb, m_Gb, [Gmax](double v) { return v > Gmax ? Gmax : v; }, &x))
+    const auto limit = [Gmax](double v) { return v > Gmax ? Gmax : clampToRange(Param::Gb, v); };
+    if (!acceptMaskEntry(MaskEdit3, p.Gb, m_Gb, limit, &x))
         return;
-    p.Gb = x;
+    model().setField(Param::Gb, x);
     repaintNow(PaintBox1);
     repaintNow(PaintBox2);
     parameterAccepted(Param::Gb);

@@ -5,6 +5,7 @@
 #include "experiments/jointfigure.h"
 #include "experiments/picturebutton.h"
 #include "model/random.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 

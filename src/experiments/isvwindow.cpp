@@ -4,6 +4,7 @@
 #include "experiments/engine/isvsweep.h"
 #include "experiments/picturebutton.h"
 #include "model/rounding.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 

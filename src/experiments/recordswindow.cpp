@@ -5,6 +5,7 @@
 #include "experiments/recordsfile.h"
 #include "model/rounding.h"
 #include "model/trial.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 
 #include <QApplication>

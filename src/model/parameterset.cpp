@@ -1,5 +1,6 @@
 #include "model/parameterset.h"
 
+#include "model/parametertable.h"
 #include "model/rounding.h"
 
 namespace cleftsim {
@@ -77,10 +78,17 @@ void ModelState::reset()
     Sites = SiteTable {};
 }
 
-ModelState &model()
+void ModelState::setField(Param f, double value)
 {
-    static ModelState state;
-    return state;
+    setFieldValue(LPC, f, value);
+    if (f == Param::du)
+        SpikeSteps = spikeStepsFor(LPC.du);
+}
+
+void ModelState::setCurrent(const ParameterSet &p)
+{
+    LPC = p;
+    SpikeSteps = spikeStepsFor(LPC.du);
 }
 
 } // namespace cleftsim

@@ -61,20 +61,23 @@ using SiteTable = std::array<Site, MaxSites + 1>;
 // Number of time steps of the spike: Round(du / TimeStep).
 int spikeStepsFor(double du);
 
-// The process-wide model state that every window reads.
+// The model state: the current and the initial parameters, the stored
+// states and the sites of the trial being computed. The program keeps one
+// for its windows; the batch tool and the tests make their own.
 struct ModelState {
     ParameterSet LPC; // current parameters
     ParameterSet LPI; // initial parameters: last stored or restored
     std::array<ParameterSet, StoredSlots> StoredStates; // slot 0: the default set
     int StoredCount = 0; // states stored by the user, 0..15
-    int SpikeSteps = 20; // Round(du / TimeStep) of LPC
+    int SpikeSteps = 20; // Round(du / TimeStep) of LPC, kept by the setters below
     SiteTable Sites; // sites of the trial being computed
 
     // Puts the state back to its start-up values.
     void reset();
+    // Writes one field of LPC (and SpikeSteps with du).
+    void setField(Param f, double value);
+    // Makes p the current parameters (and SpikeSteps follow its du).
+    void setCurrent(const ParameterSet &p);
 };
-
-// Returns the one model state of the program.
-ModelState &model();
 
 } // namespace cleftsim

@@ -55,33 +55,4 @@ double FailureRate(const ParameterSet &p, double V)
     return std::exp(p.N * a * std::log(1.0 - p.gf));
 }
 
-double SpikePotential(double t)
-{
-    return SpikePotential(model().LPC, t);
-}
-double ReleaseProbability(double V)
-{
-    return ReleaseProbability(model().LPC, model().SpikeSteps, V);
-}
-double SpikeReleaseProbability(double V)
-{
-    return SpikeReleaseProbability(model().LPC, model().SpikeSteps, V);
-}
-double ConductanceShape(double t)
-{
-    return ConductanceShape(model().LPC, t);
-}
-double SynapticConductance(int k)
-{
-    return SynapticConductance(model().LPC, model().Sites, k);
-}
-double SynapticCurrent(double G, double V)
-{
-    return SynapticCurrent(model().LPC, G, V);
-}
-double FailureRate(double V)
-{
-    return FailureRate(model().LPC, V);
-}
-
 } // namespace cleftsim

@@ -31,14 +31,4 @@ double SynapticCurrent(const ParameterSet &p, double G, double V);
 // at clamp potential V, with the background current's shift of the spike top.
 double FailureRate(const ParameterSet &p, double V);
 
-// The same laws on the process-wide state (LPC, SpikeSteps, Sites), as the
-// windows use them.
-double SpikePotential(double t);
-double ReleaseProbability(double V);
-double SpikeReleaseProbability(double V);
-double ConductanceShape(double t);
-double SynapticConductance(int k);
-double SynapticCurrent(double G, double V);
-double FailureRate(double V);
-
 } // namespace cleftsim

@@ -1,6 +1,7 @@
 #include "widgets/edits.h"
 
 #include "drawing/canvas.h"
+#include "model/parametertable.h"
 #include "model/rounding.h"
 
 #include <QKeyEvent>
@@ -34,6 +35,12 @@ SpinEdit::SpinEdit(
     connect(m_down, &QToolButton::clicked, this, [this] { step(-1); });
     connect(this, &QLineEdit::textChanged, this, &SpinEdit::changed);
     setTextMargins(0, 0, 14, 0);
+}
+
+SpinEdit::SpinEdit(const QString &objectName, Param f, int value, int maxLength, QWidget *parent)
+    : SpinEdit(objectName, static_cast<int>(paramInfo(f).min), static_cast<int>(paramInfo(f).max), value,
+        maxLength, parent)
+{
 }
 
 bool SpinEdit::parseInteger(const QString &text, long long *value)
@@ -129,6 +136,12 @@ MaskEdit::MaskEdit(const QString &objectName, int decimals, const QString &text,
     setInputMask(QStringLiteral("9.") + QString(decimals, QLatin1Char('9')) + QStringLiteral(";_"));
     setText(text);
     connect(this, &QLineEdit::textChanged, this, &MaskEdit::changed);
+}
+
+MaskEdit::MaskEdit(const QString &objectName, Param f, double value, QWidget *parent)
+    : MaskEdit(objectName, paramInfo(f).decimals,
+        QString::fromStdString(formatFixed(value, paramInfo(f).decimals)), parent)
+{
 }
 
 QString MaskEdit::maskText() const

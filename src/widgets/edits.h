@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/parameterset.h"
+
 #include <QLineEdit>
 
 class QToolButton;
@@ -16,6 +18,8 @@ class SpinEdit : public QLineEdit {
 public:
     SpinEdit(const QString &objectName, int minValue, int maxValue, int value, int maxLength,
         QWidget *parent = nullptr);
+    // The editor of a whole-number parameter, with the bounds of its range.
+    SpinEdit(const QString &objectName, Param f, int value, int maxLength, QWidget *parent = nullptr);
 
     int minValue() const { return m_min; }
     int maxValue() const { return m_max; }
@@ -51,6 +55,8 @@ class MaskEdit : public QLineEdit {
 public:
     // decimals: digits after the point (2, 3 or 4).
     MaskEdit(const QString &objectName, int decimals, const QString &text, QWidget *parent = nullptr);
+    // The editor of parameter f with the decimals it is edited with, showing value.
+    MaskEdit(const QString &objectName, Param f, double value, QWidget *parent = nullptr);
 
     int decimals() const { return m_decimals; }
     // The text with blanks for unfilled positions, as the user sees it.

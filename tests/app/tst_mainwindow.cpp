@@ -4,6 +4,7 @@
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "widgets/childwindow.h"
+#include "widgets/currentmodel.h"
 
 #include <QtTest>
 

@@ -1,4 +1,5 @@
 #include "model/storedstates.h"
+#include "widgets/currentmodel.h"
 
 #include <QtTest>
 

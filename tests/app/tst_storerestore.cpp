@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "drawing/canvas.h"
 #include "widgets/childwindow.h"
+#include "widgets/currentmodel.h"
 
 #include <QtTest>
 

@@ -7,6 +7,7 @@
 #include "model/parameterset.h"
 #include "model/rounding.h"
 #include "widgets/childwindow.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/windowset.h"
 

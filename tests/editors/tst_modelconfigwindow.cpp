@@ -3,6 +3,7 @@
 #include "editors/modelconfigwindow.h"
 #include "editors/schemewindow.h"
 #include "editorspies.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 
 #include <QCheckBox>

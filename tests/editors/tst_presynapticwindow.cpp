@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "editors/presynapticwindow.h"
 #include "model/parameterset.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 #include "windowspy.h"

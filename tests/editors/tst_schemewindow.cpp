@@ -4,6 +4,7 @@
 #include "editorspies.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 
@@ -456,12 +457,17 @@ void TestSchemeWindow::badInput()
     QFETCH(double, value);
     QFETCH(QString, text);
     auto *control = child<QLineEdit>(edit.toLatin1().constData());
-    enter(control, keys);
     const ParameterSet &p = model().LPC;
-    const double held = edit == QLatin1String("SpinEditN") ? p.N
-        : edit == QLatin1String("SpinEditV2")              ? p.V2
-                                                           : p.Rg;
+    const auto heldValue = [&] {
+        return edit == QLatin1String("SpinEditN") ? p.N : edit == QLatin1String("SpinEditV2") ? p.V2 : p.Rg;
+    };
+    const double before = heldValue();
+    SpyScope spies;
+    enter(control, keys);
+    const double held = heldValue();
     QCOMPARE(held, value);
+    // An entry that leaves the value where it was throws no figure away.
+    QCOMPARE(spies.records.emptied > 0, held != before);
     QCOMPARE(control->text(), text);
     QVERIFY(p.N >= 1 && p.N <= 20);
     QVERIFY(p.V2 >= -150 && p.V2 <= 40);

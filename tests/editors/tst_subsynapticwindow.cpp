@@ -4,6 +4,7 @@
 #include "editors/subsynapticwindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 #include "windowspy.h"

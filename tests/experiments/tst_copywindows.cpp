@@ -3,6 +3,7 @@
 #include "drawing/glyphs.h"
 #include "experiments/copywindows.h"
 #include "model/parameterset.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 
 #include <QLabel>

@@ -5,6 +5,7 @@
 #include "experiments/histogramswindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 

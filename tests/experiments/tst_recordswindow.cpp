@@ -6,6 +6,7 @@
 #include "experiments/recordswindow.h"
 #include "model/rounding.h"
 #include "model/trial.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
 

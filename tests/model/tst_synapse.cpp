@@ -1,4 +1,5 @@
 #include "model/parameterset.h"
+#include "model/parametertable.h"
 #include "model/synapse.h"
 
 #include <QtTest>
@@ -43,18 +44,22 @@ private slots:
     void synapticCurrent();
     void failureRate_data();
     void failureRate();
-    void processWideLawsReadTheCurrentSet();
+    void parameterTable();
 };
 
 void TestSynapse::defaults()
 {
-    model().reset();
-    QVERIFY(model().LPC == DefaultParameterSet);
-    QVERIFY(model().LPI == DefaultParameterSet);
-    QCOMPARE(model().LPC.Name, std::string("0: default"));
-    QCOMPARE(model().SpikeSteps, 20);
-    QCOMPARE(model().StoredCount, 0);
-    QVERIFY(model().StoredStates[0] == DefaultParameterSet);
+    ModelState state;
+    state.LPC.N = 3;
+    state.SpikeSteps = 7;
+    state.StoredCount = 2;
+    state.reset();
+    QVERIFY(state.LPC == DefaultParameterSet);
+    QVERIFY(state.LPI == DefaultParameterSet);
+    QCOMPARE(state.LPC.Name, std::string("0: default"));
+    QCOMPARE(state.SpikeSteps, 20);
+    QCOMPARE(state.StoredCount, 0);
+    QVERIFY(state.StoredStates[0] == DefaultParameterSet);
     const ParameterSet &d = DefaultParameterSet;
     QCOMPARE(int(d.BackgroundOn), 0);
     QCOMPARE(d.N, 10);
@@ -276,15 +281,28 @@ void TestSynapse::failureRate()
     QVERIFY(close(FailureRate(p, V), expected, 1e-12));
 }
 
-void TestSynapse::processWideLawsReadTheCurrentSet()
+// Every field reached by its name is written and read back as itself, and
+// the default set lies inside the ranges the editors accept.
+void TestSynapse::parameterTable()
 {
-    model().reset();
-    model().LPC.Emax = 0;
-    QCOMPARE(SpikePotential(1.0), 0.0);
-    QCOMPARE(ReleaseProbability(0.0), ReleaseProbability(DefaultParameterSet, 20, 20.0));
-    model().LPC.tc = 5.0;
-    QVERIFY(close(ConductanceShape(5.0), 1.0, 1e-15));
-    model().reset();
+    ParameterSet p = DefaultParameterSet;
+    for (const ParamInfo &info : cleftsim::parameterTable()) {
+        QCOMPARE(findParam(info.name), &info);
+        QCOMPARE(&paramInfo(info.field), &info);
+        const double d = fieldValue(DefaultParameterSet, info.field);
+        QVERIFY2(d >= info.min && d <= info.max, info.name);
+        setFieldValue(p, info.field, info.max);
+        QCOMPARE(fieldValue(p, info.field), info.max);
+    }
+    QCOMPARE(findParam("n"), nullptr);
+    // Only du moves SpikeSteps, and setting the whole set keeps it too.
+    ModelState state;
+    state.setField(Param::du, 0.5);
+    QCOMPARE(state.SpikeSteps, 10);
+    state.setField(Param::tc, 5.0);
+    QCOMPARE(state.SpikeSteps, 10);
+    state.setCurrent(DefaultParameterSet);
+    QCOMPARE(state.SpikeSteps, 20);
 }
 
 QTEST_GUILESS_MAIN(TestSynapse)
