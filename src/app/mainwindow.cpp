@@ -82,6 +82,12 @@ MainWindow::MainWindow(QWidget *parent)
     m_listBox->item(0)->setSizeHint(QSize(m_listBox->width() - 4, 16));
 
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+
+    // Each accepted change shows in its row, red if it differs from LPI.
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, [this](Param f) {
+        for (Param row : rowsShowing(f))
+            showParameter(row);
+    });
 }
 
 MainWindow::~MainWindow() = default;

@@ -69,35 +69,11 @@ void ModelConfigWindow::setBackgroundChecked(bool on)
 
 void ModelConfigWindow::CheckBox1Click()
 {
-    WindowSet &w = windows();
-    const bool on = m_checkBox1->isChecked();
-
-    // Every switch, either way, starts again without background conductance;
-    // the main window's Gb row shows it at once (the Subsynaptic Settings
-    // window shows it in its Gb editor when it rearranges its controls).
+    // Every switch, either way, starts again without background conductance.
+    // The windows that show Gb or depend on the switch rearrange themselves.
     model().setField(Param::Gb, 0);
-    if (w.csMainForm)
-        w.csMainForm->showParameter(Param::Gb);
-    if (w.csForm3)
-        w.csForm3->repaintConductancePreview();
-
-    model().setField(Param::BackgroundOn, on ? 1 : 0);
-    if (w.csMainForm)
-        w.csMainForm->showParameter(Param::BackgroundOn);
-    if (w.csForm1) {
-        w.csForm1->setBackgroundLayout(on);
-        w.csForm1->LabelsN0();
-        if (on)
-            w.csForm1->FailuresChart();
-    }
-    if (w.csForm3)
-        w.csForm3->setBackgroundControls(on);
-    if (w.csForm5) {
-        // The Is vs V2 figures are framed differently with and without the
-        // switch; Records and Histograms do not depend on it.
-        w.csForm5->setBackgroundLayout(on);
-        w.csForm5->EmptyImages();
-    }
+    model().setField(Param::BackgroundOn, m_checkBox1->isChecked() ? 1 : 0);
+    parameterAccepted(Param::BackgroundOn);
 }
 
 } // namespace cleftsim

@@ -18,7 +18,7 @@ public:
     void setBackgroundChecked(bool on) override;
 
     // Applies the switch after the box has changed state: Gb back to 0, and
-    // the windows that offer Gb or show the failure-rate chart rearranged.
+    // the change announced.
     void CheckBox1Click();
 
 private:

@@ -158,10 +158,23 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     connect(m_spinEditN, &SpinEdit::changed, this, &SchemeWindow::SpinEditNChange);
     connect(m_maskEdit1, &MaskEdit::changed, this, &SchemeWindow::MaskEdit1Change);
     connect(m_spinEditV2, &SpinEdit::changed, this, &SchemeWindow::SpinEditV2Change);
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SchemeWindow::parameterChanged);
     connect(m_spinEditN, &QLineEdit::editingFinished, this,
         [this] { finishSpinText(m_spinEditN, model().LPC.N); });
     connect(m_spinEditV2, &QLineEdit::editingFinished, this,
         [this] { finishSpinText(m_spinEditV2, Round(model().LPC.V2)); });
+}
+
+void SchemeWindow::parameterChanged(Param f)
+{
+    if (f == Param::BackgroundOn)
+        setBackgroundLayout(model().LPC.BackgroundOn != 0);
+    if (changesConductanceLabels(f))
+        refreshConductanceLabels();
+    if (changesFailureLabel(f))
+        LabelsN0();
+    if (changesFailureChart(f))
+        FailuresChart();
 }
 
 void SchemeWindow::LabelsN0()
@@ -240,11 +253,8 @@ void SchemeWindow::SpinEditNChange()
     // and drew the leader once already.
     eraseCleftLeader(m_morphoScheme->canvas(), m_head.Rh);
     model().setField(Param::N, n);
-    setRightAlignedText(m_label14, Label14Right, totalResistanceText());
     SpineHeadPaint();
     m_elScheme->update();
-    if (windows().csForm3)
-        windows().csForm3->repaintQuantaPreview();
     parameterAccepted(Param::N);
 }
 
@@ -254,8 +264,6 @@ void SchemeWindow::MaskEdit1Change()
     if (!acceptMaskEntry(m_maskEdit1, model().LPC.Rg, m_Rg, rangeLimit(Param::Rg), &x))
         return;
     model().setField(Param::Rg, x);
-    if (windows().csForm3)
-        windows().csForm3->repaintQuantaPreview();
     parameterAccepted(Param::Rg);
 }
 

@@ -27,12 +27,14 @@ public:
 
     // Sets the failure-rate row: "N  =" or, with the background conductance,
     // "N  (V2mV)=", the subscript after the N, and 100 F(V2) in percent.
-    void LabelsN0() override;
+    void LabelsN0();
     // Redraws the failure-rate chart from LPC; does nothing while the
     // background conductance is off (the chart is then out of view).
-    void FailuresChart() override;
-    void refreshConductanceLabels() override;
-    void setBackgroundLayout(bool on) override;
+    void FailuresChart();
+    // Rewrites the total subsynaptic resistance and quantal conductance labels.
+    void refreshConductanceLabels();
+    // Outer width 770 with the failure-rate chart, 570 without.
+    void setBackgroundLayout(bool on);
     void writeEditors(int N, double Rg, double V2) override;
 
     // Clears the failure-rate chart and draws its empty frame.
@@ -54,6 +56,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // What a change of the model, here or in another window, redraws here.
+    void parameterChanged(Param f);
     // Draws the spine head for the current N into the morphological picture.
     void SpineHeadPaint();
     // Paints the electrical scheme over what lies beneath the paint box.

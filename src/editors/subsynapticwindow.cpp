@@ -107,6 +107,7 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
         setBackgroundControls(true);
     PaintBox2->render(); // places the right-axis title and the caption
 
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SubsynapticWindow::parameterChanged);
     connect(MaskEdit1, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit1Change);
     connect(MaskEdit2, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit2Change);
     connect(MaskEdit3, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit3Change);
@@ -148,6 +149,14 @@ bool SubsynapticWindow::backgroundOn() const
     return model().LPC.BackgroundOn != 0;
 }
 
+void SubsynapticWindow::parameterChanged(Param f)
+{
+    if (f == Param::BackgroundOn)
+        setBackgroundControls(model().LPC.BackgroundOn != 0);
+    if (changesQuantaPreview(f))
+        repaintQuantaPreview();
+}
+
 void SubsynapticWindow::repaintConductancePreview()
 {
     repaintNow(PaintBox1);
@@ -166,17 +175,14 @@ void SubsynapticWindow::setBackgroundControls(bool on)
         w->setVisible(on);
     Image3->setVisible(!on);
     Image4->setVisible(on);
-    // The switch has reset Gb: the editor and the main window's row show the
-    // new value, without the consequences of an edit (the switch clears only
-    // the Is vs V2 figures).
+    // The switch has reset Gb: the editor shows the new value, without the
+    // consequences of an edit (the switch clears only the Is vs V2 figures).
     const double Gb = model().LPC.Gb;
     {
         const QSignalBlocker blocker(MaskEdit3);
         MaskEdit3->setNumber(Gb);
     }
     m_Gb.reset(Gb);
-    if (MainWindowLink *main = windows().csMainForm)
-        main->showParameter(Param::Gb);
     repaintNow(PaintBox1);
     repaintNow(PaintBox2);
 }
@@ -222,8 +228,6 @@ void SubsynapticWindow::MaskEdit2Change()
     repaintNow(PaintBox1);
     repaintNow(PaintBox2);
     parameterAccepted(Param::Gmax);
-    if (SchemeLink *scheme = windows().csForm1)
-        scheme->refreshConductanceLabels();
 }
 
 void SubsynapticWindow::MaskEdit3Change()

@@ -20,11 +20,11 @@ class SubsynapticWindow : public ChildWindow, public SubsynLink {
 public:
     explicit SubsynapticWindow(QWidget *parent = nullptr);
 
-    void repaintConductancePreview() override;
-    void repaintQuantaPreview() override;
+    void repaintConductancePreview();
+    void repaintQuantaPreview();
     // Shows or hides the Gb editor with its captions, swaps the formulas and
     // shows the Gb that the switch has just set.
-    void setBackgroundControls(bool on) override;
+    void setBackgroundControls(bool on);
     // Writes the editors as the user would (a restore); Gb goes first when the
     // new Gmax lies below the Gb in force, so that both arrive unchanged.
     void writeEditors(double Gmax, double tc, double Gb) override;
@@ -49,6 +49,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // What a change of the model in another window redraws here.
+    void parameterChanged(Param f);
     void FormCreate();
     void FormShow();
     bool backgroundOn() const;

@@ -107,6 +107,11 @@ HistogramsWindow::HistogramsWindow(QWidget *parent)
         m_spinEdit1, &SpinEdit::editingFinished, this, [this] { finishSpinText(m_spinEdit1, m_trialCount); });
     connect(m_runBtn, &QPushButton::clicked, this, &HistogramsWindow::RunBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &HistogramsWindow::DuplicateBtnClick);
+    // No figure shows results of other parameters than the current ones.
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, [this](Param f) {
+        if (clearsHistograms(f))
+            EmptyImages();
+    });
 
     // FormCreate.
     m_trialCount = m_spinEdit1->value();

@@ -97,6 +97,14 @@ IsvWindow::IsvWindow(QWidget *parent)
     connect(m_runBtn, &QPushButton::clicked, this, &IsvWindow::RunBtnClick);
     connect(m_breakBtn, &QPushButton::clicked, this, &IsvWindow::BreakBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &IsvWindow::DuplicateBtnClick);
+    // No figure shows results of other parameters than the current ones; the
+    // switch also frames the figures anew.
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, [this](Param f) {
+        if (f == Param::BackgroundOn)
+            setBackgroundLayout(model().LPC.BackgroundOn != 0);
+        if (clearsIsv(f))
+            EmptyImages();
+    });
 
     m_trialCount = m_spinEdit1->value();
     EmptyImages();

@@ -122,6 +122,11 @@ RecordsWindow::RecordsWindow(QWidget *parent)
     connect(m_clearBtn, &QPushButton::clicked, this, &RecordsWindow::ClearBtnClick);
     connect(m_saveBtn, &QToolButton::clicked, this, &RecordsWindow::SaveBtnClick);
     connect(m_duplicateBtn, &QToolButton::clicked, this, &RecordsWindow::DuplicateBtnClick);
+    // No figure shows results of other parameters than the current ones.
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, [this](Param f) {
+        if (clearsRecords(f))
+            EmptyImage();
+    });
 
     EmptyImage();
 }

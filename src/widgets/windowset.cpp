@@ -8,9 +8,43 @@ WindowSet &windows()
     return set;
 }
 
+ModelChanges &modelChanges()
+{
+    static ModelChanges changes;
+    return changes;
+}
+
+void parameterAccepted(Param f)
+{
+    emit modelChanges().parameterChanged(f);
+}
+
+std::vector<Param> rowsShowing(Param f)
+{
+    if (f == Param::BackgroundOn)
+        return {Param::Gb, Param::BackgroundOn};
+    return {f};
+}
+
+bool clearsRecords(Param f)
+{
+    return f != Param::BackgroundOn;
+}
+
+bool clearsIsv(Param f)
+{
+    return f != Param::V2;
+}
+
+bool clearsHistograms(Param f)
+{
+    return f != Param::BackgroundOn;
+}
+
 bool changesFailureLabel(Param f)
 {
     switch (f) {
+    case Param::BackgroundOn:
     case Param::N:
     case Param::Rg:
     case Param::V2:
@@ -27,25 +61,14 @@ bool changesFailureChart(Param f)
     return changesFailureLabel(f) && f != Param::V2;
 }
 
-void parameterAccepted(Param f)
+bool changesConductanceLabels(Param f)
 {
-    WindowSet &w = windows();
-    if (w.csMainForm)
-        w.csMainForm->showParameter(f);
-    if (w.csForm1) {
-        if (changesFailureLabel(f))
-            w.csForm1->LabelsN0();
-        if (changesFailureChart(f))
-            w.csForm1->FailuresChart();
-    }
-    if (f == Param::BackgroundOn)
-        return;
-    if (w.csForm4)
-        w.csForm4->EmptyImage();
-    if (w.csForm5 && f != Param::V2)
-        w.csForm5->EmptyImages();
-    if (w.csForm6)
-        w.csForm6->EmptyImages();
+    return f == Param::N || f == Param::Gmax;
+}
+
+bool changesQuantaPreview(Param f)
+{
+    return f == Param::N || f == Param::Rg;
 }
 
 } // namespace cleftsim

@@ -2,6 +2,10 @@
 
 #include "model/parameterset.h"
 
+#include <QObject>
+
+#include <vector>
+
 class QMdiArea;
 class QWidget;
 
@@ -39,12 +43,6 @@ public:
 class SchemeLink {
 public:
     virtual ~SchemeLink() = default;
-    virtual void LabelsN0() = 0;
-    virtual void FailuresChart() = 0;
-    // Rewrites the total subsynaptic resistance and quantal conductance labels.
-    virtual void refreshConductanceLabels() = 0;
-    // Outer width 770 with the failure-rate chart, 570 without.
-    virtual void setBackgroundLayout(bool on) = 0;
     // Writes the editors as a user would (a restore): SpinEditN, MaskEdit1, SpinEditV2.
     virtual void writeEditors(int N, double Rg, double V2) = 0;
 };
@@ -60,10 +58,6 @@ public:
 class SubsynLink {
 public:
     virtual ~SubsynLink() = default;
-    virtual void repaintConductancePreview() = 0; // PaintBox1
-    virtual void repaintQuantaPreview() = 0; // PaintBox2
-    // Shows or hides the Gb editor and swaps the formula pictures.
-    virtual void setBackgroundControls(bool on) = 0;
     virtual void writeEditors(double Gmax, double tc, double Gb) = 0;
 };
 
@@ -109,15 +103,43 @@ struct WindowSet {
 // Returns the window set of the program.
 WindowSet &windows();
 
-// The consequences of an accepted parameter edit that every editor shares:
-// the main window's row of f, the failure-rate row and chart of Scheme
-// Settings where f enters the failure rate, and the experiment figures that
-// depend on f (V2 leaves Is vs V2; the background switch clears only Is vs V2
-// and is handled by Model Configuration itself).
+// Announces the accepted changes of the model to the windows. Each window
+// connects when it is created and decides itself what a change of f means to
+// it, so the windows hear of a change in the order they were created: the
+// main window, Model Configuration, the three editors, the three experiments.
+class ModelChanges : public QObject {
+    Q_OBJECT
+signals:
+    // Field f of LPC has a new value. For BackgroundOn: the switch was turned,
+    // which has also set Gb to 0.
+    void parameterChanged(cleftsim::Param f);
+};
+
+// The one announcer of the program.
+ModelChanges &modelChanges();
+
+// Announces an accepted edit of f (or a turn of the switch).
 void parameterAccepted(Param f);
 
-// Whether a change of f recomputes the failure-rate label, and the chart.
+// What a change of f means to the windows, by which each of them decides.
+// The main window's rows that show it (the switch's change shows the Gb it
+// reset too).
+std::vector<Param> rowsShowing(Param f);
+// Whether it clears the Records, the Is vs V2 and the Histograms figures:
+// every edit clears all three, but V2 leaves Is vs V2, which sweeps the clamp
+// potential itself, and the switch clears only Is vs V2, framed anew.
+bool clearsRecords(Param f);
+bool clearsIsv(Param f);
+bool clearsHistograms(Param f);
+// Whether Scheme Settings recomputes its failure-rate row, and its chart
+// (drawn only while the background conductance is on).
 bool changesFailureLabel(Param f);
 bool changesFailureChart(Param f);
+// Whether Scheme Settings rewrites its total resistance and quantal
+// conductance labels.
+bool changesConductanceLabels(Param f);
+// Whether the quanta preview of Subsynaptic Settings, which shows values of
+// Scheme Settings, is drawn again.
+bool changesQuantaPreview(Param f);
 
 } // namespace cleftsim

@@ -3,8 +3,15 @@
 #include "app/startup.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
+#include "editors/schemewindow.h"
+#include "experiments/histogramswindow.h"
+#include "experiments/isvwindow.h"
+#include "experiments/recordswindow.h"
+#include "model/parametertable.h"
+#include "model/rounding.h"
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
+#include "widgets/figureview.h"
 
 #include <QtTest>
 
@@ -34,6 +41,8 @@ private slots:
     void rowTurnsRedAndBlackAgainst_data();
     void rowTurnsRedAndBlackAgainst();
     void backgroundRowFollowsSwitch();
+    void windowsHearAChangeInTheirOrder_data();
+    void windowsHearAChangeInTheirOrder();
     void clickOpensEditor_data();
     void clickOpensEditor();
     void windowMenuListsAndActivates();
@@ -113,7 +122,7 @@ void TestMainWindow::edit(Param f, double value)
     case Param::tc: c.tc = value; break;
     case Param::Gb: c.Gb = value; break;
     }
-    windows().csMainForm->showParameter(f);
+    parameterAccepted(f);
 }
 
 void TestMainWindow::panelAtStart()
@@ -262,6 +271,87 @@ void TestMainWindow::backgroundRowFollowsSwitch()
     QCOMPARE(text("Label03"), QStringLiteral("Basic Configuration"));
     QCOMPARE(colour("Label03"), colors::Black);
     QVERIFY(label("Label14")->isHidden());
+}
+
+// Which windows answer a change of each field, the clearing table of the
+// program: every figure depends on every parameter, but the Is vs V2 sweep
+// sets the clamp potential itself and only its frames depend on the switch.
+void TestMainWindow::windowsHearAChangeInTheirOrder_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("records");
+    QTest::addColumn<bool>("isv");
+    QTest::addColumn<bool>("histograms");
+    QTest::addColumn<bool>("failureRow");
+    QTest::newRow("BackgroundOn") << int(Param::BackgroundOn) << 1.0 << false << true << false << true;
+    QTest::newRow("N") << int(Param::N) << 12.0 << true << true << true << true;
+    QTest::newRow("Rg") << int(Param::Rg) << 0.75 << true << true << true << true;
+    QTest::newRow("V2") << int(Param::V2) << -40.0 << true << false << true << true;
+    QTest::newRow("Emax") << int(Param::Emax) << 5.0 << true << true << true << true;
+    QTest::newRow("V1r") << int(Param::V1r) << -80.0 << true << true << true << false;
+    QTest::newRow("du") << int(Param::du) << 0.15 << true << true << true << false;
+    QTest::newRow("ex") << int(Param::ex) << 4.0 << true << true << true << true;
+    QTest::newRow("gf") << int(Param::gf) << 0.3 << true << true << true << true;
+    QTest::newRow("Gmax") << int(Param::Gmax) << 1.5 << true << true << true << false;
+    QTest::newRow("tc") << int(Param::tc) << 0.6 << true << true << true << false;
+    QTest::newRow("Gb") << int(Param::Gb) << 0.1 << true << true << true << true;
+}
+
+void TestMainWindow::windowsHearAChangeInTheirOrder()
+{
+    QFETCH(int, field);
+    QFETCH(double, value);
+    QFETCH(bool, records);
+    QFETCH(bool, isv);
+    QFETCH(bool, histograms);
+    QFETCH(bool, failureRow);
+    const Param f = static_cast<Param>(field);
+
+    // A listener connected before the windows exist hears a change before
+    // all of them, one connected after them after all of them.
+    m_main.reset();
+    windows() = WindowSet {};
+    QList<Canvas *> figures;
+    const auto cleared = [&figures] {
+        QList<bool> c;
+        for (Canvas *figure : figures)
+            c << (figure->rgb(0, 0) != (colors::Aqua.rgb() & 0xffffff));
+        return c;
+    };
+    QList<bool> first, last;
+    const QMetaObject::Connection before
+        = connect(&modelChanges(), &ModelChanges::parameterChanged, this, [&] { first = cleared(); });
+    m_main = createWindowSet();
+    const QMetaObject::Connection after
+        = connect(&modelChanges(), &ModelChanges::parameterChanged, this, [&] { last = cleared(); });
+    const WindowSet &w = windows();
+    figures << &static_cast<RecordsWindow *>(w.forms[4])->image3()->canvas()
+            << &static_cast<IsvWindow *>(w.forms[5])->image(1)->canvas()
+            << &static_cast<HistogramsWindow *>(w.forms[6])->image(1)->canvas();
+    for (Canvas *figure : figures)
+        figure->clear(colors::Aqua);
+    auto *failureLabel = w.forms[1]->findChild<QLabel *>(QStringLiteral("Label23"));
+    failureLabel->setText(QStringLiteral("?"));
+
+    const ParamInfo &info = paramInfo(f);
+    if (f == Param::Gb)
+        model().setField(Param::BackgroundOn, 1);
+    model().setField(f, value);
+    parameterAccepted(f);
+    disconnect(before);
+    disconnect(after);
+
+    QCOMPARE(first, (QList<bool> {false, false, false}));
+    QCOMPARE(last, (QList<bool> {records, isv, histograms}));
+    QCOMPARE(failureLabel->text() != QStringLiteral("?"), failureRow);
+    const QString row = f == Param::BackgroundOn
+        ? QStringLiteral("Label03")
+        : QStringLiteral("Label%1v").arg(field + 3, 2, 10, QLatin1Char('0'));
+    QCOMPARE(colour(row.toLatin1().constData()), colors::Red);
+    if (f != Param::BackgroundOn)
+        QVERIFY(text(row.toLatin1().constData())
+                    .startsWith(QString::fromStdString(formatFixed(value, info.decimals))));
 }
 
 void TestMainWindow::clickOpensEditor_data()

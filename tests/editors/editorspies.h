@@ -1,63 +1,64 @@
 #pragma once
 
-// Stand-ins for the experiment windows and the main window that count what
-// an edit asks of them. SpyScope puts them into the window set and the real
-// windows back when it ends.
+// A listener to the announced changes of the model that counts what each of
+// them asks of the windows, by the rules the windows decide by. The windows
+// themselves are tested against those rules once, with the whole set.
 
+#include "widgets/currentmodel.h"
 #include "widgets/windowset.h"
 
 #include <QList>
+#include <QObject>
+
+#include <map>
 
 namespace cleftsim::test {
 
-struct RecordsSpy : RecordsLink {
-    int emptied = 0;
-    void EmptyImage() override { ++emptied; }
-};
-
-struct IsvSpy : IsvLink {
-    int emptied = 0;
-    QList<bool> layouts;
-    void EmptyImages() override { ++emptied; }
-    void setBackgroundLayout(bool on) override { layouts << on; }
-};
-
-struct HistogramsSpy : HistogramsLink {
-    int emptied = 0;
-    void EmptyImages() override { ++emptied; }
-};
-
-struct MainSpy : MainWindowLink {
-    QList<Param> shown;
-    void showParameter(Param f) override { shown << f; }
-    bool Store() override { return true; }
-    QMdiArea *frame() override { return m_frame; }
-    QMdiArea *m_frame = nullptr;
-};
-
-class SpyScope {
+class ChangeSpy {
 public:
-    SpyScope()
-        : m_saved(windows())
+    ChangeSpy()
     {
-        WindowSet &w = windows();
-        main.m_frame = w.csMainForm ? w.csMainForm->frame() : nullptr;
-        w.csMainForm = &main;
-        w.csForm4 = &records;
-        w.csForm5 = &isv;
-        w.csForm6 = &histograms;
+        m_connection = QObject::connect(
+            &modelChanges(), &ModelChanges::parameterChanged, [this](Param f) { record(f); });
     }
-    ~SpyScope() { windows() = m_saved; }
-    SpyScope(const SpyScope &) = delete;
-    SpyScope &operator=(const SpyScope &) = delete;
+    ~ChangeSpy() { QObject::disconnect(m_connection); }
+    ChangeSpy(const ChangeSpy &) = delete;
+    ChangeSpy &operator=(const ChangeSpy &) = delete;
 
-    MainSpy main;
-    RecordsSpy records;
-    IsvSpy isv;
-    HistogramsSpy histograms;
+    QList<Param> announced;
+    QList<Param> shown; // the main window's rows written, in order
+    std::map<Param, int> rows; // the same, counted by row
+    int records = 0; // figures cleared
+    int isv = 0;
+    int histograms = 0;
+    QList<bool> isvLayouts; // Is vs V2 framed with or without background
+    int failureLabel = 0; // Scheme Settings' failure-rate row recomputed
+    int failureChart = 0;
+    int conductanceLabels = 0;
+
+    int clearedFigures() const { return records + isv + histograms; }
+    // Whether anything was announced at all.
+    int calls() const { return static_cast<int>(announced.size()); }
 
 private:
-    WindowSet m_saved;
+    void record(Param f)
+    {
+        announced << f;
+        for (Param row : rowsShowing(f)) {
+            shown << row;
+            ++rows[row];
+        }
+        records += clearsRecords(f);
+        isv += clearsIsv(f);
+        histograms += clearsHistograms(f);
+        if (f == Param::BackgroundOn)
+            isvLayouts << (model().LPC.BackgroundOn != 0);
+        failureLabel += changesFailureLabel(f);
+        failureChart += changesFailureChart(f);
+        conductanceLabels += changesConductanceLabels(f);
+    }
+
+    QMetaObject::Connection m_connection;
 };
 
 } // namespace cleftsim::test

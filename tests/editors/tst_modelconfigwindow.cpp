@@ -16,57 +16,6 @@
 using namespace cleftsim;
 using namespace cleftsim::test;
 
-namespace {
-
-// Records what the switch asks of Scheme Settings and passes it on.
-struct SchemeSpy : SchemeLink {
-    explicit SchemeSpy(SchemeLink *real)
-        : real(real)
-    {
-    }
-    void LabelsN0() override
-    {
-        calls << QStringLiteral("LabelsN0");
-        real->LabelsN0();
-    }
-    void FailuresChart() override
-    {
-        calls << QStringLiteral("FailuresChart");
-        real->FailuresChart();
-    }
-    void refreshConductanceLabels() override
-    {
-        calls << QStringLiteral("refreshConductanceLabels");
-        real->refreshConductanceLabels();
-    }
-    void setBackgroundLayout(bool on) override
-    {
-        calls << QStringLiteral("setBackgroundLayout %1").arg(on);
-        real->setBackgroundLayout(on);
-    }
-    void writeEditors(int N, double Rg, double V2) override
-    {
-        calls << QStringLiteral("writeEditors");
-        real->writeEditors(N, Rg, V2);
-    }
-    SchemeLink *real;
-    QStringList calls;
-};
-
-// Records what the switch asks of Subsynaptic Settings.
-struct SubsynSpy : SubsynLink {
-    void repaintConductancePreview() override { calls << QStringLiteral("repaintConductancePreview"); }
-    void repaintQuantaPreview() override { calls << QStringLiteral("repaintQuantaPreview"); }
-    void setBackgroundControls(bool on) override
-    {
-        calls << QStringLiteral("setBackgroundControls %1").arg(on);
-    }
-    void writeEditors(double, double, double) override { calls << QStringLiteral("writeEditors"); }
-    QStringList calls;
-};
-
-} // namespace
-
 class TestModelConfigWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -104,57 +53,60 @@ void TestModelConfigWindow::cleanup()
 void TestModelConfigWindow::switching_data()
 {
     QTest::addColumn<bool>("on");
-    QTest::addColumn<QStringList>("scheme");
-    QTest::addColumn<QStringList>("subsyn");
-    QTest::newRow("on") << true << QStringList {"setBackgroundLayout 1", "LabelsN0", "FailuresChart"}
-                        << QStringList {"repaintConductancePreview", "setBackgroundControls 1"};
-    QTest::newRow("off") << false << QStringList {"setBackgroundLayout 0", "LabelsN0"}
-                         << QStringList {"repaintConductancePreview", "setBackgroundControls 0"};
+    QTest::addColumn<int>("schemeWidth");
+    QTest::addColumn<QString>("n0");
+    QTest::newRow("on") << true << 770 << "N  (-63mV)=";
+    QTest::newRow("off") << false << 570 << "N  =";
 }
 
-// What a switch does in the other windows: only the Is vs V2 figures are
-// cleared; the failure-rate chart is drawn when switched on.
+// What a switch does in the other windows: Scheme Settings widens for the
+// failure-rate chart, which is drawn when switched on, Subsynaptic Settings
+// offers Gb, and only the Is vs V2 figures are cleared.
 void TestModelConfigWindow::switching()
 {
     QFETCH(bool, on);
-    QFETCH(QStringList, scheme);
-    QFETCH(QStringList, subsyn);
+    QFETCH(int, schemeWidth);
+    QFETCH(QString, n0);
     if (!on)
         form()->setBackgroundChecked(true);
     model().LPC.Gb = 0.05;
+    auto *scheme = static_cast<SchemeWindow *>(windows().forms[1]);
+    Canvas &chart = scheme->findChild<FigureView *>(QStringLiteral("FailureChart"))->canvas();
+    chart.clear(colors::White);
 
-    SpyScope spies;
-    SchemeSpy schemeSpy(windows().csForm1);
-    SubsynSpy subsynSpy;
-    windows().csForm1 = &schemeSpy;
-    windows().csForm3 = &subsynSpy;
+    ChangeSpy spies;
     QTest::mouseClick(box(), Qt::LeftButton, {}, QPoint(8, box()->height() / 2));
 
     QCOMPARE(box()->isChecked(), on);
     QCOMPARE(int(model().LPC.BackgroundOn), on ? 1 : 0);
     QCOMPARE(model().LPC.Gb, 0.0);
-    QCOMPARE(schemeSpy.calls, scheme);
-    QCOMPARE(subsynSpy.calls, subsyn);
-    QCOMPARE(spies.main.shown, (QList<Param> {Param::Gb, Param::BackgroundOn}));
-    QCOMPARE(spies.isv.layouts, QList<bool> {on});
-    QCOMPARE(spies.isv.emptied, 1);
-    QCOMPARE(spies.records.emptied, 0);
-    QCOMPARE(spies.histograms.emptied, 0);
+    QCOMPARE(scheme->outerWidth(), schemeWidth);
+    QCOMPARE(scheme->findChild<QLabel *>(QStringLiteral("Label21"))->text(), n0);
+    QCOMPARE(chart.rgb(140, 86) == (colors::Navy.rgb() & 0xffffff), on);
+    auto *gbEdit = windows().forms[3]->findChild<QLineEdit *>(QStringLiteral("MaskEdit3"));
+    QCOMPARE(gbEdit->isVisible(), on);
+    QCOMPARE(gbEdit->text(), QStringLiteral("0.000"));
+    QCOMPARE(spies.announced, QList<Param> {Param::BackgroundOn});
+    QCOMPARE(spies.shown, (QList<Param> {Param::Gb, Param::BackgroundOn}));
+    QCOMPARE(spies.isvLayouts, QList<bool> {on});
+    QCOMPARE(spies.isv, 1);
+    QCOMPARE(spies.records, 0);
+    QCOMPARE(spies.histograms, 0);
 }
 
 void TestModelConfigWindow::sameStateRunsNothing()
 {
     model().LPC.Gb = 0.05;
-    SpyScope spies;
+    ChangeSpy spies;
     form()->setBackgroundChecked(false);
     QCOMPARE(model().LPC.Gb, 0.05);
-    QCOMPARE(spies.isv.emptied, 0);
-    QCOMPARE(spies.main.shown.size(), 0);
+    QCOMPARE(spies.isv, 0);
+    QCOMPARE(spies.shown.size(), 0);
     form()->setBackgroundChecked(true);
     model().LPC.Gb = 0.05;
     form()->setBackgroundChecked(true);
     QCOMPARE(model().LPC.Gb, 0.05);
-    QCOMPARE(spies.isv.emptied, 1);
+    QCOMPARE(spies.isv, 1);
 }
 
 void TestModelConfigWindow::onAndOffLeavesGbZero()
@@ -180,11 +132,11 @@ void TestModelConfigWindow::gbEditorShowsTheReset()
     gbEdit->setText(QStringLiteral("0.100"));
     QCOMPARE(model().LPC.Gb, 0.1);
     changes = 0;
-    SpyScope spies;
+    ChangeSpy spies;
     form()->setBackgroundChecked(false);
     QCOMPARE(gbEdit->text(), QStringLiteral("0.000"));
     QCOMPARE(changes, 0); // without running the Gb editor's handler
-    QCOMPARE(spies.records.emptied, 0);
+    QCOMPARE(spies.records, 0);
 }
 
 void TestModelConfigWindow::schemeWidthFollowsSwitch()

@@ -180,11 +180,11 @@ void TestPresynapticWindow::acceptedEditClearsTheFigures()
     QFETCH(int, field);
     QFETCH(bool, failureRate);
 
-    WindowSpy spy;
+    ChangeSpy spy;
     pasteText(form()->findChild<QLineEdit *>(edit), entry);
     QCOMPARE(spy.records, 1);
-    QCOMPARE(spy.isv.count, 1);
-    QCOMPARE(spy.histograms.count, 1);
+    QCOMPARE(spy.isv, 1);
+    QCOMPARE(spy.histograms, 1);
     QCOMPARE(spy.failureLabel, failureRate ? 1 : 0);
     QCOMPARE(spy.failureChart, failureRate ? 1 : 0);
     QCOMPARE(spy.conductanceLabels, 0);
@@ -194,7 +194,7 @@ void TestPresynapticWindow::acceptedEditClearsTheFigures()
 
 void TestPresynapticWindow::blankMaskPositionIsPutBack()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     MaskEdit *e = form()->maskEdit1();
     pasteText(e, QStringLiteral("1.50"));
     spy.records = 0;
@@ -221,7 +221,7 @@ void TestPresynapticWindow::blankMaskPositionIsPutBack()
 
 void TestPresynapticWindow::halfTypedSpinEntryWaitsForTheUser()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     SpinEdit *e = form()->spinEditV1r();
     e->setFocus();
     e->selectAll();
@@ -248,7 +248,7 @@ void TestPresynapticWindow::halfTypedSpinEntryWaitsForTheUser()
 
 void TestPresynapticWindow::pastedLettersArePutBack()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     // A text that is no number reads as the lower bound and is replaced by it.
     pasteText(form()->spinEditEmax(), QStringLiteral("1x"));
     QCOMPARE(form()->spinEditEmax()->text(), QStringLiteral("-40"));
@@ -260,7 +260,7 @@ void TestPresynapticWindow::pastedLettersArePutBack()
 
 void TestPresynapticWindow::writingTheSameValuesRunsNothing()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     const ParameterSet &p = model().LPC;
     form()->writeEditors(p.Emax, p.V1r, p.du, p.ex, p.gf);
     QCOMPARE(spy.calls(), 0);
@@ -268,7 +268,7 @@ void TestPresynapticWindow::writingTheSameValuesRunsNothing()
 
 void TestPresynapticWindow::writeEditorsRunsTheHandlers()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     form()->writeEditors(-12, -80, 0.35, 2.5, 0.05);
     const ParameterSet &p = model().LPC;
     QCOMPARE(p.Emax, -12.0);

@@ -382,12 +382,12 @@ void TestSchemeWindow::clearingTable()
     // gf changed behind the window's back shows whether the row is computed again.
     model().LPC.gf = 0.5;
 
-    SpyScope spies;
+    ChangeSpy spies;
     enter(child<QLineEdit>(edit.toLatin1().constData()), keys);
-    QCOMPARE(spies.records.emptied, records);
-    QCOMPARE(spies.isv.emptied, isv);
-    QCOMPARE(spies.histograms.emptied, histograms);
-    QCOMPARE(spies.main.shown, QList<Param> {Param(param)});
+    QCOMPARE(spies.records, records);
+    QCOMPARE(spies.isv, isv);
+    QCOMPARE(spies.histograms, histograms);
+    QCOMPARE(spies.shown, QList<Param> {Param(param)});
     QCOMPARE(c.rgb(140, 30) != (colors::White.rgb() & 0xffffff), chart);
     QCOMPARE(labelText("Label23"), fixed(100 * FailureRate(model().LPC.V2), 1));
 }
@@ -462,12 +462,12 @@ void TestSchemeWindow::badInput()
         return edit == QLatin1String("SpinEditN") ? p.N : edit == QLatin1String("SpinEditV2") ? p.V2 : p.Rg;
     };
     const double before = heldValue();
-    SpyScope spies;
+    ChangeSpy spies;
     enter(control, keys);
     const double held = heldValue();
     QCOMPARE(held, value);
     // An entry that leaves the value where it was throws no figure away.
-    QCOMPARE(spies.records.emptied > 0, held != before);
+    QCOMPARE(spies.records > 0, held != before);
     QCOMPARE(control->text(), text);
     QVERIFY(p.N >= 1 && p.N <= 20);
     QVERIFY(p.V2 >= -150 && p.V2 <= 40);
@@ -496,12 +496,12 @@ void TestSchemeWindow::halfTypedNumberWrittenBackOnLeaving()
 void TestSchemeWindow::writeEditors()
 {
     {
-        SpyScope spies;
+        ChangeSpy spies;
         form()->writeEditors(10, 0.5, -63); // what the editors show already
-        QCOMPARE(spies.records.emptied, 0);
-        QCOMPARE(spies.main.shown.size(), 0);
+        QCOMPARE(spies.records, 0);
+        QCOMPARE(spies.shown.size(), 0);
     }
-    SpyScope spies;
+    ChangeSpy spies;
     form()->writeEditors(12, 0.75, -40.4);
     QCOMPARE(model().LPC.N, 12);
     QCOMPARE(model().LPC.Rg, 0.75);
@@ -509,10 +509,10 @@ void TestSchemeWindow::writeEditors()
     QCOMPARE(child<SpinEdit>("SpinEditN")->text(), QStringLiteral("12"));
     QCOMPARE(child<MaskEdit>("MaskEdit1")->text(), QStringLiteral("0.75"));
     QCOMPARE(child<SpinEdit>("SpinEditV2")->text(), QStringLiteral("-40"));
-    QCOMPARE(spies.main.shown, (QList<Param> {Param::N, Param::Rg, Param::V2}));
-    QCOMPARE(spies.records.emptied, 3);
-    QCOMPARE(spies.isv.emptied, 2);
-    QCOMPARE(spies.histograms.emptied, 3);
+    QCOMPARE(spies.shown, (QList<Param> {Param::N, Param::Rg, Param::V2}));
+    QCOMPARE(spies.records, 3);
+    QCOMPARE(spies.isv, 2);
+    QCOMPARE(spies.histograms, 3);
 }
 
 void TestSchemeWindow::formPaintShowsOtherWindowsEdits()

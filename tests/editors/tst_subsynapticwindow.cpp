@@ -218,11 +218,11 @@ void TestSubsynapticWindow::acceptedEditClearsTheFigures()
     QFETCH(bool, conductanceLabels);
 
     switchBackground(true);
-    WindowSpy spy;
+    ChangeSpy spy;
     pasteText(form()->findChild<MaskEdit *>(edit), entry);
     QCOMPARE(spy.records, 1);
-    QCOMPARE(spy.isv.count, 1);
-    QCOMPARE(spy.histograms.count, 1);
+    QCOMPARE(spy.isv, 1);
+    QCOMPARE(spy.histograms, 1);
     QCOMPARE(spy.failureLabel, failureRate ? 1 : 0);
     QCOMPARE(spy.failureChart, failureRate ? 1 : 0);
     QCOMPARE(spy.conductanceLabels, conductanceLabels ? 1 : 0);
@@ -246,7 +246,7 @@ void TestSubsynapticWindow::switchShowsTheBackgroundEditor()
 
     pasteText(form()->maskEdit3(), QStringLiteral("0.050"));
     QCOMPARE(model().LPC.Gb, 0.05);
-    WindowSpy spy;
+    ChangeSpy spy;
     switchBackground(false);
     for (const char *name : gbControls)
         QVERIFY2(!child(name)->isVisible(), name);
@@ -257,13 +257,13 @@ void TestSubsynapticWindow::switchShowsTheBackgroundEditor()
     QCOMPARE(form()->maskEdit3()->text(), QStringLiteral("0.000"));
     QCOMPARE(model().LPC.Gb, 0.0);
     QCOMPARE(spy.records, 0);
-    QCOMPARE(spy.histograms.count, 0);
+    QCOMPARE(spy.histograms, 0);
     QVERIFY(spy.rows[Param::Gb] >= 1);
 }
 
 void TestSubsynapticWindow::gbRefusedWhileSwitchedOff()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     pasteText(form()->maskEdit3(), QStringLiteral("0.100"));
     QCOMPARE(model().LPC.Gb, 0.0);
     QCOMPARE(form()->maskEdit3()->text(), QStringLiteral("0.000"));
@@ -284,14 +284,14 @@ void TestSubsynapticWindow::writeEditorsArrivesUnchanged()
     QCOMPARE(model().LPC.Gmax, 2.00);
     QCOMPARE(model().LPC.Gb, 1.50);
 
-    WindowSpy spy;
+    ChangeSpy spy;
     form()->writeEditors(2.00, 3.00, 1.500);
     QCOMPARE(spy.calls(), 0);
 }
 
 void TestSubsynapticWindow::blankPositionIsPutBack()
 {
-    WindowSpy spy;
+    ChangeSpy spy;
     MaskEdit *e = form()->maskEdit1();
     e->setFocus();
     e->setCursorPosition(2);

@@ -1,87 +1,19 @@
 #pragma once
 
-// Stand-ins for the windows that an editor reaches, counting what it asks of
-// them, and helpers to enter text as a user does.
+// The one spy of the announced changes, and helpers to enter text as a user
+// does and to read the previews' pixels.
 
 #include "drawing/canvas.h"
-#include "widgets/windowset.h"
+#include "editorspies.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QtTest>
 
-#include <map>
-
 namespace cleftsim {
 
-// Counts the calls that the editors make on the other windows.
-class WindowSpy : public MainWindowLink, public SchemeLink, public RecordsLink {
-public:
-    // Puts the spy in place of the main window, Scheme Settings and the three
-    // experiment windows; the destructor puts the real ones back.
-    WindowSpy()
-        : m_saved(windows())
-    {
-        WindowSet &w = windows();
-        w.csMainForm = this;
-        w.csForm1 = this;
-        w.csForm4 = this;
-        w.csForm5 = &isv;
-        w.csForm6 = &histograms;
-    }
-    ~WindowSpy() override
-    {
-        WindowSet &w = windows();
-        w.csMainForm = m_saved.csMainForm;
-        w.csForm1 = m_saved.csForm1;
-        w.csForm4 = m_saved.csForm4;
-        w.csForm5 = m_saved.csForm5;
-        w.csForm6 = m_saved.csForm6;
-    }
-    WindowSpy(const WindowSpy &) = delete;
-    WindowSpy &operator=(const WindowSpy &) = delete;
-
-    void showParameter(Param f) override { ++rows[f]; }
-    bool Store() override { return true; }
-    QMdiArea *frame() override { return nullptr; }
-
-    void LabelsN0() override { ++failureLabel; }
-    void FailuresChart() override { ++failureChart; }
-    void refreshConductanceLabels() override { ++conductanceLabels; }
-    void setBackgroundLayout(bool) override { }
-    void writeEditors(int, double, double) override { }
-
-    void EmptyImage() override { ++records; }
-
-    struct IsvCounter : IsvLink {
-        int count = 0;
-        void EmptyImages() override { ++count; }
-        void setBackgroundLayout(bool) override { }
-    } isv;
-    struct HistogramsCounter : HistogramsLink {
-        int count = 0;
-        void EmptyImages() override { ++count; }
-    } histograms;
-
-    int clearedFigures() const { return records + isv.count + histograms.count; }
-    int calls() const
-    {
-        int n = failureLabel + failureChart + conductanceLabels + clearedFigures();
-        for (const auto &r : rows)
-            n += r.second;
-        return n;
-    }
-
-    std::map<Param, int> rows;
-    int failureLabel = 0;
-    int failureChart = 0;
-    int conductanceLabels = 0;
-    int records = 0;
-
-private:
-    WindowSet m_saved;
-};
+using test::ChangeSpy;
 
 // Replaces the whole text of an edit by pasting, as a user who selects all
 // and pastes does: the edit's handler sees the pasted text at once.
