@@ -67,6 +67,16 @@ int trialsFrom(const py::handle &value)
     return static_cast<int>(trials);
 }
 
+// The numeric parameter of that name; nullptr for the switch (taken as
+// background) and for unknown names.
+const ParamInfo *numericParam(const std::string &name)
+{
+    for (const ParamInfo *info : numericParams())
+        if (name == info->name)
+            return info;
+    return nullptr;
+}
+
 // The run that the keyword arguments of records(), isv() or histograms() describe.
 RunDescription describe(
     Experiment experiment, const char *function, const py::args &args, const py::kwargs &kwargs)
@@ -106,15 +116,15 @@ RunDescription describe(
             if (on != 0 && on != 1)
                 refuse({"background " + shown(value), "out of range", "False or True"});
             run.params.BackgroundOn = static_cast<std::uint8_t>(on);
-        } else if (const ParamRule *rule = findParamRule(key)) {
+        } else if (const ParamInfo *rule = numericParam(key)) {
             if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
                 throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
             // A value the editor would refuse is refused before it is written into the set.
             const double number = value.cast<double>();
             const std::string reason = valueProblem(*rule, number, decimalsOf(number, rule->decimals));
             if (!reason.empty())
-                refuse({key + " " + shown(value), reason, acceptedText(*rule)});
-            setParamValue(run.params, rule->field, number);
+                refuse({key + " " + shown(value), reason, rangeText(*rule)});
+            setFieldValue(run.params, rule->field, number);
         } else {
             throw py::type_error(
                 std::string(function) + "() got an unexpected keyword argument '" + key + "'");
@@ -323,12 +333,12 @@ PYBIND11_MODULE(_core, m)
         [] {
             py::dict out;
             out["background"] = DefaultParameterSet.BackgroundOn != 0;
-            for (const ParamRule &rule : paramRules()) {
-                const double value = fieldValue(DefaultParameterSet, rule.field);
-                if (rule.field == Param::N)
-                    out[rule.name] = static_cast<int>(value);
+            for (const ParamInfo *rule : numericParams()) {
+                const double value = fieldValue(DefaultParameterSet, rule->field);
+                if (rule->decimals == 0)
+                    out[rule->name] = static_cast<int>(value);
                 else
-                    out[rule.name] = value;
+                    out[rule->name] = value;
             }
             return out;
         },
