@@ -266,14 +266,9 @@ std::string real6(double x)
 
 std::string recordsOutput(ModelState &state, std::uint32_t seed, int runs)
 {
-    Generator rng;
-    std::vector<CurrentTrace> traces(static_cast<std::size_t>(runs));
-    for (int r = 1; r <= runs; ++r) {
-        rng.setSeed(seed + static_cast<std::uint32_t>(r - 1));
-        recordsTrial(state, rng, traces[static_cast<std::size_t>(r - 1)]);
-    }
+    const RecordsResult records = runRecords(state, consecutiveSeeds(seed, runs));
     std::ostringstream out;
-    writeRecordsFile(out, traces);
+    writeRecordsFile(out, records.traces);
     return out.str();
 }
 
@@ -281,8 +276,7 @@ std::string isvOutput(ModelState &state, std::uint32_t seed, int trials)
 {
     Generator rng(seed);
     std::string text = "V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA\n";
-    for (int i = -SweepFirstV; i <= -SweepLastV; ++i) {
-        const IsvPoint point = runIsvPoint(state, rng, -i, trials);
+    for (const IsvPoint &point : runIsvSweep(state, rng, trials)) {
         text += std::to_string(point.V) + "," + std::to_string(point.trials) + "," + real6(point.meanQuanta())
             + "," + real6(point.meanPeak()) + "," + real6(point.meanEpsc()) + "\n";
     }

@@ -27,78 +27,78 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
 
     // The spike.
     makeLabel(this, "Label1", QStringLiteral("Presynaptic Spike"), 90, -2, LabelStyle::Heading);
-    Image1 = makePicture(this, "Image1", 16, 16,
+    m_image1 = makePicture(this, "Image1", 16, 16,
         verticalTitlePicture(13, 148, face, {{{QStringLiteral("membrane potential (mV)")}}}));
-    PaintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 112, 144, this);
-    PaintBox1->move(50, 20);
-    PaintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    m_paintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 112, 144, this);
+    m_paintBox1->move(50, 20);
+    m_paintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
     makeLabel(this, "Label10", QStringLiteral("0"), 46, 52, LabelStyle::Grey);
     makeLabel(this, "Label11", QStringLiteral("-50"), 35, 102, LabelStyle::Grey);
     makeLabel(this, "Label12", QStringLiteral("-100"), 28, 152, LabelStyle::Grey);
 
     makeLabel(this, "Label2", QStringLiteral("E"), 156, 32, LabelStyle::Bold);
     makeLabel(this, "Label22", QStringLiteral("max"), 166, 35, LabelStyle::Bold);
-    SpinEditEmax = new SpinEdit(QStringLiteral("SpinEditEmax"), Param::Emax, 20, 3, this);
-    SpinEditEmax->setGeometry(198, 30, 47, 26);
+    m_spinEditEmax = new SpinEdit(QStringLiteral("SpinEditEmax"), Param::Emax, 20, 3, this);
+    m_spinEditEmax->setGeometry(198, 30, 47, 26);
     makeLabel(this, "Label3", QStringLiteral("mV"), 250, 32, LabelStyle::Bold);
 
     makeLabel(this, "Label5", QStringLiteral("V"), 166, 96, LabelStyle::Bold)->setToolTip(v1rHint);
     makeLabel(this, "Label23", QStringLiteral("1r"), 176, 100, LabelStyle::Bold)->setToolTip(v1rHint);
-    SpinEditV1r = new SpinEdit(QStringLiteral("SpinEditV1r"), Param::V1r, -70, 4, this);
-    SpinEditV1r->setGeometry(198, 94, 47, 26);
-    SpinEditV1r->setToolTip(v1rHint);
+    m_spinEditV1r = new SpinEdit(QStringLiteral("SpinEditV1r"), Param::V1r, -70, 4, this);
+    m_spinEditV1r->setGeometry(198, 94, 47, 26);
+    m_spinEditV1r->setToolTip(v1rHint);
     makeLabel(this, "Label4", QStringLiteral("mV"), 250, 96, LabelStyle::Bold);
 
     makeLabel(this, "Label8", QStringLiteral("duration"), 138, 160, LabelStyle::Bold);
-    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::du, 1.00, this);
-    MaskEdit1->setGeometry(198, 158, 30, 24);
+    m_maskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::du, 1.00, this);
+    m_maskEdit1->setGeometry(198, 158, 30, 24);
     makeLabel(this, "Label9", QStringLiteral("msec"), 234, 160, LabelStyle::Bold);
 
     // The release law.
     makeLabel(this, "Label13", QStringLiteral("Transmitter release"), 44, 202, LabelStyle::Heading);
     makeLabel(this, "Label14", QStringLiteral("exponent"), 14, 246, LabelStyle::Bold);
-    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::ex, 5.00, this);
-    MaskEdit2->setGeometry(82, 244, 30, 24);
+    m_maskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::ex, 5.00, this);
+    m_maskEdit2->setGeometry(82, 244, 30, 24);
     makeLabel(this, "Label19", QStringLiteral("mV"), 118, 246, LabelStyle::Bold);
     makeLabel(this, "Label15", QStringLiteral("norm factor"), 2, 278, LabelStyle::Bold);
-    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::gf, 0.15, this);
-    MaskEdit3->setGeometry(82, 276, 44, 24);
+    m_maskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::gf, 0.15, this);
+    m_maskEdit3->setGeometry(82, 276, 44, 24);
 
-    PaintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 142, 107, this);
-    PaintBox2->move(92, 231);
-    PaintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    m_paintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 142, 107, this);
+    m_paintBox2->move(92, 231);
+    m_paintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
     makeLabel(this, "Label25", QStringLiteral("1"), 179, 224, LabelStyle::Grey);
     makeLabel(this, "Label26", QStringLiteral("0.5"), 168, 275, LabelStyle::Grey);
     makeLabel(this, "Label16", QStringLiteral("0"), 189, 338, LabelStyle::Grey);
     makeLabel(this, "Label17", QStringLiteral("-50"), 132, 338, LabelStyle::Grey);
     makeLabel(this, "Label18", QStringLiteral("-100"), 78, 338, LabelStyle::Grey);
     makeLabel(this, "Label21", QStringLiteral("presynaptic potential (mV)"), 80, 350, LabelStyle::Grey);
-    Image2 = makePicture(this, "Image2", 245, 226,
+    m_image2 = makePicture(this, "Image2", 245, 226,
         verticalTitlePicture(
             26, 110, face, {{{QStringLiteral("probability")}}, {{QStringLiteral("/per site /per spike")}}}));
 
     // The edits lie above the previews they overlap.
-    MaskEdit2->raise();
-    MaskEdit3->raise();
+    m_maskEdit2->raise();
+    m_maskEdit3->raise();
     numberLabel()->raise();
-    setTabOrder(SpinEditEmax, SpinEditV1r);
-    setTabOrder(SpinEditV1r, MaskEdit1);
-    setTabOrder(MaskEdit1, MaskEdit2);
-    setTabOrder(MaskEdit2, MaskEdit3);
+    setTabOrder(m_spinEditEmax, m_spinEditV1r);
+    setTabOrder(m_spinEditV1r, m_maskEdit1);
+    setTabOrder(m_maskEdit1, m_maskEdit2);
+    setTabOrder(m_maskEdit2, m_maskEdit3);
 
     FormCreate();
 
-    connect(SpinEditEmax, &SpinEdit::changed, this, &PresynapticWindow::SpinEditEmaxChange);
-    connect(SpinEditV1r, &SpinEdit::changed, this, &PresynapticWindow::SpinEditV1rChange);
-    connect(MaskEdit1, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit1Change);
-    connect(MaskEdit2, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit2Change);
-    connect(MaskEdit3, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit3Change);
+    connect(m_spinEditEmax, &SpinEdit::changed, this, &PresynapticWindow::SpinEditEmaxChange);
+    connect(m_spinEditV1r, &SpinEdit::changed, this, &PresynapticWindow::SpinEditV1rChange);
+    connect(m_maskEdit1, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit1Change);
+    connect(m_maskEdit2, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit2Change);
+    connect(m_maskEdit3, &MaskEdit::changed, this, &PresynapticWindow::MaskEdit3Change);
     // A half-typed whole number (an empty box, a lone sign) shows the value
     // in force again once the user leaves the edit.
-    connect(SpinEditEmax, &SpinEdit::editingFinished, this,
-        [this] { finishSpinText(SpinEditEmax, Round(model().LPC.Emax)); });
-    connect(SpinEditV1r, &SpinEdit::editingFinished, this,
-        [this] { finishSpinText(SpinEditV1r, Round(model().LPC.V1r)); });
+    connect(m_spinEditEmax, &SpinEdit::editingFinished, this,
+        [this] { finishSpinText(m_spinEditEmax, Round(model().LPC.Emax)); });
+    connect(m_spinEditV1r, &SpinEdit::editingFinished, this,
+        [this] { finishSpinText(m_spinEditV1r, Round(model().LPC.V1r)); });
 }
 
 // Fills the editors from LPC. The handlers are not connected yet, so nothing
@@ -106,11 +106,11 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
 void PresynapticWindow::FormCreate()
 {
     const ParameterSet &p = model().LPC;
-    SpinEditEmax->setValue(Round(p.Emax));
-    SpinEditV1r->setValue(Round(p.V1r));
-    MaskEdit1->setNumber(p.du);
-    MaskEdit2->setNumber(p.ex);
-    MaskEdit3->setNumber(p.gf);
+    m_spinEditEmax->setValue(Round(p.Emax));
+    m_spinEditV1r->setValue(Round(p.V1r));
+    m_maskEdit1->setNumber(p.du);
+    m_maskEdit2->setNumber(p.ex);
+    m_maskEdit3->setNumber(p.gf);
     m_Emax.reset(p.Emax);
     m_V1r.reset(p.V1r);
     m_du.reset(p.du);
@@ -120,25 +120,25 @@ void PresynapticWindow::FormCreate()
 
 void PresynapticWindow::writeEditors(double Emax, double V1r, double du, double ex, double gf)
 {
-    SpinEditEmax->setValue(Round(Emax));
-    SpinEditV1r->setValue(Round(V1r));
-    MaskEdit1->setNumber(du);
-    MaskEdit2->setNumber(ex);
-    MaskEdit3->setNumber(gf);
+    m_spinEditEmax->setValue(Round(Emax));
+    m_spinEditV1r->setValue(Round(V1r));
+    m_maskEdit1->setNumber(du);
+    m_maskEdit2->setNumber(ex);
+    m_maskEdit3->setNumber(gf);
 }
 
 void PresynapticWindow::repaintPreviews(bool spike)
 {
     if (spike)
-        repaintNow(PaintBox1);
-    repaintNow(PaintBox2);
+        repaintNow(m_paintBox1);
+    repaintNow(m_paintBox2);
 }
 
 void PresynapticWindow::SpinEditEmaxChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
-    if (!readSpinValue(SpinEditEmax, &v) || !m_Emax.renews(v, p.Emax))
+    if (!readSpinValue(m_spinEditEmax, &v) || !m_Emax.renews(v, p.Emax))
         return;
     model().setField(Param::Emax, v);
     repaintPreviews(true);
@@ -149,7 +149,7 @@ void PresynapticWindow::SpinEditV1rChange()
 {
     ParameterSet &p = model().LPC;
     int v = 0;
-    if (!readSpinValue(SpinEditV1r, &v) || !m_V1r.renews(v, p.V1r))
+    if (!readSpinValue(m_spinEditV1r, &v) || !m_V1r.renews(v, p.V1r))
         return;
     model().setField(Param::V1r, v);
     repaintPreviews(true);
@@ -160,7 +160,7 @@ void PresynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(MaskEdit1, p.du, m_du, rangeLimit(Param::du), &x))
+    if (!acceptMaskEntry(m_maskEdit1, p.du, m_du, rangeLimit(Param::du), &x))
         return;
     model().setField(Param::du, x);
     repaintPreviews(true);
@@ -171,7 +171,7 @@ void PresynapticWindow::MaskEdit2Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(MaskEdit2, p.ex, m_ex, rangeLimit(Param::ex), &x))
+    if (!acceptMaskEntry(m_maskEdit2, p.ex, m_ex, rangeLimit(Param::ex), &x))
         return;
     model().setField(Param::ex, x);
     repaintPreviews(false);
@@ -182,7 +182,7 @@ void PresynapticWindow::MaskEdit3Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(MaskEdit3, p.gf, m_gf, rangeLimit(Param::gf), &x))
+    if (!acceptMaskEntry(m_maskEdit3, p.gf, m_gf, rangeLimit(Param::gf), &x))
         return;
     model().setField(Param::gf, x);
     repaintPreviews(false);

@@ -36,27 +36,27 @@ public:
     void PaintBox1Paint(Canvas &c) const;
     void PaintBox2Paint(Canvas &c) const;
 
-    SpinEdit *spinEditEmax() const { return SpinEditEmax; }
-    SpinEdit *spinEditV1r() const { return SpinEditV1r; }
-    MaskEdit *maskEdit1() const { return MaskEdit1; }
-    MaskEdit *maskEdit2() const { return MaskEdit2; }
-    MaskEdit *maskEdit3() const { return MaskEdit3; }
-    PaintBox *paintBox1() const { return PaintBox1; }
-    PaintBox *paintBox2() const { return PaintBox2; }
+    SpinEdit *spinEditEmax() const { return m_spinEditEmax; }
+    SpinEdit *spinEditV1r() const { return m_spinEditV1r; }
+    MaskEdit *maskEdit1() const { return m_maskEdit1; }
+    MaskEdit *maskEdit2() const { return m_maskEdit2; }
+    MaskEdit *maskEdit3() const { return m_maskEdit3; }
+    PaintBox *paintBox1() const { return m_paintBox1; }
+    PaintBox *paintBox2() const { return m_paintBox2; }
 
 private:
     void FormCreate();
     void repaintPreviews(bool spike);
 
-    SpinEdit *SpinEditEmax;
-    SpinEdit *SpinEditV1r;
-    MaskEdit *MaskEdit1;
-    MaskEdit *MaskEdit2;
-    MaskEdit *MaskEdit3;
-    PaintBox *PaintBox1;
-    PaintBox *PaintBox2;
-    QLabel *Image1;
-    QLabel *Image2;
+    SpinEdit *m_spinEditEmax;
+    SpinEdit *m_spinEditV1r;
+    MaskEdit *m_maskEdit1;
+    MaskEdit *m_maskEdit2;
+    MaskEdit *m_maskEdit3;
+    PaintBox *m_paintBox1;
+    PaintBox *m_paintBox2;
+    QLabel *m_image1;
+    QLabel *m_image2;
     // The values the editors last accepted.
     AcceptedValue m_Emax, m_V1r, m_du, m_ex, m_gf;
 };

@@ -38,11 +38,11 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
     // One site's conductance.
     makeLabel(this, "Label3", QStringLiteral("Dynamics"), 96, -2, LabelStyle::Heading);
     makeLabel(this, "Label12", QStringLiteral("of Subsynaptic Conductance"), 28, 16, LabelStyle::Heading);
-    Image1 = makePicture(this, "Image1", 4, 36,
+    m_image1 = makePicture(this, "Image1", 4, 36,
         verticalTitlePicture(13, 126, face, {{{QStringLiteral("site conductance, G(t)")}}}));
-    PaintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 121, 90, this);
-    PaintBox1->move(24, 55);
-    PaintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    m_paintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 121, 90, this);
+    m_paintBox1->move(24, 55);
+    m_paintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
     const char *timeLabels[] = {"Label5", "Label6", "Label7", "Label8", "Label9", "Label10"};
     for (int i = 0; i < 6; ++i)
         makeLabel(this, timeLabels[i], QString::number(i), 41 + 20 * i, 144, LabelStyle::Grey);
@@ -50,35 +50,35 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
 
     makeLabel(this, "Label2", QStringLiteral("G"), 158, 50, LabelStyle::Bold);
     makeLabel(this, "Label17", QStringLiteral("max"), 169, 54, LabelStyle::Bold);
-    MaskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::Gmax, 0.20, this);
-    MaskEdit2->setGeometry(200, 48, 30, 24);
+    m_maskEdit2 = new MaskEdit(QStringLiteral("MaskEdit2"), Param::Gmax, 0.20, this);
+    m_maskEdit2->setGeometry(200, 48, 30, 24);
     makeLabel(this, "Label19", QStringLiteral("nS"), 236, 50, LabelStyle::Bold);
     makeLabel(this, "Label1", QStringLiteral("time constant"), 104, 80, LabelStyle::Bold);
-    MaskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::tc, 2.50, this);
-    MaskEdit1->setGeometry(200, 78, 30, 24);
+    m_maskEdit1 = new MaskEdit(QStringLiteral("MaskEdit1"), Param::tc, 2.50, this);
+    m_maskEdit1->setGeometry(200, 78, 30, 24);
     makeLabel(this, "Label4", QStringLiteral("msec"), 236, 80, LabelStyle::Bold);
 
-    Label18 = makeLabel(this, "Label18", QStringLiteral("G"), 176, 112, LabelStyle::Bold);
-    Label21 = makeLabel(this, "Label21", QStringLiteral("b"), 187, 116, LabelStyle::Bold);
-    MaskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::Gb, 0.0, this);
-    MaskEdit3->setGeometry(200, 110, 37, 24);
-    Label15 = makeLabel(this, "Label15", QStringLiteral("nS"), 243, 112, LabelStyle::Bold);
-    Label14 = makeLabel(this, "Label14", QStringLiteral("(background"), 174, 136, LabelStyle::Plain);
-    Label16 = makeLabel(this, "Label16", QStringLiteral("conductance)"), 172, 150, LabelStyle::Plain);
+    m_label18 = makeLabel(this, "Label18", QStringLiteral("G"), 176, 112, LabelStyle::Bold);
+    m_label21 = makeLabel(this, "Label21", QStringLiteral("b"), 187, 116, LabelStyle::Bold);
+    m_maskEdit3 = new MaskEdit(QStringLiteral("MaskEdit3"), Param::Gb, 0.0, this);
+    m_maskEdit3->setGeometry(200, 110, 37, 24);
+    m_label15 = makeLabel(this, "Label15", QStringLiteral("nS"), 243, 112, LabelStyle::Bold);
+    m_label14 = makeLabel(this, "Label14", QStringLiteral("(background"), 174, 136, LabelStyle::Plain);
+    m_label16 = makeLabel(this, "Label16", QStringLiteral("conductance)"), 172, 150, LabelStyle::Plain);
 
     // The spine conductance against the number of quanta.
-    PaintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 244, 164, this);
-    PaintBox2->move(18, 187);
-    PaintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
-    Image5 = makePicture(this, "Image5", 4, 226,
+    m_paintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 244, 164, this);
+    m_paintBox2->move(18, 187);
+    m_paintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    m_image5 = makePicture(this, "Image5", 4, 226,
         verticalTitlePicture(14, 104, face, {{{QStringLiteral("relative amplitude")}}}));
-    Image2 = makePicture(this, "Image2", 256, 188,
+    m_image2 = makePicture(this, "Image2", 256, 188,
         verticalTitlePicture(14, 152, face,
             {{{QStringLiteral("spine conductance, G")}, {Sigma, true}, {QStringLiteral("(m)")}}}));
-    Label13 = makeLabel(
+    m_label13 = makeLabel(
         this, "Label13", QStringLiteral("number of quanta released, m"), 26, 350, LabelStyle::Grey);
     const FormulaText lhs {{QStringLiteral("G")}, {Sigma, true}, {QStringLiteral("(m) =")}};
-    Image3 = makePicture(this, "Image3", 145, 370,
+    m_image3 = makePicture(this, "Image3", 145, 370,
         formulaPicture(129, 35, face, lhs,
             {{QStringLiteral("m") + Dot + QStringLiteral("G")}, {QStringLiteral("max"), true}},
             {{QStringLiteral("1 + m") + Dot + QStringLiteral("G")}, {QStringLiteral("max"), true},
@@ -91,36 +91,36 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
     denominator.insert(denominator.end(), sum.begin(), sum.end());
     denominator.push_back({QStringLiteral(")") + Dot + QStringLiteral("R")});
     denominator.push_back({QStringLiteral("g"), true});
-    Image4 = makePicture(this, "Image4", 81, 370, formulaPicture(193, 35, face, lhs, sum, denominator));
+    m_image4 = makePicture(this, "Image4", 81, 370, formulaPicture(193, 35, face, lhs, sum, denominator));
 
-    setTabOrder(MaskEdit1, MaskEdit2);
-    setTabOrder(MaskEdit2, MaskEdit3);
+    setTabOrder(m_maskEdit1, m_maskEdit2);
+    setTabOrder(m_maskEdit2, m_maskEdit3);
     numberLabel()->raise();
 
     FormCreate();
-    for (QWidget *w :
-        {static_cast<QWidget *>(Label14), static_cast<QWidget *>(Label15), static_cast<QWidget *>(Label16),
-            static_cast<QWidget *>(Label18), static_cast<QWidget *>(Label21),
-            static_cast<QWidget *>(MaskEdit3), static_cast<QWidget *>(Image4)})
+    for (QWidget *w : {static_cast<QWidget *>(m_label14), static_cast<QWidget *>(m_label15),
+             static_cast<QWidget *>(m_label16), static_cast<QWidget *>(m_label18),
+             static_cast<QWidget *>(m_label21), static_cast<QWidget *>(m_maskEdit3),
+             static_cast<QWidget *>(m_image4)})
         w->hide();
     if (model().LPC.BackgroundOn)
         setBackgroundControls(true);
-    PaintBox2->render(); // places the right-axis title and the caption
+    m_paintBox2->render(); // places the right-axis title and the caption
 
     connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SubsynapticWindow::parameterChanged);
-    connect(MaskEdit1, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit1Change);
-    connect(MaskEdit2, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit2Change);
-    connect(MaskEdit3, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit3Change);
+    connect(m_maskEdit1, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit1Change);
+    connect(m_maskEdit2, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit2Change);
+    connect(m_maskEdit3, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit3Change);
 }
 
 // Fills the editors from LPC; the handlers are not connected yet.
 void SubsynapticWindow::FormCreate()
 {
     const ParameterSet &p = model().LPC;
-    MaskEdit2->setNumber(p.Gmax);
-    MaskEdit1->setNumber(p.tc);
+    m_maskEdit2->setNumber(p.Gmax);
+    m_maskEdit1->setNumber(p.tc);
     if (p.BackgroundOn)
-        MaskEdit3->setNumber(p.Gb);
+        m_maskEdit3->setNumber(p.Gb);
     m_tc.reset(p.tc);
     m_Gmax.reset(p.Gmax);
     m_Gb.reset(p.BackgroundOn ? p.Gb : 0.0);
@@ -159,44 +159,44 @@ void SubsynapticWindow::parameterChanged(Param f)
 
 void SubsynapticWindow::repaintConductancePreview()
 {
-    repaintNow(PaintBox1);
+    repaintNow(m_paintBox1);
 }
 
 void SubsynapticWindow::repaintQuantaPreview()
 {
-    repaintNow(PaintBox2);
+    repaintNow(m_paintBox2);
 }
 
 void SubsynapticWindow::setBackgroundControls(bool on)
 {
-    for (QWidget *w : {static_cast<QWidget *>(Label14), static_cast<QWidget *>(Label15),
-             static_cast<QWidget *>(Label16), static_cast<QWidget *>(Label18),
-             static_cast<QWidget *>(Label21), static_cast<QWidget *>(MaskEdit3)})
+    for (QWidget *w : {static_cast<QWidget *>(m_label14), static_cast<QWidget *>(m_label15),
+             static_cast<QWidget *>(m_label16), static_cast<QWidget *>(m_label18),
+             static_cast<QWidget *>(m_label21), static_cast<QWidget *>(m_maskEdit3)})
         w->setVisible(on);
-    Image3->setVisible(!on);
-    Image4->setVisible(on);
+    m_image3->setVisible(!on);
+    m_image4->setVisible(on);
     // The switch has reset Gb: the editor shows the new value, without the
     // consequences of an edit (the switch clears only the Is vs V2 figures).
     const double Gb = model().LPC.Gb;
     {
-        const QSignalBlocker blocker(MaskEdit3);
-        MaskEdit3->setNumber(Gb);
+        const QSignalBlocker blocker(m_maskEdit3);
+        m_maskEdit3->setNumber(Gb);
     }
     m_Gb.reset(Gb);
-    repaintNow(PaintBox1);
-    repaintNow(PaintBox2);
+    repaintNow(m_paintBox1);
+    repaintNow(m_paintBox2);
 }
 
 void SubsynapticWindow::writeEditors(double Gmax, double tc, double Gb)
 {
     if (Gmax < model().LPC.Gb) {
-        MaskEdit3->setNumber(Gb);
-        MaskEdit2->setNumber(Gmax);
-        MaskEdit1->setNumber(tc);
+        m_maskEdit3->setNumber(Gb);
+        m_maskEdit2->setNumber(Gmax);
+        m_maskEdit1->setNumber(tc);
     } else {
-        MaskEdit2->setNumber(Gmax);
-        MaskEdit1->setNumber(tc);
-        MaskEdit3->setNumber(Gb);
+        m_maskEdit2->setNumber(Gmax);
+        m_maskEdit1->setNumber(tc);
+        m_maskEdit3->setNumber(Gb);
     }
 }
 
@@ -204,10 +204,10 @@ void SubsynapticWindow::MaskEdit1Change()
 {
     ParameterSet &p = model().LPC;
     double x = 0;
-    if (!acceptMaskEntry(MaskEdit1, p.tc, m_tc, rangeLimit(Param::tc), &x))
+    if (!acceptMaskEntry(m_maskEdit1, p.tc, m_tc, rangeLimit(Param::tc), &x))
         return;
     model().setField(Param::tc, x);
-    repaintNow(PaintBox1);
+    repaintNow(m_paintBox1);
     parameterAccepted(Param::tc);
 }
 
@@ -222,11 +222,11 @@ void SubsynapticWindow::MaskEdit2Change()
     const auto limit = [Gb, GmaxMin](double v) {
         return v < GmaxMin || v < Gb ? std::max(GmaxMin, fixedCeil(Gb, 2)) : clampToRange(Param::Gmax, v);
     };
-    if (!acceptMaskEntry(MaskEdit2, p.Gmax, m_Gmax, limit, &x))
+    if (!acceptMaskEntry(m_maskEdit2, p.Gmax, m_Gmax, limit, &x))
         return;
     model().setField(Param::Gmax, x);
-    repaintNow(PaintBox1);
-    repaintNow(PaintBox2);
+    repaintNow(m_paintBox1);
+    repaintNow(m_paintBox2);
     parameterAccepted(Param::Gmax);
 }
 
@@ -235,17 +235,17 @@ void SubsynapticWindow::MaskEdit3Change()
     ParameterSet &p = model().LPC;
     // Gb exists only while the background conductance is switched on.
     if (!p.BackgroundOn) {
-        rewriteMaskEntry(MaskEdit3, p.Gb);
+        rewriteMaskEntry(m_maskEdit3, p.Gb);
         return;
     }
     double x = 0;
     const double Gmax = p.Gmax;
     const auto limit = [Gmax](double v) { return v > Gmax ? Gmax : clampToRange(Param::Gb, v); };
-    if (!acceptMaskEntry(MaskEdit3, p.Gb, m_Gb, limit, &x))
+    if (!acceptMaskEntry(m_maskEdit3, p.Gb, m_Gb, limit, &x))
         return;
     model().setField(Param::Gb, x);
-    repaintNow(PaintBox1);
-    repaintNow(PaintBox2);
+    repaintNow(m_paintBox1);
+    repaintNow(m_paintBox2);
     parameterAccepted(Param::Gb);
 }
 
@@ -334,8 +334,8 @@ void SubsynapticWindow::PaintBox2Paint(Canvas &c)
         }
     }
     const int titleLeft = XR + (ticks.unit == 1 ? 33 : 41);
-    if (Image2->x() != titleLeft)
-        Image2->move(titleLeft, Image2->y());
+    if (m_image2->x() != titleLeft)
+        m_image2->move(titleLeft, m_image2->y());
 
     c.moveTo(16, 150);
     c.lineTo(XR, 150);
@@ -352,10 +352,10 @@ void SubsynapticWindow::PaintBox2Paint(Canvas &c)
             c.textOut(10 * m + 25, 151, QString::number(m % 10));
         }
     }
-    const int half = Round(Label13->width() / 2.0);
+    const int half = Round(m_label13->width() / 2.0);
     const int captionLeft = N < 9 ? 98 - half : 5 * N + 53 - half;
-    if (Label13->x() != captionLeft)
-        Label13->move(captionLeft, Label13->y());
+    if (m_label13->x() != captionLeft)
+        m_label13->move(captionLeft, m_label13->y());
 
     const auto y = [Ymax](double G) { return 150 - Round(140 * G / Ymax); };
     c.setPenColor(colors::Navy);

@@ -39,11 +39,11 @@ public:
     void PaintBox1Paint(Canvas &c) const;
     void PaintBox2Paint(Canvas &c);
 
-    MaskEdit *maskEdit1() const { return MaskEdit1; }
-    MaskEdit *maskEdit2() const { return MaskEdit2; }
-    MaskEdit *maskEdit3() const { return MaskEdit3; }
-    PaintBox *paintBox1() const { return PaintBox1; }
-    PaintBox *paintBox2() const { return PaintBox2; }
+    MaskEdit *maskEdit1() const { return m_maskEdit1; }
+    MaskEdit *maskEdit2() const { return m_maskEdit2; }
+    MaskEdit *maskEdit3() const { return m_maskEdit3; }
+    PaintBox *paintBox1() const { return m_paintBox1; }
+    PaintBox *paintBox2() const { return m_paintBox2; }
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -55,19 +55,19 @@ private:
     void FormShow();
     bool backgroundOn() const;
 
-    MaskEdit *MaskEdit1;
-    MaskEdit *MaskEdit2;
-    MaskEdit *MaskEdit3;
-    PaintBox *PaintBox1;
-    PaintBox *PaintBox2;
-    QLabel *Image1;
-    QLabel *Image2;
-    QLabel *Image3;
-    QLabel *Image4;
-    QLabel *Image5;
-    QLabel *Label13;
+    MaskEdit *m_maskEdit1;
+    MaskEdit *m_maskEdit2;
+    MaskEdit *m_maskEdit3;
+    PaintBox *m_paintBox1;
+    PaintBox *m_paintBox2;
+    QLabel *m_image1;
+    QLabel *m_image2;
+    QLabel *m_image3;
+    QLabel *m_image4;
+    QLabel *m_image5;
+    QLabel *m_label13;
     // The Gb editor's captions, shown with it.
-    QLabel *Label14, *Label15, *Label16, *Label18, *Label21;
+    QLabel *m_label14, *m_label15, *m_label16, *m_label18, *m_label21;
     // The values the editors last accepted.
     AcceptedValue m_tc, m_Gmax, m_Gb;
 };

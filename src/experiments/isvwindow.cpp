@@ -2,8 +2,8 @@
 
 #include "experiments/copywindows.h"
 #include "experiments/engine/isvsweep.h"
+#include "experiments/isvdrawing.h"
 #include "experiments/picturebutton.h"
-#include "model/rounding.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -130,102 +130,12 @@ void IsvWindow::setBackgroundLayout(bool on)
     m_images[2]->setVisible(on);
 }
 
-void IsvWindow::QuantaFrame()
-{
-    Canvas &c = m_images[0]->canvas();
-    ClearFrame(c, colors::White, outerWidth(), outerHeight());
-
-    // Quanta: m quanta at y = 145 - m * QuantumStep.
-    const int N = model().LPC.N;
-    m_quantumStep = 140 / N;
-    const int q = m_quantumStep;
-    c.moveTo(140, 150);
-    c.lineTo(140, 145 - N * q);
-    for (int i = 1; i <= N; ++i) {
-        c.moveTo(140, 145 - i * q);
-        c.lineTo(144, 145 - i * q);
-    }
-    for (int i = 1; i <= N; ++i) {
-        if (N <= 5 || i % 5 == 0)
-            c.textOut(148, 138 - i * q, QString::number(i));
-    }
-
-    // Potential: x = 140 + V.
-    c.moveTo(0, 145);
-    c.lineTo(180, 145);
-    for (int j = -4; j <= 14; ++j) {
-        c.moveTo(140 - 10 * j, 145);
-        c.lineTo(140 - 10 * j, 149);
-    }
-    for (int x : {90, 40}) {
-        c.moveTo(x, 145);
-        c.lineTo(x, 151);
-    }
-    c.setFontColor(colors::Grey);
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
-    c.textOut(12, 165, QStringLiteral("potential, V2 (mV)"));
-    c.textOut(137, 151, QStringLiteral("0"));
-    c.textOut(80, 151, QStringLiteral("-50"));
-    c.textOut(26, 151, QStringLiteral("-100"));
-}
-
-void IsvWindow::CurrentFrame(Canvas &c)
-{
-    ClearFrame(c, colors::White, outerWidth(), outerHeight());
-
-    // Current: y = 40 - I, inward currents below the zero line.
-    c.moveTo(140, 0);
-    c.lineTo(140, 180);
-    for (int y = 0; y <= 30; y += 10) {
-        c.moveTo(140, y);
-        c.lineTo(136, y);
-    }
-    for (int y = 50; y <= 180; y += 10) {
-        c.moveTo(140, y);
-        c.lineTo(144, y);
-    }
-    for (int y : {90, 140}) {
-        c.moveTo(140, y);
-        c.lineTo(146, y);
-    }
-
-    // Potential along the zero-current line.
-    c.moveTo(0, 40);
-    c.lineTo(180, 40);
-    for (int x = 180; x >= 150; x -= 10) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 44);
-    }
-    for (int x = 130; x >= 0; x -= 10) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 36);
-    }
-    for (int x : {90, 40}) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 34);
-    }
-    c.setFontColor(colors::Grey);
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
-    c.textOut(12, 2, QStringLiteral("potential, V2 (mV)"));
-    c.textOut(80, 19, QStringLiteral("-50"));
-    c.textOut(26, 19, QStringLiteral("-100"));
-    c.textOut(148, 82, QStringLiteral("-50"));
-    c.textOut(148, 132, QStringLiteral("-100"));
-}
-
 void IsvWindow::EmptyImages()
 {
-    QuantaFrame();
-    DrawVerticalText(m_images[0]->canvas(), 180, 182, QStringLiteral("number of quanta released, m"));
-    CurrentFrame(m_images[1]->canvas());
-    DrawVerticalText(m_images[1]->canvas(), 173, 179, QStringLiteral("synaptic current (pA)"));
     const ConfigLink *config = windows().csForm0;
-    if (config && config->backgroundChecked()) {
-        CurrentFrame(m_images[2]->canvas());
-        DrawVerticalText(m_images[2]->canvas(), 174, 178, QStringLiteral("EPSC amplitude (pA)"));
-    } else {
-        DrawVerticalText(m_images[1]->canvas(), 189, 175, QStringLiteral("(EPSC amplitude)"));
-    }
+    const bool background = config && config->backgroundChecked();
+    m_quantumStep = frameIsvFigures(
+        m_images[0]->canvas(), m_images[1]->canvas(), m_images[2]->canvas(), model().LPC.N, background);
     for (FigureView *view : m_images)
         view->update();
 }
@@ -270,59 +180,44 @@ void IsvWindow::RunBtnClick()
             view->canvas().setPenColor(colors::Black);
         Generator &rng = randomGenerator();
         rng.setSeed(m_seedSource());
-        ModelState &ms = model();
-        Canvas &c1 = m_images[0]->canvas();
-        Canvas &c2 = m_images[1]->canvas();
-        Canvas &c3 = m_images[2]->canvas();
-        for (int i = -SweepFirstV; i <= -SweepLastV && state == Yield::Go; ++i) {
-            const int V = -i;
-            const int x = 140 + V;
-            const double Ib = sweepBackgroundCurrent(ms.LPC, V);
-            long long totalQuanta = 0;
-            double peakSum = 0;
-            int n = 0;
-            for (int trial = 1; trial <= m_trialCount; ++trial) {
-                const IsvTrialResult r = isvTrial(ms, rng, V);
-                ++n;
-                c1.setPixel(x, 145 - r.m * m_quantumStep, colors::Silver);
-                totalQuanta += r.m;
-                c2.setPixel(x, 40 - Round(r.peak), colors::Silver);
-                peakSum += r.peak;
-                if (trial % 50 == 0) {
-                    state = yield();
-                    if (state != Yield::Go)
-                        break;
-                }
-                if (m_breakRequested)
-                    break;
+
+        // Draws the sweep as it comes and lets pending messages through at
+        // its resting places, where Break answers.
+        struct Drawer : IsvSweepObserver {
+            IsvWindow &w;
+            const std::function<Yield()> &yield;
+            bool gone = false;
+
+            Drawer(IsvWindow &window, const std::function<Yield()> &y)
+                : w(window)
+                , yield(y)
+            {
             }
-            if (state == Yield::Gone)
-                return;
-            if (state == Yield::Stop)
-                break;
-            const double meanM = double(totalQuanta) / n;
-            const double meanPeak = peakSum / n;
-            const int y1 = 145 - Round(meanM * m_quantumStep);
-            const int y2 = 40 - Round(meanPeak);
-            const int y3 = 40 - Round(meanPeak - Ib);
-            if (V == SweepFirstV) {
-                c1.moveTo(x, y1);
-                c2.moveTo(x, y2);
-                c3.moveTo(x, y3);
-            } else {
-                c1.lineTo(x, y1);
-                c2.lineTo(x, y2);
-                c3.lineTo(x, y3);
+            void trial(int V, const IsvTrialResult &r) override
+            {
+                drawIsvTrial(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_quantumStep, V, r);
             }
-            ++m_pointsDrawn;
-            for (FigureView *view : m_images)
-                view->update();
-            state = yield();
-            if (state == Yield::Gone)
-                return;
-            if (m_breakRequested)
-                break;
-        }
+            void point(const IsvPoint &p) override
+            {
+                drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
+                    w.m_quantumStep, p);
+                ++w.m_pointsDrawn;
+                for (FigureView *view : w.m_images)
+                    view->update();
+            }
+            bool pause() override
+            {
+                const Yield state = yield();
+                gone = state == Yield::Gone;
+                return state == Yield::Go;
+            }
+            bool stopRequested() override { return w.m_breakRequested; }
+        };
+        const std::function<Yield()> yieldOnce = yield;
+        Drawer drawer(*this, yieldOnce);
+        runIsvSweep(model(), rng, m_trialCount, drawer);
+        if (drawer.gone)
+            return;
     }
 
     unsetCursor();

@@ -12,7 +12,6 @@ class QToolButton;
 
 namespace cleftsim {
 
-class Canvas;
 class FigureView;
 class SpinEdit;
 
@@ -54,8 +53,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void QuantaFrame();
-    void CurrentFrame(Canvas &c);
     void setLabel1Colour(const QColor &colour);
 
     FigureView *m_images[3];

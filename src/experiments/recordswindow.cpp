@@ -2,9 +2,8 @@
 
 #include "experiments/copywindows.h"
 #include "experiments/picturebutton.h"
+#include "experiments/recordsdrawing.h"
 #include "experiments/recordsfile.h"
-#include "model/rounding.h"
-#include "model/trial.h"
 #include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 
@@ -21,11 +20,6 @@
 namespace cleftsim {
 
 namespace {
-
-// Pixels per millivolt and per picoampere are 1; the figure's fixed places [px].
-constexpr int TimeOrigin = 46; // x of step 0
-constexpr int ZeroPotential = 65; // y of 0 mV
-constexpr int TickTop = 165; // site j's tick covers y = TickTop + 2j and + 1
 
 QPushButton *makeButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent)
 {
@@ -55,31 +49,6 @@ void setCaption(QLabel *label, const QString &text)
     label->setText(text);
     label->adjustSize();
 }
-
-// Draws the traces of a Records trial as it is computed: one black pixel per
-// step for the spike, the current and the shifted potential, and a red tick
-// per release; keeps the current of every step.
-struct RecordsDrawer {
-    Canvas &canvas;
-    CurrentTrace &currents;
-    int zeroCurrent; // y of 0 pA
-
-    void step(const StepReport &s)
-    {
-        const int x = TimeOrigin + s.k;
-        canvas.setPixel(x, ZeroPotential - Round(s.E), colors::Black);
-        currents[s.k] = s.I;
-        canvas.setPixel(x, zeroCurrent - Round(s.I), colors::Black);
-        canvas.setPixel(x, ZeroPotential - Round(s.Vpre), colors::Black);
-    }
-
-    void release(int j, int k)
-    {
-        canvas.setPenColor(colors::Red);
-        canvas.moveTo(TimeOrigin + k, TickTop + 2 * j);
-        canvas.lineTo(TimeOrigin + k, TickTop + 2 + 2 * j);
-    }
-};
 
 } // namespace
 
@@ -133,76 +102,10 @@ RecordsWindow::RecordsWindow(QWidget *parent)
 
 void RecordsWindow::EmptyImage()
 {
-    const int N = model().LPC.N;
     m_recordsCount = 0;
     m_label2->hide();
-    m_traceBase = N >= 10 ? 2 * N : 20;
     setCaption(m_label1, QString());
-    const int B = m_traceBase + 168;
-
-    Canvas &c = m_image3->canvas();
-    ClearFrame(c, colors::White, outerWidth(), outerHeight());
-
-    // Potentials: 0 mV at y = 65, one pixel per millivolt.
-    c.moveTo(46, 25);
-    c.lineTo(46, 165);
-    for (int i = -4; i <= 9; ++i) {
-        c.moveTo(46, 65 + 10 * i);
-        c.lineTo(42, 65 + 10 * i);
-    }
-    for (int i = 0; i <= 2; ++i) {
-        c.moveTo(46, 65 + 50 * i);
-        c.lineTo(40, 65 + 50 * i);
-        const QString L = QString::number(-50 * i);
-        c.textOut(39 - c.textWidth(L), 65 + 50 * i - 7, L);
-    }
-    DrawVerticalText(c, 0, 160, QStringLiteral("potential, V , V   (mV)"));
-    DrawVerticalText(c, 4, 95, QStringLiteral("1   p"));
-
-    // Time along 0 mV, labelled in msec from the spike onset.
-    c.moveTo(40, 65);
-    c.lineTo(366, 65);
-    for (int i = 1; i <= 16; ++i) {
-        c.moveTo(46 + 20 * i, 65);
-        c.lineTo(46 + 20 * i, 71);
-    }
-    for (int i = 1; i <= 80; ++i) {
-        c.moveTo(46 + 4 * i, 65);
-        c.lineTo(46 + 4 * i, 69);
-    }
-    c.textOut(63, 71, QStringLiteral("0"));
-    c.textOut(163, 71, QStringLiteral("5"));
-    c.textOut(260, 71, QStringLiteral("10"));
-    c.textOut(360, 71, QStringLiteral("15"));
-
-    // Current: 0 pA at y = B, inward currents below.
-    c.moveTo(46, B);
-    c.lineTo(46, B + 100);
-    for (int i = 1; i <= 9; ++i) {
-        c.moveTo(46, B + 10 * i);
-        c.lineTo(42, B + 10 * i);
-    }
-    for (int i = 0; i <= 2; ++i) {
-        c.moveTo(46, B + 50 * i);
-        c.lineTo(40, B + 50 * i);
-        const QString L = QString::number(-50 * i);
-        c.textOut(39 - c.textWidth(L), B + 50 * i - 7, L);
-    }
-    DrawVerticalText(c, 0, 330, QStringLiteral("synaptic current, I   (pA)"));
-    DrawVerticalText(c, 4, 226, QStringLiteral("s"));
-
-    // The current an unlimited conductance would drive through the gap.
-    const ParameterSet &p = model().LPC;
-    if (p.Rg > 0) {
-        const double S = p.V2 / p.Rg;
-        const int ys = B - Round(S);
-        c.moveTo(46, ys);
-        c.lineTo(366, ys);
-        c.setBrushColor(colors::White);
-        c.setFontColor(colors::Grey);
-        c.textOut(246, ys - 9, QStringLiteral("saturation level"));
-    }
-
+    m_traceBase = frameRecords(m_image3->canvas(), model().LPC);
     setCaption(m_label3, QString());
     m_clearBtn->setEnabled(false);
     m_duplicateBtn->setEnabled(false);
@@ -217,14 +120,10 @@ void RecordsWindow::RunBtnClick()
     ++m_recordsCount;
     const int r = m_recordsCount;
 
-    ModelState &state = model();
-    Generator &rng = randomGenerator();
-    rng.setSeed(m_seedSource());
-    RecordsDrawer drawer {m_image3->canvas(), m_recordedCurrents[r - 1], m_traceBase + 168};
-    const int m
-        = runTrial(state.LPC, state.SpikeSteps, state.Sites, rng, state.LPC.V2, 0, RecordsSteps - 1, drawer);
+    RecordsTraceDrawer drawer(m_image3->canvas(), m_traceBase);
+    const int m = recordsRun(model(), randomGenerator(), m_seedSource(), m_recordedCurrents[r - 1], drawer);
 
-    m_label1->move(Round((SpikeOnset + state.LPC.du) / TimeStep) + 68, 164);
+    m_label1->move(recordsQuantaCaptionLeft(model().LPC.du), 164);
     setCaption(m_label1, QString::number(m));
     m_label2->show();
     setCaption(m_label3, QString::number(m_recordsCount));

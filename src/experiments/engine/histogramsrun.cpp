@@ -68,11 +68,19 @@ int currentBin(int N, double peak, double maxCurrent)
     return Round(10 * N * peak / maxCurrent);
 }
 
-HistogramsResult runHistograms(ModelState &state, Generator &rng, int trialCount)
+namespace {
+
+// Never stops a run.
+struct Unstopped {
+    bool pause() { return true; }
+};
+
+// The one trial loop of a Histograms run.
+template <class Observer>
+HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, Observer &observer)
 {
     const ParameterSet &p = state.LPC;
     HistogramsResult result;
-    result.trials = trialCount;
     result.N = p.N;
     result.spikeSteps = state.SpikeSteps;
     result.currentCollected = p.V2 != 0;
@@ -103,8 +111,30 @@ HistogramsResult runHistograms(ModelState &state, Generator &rng, int trialCount
         result.sumPeak += follower.peak;
         if (m > 0)
             result.sumLatency += s;
+        result.trials = trial;
+        if (trial % HistogramsPauseTrials == 0 && trial < trialCount && !observer.pause())
+            break;
     }
     return result;
+}
+
+} // namespace
+
+bool HistogramsObserver::pause()
+{
+    return true;
+}
+
+HistogramsResult runHistograms(ModelState &state, Generator &rng, int trialCount)
+{
+    Unstopped none;
+    return histograms(state, rng, trialCount, none);
+}
+
+HistogramsResult runHistograms(
+    ModelState &state, Generator &rng, int trialCount, HistogramsObserver &observer)
+{
+    return histograms(state, rng, trialCount, observer);
 }
 
 ScatterStats scatterStatistics(const HistogramsResult &result)

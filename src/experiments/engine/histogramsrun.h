@@ -46,9 +46,24 @@ double HistogramsBackgroundCurrent(const ParameterSet &p);
 // The current bin of a peak current: Round(10 * N * peak / maxCurrent).
 int currentBin(int N, double peak, double maxCurrent);
 
+// Trials of a Histograms run between two of its resting places.
+constexpr int HistogramsPauseTrials = 50;
+
+// How the caller of a Histograms run stops it. The window does not: its
+// trials take no messages.
+class HistogramsObserver {
+public:
+    virtual ~HistogramsObserver() = default;
+    // After every 50th trial: false ends the run there, its tables holding
+    // the trials run so far.
+    virtual bool pause();
+};
+
 // Runs trialCount trials at V2 with state.LPC, state.SpikeSteps and
 // state.Sites, drawing from rng as it stands (the caller seeds it).
 HistogramsResult runHistograms(ModelState &state, Generator &rng, int trialCount);
+HistogramsResult runHistograms(
+    ModelState &state, Generator &rng, int trialCount, HistogramsObserver &observer);
 
 // Statistics of the included cells (m >= 1, s < spikeSteps) of the joint table.
 struct ScatterStats {

@@ -41,18 +41,92 @@ double sweepBackgroundCurrent(const ParameterSet &p, double V)
     return V * p.Gb * p.N / (p.Rg * p.Gb * p.N + 1);
 }
 
+namespace {
+
+// How the trials of one point ended.
+enum class PointEnd { Done, Stopped, Abandoned };
+
+// Runs and sums the trials of one point; the one trial loop of the sweep.
+template <class Observer>
+PointEnd runPoint(ModelState &state, Generator &rng, int trialCount, Observer &observer, IsvPoint &point)
+{
+    point.background = sweepBackgroundCurrent(state.LPC, point.V);
+    for (int trial = 1; trial <= trialCount; ++trial) {
+        const IsvTrialResult r = isvTrial(state, rng, point.V);
+        point.totalQuanta += r.m;
+        point.peakSum += r.peak;
+        ++point.trials;
+        observer.trial(point.V, r);
+        if (trial % SweepPauseTrials == 0 && !observer.pause())
+            return PointEnd::Abandoned;
+        if (observer.stopRequested())
+            return PointEnd::Stopped;
+    }
+    return PointEnd::Done;
+}
+
+// Watches nothing and never stops.
+struct Unobserved {
+    void trial(int, const IsvTrialResult &) { }
+    void point(const IsvPoint &) { }
+    bool pause() { return true; }
+    bool stopRequested() { return false; }
+};
+
+template <class Observer>
+std::vector<IsvPoint> sweep(ModelState &state, Generator &rng, int trialCount, Observer &observer)
+{
+    std::vector<IsvPoint> points;
+    points.reserve(SweepFirstV - SweepLastV + 1);
+    for (int V = SweepFirstV; V >= SweepLastV; --V) {
+        IsvPoint point;
+        point.V = V;
+        const PointEnd end = runPoint(state, rng, trialCount, observer, point);
+        if (end == PointEnd::Abandoned)
+            break;
+        points.push_back(point);
+        observer.point(point);
+        if (end == PointEnd::Stopped || !observer.pause() || observer.stopRequested())
+            break;
+    }
+    return points;
+}
+
+} // namespace
+
+void IsvSweepObserver::trial(int, const IsvTrialResult &) { }
+
+void IsvSweepObserver::point(const IsvPoint &) { }
+
+bool IsvSweepObserver::pause()
+{
+    return true;
+}
+
+bool IsvSweepObserver::stopRequested()
+{
+    return false;
+}
+
 IsvPoint runIsvPoint(ModelState &state, Generator &rng, int V, int trialCount)
 {
     IsvPoint point;
     point.V = V;
-    point.background = sweepBackgroundCurrent(state.LPC, V);
-    for (int trial = 1; trial <= trialCount; ++trial) {
-        const IsvTrialResult r = isvTrial(state, rng, V);
-        point.totalQuanta += r.m;
-        point.peakSum += r.peak;
-        ++point.trials;
-    }
+    Unobserved none;
+    runPoint(state, rng, trialCount, none, point);
     return point;
+}
+
+std::vector<IsvPoint> runIsvSweep(
+    ModelState &state, Generator &rng, int trialCount, IsvSweepObserver &observer)
+{
+    return sweep(state, rng, trialCount, observer);
+}
+
+std::vector<IsvPoint> runIsvSweep(ModelState &state, Generator &rng, int trialCount)
+{
+    Unobserved none;
+    return sweep(state, rng, trialCount, none);
 }
 
 } // namespace cleftsim

@@ -3,6 +3,8 @@
 #include "model/parameterset.h"
 #include "model/random.h"
 
+#include <vector>
+
 namespace cleftsim {
 
 // Clamp potentials of the sweep: +40 mV down to -140 mV in steps of 1 mV.
@@ -37,7 +39,37 @@ struct IsvPoint {
 };
 
 // Runs trialCount trials at V, one after the other from rng as it stands,
-// and sums them as one point of the window's sweep does.
+// and sums them as one point of the sweep does.
 IsvPoint runIsvPoint(ModelState &state, Generator &rng, int V, int trialCount);
+
+// Trials of a point between two of the sweep's resting places.
+constexpr int SweepPauseTrials = 50;
+
+// What the caller of a sweep sees of it and how it stops it. Every hook does
+// nothing by default.
+class IsvSweepObserver {
+public:
+    virtual ~IsvSweepObserver() = default;
+    // After every trial, with its clamp potential and its result.
+    virtual void trial(int V, const IsvTrialResult &r);
+    // After every point, with the sums of the trials run at it.
+    virtual void point(const IsvPoint &p);
+    // At the sweep's resting places: after every 50th trial of a point and
+    // after every point (the window lets pending messages through there).
+    // false abandons the sweep at once; a point under way is not reported.
+    virtual bool pause();
+    // Asked after every trial and after every point, after pause where both
+    // fall together: true ends the sweep with the point under way, which is
+    // summed over the trials run so far and reported.
+    virtual bool stopRequested();
+};
+
+// Runs the sweep: for V = +40 down to -140 mV, trialCount trials at V summed
+// into a point, all from rng as it stands (the caller seeds it once). Every
+// trial reads state.LPC afresh, so an edit made during a pause takes effect
+// from the next trial. Returns the points reported, in the order of the sweep.
+std::vector<IsvPoint> runIsvSweep(
+    ModelState &state, Generator &rng, int trialCount, IsvSweepObserver &observer);
+std::vector<IsvPoint> runIsvSweep(ModelState &state, Generator &rng, int trialCount);
 
 } // namespace cleftsim

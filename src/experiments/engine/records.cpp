@@ -50,4 +50,24 @@ int recordsTrial(ModelState &state, Generator &rng, CurrentTrace &trace)
     return recordsTrial(state, rng, trace, none);
 }
 
+RecordsResult runRecords(ModelState &state, const std::vector<std::uint32_t> &seeds)
+{
+    RecordsResult result;
+    result.traces.resize(seeds.size());
+    result.quanta.reserve(seeds.size());
+    Generator rng;
+    NoObserver none;
+    for (std::size_t r = 0; r < seeds.size(); ++r)
+        result.quanta.push_back(recordsRun(state, rng, seeds[r], result.traces[r], none));
+    return result;
+}
+
+std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count)
+{
+    std::vector<std::uint32_t> seeds;
+    for (int r = 0; r < count; ++r)
+        seeds.push_back(first + static_cast<std::uint32_t>(r));
+    return seeds;
+}
+
 } // namespace cleftsim

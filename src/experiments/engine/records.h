@@ -5,6 +5,7 @@
 #include "model/trial.h"
 
 #include <array>
+#include <cstdint>
 #include <ostream>
 #include <vector>
 
@@ -57,5 +58,26 @@ int recordsTrial(ModelState &state, Generator &rng, CurrentTrace &trace, Observe
 }
 
 int recordsTrial(ModelState &state, Generator &rng, CurrentTrace &trace);
+
+// Runs one Records Run as a press of Run does: seeds rng with seed, then runs
+// one trial (recordsTrial) into trace, reporting it to observer. Returns the
+// number of quanta released.
+template <class Observer>
+int recordsRun(ModelState &state, Generator &rng, std::uint32_t seed, CurrentTrace &trace, Observer &observer)
+{
+    rng.setSeed(seed);
+    return recordsTrial(state, rng, trace, observer);
+}
+
+// The traces and quanta of a series of Records Runs.
+struct RecordsResult {
+    std::vector<CurrentTrace> traces; // one per Run, in the order of the seeds
+    std::vector<int> quanta; // quanta released in each Run
+};
+
+// Runs one Records Run per seed, in order, with one generator.
+RecordsResult runRecords(ModelState &state, const std::vector<std::uint32_t> &seeds);
+// The seeds of count Runs starting from first: first, first + 1, ... (mod 2^32).
+std::vector<std::uint32_t> consecutiveSeeds(std::uint32_t first, int count);
 
 } // namespace cleftsim

@@ -148,6 +148,7 @@ private slots:
     void isvTrialFollowsThePeakBySign_data();
     void isvTrialFollowsThePeakBySign();
     void isvPointSumsItsTrials();
+    void stoppedRunsKeepTheTrialsRun();
     void histogramsMatchPlainTrials_data();
     void histogramsMatchPlainTrials();
     void failuresFallUnderTheBackgroundMarker();
@@ -288,6 +289,51 @@ void TestEngines::isvPointSumsItsTrials()
     QCOMPARE(point.background, sweepBackgroundCurrent(p, -80));
     QCOMPARE(point.meanEpsc(), peaks / 250 - sweepBackgroundCurrent(p, -80));
     QCOMPARE(ra.seed(), rb.seed());
+}
+
+void TestEngines::stoppedRunsKeepTheTrialsRun()
+{
+    // Break after trial 70 of the first point: that point, summed over 70 trials.
+    struct BreakAt : IsvSweepObserver {
+        int trials = 0;
+        int pauses = 0;
+        int abandonAt = 0; // the pause that answers false, 0 for none
+        void trial(int V, const IsvTrialResult &) override
+        {
+            QCOMPARE(V, SweepFirstV);
+            ++trials;
+        }
+        bool pause() override { return ++pauses != abandonAt; }
+        bool stopRequested() override { return trials == 70; }
+    };
+    ModelState a = stateWith(DefaultParameterSet), b = stateWith(DefaultParameterSet);
+    Generator ra(5), rb(5);
+    BreakAt breakAt;
+    const std::vector<IsvPoint> points = runIsvSweep(a, ra, 100, breakAt);
+    QCOMPARE(int(points.size()), 1);
+    const IsvPoint whole = runIsvPoint(b, rb, SweepFirstV, 70);
+    QCOMPARE(points[0].trials, 70);
+    QCOMPARE(points[0].totalQuanta, whole.totalQuanta);
+    QCOMPARE(bits(points[0].peakSum), bits(whole.peakSum));
+    QCOMPARE(breakAt.pauses, 1); // after trial 50 only: the stop comes before the point's pause
+
+    // Abandoned at the pause after trial 50: no point at all.
+    BreakAt abandon;
+    abandon.abandonAt = 1;
+    QVERIFY(runIsvSweep(a, ra, 100, abandon).empty());
+    QCOMPARE(abandon.trials, 50);
+
+    // A Histograms run stopped at its first pause holds its first 50 trials.
+    struct StopAtFirstPause : HistogramsObserver {
+        bool pause() override { return false; }
+    } stop;
+    Generator rh(8), rw(8);
+    const HistogramsResult h = runHistograms(a, rh, 500, stop);
+    const HistogramsResult first50 = runHistograms(b, rw, 50);
+    QCOMPARE(h.trials, 50);
+    QCOMPARE(h.quanta, first50.quanta);
+    QCOMPARE(h.latency, first50.latency);
+    QCOMPARE(rh.seed(), rw.seed());
 }
 
 void TestEngines::histogramsMatchPlainTrials_data()

@@ -1,0 +1,114 @@
+#include "experiments/recordsdrawing.h"
+
+#include "model/rounding.h"
+
+namespace cleftsim {
+
+namespace {
+
+// Pixels per millivolt and per picoampere are 1; the figure's fixed places [px].
+constexpr int TimeOrigin = 46; // x of step 0
+constexpr int ZeroPotential = 65; // y of 0 mV
+constexpr int TickTop = 165; // site j's tick covers y = TickTop + 2j and + 1
+
+} // namespace
+
+int recordsTraceBase(int N)
+{
+    return N >= 10 ? 2 * N : 20;
+}
+
+int frameRecords(Canvas &c, const ParameterSet &p)
+{
+    const int traceBase = recordsTraceBase(p.N);
+    const int B = traceBase + 168;
+    ClearFrame(c, colors::White, c.width(), c.height());
+
+    // Potentials: 0 mV at y = 65, one pixel per millivolt.
+    c.moveTo(46, 25);
+    c.lineTo(46, 165);
+    for (int i = -4; i <= 9; ++i) {
+        c.moveTo(46, 65 + 10 * i);
+        c.lineTo(42, 65 + 10 * i);
+    }
+    for (int i = 0; i <= 2; ++i) {
+        c.moveTo(46, 65 + 50 * i);
+        c.lineTo(40, 65 + 50 * i);
+        const QString L = QString::number(-50 * i);
+        c.textOut(39 - c.textWidth(L), 65 + 50 * i - 7, L);
+    }
+    DrawVerticalText(c, 0, 160, QStringLiteral("potential, V , V   (mV)"));
+    DrawVerticalText(c, 4, 95, QStringLiteral("1   p"));
+
+    // Time along 0 mV, labelled in msec from the spike onset.
+    c.moveTo(40, 65);
+    c.lineTo(366, 65);
+    for (int i = 1; i <= 16; ++i) {
+        c.moveTo(46 + 20 * i, 65);
+        c.lineTo(46 + 20 * i, 71);
+    }
+    for (int i = 1; i <= 80; ++i) {
+        c.moveTo(46 + 4 * i, 65);
+        c.lineTo(46 + 4 * i, 69);
+    }
+    c.textOut(63, 71, QStringLiteral("0"));
+    c.textOut(163, 71, QStringLiteral("5"));
+    c.textOut(260, 71, QStringLiteral("10"));
+    c.textOut(360, 71, QStringLiteral("15"));
+
+    // Current: 0 pA at y = B, inward currents below.
+    c.moveTo(46, B);
+    c.lineTo(46, B + 100);
+    for (int i = 1; i <= 9; ++i) {
+        c.moveTo(46, B + 10 * i);
+        c.lineTo(42, B + 10 * i);
+    }
+    for (int i = 0; i <= 2; ++i) {
+        c.moveTo(46, B + 50 * i);
+        c.lineTo(40, B + 50 * i);
+        const QString L = QString::number(-50 * i);
+        c.textOut(39 - c.textWidth(L), B + 50 * i - 7, L);
+    }
+    DrawVerticalText(c, 0, 330, QStringLiteral("synaptic current, I   (pA)"));
+    DrawVerticalText(c, 4, 226, QStringLiteral("s"));
+
+    // The current an unlimited conductance would drive through the gap.
+    if (p.Rg > 0) {
+        const double S = p.V2 / p.Rg;
+        const int ys = B - Round(S);
+        c.moveTo(46, ys);
+        c.lineTo(366, ys);
+        c.setBrushColor(colors::White);
+        c.setFontColor(colors::Grey);
+        c.textOut(246, ys - 9, QStringLiteral("saturation level"));
+    }
+    return traceBase;
+}
+
+RecordsTraceDrawer::RecordsTraceDrawer(Canvas &canvas, int traceBase)
+    : m_canvas(canvas)
+    , m_zeroCurrent(traceBase + 168)
+{
+}
+
+void RecordsTraceDrawer::step(const StepReport &s)
+{
+    const int x = TimeOrigin + s.k;
+    m_canvas.setPixel(x, ZeroPotential - Round(s.E), colors::Black);
+    m_canvas.setPixel(x, m_zeroCurrent - Round(s.I), colors::Black);
+    m_canvas.setPixel(x, ZeroPotential - Round(s.Vpre), colors::Black);
+}
+
+void RecordsTraceDrawer::release(int j, int k)
+{
+    m_canvas.setPenColor(colors::Red);
+    m_canvas.moveTo(TimeOrigin + k, TickTop + 2 * j);
+    m_canvas.lineTo(TimeOrigin + k, TickTop + 2 + 2 * j);
+}
+
+int recordsQuantaCaptionLeft(double du)
+{
+    return Round((SpikeOnset + du) / TimeStep) + 68;
+}
+
+} // namespace cleftsim
