@@ -2,11 +2,8 @@
 // on the same engine as the windows, so that a seed reproduces a Run draw
 // for draw.
 
-#include "experiments/engine/histogramsrun.h"
-#include "experiments/engine/isvsweep.h"
-#include "experiments/engine/records.h"
-#include "model/parameterset.h"
-#include "model/parametertable.h"
+#include "experiments/run/runresults.h"
+#include "experiments/run/statesfile.h"
 #include "model/random.h"
 #include "model/rounding.h"
 
@@ -16,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,6 +22,7 @@ namespace {
 
 const char Usage[]
     = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--trials T] [--background] [--PARAM VALUE ...]
+       cleftsim-batch records --seeds S1,S2,... [--background] [--PARAM VALUE ...]
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
 results to standard output.
@@ -37,18 +34,32 @@ EXPERIMENT   records | isv | histograms
                mean_peak_pA,mean_epsc_pA for V2 = 40, 39, ..., -140 mV
   histograms   one Histograms run as a JSON object
 
+Every JSON output begins with where it came from: "program", "version",
+"experiment", "trials", "seed" (records: "seeds", one per Run),
+"BackgroundOn" and "parameters" (every parameter by name).
+
 Options:
   --seed S       unsigned 32-bit seed, 0..4294967295; without it the seed is
                  taken from the clock (milliseconds since midnight UTC) as a
                  Run's is. records seeds with S before Run 1 and with
                  S + r - 1 (mod 2^32) before Run r; isv and histograms seed
                  once with S before the first trial.
+  --seeds S1,S2,...
+                 records only: one seed per Run, 1 to 100 seeds; Run r is
+                 seeded with the r-th. Not together with --seed or --trials.
   --trials T     records: number of Runs, 1..100 (default 1);
                  isv, histograms: trials, 1..10000 (default 100)
+  --format F     records: text (the records file, default) or json (the
+                 currents of each Run as an array of numbers); isv: csv
+                 (default) or json; histograms: json
+  --states FILE --state NAME
+                 start from a stored state of a states file saved by the
+                 program's "Save States..." (NAME: its full name, such as
+                 "2: 1>Rg", or its number); the other options override it
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
 
-Parameters (the others keep the default set):
+Parameters (the others keep the default set or the state of --state):
   --N     release sites                  1..20        (default 10)
   --Rg    gap resistance [GOhm]          0.00..9.99   (default 0.50)
   --V2    clamp potential [mV]           -150..40     (default -63)
@@ -80,7 +91,7 @@ struct UsageError {
 
 [[noreturn]] void refuse(const std::string &what, const std::string &reason, const std::string &accepted)
 {
-    throw UsageError {"cleftsim-batch: " + what + ": " + reason + "; accepted " + accepted};
+    throw UsageError {"cleftsim-batch: " + RunProblem {what, reason, accepted}.text()};
 }
 
 // Reads a decimal number: an optional sign, digits, and optionally a full
@@ -129,35 +140,100 @@ long long readWhole(const std::string &option, const std::string &text, long lon
     return value;
 }
 
-enum class Experiment { Records, Isv, Histograms };
+// Reads the comma-separated seeds of --seeds, one per Records trial.
+std::vector<std::uint32_t> readSeeds(const std::string &text)
+{
+    const std::string accepted = "1 to 100 seeds 0..4294967295, separated by commas";
+    std::vector<std::uint32_t> seeds;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item
+            = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (item.empty())
+            refuse("--seeds " + text, "a seed missing", accepted);
+        seeds.push_back(static_cast<std::uint32_t>(readWhole("--seeds", item, 0, 4294967295LL, accepted)));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (seeds.size() > static_cast<std::size_t>(MaxRecords))
+        refuse("--seeds", std::to_string(seeds.size()) + " seeds", accepted);
+    return seeds;
+}
 
 // What the command line asks for.
 struct Request {
-    Experiment experiment = Experiment::Isv;
+    RunDescription run;
     bool help = false;
     bool seeded = false;
     std::uint32_t seed = 0;
     bool trialsGiven = false;
     std::string trialsText;
-    ParameterSet params = DefaultParameterSet;
+    bool seedsGiven = false;
+    std::string formatText; // as given; empty: the experiment's default
+    OutputFormat format = OutputFormat::Text;
     std::string GbText; // as given, for the messages of the cross checks
+    bool background = false;
+    std::vector<std::pair<Param, double>> values; // the parameters given, in order
+    std::string statesFile; // --states
+    std::string stateName; // --state
+    bool statesGiven = false;
+    bool stateGiven = false;
 };
 
 const char ExperimentNames[] = "records, isv, histograms";
 
+// The formats each experiment can be written in, the default first.
+std::string formatsOf(Experiment e)
+{
+    switch (e) {
+    case Experiment::Records: return "text, json for records";
+    case Experiment::Isv: return "csv, json for isv";
+    case Experiment::Histograms: return "json for histograms";
+    }
+    return {};
+}
+
+OutputFormat readFormat(Experiment e, const std::string &text)
+{
+    if (text.empty() || text == "json")
+        return text.empty() ? OutputFormat::Text : OutputFormat::Json;
+    if ((e == Experiment::Records && text == "text") || (e == Experiment::Isv && text == "csv"))
+        return OutputFormat::Text;
+    refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
+}
+
 // The options the command line knows, for the message on an unknown one.
 std::string knownOptions()
 {
-    std::string text = "EXPERIMENT, --seed, --trials, --background, --help";
-    for (const ParamInfo &info : parameterTable())
-        if (info.field != Param::BackgroundOn)
-            text += std::string(", --") + info.name;
+    std::string text
+        = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help";
+    for (const ParamInfo *info : numericParams())
+        text += std::string(", --") + info->name;
     return text;
+}
+
+// What an option other than a parameter accepts.
+std::string acceptedOf(const std::string &option)
+{
+    if (option == "--seed")
+        return "0..4294967295";
+    if (option == "--seeds")
+        return "1 to 100 seeds 0..4294967295, separated by commas";
+    if (option == "--format")
+        return "text, json for records; csv, json for isv; json for histograms";
+    if (option == "--states")
+        return "the path of a states file";
+    if (option == "--state")
+        return "the full name or the number of a state";
+    return "1..100 for records, 1..10000 for isv and histograms";
 }
 
 Request parse(int argc, char **argv)
 {
     Request request;
+    ParameterSet &params = request.run.params;
     bool haveExperiment = false;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string &a : args)
@@ -171,11 +247,11 @@ Request parse(int argc, char **argv)
             if (haveExperiment)
                 refuse("EXPERIMENT " + arg, "a second experiment", std::string("one of ") + ExperimentNames);
             if (arg == "records")
-                request.experiment = Experiment::Records;
+                request.run.experiment = Experiment::Records;
             else if (arg == "isv")
-                request.experiment = Experiment::Isv;
+                request.run.experiment = Experiment::Isv;
             else if (arg == "histograms")
-                request.experiment = Experiment::Histograms;
+                request.run.experiment = Experiment::Histograms;
             else
                 refuse("EXPERIMENT " + arg, "unknown experiment", ExperimentNames);
             haveExperiment = true;
@@ -193,19 +269,18 @@ Request parse(int argc, char **argv)
         if (name == "--background") {
             if (inlineValue)
                 refuse(arg, "takes no value", "--background alone");
-            request.params.BackgroundOn = 1;
+            request.background = true;
             continue;
         }
         const ParamInfo *param
             = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
         if (param && param->field == Param::BackgroundOn)
             param = nullptr; // the switch is --background
-        const bool known = param || name == "--seed" || name == "--trials";
+        const bool known = param || name == "--seed" || name == "--trials" || name == "--seeds"
+            || name == "--format" || name == "--states" || name == "--state";
         if (!known)
             refuse(arg, "unknown option", knownOptions());
-        const std::string accepted = param ? rangeText(*param)
-            : name == "--seed"             ? std::string("0..4294967295")
-                               : std::string("1..100 for records, 1..10000 for isv and histograms");
+        const std::string accepted = param ? rangeText(*param) : acceptedOf(name);
         if (!inlineValue) {
             if (i + 1 >= args.size())
                 refuse(name, "value missing", accepted);
@@ -214,103 +289,99 @@ Request parse(int argc, char **argv)
         if (name == "--seed") {
             request.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
             request.seeded = true;
+        } else if (name == "--seeds") {
+            request.run.seeds = readSeeds(value);
+            request.seedsGiven = true;
         } else if (name == "--trials") {
-            readWhole(name, value, 1, 10000, accepted);
+            readWhole(name, value, 1, MaxRunTrials, accepted);
             request.trialsGiven = true;
             request.trialsText = value;
+        } else if (name == "--format") {
+            request.formatText = value;
+        } else if (name == "--states") {
+            request.statesFile = value;
+            request.statesGiven = true;
+        } else if (name == "--state") {
+            request.stateName = value;
+            request.stateGiven = true;
         } else {
             double number = 0;
             int decimals = 0;
             if (!readDecimal(value, number, decimals))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     accepted);
-            if (decimals > param->decimals)
-                refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "too many decimals",
-                    accepted);
-            if (!(number >= param->min && number <= param->max))
-                refuse(name + " " + value, "out of range", accepted);
-            setFieldValue(request.params, param->field, number);
+            const std::string problem = valueProblem(*param, number, decimals);
+            if (!problem.empty())
+                refuse(name + " " + value, problem, accepted);
+            request.values.emplace_back(param->field, number);
             if (param->field == Param::Gb)
                 request.GbText = value;
         }
     }
     if (!haveExperiment)
         refuse("EXPERIMENT", "missing", ExperimentNames);
-    if (request.trialsGiven && request.experiment == Experiment::Records)
+    const Experiment experiment = request.run.experiment;
+    if (request.seedsGiven) {
+        const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";
+        if (experiment != Experiment::Records)
+            refuse(
+                "--seeds", std::string("not for ") + experimentName(experiment), "--seeds for records only");
+        if (request.seeded)
+            refuse("--seeds with --seed", "both given", accepted);
+        if (request.trialsGiven)
+            refuse("--seeds with --trials", "both given (the seeds count the trials)", accepted);
+    }
+    if (request.trialsGiven && experiment == Experiment::Records)
         readWhole("--trials", request.trialsText, 1, MaxRecords, "1..100 for records");
-    const ParameterSet &p = request.params;
-    if (p.Gb > 0 && !p.BackgroundOn)
-        refuse("--Gb " + request.GbText, "needs --background", "0.000 without --background");
-    if (p.Gb > p.Gmax) // Gb is above 0 here, so it was given
-        refuse(
-            "--Gb " + request.GbText, "above Gmax", "0.000.." + formatFixed(p.Gmax, 3) + " (not above Gmax)");
+    request.format = readFormat(experiment, request.formatText);
+    std::string GbWhat = "--Gb " + request.GbText;
+    if (request.statesGiven != request.stateGiven)
+        refuse(request.statesGiven ? "--states" : "--state",
+            request.statesGiven ? "without --state" : "without --states",
+            "--states FILE together with --state NAME");
+    if (request.statesGiven) {
+        StatesSession session;
+        std::string why;
+        if (!readStatesFile(request.statesFile, session, &why))
+            throw UsageError {"cleftsim-batch: --states " + request.statesFile + ": " + why};
+        const ParameterSet *state = findState(session, request.stateName);
+        if (!state) {
+            std::string names;
+            for (const ParameterSet &p : session.states)
+                names += (names.empty() ? "" : ", ") + p.Name;
+            refuse("--state " + request.stateName, "no such state in " + request.statesFile,
+                "the full name or the number of one of " + names);
+        }
+        params = *state;
+        params.Name = DefaultParameterSet.Name;
+        if (request.GbText.empty())
+            GbWhat = "Gb " + formatFixed(params.Gb, 3) + " of state \"" + state->Name + "\"";
+    }
+    if (request.background)
+        params.BackgroundOn = 1;
+    for (const auto &[field, value] : request.values)
+        setFieldValue(params, field, value);
+    RunProblem problem;
+    if (!checkBackground(params, GbWhat, &problem))
+        refuse(problem.what, problem.reason, problem.accepted);
     return request;
 }
 
-// JSON text of an array of counts.
-template <class Counts> std::string countList(const Counts &counts, int used)
+// Completes the description: the trial count and the seeds (from the clock
+// when none was given).
+void settle(Request &request)
 {
-    std::string text = "[";
-    for (int i = 0; i < used; ++i) {
-        if (i > 0)
-            text += ", ";
-        text += std::to_string(counts[static_cast<std::size_t>(i)]);
+    RunDescription &run = request.run;
+    if (request.seedsGiven) {
+        run.trials = static_cast<int>(run.seeds.size());
+        return;
     }
-    return text + "]";
-}
-
-std::string real6(double x)
-{
-    return formatFixed(x, 6);
-}
-
-std::string recordsOutput(ModelState &state, std::uint32_t seed, int runs)
-{
-    const RecordsResult records = runRecords(state, consecutiveSeeds(seed, runs));
-    std::ostringstream out;
-    writeRecordsFile(out, records.traces);
-    return out.str();
-}
-
-std::string isvOutput(ModelState &state, std::uint32_t seed, int trials)
-{
-    Generator rng(seed);
-    std::string text = "V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA\n";
-    for (const IsvPoint &point : runIsvSweep(state, rng, trials)) {
-        text += std::to_string(point.V) + "," + std::to_string(point.trials) + "," + real6(point.meanQuanta())
-            + "," + real6(point.meanPeak()) + "," + real6(point.meanEpsc()) + "\n";
-    }
-    return text;
-}
-
-std::string histogramsOutput(ModelState &state, std::uint32_t seed, int trials)
-{
-    Generator rng(seed);
-    const HistogramsResult h = runHistograms(state, rng, trials);
-    const ScatterStats stats = scatterStatistics(h);
-    const int N = h.N;
-    const int S = h.spikeSteps;
-    std::string text = "{\n";
-    text += "  \"trials\": " + std::to_string(h.trials) + ",\n";
-    text += "  \"seed\": " + std::to_string(seed) + ",\n";
-    text += "  \"N\": " + std::to_string(N) + ",\n";
-    text += "  \"SpikeSteps\": " + std::to_string(S) + ",\n";
-    text += "  \"quanta\": " + countList(h.quanta, N + 1) + ",\n";
-    text += "  \"current\": " + (h.currentCollected ? countList(h.current, 10 * N + 1) : std::string("null"))
-        + ",\n";
-    text += "  \"latency\": " + countList(h.latency, S + 1) + ",\n";
-    text += "  \"joint\": [\n";
-    for (int m = 0; m <= N; ++m)
-        text += "    " + countList(h.joint[static_cast<std::size_t>(m)], S + 1) + (m < N ? ",\n" : "\n");
-    text += "  ],\n";
-    text += "  \"mean_quanta\": " + real6(h.meanQuanta()) + ",\n";
-    text += "  \"mean_peak_pA\": " + (h.currentCollected ? real6(h.meanPeak()) : std::string("null")) + ",\n";
-    text += "  \"mean_latency_ms\": "
-        + (h.releasingTrials() > 0 ? real6(h.meanLatencyMs()) : std::string("null")) + ",\n";
-    text += "  \"r\": " + (stats.hasR ? real6(stats.r) : std::string("null")) + ",\n";
-    text += "  \"max_current_pA\": " + real6(h.maxCurrent) + "\n";
-    text += "}\n";
-    return text;
+    run.trials = run.experiment == Experiment::Records ? 1 : 100;
+    if (request.trialsGiven)
+        run.trials = std::stoi(request.trialsText);
+    const std::uint32_t seed = request.seeded ? request.seed : seedFromClock();
+    run.seeds = run.experiment == Experiment::Records ? consecutiveSeeds(seed, run.trials)
+                                                      : std::vector<std::uint32_t> {seed};
 }
 
 // Writes all of text to stdout; false when it could not be written.
@@ -341,21 +412,6 @@ int main(int argc, char **argv)
     }
     if (request.help)
         return emit(Usage) ? 0 : 1;
-
-    ModelState state;
-    state.LPC = request.params;
-    state.LPI = request.params;
-    state.SpikeSteps = spikeStepsFor(request.params.du);
-    const std::uint32_t seed = request.seeded ? request.seed : seedFromClock();
-    int trials = request.experiment == Experiment::Records ? 1 : 100;
-    if (request.trialsGiven)
-        trials = std::stoi(request.trialsText);
-
-    std::string text;
-    switch (request.experiment) {
-    case Experiment::Records: text = recordsOutput(state, seed, trials); break;
-    case Experiment::Isv: text = isvOutput(state, seed, trials); break;
-    case Experiment::Histograms: text = histogramsOutput(state, seed, trials); break;
-    }
-    return emit(text) ? 0 : 1;
+    settle(request);
+    return emit(runOutput(runExperiment(request.run), request.format)) ? 0 : 1;
 }

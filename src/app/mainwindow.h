@@ -31,7 +31,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    void showParameter(Param f) override;
+    // Writes the row of field f from LPC and colours it red if it differs from
+    // LPI, black if not. For BackgroundOn: the configuration label's text and
+    // colour and the visibility of the Gb row.
+    void showParameter(Param f);
     bool Store() override;
     QMdiArea *frame() override { return m_frame; }
 

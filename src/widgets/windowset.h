@@ -17,10 +17,6 @@ class ChildWindow;
 class MainWindowLink {
 public:
     virtual ~MainWindowLink() = default;
-    // Writes the row of field f from LPC and colours it red if it differs from
-    // LPI, black if not. For BackgroundOn: the configuration label's text and
-    // colour and the visibility of the Gb row.
-    virtual void showParameter(Param f) = 0;
     // Stores LPC as a new state if it differs from LPI. Returns false when the
     // table of stored states is full (the error box has been shown then) and
     // the calling action must go no further.

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -91,6 +92,25 @@ double binomial(int n, int k, double q)
 
 } // namespace
 
+// A states file with the default set and one stored state (N 5, Rg 1.25, the
+// background switched on with Gb 0.050) in a folder of its own.
+const QString &statesFile()
+{
+    static QTemporaryDir dir;
+    static const QString path = dir.filePath("states.json");
+    if (!QFile::exists(path)) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(R"({"format": "cleftsim-states", "version": 1, "initial": 1, "states": [
+{"Name": "0: default", "BackgroundOn": 0, "N": 10, "Rg": 0.50, "V2": -63, "Emax": 20, "V1r": -70,
+ "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.000},
+{"Name": "1: 0>+nRgGb", "BackgroundOn": 1, "N": 5, "Rg": 1.25, "V2": -63, "Emax": 20, "V1r": -70,
+ "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.050}]}
+)");
+    }
+    return path;
+}
+
 class TestBatch : public QObject {
     Q_OBJECT
 private slots:
@@ -109,6 +129,8 @@ private slots:
     void histogramsMatchTheEngine();
     void recordsFileShape();
     void recordsSeedsEachRun();
+    void jsonCarriesItsProvenance_data();
+    void jsonCarriesItsProvenance();
     void sameSeedSameBytes_data();
     void sameSeedSameBytes();
     void valuesAsTheEditorsTakeThem();
@@ -127,7 +149,8 @@ void TestBatch::helpAndManPageAgree()
     const QStringList words = {"--seed", "--trials", "--background", "--help", "--N", "--Rg", "--V2",
         "--Emax", "--V1r", "--du", "--ex", "--gf", "--Gmax", "--tc", "--Gb", "records", "isv", "histograms",
         "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
-        "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA"};
+        "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA", "--seeds",
+        "--format", "json", "csv", "BackgroundOn", "parameters"};
     for (const QString &w : words) {
         QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
         QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
@@ -188,6 +211,33 @@ void TestBatch::refusals_data()
     row("records trials 101", {"records", "--trials", "101"}, {"--trials 101", "1..100"});
     row("background with value", {"isv", "--background=1"}, {"--background=1"});
     row("bad value before a good one", {"isv", "--N", "x", "--N", "5"}, {"--N x", "1..20"});
+    row("seeds with seed", {"records", "--seeds", "1,2", "--seed", "3"}, {"--seeds", "--seed", "--trials T"});
+    row("seed before seeds", {"records", "--seed", "3", "--seeds", "1,2"}, {"--seeds", "--seed"});
+    row("seeds with trials", {"records", "--trials", "2", "--seeds", "1,2"}, {"--seeds", "--trials"});
+    row("seeds for isv", {"isv", "--seeds", "1"}, {"--seeds", "isv", "records"});
+    row("seeds for histograms", {"histograms", "--seeds=1,2"}, {"--seeds", "histograms", "records"});
+    row("seed too big in seeds", {"records", "--seeds", "1,4294967296"}, {"4294967296", "0..4294967295"});
+    row("negative seed in seeds", {"records", "--seeds", "-1"}, {"--seeds -1", "0..4294967295"});
+    row("seed missing in seeds", {"records", "--seeds", "1,,2"}, {"--seeds 1,,2", "0..4294967295"});
+    row("trailing comma in seeds", {"records", "--seeds", "1,"}, {"--seeds 1,", "0..4294967295"});
+    row("seeds empty", {"records", "--seeds="}, {"--seeds", "0..4294967295"});
+    row("seeds not numbers", {"records", "--seeds", "a,b"}, {"--seeds a", "0..4294967295"});
+    row("101 seeds", {"records", "--seeds", QStringList(101, "5").join(',')}, {"101 seeds", "1 to 100"});
+    row("format unknown", {"isv", "--format", "xml"}, {"--format xml", "csv, json"});
+    row("format csv for records", {"records", "--format", "csv"}, {"--format csv", "text, json"});
+    row("format text for isv", {"isv", "--format=text"}, {"--format text", "csv, json"});
+    row("format csv for histograms", {"histograms", "--format", "csv"}, {"--format csv", "json"});
+    row("format missing", {"isv", "--format"}, {"--format", "json"});
+    row("states without state", {"isv", "--states", statesFile()}, {"--states", "--state NAME"});
+    row("state without states", {"isv", "--state", "1"}, {"--state", "--states FILE"});
+    row("state unknown", {"isv", "--states", statesFile(), "--state", "2"},
+        {"--state 2", "0: default", "1: 0>+nRgGb"});
+    row("states file missing", {"isv", "--states", statesFile() + ".gone", "--state", "1"},
+        {".gone", "No such file"});
+    row("states file not JSON", {"isv", "--states", CLEFTSIM_SOURCE_DIR "/README.md", "--state", "1"},
+        {"README.md", "not a valid JSON file"});
+    row("Gmax below the state's Gb", {"isv", "--states", statesFile(), "--state", "1", "--Gmax", "0.04"},
+        {"Gb 0.050", "1: 0>+nRgGb", "0.000..0.040"});
 }
 
 void TestBatch::refusals()
@@ -406,8 +456,9 @@ void TestBatch::histogramsShape()
     QVERIFY(h.err.isEmpty());
     const QJsonObject o = json(h);
     QVERIFY(!o.isEmpty());
-    const QStringList keys = {"trials", "seed", "N", "SpikeSteps", "quanta", "current", "latency", "joint",
-        "mean_quanta", "mean_peak_pA", "mean_latency_ms", "r", "max_current_pA"};
+    const QStringList keys = {"program", "version", "experiment", "BackgroundOn", "parameters", "trials",
+        "seed", "N", "SpikeSteps", "quanta", "current", "latency", "joint", "mean_quanta", "mean_peak_pA",
+        "mean_latency_ms", "r", "max_current_pA"};
     for (const QString &k : keys)
         QVERIFY2(o.contains(k), qPrintable(k));
     QCOMPARE(o.size(), keys.size());
@@ -519,6 +570,88 @@ void TestBatch::recordsSeedsEachRun()
     const Outcome wrap = runBatch(common + QStringList {"--seed", "4294967295", "--trials", "2"});
     const Outcome zero = runBatch(common + QStringList {"--seed", "0"});
     QCOMPARE(line(wrap.out, 2), line(zero.out, 1));
+    // A stored state as the base, by number or by name, and the options over it.
+    const QStringList state = {"records", "--seed", "1000", "--trials", "3"};
+    const QStringList set = {"--background", "--N", "5", "--Rg", "1.25", "--Gb", "0.050"};
+    const Outcome direct = runBatch(state + set + QStringList {"--gf", "0.5"});
+    QCOMPARE(runBatch(state + QStringList {"--states", statesFile(), "--state", "1", "--gf", "0.5"}).out,
+        direct.out);
+    QCOMPARE(
+        runBatch(state + QStringList {"--gf", "0.5", "--states", statesFile(), "--state", "1: 0>+nRgGb"}).out,
+        direct.out);
+    QCOMPARE(runBatch(state + QStringList {"--states", statesFile(), "--state", "0", "--gf", "0.5"}).out,
+        runBatch(state + QStringList {"--gf", "0.5"}).out);
+    // Seeds given one by one: consecutive ones give the file of --seed and
+    // --trials, others seed each Run with its own.
+    QCOMPARE(runBatch(common + QStringList {"--seeds", "1000,1001,1002"}).out, three.out);
+    const Outcome picked = runBatch(common + QStringList {"--seeds", "1002,0,1000"});
+    QCOMPARE(picked.status, 0);
+    QVERIFY(picked.out.startsWith("161 3 10000\r\n"));
+    QCOMPARE(line(picked.out, 1), line(three.out, 3));
+    QCOMPARE(line(picked.out, 2), line(zero.out, 1));
+    QCOMPARE(line(picked.out, 3), line(three.out, 1));
+}
+
+void TestBatch::jsonCarriesItsProvenance_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QJsonArray>("seeds");
+    const QStringList set = {"--background", "--Gb", "0.015", "--N", "7", "--Rg", "1.25", "--V2", "-80"};
+    QTest::newRow("records") << QStringList {"records", "--seeds", "5,3,4294967295"} + set
+                             << QJsonArray {5, 3, 4294967295.0};
+    QTest::newRow("isv") << QStringList {"isv", "--seed", "5", "--trials", "3"} + set << QJsonArray {5};
+    QTest::newRow("histograms") << QStringList {"histograms", "--seed", "5", "--trials", "3"} + set
+                                << QJsonArray {5};
+}
+
+void TestBatch::jsonCarriesItsProvenance()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QJsonArray, seeds);
+    const Outcome j = runBatch(args + QStringList {"--format", "json"});
+    QCOMPARE(j.status, 0);
+    const QJsonObject o = json(j);
+    QCOMPARE(o["program"].toString(), "Cleftsim");
+    QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+$").match(o["version"].toString()).hasMatch());
+    QCOMPARE(o["experiment"].toString(), args[0]);
+    QCOMPARE(o["trials"].toInt(), 3);
+    QCOMPARE(o.contains("seeds") ? o["seeds"].toArray() : QJsonArray {o["seed"]}, seeds);
+    QCOMPARE(o["BackgroundOn"].toInt(-1), 1);
+    const QJsonObject p = o["parameters"].toObject();
+    const QStringList names = {"N", "Rg", "V2", "Emax", "V1r", "du", "ex", "gf", "Gmax", "tc", "Gb"};
+    const QList<double> values = {7, 1.25, -80, 20, -70, 1, 5, 0.15, 0.2, 2.5, 0.015};
+    QCOMPARE(p.keys().size(), names.size());
+    for (int i = 0; i < names.size(); ++i)
+        QCOMPARE(p[names[i]].toDouble(-999), values[i]);
+    // The numbers are those of the text formats.
+    const Outcome text = runBatch(args);
+    const QList<QByteArray> lines = text.out.trimmed().split('\n');
+    if (args[0] == "records") {
+        const QJsonArray currents = o["currents_pA"].toArray();
+        QCOMPARE(currents.size(), 3);
+        for (int r = 0; r < 3; ++r) {
+            const QList<QByteArray> values = lines[r + 1].trimmed().split(' ');
+            QCOMPARE(currents[r].toArray().size(), 161);
+            for (int b = 0; b <= 160; b += 40)
+                QCOMPARE(currents[r].toArray()[b].toDouble(), values[b].toDouble());
+        }
+    } else if (args[0] == "isv") {
+        QVERIFY(o["complete"].toBool());
+        const QJsonArray points = o["points"].toArray();
+        QCOMPARE(points.size(), 181);
+        QCOMPARE(lines.size(), 182);
+        for (int i = 0; i < 181; i += 30) {
+            const QList<QByteArray> cells = lines[i + 1].split(',');
+            const QJsonObject point = points[i].toObject();
+            QCOMPARE(point["V2_mV"].toInt(), cells[0].toInt());
+            QCOMPARE(point["trials"].toInt(), cells[1].toInt());
+            QCOMPARE(point["mean_quanta"].toDouble(), cells[2].toDouble());
+            QCOMPARE(point["mean_peak_pA"].toDouble(), cells[3].toDouble());
+            QCOMPARE(point["mean_epsc_pA"].toDouble(), cells[4].toDouble());
+        }
+    } else {
+        QCOMPARE(j.out, text.out); // json is the only form of a Histograms run
+    }
 }
 
 void TestBatch::sameSeedSameBytes_data()
@@ -560,10 +693,13 @@ void TestBatch::valuesAsTheEditorsTakeThem()
         {"--background"},
         {"--background", "--Gb", "0.000"},
     };
+    // The switch alone changes the record of the run, not its numbers.
+    const auto results
+        = [](QByteArray out) { return out.replace("\"BackgroundOn\": 1,", "\"BackgroundOn\": 0,"); };
     for (const QStringList &extra : same) {
         const Outcome o = runBatch(base + extra);
         QCOMPARE(o.status, 0);
-        QVERIFY2(o.out == plain.out, qPrintable(extra.join(' ')));
+        QVERIFY2(results(o.out) == plain.out, qPrintable(extra.join(' ')));
     }
     QVERIFY(runBatch(base + QStringList {"--Rg", "0.51"}).out != plain.out);
     // Values at the ends of their ranges are taken.

@@ -1,0 +1,229 @@
+#include "experiments/run/runresults.h"
+
+#include "model/rounding.h"
+
+#include <sstream>
+
+namespace cleftsim {
+
+bool IsvRunResult::complete(int trialsPerPoint) const
+{
+    if (static_cast<int>(points.size()) != SweepFirstV - SweepLastV + 1)
+        return false;
+    for (const IsvPoint &point : points)
+        if (point.trials != trialsPerPoint)
+            return false;
+    return true;
+}
+
+namespace {
+
+// A model state that holds the parameters of a run alone.
+ModelState stateFor(const ParameterSet &params)
+{
+    ModelState state;
+    state.LPC = params;
+    state.LPI = params;
+    state.SpikeSteps = spikeStepsFor(params.du);
+    return state;
+}
+
+RecordsResult recordsOf(ModelState &state, const RunDescription &run, const StopCheck &stop)
+{
+    if (!stop)
+        return runRecords(state, run.seeds);
+    RecordsResult result;
+    Generator rng;
+    NoObserver none;
+    for (std::uint32_t seed : run.seeds) {
+        result.traces.emplace_back();
+        result.quanta.push_back(recordsRun(state, rng, seed, result.traces.back(), none));
+        if (stop())
+            break;
+    }
+    return result;
+}
+
+// Passes the stop check on to the sweep.
+class SweepStop : public IsvSweepObserver {
+public:
+    explicit SweepStop(const StopCheck &stop)
+        : m_stop(stop)
+    {
+    }
+    bool stopRequested() override { return m_stop && m_stop(); }
+
+private:
+    const StopCheck &m_stop;
+};
+
+// Passes the stop check on to a Histograms run.
+class HistogramsStop : public HistogramsObserver {
+public:
+    explicit HistogramsStop(const StopCheck &stop)
+        : m_stop(stop)
+    {
+    }
+    bool pause() override { return !(m_stop && m_stop()); }
+
+private:
+    const StopCheck &m_stop;
+};
+
+std::string real6(double x)
+{
+    return formatFixed(x, 6);
+}
+
+// JSON text of an array of counts.
+template <class Counts> std::string countList(const Counts &counts, int used)
+{
+    std::string text = "[";
+    for (int i = 0; i < used; ++i) {
+        if (i > 0)
+            text += ", ";
+        text += std::to_string(counts[static_cast<std::size_t>(i)]);
+    }
+    return text + "]";
+}
+
+// The opening members of every JSON output: who made it, from what.
+std::string provenance(const RunDescription &run)
+{
+    std::string text = "{\n";
+    text += "  \"program\": \"Cleftsim\",\n";
+    text += std::string("  \"version\": \"") + programVersion() + "\",\n";
+    text += std::string("  \"experiment\": \"") + experimentName(run.experiment) + "\",\n";
+    text += "  \"trials\": " + std::to_string(run.trials) + ",\n";
+    if (run.experiment == Experiment::Records) {
+        text += "  \"seeds\": [";
+        for (std::size_t i = 0; i < run.seeds.size(); ++i)
+            text += (i > 0 ? ", " : "") + std::to_string(run.seeds[i]);
+        text += "],\n";
+    } else {
+        text += "  \"seed\": " + std::to_string(run.seeds.empty() ? 0u : run.seeds.front()) + ",\n";
+    }
+    text += "  \"BackgroundOn\": " + std::to_string(run.params.BackgroundOn) + ",\n";
+    text += "  \"parameters\": {";
+    bool first = true;
+    for (const ParamInfo *rule : numericParams()) {
+        text += std::string(first ? "" : ", ") + "\"" + rule->name
+            + "\": " + formatFixed(fieldValue(run.params, rule->field), rule->decimals);
+        first = false;
+    }
+    text += "},\n";
+    return text;
+}
+
+} // namespace
+
+RunResult runExperiment(const RunDescription &run, const StopCheck &stop)
+{
+    RunResult result;
+    result.run = run;
+    ModelState state = stateFor(run.params);
+    Generator rng(run.seeds.empty() ? 0u : run.seeds.front());
+    switch (run.experiment) {
+    case Experiment::Records: result.records = recordsOf(state, run, stop); break;
+    case Experiment::Isv: {
+        SweepStop observer(stop);
+        result.isv.points = runIsvSweep(state, rng, run.trials, observer);
+        break;
+    }
+    case Experiment::Histograms: {
+        HistogramsStop observer(stop);
+        result.histograms = runHistograms(state, rng, run.trials, observer);
+        break;
+    }
+    }
+    return result;
+}
+
+std::string recordsText(const RecordsResult &records)
+{
+    std::ostringstream out;
+    writeRecordsFile(out, records.traces);
+    return out.str();
+}
+
+std::string isvCsv(const IsvRunResult &isv)
+{
+    std::string text = "V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA\n";
+    for (const IsvPoint &point : isv.points)
+        text += std::to_string(point.V) + "," + std::to_string(point.trials) + "," + real6(point.meanQuanta())
+            + "," + real6(point.meanPeak()) + "," + real6(point.meanEpsc()) + "\n";
+    return text;
+}
+
+std::string recordsJson(const RunDescription &run, const RecordsResult &records)
+{
+    std::string text = provenance(run);
+    text += "  \"sample_interval_ms\": 0.1,\n";
+    text += "  \"quanta\": " + countList(records.quanta, static_cast<int>(records.quanta.size())) + ",\n";
+    text += "  \"currents_pA\": [\n";
+    for (std::size_t r = 0; r < records.traces.size(); ++r) {
+        text += "    [";
+        for (int b = 0; b <= 160; ++b)
+            text += (b > 0 ? ", " : "") + formatFixed(records.traces[r][static_cast<std::size_t>(2 * b)], 3);
+        text += r + 1 < records.traces.size() ? "],\n" : "]\n";
+    }
+    text += "  ]\n}\n";
+    return text;
+}
+
+std::string isvJson(const RunDescription &run, const IsvRunResult &isv)
+{
+    std::string text = provenance(run);
+    text += std::string("  \"complete\": ") + (isv.complete(run.trials) ? "true" : "false") + ",\n";
+    text += "  \"points\": [\n";
+    for (std::size_t i = 0; i < isv.points.size(); ++i) {
+        const IsvPoint &point = isv.points[i];
+        text += "    {\"V2_mV\": " + std::to_string(point.V) + ", \"trials\": " + std::to_string(point.trials)
+            + ", \"mean_quanta\": " + real6(point.meanQuanta())
+            + ", \"mean_peak_pA\": " + real6(point.meanPeak())
+            + ", \"mean_epsc_pA\": " + real6(point.meanEpsc()) + (i + 1 < isv.points.size() ? "},\n" : "}\n");
+    }
+    text += "  ]\n}\n";
+    return text;
+}
+
+std::string histogramsJson(const RunDescription &run, const HistogramsResult &h)
+{
+    const ScatterStats stats = scatterStatistics(h);
+    const int N = h.N;
+    const int S = h.spikeSteps;
+    std::string text = provenance(run);
+    text += "  \"N\": " + std::to_string(N) + ",\n";
+    text += "  \"SpikeSteps\": " + std::to_string(S) + ",\n";
+    text += "  \"quanta\": " + countList(h.quanta, N + 1) + ",\n";
+    text += "  \"current\": " + (h.currentCollected ? countList(h.current, 10 * N + 1) : std::string("null"))
+        + ",\n";
+    text += "  \"latency\": " + countList(h.latency, S + 1) + ",\n";
+    text += "  \"joint\": [\n";
+    for (int m = 0; m <= N; ++m)
+        text += "    " + countList(h.joint[static_cast<std::size_t>(m)], S + 1) + (m < N ? ",\n" : "\n");
+    text += "  ],\n";
+    text += "  \"mean_quanta\": " + real6(h.meanQuanta()) + ",\n";
+    text += "  \"mean_peak_pA\": " + (h.currentCollected ? real6(h.meanPeak()) : std::string("null")) + ",\n";
+    text += "  \"mean_latency_ms\": "
+        + (h.releasingTrials() > 0 ? real6(h.meanLatencyMs()) : std::string("null")) + ",\n";
+    text += "  \"r\": " + (stats.hasR ? real6(stats.r) : std::string("null")) + ",\n";
+    text += "  \"max_current_pA\": " + real6(h.maxCurrent) + "\n";
+    text += "}\n";
+    return text;
+}
+
+std::string runOutput(const RunResult &result, OutputFormat format)
+{
+    switch (result.run.experiment) {
+    case Experiment::Records:
+        return format == OutputFormat::Json ? recordsJson(result.run, result.records)
+                                            : recordsText(result.records);
+    case Experiment::Isv:
+        return format == OutputFormat::Json ? isvJson(result.run, result.isv) : isvCsv(result.isv);
+    case Experiment::Histograms: return histogramsJson(result.run, result.histograms);
+    }
+    return {};
+}
+
+} // namespace cleftsim

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "experiments/engine/histogramsrun.h"
+#include "experiments/engine/isvsweep.h"
+#include "experiments/engine/records.h"
+#include "experiments/run/rundescription.h"
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cleftsim {
+
+// The points of an Is vs V2 sweep, from +40 mV downwards. A sweep broken off
+// holds fewer points, and its last point may hold fewer trials.
+struct IsvRunResult {
+    std::vector<IsvPoint> points;
+    // Every potential of the sweep with trialsPerPoint trials.
+    bool complete(int trialsPerPoint) const;
+};
+
+// The results of one run of any experiment; only the member of its experiment is filled.
+struct RunResult {
+    RunDescription run;
+    RecordsResult records;
+    IsvRunResult isv;
+    HistogramsResult histograms;
+};
+
+// Asked whether the run is to stop: Records after every Run, Is vs V2 at
+// the sweep's stop points (after every trial and every point), Histograms at
+// its resting places (every 50th trial). A run stopped keeps what it has
+// computed; a sweep keeps the point under way with the trials it ran.
+using StopCheck = std::function<bool()>;
+
+// Runs a description (checked beforehand) on a model state of its own, with
+// the experiment's engine and the description's seeds.
+RunResult runExperiment(const RunDescription &run, const StopCheck &stop = {});
+
+// The writers. Each returns the text that cleftsim-batch prints.
+// Records: the records text file (the same bytes as writeRecordsFile).
+std::string recordsText(const RecordsResult &records);
+// Is vs V2: CSV with the header V2_mV,trials,mean_quanta,mean_peak_pA,mean_epsc_pA.
+std::string isvCsv(const IsvRunResult &isv);
+// JSON of any experiment, each with the provenance of the run first: the
+// program's version, the experiment, the seed(s), the trial count,
+// BackgroundOn and every parameter by name.
+std::string recordsJson(const RunDescription &run, const RecordsResult &records);
+std::string isvJson(const RunDescription &run, const IsvRunResult &isv);
+std::string histogramsJson(const RunDescription &run, const HistogramsResult &histograms);
+
+// Output formats of a run.
+enum class OutputFormat { Text, Json }; // Text: records file, isv CSV; histograms always JSON
+
+// The output of a run in a format, as cleftsim-batch prints it.
+std::string runOutput(const RunResult &result, OutputFormat format);
+
+} // namespace cleftsim
