@@ -3,6 +3,7 @@ and the same refusals."""
 
 import json
 import subprocess
+from decimal import Decimal
 
 import numpy as np
 import pytest
@@ -18,6 +19,7 @@ RUNS = [
     ("histograms", dict(seed=1, trials=50, V2=0, gf=0.9999)),
     ("records", dict(seed=9, trials=3, Rg=0.0, tc=0.5)),
     ("records", dict(seed=4294967295, trials=2, background=True, Gb=0.2, ex=9.99)),
+    ("records", dict(seeds=[5, 1, 99], N=1)),
 ]
 
 
@@ -26,6 +28,8 @@ def options(kwargs):
     for key, value in kwargs.items():
         if key == "background":
             args += ["--background"] if value else []
+        elif key == "seeds":
+            args += ["--seeds", ",".join(map(str, value))]
         else:
             args += [f"--{key}", value]
     return args
@@ -45,23 +49,26 @@ def test_same_numbers_as_the_batch_tool(experiment, kwargs):
         assert rows == lines[1:]
     elif experiment == "records":
         lines = text.split("\r\n")
-        assert lines[0] == f"161 {kwargs['trials']} 10000"
+        seeds = kwargs.get("seeds") or [(kwargs["seed"] + r) % 2**32 for r in range(kwargs["trials"])]
+        assert lines[0] == f"161 {len(seeds)} 10000"
         assert [[printed(x, 3) for x in trace[::2]] for trace in result["currents_pA"]] == [
             line.split(" ")[:-1] for line in lines[1:-1]
         ]
-        assert result["seeds"].tolist() == [(kwargs["seed"] + r) % 2**32 for r in range(kwargs["trials"])]
+        assert result["seeds"].tolist() == seeds
         assert np.array_equal(result["t_ms"][::2], np.arange(161) * 0.1)
     else:
-        printed_json = json.loads(text, parse_float=str)
-        for key, value in printed_json.items():
-            ours = result[key] if key in result else result["provenance"][key]
-            if isinstance(value, str):
-                assert printed(ours, 6) == value, key
+        plain = json.loads(text)
+        exact = json.loads(text, parse_float=Decimal)  # the reals as printed
+        for key, value in exact.items():
+            if key in result["provenance"]:
+                assert result["provenance"][key] == plain[key], key
+            elif isinstance(value, Decimal):
+                assert printed(result[key], 6) == str(value), key
             elif isinstance(value, list):
-                assert np.asarray(ours).tolist() == value, key
-            elif key != "parameters":
-                assert ours == value, key
-        assert printed_json.keys() >= result.keys() - {"provenance"}
+                assert np.asarray(result[key]).tolist() == value, key
+            else:
+                assert result[key] == value, key
+        assert exact.keys() >= result.keys() - {"provenance"}
 
 
 @pytest.mark.parametrize(
