@@ -4,15 +4,16 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace cleftsim {
 
@@ -73,13 +74,30 @@ QImage boutonPicture()
     return c.image();
 }
 
-QString AboutBox::documentationAddress()
+QUrl AboutBox::documentationAddress()
 {
-    const QString installed = QDir::cleanPath(
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/cleftsim/README.md"));
-    if (QFileInfo::exists(installed))
-        return QUrl::fromLocalFile(installed).toString();
-    return QUrl::fromLocalFile(QStringLiteral(CLEFTSIM_README_PATH)).toString();
+    return QUrl(QStringLiteral("qrc:/doc/README.md"));
+}
+
+bool AboutBox::showDocument(const QUrl &url)
+{
+    if (url.scheme() != QLatin1String("qrc"))
+        return QDesktopServices::openUrl(url);
+    if (!QFile::exists(QLatin1Char(':') + url.path()))
+        return false;
+    QDialog viewer(this);
+    viewer.setObjectName(QStringLiteral("DocumentWindow"));
+    viewer.setWindowTitle(QStringLiteral("Cleftsim README"));
+    viewer.resize(680, 600);
+    auto *browser = new QTextBrowser(&viewer);
+    browser->setObjectName(QStringLiteral("DocumentBrowser"));
+    browser->setOpenExternalLinks(true);
+    browser->setSource(url, QTextDocument::MarkdownResource);
+    auto *layout = new QVBoxLayout(&viewer);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(browser);
+    viewer.exec();
+    return true;
 }
 
 AboutBox::AboutBox(QWidget *parent)
@@ -91,7 +109,7 @@ AboutBox::AboutBox(QWidget *parent)
         | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(471, 210);
     setFont(uiFont(14));
-    m_open = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    m_open = [this](const QUrl &url) { return showDocument(url); };
 
     m_panel1 = new QFrame(this);
     m_panel1->setObjectName(QStringLiteral("Panel1"));
@@ -130,9 +148,8 @@ AboutBox::AboutBox(QWidget *parent)
     QFont linkFont = uiFont(13);
     linkFont.setUnderline(true);
     m_edit1->setFont(linkFont);
-    m_edit1->setText(documentationAddress());
+    m_edit1->setText(QStringLiteral("README.md"));
     m_edit1->setCursorPosition(0);
-    m_edit1->setToolTip(m_edit1->text());
     m_edit1->setCursor(Qt::PointingHandCursor);
     m_edit1->setMouseTracking(true);
     m_edit1->installEventFilter(this);
@@ -182,7 +199,7 @@ void AboutBox::Panel1MouseMove()
 void AboutBox::Edit1Click()
 {
     if (m_open)
-        m_open(QUrl(m_edit1->text())); // nothing is reported when the address cannot be opened
+        m_open(documentationAddress()); // nothing is reported when the address cannot be opened
 }
 
 bool AboutBox::eventFilter(QObject *watched, QEvent *event)

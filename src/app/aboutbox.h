@@ -35,9 +35,13 @@ public:
     QLineEdit *link() const { return m_edit1; }
     QFrame *panel() const { return m_panel1; }
 
-    // The address the link holds: the installed documentation if there is
-    // one, else the README of the source tree the program was built from.
-    static QString documentationAddress();
+    // The address the link opens: the README, which the program carries
+    // inside itself.
+    static QUrl documentationAddress();
+    // Shows a Markdown document of the program (an address in its resources)
+    // in a text browser over the About window, or hands any other address to
+    // the desktop. Returns whether it could.
+    bool showDocument(const QUrl &url);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

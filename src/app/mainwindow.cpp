@@ -264,8 +264,10 @@ void MainWindow::buildPanel()
     m_listBox->setGeometry(3, 416, 132, 100);
     m_listBox->setUniformItemSizes(true);
     m_listBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    connect(m_listBox, &QListWidget::currentRowChanged, this, [this](int r) {
-        if (r >= 0)
+    // Only the user's selection of an entry counts: the list makes its first
+    // entry current, without selecting it, when it gains the focus otherwise.
+    connect(m_listBox, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!m_listBox->selectedItems().isEmpty())
             ListBox1Click();
     });
 
@@ -329,11 +331,30 @@ void MainWindow::GroupBox3Click()
 void MainWindow::Tile1Click()
 {
     m_frame->tileSubWindows();
+    keepWindowsInFrame();
 }
 
 void MainWindow::Cascade1Click()
 {
     m_frame->cascadeSubWindows();
+    keepWindowsInFrame();
+}
+
+// The frame has no scroll bars: the toolkit's tiling turns them on when the
+// fixed-size windows do not fit their tiles, so they are turned off again and
+// every open window is moved back inside the frame as far as its size allows.
+void MainWindow::keepWindowsInFrame()
+{
+    m_frame->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_frame->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const QRect area(QPoint(0, 0), m_frame->contentsRect().size());
+    for (QMdiSubWindow *sub : m_frame->subWindowList()) {
+        if (sub->isMinimized() || !sub->isVisible())
+            continue;
+        const QPoint p(std::max(0, std::min(sub->x(), area.width() - sub->width())),
+            std::max(0, std::min(sub->y(), area.height() - sub->height())));
+        sub->move(p);
+    }
 }
 
 void MainWindow::createDialogs()
@@ -457,9 +478,10 @@ void MainWindow::StoreBtnClick()
 
 void MainWindow::ListBox1Click()
 {
-    QListWidgetItem *item = m_listBox->currentItem();
-    if (!item)
+    const QList<QListWidgetItem *> selected = m_listBox->selectedItems();
+    if (selected.isEmpty())
         return;
+    QListWidgetItem *item = selected.constFirst();
     m_restoreBtn->setEnabled(true);
     m_label20->setText(item->text());
     m_label20->adjustSize();
@@ -472,7 +494,10 @@ void MainWindow::ListBox1Click()
 void MainWindow::RestoreBtnClick()
 {
     ModelState &m = model();
-    if (!cleftsim::restoreState(m, m_listBox->currentRow()))
+    // The entry that Label20 names: the selected one, or the last one selected.
+    const QList<QListWidgetItem *> selected = m_listBox->selectedItems();
+    const int row = selected.isEmpty() ? m_listBox->currentRow() : m_listBox->row(selected.constFirst());
+    if (!cleftsim::restoreState(m, row))
         return;
     NewLPC();
     BlackParameterLabels();

@@ -77,6 +77,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Turns the frame's scroll bars off and moves every open window back inside it.
+    void keepWindowsInFrame();
     // The labels of one parameter row and how its value is written.
     struct Row {
         QLabel *name = nullptr;

@@ -14,6 +14,8 @@
 
 #include <QApplication>
 #include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
@@ -36,6 +38,9 @@ void applyClassicLook(QApplication &app)
     pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
     pal.setColor(QPalette::Active, QPalette::ButtonText, Qt::black);
     pal.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::black);
+    // Disabled captions are grey, legible on the silver face.
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        pal.setColor(QPalette::Disabled, role, ClassicDisabledText);
     app.setPalette(pal);
 }
 
@@ -76,6 +81,27 @@ void setApplicationTitle()
     QCoreApplication::setApplicationName(QStringLiteral("CS"));
 }
 
+namespace {
+
+// The four windows that start open share the frame so that each shows its
+// figures: Scheme Settings in the top left corner, where it keeps its
+// failure-rate chart inside the frame when it widens, Model Configuration
+// below it, and the two other editors side by side in the bottom right
+// corner, over the part of Scheme Settings with the fewest figures.
+void placeWindowsAtStart(QMdiArea *frame)
+{
+    const QSize area = frame->contentsRect().size();
+    WindowSet &w = windows();
+    const QSize scheme = w.forms[1]->subWindow()->size();
+    const QSize presyn = w.forms[2]->subWindow()->size();
+    w.forms[1]->moveOuter(QPoint(0, 0));
+    w.forms[0]->moveOuter(QPoint(0, scheme.height()));
+    w.forms[2]->moveOuter(QPoint(area.width() - 2 * presyn.width(), area.height() - presyn.height()));
+    w.forms[3]->moveOuter(QPoint(area.width() - presyn.width(), area.height() - presyn.height()));
+}
+
+} // namespace
+
 std::unique_ptr<MainWindow> createWindowSet()
 {
     model().reset();
@@ -113,6 +139,7 @@ std::unique_ptr<MainWindow> createWindowSet()
     w.csForm6 = f6;
     w.forms[6] = f6;
     f6->addTo(frame);
+    placeWindowsAtStart(frame);
     for (int i = 0; i < 4; ++i)
         w.forms[i]->show();
     for (int i = 4; i < 7; ++i)

@@ -13,9 +13,12 @@ class MainWindow;
 
 // The face colour every window and figure of the program is designed on.
 inline const QColor ClassicButtonFace(192, 192, 192);
+// The colour of disabled captions on that face.
+inline const QColor ClassicDisabledText(128, 128, 128);
 
 // Gives the application the classic look its windows are designed for: the
-// Fusion style with silver button faces and window backgrounds.
+// Fusion style with silver button faces and window backgrounds, and grey
+// disabled captions.
 void applyClassicLook(QApplication &app);
 
 // The button-face colour the toolkit ends up with.

@@ -58,6 +58,8 @@ QPixmap verticalTitlePicture(int width, int height, const QColor &face, const st
 {
     Canvas canvas(width, height, face);
     canvas.setFontColor(colors::Grey);
+    // The words stand on the window's colour, not on boxes of their own.
+    canvas.setBrushStyle(Canvas::BrushStyle::Clear);
     const int band = lines.empty() ? width : width / static_cast<int>(lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         int length = 0;

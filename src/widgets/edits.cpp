@@ -4,12 +4,23 @@
 #include "model/parametertable.h"
 #include "model/rounding.h"
 
+#include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QToolButton>
 
+#include <algorithm>
 #include <climits>
 
 namespace cleftsim {
+
+namespace {
+
+// Width of the up and down buttons at the right end of a spin edit [pixels].
+constexpr int SpinButtonWidth = 14;
+
+} // namespace
 
 SpinEdit::SpinEdit(
     const QString &objectName, int minValue, int maxValue, int value, int maxLength, QWidget *parent)
@@ -34,7 +45,7 @@ SpinEdit::SpinEdit(
     connect(m_up, &QToolButton::clicked, this, [this] { step(+1); });
     connect(m_down, &QToolButton::clicked, this, [this] { step(-1); });
     connect(this, &QLineEdit::textChanged, this, &SpinEdit::changed);
-    setTextMargins(0, 0, 14, 0);
+    setTextMargins(0, 0, SpinButtonWidth, 0);
 }
 
 SpinEdit::SpinEdit(const QString &objectName, Param f, int value, int maxLength, QWidget *parent)
@@ -118,10 +129,38 @@ void SpinEdit::keyPressEvent(QKeyEvent *event)
     QLineEdit::keyPressEvent(event);
 }
 
+// The texts of the bounds and, for every digit, the longest number of that
+// digit alone within them: the widest texts the edit can be left showing.
+QStringList SpinEdit::widestTexts() const
+{
+    QStringList texts {QString::number(m_min), QString::number(m_max)};
+    for (int sign : {1, -1}) {
+        for (char c = '1'; c <= '9'; ++c) {
+            long long v = 0;
+            for (long long next = c - '0'; next <= INT_MAX; next = next * 10 + (c - '0')) {
+                if (sign * next < m_min || sign * next > m_max)
+                    break;
+                v = sign * next;
+            }
+            if (v != 0)
+                texts << QString::number(v);
+        }
+    }
+    return texts;
+}
+
+void SpinEdit::changeEvent(QEvent *event)
+{
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitWidestText(this, SpinButtonWidth, widestTexts());
+}
+
 void SpinEdit::resizeEvent(QResizeEvent *event)
 {
     QLineEdit::resizeEvent(event);
-    const int w = 14;
+    fitWidestText(this, SpinButtonWidth, widestTexts());
+    const int w = SpinButtonWidth;
     const int h = height() / 2;
     m_up->setGeometry(width() - w - 1, 1, w, h - 1);
     m_down->setGeometry(width() - w - 1, h, w, height() - h - 1);
@@ -142,6 +181,55 @@ MaskEdit::MaskEdit(const QString &objectName, Param f, double value, QWidget *pa
     : MaskEdit(objectName, paramInfo(f).decimals,
         QString::fromStdString(formatFixed(value, paramInfo(f).decimals)), parent)
 {
+}
+
+namespace {
+
+// Every digit in every position of the mask.
+QStringList maskTexts(int decimals)
+{
+    QStringList texts;
+    for (char c = '0'; c <= '9'; ++c)
+        texts << QString(QLatin1Char(c)) + QLatin1Char('.') + QString(decimals, QLatin1Char(c));
+    return texts;
+}
+
+} // namespace
+
+void MaskEdit::resizeEvent(QResizeEvent *event)
+{
+    QLineEdit::resizeEvent(event);
+    fitWidestText(this, 0, maskTexts(m_decimals));
+}
+
+void MaskEdit::changeEvent(QEvent *event)
+{
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitWidestText(this, 0, maskTexts(m_decimals));
+}
+
+void fitWidestText(QLineEdit *edit, int rightMargin, const QStringList &texts)
+{
+    // The edit draws its text in the frame's contents less the text margins
+    // and 2 pixels each side, and scrolls it (cutting the first digits) when
+    // the text and the cursor after it do not fit there.
+    constexpr int ToolkitMargin = 2;
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    frame.rect = edit->rect();
+    frame.lineWidth
+        = edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit) : 0;
+    const int contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit).width();
+    const QFontMetricsF metrics(edit->font());
+    int needed = 0;
+    for (const QString &t : texts)
+        needed = std::max(needed, qRound(metrics.horizontalAdvance(t)) + 1);
+    int missing = needed - (contents - rightMargin - 2 * ToolkitMargin);
+    const int left = std::clamp(missing, 0, ToolkitMargin);
+    missing -= left;
+    const int right = std::clamp(missing, 0, ToolkitMargin);
+    edit->setTextMargins(-left, 0, rightMargin - right, 0);
 }
 
 QString MaskEdit::maskText() const

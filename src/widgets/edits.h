@@ -37,9 +37,11 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void step(int delta);
+    QStringList widestTexts() const;
 
     int m_min;
     int m_max;
@@ -70,9 +72,19 @@ public:
 signals:
     void changed();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
     int m_decimals;
 };
+
+// Makes room in an edit for the widest of the texts it can show: the text
+// area keeps its right margin (the spin buttons') and gives up as much of the
+// toolkit's 2-pixel margin on either side as the widest text needs, so that
+// no digit is cut at the sizes of the layouts.
+void fitWidestText(QLineEdit *edit, int rightMargin, const QStringList &texts);
 
 // Reads a spin edit's text for its change handler, by the rule every spin
 // edit of the program shares:

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextBrowser>
 
 using namespace cleftsim;
 
@@ -18,6 +19,7 @@ private slots:
     void linkColourFollowsPointer();
     void eachClickOpensTheAddress();
     void failedOpenIsIgnored();
+    void readmeShowsRendered();
     void okClosesWithAccept();
     void pictureIsALineDrawing();
     void tutorialPanelKeepsItsPlace();
@@ -49,10 +51,12 @@ void TestAboutBox::aboutLayout()
     QCOMPARE(link->font().pixelSize(), 13);
     QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(linkColour(box), colors::Navy);
-    // The address names a document that is there.
-    const QUrl url(link->text());
-    QVERIFY(url.isLocalFile());
-    QVERIFY2(QFileInfo::exists(url.toLocalFile()), qPrintable(url.toString()));
+    // The link text stands whole in its field (the edit keeps 2 pixels each side).
+    QVERIFY(link->fontMetrics().horizontalAdvance(link->text()) + 5 <= link->width());
+    // The address names a document the program carries, whatever folder it runs from.
+    const QUrl url = AboutBox::documentationAddress();
+    QCOMPARE(url.scheme(), QStringLiteral("qrc"));
+    QVERIFY2(QFile::exists(QLatin1Char(':') + url.path()), qPrintable(url.toString()));
     auto *ok = box.findChild<QPushButton *>(QStringLiteral("OKButton"));
     QVERIFY(ok && ok->isDefault());
     QCOMPARE(ok->geometry(), QRect(177, 174, 92, 30));
@@ -87,7 +91,7 @@ void TestAboutBox::eachClickOpensTheAddress()
     QTest::mouseClick(box.link(), Qt::LeftButton, {}, QPoint(20, 8));
     QTest::mouseClick(box.link(), Qt::LeftButton, {}, QPoint(60, 8));
     QCOMPARE(opened.size(), 2);
-    QCOMPARE(opened[0], QUrl(box.link()->text()));
+    QCOMPARE(opened[0], AboutBox::documentationAddress());
     QCOMPARE(opened[1], opened[0]);
     // A click on the panel opens nothing.
     QTest::mouseClick(box.panel(), Qt::LeftButton, {}, QPoint(420, 20));
@@ -108,6 +112,31 @@ void TestAboutBox::failedOpenIsIgnored()
     QCOMPARE(calls, 1);
     QVERIFY(box.isVisible());
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+// The link's own opener shows the README with its pictures, Markdown rendered.
+void TestAboutBox::readmeShowsRendered()
+{
+    AboutBox box;
+    QString text;
+    bool picture = false;
+    QTimer::singleShot(0, &box, [&] {
+        QWidget *viewer = QApplication::activeModalWidget();
+        auto *browser = viewer ? viewer->findChild<QTextBrowser *>() : nullptr;
+        if (!browser)
+            return;
+        text = browser->toPlainText();
+        picture
+            = !browser->document()
+                   ->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("doc/images/records.png")))
+                   .isNull();
+        viewer->close();
+    });
+    box.Edit1Click();
+    QVERIFY(text.startsWith(QLatin1String("Cleftsim\n")));
+    QVERIFY(text.contains(QLatin1String("A short tour")));
+    QVERIFY(!text.contains(QLatin1String("## ")));
+    QVERIFY(picture);
 }
 
 void TestAboutBox::okClosesWithAccept()

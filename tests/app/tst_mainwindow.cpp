@@ -536,6 +536,13 @@ void TestMainWindow::listClickEnablesRestore()
     QListWidget *list = m_main->listBox();
     auto *restore = panel1()->findChild<QPushButton *>(QStringLiteral("RestoreBtn"));
     QVERIFY(!restore->isEnabled());
+    // The list gains the focus without a click (the window is activated
+    // again): its first entry becomes current, but nothing is selected.
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(list, &focusIn);
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(!restore->isEnabled());
+    QCOMPARE(text("Label20"), QStringLiteral("default"));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
     QCOMPARE(list->currentRow(), 1);
     QVERIFY(restore->isEnabled());
@@ -543,6 +550,9 @@ void TestMainWindow::listClickEnablesRestore()
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
     QCOMPARE(text("Label20"), QStringLiteral("0: default"));
     QVERIFY(restore->isEnabled());
+    // The user's keys select too.
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(text("Label20"), QStringLiteral("1: 0>tc"));
 }
 
 void TestMainWindow::restoreBringsBackStateAndBlackRows()

@@ -34,6 +34,7 @@ private slots:
     void releaseCurveStopsBeforeCertainRelease();
     void spikeWidthFollowsDuration_data();
     void spikeWidthFollowsDuration();
+    void pictures_data();
     void pictures();
 
 private:
@@ -295,6 +296,7 @@ void TestPresynapticWindow::releaseCurveDefaults()
     QVERIFY(isNavy(c, 120, 86)); // P = gf = 0.15 at Emax = 20 mV
     QVERIFY(isNavy(c, 139, 1)); // runs to +40 mV, where P is 1
     QVERIFY(isNavy(c, 50, 101) || isNavy(c, 50, 100)); // flat on the axis at -50 mV
+    QVERIFY(navyRow(c, 20, 101)); // and on it at -80 mV
     QVERIFY(isGrey(c, 100, 60)); // probability axis
     QVERIFY(isGrey(c, 95, 51)); // long tick at 0.5
     QVERIFY(isGrey(c, 30, 86)); // guide up from V1r to the level gf
@@ -329,31 +331,49 @@ void TestPresynapticWindow::spikeWidthFollowsDuration()
     pasteText(form()->maskEdit1(), du);
     const Canvas &c = form()->paintBox1()->render();
     // Rest at y = 110 (-70 mV), the plateau at y = 20 (20 mV) from x = 30 to the end.
-    QVERIFY(isNavy(c, 25, 110));
-    QVERIFY(isNavy(c, 30, 60));
-    QVERIFY(isNavy(c, (30 + end) / 2, 20));
-    QVERIFY(isNavy(c, end, 60));
+    QVERIFY(navyRow(c, 25, 110));
+    QVERIFY(isNavy(c, 30, 60) && !isNavy(c, 28, 60)); // the rise
+    QVERIFY(isNavy(c, (30 + end) / 2, 20) && !isNavy(c, (30 + end) / 2, 18)); // the plateau
+    QVERIFY(isNavy(c, end, 60) && !isNavy(c, end + 2, 60)); // the fall
     QVERIFY(!isNavy(c, end + 3, 60));
     QVERIFY(!isNavy(c, end + 3, 20));
-    QVERIFY(isNavy(c, 85, 110));
+    QVERIFY(navyRow(c, 85, 110));
     QVERIFY(isGrey(c, 10, 100)); // potential axis
     QVERIFY(isGrey(c, 90, 45)); // 4 msec tick
 }
 
+void TestPresynapticWindow::pictures_data()
+{
+    // The axis titles of both editors, drawn in grey straight on the silver face.
+    QTest::addColumn<int>("window");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("membrane potential") << 2 << "Image1" << QSize(13, 148);
+    QTest::newRow("probability") << 2 << "Image2" << QSize(26, 110);
+    QTest::newRow("site conductance") << 3 << "Image1" << QSize(13, 126);
+    QTest::newRow("relative amplitude") << 3 << "Image5" << QSize(14, 104);
+    QTest::newRow("spine conductance") << 3 << "Image2" << QSize(14, 152);
+}
+
 void TestPresynapticWindow::pictures()
 {
-    for (const char *name : {"Image1", "Image2"}) {
-        auto *image = form()->findChild<QLabel *>(QString::fromLatin1(name));
-        QVERIFY(image);
-        const QImage picture = image->pixmap().toImage();
-        bool grey = false;
-        for (int y = 0; y < picture.height() && !grey; ++y)
-            for (int x = 0; x < picture.width() && !grey; ++x)
-                grey = qGray(picture.pixel(x, y)) < 170;
-        QVERIFY2(grey, name);
-    }
-    QCOMPARE(form()->findChild<QLabel *>(QStringLiteral("Image1"))->size(), QSize(13, 148));
-    QCOMPARE(form()->findChild<QLabel *>(QStringLiteral("Image2"))->size(), QSize(26, 110));
+    QFETCH(int, window);
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    auto *image = windows().forms[window]->findChild<QLabel *>(name);
+    QVERIFY(image);
+    QCOMPARE(image->size(), size);
+    const QImage picture = image->pixmap().toImage();
+    int grey = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb rgb = picture.pixel(x, y) & 0xffffff;
+            grey += rgb == (colors::Grey.rgb() & 0xffffff);
+            if (rgb != (colors::Grey.rgb() & 0xffffff) && rgb != (colors::Silver.rgb() & 0xffffff))
+                QFAIL(
+                    qPrintable(QStringLiteral("pixel (%1, %2) is %3").arg(x).arg(y).arg(QColor(rgb).name())));
+        }
+    QVERIFY(grey > 50);
 }
 
 QTEST_MAIN(TestPresynapticWindow)

@@ -319,8 +319,11 @@ void TestSchemeWindow::failureChartCurve()
     const QRgb navy = colors::Navy.rgb() & 0xffffff;
     QCOMPARE(c.rgb(180, 17), navy); // +40 mV: 89.3 %
     QCOMPARE(c.rgb(140, 86), navy); // 0 mV: 19.7 %
-    for (int x = 1; x <= 122; ++x) // -139 to -18 mV: below 0.5 %
+    for (int x = 1; x <= 122; ++x) { // -139 to -18 mV: below 0.5 %
         QCOMPARE(c.rgb(x, 106), navy);
+        if (x <= 115) // the flat part, away from where it lifts off
+            QVERIFY(c.rgb(x, 104) != navy && c.rgb(x, 108) != navy);
+    }
     QVERIFY(c.rgb(123, 105) == navy || c.rgb(123, 106) != navy); // the curve lifts off at -17 mV
     QCOMPARE(c.rgb(140, 30), colors::Grey.rgb() & 0xffffff); // axis of the frame
     QCOMPARE(c.rgb(60, 40), colors::Silver.rgb() & 0xffffff);
@@ -334,6 +337,8 @@ void TestSchemeWindow::failureChartFlatWithoutBackground()
     for (int x = 1; x <= 180; ++x) {
         QCOMPARE(c.rgb(x, 86), navy);
         QVERIFY(c.rgb(x, 80) != navy);
+        QVERIFY(c.rgb(x, 84) != navy);
+        QVERIFY(c.rgb(x, 88) != navy);
         QVERIFY(c.rgb(x, 92) != navy);
     }
 }

@@ -46,7 +46,7 @@ private slots:
 private:
     SubsynapticWindow *form() const { return static_cast<SubsynapticWindow *>(windows().forms[3]); }
     QWidget *child(const char *name) const { return form()->findChild<QWidget *>(QString::fromLatin1(name)); }
-    // Switches the background conductance as Model Configuration does.
+    // Switches the background conductance by Model Configuration's box.
     void switchBackground(bool on);
     std::unique_ptr<MainWindow> m_main;
 };
@@ -66,15 +66,12 @@ void TestSubsynapticWindow::cleanup()
 
 void TestSubsynapticWindow::switchBackground(bool on)
 {
-    if (ConfigLink *config = windows().csForm0) {
-        config->setBackgroundChecked(on);
-        if (model().LPC.BackgroundOn == (on ? 1 : 0))
-            return;
-    }
-    model().LPC.Gb = 0;
-    model().LPC.BackgroundOn = on ? 1 : 0;
-    form()->repaintConductancePreview();
-    form()->setBackgroundControls(on);
+    ConfigLink *config = windows().csForm0;
+    QVERIFY(config);
+    config->setBackgroundChecked(on);
+    QCOMPARE(int(model().LPC.BackgroundOn), on ? 1 : 0);
+    QCOMPARE(model().LPC.Gb, 0.0);
+    QCOMPARE(form()->maskEdit3()->isVisibleTo(form()), on);
 }
 
 void TestSubsynapticWindow::startsFromTheModel()
@@ -308,7 +305,7 @@ void TestSubsynapticWindow::conductanceDefaults()
 {
     const Canvas &c = form()->paintBox1()->render();
     QVERIFY(isNavy(c, 70, 4)); // peak at tc = 2.5 msec
-    QVERIFY(isNavy(c, 15, 84)); // no background before the release
+    QVERIFY(navyRow(c, 15, 84)); // no background before the release
     QVERIFY(isGrey(c, 90, 4)); // peak guide
     QVERIFY(isGrey(c, 120, 4));
     QVERIFY(isGrey(c, 17, 44)); // tick 0.1 nS
@@ -364,7 +361,7 @@ void TestSubsynapticWindow::conductanceWithBackground()
     pasteText(form()->maskEdit3(), QStringLiteral("0.100"));
     const Canvas &c = form()->paintBox1()->render();
     // Background at a quarter of Gmax: y = 84 - 20 = 64, before and long after the release.
-    QVERIFY(isNavy(c, 15, 64));
+    QVERIFY(navyRow(c, 15, 64));
     QVERIFY(isNavy(c, 70, 4));
     // Leader from the background level towards the Gb caption.
     QVERIFY(isGrey(c, 100, 65) || isGrey(c, 100, 66));
@@ -381,10 +378,10 @@ void TestSubsynapticWindow::quantaDefaults()
         if (y != 80)
             QVERIFY2(!isGrey(c, XR + 2, y), qPrintable(QString::number(y))); // no minor ticks
     QVERIFY(!isGrey(c, 60, 10)); // no limit line: Rg is not above 1/(Gmax N)
-    QVERIFY(isNavy(c, 27, 150)); // m = 0: nothing
-    QVERIFY(isNavy(c, 127, 80)); // m = 10: 1.0 nS
-    QVERIFY(isNavy(c, 37, 30)); // first quantum: relative amplitude 1
-    QVERIFY(isNavy(c, 127, 115)); // tenth: 0.2895
+    QVERIFY(navyRow(c, 27, 150)); // m = 0: nothing
+    QVERIFY(navyRow(c, 127, 80)); // m = 10: 1.0 nS
+    QVERIFY(navyRow(c, 37, 30)); // first quantum: relative amplitude 1
+    QVERIFY(navyRow(c, 127, 115)); // tenth: 0.2895
     QVERIFY(isGrey(c, 42, 148)); // column ticks
     QVERIFY(inkIn(c, XR + 6, 73, XR + 14, 83)); // label 1
     QVERIFY(inkIn(c, XR + 6, 3, XR + 14, 13)); // label 2
@@ -400,8 +397,8 @@ void TestSubsynapticWindow::quantaSingleSite()
     const Canvas &c = form()->paintBox2()->render();
     const int XR = 42;
     QVERIFY(isGrey(c, XR, 120));
-    QVERIFY(isNavy(c, 37, 80)); // one quantum: half the full scale
-    QVERIFY(isNavy(c, 37, 30)); // its relative amplitude
+    QVERIFY(navyRow(c, 37, 80)); // one quantum: half the full scale
+    QVERIFY(navyRow(c, 37, 30)); // its relative amplitude
     for (int x = XR + 2; x < c.width(); ++x)
         QVERIFY2(!navyInColumn(c, x), qPrintable(QString::number(x)));
     // Full scale 0.36 nS: ticks every 0.1 nS.
@@ -422,7 +419,7 @@ void TestSubsynapticWindow::quantaTwentySites()
     // Rg = 0.5 lies above 1/(Gmax N) = 0.25: the scale ends at 1/Rg with a limit line.
     QVERIFY(isGrey(c, 100, 10));
     QVERIFY(isGrey(c, XR + 5, 10));
-    QVERIFY(isNavy(c, 227, 57)); // 20 quanta: 1.333 nS of 2
+    QVERIFY(navyRow(c, 227, 57)); // 20 quanta: 1.333 nS of 2
     // Column labels 10 to 20 as two digits each, within their columns.
     QVERIFY(inkIn(c, 221, 152, 223, 162));
     QVERIFY(inkIn(c, 225, 152, 231, 162));

@@ -30,6 +30,13 @@ inline bool isNavy(const Canvas &c, int x, int y)
     return c.rgb(x, y) == (colors::Navy.rgb() & 0xffffff);
 }
 
+// Whether a navy curve, three pixels wide at most, runs level through (x, y):
+// navy there and not two pixels above or below.
+inline bool navyRow(const Canvas &c, int x, int y)
+{
+    return isNavy(c, x, y) && !isNavy(c, x, y - 2) && !isNavy(c, x, y + 2);
+}
+
 inline bool isGrey(const Canvas &c, int x, int y)
 {
     return c.rgb(x, y) == (colors::Grey.rgb() & 0xffffff);

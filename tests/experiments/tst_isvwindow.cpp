@@ -71,6 +71,7 @@ private slots:
     void breakDuringFirstPoint();
     void breakMidSweep_data();
     void breakMidSweep();
+    void singleTrialCurvesThroughTrials_data();
     void singleTrialCurvesThroughTrials();
     void parameterEditDuringSweep();
     void noReentrance();
@@ -426,8 +427,25 @@ void TestIsvWindow::breakMidSweep()
     QCOMPARE(countColour(canvas(1), Silver, QRect(0, 0, lastX, 145)), 0);
 }
 
+void TestIsvWindow::singleTrialCurvesThroughTrials_data()
+{
+    QTest::addColumn<bool>("background");
+    QTest::addColumn<double>("Gb");
+    QTest::newRow("basic") << false << 0.0;
+    QTest::newRow("background switched on, no Gb") << true << 0.0;
+    QTest::newRow("background conductance") << true << 0.02;
+}
+
 void TestIsvWindow::singleTrialCurvesThroughTrials()
 {
+    QFETCH(bool, background);
+    QFETCH(double, Gb);
+    if (background) {
+        windows().csForm0 = &m_config;
+        m_config.on = true;
+        model().LPC.BackgroundOn = 1;
+        model().LPC.Gb = Gb;
+    }
     setTrialCount(1);
     clickRun();
     verifyIdle();
@@ -449,11 +467,23 @@ void TestIsvWindow::singleTrialCurvesThroughTrials()
             QCOMPARE(canvas(2).rgb(p2.x(), p2.y()), expected);
             ++checkedPoints;
         }
+        // The EPSC amplitude: the peak less the current of the background alone.
+        const QPoint p3(140 + V, 40 - Round(r.peak - sweepBackgroundCurrent(replay.LPC, V)));
+        if (p3.y() >= 0 && p3.y() < 181 && V != -140)
+            QCOMPARE(canvas(3).rgb(p3.x(), p3.y()), Black);
         if (V == 0)
             QCOMPARE(p2.y(), 40);
     }
     QVERIFY(checkedPoints > 150);
     QCOMPARE(canvas(2).rgb(140, 40), Black); // the mean at 0 mV lies on the zero line
+    // Without a background conductance the EPSC amplitude is the mean current:
+    // the two figures hold the same black curve.
+    if (Gb == 0) {
+        for (int y = 0; y < 181; ++y)
+            for (int x = 0; x < 190; ++x)
+                QVERIFY2((canvas(3).rgb(x, y) == Black) == (canvas(2).rgb(x, y) == Black),
+                    qPrintable(QStringLiteral("(%1, %2)").arg(x).arg(y)));
+    }
 }
 
 void TestIsvWindow::parameterEditDuringSweep()

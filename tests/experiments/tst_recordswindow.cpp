@@ -338,6 +338,9 @@ void TestRecordsWindow::closeIsRefused()
 
 void TestRecordsWindow::saveProposesFreeNames()
 {
+    // Trials of an edited state: the first save stores it as state 1, and the
+    // proposed name comes from that state, not from the one before.
+    model().LPC.Rg = 0.75;
     run(2);
     QStringList proposed;
     form()->setSavePathChooser([&proposed](const QString &p) {
@@ -346,7 +349,8 @@ void TestRecordsWindow::saveProposesFreeNames()
     });
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(child<QToolButton>("SaveBtn"), Qt::LeftButton);
-    const QString stem = proposedRecordsName(QString::fromStdString(model().LPC.Name)).chopped(4);
+    QCOMPARE(QString::fromStdString(model().LPC.Name), QStringLiteral("1: 0>Rg"));
+    const QString stem = QStringLiteral("1_0Rg");
     const QDir dir(m_dir.path());
     QCOMPARE(proposed,
         QStringList(
@@ -430,12 +434,15 @@ void TestRecordsWindow::fullStoreTableStopsSave()
 
 void TestRecordsWindow::duplicateFreezesFigure()
 {
+    // The copy is named after the state that the press stores.
+    model().LPC.Rg = 0.75;
     run(3);
     QTest::mouseClick(child<QToolButton>("DuplicateBtn"), Qt::LeftButton);
     const auto copies = m_main->findChildren<RecordsCopyWindow *>();
     QCOMPARE(copies.size(), 1);
     RecordsCopyWindow *copy = copies.first();
-    QCOMPARE(copy->windowTitle(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"));
+    QCOMPARE(copy->windowTitle(), QStringLiteral("1: 0>Rg - Records"));
+    QCOMPARE(QString::fromStdString(model().LPI.Name), QStringLiteral("1: 0>Rg"));
     QCOMPARE(copy->image3()->canvas().image(), canvas().image());
     QVERIFY(!child<QToolButton>("DuplicateBtn")->isEnabled());
     run();
