@@ -182,12 +182,4 @@ double fixedCeil(double x, int decimals)
     return v;
 }
 
-void repaintNow(QWidget *w)
-{
-    if (w->isVisible())
-        w->repaint();
-    else
-        w->update();
-}
-
 } // namespace cleftsim

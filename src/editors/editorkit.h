@@ -102,7 +102,4 @@ double fixedValue(double x, int decimals);
 // The smallest number with the given decimals that is not below x.
 double fixedCeil(double x, int decimals);
 
-// Redraws a preview now when it is on screen, later otherwise.
-void repaintNow(QWidget *w);
-
 } // namespace cleftsim

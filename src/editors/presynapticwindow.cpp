@@ -1,9 +1,9 @@
 #include "editors/presynapticwindow.h"
 
 #include "drawing/canvas.h"
+#include "drawing/previews.h"
 #include "editors/editorkit.h"
 #include "model/rounding.h"
-#include "model/synapse.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -31,7 +31,7 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
         verticalTitlePicture(13, 148, face, {{{QStringLiteral("membrane potential (mV)")}}}));
     m_paintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 112, 144, this);
     m_paintBox1->move(50, 20);
-    m_paintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    m_paintBox1->setPainter([](Canvas &c) { drawSpikePreview(c, model().LPC); });
     makeLabel(this, "Label10", QStringLiteral("0"), 46, 52, LabelStyle::Grey);
     makeLabel(this, "Label11", QStringLiteral("-50"), 35, 102, LabelStyle::Grey);
     makeLabel(this, "Label12", QStringLiteral("-100"), 28, 152, LabelStyle::Grey);
@@ -66,7 +66,7 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
 
     m_paintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 142, 107, this);
     m_paintBox2->move(92, 231);
-    m_paintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    m_paintBox2->setPainter([](Canvas &c) { drawReleasePreview(c, model().LPC, model().SpikeSteps); });
     makeLabel(this, "Label25", QStringLiteral("1"), 179, 224, LabelStyle::Grey);
     makeLabel(this, "Label26", QStringLiteral("0.5"), 168, 275, LabelStyle::Grey);
     makeLabel(this, "Label16", QStringLiteral("0"), 189, 338, LabelStyle::Grey);
@@ -87,6 +87,7 @@ PresynapticWindow::PresynapticWindow(QWidget *parent)
     setTabOrder(m_maskEdit2, m_maskEdit3);
 
     FormCreate();
+    repaintPreviews(true);
 
     connect(m_spinEditEmax, &SpinEdit::changed, this, &PresynapticWindow::SpinEditEmaxChange);
     connect(m_spinEditV1r, &SpinEdit::changed, this, &PresynapticWindow::SpinEditV1rChange);
@@ -130,8 +131,8 @@ void PresynapticWindow::writeEditors(double Emax, double V1r, double du, double 
 void PresynapticWindow::repaintPreviews(bool spike)
 {
     if (spike)
-        repaintNow(m_paintBox1);
-    repaintNow(m_paintBox2);
+        m_paintBox1->redraw();
+    m_paintBox2->redraw();
 }
 
 void PresynapticWindow::SpinEditEmaxChange()
@@ -187,104 +188,6 @@ void PresynapticWindow::MaskEdit3Change()
     model().setField(Param::gf, x);
     repaintPreviews(false);
     parameterAccepted(Param::gf);
-}
-
-// The spike: x = 10 + 20 t (t in msec), y = 40 - V (V in mV).
-void PresynapticWindow::PaintBox1Paint(Canvas &c) const
-{
-    const ParameterSet &p = model().LPC;
-    const int E = Round(p.Emax);
-    const int R = Round(p.V1r);
-    const int w = Round(20 * p.du);
-
-    c.setPenColor(colors::Grey);
-    c.moveTo(10, 0);
-    c.lineTo(10, 140);
-    for (int i = -4; i <= 9; ++i) {
-        c.moveTo(10, 40 + 10 * i);
-        c.lineTo(6, 40 + 10 * i);
-    }
-    c.moveTo(10, 90);
-    c.lineTo(4, 90);
-    c.moveTo(10, 140);
-    c.lineTo(4, 140);
-    c.moveTo(4, 40);
-    c.lineTo(90, 40);
-    for (int i = 1; i <= 4; ++i) {
-        c.moveTo(10 + 20 * i, 40);
-        c.lineTo(10 + 20 * i, 46);
-    }
-    for (int i = 1; i <= 19; ++i) {
-        c.moveTo(10 + 4 * i, 40);
-        c.lineTo(10 + 4 * i, 44);
-    }
-    // Leaders to the captions of Emax, V1r and the duration beside the preview.
-    c.moveTo(w + 34, 40 - E);
-    c.lineTo(102, 20);
-    c.moveTo(94, 40 - R);
-    c.lineTo(112, 85);
-    c.moveTo(30, 44 - R);
-    c.lineTo(96, 145);
-    c.moveTo(w + 30, 44 - R);
-    c.lineTo(96, 145);
-
-    c.setPenColor(colors::Navy);
-    c.setPenWidth(3);
-    c.polyline({{20, 40 - R}, {30, 40 - R}, {30, 40 - E}, {30 + w, 40 - E}, {30 + w, 40 - R}, {90, 40 - R}});
-    c.setPenWidth(1);
-}
-
-// The release law: x = V + 100 (V in mV), y = 101 - 100 P.
-void PresynapticWindow::PaintBox2Paint(Canvas &c) const
-{
-    const ParameterSet &p = model().LPC;
-    const int E = Round(p.Emax);
-    const int R = Round(p.V1r);
-    const int yg = 101 - Round(100 * p.gf);
-
-    c.setPenColor(colors::Grey);
-    c.moveTo(100, 1);
-    c.lineTo(100, 107);
-    for (int i = 0; i <= 9; ++i) {
-        c.moveTo(100, 101 - 10 * i);
-        c.lineTo(96, 101 - 10 * i);
-    }
-    c.moveTo(100, 51);
-    c.lineTo(94, 51);
-    c.moveTo(100, 1);
-    c.lineTo(94, 1);
-    c.moveTo(0, 101);
-    c.lineTo(140, 101);
-    for (int i = -4; i <= 10; ++i) {
-        c.moveTo(100 - 10 * i, 101);
-        c.lineTo(100 - 10 * i, 105);
-    }
-    c.moveTo(50, 101);
-    c.lineTo(50, 107);
-    c.moveTo(0, 101);
-    c.lineTo(0, 107);
-    // Guides at the level gf: up from Emax and from V1r, across to the axis.
-    c.moveTo(E + 100, yg);
-    c.lineTo(E + 100, 101);
-    c.moveTo(R + 100, yg);
-    c.lineTo(R + 100, 101);
-    c.moveTo(94, yg);
-    c.lineTo(E + 100, yg);
-
-    // The curve stops before the per-step probability exceeds 1, where the
-    // per-spike probability is undefined.
-    c.setPenColor(colors::Navy);
-    c.setPenWidth(3);
-    c.moveTo(0, 101 - Round(100 * SpikeReleaseProbability(-100)));
-    int V = -100;
-    for (;;) {
-        c.lineTo(V + 100, 101 - Round(100 * SpikeReleaseProbability(V)));
-        ++V;
-        if (ReleaseProbability(V) > 1 || V > 40)
-            break;
-    }
-    c.setPenColor(colors::Black);
-    c.setPenWidth(1);
 }
 
 } // namespace cleftsim

@@ -8,7 +8,6 @@ class QLabel;
 
 namespace cleftsim {
 
-class Canvas;
 class MaskEdit;
 class PaintBox;
 class SpinEdit;
@@ -31,10 +30,6 @@ public:
     void MaskEdit1Change(); // du
     void MaskEdit2Change(); // ex
     void MaskEdit3Change(); // gf
-
-    // The spike preview (PaintBox1) and the release-law preview (PaintBox2).
-    void PaintBox1Paint(Canvas &c) const;
-    void PaintBox2Paint(Canvas &c) const;
 
     SpinEdit *spinEditEmax() const { return m_spinEditEmax; }
     SpinEdit *spinEditV1r() const { return m_spinEditV1r; }

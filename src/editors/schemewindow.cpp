@@ -151,6 +151,7 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     drawMorphoBase(m_morphoScheme->canvas());
     drawSpineWord(m_image1->canvas());
     SpineHeadPaint();
+    m_elScheme->redraw();
     refreshConductanceLabels();
     LabelsN0();
 
@@ -254,7 +255,7 @@ void SchemeWindow::SpinEditNChange()
     eraseCleftLeader(m_morphoScheme->canvas(), m_head.Rh);
     model().setField(Param::N, n);
     SpineHeadPaint();
-    m_elScheme->update();
+    m_elScheme->redraw();
     parameterAccepted(Param::N);
 }
 

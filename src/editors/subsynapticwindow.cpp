@@ -1,7 +1,7 @@
 #include "editors/subsynapticwindow.h"
 
 #include "drawing/canvas.h"
-#include "editors/adaptiveticks.h"
+#include "drawing/previews.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
@@ -42,7 +42,7 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
         verticalTitlePicture(13, 126, face, {{{QStringLiteral("site conductance, G(t)")}}}));
     m_paintBox1 = new PaintBox(QStringLiteral("PaintBox1"), 121, 90, this);
     m_paintBox1->move(24, 55);
-    m_paintBox1->setPainter([this](Canvas &c) { PaintBox1Paint(c); });
+    m_paintBox1->setPainter([](Canvas &c) { drawConductancePreview(c, model().LPC); });
     const char *timeLabels[] = {"Label5", "Label6", "Label7", "Label8", "Label9", "Label10"};
     for (int i = 0; i < 6; ++i)
         makeLabel(this, timeLabels[i], QString::number(i), 41 + 20 * i, 144, LabelStyle::Grey);
@@ -69,7 +69,7 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
     // The spine conductance against the number of quanta.
     m_paintBox2 = new PaintBox(QStringLiteral("PaintBox2"), 244, 164, this);
     m_paintBox2->move(18, 187);
-    m_paintBox2->setPainter([this](Canvas &c) { PaintBox2Paint(c); });
+    m_paintBox2->setPainter([this](Canvas &c) { m_quantaPlaces = drawQuantaPreview(c, model().LPC); });
     m_image5 = makePicture(this, "Image5", 4, 226,
         verticalTitlePicture(14, 104, face, {{{QStringLiteral("relative amplitude")}}}));
     m_image2 = makePicture(this, "Image2", 256, 188,
@@ -105,7 +105,8 @@ SubsynapticWindow::SubsynapticWindow(QWidget *parent)
         w->hide();
     if (model().LPC.BackgroundOn)
         setBackgroundControls(true);
-    m_paintBox2->render(); // places the right-axis title and the caption
+    repaintConductancePreview();
+    repaintQuantaPreview(); // places the right-axis title and the caption
 
     connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SubsynapticWindow::parameterChanged);
     connect(m_maskEdit1, &MaskEdit::changed, this, &SubsynapticWindow::MaskEdit1Change);
@@ -142,13 +143,6 @@ void SubsynapticWindow::FormShow()
     moveOuter(QPoint(p.x() + presyn->outerWidth(), p.y()));
 }
 
-// The switch of Model Configuration, whose handler keeps BackgroundOn equal
-// to its box before it redraws this window.
-bool SubsynapticWindow::backgroundOn() const
-{
-    return model().LPC.BackgroundOn != 0;
-}
-
 void SubsynapticWindow::parameterChanged(Param f)
 {
     if (f == Param::BackgroundOn)
@@ -159,12 +153,18 @@ void SubsynapticWindow::parameterChanged(Param f)
 
 void SubsynapticWindow::repaintConductancePreview()
 {
-    repaintNow(m_paintBox1);
+    m_paintBox1->redraw();
 }
 
 void SubsynapticWindow::repaintQuantaPreview()
 {
-    repaintNow(m_paintBox2);
+    m_paintBox2->redraw();
+    // The right axis' title and the caption follow the scale and N.
+    if (m_image2->x() != m_quantaPlaces.titleLeft)
+        m_image2->move(m_quantaPlaces.titleLeft, m_image2->y());
+    const int captionLeft = m_quantaPlaces.captionCentre - Round(m_label13->width() / 2.0);
+    if (m_label13->x() != captionLeft)
+        m_label13->move(captionLeft, m_label13->y());
 }
 
 void SubsynapticWindow::setBackgroundControls(bool on)
@@ -183,8 +183,8 @@ void SubsynapticWindow::setBackgroundControls(bool on)
         m_maskEdit3->setNumber(Gb);
     }
     m_Gb.reset(Gb);
-    repaintNow(m_paintBox1);
-    repaintNow(m_paintBox2);
+    repaintConductancePreview();
+    repaintQuantaPreview();
 }
 
 void SubsynapticWindow::writeEditors(double Gmax, double tc, double Gb)
@@ -207,7 +207,7 @@ void SubsynapticWindow::MaskEdit1Change()
     if (!acceptMaskEntry(m_maskEdit1, p.tc, m_tc, rangeLimit(Param::tc), &x))
         return;
     model().setField(Param::tc, x);
-    repaintNow(m_paintBox1);
+    repaintConductancePreview();
     parameterAccepted(Param::tc);
 }
 
@@ -225,8 +225,8 @@ void SubsynapticWindow::MaskEdit2Change()
     if (!acceptMaskEntry(m_maskEdit2, p.Gmax, m_Gmax, limit, &x))
         return;
     model().setField(Param::Gmax, x);
-    repaintNow(m_paintBox1);
-    repaintNow(m_paintBox2);
+    repaintConductancePreview();
+    repaintQuantaPreview();
     parameterAccepted(Param::Gmax);
 }
 
@@ -244,145 +244,9 @@ void SubsynapticWindow::MaskEdit3Change()
     if (!acceptMaskEntry(m_maskEdit3, p.Gb, m_Gb, limit, &x))
         return;
     model().setField(Param::Gb, x);
-    repaintNow(m_paintBox1);
-    repaintNow(m_paintBox2);
+    repaintConductancePreview();
+    repaintQuantaPreview();
     parameterAccepted(Param::Gb);
-}
-
-// One site's conductance relative to Gmax: x = 20 + 20 t (t in msec since the
-// release), y = 84 - 80 g / Gmax.
-void SubsynapticWindow::PaintBox1Paint(Canvas &c) const
-{
-    const ParameterSet &p = model().LPC;
-    const double rb = p.Gb / p.Gmax;
-
-    c.setPenColor(colors::Grey);
-    c.moveTo(20, 90);
-    c.lineTo(20, 4);
-    drawAdaptiveTicks(c, p.Gmax, 80, 84, 20, 16, 9, -1);
-    c.moveTo(20 + Round(20 * p.tc), 4);
-    c.lineTo(121, 4);
-    if (backgroundOn()) {
-        c.moveTo(20, 84 - Round(80 * rb));
-        c.lineTo(121, 66);
-    }
-    c.moveTo(14, 84);
-    c.lineTo(120, 84);
-    for (int i = 1; i <= 5; ++i) {
-        c.moveTo(20 + 20 * i, 84);
-        c.lineTo(20 + 20 * i, 90);
-    }
-    for (int i = 1; i <= 24; ++i) {
-        c.moveTo(20 + 4 * i, 84);
-        c.lineTo(20 + 4 * i, 88);
-    }
-
-    c.setPenColor(colors::Navy);
-    c.setPenWidth(3);
-    const int yb = 84 - Round(80 * rb);
-    c.moveTo(10, yb);
-    c.lineTo(20, yb);
-    for (int i = 1; i <= 100; ++i) {
-        const double s = ConductanceShape(i * TimeStep);
-        c.lineTo(20 + i, 84 - Round(80 * (s * (1 - rb) + rb)));
-    }
-    c.setPenColor(colors::Black);
-    c.setPenWidth(1);
-}
-
-// The spine conductance G_sum(m) of m sites at their peak and N - m at
-// background (right axis, nS) and the relative amplitude of the m-th quantum
-// (left axis), for m = 0..N in columns 10 pixels wide.
-void SubsynapticWindow::PaintBox2Paint(Canvas &c)
-{
-    const ParameterSet &p = model().LPC;
-    const int N = p.N;
-    const int XR = 10 * (N + 1) + 22;
-
-    c.setPenColor(colors::Grey);
-    c.setFontColor(colors::Grey);
-    c.moveTo(22, 150);
-    c.lineTo(22, 30);
-    for (int i = 1; i <= 10; ++i) {
-        c.moveTo(22, 150 - 12 * i);
-        c.lineTo(18, 150 - 12 * i);
-    }
-    c.textOut(8, 142, QStringLiteral("0"));
-    c.textOut(0, 82, QStringLiteral("0.5"));
-    c.textOut(0, 22, QStringLiteral("1.0"));
-    c.moveTo(XR, 150);
-    c.lineTo(XR, 5);
-
-    // No number of quanta brings the effective conductance above 1/Rg: when
-    // N quanta come near it, the scale ends there and says so with a line.
-    double Ymax;
-    if (p.Rg > 1 / (p.Gmax * N)) {
-        Ymax = 1 / p.Rg;
-        c.moveTo(22, 10);
-        c.lineTo(XR + 6, 10);
-    } else {
-        Ymax = 2 / (p.Rg + 1 / (p.Gmax * N));
-    }
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
-    const AdaptiveTicks ticks = drawAdaptiveTicks(c, Ymax, 140, 150, XR, XR + 4, XR + 6, XR + 6);
-    if (ticks.step * 0.1 > 10) {
-        const int minor = Trunc(Ymax * ticks.unit * 10);
-        for (int i = 1; i <= minor; ++i) {
-            const int y = 150 - Round(ticks.step * 0.1 * i);
-            c.moveTo(XR, y);
-            c.lineTo(XR + 3, y);
-        }
-    }
-    const int titleLeft = XR + (ticks.unit == 1 ? 33 : 41);
-    if (m_image2->x() != titleLeft)
-        m_image2->move(titleLeft, m_image2->y());
-
-    c.moveTo(16, 150);
-    c.lineTo(XR, 150);
-    for (int i = 1; i <= N + 1; ++i) {
-        c.moveTo(10 * i + 22, 150);
-        c.lineTo(10 * i + 22, 146);
-    }
-    c.setBrushStyle(Canvas::BrushStyle::Clear);
-    for (int m = 0; m <= N; ++m) {
-        if (m < 10) {
-            c.textOut(10 * m + 24, 151, QString::number(m));
-        } else {
-            c.textOut(10 * m + 21, 151, QString::number(m / 10));
-            c.textOut(10 * m + 25, 151, QString::number(m % 10));
-        }
-    }
-    const int half = Round(m_label13->width() / 2.0);
-    const int captionLeft = N < 9 ? 98 - half : 5 * N + 53 - half;
-    if (m_label13->x() != captionLeft)
-        m_label13->move(captionLeft, m_label13->y());
-
-    const auto y = [Ymax](double G) { return 150 - Round(140 * G / Ymax); };
-    c.setPenColor(colors::Navy);
-    c.setPenWidth(3);
-    const double G0 = N * p.Gb / (1 + p.Rg * N * p.Gb);
-    c.moveTo(22, y(G0));
-    c.lineTo(32, y(G0));
-    for (int m = 1; m <= N; ++m) {
-        const double Gm = 1 / (p.Rg + 1 / (m * p.Gmax + (N - m) * p.Gb));
-        c.lineTo(10 * m + 22, y(Gm));
-        c.lineTo(10 * m + 32, y(Gm));
-    }
-
-    // The step that the m-th quantum adds, relative to the first one's.
-    c.setPenWidth(1);
-    const double a = 1 + p.Gb * p.Rg;
-    const double b = (p.Gmax - p.Gb) * p.Rg;
-    const double cc = a * (a + b);
-    c.moveTo(32, 30);
-    c.lineTo(42, 30);
-    for (int m = 2; m <= N; ++m) {
-        const double A = cc / ((a + (m - 1) * b) * (a + m * b));
-        const int yA = 150 - Round(120 * A);
-        c.lineTo(10 * m + 22, yA);
-        c.lineTo(10 * m + 32, yA);
-    }
-    c.setPenColor(colors::Black);
 }
 
 } // namespace cleftsim

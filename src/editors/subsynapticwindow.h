@@ -1,5 +1,6 @@
 #pragma once
 
+#include "drawing/previews.h"
 #include "editors/editorkit.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
@@ -8,7 +9,6 @@ class QLabel;
 
 namespace cleftsim {
 
-class Canvas;
 class MaskEdit;
 class PaintBox;
 
@@ -20,6 +20,9 @@ class SubsynapticWindow : public ChildWindow, public SubsynLink {
 public:
     explicit SubsynapticWindow(QWidget *parent = nullptr);
 
+    // Draw the previews afresh from the model: one site's conductance
+    // (PaintBox1), and the spine conductance against the quanta (PaintBox2),
+    // whose right-axis title and caption follow it.
     void repaintConductancePreview();
     void repaintQuantaPreview();
     // Shows or hides the Gb editor with its captions, swaps the formulas and
@@ -33,11 +36,6 @@ public:
     void MaskEdit1Change(); // tc
     void MaskEdit2Change(); // Gmax
     void MaskEdit3Change(); // Gb
-
-    // The conductance preview (PaintBox1) and the quanta preview (PaintBox2,
-    // which also moves its right-axis title and its caption).
-    void PaintBox1Paint(Canvas &c) const;
-    void PaintBox2Paint(Canvas &c);
 
     MaskEdit *maskEdit1() const { return m_maskEdit1; }
     MaskEdit *maskEdit2() const { return m_maskEdit2; }
@@ -53,7 +51,6 @@ private:
     void parameterChanged(Param f);
     void FormCreate();
     void FormShow();
-    bool backgroundOn() const;
 
     MaskEdit *m_maskEdit1;
     MaskEdit *m_maskEdit2;
@@ -70,6 +67,8 @@ private:
     QLabel *m_label14, *m_label15, *m_label16, *m_label18, *m_label21;
     // The values the editors last accepted.
     AcceptedValue m_tc, m_Gmax, m_Gb;
+    // Where the last quanta preview put its title and caption.
+    QuantaPreviewPlaces m_quantaPlaces;
 };
 
 } // namespace cleftsim

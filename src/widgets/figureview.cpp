@@ -102,9 +102,17 @@ const Canvas &PaintBox::render()
     return m_canvas;
 }
 
-void PaintBox::paintEvent(QPaintEvent *)
+void PaintBox::redraw()
 {
     render();
+    if (isVisible())
+        repaint();
+    else
+        update();
+}
+
+void PaintBox::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
     painter.drawImage(0, 0, m_canvas.image());
 }

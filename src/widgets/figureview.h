@@ -36,8 +36,9 @@ private:
     std::function<QString()> m_proposer;
 };
 
-// A picture drawn afresh on every paint (a paint box): the painter function
-// draws into a raster cleared to the window face.
+// A picture on the window face (a paint box): the painter function draws
+// into a raster cleared to the face when the owner asks for it, because what
+// it shows has changed; a paint shows the raster as last drawn.
 class PaintBox : public QWidget {
     Q_OBJECT
 public:
@@ -47,6 +48,9 @@ public:
     void setPainter(std::function<void(Canvas &)> painter) { m_painter = std::move(painter); }
     // Draws the picture now and returns it (what the next paint shows).
     const Canvas &render();
+    // Draws the picture now and shows it: at once while the box is visible,
+    // at the next paint otherwise.
+    void redraw();
     const Canvas &canvas() const { return m_canvas; }
 
 protected:

@@ -292,7 +292,7 @@ void TestPresynapticWindow::writeEditorsRunsTheHandlers()
 
 void TestPresynapticWindow::releaseCurveDefaults()
 {
-    const Canvas &c = form()->paintBox2()->render();
+    const Canvas &c = form()->paintBox2()->canvas();
     QVERIFY(isNavy(c, 120, 86)); // P = gf = 0.15 at Emax = 20 mV
     QVERIFY(isNavy(c, 139, 1)); // runs to +40 mV, where P is 1
     QVERIFY(isNavy(c, 50, 101) || isNavy(c, 50, 100)); // flat on the axis at -50 mV
@@ -307,7 +307,7 @@ void TestPresynapticWindow::releaseCurveStopsBeforeCertainRelease()
 {
     pasteText(form()->spinEditEmax(), QStringLiteral("-40"));
     pasteText(form()->maskEdit2(), QStringLiteral("1.00"));
-    const Canvas &c = form()->paintBox2()->render();
+    const Canvas &c = form()->paintBox2()->canvas();
     // The last point drawn is -36 mV (x = 64); at -35 mV the per-step
     // probability exceeds 1.
     QVERIFY(navyInColumn(c, 62));
@@ -329,7 +329,7 @@ void TestPresynapticWindow::spikeWidthFollowsDuration()
     QFETCH(QString, du);
     QFETCH(int, end);
     pasteText(form()->maskEdit1(), du);
-    const Canvas &c = form()->paintBox1()->render();
+    const Canvas &c = form()->paintBox1()->canvas();
     // Rest at y = 110 (-70 mV), the plateau at y = 20 (20 mV) from x = 30 to the end.
     QVERIFY(navyRow(c, 25, 110));
     QVERIFY(isNavy(c, 30, 60) && !isNavy(c, 28, 60)); // the rise

@@ -303,7 +303,7 @@ void TestSubsynapticWindow::blankPositionIsPutBack()
 
 void TestSubsynapticWindow::conductanceDefaults()
 {
-    const Canvas &c = form()->paintBox1()->render();
+    const Canvas &c = form()->paintBox1()->canvas();
     QVERIFY(isNavy(c, 70, 4)); // peak at tc = 2.5 msec
     QVERIFY(navyRow(c, 15, 84)); // no background before the release
     QVERIFY(isGrey(c, 90, 4)); // peak guide
@@ -339,7 +339,7 @@ void TestSubsynapticWindow::conductanceTicks()
     QFETCH(QList<int>, ticks);
     QFETCH(bool, onlyFive);
     pasteText(form()->maskEdit2(), Gmax);
-    const Canvas &c = form()->paintBox1()->render();
+    const Canvas &c = form()->paintBox1()->canvas();
     int found = 0;
     for (int y = 0; y < 84; ++y) {
         if (isGrey(c, 17, y)) {
@@ -359,7 +359,7 @@ void TestSubsynapticWindow::conductanceWithBackground()
     switchBackground(true);
     pasteText(form()->maskEdit2(), QStringLiteral("0.40"));
     pasteText(form()->maskEdit3(), QStringLiteral("0.100"));
-    const Canvas &c = form()->paintBox1()->render();
+    const Canvas &c = form()->paintBox1()->canvas();
     // Background at a quarter of Gmax: y = 84 - 20 = 64, before and long after the release.
     QVERIFY(navyRow(c, 15, 64));
     QVERIFY(isNavy(c, 70, 4));
@@ -369,7 +369,7 @@ void TestSubsynapticWindow::conductanceWithBackground()
 
 void TestSubsynapticWindow::quantaDefaults()
 {
-    const Canvas &c = form()->paintBox2()->render();
+    const Canvas &c = form()->paintBox2()->canvas();
     const int XR = 132;
     QVERIFY(isGrey(c, XR, 120)); // right axis
     QVERIFY(isGrey(c, XR + 2, 80));
@@ -394,7 +394,7 @@ void TestSubsynapticWindow::quantaSingleSite()
 {
     model().LPC.N = 1;
     form()->repaintQuantaPreview();
-    const Canvas &c = form()->paintBox2()->render();
+    const Canvas &c = form()->paintBox2()->canvas();
     const int XR = 42;
     QVERIFY(isGrey(c, XR, 120));
     QVERIFY(navyRow(c, 37, 80)); // one quantum: half the full scale
@@ -413,7 +413,8 @@ void TestSubsynapticWindow::quantaSingleSite()
 void TestSubsynapticWindow::quantaTwentySites()
 {
     model().LPC.N = 20;
-    const Canvas &c = form()->paintBox2()->render();
+    form()->repaintQuantaPreview();
+    const Canvas &c = form()->paintBox2()->canvas();
     const int XR = 232;
     QVERIFY(isGrey(c, XR, 120));
     // Rg = 0.5 lies above 1/(Gmax N) = 0.25: the scale ends at 1/Rg with a limit line.
@@ -432,7 +433,7 @@ void TestSubsynapticWindow::quantaMinorTicks()
     // Gmax 0.06 nS, N 1, Rg 0.5: full scale 0.1165 nS, 120 pixels per tick.
     model().LPC.N = 1;
     pasteText(form()->maskEdit2(), QStringLiteral("0.06"));
-    const Canvas &c = form()->paintBox2()->render();
+    const Canvas &c = form()->paintBox2()->canvas();
     const int XR = 42;
     QVERIFY(isGrey(c, XR + 3, 30)); // the one tick, 0.1 nS
     int minor = 0;

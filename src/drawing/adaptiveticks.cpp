@@ -1,4 +1,4 @@
-#include "editors/adaptiveticks.h"
+#include "drawing/adaptiveticks.h"
 
 #include "drawing/canvas.h"
 #include "model/rounding.h"
