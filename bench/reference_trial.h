@@ -19,11 +19,11 @@ struct CountingGenerator {
     }
 };
 
-// One trial of the sweep at clamp potential V over the short window; the
-// peak follows the most negative current for V < 0, the most positive for
-// V > 0, and is 0 at V = 0.
-inline int referenceIsvTrial(
-    const ParameterSet &p, int spikeSteps, SiteTable &sites, CountingGenerator &rng, double V, double &peak)
+// One trial at clamp potential V over the short window; the peak follows
+// the most negative current for V < 0, the most positive for V > 0 (unless
+// inwardOnly), and is 0 at V = 0.
+inline int referenceTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, CountingGenerator &rng,
+    double V, double &peak, bool inwardOnly)
 {
     for (int j = 1; j <= p.N; ++j) {
         sites[j].Available = true;
@@ -46,6 +46,11 @@ inline int referenceIsvTrial(
                 ++m;
             }
         }
+        if (inwardOnly) {
+            if (I < peak)
+                peak = I;
+            continue;
+        }
         if (V < 0 && I < peak)
             peak = I;
         if (V > 0 && I > peak)
@@ -54,6 +59,20 @@ inline int referenceIsvTrial(
             peak = 0;
     }
     return m;
+}
+
+// One trial of the Is vs V2 sweep.
+inline int referenceIsvTrial(
+    const ParameterSet &p, int spikeSteps, SiteTable &sites, CountingGenerator &rng, double V, double &peak)
+{
+    return referenceTrial(p, spikeSteps, sites, rng, V, peak, false);
+}
+
+// One trial of a Histograms run: at V2, following the most negative current.
+inline int referenceHistogramsTrial(
+    const ParameterSet &p, int spikeSteps, SiteTable &sites, CountingGenerator &rng, double &peak)
+{
+    return referenceTrial(p, spikeSteps, sites, rng, p.V2, peak, true);
 }
 
 } // namespace cleftsim::bench

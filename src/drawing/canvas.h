@@ -115,6 +115,8 @@ public:
 
     // Pixels.
     void setPixel(int x, int y, const QColor &c);
+    // The same for a colour already packed, for the many pixels of a sweep.
+    void setPixel(int x, int y, QRgb c) { plot(x, y, c, false); }
     QColor pixel(int x, int y) const;
     QRgb rgb(int x, int y) const { return m_image.pixel(x, y) & 0xffffff; }
 

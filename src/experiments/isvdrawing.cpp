@@ -107,9 +107,10 @@ int frameIsvFigures(Canvas &quanta, Canvas &current, Canvas &epsc, int N, bool b
 
 void drawIsvTrial(Canvas &quanta, Canvas &current, int quantumStep, int V, const IsvTrialResult &r)
 {
+    static const QRgb silver = colors::Silver.rgb();
     const int x = 140 + V;
-    quanta.setPixel(x, 145 - r.m * quantumStep, colors::Silver);
-    current.setPixel(x, 40 - Round(r.peak), colors::Silver);
+    quanta.setPixel(x, 145 - r.m * quantumStep, silver);
+    current.setPixel(x, 40 - Round(r.peak), silver);
 }
 
 void drawIsvPoint(Canvas &quanta, Canvas &current, Canvas &epsc, int quantumStep, const IsvPoint &p)

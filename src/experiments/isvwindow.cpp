@@ -9,6 +9,7 @@
 #include "widgets/figureview.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -187,6 +188,9 @@ void IsvWindow::RunBtnClick()
             IsvWindow &w;
             const std::function<Yield()> &yield;
             bool gone = false;
+            QElapsedTimer shown; // since the figures were last repainted
+            bool unshown = false; // points drawn since then
+            const qint64 RepaintInterval = 40; // [msec]
 
             Drawer(IsvWindow &window, const std::function<Yield()> &y)
                 : w(window)
@@ -202,8 +206,20 @@ void IsvWindow::RunBtnClick()
                 drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
                     w.m_quantumStep, p);
                 ++w.m_pointsDrawn;
+                // A few dozen repaints a second are all the screen shows;
+                // the points between them appear with the next one.
+                if (shown.isValid() && shown.elapsed() < RepaintInterval) {
+                    unshown = true;
+                    return;
+                }
+                show();
+            }
+            void show()
+            {
                 for (FigureView *view : w.m_images)
                     view->update();
+                shown.start();
+                unshown = false;
             }
             bool pause() override
             {
@@ -218,6 +234,8 @@ void IsvWindow::RunBtnClick()
         runIsvSweep(model(), rng, m_trialCount, drawer);
         if (drawer.gone)
             return;
+        if (drawer.unshown)
+            drawer.show();
     }
 
     unsetCursor();

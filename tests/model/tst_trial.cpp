@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -112,6 +113,60 @@ QString compareWithPlain(const Case &c, std::uint32_t seed)
     if (runTrial(c.p, spikeSteps, fastSites, noneRng, c.Vc, c.kStart, c.kEnd, none) != mPlain
         || noneRng.seed() != plainRng.seed())
         return QStringLiteral("the trial without observer differs");
+    // The peak trials: the extreme current followed step by step from 0.
+    for (PeakKind kind : {PeakKind::BySign, PeakKind::Inward}) {
+        double peak = 0;
+        for (const StepReport &s : plain.steps) {
+            if ((kind == PeakKind::Inward || c.Vc < 0) && s.I < peak)
+                peak = s.I;
+            if (kind == PeakKind::BySign && c.Vc > 0 && s.I > peak)
+                peak = s.I;
+        }
+        Generator peakRng(seed);
+        SiteTable peakSites;
+        peakSites.fill(Site {false, 77});
+        const PeakTrialResult r
+            = runPeakTrial(c.p, spikeSteps, peakSites, peakRng, c.Vc, c.kStart, c.kEnd, kind);
+        if (r.m != mPlain || peakRng.seed() != plainRng.seed())
+            return QStringLiteral("the peak trial draws differently");
+        if (bits(r.peak) != bits(peak))
+            return QStringLiteral("peak %1 against %2").arg(r.peak, 0, 'g', 17).arg(peak, 0, 'g', 17);
+        for (int j = 1; j <= c.p.N; ++j)
+            if (peakSites[j].Available != plainSites[j].Available
+                || peakSites[j].ReleaseStep != plainSites[j].ReleaseStep)
+                return QStringLiteral("peak trial: site %1 differs").arg(j);
+    }
+    return QString();
+}
+
+// The draw scans to check: the scalar one and, where the processor has it,
+// the vector one. The scan in use is put back when the checks end.
+struct ScanChoice {
+    DrawScan before = drawScan();
+    ~ScanChoice() { setDrawScan(before); }
+    static std::vector<DrawScan> scans()
+    {
+        if (vectorScanAvailable())
+            return {DrawScan::Scalar, DrawScan::Vector};
+        return {DrawScan::Scalar};
+    }
+};
+
+QString scanName(DrawScan scan)
+{
+    return scan == DrawScan::Vector ? QStringLiteral("vector") : QStringLiteral("scalar");
+}
+
+// compareWithPlain with every draw scan.
+QString compareWithPlainOnEveryScan(const Case &c, std::uint32_t seed)
+{
+    ScanChoice choice;
+    for (DrawScan scan : ScanChoice::scans()) {
+        setDrawScan(scan);
+        const QString d = compareWithPlain(c, seed);
+        if (!d.isEmpty())
+            return scanName(scan) + QStringLiteral(" scan: ") + d;
+    }
     return QString();
 }
 
@@ -135,6 +190,9 @@ private slots:
     void trialInsideAnotherTrial();
     void releaseBoundNeverFallsBelowTheLaw_data();
     void releaseBoundNeverFallsBelowTheLaw();
+    void stretchBoundCoversEveryStep_data();
+    void stretchBoundCoversEveryStep();
+    void drawScansFindTheFirstLowState();
     void emptyWindowRunsNoStep();
     void shortWindow();
 };
@@ -178,6 +236,34 @@ void TestTrial::matchesThePlainStepRule_data()
     one.tc = 9.99;
     one.du = 2.0;
     QTest::newRow("one site, long") << one << -63.0 << 20 << shortWindowEnd(one);
+    ParameterSet noGap = d;
+    noGap.Rg = 0;
+    noGap.N = 20;
+    noGap.gf = 0.9;
+    QTest::newRow("Rg 0, 20 sites") << noGap << -150.0 << 0 << 320;
+    ParameterSet twenty = strong;
+    twenty.Rg = 2.0;
+    twenty.Gmax = 9.99;
+    twenty.tc = 0.5;
+    QTest::newRow("20 sites, large quanta") << twenty << -150.0 << 20 << shortWindowEnd(twenty);
+    QTest::newRow("20 sites, large quanta, V +40") << twenty << 40.0 << 20 << shortWindowEnd(twenty);
+    ParameterSet pulse = d;
+    pulse.ex = 1;
+    pulse.Emax = -40;
+    pulse.V1r = -100;
+    pulse.Rg = 9.99;
+    pulse.Gmax = 9.99;
+    pulse.N = 1;
+    QTest::newRow("one site, feedback lifts p above 1") << pulse << -150.0 << 0 << 320;
+    pulse.N = 20;
+    QTest::newRow("20 sites, feedback lifts p above 1") << pulse << -150.0 << 20 << shortWindowEnd(pulse);
+    ParameterSet none = strong;
+    none.gf = 0;
+    QTest::newRow("no norm factor") << none << -150.0 << 0 << 320;
+    ParameterSet slow = background;
+    slow.tc = 9.99;
+    slow.du = 2.0;
+    QTest::newRow("slow quanta, background, V +40") << slow << 40.0 << 0 << 320;
 }
 
 void TestTrial::matchesThePlainStepRule()
@@ -187,7 +273,7 @@ void TestTrial::matchesThePlainStepRule()
     QFETCH(int, kStart);
     QFETCH(int, kEnd);
     for (std::uint32_t seed : {0u, 1u, 4711u, 86399999u, 0xffffffffu}) {
-        const QString d = compareWithPlain(Case {p, Vc, kStart, kEnd}, seed);
+        const QString d = compareWithPlainOnEveryScan(Case {p, Vc, kStart, kEnd}, seed);
         QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("seed %1: %2").arg(seed).arg(d)));
     }
 }
@@ -201,10 +287,12 @@ void TestTrial::matchesThePlainStepRuleOverManySets()
         const int n = Round((hi - lo) / step);
         return lo + std::floor(pick.next() * (n + 1)) * step;
     };
-    for (int set = 0; set < 400; ++set) {
+    for (int set = 0; set < 600; ++set) {
         ParameterSet p;
         p.N = 1 + int(pick.next() * 20);
-        p.Rg = within(0, 9.99, 0.01);
+        if (set % 5 == 1)
+            p.N = set % 2 ? 1 : 20;
+        p.Rg = set % 7 == 3 ? 0.0 : within(0, 9.99, 0.01);
         p.Emax = within(-40, 40, 1);
         p.V1r = within(-100, 40, 1);
         p.du = within(0.10, 2.00, 0.01);
@@ -220,7 +308,7 @@ void TestTrial::matchesThePlainStepRuleOverManySets()
         const bool records = pick.next() < 0.3;
         const Case c {p, Vc, records ? 0 : shortWindowStart(), records ? 320 : shortWindowEnd(p)};
         const auto seed = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
-        const QString d = compareWithPlain(c, seed);
+        const QString d = compareWithPlainOnEveryScan(c, seed);
         QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("set %1: %2").arg(set).arg(d)));
     }
 }
@@ -484,6 +572,163 @@ void TestTrial::releaseBoundNeverFallsBelowTheLaw()
             QVERIFY(detail::releaseBound(t, V, Emax) >= ReleaseProbability(p, spikeSteps, V) * 4294967296.0);
         }
     }
+}
+
+void TestTrial::stretchBoundCoversEveryStep_data()
+{
+    QTest::addColumn<ParameterSet>("p");
+    QTest::addColumn<double>("Vc");
+    const ParameterSet d = DefaultParameterSet;
+    QTest::newRow("defaults") << d << -63.0;
+    QTest::newRow("defaults, V -140") << d << -140.0;
+    QTest::newRow("defaults, V +40") << d << 40.0;
+    QTest::newRow("defaults, V 0") << d << 0.0;
+    QTest::newRow("defaults, V just below 0") << d << -1e-300;
+    ParameterSet noGap = d;
+    noGap.Rg = 0;
+    QTest::newRow("Rg 0") << noGap << -150.0;
+    ParameterSet strong = d;
+    strong.N = 20;
+    strong.Rg = 9.99;
+    strong.Gmax = 9.99;
+    strong.ex = 1;
+    strong.gf = 0.9999;
+    QTest::newRow("strong feedback") << strong << -150.0;
+    ParameterSet background = d;
+    background.BackgroundOn = 1;
+    background.Gb = 0.2;
+    background.tc = 0.5;
+    QTest::newRow("background, fast quanta") << background << -150.0;
+    ParameterSet flat = d;
+    flat.ex = 9.99;
+    flat.gf = 0.0001;
+    flat.V1r = 40;
+    flat.Emax = -40;
+    QTest::newRow("resting above the spike") << flat << -100.0;
+}
+
+void TestTrial::stretchBoundCoversEveryStep()
+{
+    // Every state that can release in a step of a stretch must fall below
+    // the stretch's bound: the bound is at least ceil(p 2^32) of every step,
+    // whatever the releases before the stretch, as long as no site releases
+    // inside it. Where it gives a bound, it must also be a useful one.
+    QFETCH(ParameterSet, p);
+    QFETCH(double, Vc);
+    const int spikeSteps = spikeStepsFor(p.du);
+    TrialTables t;
+    t.build(p, spikeSteps, 0, 320);
+    QVERIFY(t.stretchesUsable());
+    Generator pick(17);
+    int useful = 0;
+    int banded = 0; // steps whose band is narrow
+    for (int round = 0; round < 3000; ++round) {
+        const int k = 1 + int(pick.next() * 300);
+        const int runEnd = t.sameSpikeUntil(k) < 320 ? t.sameSpikeUntil(k) : 320;
+        const int last = std::min(runEnd, k + int(pick.next() * 40));
+        SiteTable sites;
+        int releasedStep[MaxSites];
+        int nReleased = 0;
+        const double share = (round % 4) / 6.0; // none released in every fourth round
+        for (int j = 1; j <= p.N; ++j) {
+            if (pick.next() < share) {
+                sites[j].Available = false;
+                sites[j].ReleaseStep = int(pick.next() * k); // before the stretch
+                releasedStep[nReleased++] = sites[j].ReleaseStep;
+            }
+        }
+        const std::uint32_t bound = detail::stretchBound(t, k, last, releasedStep, nReleased, Vc);
+        for (int step = k; step <= last; ++step) {
+            const double E = SpikePotential(p, step * TimeStep);
+            const double G = SynapticConductance(p, sites, step);
+            const double Vpre = E - p.Rg * SynapticCurrent(p, G, Vc);
+            const double scaled = ReleaseProbability(p, spikeSteps, Vpre) * 4294967296.0;
+            if (bound != 0 && !(scaled <= bound))
+                QFAIL(qPrintable(QStringLiteral("round %1 step %2: p 2^32 %3 above the bound %4")
+                                     .arg(round)
+                                     .arg(step)
+                                     .arg(scaled, 0, 'g', 17)
+                                     .arg(bound)));
+            // The band of the step's own conductance: the states below lower
+            // release, those at or above upper do not.
+            std::uint32_t lower, upper;
+            t.thresholdBand(E, G, Vc, lower, upper);
+            const double threshold = std::ceil(scaled);
+            if (double(lower) > threshold || (upper != 0 && double(upper) < threshold))
+                QFAIL(qPrintable(QStringLiteral("round %1 step %2: band %3..%4 misses the threshold %5")
+                                     .arg(round)
+                                     .arg(step)
+                                     .arg(lower)
+                                     .arg(upper)
+                                     .arg(threshold, 0, 'g', 17)));
+            banded += upper != 0 && lower > 0 && double(upper - lower) < 0.2 * threshold + 2;
+        }
+        useful += bound != 0;
+    }
+    QVERIFY2(useful > 300, qPrintable(QString::number(useful)));
+    QVERIFY2(banded > 0 || Vc == 0 || p.Rg * std::fabs(Vc) > 100, qPrintable(QString::number(banded)));
+    // The rounding up of the bound at its edges.
+    QCOMPARE(detail::ceilingOf(1e-300), 1u);
+    QCOMPARE(detail::ceilingOf(1.0), 1u);
+    QCOMPARE(detail::ceilingOf(std::nextafter(1.0, 2.0)), 2u);
+    QCOMPARE(detail::ceilingOf(4294967294.5), 4294967295u);
+    QCOMPARE(detail::ceilingOf(4294967295.0), 4294967295u);
+}
+
+void TestTrial::drawScansFindTheFirstLowState()
+{
+    // Both scans against the recurrence: the first of count states below
+    // the bound, for counts around the vector blocks, bounds from 1 to the
+    // largest, and a low state placed exactly at the end of the count.
+    auto firstByRecurrence = [](std::uint32_t seed, std::size_t count, std::uint32_t bound) {
+        std::uint64_t x = seed;
+        for (std::size_t i = 0; i < count; ++i) {
+            x = (x * 134775813ull + 1ull) % 4294967296ull;
+            if (x < bound)
+                return i;
+        }
+        return count;
+    };
+    Generator pick(4242);
+    for (int round = 0; round < 4000; ++round) {
+        const auto seed = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
+        const std::size_t count = round < 200 ? std::size_t(round) : std::size_t(pick.next() * 700);
+        const std::uint32_t bounds[]
+            = {1u, 0x80000000u, 0xffffffffu, static_cast<std::uint32_t>(1 + pick.next() * 2e8),
+                static_cast<std::uint32_t>(1 + pick.next() * 2e7)};
+        for (std::uint32_t bound : bounds) {
+            const std::size_t expected = firstByRecurrence(seed, count, bound);
+            QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
+            if (detail::avx2Available())
+                QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
+            if (detail::avx512Available())
+                QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
+        }
+        // A bound just above the last state of the count: found at the end
+        // only, and not one draw past it.
+        if (count > 0) {
+            const std::uint32_t lastState = advanced(seed, static_cast<long long>(count));
+            if (lastState < 0xffffffffu) {
+                const std::uint32_t bound = lastState + 1;
+                const std::size_t expected = firstByRecurrence(seed, count, bound);
+                QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
+                QCOMPARE(detail::firstDrawBelowScalar(seed, count - 1, bound), std::min(expected, count - 1));
+                if (detail::avx2Available()) {
+                    QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
+                    QCOMPARE(
+                        detail::firstDrawBelowVector(seed, count - 1, bound), std::min(expected, count - 1));
+                }
+                if (detail::avx512Available()) {
+                    QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
+                    QCOMPARE(
+                        detail::firstDrawBelowWide(seed, count - 1, bound), std::min(expected, count - 1));
+                }
+            }
+        }
+    }
+    for (long long n : {0LL, 1LL, 20LL, 127LL, 128LL, 129LL, 6420LL, 16383LL, 16384LL, 16385LL, 40000LL})
+        for (std::uint32_t seed : {0u, 1u, 0xffffffffu, 86399999u})
+            QCOMPARE(detail::advance(seed, n), advanced(seed, n));
 }
 
 void TestTrial::emptyWindowRunsNoStep()

@@ -10,19 +10,6 @@ namespace cleftsim {
 
 namespace {
 
-// Follows the most negative current of a trial, whatever the sign of V2.
-struct InwardPeak {
-    static constexpr bool usesProbability = false;
-    double peak = 0;
-
-    void step(const StepReport &s)
-    {
-        if (s.I < peak)
-            peak = s.I;
-    }
-    void release(int, int) { }
-};
-
 // Keeps an index inside a table of the given size. The editors keep every
 // index inside its table; this only guards against sets they never make.
 int within(int index, std::size_t size)
@@ -87,9 +74,8 @@ HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, O
     result.maxCurrent = MaxCurrent(p);
     const int onset = Round(SpikeOnset / TimeStep);
     for (int trial = 1; trial <= trialCount; ++trial) {
-        InwardPeak follower;
-        runTrial(
-            p, state.SpikeSteps, state.Sites, rng, p.V2, shortWindowStart(), shortWindowEnd(p), follower);
+        const PeakTrialResult trialResult = runPeakTrial(p, state.SpikeSteps, state.Sites, rng, p.V2,
+            shortWindowStart(), shortWindowEnd(p), PeakKind::Inward);
         int first = Round((SpikeOnset + p.du) / TimeStep);
         int m = 0;
         for (int j = 1; j <= p.N && j <= MaxSites; ++j) {
@@ -103,12 +89,12 @@ HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, O
         const int mi = within(m, result.quanta.size());
         ++result.quanta[mi];
         if (result.currentCollected)
-            ++result
-                  .current[within(currentBin(p.N, follower.peak, result.maxCurrent), result.current.size())];
+            ++result.current[within(
+                currentBin(p.N, trialResult.peak, result.maxCurrent), result.current.size())];
         ++result.latency[s];
         ++result.joint[mi][s];
         result.sumQuanta += m;
-        result.sumPeak += follower.peak;
+        result.sumPeak += trialResult.peak;
         if (m > 0)
             result.sumLatency += s;
         result.trials = trial;

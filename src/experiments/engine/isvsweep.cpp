@@ -4,35 +4,13 @@
 
 namespace cleftsim {
 
-namespace {
-
-// Follows the extreme current of a trial by the sign of the clamp potential.
-struct PeakFollower {
-    static constexpr bool usesProbability = false;
-    double V;
-    double peak = 0;
-
-    void step(const StepReport &s)
-    {
-        if (V < 0 && s.I < peak)
-            peak = s.I;
-        if (V > 0 && s.I > peak)
-            peak = s.I;
-        if (V == 0)
-            peak = 0;
-    }
-    void release(int, int) { }
-};
-
-} // namespace
-
 IsvTrialResult isvTrial(ModelState &state, Generator &rng, double V)
 {
-    PeakFollower follower {V};
+    const PeakTrialResult r = runPeakTrial(state.LPC, state.SpikeSteps, state.Sites, rng, V,
+        shortWindowStart(), shortWindowEnd(state.LPC), PeakKind::BySign);
     IsvTrialResult result;
-    result.m = runTrial(state.LPC, state.SpikeSteps, state.Sites, rng, V, shortWindowStart(),
-        shortWindowEnd(state.LPC), follower);
-    result.peak = follower.peak;
+    result.m = r.m;
+    result.peak = r.peak;
     return result;
 }
 
