@@ -1,0 +1,67 @@
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "experiments/engine/isvsweep.h"
+#include "experiments/isvwindow.h"
+#include "widgets/currentmodel.h"
+#include "widgets/edits.h"
+#include "widgets/windowset.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+// What the Is vs V2 window costs around the engine: the default sweep with
+// 10000 trials per point, once as the batch tool runs it and once by the
+// window's Run (silver pixels, mean curves, repaints and the yields every 50
+// trials), from the same seed. Their ratio is the window's overhead.
+
+using namespace cleftsim;
+
+namespace {
+
+constexpr int TrialsPerPoint = 10000;
+constexpr std::uint32_t Seed = 42;
+
+void BM_SweepBatch(benchmark::State &state)
+{
+    ModelState m;
+    m.reset();
+    Generator rng;
+    for (auto _ : state) {
+        rng.setSeed(Seed);
+        benchmark::DoNotOptimize(runIsvSweep(m, rng, TrialsPerPoint));
+    }
+}
+BENCHMARK(BM_SweepBatch)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SweepWindow(benchmark::State &state)
+{
+    std::unique_ptr<MainWindow> main = createWindowSet();
+    main->show();
+    auto *isv = static_cast<IsvWindow *>(windows().forms[5]);
+    isv->showAndRaise();
+    auto *spin = isv->findChild<SpinEdit *>(QStringLiteral("SpinEdit1"));
+    spin->setText(QString::number(TrialsPerPoint));
+    isv->SpinEdit1Change();
+    isv->setSeedSource([] { return Seed; });
+    for (auto _ : state)
+        isv->RunBtnClick();
+    if (isv->pointsDrawn() != 181)
+        state.SkipWithError("the window's sweep did not reach -140 mV");
+    main.reset();
+    windows() = WindowSet {};
+}
+BENCHMARK(BM_SweepWindow)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
