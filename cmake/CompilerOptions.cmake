@@ -1,11 +1,15 @@
 # One interface target carries the warning and sanitizer flags of every target
 # of the project, so no target sets its own.
-add_library(cleftsim_options INTERFACE)
-target_compile_options(cleftsim_options INTERFACE -Wall -Wextra)
+# The flags without the sanitizers are cleftsim_common, for the Python
+# module, which is never sanitized (Python itself is not).
+add_library(cleftsim_common INTERFACE)
+target_compile_options(cleftsim_common INTERFACE -Wall -Wextra)
 # The floating-point contract of the trial routine: every product and sum is
 # rounded on its own, never fused into one multiply-add, so that a trial
 # gives the same bits on every processor and in every build.
-target_compile_options(cleftsim_options INTERFACE -ffp-contract=off)
+target_compile_options(cleftsim_common INTERFACE -ffp-contract=off)
+add_library(cleftsim_options INTERFACE)
+target_link_libraries(cleftsim_options INTERFACE cleftsim_common)
 
 if(CLEFTSIM_SANITIZE)
   target_compile_options(cleftsim_options INTERFACE

@@ -117,6 +117,13 @@ std::string provenance(const RunDescription &run)
 
 } // namespace
 
+std::string provenanceJson(const RunDescription &run)
+{
+    std::string text = provenance(run);
+    text.erase(text.size() - 2); // the comma before the results
+    return text + "\n}\n";
+}
+
 RunResult runExperiment(const RunDescription &run, const StopCheck &stop)
 {
     RunResult result;

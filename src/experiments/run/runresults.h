@@ -50,6 +50,9 @@ std::string recordsJson(const RunDescription &run, const RecordsResult &records)
 std::string isvJson(const RunDescription &run, const IsvRunResult &isv);
 std::string histogramsJson(const RunDescription &run, const HistogramsResult &histograms);
 
+// The provenance alone, as a JSON object: the opening members of every JSON output.
+std::string provenanceJson(const RunDescription &run);
+
 // Output formats of a run.
 enum class OutputFormat { Text, Json }; // Text: records file, isv CSV; histograms always JSON
 

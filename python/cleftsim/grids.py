@@ -1,0 +1,214 @@
+"""Grids of runs: every combination of some parameter values, each point run
+with its own seed, on the local cores or on a dask.distributed cluster, into
+one table."""
+
+import concurrent.futures
+import itertools
+import os
+
+import numpy as np
+import pandas as pd
+
+from . import _core
+
+_RUNS = {"records": _core.records, "isv": _core.isv, "histograms": _core.histograms}
+# The result member that has one entry per row of the table; None: one row per point.
+_ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
+
+_MASK64 = (1 << 64) - 1
+
+
+def point_seed(seed, index):
+    """The seed of point `index` (0, 1, ...) of a grid run with `seed`.
+
+    The rule: z = seed * 2**32 + index + 0x9E3779B97F4A7C15 (mod 2**64), then
+    z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27; z *= 0x94D049BB133111EB;
+    z ^= z >> 31 (each product mod 2**64), and the point's seed is z >> 32, the
+    upper 32 bits. It depends on nothing but seed and index, so a grid gives the
+    same table however many workers run it and in whatever order; the mixing
+    keeps neighbouring points from starting on related draws. A point is
+    repeated alone with its seed, e.g. cleftsim-batch isv --seed SEED ...
+    """
+    if not 0 <= seed < 2**32 or not 0 <= index < 2**32:
+        raise ValueError(f"seed {seed} and index {index} must both lie in 0..4294967295")
+    z = ((seed << 32) + index + 0x9E3779B97F4A7C15) & _MASK64
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK64
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK64
+    z ^= z >> 31
+    return z >> 32
+
+
+class GridError(RuntimeError):
+    """Some points of a grid failed. `failures` lists (index, point, exception);
+    `table` holds the points that were done."""
+
+    def __init__(self, message, table, failures):
+        super().__init__(message)
+        self.table = table
+        self.failures = failures
+
+
+def _describe(index, point):
+    values = ", ".join(f"{k}={v!r}" for k, v in point.items())
+    return f"point {index} ({values})"
+
+
+def _run_point(experiment, kwargs):
+    """Runs one point; module-level so that Dask workers import it by name."""
+    return _RUNS[experiment](**kwargs)
+
+
+def _point_table(experiment, index, point, seed, result):
+    row_key = _ROW_KEYS[experiment]
+    rows = len(result[row_key]) if row_key else 1
+    columns = {"point": np.full(rows, index, dtype=np.int64)}
+    for name, value in point.items():
+        columns[name] = [value] * rows
+    columns["seed"] = np.full(rows, seed, dtype=np.int64)
+    if "trials" not in result:
+        columns["trials"] = np.full(rows, result["provenance"]["trials"], dtype=np.int64)
+    if experiment == "records":
+        columns["trial"] = np.arange(1, rows + 1, dtype=np.int64)
+    for name, value in result.items():
+        if name in ("provenance", "t_ms"):
+            continue
+        if row_key and isinstance(value, np.ndarray) and len(value) == rows:
+            columns[name] = list(value) if value.ndim > 1 else value
+        else:
+            columns[name] = [value] * rows
+    if experiment == "records":
+        columns["trial_seed"] = columns.pop("seeds")
+    return pd.DataFrame(columns)
+
+
+def _progress_bar(total, enabled, experiment):
+    """A notebook's progress widget where there is one, else a terminal bar."""
+    options = dict(total=total, disable=not enabled, desc=f"cleftsim {experiment}", unit="point")
+    try:
+        from tqdm.auto import tqdm
+
+        return tqdm(**options)
+    except ImportError:  # a notebook without ipywidgets
+        from tqdm.std import tqdm
+
+        return tqdm(**options)
+
+
+def grid(experiment, grid, *, seed, trials=None, client=None, progress=True, workers=None, **fixed):
+    """Runs `experiment` ("records", "isv" or "histograms") at every combination
+    of the values in `grid`, a dict of lists keyed by parameter name (or
+    "background"); the last key varies fastest and point i is the i-th
+    combination. `fixed` holds further keyword arguments of every run
+    (background, parameters). Point i runs with the seed point_seed(seed, i)
+    and `trials` trials.
+
+    Every point is checked before anything runs: a point the editors would
+    refuse raises ValueError naming each bad point. Without `client` the
+    points run on the local cores in threads (`workers` of them, by default
+    one per core; 1 runs them one after the other in this thread); with a
+    dask.distributed Client they run on its workers, which must be able to
+    import cleftsim. A progress bar follows the points (progress=False hides
+    it).
+
+    Returns a pandas DataFrame, one row per point (isv: per point and clamp
+    potential; records: per point and trial) with the point's index, its
+    grid values, its seed and the results. If points fail, GridError says
+    which and why after the others are done; its `table` holds those.
+    """
+    if experiment not in _RUNS:
+        raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted records, isv, histograms")
+    keys = list(grid)
+    overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
+    if overlap:
+        raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
+    values = [list(grid[k]) for k in keys]
+    points = [dict(zip(keys, combination)) for combination in itertools.product(*values)]
+    seeds = [point_seed(seed, i) for i in range(len(points))]
+
+    arguments = []
+    refused = []
+    for index, point in enumerate(points):
+        kwargs = dict(fixed, **point, seed=seeds[index])
+        if trials is not None:
+            kwargs["trials"] = trials
+        try:
+            _core.check(experiment, **kwargs)
+        except ValueError as error:
+            refused.append(f"{_describe(index, point)}: {error}")
+        arguments.append(kwargs)
+    if refused:
+        raise ValueError(f"{len(refused)} of {len(points)} grid points refused:\n" + "\n".join(refused))
+
+    results = {}
+    failures = []
+
+    def finished(index, result=None, error=None):
+        if error is None:
+            results[index] = result
+        else:
+            failures.append((index, points[index], error))
+        bar.update(1)
+
+    with _progress_bar(len(points), progress, experiment) as bar:
+        if client is not None:
+            _run_on_client(client, experiment, arguments, finished)
+        elif (workers or os.cpu_count() or 1) == 1:
+            for index, kwargs in enumerate(arguments):
+                try:
+                    result = _run_point(experiment, kwargs)
+                except Exception as error:  # a failing point must not lose the others
+                    finished(index, error=error)
+                else:
+                    finished(index, result)
+        else:
+            _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished)
+
+    parts = [_point_table(experiment, i, points[i], seeds[i], results[i]) for i in sorted(results)]
+    table = pd.concat(parts, ignore_index=True) if parts else pd.DataFrame()
+    table.attrs["cleftsim"] = {"experiment": experiment, "seed": seed, "trials": trials, "fixed": fixed}
+    if failures:
+        failures.sort(key=lambda f: f[0])
+        lines = [f"{_describe(i, p)}: {type(e).__name__}: {e}" for i, p, e in failures]
+        message = f"{len(failures)} of {len(points)} grid points failed:\n" + "\n".join(lines)
+        raise GridError(message, table, failures)
+    return table
+
+
+def _run_in_threads(workers, experiment, arguments, finished):
+    # The engine releases the GIL, so threads run points side by side.
+    executor = concurrent.futures.ThreadPoolExecutor(max_workers=workers)
+    futures = {executor.submit(_run_point, experiment, kwargs): i for i, kwargs in enumerate(arguments)}
+    try:
+        for future in concurrent.futures.as_completed(futures):
+            error = future.exception()
+            if error is None:
+                finished(futures[future], future.result())
+            else:
+                finished(futures[future], error=error)
+    except BaseException:
+        # Ctrl-C: drop the points not started and stop the ones under way.
+        executor.shutdown(wait=False, cancel_futures=True)
+        _core.cancel_running()
+        raise
+    finally:
+        executor.shutdown(wait=True)
+
+
+def _run_on_client(client, experiment, arguments, finished):
+    from distributed import as_completed
+
+    tag = os.urandom(4).hex()  # keeps the keys of two grids on one cluster apart
+    futures = {
+        client.submit(_run_point, experiment, kwargs, pure=False, key=f"cleftsim-{experiment}-{tag}-point-{i}"): i
+        for i, kwargs in enumerate(arguments)
+    }
+    try:
+        for future in as_completed(futures):
+            index = futures[future]
+            if future.status == "error":
+                finished(index, error=future.exception())
+            else:
+                finished(index, future.result())
+    except BaseException:
+        client.cancel(list(futures))
+        raise

@@ -1,0 +1,80 @@
+"""Grids: the same table serially, in threads and on a Dask cluster; bad
+points refused before anything runs; a failing point reported without losing
+the others."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import cleftsim
+import cleftsim.grids
+
+GRID = {"Rg": [0.5, 1.5], "N": [5, 20]}
+
+
+@pytest.fixture(scope="module")
+def serial_table():
+    return cleftsim.grid("isv", GRID, seed=11, trials=20, workers=1, progress=False)
+
+
+def test_grid_points_are_runs_with_their_seeds(serial_table):
+    assert len(serial_table) == 4 * 181
+    for index, (Rg, N) in enumerate([(0.5, 5), (0.5, 20), (1.5, 5), (1.5, 20)]):
+        rows = serial_table[serial_table.point == index]
+        seed = cleftsim.point_seed(11, index)
+        assert (rows.Rg == Rg).all() and (rows.N == N).all() and (rows.seed == seed).all()
+        run = cleftsim.isv(seed=seed, trials=20, Rg=Rg, N=N)
+        for column in ("V2_mV", "trials", "mean_quanta", "mean_peak_pA", "mean_epsc_pA"):
+            assert np.array_equal(rows[column].to_numpy(), run[column]), column
+    assert len({cleftsim.point_seed(11, i) for i in range(1000)}) == 1000
+
+
+@pytest.mark.parametrize("place", ["threads", "dask"])
+def test_same_table_wherever_it_runs(serial_table, place, request):
+    client = request.getfixturevalue("dask_client") if place == "dask" else None
+    table = cleftsim.grid("isv", GRID, seed=11, trials=20, workers=2, client=client, progress=False)
+    pd.testing.assert_frame_equal(table, serial_table, check_exact=True)
+
+
+def test_histograms_and_records_tables():
+    h = cleftsim.grid("histograms", {"du": [0.5, 2.0]}, seed=3, trials=30, background=True, Gb=0.01,
+                      progress=False)
+    assert h.du.tolist() == [0.5, 2.0] and h.trials.tolist() == [30, 30]
+    direct = cleftsim.histograms(seed=cleftsim.point_seed(3, 1), trials=30, background=True, Gb=0.01, du=2.0)
+    assert np.array_equal(h.joint[1], direct["joint"]) and h.r[1] == direct["r"]
+    r = cleftsim.grid("records", {"V2": [-63, 0]}, seed=3, trials=2, progress=False)
+    assert r.trial.tolist() == [1, 2, 1, 2]
+    assert r.trial_seed[1] == r.seed[1] + 1 and r.currents_pA[3].shape == (321,)
+
+
+def test_bad_points_refused_before_anything_runs(monkeypatch):
+    ran = []
+    monkeypatch.setattr(cleftsim.grids, "_run_point", lambda *a: ran.append(a))
+    with pytest.raises(ValueError) as raised:
+        cleftsim.grid("isv", {"Rg": [0.5, 12.0], "N": [10, 25]}, seed=1, progress=False)
+    message = str(raised.value)
+    assert "3 of 4 grid points refused" in message
+    assert "point 1 (Rg=0.5, N=25): N 25: out of range" in message and "point 3 (Rg=12.0, N=25)" in message
+    assert "point 0 " not in message and not ran
+    with pytest.raises(TypeError, match="unexpected keyword argument 'Vc'"):
+        cleftsim.grid("isv", {"Vc": [1]}, seed=1, progress=False)
+    with pytest.raises(TypeError, match="'trials' both"):
+        cleftsim.grid("isv", {"trials": [1]}, seed=1, progress=False)
+
+
+@pytest.mark.parametrize("workers", [1, 2])
+def test_failing_point_reported_and_others_kept(monkeypatch, workers):
+    isv = cleftsim.grids._RUNS["isv"]
+
+    def failing(**kwargs):
+        if kwargs["Rg"] == 1.0:
+            raise MemoryError("no room for the sweep")
+        return isv(**kwargs)
+
+    monkeypatch.setitem(cleftsim.grids._RUNS, "isv", failing)
+    with pytest.raises(cleftsim.GridError) as raised:
+        cleftsim.grid("isv", {"Rg": [0.5, 1.0, 1.5]}, seed=2, trials=5, workers=workers, progress=False)
+    assert "1 of 3 grid points failed" in str(raised.value)
+    assert "point 1 (Rg=1.0): MemoryError: no room for the sweep" in str(raised.value)
+    assert sorted(set(raised.value.table.point)) == [0, 2]
+    assert [f[0] for f in raised.value.failures] == [1]
