@@ -4,9 +4,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <streambuf>
+#include <sstream>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -15,44 +16,6 @@
 namespace cleftsim {
 
 namespace {
-
-// A stream buffer that passes what the records writer formats on to a Qt
-// device, so that a failed write of the device fails the stream.
-class DeviceStreamBuf : public std::streambuf {
-public:
-    explicit DeviceStreamBuf(QIODevice *device)
-        : m_device(device)
-    {
-        setp(m_buffer, m_buffer + sizeof m_buffer);
-    }
-
-protected:
-    int_type overflow(int_type c) override
-    {
-        if (!flushBuffer())
-            return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-
-    int sync() override { return flushBuffer() ? 0 : -1; }
-
-private:
-    bool flushBuffer()
-    {
-        const qint64 n = pptr() - pbase();
-        if (n > 0 && m_device->write(pbase(), n) != n)
-            return false;
-        setp(m_buffer, m_buffer + sizeof m_buffer);
-        return true;
-    }
-
-    QIODevice *m_device;
-    char m_buffer[4096];
-};
 
 QString extensionReplaced(const QString &name, const QString &extension)
 {
@@ -95,37 +58,11 @@ QString freeRecordsName(const QString &folder, const QString &name)
 
 bool saveRecordsFile(const QString &path, const CurrentTrace *traces, int count, QString *error)
 {
-    QSaveFile file(path);
-    const auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason;
-        file.cancelWriting();
-        return false;
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    {
-        DeviceStreamBuf buffer(&file);
-        std::ostream out(&buffer);
-        if (!writeRecordsFile(out, traces, count)) {
-            // A failed write keeps its reason until the device is flushed.
-            file.flush();
-            return fail(file.errorString());
-        }
-    }
-    if (!file.flush())
-        return fail(file.errorString());
-#ifdef Q_OS_UNIX
-    // The records must be on the disk before they replace an older file.
-    if (::fsync(file.handle()) != 0)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
-#endif
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    // At most 100 lines of 161 values: formatted in memory, then written as
+    // any other file the program saves.
+    std::ostringstream out;
+    writeRecordsFile(out, traces, count);
+    return saveFileAtomically(path, QByteArray::fromStdString(out.str()), error);
 }
 
 bool saveFileAtomically(const QString &path, const QByteArray &data, QString *error)
@@ -139,7 +76,18 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
     };
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    if (file.write(data) != data.size() || !file.flush())
+    // Written in pieces, as a stream would: a write that fails keeps the
+    // system's reason until the device is flushed, while one large write
+    // may be left with none.
+    constexpr qsizetype Piece = 4096;
+    for (qsizetype at = 0; at < data.size(); at += Piece) {
+        const qsizetype n = std::min(Piece, data.size() - at);
+        if (file.write(data.constData() + at, n) != n) {
+            file.flush();
+            return fail(file.errorString());
+        }
+    }
+    if (!file.flush())
         return fail(file.errorString());
 #ifdef Q_OS_UNIX
     if (::fsync(file.handle()) != 0)
