@@ -12,13 +12,16 @@
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -27,6 +30,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QShortcut>
 
 namespace cleftsim {
@@ -111,6 +115,20 @@ void MainWindow::buildMenu()
     QAction *save
         = m_fileMenu->addAction(QStringLiteral("&Save States..."), this, &MainWindow::SaveStatesClick);
     save->setObjectName(QStringLiteral("SaveStates1"));
+    // Where the experiments' Runs take their seeds: the clock, as always, or
+    // a seed the user fixes to repeat a figure or its batch command.
+    m_fileMenu->addSeparator();
+    auto *seeds = new QActionGroup(this);
+    m_clockSeeds
+        = m_fileMenu->addAction(QStringLiteral("Seeds from the &Clock"), this, &MainWindow::ClockSeedsClick);
+    m_clockSeeds->setObjectName(QStringLiteral("ClockSeeds1"));
+    m_fixedSeed = m_fileMenu->addAction(QStringLiteral("Fi&xed Seed..."), this, &MainWindow::FixedSeedClick);
+    m_fixedSeed->setObjectName(QStringLiteral("FixedSeed1"));
+    for (QAction *a : {m_clockSeeds, m_fixedSeed}) {
+        a->setCheckable(true);
+        seeds->addAction(a);
+    }
+    chooseSeeds(seedChoice().fixed, seedChoice().seed);
 
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("Window1"));
@@ -128,6 +146,49 @@ void MainWindow::buildMenu()
     f1->setObjectName(QStringLiteral("HelpShortcut"));
     connect(
         f1, &QShortcut::activated, this, [this] { menuBar()->setActiveAction(m_helpMenu->menuAction()); });
+}
+
+void MainWindow::ClockSeedsClick()
+{
+    chooseSeeds(false, seedChoice().seed);
+}
+
+void MainWindow::FixedSeedClick()
+{
+    const std::uint32_t shown = seedChoice().seed;
+    std::optional<std::uint32_t> seed;
+    if (m_askSeed) {
+        seed = m_askSeed(shown);
+    } else {
+        QInputDialog dialog(this);
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
+        dialog.setLabelText(
+            QStringLiteral("Seed of the next Runs (0 to 4294967295); Records trial r of a figure "
+                           "takes the seed + r - 1:"));
+        dialog.setTextValue(QString::number(shown));
+        if (auto *edit = dialog.findChild<QLineEdit *>())
+            edit->setValidator(
+                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,10}")), edit));
+        while (dialog.exec() == QDialog::Accepted) {
+            bool ok = false;
+            const qulonglong value = dialog.textValue().toULongLong(&ok);
+            if (ok && value <= 0xFFFFFFFFull) {
+                seed = static_cast<std::uint32_t>(value);
+                break;
+            }
+        }
+    }
+    // A cancel leaves the choice as it was.
+    chooseSeeds(seed ? true : seedChoice().fixed, seed ? *seed : shown);
+}
+
+void MainWindow::chooseSeeds(bool fixed, std::uint32_t seed)
+{
+    seedChoice() = SeedChoice {fixed, seed};
+    m_clockSeeds->setChecked(!fixed);
+    m_fixedSeed->setChecked(fixed);
+    m_fixedSeed->setText(
+        fixed ? QStringLiteral("Fi&xed Seed (%1)...").arg(seed) : QStringLiteral("Fi&xed Seed..."));
 }
 
 // The Window menu: Tile, Cascade and one entry per window of the frame, the

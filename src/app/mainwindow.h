@@ -4,7 +4,9 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 class QFrame;
 class QGroupBox;
@@ -84,6 +86,19 @@ public:
         m_confirm = std::move(confirmer);
     }
 
+    // "Seeds from the Clock" and "Fixed Seed..." of the File menu: where the
+    // experiment windows' Runs take their seeds. The second asks for the seed.
+    void ClockSeedsClick();
+    void FixedSeedClick();
+    // Makes the Runs seed from the clock (fixed false) or from seed.
+    void chooseSeeds(bool fixed, std::uint32_t seed = 0);
+    // Replaces the question for the fixed seed: gets the seed shown, returns
+    // the seed chosen or nothing for a cancel.
+    void setSeedAsker(std::function<std::optional<std::uint32_t>(std::uint32_t shown)> asker)
+    {
+        m_askSeed = std::move(asker);
+    }
+
     // Creates the About and Tutorial windows (hidden until asked for).
     void createDialogs();
     AboutBox *aboutBox() const { return m_aboutBox; }
@@ -138,6 +153,9 @@ private:
     QMenu *m_windowMenu = nullptr;
     QMenu *m_helpMenu = nullptr;
     QMenu *m_fileMenu = nullptr;
+    QAction *m_clockSeeds = nullptr;
+    QAction *m_fixedSeed = nullptr;
+    std::function<std::optional<std::uint32_t>(std::uint32_t)> m_askSeed;
     QString m_statesFolder;
     std::function<QString(bool)> m_chooseStatesFile;
     std::function<bool(const QString &)> m_confirm;

@@ -80,8 +80,16 @@ void copyInto(FigureView *target, const Canvas &source)
 
 } // namespace
 
+void FigureCopyWindow::keepFigureData(FigureDataPtr data)
+{
+    m_data = std::move(data);
+    const auto images = findChildren<FigureView *>();
+    for (FigureView *image : images)
+        attachFigureData(image, [this] { return m_data; });
+}
+
 RecordsCopyWindow::RecordsCopyWindow(QWidget *parent)
-    : ChildWindow(QStringLiteral("csChildForm4"), QString(), 381, 388, -1, QPoint(), parent)
+    : FigureCopyWindow(QStringLiteral("csChildForm4"), QString(), 381, 388, -1, QPoint(), parent)
 {
     setClosable(true);
     m_image3 = new FigureView(QStringLiteral("Image3"), 374, 380, this);
@@ -89,7 +97,7 @@ RecordsCopyWindow::RecordsCopyWindow(QWidget *parent)
 }
 
 IsvCopyWindow::IsvCopyWindow(QWidget *parent)
-    : ChildWindow(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
+    : FigureCopyWindow(QStringLiteral("csChildForm5"), QString(), 553, 193, -1, QPoint(), parent)
 {
     setClosable(true);
     makeIsvFigures(this, m_images);
@@ -108,7 +116,7 @@ void makeIsvFigures(QWidget *parent, FigureView *images[3])
 }
 
 HistogramsCopyWindow::HistogramsCopyWindow(QWidget *parent)
-    : ChildWindow(QStringLiteral("csChildForm6"), QString(), 508, 251, -1, QPoint(), parent)
+    : FigureCopyWindow(QStringLiteral("csChildForm6"), QString(), 508, 251, -1, QPoint(), parent)
 {
     setClosable(true);
     static const QPoint places[4] = {{4, 4}, {253, 4}, {4, 247}, {253, 247}};
@@ -120,18 +128,20 @@ HistogramsCopyWindow::HistogramsCopyWindow(QWidget *parent)
     m_images[3]->hide();
 }
 
-RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption)
+RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption, FigureDataPtr data)
 {
     auto *copy = new RecordsCopyWindow;
+    copy->keepFigureData(std::move(data));
     showCopy(copy, true, caption);
     copyInto(copy->image3(), image3);
     return copy;
 }
 
-IsvCopyWindow *copyIsv(
-    const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption)
+IsvCopyWindow *copyIsv(const Canvas &image1, const Canvas &image2, const Canvas *image3,
+    const QString &caption, FigureDataPtr data)
 {
     auto *copy = new IsvCopyWindow;
+    copy->keepFigureData(std::move(data));
     showCopy(copy, false, caption);
     copyInto(copy->image(1), image1);
     copyInto(copy->image(2), image2);
@@ -144,9 +154,10 @@ IsvCopyWindow *copyIsv(
 }
 
 HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
-    const Canvas &image4, bool quanta, bool latency, const QString &caption)
+    const Canvas &image4, bool quanta, bool latency, const QString &caption, FigureDataPtr data)
 {
     auto *copy = new HistogramsCopyWindow;
+    copy->keepFigureData(std::move(data));
     showCopy(copy, true, caption);
     if (quanta) {
         copyInto(copy->image(1), image1);

@@ -1,14 +1,30 @@
 #pragma once
 
 #include "drawing/canvas.h"
+#include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 
 namespace cleftsim {
 
 class FigureView;
 
+// What the frozen copies share: besides the pixels of the figure, the data of
+// the Runs that drew it (seeds, parameters, results), which every figure of
+// the copy offers in its context menu.
+class FigureCopyWindow : public ChildWindow {
+    Q_OBJECT
+public:
+    using ChildWindow::ChildWindow;
+    // The data of the figure frozen; null when none was given.
+    FigureDataPtr figureData() const { return m_data; }
+    void keepFigureData(FigureDataPtr data);
+
+private:
+    FigureDataPtr m_data;
+};
+
 // Frozen copy of the Records figure.
-class RecordsCopyWindow : public ChildWindow {
+class RecordsCopyWindow : public FigureCopyWindow {
     Q_OBJECT
 public:
     explicit RecordsCopyWindow(QWidget *parent = nullptr);
@@ -19,7 +35,7 @@ private:
 };
 
 // Frozen copy of the Is vs V2 figures.
-class IsvCopyWindow : public ChildWindow {
+class IsvCopyWindow : public FigureCopyWindow {
     Q_OBJECT
 public:
     explicit IsvCopyWindow(QWidget *parent = nullptr);
@@ -30,7 +46,7 @@ private:
 };
 
 // Frozen copy of the Histograms figures.
-class HistogramsCopyWindow : public ChildWindow {
+class HistogramsCopyWindow : public FigureCopyWindow {
     Q_OBJECT
 public:
     explicit HistogramsCopyWindow(QWidget *parent = nullptr);
@@ -46,17 +62,18 @@ private:
 void makeIsvFigures(QWidget *parent, FigureView *images[3]);
 
 // Each makes a copy window in the frame of the main window, captioned with
-// caption, holding the given rasters pixel for pixel, and shows it.
+// caption, holding the given rasters pixel for pixel and the figure's data
+// (when given), and shows it.
 // Records: its Image3.
-RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption);
+RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption, FigureDataPtr data = nullptr);
 // Is vs V2: Image1 and Image2; image3 non-null when the background switch is on
 // (then the copy is 757 wide and shows its Image3).
-IsvCopyWindow *copyIsv(
-    const Canvas &image1, const Canvas &image2, const Canvas *image3, const QString &caption);
+IsvCopyWindow *copyIsv(const Canvas &image1, const Canvas &image2, const Canvas *image3,
+    const QString &caption, FigureDataPtr data = nullptr);
 // Histograms, by its check boxes: quanta row (Image1, Image2), latency row
 // (Image3, Image4), both rows, or neither (a blank copy).
 HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2, const Canvas &image3,
-    const Canvas &image4, bool quanta, bool latency, const QString &caption);
+    const Canvas &image4, bool quanta, bool latency, const QString &caption, FigureDataPtr data = nullptr);
 
 // The base of file names made from a state name, as the records file does it:
 // "_" in place of the first ": " and the first ">" dropped ("3: 2>RgV2" gives

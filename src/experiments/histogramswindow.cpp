@@ -64,6 +64,7 @@ HistogramsWindow::HistogramsWindow(QWidget *parent)
         m_images[i]->setNameProposer([name] {
             return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Histograms"), name);
         });
+        attachFigureData(m_images[i], [this] { return m_data; });
     }
     m_images[2]->hide();
     m_images[3]->hide();
@@ -143,6 +144,7 @@ void HistogramsWindow::keyPressEvent(QKeyEvent *e)
 
 void HistogramsWindow::EmptyImages()
 {
+    m_data.reset();
     const ParameterSet &p = model().LPC;
     frameQuantaHistogram(m_images[0]->canvas(), p, m_trialCount);
     frameCurrentHistogram(m_images[1]->canvas(), p, m_trialCount);
@@ -168,7 +170,8 @@ void HistogramsWindow::RunBtnClick()
         WaitCursor hourglass;
         EmptyImages();
         Generator &rng = randomGenerator();
-        rng.setSeed(m_seedSource ? m_seedSource() : seedFromClock());
+        const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed();
+        rng.setSeed(seed);
         // The trials take no messages; the window is neither repainted nor
         // answers until they are done.
         m_result = runHistograms(model(), rng, m_trialCount);
@@ -176,6 +179,14 @@ void HistogramsWindow::RunBtnClick()
         // The parameters of these trials, kept for the background marker in
         // case an edit changes them while the figures are drawn.
         const ParameterSet runParameters = model().LPC;
+        // An edit while the figures are drawn clears them and this with them.
+        auto data = std::make_shared<FigureData>();
+        data->result.run.experiment = Experiment::Histograms;
+        data->result.run.seeds = {seed};
+        data->result.run.trials = m_trialCount;
+        data->result.run.params = runParameters;
+        data->result.histograms = m_result;
+        m_data = std::move(data);
 
         // The figures one after another, letting the application breathe
         // between them. A parameter edit made meanwhile clears the figures;
@@ -207,7 +218,7 @@ void HistogramsWindow::DuplicateBtnClick()
     }
     const QString caption = QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Histograms");
     copyHistograms(m_images[0]->canvas(), m_images[1]->canvas(), m_images[2]->canvas(), m_images[3]->canvas(),
-        m_checkQuanta->isChecked(), m_checkLatency->isChecked(), caption);
+        m_checkQuanta->isChecked(), m_checkLatency->isChecked(), caption, m_data);
     m_duplicateBtn->setEnabled(false);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "experiments/engine/histogramsrun.h"
+#include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
@@ -42,7 +43,9 @@ public:
     FigureView *image(int i) const { return m_images[i - 1]; } // 1..4
     // The tables of the last run.
     const HistogramsResult &lastResult() const { return m_result; }
-    // Where a run takes its seed from; the clock by default.
+    // The last run as a run of the batch tool; null while none is shown.
+    FigureDataPtr figureData() const { return m_data; }
+    // Where a run takes its seed from; the program's seed choice by default.
     void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
 
 protected:
@@ -65,6 +68,7 @@ private:
     bool m_latencyRow = false;
     bool m_placed = false; // the first place in the frame has been taken
     HistogramsResult m_result;
+    FigureDataPtr m_data;
     std::function<std::uint32_t()> m_seedSource;
 };
 

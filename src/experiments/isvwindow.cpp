@@ -56,7 +56,6 @@ private:
 
 IsvWindow::IsvWindow(QWidget *parent)
     : ChildWindow(QStringLiteral("csForm5"), QStringLiteral("Is vs V2"), 553, 193, 5, QPoint(0, 177), parent)
-    , m_seedSource(seedFromClock)
 {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, colors::White);
@@ -70,6 +69,7 @@ IsvWindow::IsvWindow(QWidget *parent)
         view->setNameProposer([name] {
             return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Is vs V2"), name);
         });
+        attachFigureData(view, [this] { return m_data; });
     }
 
     m_label1 = new QLabel(QStringLiteral("number of trials"), this);
@@ -133,6 +133,11 @@ void IsvWindow::setBackgroundLayout(bool on)
 
 void IsvWindow::EmptyImages()
 {
+    m_data.reset();
+    if (m_running) {
+        m_sweepPoints.clear();
+        m_changedDuringSweep = true;
+    }
     const ConfigLink *config = windows().csForm0;
     const bool background = config && config->backgroundChecked();
     m_quantumStep = frameIsvFigures(
@@ -156,6 +161,8 @@ void IsvWindow::RunBtnClick()
     m_spinEdit1->setEnabled(false);
     setCursor(Qt::WaitCursor);
     EmptyImages();
+    m_sweepPoints.clear();
+    m_changedDuringSweep = false;
 
     // Pending messages may close the application or tear the windows down;
     // the sweep then stops, and touches nothing of a destroyed window.
@@ -180,7 +187,9 @@ void IsvWindow::RunBtnClick()
         for (FigureView *view : m_images)
             view->canvas().setPenColor(colors::Black);
         Generator &rng = randomGenerator();
-        rng.setSeed(m_seedSource());
+        const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed();
+        const ParameterSet sweepParameters = model().LPC;
+        rng.setSeed(seed);
 
         // Draws the sweep as it comes and lets pending messages through at
         // its resting places, where Break answers.
@@ -206,6 +215,7 @@ void IsvWindow::RunBtnClick()
                 drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
                     w.m_quantumStep, p);
                 ++w.m_pointsDrawn;
+                w.m_sweepPoints.push_back(p);
                 // A few dozen repaints a second are all the screen shows;
                 // the points between them appear with the next one.
                 if (shown.isValid() && shown.elapsed() < RepaintInterval) {
@@ -236,6 +246,7 @@ void IsvWindow::RunBtnClick()
             return;
         if (drawer.unshown)
             drawer.show();
+        keepSweep(seed, sweepParameters);
     }
 
     unsetCursor();
@@ -247,6 +258,28 @@ void IsvWindow::RunBtnClick()
     m_breakBtn->hide();
     m_duplicateBtn->setEnabled(true);
     m_running = false;
+}
+
+void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
+{
+    auto data = std::make_shared<FigureData>();
+    RunDescription &run = data->result.run;
+    run.experiment = Experiment::Isv;
+    run.seeds = {seed};
+    run.trials = m_trialCount;
+    run.params = m_changedDuringSweep ? model().LPC : parameters;
+    data->result.isv.points = std::move(m_sweepPoints);
+    m_sweepPoints.clear();
+    const std::vector<IsvPoint> &points = data->result.isv.points;
+    if (m_changedDuringSweep) {
+        data->note = tr("The parameters changed during this sweep: no command repeats it.");
+    } else if (!data->result.isv.complete(m_trialCount)) {
+        const int V = points.empty() ? SweepFirstV : points.back().V;
+        data->note = (m_breakRequested ? tr("Stopped by Break at V2 = %1 mV: no command repeats this sweep.")
+                                       : tr("Broken off at V2 = %1 mV: no command repeats this sweep."))
+                         .arg(V);
+    }
+    m_data = std::move(data);
 }
 
 void IsvWindow::BreakBtnClick()
@@ -269,7 +302,7 @@ void IsvWindow::DuplicateBtnClick()
     const ConfigLink *config = windows().csForm0;
     const bool background = config && config->backgroundChecked();
     copyIsv(m_images[0]->canvas(), m_images[1]->canvas(), background ? &m_images[2]->canvas() : nullptr,
-        QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Is vs V2"));
+        QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Is vs V2"), m_data);
     m_duplicateBtn->setEnabled(false);
 }
 

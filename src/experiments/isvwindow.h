@@ -1,5 +1,7 @@
 #pragma once
 
+#include "experiments/engine/isvsweep.h"
+#include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
@@ -46,7 +48,10 @@ public:
 
     FigureView *image(int i) const { return m_images[i - 1]; } // 1..3
 
-    // Replaces the clock as the source of each sweep's seed.
+    // The last sweep as a run of the batch tool; null while none is shown.
+    FigureDataPtr figureData() const { return m_data; }
+
+    // Replaces the seed choice of the program as the source of each sweep's seed.
     void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
 
 protected:
@@ -54,6 +59,8 @@ protected:
 
 private:
     void setLabel1Colour(const QColor &colour);
+    // Keeps the points of the sweep just ended as the figures' data.
+    void keepSweep(std::uint32_t seed, const ParameterSet &parameters);
 
     FigureView *m_images[3];
     QLabel *m_label1;
@@ -67,6 +74,9 @@ private:
     int m_quantumStep = 14; // pixels per quantum in Image1: 140 div N
     bool m_running = false;
     int m_pointsDrawn = 0;
+    std::vector<IsvPoint> m_sweepPoints; // the points of the running sweep on the figures
+    bool m_changedDuringSweep = false; // an edit cleared the figures while the sweep ran
+    FigureDataPtr m_data;
     std::function<std::uint32_t()> m_seedSource;
 };
 

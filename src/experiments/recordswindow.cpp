@@ -56,7 +56,6 @@ RecordsWindow::RecordsWindow(QWidget *parent)
     : ChildWindow(QStringLiteral("csForm4"), QStringLiteral("Records"), 381, 389, 4, QPoint(0, 372), parent)
     , m_recordedCurrents(MaxRecords)
     , m_saveFolder(QDir::currentPath())
-    , m_seedSource(seedFromClock)
 {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, colors::White);
@@ -69,6 +68,7 @@ RecordsWindow::RecordsWindow(QWidget *parent)
         return figureName(
             QString::fromStdString(model().LPC.Name), QStringLiteral("Records"), QStringLiteral("Image3"));
     });
+    attachFigureData(m_image3, [this] { return figureData(); });
 
     m_runBtn = makeButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);
     m_runBtn->setDefault(true);
@@ -103,6 +103,8 @@ RecordsWindow::RecordsWindow(QWidget *parent)
 void RecordsWindow::EmptyImage()
 {
     m_recordsCount = 0;
+    m_seeds.clear();
+    m_quanta.clear();
     m_label2->hide();
     setCaption(m_label1, QString());
     m_traceBase = frameRecords(m_image3->canvas(), model().LPC);
@@ -120,8 +122,13 @@ void RecordsWindow::RunBtnClick()
     ++m_recordsCount;
     const int r = m_recordsCount;
 
+    if (r == 1)
+        m_runParameters = model().LPC;
+    const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed(r);
     RecordsTraceDrawer drawer(m_image3->canvas(), m_traceBase);
-    const int m = recordsRun(model(), randomGenerator(), m_seedSource(), m_recordedCurrents[r - 1], drawer);
+    const int m = recordsRun(model(), randomGenerator(), seed, m_recordedCurrents[r - 1], drawer);
+    m_seeds.push_back(seed);
+    m_quanta.push_back(m);
 
     m_label1->move(recordsQuantaCaptionLeft(model().LPC.du), 164);
     setCaption(m_label1, QString::number(m));
@@ -131,6 +138,22 @@ void RecordsWindow::RunBtnClick()
     m_duplicateBtn->setEnabled(true);
     m_saveBtn->setEnabled(true);
     m_image3->update();
+}
+
+FigureDataPtr RecordsWindow::figureData() const
+{
+    if (m_recordsCount < 1)
+        return nullptr;
+    auto data = std::make_shared<FigureData>();
+    RunDescription &run = data->result.run;
+    run.experiment = Experiment::Records;
+    run.seeds = m_seeds;
+    run.trials = m_recordsCount;
+    run.params = m_runParameters;
+    data->result.records.traces.assign(
+        m_recordedCurrents.begin(), m_recordedCurrents.begin() + m_recordsCount);
+    data->result.records.quanta = m_quanta;
+    return data;
 }
 
 void RecordsWindow::ClearBtnClick()
@@ -176,7 +199,8 @@ void RecordsWindow::DuplicateBtnClick()
 {
     if (MainWindowLink *main = windows().csMainForm; main && !main->Store())
         return;
-    copyRecords(m_image3->canvas(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"));
+    copyRecords(m_image3->canvas(), QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Records"),
+        figureData());
     m_duplicateBtn->setEnabled(false);
 }
 

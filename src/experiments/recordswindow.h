@@ -1,6 +1,7 @@
 #pragma once
 
 #include "experiments/engine/records.h"
+#include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
@@ -44,7 +45,12 @@ public:
 
     FigureView *image3() const { return m_image3; }
 
-    // Replaces the clock as the source of each Run's seed.
+    // The seed of every trial on the figure, trial r at r - 1.
+    const std::vector<std::uint32_t> &seeds() const { return m_seeds; }
+    // The figure's Runs as one run of the batch tool; null while it holds none.
+    FigureDataPtr figureData() const;
+
+    // Replaces the seed choice of the program as the source of each Run's seed.
     void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
     // Replaces the save-file dialog: gets the proposed path, returns the
     // chosen one or an empty text for a cancel.
@@ -75,6 +81,9 @@ private:
 
     int m_recordsCount = 0; // trials on the figure, 0..100
     std::vector<CurrentTrace> m_recordedCurrents; // row r-1: current of trial r [pA]
+    std::vector<std::uint32_t> m_seeds; // seed of trial r at r-1
+    std::vector<int> m_quanta; // quanta of trial r at r-1
+    ParameterSet m_runParameters; // the parameters of the figure's trials
     int m_traceBase = 20; // offset of the current panel [px]
     QString m_saveFolder;
 

@@ -1,5 +1,6 @@
 #include "widgets/currentmodel.h"
 
+#include "model/random.h"
 #include "model/synapse.h"
 
 namespace cleftsim {
@@ -8,6 +9,18 @@ ModelState &model()
 {
     static ModelState state;
     return state;
+}
+
+SeedChoice &seedChoice()
+{
+    static SeedChoice choice;
+    return choice;
+}
+
+std::uint32_t runSeed(int r)
+{
+    const SeedChoice &c = seedChoice();
+    return c.fixed ? c.seed + static_cast<std::uint32_t>(r - 1) : seedFromClock();
 }
 
 double SpikePotential(double t)

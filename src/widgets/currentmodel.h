@@ -2,11 +2,28 @@
 
 #include "model/parameterset.h"
 
+#include <cstdint>
+
 namespace cleftsim {
 
 // The one model state that every window of the program reads and the editors
 // write.
 ModelState &model();
+
+// Where the Runs of the experiment windows take their seeds: from the clock
+// (as the program always did) or from a fixed seed S that the user chose.
+struct SeedChoice {
+    bool fixed = false;
+    std::uint32_t seed = 0;
+};
+
+// The one choice of the program, set from the main window's File menu.
+SeedChoice &seedChoice();
+
+// The seed of a Run by that choice: trial r (1..100) of a Records figure, or
+// with r = 1 a sweep or a Histograms Run. A fixed seed S gives S + r - 1
+// (mod 2^32), as cleftsim-batch seeds its trials; otherwise the clock's.
+std::uint32_t runSeed(int r = 1);
 
 // The laws of the synapse on that state (LPC, SpikeSteps, Sites), as the
 // windows' previews use them.

@@ -61,15 +61,9 @@ void FigureView::paintEvent(QPaintEvent *)
     painter.drawImage(0, 0, m_canvas.image());
 }
 
-void FigureView::contextMenuEvent(QContextMenuEvent *event)
+void FigureView::fillContextMenu(QMenu &menu)
 {
-    QMenu menu(this);
-    QAction *save = menu.addAction(tr("Save Image As..."));
-    QAction *copy = menu.addAction(tr("Copy Image"));
-    QAction *chosen = menu.exec(event->globalPos());
-    if (chosen == copy) {
-        copyToClipboard();
-    } else if (chosen == save) {
+    connect(menu.addAction(tr("Save Image As...")), &QAction::triggered, this, [this] {
         const QString fileName
             = QFileDialog::getSaveFileName(this, tr("Save Image"), proposedName(), tr("PNG image (*.png)"));
         if (fileName.isEmpty())
@@ -77,7 +71,17 @@ void FigureView::contextMenuEvent(QContextMenuEvent *event)
         QString error;
         if (!saveImage(fileName, &error))
             QMessageBox::critical(this, QApplication::applicationName(), error);
-    }
+    });
+    connect(menu.addAction(tr("Copy Image")), &QAction::triggered, this, [this] { copyToClipboard(); });
+    if (m_extender)
+        m_extender(menu);
+}
+
+void FigureView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    fillContextMenu(menu);
+    menu.exec(event->globalPos());
 }
 
 PaintBox::PaintBox(const QString &objectName, int width, int height, QWidget *parent, const QColor &face)

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QMenu;
+
 namespace cleftsim {
 
 // Shows a figure raster that keeps its pixels (an image control). Its context
@@ -23,6 +25,12 @@ public:
     void setNameProposer(std::function<QString()> proposer) { m_proposer = std::move(proposer); }
     QString proposedName() const;
 
+    // Adds entries of the figure's owner (what the figure shows, beyond its
+    // pixels) to the context menu, after the image entries.
+    void setMenuExtender(std::function<void(QMenu &)> extender) { m_extender = std::move(extender); }
+    // The context menu: "Save Image As...", "Copy Image" and the owner's entries.
+    void fillContextMenu(QMenu &menu);
+
     // Writes the raster as PNG; returns false with the reason in *error on failure.
     bool saveImage(const QString &fileName, QString *error) const;
     void copyToClipboard() const;
@@ -34,6 +42,7 @@ protected:
 private:
     Canvas m_canvas;
     std::function<QString()> m_proposer;
+    std::function<void(QMenu &)> m_extender;
 };
 
 // A picture on the window face (a paint box): the painter function draws

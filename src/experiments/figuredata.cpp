@@ -1,0 +1,157 @@
+#include "experiments/figuredata.h"
+
+#include "experiments/copywindows.h"
+#include "experiments/recordsfile.h"
+#include "widgets/figureview.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+
+namespace cleftsim {
+
+namespace {
+
+DataPathChooser &pathChooser()
+{
+    static DataPathChooser chooser;
+    return chooser;
+}
+
+std::function<void(const QString &)> &errorReporter()
+{
+    static std::function<void(const QString &)> reporter;
+    return reporter;
+}
+
+// Seeds a menu entry lists before it gives only their number.
+constexpr int ListedSeeds = 6;
+
+// The text form of the experiment's data: the records file, the sweep's CSV;
+// a Histograms run has only its JSON.
+bool hasTextForm(Experiment e)
+{
+    return e != Experiment::Histograms;
+}
+
+QString textFilter(Experiment e)
+{
+    return e == Experiment::Records ? QObject::tr("Records text file (*.txt)")
+                                    : QObject::tr("CSV file (*.csv)");
+}
+
+QString jsonFilter()
+{
+    return QObject::tr("JSON with the run's parameters (*.json)");
+}
+
+void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
+{
+    const Experiment e = data->result.run.experiment;
+    QStringList filters;
+    if (hasTextForm(e))
+        filters << textFilter(e);
+    filters << jsonFilter();
+    const OutputFormat first = hasTextForm(e) ? OutputFormat::Text : OutputFormat::Json;
+    const QString proposed = proposedDataName(*data, first);
+
+    QString filter = filters.constFirst();
+    QString path;
+    if (pathChooser()) {
+        path = pathChooser()(proposed, filters, &filter);
+    } else {
+        path = QFileDialog::getSaveFileName(
+            parent, QObject::tr("Save data"), proposed, filters.join(QStringLiteral(";;")), &filter);
+    }
+    if (path.isEmpty())
+        return;
+    const OutputFormat format = filter == jsonFilter() ? OutputFormat::Json : first;
+    QString error;
+    if (saveFigureData(path, *data, format, &error))
+        return;
+    if (errorReporter())
+        errorReporter()(error);
+    else
+        QMessageBox::critical(parent, QApplication::applicationDisplayName(), error);
+}
+
+} // namespace
+
+QString seedsText(const FigureData &data)
+{
+    const std::vector<std::uint32_t> &seeds = data.result.run.seeds;
+    QStringList listed;
+    for (std::size_t i = 0; i < seeds.size() && i < ListedSeeds; ++i)
+        listed << QString::number(seeds[i]);
+    QString text = (seeds.size() == 1 ? QObject::tr("Seed ") : QObject::tr("Seeds "))
+        + listed.join(QStringLiteral(", "));
+    if (seeds.size() > ListedSeeds)
+        text += QObject::tr(", … (%1 seeds)").arg(seeds.size());
+    return text;
+}
+
+QString batchCommandText(const FigureData &data)
+{
+    if (!data.note.isEmpty())
+        return QString();
+    return QString::fromStdString(batchCommand(data.result.run));
+}
+
+std::string figureOutput(const FigureData &data, OutputFormat format)
+{
+    return runOutput(data.result, format);
+}
+
+QString proposedDataName(const FigureData &data, OutputFormat format)
+{
+    const RunDescription &run = data.result.run;
+    const QString extension = format == OutputFormat::Json ? QStringLiteral(".json")
+        : run.experiment == Experiment::Records            ? QStringLiteral(".txt")
+                                                           : QStringLiteral(".csv");
+    return stateFileBase(QString::fromStdString(run.params.Name)) + QLatin1Char('_')
+        + QString::fromLatin1(experimentName(run.experiment)) + extension;
+}
+
+bool saveFigureData(const QString &path, const FigureData &data, OutputFormat format, QString *error)
+{
+    return saveFileAtomically(path, QByteArray::fromStdString(figureOutput(data, format)), error);
+}
+
+void addFigureDataEntries(QMenu &menu, QWidget *parent, const FigureDataPtr &data)
+{
+    if (!data)
+        return;
+    menu.addSeparator();
+    menu.addAction(seedsText(*data))->setEnabled(false);
+    QAction *copy = menu.addAction(QObject::tr("Copy batch command"));
+    const QString command = batchCommandText(*data);
+    if (command.isEmpty()) {
+        copy->setEnabled(false);
+        menu.addAction(data->note)->setEnabled(false);
+    } else {
+        QObject::connect(
+            copy, &QAction::triggered, parent, [command] { QApplication::clipboard()->setText(command); });
+    }
+    QAction *save = menu.addAction(QObject::tr("Save data..."));
+    QObject::connect(save, &QAction::triggered, parent, [parent, data] { saveWithDialog(parent, data); });
+}
+
+void attachFigureData(FigureView *view, std::function<FigureDataPtr()> source)
+{
+    view->setMenuExtender(
+        [view, source = std::move(source)](QMenu &menu) { addFigureDataEntries(menu, view, source()); });
+}
+
+void setDataPathChooser(DataPathChooser chooser)
+{
+    pathChooser() = std::move(chooser);
+}
+
+void setDataErrorReporter(std::function<void(const QString &)> reporter)
+{
+    errorReporter() = std::move(reporter);
+}
+
+} // namespace cleftsim
