@@ -20,7 +20,7 @@ using namespace cleftsim;
 
 namespace {
 
-const char Usage[]
+const char UsageStart[]
     = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--trials T] [--background] [--PARAM VALUE ...]
        cleftsim-batch records --seeds S1,S2,... [--background] [--PARAM VALUE ...]
 
@@ -59,20 +59,10 @@ Options:
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
 
-Parameters (the others keep the default set or the state of --state):
-  --N     release sites                  1..20        (default 10)
-  --Rg    gap resistance [GOhm]          0.00..9.99   (default 0.50)
-  --V2    clamp potential [mV]           -150..40     (default -63)
-  --Emax  spike top [mV]                 -40..40      (default 20)
-  --V1r   resting potential [mV]         -100..40     (default -70)
-  --du    spike duration [msec]          0.10..2.00   (default 1.00)
-  --ex    release exponent step [mV]     1.00..9.99   (default 5.00)
-  --gf    release norm factor            0.0000..0.9999 (default 0.1500)
-  --Gmax  quantal peak conductance [nS]  0.01..9.99, not below Gb (default 0.20)
-  --tc    conductance time to peak [msec] 0.50..9.99  (default 2.50)
-  --Gb    background conductance [nS]    0.000..9.999, not above Gmax (default 0.000)
+)";
 
-A value is written as its editor takes it: N, V2, Emax and V1r as whole
+// The rest of the help, after the table of parameters.
+const char UsageEnd[] = R"(A value is written as its editor takes it: N, V2, Emax and V1r as whole
 numbers, the others with at most as many decimals as the ranges above show
 (so every run can be repeated in the windows), always with a full stop. A
 value may also be given as --PARAM=VALUE; when an option is repeated, the
@@ -83,6 +73,32 @@ status 2, nothing on standard output and one line on standard error.
 Exit status: 0 success, 1 standard output could not be written (a full
 disk, a closed pipe), 2 usage or range error.
 )";
+
+// The help: the options, then every parameter with its meaning, unit, range
+// and default from the table the editors take them from, then the rules.
+std::string usage()
+{
+    std::string text = UsageStart;
+    text += "Parameters (the others keep the default set or the state of --state):\n";
+    for (const ParamInfo *info : numericParams()) {
+        std::string meaning = info->meaning;
+        if (*info->unit)
+            meaning += std::string(" [") + info->unit + "]";
+        std::string range
+            = formatFixed(info->min, info->decimals) + ".." + formatFixed(info->max, info->decimals);
+        // The two limits that are not ranges: the background conductance
+        // never above the quantal peak conductance.
+        if (info->field == Param::Gmax)
+            range += ", not below Gb";
+        else if (info->field == Param::Gb)
+            range += ", not above Gmax";
+        char line[160];
+        std::snprintf(line, sizeof line, "  --%-5s %-30s %-12s (default %s)\n", info->name, meaning.c_str(),
+            range.c_str(), formatFixed(fieldValue(DefaultParameterSet, info->field), info->decimals).c_str());
+        text += line;
+    }
+    return text + "\n" + UsageEnd;
+}
 
 // A refusal of the command line; its text is the one line for stderr.
 struct UsageError {
@@ -411,7 +427,7 @@ int main(int argc, char **argv)
         return 2;
     }
     if (request.help)
-        return emit(Usage) ? 0 : 1;
+        return emit(usage()) ? 0 : 1;
     settle(request);
     return emit(runOutput(runExperiment(request.run), request.format)) ? 0 : 1;
 }

@@ -146,7 +146,7 @@ RunDescription describe(
             run.seeds = {first};
     }
     RunProblem problem;
-    if (!checkRun(run, &problem)) {
+    if (!checkRun(run, &problem, "background=True")) {
         if (trialsGiven && problem.what.rfind("trials ", 0) == 0)
             problem.what = "trials " + shown(trialsValue);
         refuse(problem);

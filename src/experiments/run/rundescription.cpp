@@ -63,21 +63,22 @@ std::string RunProblem::text() const
     return what + ": " + reason + "; accepted " + accepted;
 }
 
-bool checkBackground(const ParameterSet &p, const std::string &gbWhat, RunProblem *problem)
+bool checkBackground(
+    const ParameterSet &p, const std::string &gbWhat, RunProblem *problem, const char *switchText)
 {
-    const auto fail = [&](const char *reason, const std::string &accepted) {
+    const auto fail = [&](const std::string &reason, const std::string &accepted) {
         if (problem)
             *problem = {gbWhat, reason, accepted};
         return false;
     };
     if (p.Gb > 0 && !p.BackgroundOn)
-        return fail("needs --background", "0.000 without --background");
+        return fail(std::string("needs ") + switchText, std::string("0.000 without ") + switchText);
     if (p.Gb > p.Gmax)
         return fail("above Gmax", "0.000.." + formatFixed(p.Gmax, 3) + " (not above Gmax)");
     return true;
 }
 
-bool checkRun(const RunDescription &run, RunProblem *problem)
+bool checkRun(const RunDescription &run, RunProblem *problem, const char *switchText)
 {
     const auto fail = [&](const std::string &what, const std::string &reason, const std::string &accepted) {
         if (problem)
@@ -111,7 +112,7 @@ bool checkRun(const RunDescription &run, RunProblem *problem)
             return fail(std::string(rule->name) + " " + shown, reason, rangeText(*rule));
         }
     }
-    return checkBackground(p, "Gb " + formatFixed(p.Gb, 3), problem);
+    return checkBackground(p, "Gb " + formatFixed(p.Gb, 3), problem, switchText);
 }
 
 namespace {

@@ -52,12 +52,16 @@ struct RunProblem {
 // Checks a description as the windows would take it: every value within its
 // editor's range and decimals, the switch 0 or 1, Gb 0 without the switch and
 // not above Gmax, the trial count and the seeds fitting the experiment.
-// Returns false and fills *problem (when given) with the first fault.
-bool checkRun(const RunDescription &run, RunProblem *problem = nullptr);
+// Returns false and fills *problem (when given) with the first fault. A
+// refusal names the switch as the caller's users turn it on (switchText).
+bool checkRun(
+    const RunDescription &run, RunProblem *problem = nullptr, const char *switchText = "--background");
 
-// The cross checks of the background conductance alone, with gbText the
-// text the value was given as: false and *problem filled on a fault.
-bool checkBackground(const ParameterSet &p, const std::string &gbWhat, RunProblem *problem);
+// The cross checks of the background conductance alone, with gbWhat the
+// text the value was given as and switchText how the switch is turned on:
+// false and *problem filled on a fault.
+bool checkBackground(const ParameterSet &p, const std::string &gbWhat, RunProblem *problem,
+    const char *switchText = "--background");
 
 // The cleftsim-batch command line that runs exactly this description: the
 // experiment, the seed (or for Records the seeds, as --seed S --trials T when
