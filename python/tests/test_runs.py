@@ -105,7 +105,8 @@ def test_bad_arguments_refused(experiment, kwargs, error, words):
     # A parameter's accepted range is the one the batch tool names (each
     # names the background switch in its own words).
     key = next(iter(kwargs))
-    if error is ValueError and key in cleftsim.defaults() and len(kwargs) == 1 and key not in ("background", "Gb"):
+    single = len(kwargs) == 1 and key in cleftsim.defaults()
+    if error is ValueError and single and key not in ("background", "Gb"):
         accepted = str(raised.value).split("; accepted ")[1]
         value = kwargs[key]
         done = subprocess.run([BATCH, experiment, f"--{key}", str(value)], capture_output=True, text=True)
