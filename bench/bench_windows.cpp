@@ -1,6 +1,8 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "experiments/engine/histogramsrun.h"
 #include "experiments/engine/isvsweep.h"
+#include "experiments/histogramswindow.h"
 #include "experiments/isvwindow.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
@@ -13,7 +15,8 @@
 // What the Is vs V2 window costs around the engine: the default sweep with
 // 10000 trials per point, once as the batch tool runs it and once by the
 // window's Run (silver pixels, mean curves, repaints and the yields every 50
-// trials), from the same seed. Their ratio is the window's overhead.
+// trials), from the same seed. Their ratio is the window's overhead. The
+// same for a Histograms run of 10000 trials and its four figures.
 
 using namespace cleftsim;
 
@@ -52,6 +55,39 @@ void BM_SweepWindow(benchmark::State &state)
     windows() = WindowSet {};
 }
 BENCHMARK(BM_SweepWindow)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+constexpr int HistogramsTrials = 10000;
+
+void BM_HistogramsBatch(benchmark::State &state)
+{
+    ModelState m;
+    m.reset();
+    Generator rng;
+    for (auto _ : state) {
+        rng.setSeed(Seed);
+        benchmark::DoNotOptimize(runHistograms(m, rng, HistogramsTrials));
+    }
+}
+BENCHMARK(BM_HistogramsBatch)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_HistogramsWindow(benchmark::State &state)
+{
+    std::unique_ptr<MainWindow> main = createWindowSet();
+    main->show();
+    auto *histograms = static_cast<HistogramsWindow *>(windows().forms[6]);
+    histograms->showAndRaise();
+    auto *spin = histograms->findChild<SpinEdit *>(QStringLiteral("SpinEdit1"));
+    spin->setText(QString::number(HistogramsTrials));
+    histograms->SpinEdit1Change();
+    histograms->setSeedSource([] { return Seed; });
+    for (auto _ : state)
+        histograms->RunBtnClick();
+    if (histograms->lastResult().trials != HistogramsTrials)
+        state.SkipWithError("the window's run did not take every trial");
+    main.reset();
+    windows() = WindowSet {};
+}
+BENCHMARK(BM_HistogramsWindow)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

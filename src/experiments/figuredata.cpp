@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -62,8 +64,26 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
     if (pathChooser()) {
         path = pathChooser()(proposed, filters, &filter);
     } else {
-        path = QFileDialog::getSaveFileName(
-            parent, QObject::tr("Save data"), proposed, filters.join(QStringLiteral(";;")), &filter);
+        // The name follows the form chosen; the folder is the last one saved into.
+        static QString folder = QDir::currentPath();
+        QFileDialog dialog(parent, QObject::tr("Save data"), folder, filters.join(QStringLiteral(";;")));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        const auto nameFor = [&](const QString &chosen) {
+            return chosen == jsonFilter() ? proposedDataName(*data, OutputFormat::Json) : proposed;
+        };
+        dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
+        dialog.selectFile(proposed);
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &chosen) {
+            const QString name = nameFor(chosen);
+            dialog.setDefaultSuffix(QFileInfo(name).suffix());
+            dialog.selectFile(name);
+        });
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return;
+        path = dialog.selectedFiles().constFirst();
+        filter = dialog.selectedNameFilter();
+        folder = QFileInfo(path).absolutePath();
     }
     if (path.isEmpty())
         return;
