@@ -3,7 +3,6 @@
 #include "experiments/copywindows.h"
 #include "experiments/histogramswindow.h"
 #include "experiments/isvwindow.h"
-#include "experiments/recordsfile.h"
 #include "experiments/recordswindow.h"
 #include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
@@ -224,14 +223,6 @@ void TestReproduceRuns::figureIsRepeatedByItsCommand()
         menuEntry(menu, QStringLiteral("Save data..."))->trigger();
         QCOMPARE(fileBytes(path), json ? printedJson : printed);
     }
-    if (experiment == QLatin1String("records")) {
-        auto *w = window<RecordsWindow>("csForm4");
-        const QString path = m_dir.filePath(QStringLiteral("records.txt"));
-        QString error;
-        QVERIFY(saveRecordsFile(path, &w->recordedCurrent(1), w->recordsCount(), &error));
-        QCOMPARE(fileBytes(path), printed);
-    }
-
     // A frozen copy keeps the data of its figure.
     const int copies = m_main->frame()->subWindowList().size();
     form->findChild<QAbstractButton *>(QStringLiteral("DuplicateBtn"))->click();
