@@ -563,6 +563,22 @@ int Canvas::textHeight(const QString &) const
     return fm.ascent() + fm.descent();
 }
 
+template <class Place> void Canvas::plotText(const QFont &font, const QString &text, Place place)
+{
+    int margin = 0;
+    const QImage mask = textMask(font, text, margin);
+    const QRgb ink = m_fontColor.rgb();
+    for (int v = 0; v < mask.height(); ++v) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(mask.constScanLine(v));
+        for (int u = 0; u < mask.width(); ++u) {
+            if (line[u] & 0xffffff) {
+                const QPoint at = place(u - margin, v - margin);
+                plot(at.x(), at.y(), ink, false);
+            }
+        }
+    }
+}
+
 void Canvas::textOut(int x, int y, const QString &text)
 {
     const QFont font = crispFont(m_font);
@@ -570,17 +586,8 @@ void Canvas::textOut(int x, int y, const QString &text)
     const int w = fm.horizontalAdvance(text), h = fm.ascent() + fm.descent();
     if (m_brushStyle == BrushStyle::Solid)
         fillRect(x, y, x + w, y + h);
-    if (!text.isEmpty()) {
-        int margin = 0;
-        const QImage mask = textMask(font, text, margin);
-        const QRgb ink = m_fontColor.rgb();
-        for (int v = 0; v < mask.height(); ++v) {
-            const QRgb *line = reinterpret_cast<const QRgb *>(mask.constScanLine(v));
-            for (int u = 0; u < mask.width(); ++u)
-                if (line[u] & 0xffffff)
-                    plot(x + u - margin, y + v - margin, ink, false);
-        }
-    }
+    if (!text.isEmpty())
+        plotText(font, text, [x, y](int u, int v) { return QPoint(x + u, y + v); });
     m_penPos = QPoint(x + w, y);
 }
 
@@ -596,17 +603,8 @@ void Canvas::textOutRotated(int x, int y, const QString &text, const QFont &f)
             for (int v = 0; v < h; ++v)
                 plot(x + v, y - 1 - u, brush, false);
     }
-    if (text.isEmpty())
-        return;
-    int margin = 0;
-    const QImage mask = textMask(font, text, margin);
-    const QRgb ink = m_fontColor.rgb();
-    for (int v = 0; v < mask.height(); ++v) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(mask.constScanLine(v));
-        for (int u = 0; u < mask.width(); ++u)
-            if (line[u] & 0xffffff)
-                plot(x + v - margin, y - 1 - (u - margin), ink, false);
-    }
+    if (!text.isEmpty())
+        plotText(font, text, [x, y](int u, int v) { return QPoint(x + v, y - 1 - u); });
 }
 
 void Canvas::draw(int x, int y, const Canvas &source)
@@ -618,6 +616,18 @@ void Canvas::draw(int x, int y, const Canvas &source)
         for (int tx = target.left(); tx <= target.right(); ++tx)
             to[tx] = from[tx - x] | 0xff000000;
     }
+}
+
+void drawSegment(Canvas &canvas, int x1, int y1, int x2, int y2)
+{
+    canvas.moveTo(x1, y1);
+    canvas.lineTo(x2, y2);
+}
+
+void drawTicks(Canvas &canvas, int x, int y, int dx, int dy, int count, int tx, int ty)
+{
+    for (int k = 0; k < count; ++k)
+        drawSegment(canvas, x + k * dx, y + k * dy, x + k * dx + tx, y + k * dy + ty);
 }
 
 void ClearFrame(Canvas &canvas, const QColor &background, int width, int height)

@@ -140,6 +140,9 @@ public:
 private:
     // Paints one pen pixel at (x, y) in the current mode, clipped.
     void plot(int x, int y, QRgb color, bool exclusiveOr);
+    // Plots the glyph pixels of text in the font colour, pixel (u, v) of the
+    // upright text cell at place(u, v).
+    template <class Place> void plotText(const QFont &font, const QString &text, Place place);
     // The font actually used for text: the canvas font without antialiasing.
     QFont crispFont(const QFont &f) const;
 
@@ -167,6 +170,13 @@ void ClearFrame(Canvas &canvas, const QColor &background, int width, int height)
 // rotated sans-serif face of the canvas font's height and leaves the canvas
 // font exactly as it found it.
 void DrawVerticalText(Canvas &canvas, int x, int y, const QString &text);
+
+// A line from (x1, y1) to (x2, y2), its end point not painted; the pen stays
+// at the end point.
+void drawSegment(Canvas &canvas, int x1, int y1, int x2, int y2);
+// The ticks of an axis: count lines, the k-th (k = 0..count-1) from
+// (x + k dx, y + k dy) by (tx, ty).
+void drawTicks(Canvas &canvas, int x, int y, int dx, int dy, int count, int tx, int ty);
 
 // Returns the font of figure labels and windows ("MS Sans Serif" or its
 // nearest sans-serif face) with the given character height in pixels.

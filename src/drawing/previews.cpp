@@ -14,35 +14,18 @@ void drawSpikePreview(Canvas &c, const ParameterSet &p)
     const int w = Round(20 * p.du);
 
     c.setPenColor(colors::Grey);
-    c.moveTo(10, 0);
-    c.lineTo(10, 140);
-    for (int i = -4; i <= 9; ++i) {
-        c.moveTo(10, 40 + 10 * i);
-        c.lineTo(6, 40 + 10 * i);
-    }
-    c.moveTo(10, 90);
-    c.lineTo(4, 90);
-    c.moveTo(10, 140);
-    c.lineTo(4, 140);
-    c.moveTo(4, 40);
-    c.lineTo(90, 40);
-    for (int i = 1; i <= 4; ++i) {
-        c.moveTo(10 + 20 * i, 40);
-        c.lineTo(10 + 20 * i, 46);
-    }
-    for (int i = 1; i <= 19; ++i) {
-        c.moveTo(10 + 4 * i, 40);
-        c.lineTo(10 + 4 * i, 44);
-    }
+    drawSegment(c, 10, 0, 10, 140);
+    drawTicks(c, 10, 0, 0, 10, 14, -4, 0); // every 10 mV from +40 to -90
+    drawSegment(c, 10, 90, 4, 90);
+    drawSegment(c, 10, 140, 4, 140);
+    drawSegment(c, 4, 40, 90, 40);
+    drawTicks(c, 30, 40, 20, 0, 4, 0, 6); // every msec
+    drawTicks(c, 14, 40, 4, 0, 19, 0, 4); // every 0.2 msec
     // Leaders to the captions of Emax, V1r and the duration beside the preview.
-    c.moveTo(w + 34, 40 - E);
-    c.lineTo(102, 20);
-    c.moveTo(94, 40 - R);
-    c.lineTo(112, 85);
-    c.moveTo(30, 44 - R);
-    c.lineTo(96, 145);
-    c.moveTo(w + 30, 44 - R);
-    c.lineTo(96, 145);
+    drawSegment(c, w + 34, 40 - E, 102, 20);
+    drawSegment(c, 94, 40 - R, 112, 85);
+    drawSegment(c, 30, 44 - R, 96, 145);
+    drawSegment(c, w + 30, 44 - R, 96, 145);
 
     c.setPenColor(colors::Navy);
     c.setPenWidth(3);
@@ -58,33 +41,18 @@ void drawReleasePreview(Canvas &c, const ParameterSet &p, int spikeSteps)
     const int yg = 101 - Round(100 * p.gf);
 
     c.setPenColor(colors::Grey);
-    c.moveTo(100, 1);
-    c.lineTo(100, 107);
-    for (int i = 0; i <= 9; ++i) {
-        c.moveTo(100, 101 - 10 * i);
-        c.lineTo(96, 101 - 10 * i);
-    }
-    c.moveTo(100, 51);
-    c.lineTo(94, 51);
-    c.moveTo(100, 1);
-    c.lineTo(94, 1);
-    c.moveTo(0, 101);
-    c.lineTo(140, 101);
-    for (int i = -4; i <= 10; ++i) {
-        c.moveTo(100 - 10 * i, 101);
-        c.lineTo(100 - 10 * i, 105);
-    }
-    c.moveTo(50, 101);
-    c.lineTo(50, 107);
-    c.moveTo(0, 101);
-    c.lineTo(0, 107);
+    drawSegment(c, 100, 1, 100, 107);
+    drawTicks(c, 100, 101, 0, -10, 10, -4, 0); // every 0.1 from 0 to 0.9
+    drawSegment(c, 100, 51, 94, 51);
+    drawSegment(c, 100, 1, 94, 1);
+    drawSegment(c, 0, 101, 140, 101);
+    drawTicks(c, 140, 101, -10, 0, 15, 0, 4); // every 10 mV from +40 to -100
+    drawSegment(c, 50, 101, 50, 107);
+    drawSegment(c, 0, 101, 0, 107);
     // Guides at the level gf: up from Emax and from V1r, across to the axis.
-    c.moveTo(E + 100, yg);
-    c.lineTo(E + 100, 101);
-    c.moveTo(R + 100, yg);
-    c.lineTo(R + 100, 101);
-    c.moveTo(94, yg);
-    c.lineTo(E + 100, yg);
+    drawSegment(c, E + 100, yg, E + 100, 101);
+    drawSegment(c, R + 100, yg, R + 100, 101);
+    drawSegment(c, 94, yg, E + 100, yg);
 
     // The curve stops before the per-step probability exceeds 1, where the
     // per-spike probability is undefined.
@@ -109,25 +77,14 @@ void drawConductancePreview(Canvas &c, const ParameterSet &p)
     const double rb = p.Gb / p.Gmax;
 
     c.setPenColor(colors::Grey);
-    c.moveTo(20, 90);
-    c.lineTo(20, 4);
+    drawSegment(c, 20, 90, 20, 4);
     drawAdaptiveTicks(c, p.Gmax, 80, 84, 20, 16, 9, -1);
-    c.moveTo(20 + Round(20 * p.tc), 4);
-    c.lineTo(121, 4);
-    if (p.BackgroundOn) {
-        c.moveTo(20, 84 - Round(80 * rb));
-        c.lineTo(121, 66);
-    }
-    c.moveTo(14, 84);
-    c.lineTo(120, 84);
-    for (int i = 1; i <= 5; ++i) {
-        c.moveTo(20 + 20 * i, 84);
-        c.lineTo(20 + 20 * i, 90);
-    }
-    for (int i = 1; i <= 24; ++i) {
-        c.moveTo(20 + 4 * i, 84);
-        c.lineTo(20 + 4 * i, 88);
-    }
+    drawSegment(c, 20 + Round(20 * p.tc), 4, 121, 4);
+    if (p.BackgroundOn)
+        drawSegment(c, 20, 84 - Round(80 * rb), 121, 66);
+    drawSegment(c, 14, 84, 120, 84);
+    drawTicks(c, 40, 84, 20, 0, 5, 0, 6); // every msec
+    drawTicks(c, 24, 84, 4, 0, 24, 0, 4); // every 0.2 msec
 
     c.setPenColor(colors::Navy);
     c.setPenWidth(3);
@@ -153,25 +110,19 @@ QuantaPreviewPlaces drawQuantaPreview(Canvas &c, const ParameterSet &p)
 
     c.setPenColor(colors::Grey);
     c.setFontColor(colors::Grey);
-    c.moveTo(22, 150);
-    c.lineTo(22, 30);
-    for (int i = 1; i <= 10; ++i) {
-        c.moveTo(22, 150 - 12 * i);
-        c.lineTo(18, 150 - 12 * i);
-    }
+    drawSegment(c, 22, 150, 22, 30);
+    drawTicks(c, 22, 138, 0, -12, 10, -4, 0); // every 0.1
     c.textOut(8, 142, QStringLiteral("0"));
     c.textOut(0, 82, QStringLiteral("0.5"));
     c.textOut(0, 22, QStringLiteral("1.0"));
-    c.moveTo(XR, 150);
-    c.lineTo(XR, 5);
+    drawSegment(c, XR, 150, XR, 5);
 
     // No number of quanta brings the effective conductance above 1/Rg: when
     // N quanta come near it, the scale ends there and says so with a line.
     double Ymax;
     if (p.Rg > 1 / (p.Gmax * N)) {
         Ymax = 1 / p.Rg;
-        c.moveTo(22, 10);
-        c.lineTo(XR + 6, 10);
+        drawSegment(c, 22, 10, XR + 6, 10);
     } else {
         Ymax = 2 / (p.Rg + 1 / (p.Gmax * N));
     }
@@ -181,18 +132,13 @@ QuantaPreviewPlaces drawQuantaPreview(Canvas &c, const ParameterSet &p)
         const int minor = Trunc(Ymax * ticks.unit * 10);
         for (int i = 1; i <= minor; ++i) {
             const int y = 150 - Round(ticks.step * 0.1 * i);
-            c.moveTo(XR, y);
-            c.lineTo(XR + 3, y);
+            drawSegment(c, XR, y, XR + 3, y);
         }
     }
     places.titleLeft = XR + (ticks.unit == 1 ? 33 : 41);
 
-    c.moveTo(16, 150);
-    c.lineTo(XR, 150);
-    for (int i = 1; i <= N + 1; ++i) {
-        c.moveTo(10 * i + 22, 150);
-        c.lineTo(10 * i + 22, 146);
-    }
+    drawSegment(c, 16, 150, XR, 150);
+    drawTicks(c, 32, 150, 10, 0, N + 1, 0, -4); // every quantum
     c.setBrushStyle(Canvas::BrushStyle::Clear);
     for (int m = 0; m <= N; ++m) {
         if (m < 10) {

@@ -3,6 +3,7 @@
 #include "drawing/canvas.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
+#include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 
 #include <QFontMetrics>
@@ -136,6 +137,25 @@ bool acceptMaskEntry(MaskEdit *edit, double modelValue, AcceptedValue &accepted,
     if (rewriteMaskEntry(edit, x) || !accepted.renews(x, modelValue))
         return false;
     *value = x;
+    return true;
+}
+
+bool acceptMaskField(
+    MaskEdit *edit, Param f, AcceptedValue &accepted, const std::function<double(double)> &limit)
+{
+    double x = 0;
+    if (!acceptMaskEntry(edit, fieldValue(model().LPC, f), accepted, limit ? limit : rangeLimit(f), &x))
+        return false;
+    model().setField(f, x);
+    return true;
+}
+
+bool acceptSpinField(SpinEdit *edit, Param f, AcceptedValue &accepted)
+{
+    int v = 0;
+    if (!readSpinValue(edit, &v) || !accepted.renews(v, fieldValue(model().LPC, f)))
+        return false;
+    model().setField(f, v);
     return true;
 }
 

@@ -93,6 +93,14 @@ private:
 bool acceptMaskEntry(MaskEdit *edit, double modelValue, AcceptedValue &accepted,
     const std::function<double(double)> &limit, double *value);
 
+// acceptMaskEntry against field f of the model (limit by default its range),
+// and on success the value set into the model. Returns whether it was.
+bool acceptMaskField(
+    MaskEdit *edit, Param f, AcceptedValue &accepted, const std::function<double(double)> &limit = {});
+// The same for a spin edit: its value read (readSpinValue) and, when it
+// renews the accepted one, set into field f of the model.
+bool acceptSpinField(SpinEdit *edit, Param f, AcceptedValue &accepted);
+
 // The limit of a masked edit that pulls a number into the range of f.
 std::function<double(double)> rangeLimit(Param f);
 

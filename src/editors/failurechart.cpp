@@ -11,28 +11,14 @@ void drawFailureChartFrame(Canvas &canvas, int width, int height)
     ClearFrame(canvas, colors::Silver, width, height);
 
     // Failure rate [%], one pixel per percent.
-    canvas.moveTo(140, 6);
-    canvas.lineTo(140, 112);
-    for (int i = 1; i <= 10; ++i) {
-        canvas.moveTo(140, 106 - 10 * i);
-        canvas.lineTo(144, 106 - 10 * i);
-    }
-    canvas.moveTo(140, 56);
-    canvas.lineTo(146, 56);
-    canvas.moveTo(140, 6);
-    canvas.lineTo(146, 6);
+    drawSegment(canvas, 140, 6, 140, 112);
+    drawTicks(canvas, 140, 96, 0, -10, 10, 4, 0); // every 10 %
+    drawTicks(canvas, 140, 56, 0, -50, 2, 6, 0); // 50 and 100 %
 
     // Clamp potential [mV], one pixel per millivolt.
-    canvas.moveTo(0, 106);
-    canvas.lineTo(180, 106);
-    for (int i = -4; i <= 14; ++i) {
-        canvas.moveTo(140 - 10 * i, 106);
-        canvas.lineTo(140 - 10 * i, 110);
-    }
-    canvas.moveTo(90, 106);
-    canvas.lineTo(90, 112);
-    canvas.moveTo(40, 106);
-    canvas.lineTo(40, 112);
+    drawSegment(canvas, 0, 106, 180, 106);
+    drawTicks(canvas, 180, 106, -10, 0, 19, 0, 4); // every 10 mV from +40 to -140
+    drawTicks(canvas, 90, 106, -50, 0, 2, 0, 6); // -50 and -100 mV
 
     canvas.setFontColor(colors::Grey);
     canvas.setBrushStyle(Canvas::BrushStyle::Clear);

@@ -137,55 +137,40 @@ void PresynapticWindow::repaintPreviews(bool spike)
 
 void PresynapticWindow::SpinEditEmaxChange()
 {
-    ParameterSet &p = model().LPC;
-    int v = 0;
-    if (!readSpinValue(m_spinEditEmax, &v) || !m_Emax.renews(v, p.Emax))
+    if (!acceptSpinField(m_spinEditEmax, Param::Emax, m_Emax))
         return;
-    model().setField(Param::Emax, v);
     repaintPreviews(true);
     parameterAccepted(Param::Emax);
 }
 
 void PresynapticWindow::SpinEditV1rChange()
 {
-    ParameterSet &p = model().LPC;
-    int v = 0;
-    if (!readSpinValue(m_spinEditV1r, &v) || !m_V1r.renews(v, p.V1r))
+    if (!acceptSpinField(m_spinEditV1r, Param::V1r, m_V1r))
         return;
-    model().setField(Param::V1r, v);
     repaintPreviews(true);
     parameterAccepted(Param::V1r);
 }
 
 void PresynapticWindow::MaskEdit1Change()
 {
-    ParameterSet &p = model().LPC;
-    double x = 0;
-    if (!acceptMaskEntry(m_maskEdit1, p.du, m_du, rangeLimit(Param::du), &x))
+    if (!acceptMaskField(m_maskEdit1, Param::du, m_du))
         return;
-    model().setField(Param::du, x);
     repaintPreviews(true);
     parameterAccepted(Param::du);
 }
 
 void PresynapticWindow::MaskEdit2Change()
 {
-    ParameterSet &p = model().LPC;
-    double x = 0;
-    if (!acceptMaskEntry(m_maskEdit2, p.ex, m_ex, rangeLimit(Param::ex), &x))
+    if (!acceptMaskField(m_maskEdit2, Param::ex, m_ex))
         return;
-    model().setField(Param::ex, x);
     repaintPreviews(false);
     parameterAccepted(Param::ex);
 }
 
 void PresynapticWindow::MaskEdit3Change()
 {
-    ParameterSet &p = model().LPC;
-    double x = 0;
-    if (!acceptMaskEntry(m_maskEdit3, p.gf, m_gf, rangeLimit(Param::gf), &x))
+    if (!acceptMaskField(m_maskEdit3, Param::gf, m_gf))
         return;
-    model().setField(Param::gf, x);
     repaintPreviews(false);
     parameterAccepted(Param::gf);
 }

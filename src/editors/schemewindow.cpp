@@ -261,20 +261,14 @@ void SchemeWindow::SpinEditNChange()
 
 void SchemeWindow::MaskEdit1Change()
 {
-    double x = 0;
-    if (!acceptMaskEntry(m_maskEdit1, model().LPC.Rg, m_Rg, rangeLimit(Param::Rg), &x))
-        return;
-    model().setField(Param::Rg, x);
-    parameterAccepted(Param::Rg);
+    if (acceptMaskField(m_maskEdit1, Param::Rg, m_Rg))
+        parameterAccepted(Param::Rg);
 }
 
 void SchemeWindow::SpinEditV2Change()
 {
-    int v2 = 0;
-    if (!readSpinValue(m_spinEditV2, &v2) || !m_V2.renews(v2, model().LPC.V2))
-        return;
-    model().setField(Param::V2, v2);
-    parameterAccepted(Param::V2);
+    if (acceptSpinField(m_spinEditV2, Param::V2, m_V2))
+        parameterAccepted(Param::V2);
 }
 
 void SchemeWindow::paintEvent(QPaintEvent *event)

@@ -202,29 +202,23 @@ void SubsynapticWindow::writeEditors(double Gmax, double tc, double Gb)
 
 void SubsynapticWindow::MaskEdit1Change()
 {
-    ParameterSet &p = model().LPC;
-    double x = 0;
-    if (!acceptMaskEntry(m_maskEdit1, p.tc, m_tc, rangeLimit(Param::tc), &x))
+    if (!acceptMaskField(m_maskEdit1, Param::tc, m_tc))
         return;
-    model().setField(Param::tc, x);
     repaintConductancePreview();
     parameterAccepted(Param::tc);
 }
 
 void SubsynapticWindow::MaskEdit2Change()
 {
-    ParameterSet &p = model().LPC;
-    double x = 0;
     // Gmax keeps at least its lower bound and at least Gb; a Gb with a third
     // decimal raises Gmax to the next value its two decimals can show.
-    const double Gb = p.Gb;
+    const double Gb = model().LPC.Gb;
     const double GmaxMin = paramInfo(Param::Gmax).min;
     const auto limit = [Gb, GmaxMin](double v) {
         return v < GmaxMin || v < Gb ? std::max(GmaxMin, fixedCeil(Gb, 2)) : clampToRange(Param::Gmax, v);
     };
-    if (!acceptMaskEntry(m_maskEdit2, p.Gmax, m_Gmax, limit, &x))
+    if (!acceptMaskField(m_maskEdit2, Param::Gmax, m_Gmax, limit))
         return;
-    model().setField(Param::Gmax, x);
     repaintConductancePreview();
     repaintQuantaPreview();
     parameterAccepted(Param::Gmax);
@@ -232,18 +226,16 @@ void SubsynapticWindow::MaskEdit2Change()
 
 void SubsynapticWindow::MaskEdit3Change()
 {
-    ParameterSet &p = model().LPC;
+    const ParameterSet &p = model().LPC;
     // Gb exists only while the background conductance is switched on.
     if (!p.BackgroundOn) {
         rewriteMaskEntry(m_maskEdit3, p.Gb);
         return;
     }
-    double x = 0;
     const double Gmax = p.Gmax;
     const auto limit = [Gmax](double v) { return v > Gmax ? Gmax : clampToRange(Param::Gb, v); };
-    if (!acceptMaskEntry(m_maskEdit3, p.Gb, m_Gb, limit, &x))
+    if (!acceptMaskField(m_maskEdit3, Param::Gb, m_Gb, limit))
         return;
-    model().setField(Param::Gb, x);
     repaintConductancePreview();
     repaintQuantaPreview();
     parameterAccepted(Param::Gb);

@@ -116,10 +116,7 @@ void frameLatencyHistogram(Canvas &image, const ParameterSet &p, int trialCount)
     CountAxis(image, trialCount, TickStep(trialCount));
     const double steps = p.du / TimeStep;
     const int minor = Round(0.5 * steps);
-    for (int j = 0; j <= minor; ++j) {
-        image.moveTo(37 + 10 * j, 211);
-        image.lineTo(37 + 10 * j, 214);
-    }
+    drawTicks(image, 37, 211, 10, 0, minor + 1, 0, 3); // every step
     const int major = Trunc((steps + 0.1) * 0.1);
     for (int j = 0; j <= major; ++j) {
         image.moveTo(37 + 50 * j, 211);

@@ -1,9 +1,9 @@
 #include "experiments/histogramswindow.h"
 
 #include "experiments/copywindows.h"
+#include "experiments/experimentbuttons.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
-#include "experiments/picturebutton.h"
 #include "model/random.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
@@ -86,10 +86,7 @@ HistogramsWindow::HistogramsWindow(QWidget *parent)
     m_spinEdit1 = new SpinEdit(QStringLiteral("SpinEdit1"), 1, 10000, 100, 5, this);
     m_spinEdit1->setGeometry(448, 58, 60, 26);
 
-    m_runBtn = new QPushButton(QStringLiteral("Run"), this);
-    m_runBtn->setObjectName(QStringLiteral("RunBtn"));
-    m_runBtn->setFont(uiFont(13, true));
-    m_runBtn->setGeometry(446, 90, 60, 26);
+    m_runBtn = makeTextButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 446, 90, this);
     m_runBtn->setDefault(true);
 
     // The same picture button as the other experiments' copy buttons, no hint.

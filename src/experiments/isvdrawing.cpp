@@ -15,28 +15,17 @@ int frameIsvQuanta(Canvas &c, int N)
 
     // Quanta: m quanta at y = 145 - m * q.
     const int q = isvQuantumStep(N);
-    c.moveTo(140, 150);
-    c.lineTo(140, 145 - N * q);
-    for (int i = 1; i <= N; ++i) {
-        c.moveTo(140, 145 - i * q);
-        c.lineTo(144, 145 - i * q);
-    }
+    drawSegment(c, 140, 150, 140, 145 - N * q);
+    drawTicks(c, 140, 145 - q, 0, -q, N, 4, 0); // every quantum
     for (int i = 1; i <= N; ++i) {
         if (N <= 5 || i % 5 == 0)
             c.textOut(148, 138 - i * q, QString::number(i));
     }
 
     // Potential: x = 140 + V.
-    c.moveTo(0, 145);
-    c.lineTo(180, 145);
-    for (int j = -4; j <= 14; ++j) {
-        c.moveTo(140 - 10 * j, 145);
-        c.lineTo(140 - 10 * j, 149);
-    }
-    for (int x : {90, 40}) {
-        c.moveTo(x, 145);
-        c.lineTo(x, 151);
-    }
+    drawSegment(c, 0, 145, 180, 145);
+    drawTicks(c, 180, 145, -10, 0, 19, 0, 4); // every 10 mV from +40 to -140
+    drawTicks(c, 90, 145, -50, 0, 2, 0, 6); // -50 and -100 mV
     c.setFontColor(colors::Grey);
     c.setBrushStyle(Canvas::BrushStyle::Clear);
     c.textOut(12, 165, QStringLiteral("potential, V2 (mV)"));
@@ -51,36 +40,16 @@ void frameIsvCurrent(Canvas &c)
     ClearFrame(c, colors::White, c.width(), c.height());
 
     // Current: y = 40 - I, inward currents below the zero line.
-    c.moveTo(140, 0);
-    c.lineTo(140, 180);
-    for (int y = 0; y <= 30; y += 10) {
-        c.moveTo(140, y);
-        c.lineTo(136, y);
-    }
-    for (int y = 50; y <= 180; y += 10) {
-        c.moveTo(140, y);
-        c.lineTo(144, y);
-    }
-    for (int y : {90, 140}) {
-        c.moveTo(140, y);
-        c.lineTo(146, y);
-    }
+    drawSegment(c, 140, 0, 140, 180);
+    drawTicks(c, 140, 0, 0, 10, 4, -4, 0); // outward currents, every 10 pA
+    drawTicks(c, 140, 50, 0, 10, 14, 4, 0); // inward currents, every 10 pA
+    drawTicks(c, 140, 90, 0, 50, 2, 6, 0); // -50 and -100 pA
 
     // Potential along the zero-current line.
-    c.moveTo(0, 40);
-    c.lineTo(180, 40);
-    for (int x = 180; x >= 150; x -= 10) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 44);
-    }
-    for (int x = 130; x >= 0; x -= 10) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 36);
-    }
-    for (int x : {90, 40}) {
-        c.moveTo(x, 40);
-        c.lineTo(x, 34);
-    }
+    drawSegment(c, 0, 40, 180, 40);
+    drawTicks(c, 180, 40, -10, 0, 4, 0, 4); // +40 to +10 mV, below the line
+    drawTicks(c, 130, 40, -10, 0, 14, 0, -4); // -10 to -140 mV, above it
+    drawTicks(c, 90, 40, -50, 0, 2, 0, -6); // -50 and -100 mV
     c.setFontColor(colors::Grey);
     c.setBrushStyle(Canvas::BrushStyle::Clear);
     c.textOut(12, 2, QStringLiteral("potential, V2 (mV)"));

@@ -2,8 +2,8 @@
 
 #include "experiments/copywindows.h"
 #include "experiments/engine/isvsweep.h"
+#include "experiments/experimentbuttons.h"
 #include "experiments/isvdrawing.h"
-#include "experiments/picturebutton.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -20,15 +20,6 @@
 namespace cleftsim {
 
 namespace {
-
-QPushButton *makeButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    button->setFont(uiFont(13, true));
-    button->setGeometry(x, y, 60, 26);
-    return button;
-}
 
 // Watches, while a sweep yields, for the application being asked to quit.
 class QuitWatch : public QObject {
@@ -80,9 +71,9 @@ IsvWindow::IsvWindow(QWidget *parent)
     setLabel1Colour(colors::Black);
     m_spinEdit1 = new SpinEdit(QStringLiteral("SpinEdit1"), 1, 10000, 100, 5, this);
     m_spinEdit1->setGeometry(493, 8, 60, 26);
-    m_runBtn = makeButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 491, 40, this);
+    m_runBtn = makeTextButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 491, 40, this);
     m_runBtn->setDefault(true);
-    m_breakBtn = makeButton(QStringLiteral("BreakBtn"), QStringLiteral("Break"), 491, 72, this);
+    m_breakBtn = makeTextButton(QStringLiteral("BreakBtn"), QStringLiteral("Break"), 491, 72, this);
     m_breakBtn->setEnabled(false);
     m_breakBtn->hide();
     m_duplicateBtn = makePictureButton(

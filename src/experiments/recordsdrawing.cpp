@@ -25,15 +25,10 @@ int frameRecords(Canvas &c, const ParameterSet &p)
     ClearFrame(c, colors::White, c.width(), c.height());
 
     // Potentials: 0 mV at y = 65, one pixel per millivolt.
-    c.moveTo(46, 25);
-    c.lineTo(46, 165);
-    for (int i = -4; i <= 9; ++i) {
-        c.moveTo(46, 65 + 10 * i);
-        c.lineTo(42, 65 + 10 * i);
-    }
+    drawSegment(c, 46, 25, 46, 165);
+    drawTicks(c, 46, 25, 0, 10, 14, -4, 0); // every 10 mV from +40 to -90
     for (int i = 0; i <= 2; ++i) {
-        c.moveTo(46, 65 + 50 * i);
-        c.lineTo(40, 65 + 50 * i);
+        drawSegment(c, 46, 65 + 50 * i, 40, 65 + 50 * i);
         const QString L = QString::number(-50 * i);
         c.textOut(39 - c.textWidth(L), 65 + 50 * i - 7, L);
     }
@@ -41,31 +36,19 @@ int frameRecords(Canvas &c, const ParameterSet &p)
     DrawVerticalText(c, 4, 95, QStringLiteral("1   p"));
 
     // Time along 0 mV, labelled in msec from the spike onset.
-    c.moveTo(40, 65);
-    c.lineTo(366, 65);
-    for (int i = 1; i <= 16; ++i) {
-        c.moveTo(46 + 20 * i, 65);
-        c.lineTo(46 + 20 * i, 71);
-    }
-    for (int i = 1; i <= 80; ++i) {
-        c.moveTo(46 + 4 * i, 65);
-        c.lineTo(46 + 4 * i, 69);
-    }
+    drawSegment(c, 40, 65, 366, 65);
+    drawTicks(c, 66, 65, 20, 0, 16, 0, 6); // every msec
+    drawTicks(c, 50, 65, 4, 0, 80, 0, 4); // every 0.2 msec
     c.textOut(63, 71, QStringLiteral("0"));
     c.textOut(163, 71, QStringLiteral("5"));
     c.textOut(260, 71, QStringLiteral("10"));
     c.textOut(360, 71, QStringLiteral("15"));
 
     // Current: 0 pA at y = B, inward currents below.
-    c.moveTo(46, B);
-    c.lineTo(46, B + 100);
-    for (int i = 1; i <= 9; ++i) {
-        c.moveTo(46, B + 10 * i);
-        c.lineTo(42, B + 10 * i);
-    }
+    drawSegment(c, 46, B, 46, B + 100);
+    drawTicks(c, 46, B + 10, 0, 10, 9, -4, 0); // every 10 pA
     for (int i = 0; i <= 2; ++i) {
-        c.moveTo(46, B + 50 * i);
-        c.lineTo(40, B + 50 * i);
+        drawSegment(c, 46, B + 50 * i, 40, B + 50 * i);
         const QString L = QString::number(-50 * i);
         c.textOut(39 - c.textWidth(L), B + 50 * i - 7, L);
     }

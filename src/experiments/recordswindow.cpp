@@ -1,7 +1,7 @@
 #include "experiments/recordswindow.h"
 
 #include "experiments/copywindows.h"
-#include "experiments/picturebutton.h"
+#include "experiments/experimentbuttons.h"
 #include "experiments/recordsdrawing.h"
 #include "experiments/recordsfile.h"
 #include "widgets/currentmodel.h"
@@ -20,15 +20,6 @@
 namespace cleftsim {
 
 namespace {
-
-QPushButton *makeButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    button->setFont(uiFont(13, true));
-    button->setGeometry(x, y, 60, 26);
-    return button;
-}
 
 QLabel *makeLabel(const QString &objectName, const QString &text, int x, int y, bool bold,
     const QColor &colour, QWidget *parent)
@@ -70,9 +61,9 @@ RecordsWindow::RecordsWindow(QWidget *parent)
     });
     attachFigureData(m_image3, [this] { return figureData(); });
 
-    m_runBtn = makeButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);
+    m_runBtn = makeTextButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);
     m_runBtn->setDefault(true);
-    m_clearBtn = makeButton(QStringLiteral("ClearBtn"), QStringLiteral("Clear"), 319, 40, this);
+    m_clearBtn = makeTextButton(QStringLiteral("ClearBtn"), QStringLiteral("Clear"), 319, 40, this);
     m_saveBtn = makePictureButton(
         QStringLiteral("SaveBtn"), ButtonPicture::Save, 323, 360, QStringLiteral("save these records"), this);
     m_duplicateBtn = makePictureButton(QStringLiteral("DuplicateBtn"), ButtonPicture::Duplicate, 353, 360,

@@ -1,9 +1,11 @@
-#include "experiments/picturebutton.h"
+#include "experiments/experimentbuttons.h"
 
+#include "drawing/canvas.h"
 #include "drawing/glyphs.h"
 
 #include <QIcon>
 #include <QPixmap>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace cleftsim {
@@ -28,6 +30,15 @@ QToolButton *makePictureButton(
         button->setToolTip(hint);
     button->setFocusPolicy(Qt::NoFocus);
     button->setEnabled(false);
+    return button;
+}
+
+QPushButton *makeTextButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setFont(uiFont(13, true));
+    button->setGeometry(x, y, 60, 26);
     return button;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QPushButton;
 class QToolButton;
 class QWidget;
 
@@ -18,5 +19,9 @@ enum class ButtonPicture {
 // when empty). The button starts disabled.
 QToolButton *makePictureButton(
     const QString &objectName, ButtonPicture picture, int x, int y, const QString &hint, QWidget *parent);
+
+// Makes a 60 x 26 push button of an experiment window (Run, Clear, Break)
+// at (x, y), its caption in the bold window font.
+QPushButton *makeTextButton(const QString &objectName, const QString &text, int x, int y, QWidget *parent);
 
 } // namespace cleftsim
