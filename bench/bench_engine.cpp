@@ -3,8 +3,8 @@
 // against bare generator draws (the floor); and the default sweep of 10000
 // trials per point and a Histograms run of 10000 trials as wholes.
 
-#include "experiments/engine/histogramsrun.h"
-#include "experiments/engine/isvsweep.h"
+#include "engine/histogramsrun.h"
+#include "engine/isvsweep.h"
 #include "model/parameterset.h"
 #include "model/random.h"
 #include "model/rounding.h"

@@ -2,10 +2,10 @@
 // on the same engine as the windows, so that a seed reproduces a Run draw
 // for draw.
 
-#include "experiments/run/runresults.h"
-#include "experiments/run/statesfile.h"
 #include "model/random.h"
 #include "model/rounding.h"
+#include "run/runresults.h"
+#include "run/statesfile.h"
 
 #include <cerrno>
 #include <charconv>

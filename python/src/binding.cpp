@@ -3,9 +3,9 @@
 // runs, and the run's results into numpy arrays and the provenance of the
 // JSON outputs into a dict. Every range, rule and format is the library's.
 
-#include "experiments/run/rundescription.h"
-#include "experiments/run/runresults.h"
 #include "model/random.h"
+#include "run/rundescription.h"
+#include "run/runresults.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

@@ -3,14 +3,14 @@
 #include "app/aboutbox.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
-#include "experiments/recordsfile.h"
-#include "experiments/run/statesfile.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
 #include "model/storedstates.h"
+#include "run/statesfile.h"
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
+#include "widgets/savefile.h"
 
 #include <QActionGroup>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "experiments/figuredata.h"
 
 #include "experiments/copywindows.h"
-#include "experiments/recordsfile.h"
 #include "widgets/figureview.h"
+#include "widgets/savefile.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "experiments/run/runresults.h"
+#include "run/runresults.h"
 
 #include <QString>
 #include <QStringList>

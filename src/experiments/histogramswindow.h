@@ -1,6 +1,6 @@
 #pragma once
 
-#include "experiments/engine/histogramsrun.h"
+#include "engine/histogramsrun.h"
 #include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"

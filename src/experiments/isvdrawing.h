@@ -1,7 +1,7 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "experiments/engine/isvsweep.h"
+#include "engine/isvsweep.h"
 
 namespace cleftsim {
 

@@ -1,7 +1,7 @@
 #include "experiments/isvwindow.h"
 
+#include "engine/isvsweep.h"
 #include "experiments/copywindows.h"
-#include "experiments/engine/isvsweep.h"
 #include "experiments/experimentbuttons.h"
 #include "experiments/isvdrawing.h"
 #include "widgets/currentmodel.h"

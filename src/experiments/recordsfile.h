@@ -1,6 +1,6 @@
 #pragma once
 
-#include "experiments/engine/records.h"
+#include "engine/records.h"
 
 #include <QString>
 
@@ -21,10 +21,5 @@ QString freeRecordsName(const QString &folder, const QString &name);
 // that name as it was and no partial file behind. Returns false with the
 // system's message in *error when the file could not be written.
 bool saveRecordsFile(const QString &path, const CurrentTrace *traces, int count, QString *error);
-
-// Writes data to path the same safe way: a temporary file beside it, flushed
-// to the disk and only then moved over path. false with the system's message
-// in *error when it could not be written; an existing file stays as it was.
-bool saveFileAtomically(const QString &path, const QByteArray &data, QString *error);
 
 } // namespace cleftsim

@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "experiments/run/statesfile.h"
 #include "model/parametertable.h"
+#include "run/statesfile.h"
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
 

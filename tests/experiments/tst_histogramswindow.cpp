@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "engine/histogramsrun.h"
 #include "experiments/copywindows.h"
-#include "experiments/engine/histogramsrun.h"
 #include "experiments/histogramswindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"

@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "engine/isvsweep.h"
 #include "experiments/copywindows.h"
-#include "experiments/engine/isvsweep.h"
 #include "experiments/isvwindow.h"
 #include "model/rounding.h"
 #include "widgets/currentmodel.h"

@@ -1,4 +1,4 @@
-#include "experiments/engine/histogramsrun.h"
+#include "engine/histogramsrun.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
 #include "model/rounding.h"

@@ -1,4 +1,4 @@
-#include "experiments/engine/histogramsrun.h"
+#include "engine/histogramsrun.h"
 #include "model/parameterset.h"
 
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "experiments/run/runresults.h"
+#include "run/runresults.h"
 
 #include "model/rounding.h"
 

@@ -1,4 +1,4 @@
-#include "experiments/engine/records.h"
+#include "engine/records.h"
 
 #include "model/rounding.h"
 

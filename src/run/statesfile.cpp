@@ -1,9 +1,9 @@
-#include "experiments/run/statesfile.h"
+#include "run/statesfile.h"
 
-#include "experiments/run/json.h"
-#include "experiments/run/rundescription.h"
 #include "model/rounding.h"
 #include "model/storedstates.h"
+#include "run/json.h"
+#include "run/rundescription.h"
 
 #include <cerrno>
 #include <cmath>

@@ -2,6 +2,7 @@
 
 #include "model/parameterset.h"
 #include "model/parametertable.h"
+#include "run/problem.h"
 
 #include <cstdint>
 #include <string>
@@ -39,15 +40,6 @@ std::string valueProblem(const ParamInfo &info, double value, int decimals);
 // Decimals a real needs to be written exactly with at most maxDecimals
 // decimals; maxDecimals + 1 when it needs more.
 int decimalsOf(double value, int maxDecimals);
-
-// A refusal: what was refused ("Rg 0.505"), why, and what is accepted.
-struct RunProblem {
-    std::string what;
-    std::string reason;
-    std::string accepted;
-    // "what: reason; accepted accepted"
-    std::string text() const;
-};
 
 // Checks a description as the windows would take it: every value within its
 // editor's range and decimals, the switch 0 or 1, Gb 0 without the switch and

@@ -1,4 +1,4 @@
-#include "experiments/run/json.h"
+#include "run/json.h"
 
 #include <charconv>
 

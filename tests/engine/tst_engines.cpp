@@ -1,6 +1,6 @@
-#include "experiments/engine/histogramsrun.h"
-#include "experiments/engine/isvsweep.h"
-#include "experiments/engine/records.h"
+#include "engine/histogramsrun.h"
+#include "engine/isvsweep.h"
+#include "engine/records.h"
 #include "model/rounding.h"
 #include "model/trial.h"
 

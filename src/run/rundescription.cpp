@@ -1,6 +1,6 @@
-#include "experiments/run/rundescription.h"
+#include "run/rundescription.h"
 
-#include "experiments/engine/records.h"
+#include "engine/records.h"
 #include "model/rounding.h"
 
 #include <charconv>
@@ -56,11 +56,6 @@ std::string valueProblem(const ParamInfo &info, double value, int decimals)
     if (!(value >= info.min && value <= info.max))
         return "out of range";
     return {};
-}
-
-std::string RunProblem::text() const
-{
-    return what + ": " + reason + "; accepted " + accepted;
 }
 
 bool checkBackground(

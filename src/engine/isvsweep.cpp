@@ -1,4 +1,4 @@
-#include "experiments/engine/isvsweep.h"
+#include "engine/isvsweep.h"
 
 #include "model/trial.h"
 

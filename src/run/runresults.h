@@ -1,9 +1,9 @@
 #pragma once
 
-#include "experiments/engine/histogramsrun.h"
-#include "experiments/engine/isvsweep.h"
-#include "experiments/engine/records.h"
-#include "experiments/run/rundescription.h"
+#include "engine/histogramsrun.h"
+#include "engine/isvsweep.h"
+#include "engine/records.h"
+#include "run/rundescription.h"
 
 #include <functional>
 #include <ostream>
