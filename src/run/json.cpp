@@ -33,9 +33,8 @@ namespace {
 // there are not one.
 std::size_t utf8Length(const std::string &text, std::size_t pos)
 {
-    const auto byte = [&](std::size_t i) {
-        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
-    };
+    const auto byte
+        = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
     const unsigned c = byte(pos);
     const auto tail = [&](std::size_t i) { return byte(i) >= 0x80 && byte(i) <= 0xBF; };
     if (c < 0x80)

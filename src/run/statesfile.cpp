@@ -34,7 +34,8 @@ std::string valueMembers(const ParameterSet &p)
     // The switch is written 0 or 1, as every version of the program wrote it.
     std::string text = "\"BackgroundOn\": " + std::to_string(p.BackgroundOn);
     for (const ParamInfo *rule : numericParams())
-        text += std::string(", \"") + rule->name + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
+        text += std::string(", \"") + rule->name
+            + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
     return text;
 }
 
@@ -80,7 +81,8 @@ const JsonValue &need(
     if (!v)
         refuse(where, "\"" + key + "\" missing");
     if (v->type != type)
-        refuse(where, "\"" + key + "\" is " + jsonTypeName(v->type) + ", " + jsonTypeName(type) + " expected");
+        refuse(
+            where, "\"" + key + "\" is " + jsonTypeName(v->type) + ", " + jsonTypeName(type) + " expected");
     return *v;
 }
 
@@ -184,8 +186,9 @@ StatesSession readSession(const std::string &text)
         refuse("not a states file", "\"format\" is not \"cleftsim-states\"");
     const double version = need(doc, "version", JsonValue::Type::Number, "").number;
     if (version != StatesFileVersion)
-        refuse("", "format version " + shown(version) + " is not known; this program reads version "
-            + std::to_string(StatesFileVersion));
+        refuse("",
+            "format version " + shown(version) + " is not known; this program reads version "
+                + std::to_string(StatesFileVersion));
     const JsonValue &states = need(doc, "states", JsonValue::Type::Array, "");
     if (states.array.empty())
         refuse("", "no states; the first state must be \"0: default\"");
@@ -247,7 +250,8 @@ bool readStatesFile(const std::string &path, StatesSession &session, RunProblem 
     if (in.bad())
         return fail(std::strerror(errno));
     if (text.size() > MaxStatesFileBytes)
-        return fail("too large for a states file (more than " + std::to_string(MaxStatesFileBytes) + " bytes)",
+        return fail(
+            "too large for a states file (more than " + std::to_string(MaxStatesFileBytes) + " bytes)",
             "at most " + std::to_string(MaxStatesFileBytes) + " bytes");
     return parseStatesFile(text, session, problem);
 }

@@ -62,16 +62,23 @@ void TestJson::refusals_data()
     row("plus sign", "[+1]", "line 1, column 2", "not JSON");
     row("unknown escape", "[\"a\\x\"]", "line 1, column 5", "an unknown escape");
     row("bad hex", "[\"\\u12G4\"]", "line 1, column 7", "four hex digits expected after \\u");
-    row("lone low surrogate", "[\"ab\\udc00\"]", "line 1, column 5", "a low surrogate without a high one before it");
-    row("lone high surrogate", "[\"\\ud83d\"]", "line 1, column 3", "a high surrogate without a low one after it");
-    row("high then a letter", "[\"\\ud83dx\"]", "line 1, column 3", "a high surrogate without a low one after it");
-    row("high then high", "[\"\\ud83d\\ud83d\"]", "line 1, column 3", "a high surrogate without a low one after it");
+    row("lone low surrogate", "[\"ab\\udc00\"]", "line 1, column 5",
+        "a low surrogate without a high one before it");
+    row("lone high surrogate", "[\"\\ud83d\"]", "line 1, column 3",
+        "a high surrogate without a low one after it");
+    row("high then a letter", "[\"\\ud83dx\"]", "line 1, column 3",
+        "a high surrogate without a low one after it");
+    row("high then high", "[\"\\ud83d\\ud83d\"]", "line 1, column 3",
+        "a high surrogate without a low one after it");
     row("high then not a surrogate", "[\"\\ud83d\\u0041\"]", "line 1, column 3",
         "a high surrogate without a low one after it");
-    row("reversed pair", "[\"\\ude00\\ud83d\"]", "line 1, column 3", "a low surrogate without a high one before it");
+    row("reversed pair", "[\"\\ude00\\ud83d\"]", "line 1, column 3",
+        "a low surrogate without a high one before it");
     row("tab in a string", "[\"a\tb\"]", "line 1, column 4", "a control character in a string");
-    row("newline in a string", "{\"Name\": \"1: a\nb\"}", "line 1, column 15", "a control character in a string");
-    row("NUL in a string", std::string("[\"a\0b\"]", 7), "line 1, column 4", "a control character in a string");
+    row("newline in a string", "{\"Name\": \"1: a\nb\"}", "line 1, column 15",
+        "a control character in a string");
+    row("NUL in a string", std::string("[\"a\0b\"]", 7), "line 1, column 4",
+        "a control character in a string");
     row("invalid UTF-8", "[\"a\xC3\x28\"]", "line 1, column 4", "not UTF-8 in a string");
     row("overlong UTF-8", "[\"\xC0\xAF\"]", "line 1, column 3", "not UTF-8 in a string");
     row("surrogate in UTF-8", "[\"\xED\xA0\x80\"]", "line 1, column 3", "not UTF-8 in a string");
@@ -80,7 +87,8 @@ void TestJson::refusals_data()
     row("lone continuation byte", "[\"\x80\"]", "line 1, column 3", "not UTF-8 in a string");
     row("columns count characters", "[\"\xC3\xA9\xE2\x82\xAC\", x]", "line 1, column 8", "not JSON");
     row("too deep", nested(MaxJsonDepth + 1), "line 1, column 65", "nested too deep (at most 64 levels)");
-    row("objects too deep",
+    row(
+        "objects too deep",
         [] {
             std::string t;
             for (int i = 0; i <= MaxJsonDepth; ++i)
@@ -90,10 +98,12 @@ void TestJson::refusals_data()
         "line 1, column 321", "nested too deep (at most 64 levels)");
     row("trailing garbage", "{} x", "line 1, column 4", "text after the end of the JSON value");
     row("two values", "[1] [2]", "line 1, column 5", "text after the end of the JSON value");
-    row("duplicate member", "{\"Rg\": 1.50, \"Rg\": 3.00}", "line 1, column 14", "the member \"Rg\" given twice");
+    row("duplicate member", "{\"Rg\": 1.50, \"Rg\": 3.00}", "line 1, column 14",
+        "the member \"Rg\" given twice");
     row("duplicate member nested", "[{\"a\": 1,\n \"b\": {\"c\": 1, \"c\": 1}}]", "line 2, column 16",
         "the member \"c\" given twice");
-    row("duplicate member escaped", "{\"N\": 1, \"\\u004e\": 2}", "line 1, column 10", "the member \"N\" given twice");
+    row("duplicate member escaped", "{\"N\": 1, \"\\u004e\": 2}", "line 1, column 10",
+        "the member \"N\" given twice");
     row("member name not quoted", "{Rg: 1}", "line 1, column 2", "a member name in quotes expected");
     row("colon missing", "{\"Rg\" 1}", "line 1, column 7", "':' expected");
     row("comma missing in an object", "{\"a\": 1 \"b\": 2}", "line 1, column 9", "',' or '}' expected");
@@ -139,8 +149,9 @@ void TestJson::values_data()
     QTest::newRow("escaped BMP") << std::string("\"\\u00e9\\u20AC\"") << "\xC3\xA9\xE2\x82\xAC";
     QTest::newRow("escaped NUL") << std::string("\"a\\u0000b\"") << QString::fromLatin1("a\0b", 3);
     QTest::newRow("UTF-8 as is") << std::string("\"\xC3\xA9\xF0\x9F\x98\x80\"") << "\xC3\xA9\xF0\x9F\x98\x80";
-    QTest::newRow("deepest") << nested(MaxJsonDepth) << QString::fromStdString(
-        std::string(std::size_t(MaxJsonDepth), '[') + std::string(std::size_t(MaxJsonDepth), ']'));
+    QTest::newRow("deepest") << nested(MaxJsonDepth)
+                             << QString::fromStdString(std::string(std::size_t(MaxJsonDepth), '[')
+                                    + std::string(std::size_t(MaxJsonDepth), ']'));
     QTest::newRow("blanks around") << std::string(" \r\n\t[ 1 ,\n2 ] \n") << "[1,2]";
 }
 
