@@ -183,12 +183,37 @@ void TestBatch::helpAndManPageAgree()
         "--Emax", "--V1r", "--du", "--ex", "--gf", "--Gmax", "--tc", "--Gb", "records", "isv", "histograms",
         "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
         "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA", "--seeds",
-        "--format", "json", "csv", "BackgroundOn", "parameters"};
+        "--format", "json", "csv", "BackgroundOn", "parameters", "--states", "--state", "std_quanta",
+        "std_peak_pA", "std_epsc_pA", "not finite"};
     for (const QString &w : words) {
         QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
         QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
             qPrintable("man page lacks " + w));
     }
+    // The synopsis names every option of a run, and the table of the
+    // parameters keeps its columns in line.
+    const QStringList lines = help.split('\n');
+    const QString synopsis = lines.mid(0, 2).join(' ');
+    for (const char *w : {"--seed", "--trials", "--format F", "--states FILE --state NAME", "--background"})
+        QVERIFY2(synopsis.contains(w), qPrintable(QStringLiteral("synopsis lacks ") + w));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--format"));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--states"));
+    QSet<int> columns[3];
+    int rows = 0;
+    for (const QString &line : help.section("\nParameters", 1).split('\n')) {
+        if (!line.startsWith("  --"))
+            continue;
+        ++rows;
+        const QRegularExpressionMatch m
+            = QRegularExpression("^  --\\S+ +(\\S)(?:.*?\\S)? +([-0-9])").match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        columns[0] << m.capturedStart(1);
+        columns[1] << m.capturedStart(2);
+        columns[2] << line.indexOf("(default ");
+    }
+    QCOMPARE(rows, 11);
+    for (const QSet<int> &c : columns)
+        QCOMPARE(c.size(), 1);
     QVERIFY(page.contains(".SH EXAMPLES"));
     QVERIFY(page.contains("cleftsim-batch isv"));
     QVERIFY(page.contains("cleftsim-batch histograms"));
