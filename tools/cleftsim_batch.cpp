@@ -398,9 +398,10 @@ Request parse(int argc, char **argv)
             "--states FILE together with --state NAME");
     if (request.statesGiven) {
         StatesSession session;
-        std::string why;
+        RunProblem why;
         if (!readStatesFile(request.statesFile, session, &why))
-            refuse("--states " + request.statesFile, why, "");
+            refuse({"--states " + request.statesFile + (why.what.empty() ? "" : ": " + why.what), why.reason,
+                why.accepted});
         const ParameterSet *state = findState(session, request.stateName);
         if (!state) {
             std::string names;
