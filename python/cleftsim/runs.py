@@ -146,11 +146,17 @@ def _wrap(experiment, members):
     return _RESULTS[experiment](members, provenance)
 
 
+# The two limits that are not ranges: the background conductance never above
+# the quantal peak conductance.
+_CROSS = {"Gmax": ", not below Gb", "Gb": ", not above Gmax"}
+
+
 def _parameter_lines():
     lines = []
     for p in PARAMETERS:
         unit = f" [{p['unit']}]" if p["unit"] else ""
-        lines.append(f"    {p['name']:<5} {p['meaning']}{unit}: {p['range']}, default {p['default']!r}")
+        limits = p["range"] + _CROSS.get(p["name"], "")
+        lines.append(f"    {p['name']:<11} {p['meaning']}{unit}: {limits}, default {p['default']!r}")
     return "\n".join(lines)
 
 
