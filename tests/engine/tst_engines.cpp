@@ -4,7 +4,7 @@
 #include "model/rounding.h"
 #include "model/trial.h"
 
-#include "../../model/plaintrial.h"
+#include "../model/plaintrial.h"
 
 #include <QtTest>
 
