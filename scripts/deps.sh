@@ -1,6 +1,6 @@
 # Installs the Debian packages that building, running and testing Cleftsim
 # need, where they are missing. Sourced by scripts/run and scripts/test.
-cleftsim_packages="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra fonts-urw-base35 libbenchmark-dev desktop-file-utils xvfb xauth python3-dev python3-numpy pybind11-dev python3-pytest python3-pandas python3-dask python3-distributed python3-tqdm python3-matplotlib"
+cleftsim_packages="cmake g++ make qt6-base-dev qt6-base-dev-tools libgl-dev fonts-liberation2 fonts-dejavu-core fonts-dejavu-extra fonts-urw-base35 libbenchmark-dev desktop-file-utils xvfb xauth python3-dev python3-numpy pybind11-dev python3-pytest python3-pandas python3-dask python3-distributed python3-tqdm python3-matplotlib clang libclang-rt-14-dev"
 
 cleftsim_install_deps() {
     local missing=""

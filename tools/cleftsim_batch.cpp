@@ -357,9 +357,9 @@ Request parse(int argc, char **argv)
             "--states FILE together with --state NAME");
     if (request.statesGiven) {
         StatesSession session;
-        std::string why;
+        RunProblem why;
         if (!readStatesFile(request.statesFile, session, &why))
-            throw UsageError {"cleftsim-batch: --states " + request.statesFile + ": " + why};
+            throw UsageError {"cleftsim-batch: --states " + request.statesFile + ": " + why.text()};
         const ParameterSet *state = findState(session, request.stateName);
         if (!state) {
             std::string names;

@@ -635,11 +635,11 @@ bool MainWindow::saveStates(const QString &path)
 bool MainWindow::openStates(const QString &path)
 {
     StatesSession session;
-    std::string problem;
+    RunProblem problem;
     if (!readStatesFile(QFile::encodeName(path).toStdString(), session, &problem)) {
         if (m_showError)
             m_showError(QStringLiteral("%1 is not opened: %2")
-                            .arg(QFileInfo(path).fileName(), QString::fromStdString(problem)));
+                            .arg(QFileInfo(path).fileName(), QString::fromStdString(problem.text())));
         return false;
     }
     ModelState &m = model();

@@ -1,6 +1,7 @@
 #include "run/json.h"
 
 #include <charconv>
+#include <set>
 
 namespace cleftsim {
 
@@ -27,7 +28,31 @@ const char *jsonTypeName(JsonValue::Type type)
 
 namespace {
 
-constexpr int MaxDepth = 64;
+// The bytes of the UTF-8 character that starts at text[pos] (RFC 3629: no
+// overlong forms, no surrogates, nothing above U+10FFFF); 0 when the bytes
+// there are not one.
+std::size_t utf8Length(const std::string &text, std::size_t pos)
+{
+    const auto byte
+        = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned c = byte(pos);
+    const auto tail = [&](std::size_t i) { return byte(i) >= 0x80 && byte(i) <= 0xBF; };
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        return tail(pos + 1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        const unsigned lo = c == 0xE0 ? 0xA0 : 0x80;
+        const unsigned hi = c == 0xED ? 0x9F : 0xBF;
+        return byte(pos + 1) >= lo && byte(pos + 1) <= hi && tail(pos + 2) ? 3 : 0;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        const unsigned lo = c == 0xF0 ? 0x90 : 0x80;
+        const unsigned hi = c == 0xF4 ? 0x8F : 0xBF;
+        return byte(pos + 1) >= lo && byte(pos + 1) <= hi && tail(pos + 2) && tail(pos + 3) ? 4 : 0;
+    }
+    return 0;
+}
 
 class Reader {
 public:
@@ -38,6 +63,9 @@ public:
 
     bool document(JsonValue &value)
     {
+        // A byte order mark, as some editors write at the start of UTF-8.
+        if (m_text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            m_start = m_pos = 3;
         skipSpace();
         if (!read(value, 0))
             return false;
@@ -47,28 +75,32 @@ public:
         return true;
     }
 
-    std::string error() const { return m_error; }
+    const RunProblem &problem() const { return m_problem; }
 
 private:
-    bool fail(const std::string &what)
+    // Notes the first fault, at the reading position, and returns false.
+    bool fail(const std::string &reason)
     {
-        if (!m_error.empty())
+        if (m_failed)
             return false;
+        m_failed = true;
         if (m_pos >= m_text.size()) {
-            m_error = "the text ends too early (cut off?)";
+            m_problem = {"", "the text ends too early (cut off?)", ""};
             return false;
         }
+        // Columns count characters: the continuation bytes of UTF-8 do not.
         int line = 1;
         int column = 1;
-        for (std::size_t i = 0; i < m_pos; ++i) {
-            if (m_text[i] == '\n') {
+        for (std::size_t i = m_start; i < m_pos; ++i) {
+            const unsigned char c = static_cast<unsigned char>(m_text[i]);
+            if (c == '\n') {
                 ++line;
                 column = 1;
-            } else {
+            } else if (c < 0x80 || c > 0xBF) {
                 ++column;
             }
         }
-        m_error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
+        m_problem = {"line " + std::to_string(line) + ", column " + std::to_string(column), reason, ""};
         return false;
     }
 
@@ -112,8 +144,8 @@ private:
 
     bool object(JsonValue &value, int depth)
     {
-        if (depth >= MaxDepth)
-            return fail("nested too deep");
+        if (depth >= MaxJsonDepth)
+            return fail("nested too deep (at most " + std::to_string(MaxJsonDepth) + " levels)");
         value.type = JsonValue::Type::Object;
         ++m_pos;
         skipSpace();
@@ -121,13 +153,21 @@ private:
             ++m_pos;
             return true;
         }
+        // A member named twice would mean one thing here and another to a
+        // reader that lets the last one win.
+        std::set<std::string> names;
         for (;;) {
             skipSpace();
             if (peek() != '"')
                 return fail("a member name in quotes expected");
+            const std::size_t keyStart = m_pos;
             std::string key;
             if (!string(key))
                 return false;
+            if (!names.insert(key).second) {
+                m_pos = keyStart;
+                return fail("the member " + jsonString(key) + " given twice");
+            }
             skipSpace();
             if (peek() != ':')
                 return fail("':' expected");
@@ -151,8 +191,8 @@ private:
 
     bool array(JsonValue &value, int depth)
     {
-        if (depth >= MaxDepth)
-            return fail("nested too deep");
+        if (depth >= MaxJsonDepth)
+            return fail("nested too deep (at most " + std::to_string(MaxJsonDepth) + " levels)");
         value.type = JsonValue::Type::Array;
         ++m_pos;
         skipSpace();
@@ -229,8 +269,11 @@ private:
             if (c < 0x20)
                 return fail("a control character in a string");
             if (c != '\\') {
-                out += char(c);
-                ++m_pos;
+                const std::size_t n = utf8Length(m_text, m_pos);
+                if (n == 0)
+                    return fail("not UTF-8 in a string");
+                out.append(m_text, m_pos, n);
+                m_pos += n;
                 continue;
             }
             ++m_pos;
@@ -246,21 +289,31 @@ private:
             case 'r': out += '\r'; break;
             case 't': out += '\t'; break;
             case 'u': {
+                // A surrogate is refused at its escape, "\\u" included.
+                const std::size_t escape = m_pos - 2;
                 unsigned code = 0;
                 if (!hex4(code))
                     return false;
+                if (code >= 0xDC00 && code < 0xE000) {
+                    m_pos = escape;
+                    return fail("a low surrogate without a high one before it");
+                }
                 if (code >= 0xD800 && code < 0xDC00) {
                     unsigned low = 0;
-                    if (peek() != '\\' || (++m_pos, peek() != 'u'))
-                        return fail("a surrogate pair expected");
-                    ++m_pos;
-                    if (!hex4(low))
-                        return false;
-                    if (low < 0xDC00 || low >= 0xE000)
-                        return fail("a surrogate pair expected");
+                    if (m_pos + 1 >= m_text.size()) {
+                        m_pos = m_text.size();
+                        return fail("");
+                    }
+                    if (m_text[m_pos] == '\\' && m_text[m_pos + 1] == 'u') {
+                        m_pos += 2;
+                        if (!hex4(low))
+                            return false;
+                    }
+                    if (low < 0xDC00 || low >= 0xE000) {
+                        m_pos = escape;
+                        return fail("a high surrogate without a low one after it");
+                    }
                     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xDC00 && code < 0xE000) {
-                    return fail("a lone surrogate");
                 }
                 appendUtf8(out, code);
                 break;
@@ -281,9 +334,13 @@ private:
         };
         if (peek() == '-')
             ++m_pos;
-        if (peek() == '0')
+        if (peek() == '0') {
             ++m_pos;
-        else if (!digits())
+            if (peek() >= '0' && peek() <= '9') {
+                m_pos = start;
+                return fail("a number with a leading zero");
+            }
+        } else if (!digits())
             return atEnd() ? fail("") : fail("not JSON");
         if (peek() == '.') {
             ++m_pos;
@@ -310,20 +367,22 @@ private:
     }
 
     const std::string &m_text;
+    std::size_t m_start = 0; // after a byte order mark
     std::size_t m_pos = 0;
-    std::string m_error;
+    bool m_failed = false;
+    RunProblem m_problem;
 };
 
 } // namespace
 
-bool parseJson(const std::string &text, JsonValue &value, std::string *error)
+bool parseJson(const std::string &text, JsonValue &value, RunProblem *problem)
 {
     value = JsonValue();
     Reader reader(text);
     if (reader.document(value))
         return true;
-    if (error)
-        *error = reader.error();
+    if (problem)
+        *problem = reader.problem();
     return false;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "run/problem.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -17,17 +19,26 @@ struct JsonValue {
     std::vector<JsonValue> array;
     std::vector<std::pair<std::string, JsonValue>> object; // members in the order of the text
 
-    // The member of an object by its key (the first of that key); nullptr when absent.
+    // The member of an object by its key; nullptr when absent. The reader
+    // refuses an object that names a member twice, so there is one at most.
     const JsonValue *member(const std::string &key) const;
 };
 
 // The name of a type as messages write it: "a number", "a string", ...
 const char *jsonTypeName(JsonValue::Type type);
 
-// Reads the JSON text of one value (RFC 8259; arrays and objects nested at
-// most 64 deep). Returns false with a message naming what is wrong and where
-// ("line 3, column 7: ...") in *error; the text "ends too early" when it is cut off.
-bool parseJson(const std::string &text, JsonValue &value, std::string *error);
+// Arrays and objects nest at most this deep.
+constexpr int MaxJsonDepth = 64;
+
+// Reads the JSON text of one value (RFC 8259, UTF-8; a byte order mark at the
+// start is skipped). Refuses, besides what is not JSON, an object naming a
+// member twice, a number with a leading zero, a string that is not valid
+// UTF-8 or holds a lone surrogate, and nesting deeper than MaxJsonDepth.
+// Returns false with *problem (when given) saying where and what: what
+// "line 3, column 7" (lines and columns counted in characters from 1, the
+// byte order mark not counted), reason what is wrong there; a text cut off
+// has an empty what and the reason "the text ends too early (cut off?)".
+bool parseJson(const std::string &text, JsonValue &value, RunProblem *problem);
 
 // A JSON string literal of text, quotes included.
 std::string jsonString(const std::string &text);

@@ -20,8 +20,26 @@ StatesSession sessionOf(const ModelState &state)
         if (state.StoredStates[static_cast<std::size_t>(slot)].Name == state.LPI.Name)
             session.initial = slot;
     }
+    if (!sameModel(state.LPC, state.LPI))
+        session.current = state.LPC;
     return session;
 }
+
+namespace {
+
+// The members of a state after its name: the switch and every value with
+// the decimals of its editor.
+std::string valueMembers(const ParameterSet &p)
+{
+    // The switch is written 0 or 1, as every version of the program wrote it.
+    std::string text = "\"BackgroundOn\": " + std::to_string(p.BackgroundOn);
+    for (const ParamInfo *rule : numericParams())
+        text += std::string(", \"") + rule->name
+            + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
+    return text;
+}
+
+} // namespace
 
 std::string statesFileText(const StatesSession &session)
 {
@@ -32,26 +50,28 @@ std::string statesFileText(const StatesSession &session)
     text += "  \"states\": [\n";
     for (std::size_t i = 0; i < session.states.size(); ++i) {
         const ParameterSet &p = session.states[i];
-        text += "    {\"Name\": " + jsonString(p.Name)
-            + ", \"BackgroundOn\": " + std::to_string(p.BackgroundOn);
-        for (const ParamInfo *rule : numericParams())
-            text += std::string(", \"") + rule->name
-                + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
+        text += "    {\"Name\": " + jsonString(p.Name) + ", " + valueMembers(p);
         text += i + 1 < session.states.size() ? "},\n" : "}\n";
     }
-    text += "  ]\n}\n";
+    text += "  ]";
+    // The edits not stored, named by the initial state they were made from.
+    if (session.current)
+        text += ",\n  \"current\": {" + valueMembers(*session.current) + "}";
+    text += "\n}\n";
     return text;
 }
 
 namespace {
 
 struct Refusal {
-    std::string text;
+    RunProblem problem;
 };
 
-[[noreturn]] void refuse(const std::string &text)
+// Refuses the file: what was refused (empty for the file as a whole), why,
+// and what is accepted where something short can be said.
+[[noreturn]] void refuse(const std::string &what, const std::string &reason, const std::string &accepted = {})
 {
-    throw Refusal {text};
+    throw Refusal {RunProblem {what, reason, accepted}};
 }
 
 const JsonValue &need(
@@ -59,10 +79,10 @@ const JsonValue &need(
 {
     const JsonValue *v = object.member(key);
     if (!v)
-        refuse(where + "\"" + key + "\" missing");
+        refuse(where, "\"" + key + "\" missing");
     if (v->type != type)
         refuse(
-            where + "\"" + key + "\" is " + jsonTypeName(v->type) + ", " + jsonTypeName(type) + " expected");
+            where, "\"" + key + "\" is " + jsonTypeName(v->type) + ", " + jsonTypeName(type) + " expected");
     return *v;
 }
 
@@ -75,96 +95,151 @@ std::string shown(double value)
     return formatFixed(value, 12);
 }
 
-ParameterSet readState(const JsonValue &v, int slot)
+// A name as a message quotes it: escaped as JSON, a long one cut short.
+std::string quoted(const std::string &name)
 {
-    const std::string where = "state " + std::to_string(slot) + ": ";
-    if (v.type != JsonValue::Type::Object)
-        refuse(where + "is " + std::string(jsonTypeName(v.type)) + ", an object expected");
-    ParameterSet p;
-    p.Name = need(v, "Name", JsonValue::Type::String, where).string;
-    const std::string prefix = std::to_string(slot) + ": ";
-    if (p.Name.compare(0, prefix.size(), prefix) != 0)
-        refuse(where + "the name \"" + p.Name + "\" does not begin with \"" + prefix + "\"");
-    const double on = need(v, "BackgroundOn", JsonValue::Type::Number, where).number;
-    if (on != 0 && on != 1)
-        refuse(where + "BackgroundOn " + shown(on) + " out of range; accepted 0 or 1");
-    p.BackgroundOn = static_cast<std::uint8_t>(on);
+    constexpr std::size_t Shown = 40;
+    if (name.size() <= Shown)
+        return jsonString(name);
+    std::size_t cut = Shown;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a character
+    return jsonString(name.substr(0, cut)) + "...";
+}
+
+// Refuses a state name that no file name, list entry or message should carry:
+// control characters (C0, DEL, C1) or more than MaxStateNameLength
+// characters. The JSON reader has made sure it is valid UTF-8.
+void checkName(const std::string &name, const std::string &where)
+{
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        const bool c1 = c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1)
+            refuse(where, "the name " + quoted(name) + " holds a control character",
+                "a name of printable characters");
+        if ((c & 0xC0) != 0x80)
+            ++characters;
+    }
+    if (characters > MaxStateNameLength)
+        refuse(where, "the name " + quoted(name) + " is " + std::to_string(characters) + " characters long",
+            "at most " + std::to_string(MaxStateNameLength));
+}
+
+// Reads the switch and the values of a state (the state of slot, or the
+// current parameters) with every check the editors make.
+void readValues(const JsonValue &v, ParameterSet &p, const std::string &where)
+{
+    const JsonValue *switchValue = v.member("BackgroundOn");
+    if (switchValue && switchValue->type == JsonValue::Type::Bool) {
+        p.BackgroundOn = switchValue->boolean ? 1 : 0;
+    } else {
+        const double on = need(v, "BackgroundOn", JsonValue::Type::Number, where).number;
+        if (on != 0 && on != 1)
+            refuse(where, "BackgroundOn " + shown(on) + " out of range", "0 or 1 (or false or true)");
+        p.BackgroundOn = static_cast<std::uint8_t>(on);
+    }
     for (const ParamInfo *rule : numericParams()) {
         const double value = need(v, rule->name, JsonValue::Type::Number, where).number;
         const std::string problem = valueProblem(*rule, value, decimalsOf(value, rule->decimals));
         if (!problem.empty())
-            refuse(
-                where + rule->name + " " + shown(value) + " " + problem + "; accepted " + rangeText(*rule));
+            refuse(where, rule->name + (" " + shown(value)) + " " + problem, rangeText(*rule));
         setFieldValue(p, rule->field, value);
     }
     RunProblem problem;
     if (p.Gb > 0 && !p.BackgroundOn)
-        refuse(where + "Gb " + formatFixed(p.Gb, 3) + " with the background switched off; accepted 0.000");
+        refuse(where, "Gb " + formatFixed(p.Gb, 3) + " with the background switched off", "0.000");
     if (!checkBackground(p, "Gb " + formatFixed(p.Gb, 3), &problem))
-        refuse(where + problem.what + " " + problem.reason + "; accepted " + problem.accepted);
+        refuse(where, problem.what + " " + problem.reason, problem.accepted);
+}
+
+ParameterSet readState(const JsonValue &v, int slot)
+{
+    const std::string where = "state " + std::to_string(slot);
+    if (v.type != JsonValue::Type::Object)
+        refuse(where, "is " + std::string(jsonTypeName(v.type)) + ", an object expected");
+    ParameterSet p;
+    p.Name = need(v, "Name", JsonValue::Type::String, where).string;
+    const std::string prefix = std::to_string(slot) + ": ";
+    if (p.Name.compare(0, prefix.size(), prefix) != 0)
+        refuse(where, "the name " + quoted(p.Name) + " does not begin with \"" + prefix + "\"");
+    checkName(p.Name, where);
+    readValues(v, p, where);
     return p;
 }
 
 StatesSession readSession(const std::string &text)
 {
     if (text.size() > MaxStatesFileBytes)
-        refuse("too large for a states file (" + std::to_string(text.size()) + " bytes; at most "
-            + std::to_string(MaxStatesFileBytes) + ")");
+        refuse("", "too large for a states file (" + std::to_string(text.size()) + " bytes)",
+            "at most " + std::to_string(MaxStatesFileBytes) + " bytes");
     JsonValue doc;
-    std::string error;
-    if (!parseJson(text, doc, &error))
-        refuse("not a valid JSON file: " + error);
+    RunProblem json;
+    if (!parseJson(text, doc, &json))
+        refuse("not a valid JSON file" + (json.what.empty() ? "" : ": " + json.what), json.reason);
     if (doc.type != JsonValue::Type::Object)
-        refuse("not a states file: the JSON text is " + std::string(jsonTypeName(doc.type))
-            + ", an object expected");
+        refuse("not a states file",
+            "the JSON text is " + std::string(jsonTypeName(doc.type)) + ", an object expected");
     const JsonValue *format = doc.member("format");
     if (!format || format->type != JsonValue::Type::String || format->string != "cleftsim-states")
-        refuse("not a states file: \"format\" is not \"cleftsim-states\"");
+        refuse("not a states file", "\"format\" is not \"cleftsim-states\"");
     const double version = need(doc, "version", JsonValue::Type::Number, "").number;
     if (version != StatesFileVersion)
-        refuse("format version " + shown(version) + " is not known; this program reads version "
-            + std::to_string(StatesFileVersion));
+        refuse("",
+            "format version " + shown(version) + " is not known; this program reads version "
+                + std::to_string(StatesFileVersion));
     const JsonValue &states = need(doc, "states", JsonValue::Type::Array, "");
     if (states.array.empty())
-        refuse("no states; the first state must be \"0: default\"");
+        refuse("", "no states; the first state must be \"0: default\"");
     if (states.array.size() > static_cast<std::size_t>(StoredSlots))
-        refuse(std::to_string(states.array.size()) + " states; the table holds at most "
-            + std::to_string(StoredSlots) + " (\"0: default\" and 15 stored)");
+        refuse(std::to_string(states.array.size()) + " states", "more than the table holds",
+            "at most " + std::to_string(StoredSlots) + " (\"0: default\" and 15 stored)");
     StatesSession session;
     for (std::size_t i = 0; i < states.array.size(); ++i)
         session.states.push_back(readState(states.array[i], static_cast<int>(i)));
     if (session.states.front() != DefaultParameterSet)
-        refuse("state 0 is not the default set \"0: default\"");
+        refuse("", "state 0 is not the default set \"0: default\"");
     const double initial = need(doc, "initial", JsonValue::Type::Number, "").number;
     if (!(initial >= 0 && initial < double(session.states.size())) || initial != std::floor(initial))
-        refuse("initial " + shown(initial) + " out of range; accepted 0.."
-            + std::to_string(session.states.size() - 1) + " (a slot of the states)");
+        refuse("", "initial " + shown(initial) + " out of range",
+            "0.." + std::to_string(session.states.size() - 1) + " (a slot of the states)");
     session.initial = static_cast<int>(initial);
+    if (const JsonValue *current = doc.member("current")) {
+        if (current->type != JsonValue::Type::Object)
+            refuse("", "\"current\" is " + std::string(jsonTypeName(current->type)) + ", an object expected");
+        ParameterSet p;
+        p.Name = session.states[static_cast<std::size_t>(session.initial)].Name;
+        readValues(*current, p, "current");
+        session.current = p;
+    }
     return session;
 }
 
 } // namespace
 
-bool parseStatesFile(const std::string &text, StatesSession &session, std::string *problem)
+bool parseStatesFile(const std::string &text, StatesSession &session, RunProblem *problem)
 {
     try {
         session = readSession(text);
         return true;
     } catch (const Refusal &r) {
         if (problem)
-            *problem = r.text;
+            *problem = r.problem;
         return false;
     }
 }
 
-bool readStatesFile(const std::string &path, StatesSession &session, std::string *problem)
+bool readStatesFile(const std::string &path, StatesSession &session, RunProblem *problem)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const auto fail = [&](const std::string &reason, const std::string &accepted = {}) {
         if (problem)
-            *problem = std::strerror(errno);
+            *problem = {"", reason, accepted};
         return false;
-    }
+    };
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return fail(std::strerror(errno));
     std::string text;
     char buffer[65536];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
@@ -172,17 +247,12 @@ bool readStatesFile(const std::string &path, StatesSession &session, std::string
         if (text.size() > MaxStatesFileBytes)
             break; // refused below without reading the rest
     }
-    if (in.bad()) {
-        if (problem)
-            *problem = std::strerror(errno);
-        return false;
-    }
-    if (text.size() > MaxStatesFileBytes) {
-        if (problem)
-            *problem
-                = "too large for a states file (more than " + std::to_string(MaxStatesFileBytes) + " bytes)";
-        return false;
-    }
+    if (in.bad())
+        return fail(std::strerror(errno));
+    if (text.size() > MaxStatesFileBytes)
+        return fail(
+            "too large for a states file (more than " + std::to_string(MaxStatesFileBytes) + " bytes)",
+            "at most " + std::to_string(MaxStatesFileBytes) + " bytes");
     return parseStatesFile(text, session, problem);
 }
 
