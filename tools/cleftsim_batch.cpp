@@ -2,6 +2,7 @@
 // on the same engine as the windows, so that a seed reproduces a Run draw
 // for draw.
 
+#include "model/drawscan.h"
 #include "model/rounding.h"
 #include "run/runresults.h"
 #include "run/statesfile.h"
@@ -437,6 +438,14 @@ int main(int argc, char **argv)
 {
     // A closed pipe is an output that cannot be written: status 1, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
+    // A draw scan forced by the environment that this processor lacks (or
+    // that does not exist) is refused before anything runs, so that a
+    // comparison of machines never runs on another scan than the one named.
+    const std::string scanProblem = drawScanVariableProblem();
+    if (!scanProblem.empty()) {
+        std::fprintf(stderr, "cleftsim-batch: %s\n", scanProblem.c_str());
+        return 2;
+    }
     RunDescription run;
     Request request;
     try {

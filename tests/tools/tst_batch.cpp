@@ -1,8 +1,10 @@
 #include "engine/histogramsrun.h"
 #include "engine/isvsweep.h"
+#include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "run/runresults.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -167,6 +169,10 @@ private slots:
     void sweepSpreadIsThatOfItsTrials();
     void sweepStoppedAtItsLastPointIsIncomplete();
     void unseededRunsStartedTogetherDiffer();
+    void fixedSeedsGiveTheRecordedBytes_data();
+    void fixedSeedsGiveTheRecordedBytes();
+    void drawScanVariable_data();
+    void drawScanVariable();
 };
 
 void TestBatch::helpAndManPageAgree()
@@ -916,6 +922,122 @@ void TestBatch::unseededRunsStartedTogetherDiffer()
     }
     QCOMPARE(seeds.size(), 8);
     QVERIFY(!seeds.contains(-1));
+}
+
+void TestBatch::fixedSeedsGiveTheRecordedBytes_data()
+{
+    // The SHA-256 of the output (without the JSON's version line) of runs
+    // recorded with the engine before its shortcuts were changed: default
+    // and unfavourable parameter sets, every experiment.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("sha256");
+    QTest::newRow("records, defaults") << QStringList {"records", "--seed", "1", "--trials",
+        "5"} << QByteArray("9b26f587b618c2bf0889dde15324e0170c879db991ac0e305891aafd6b551bf2");
+    QTest::newRow("isv, defaults") << QStringList {"isv", "--seed", "2", "--trials",
+        "300"} << QByteArray("8b5051b52f2c145ec97889e3bf3709dcc803c15f75957c3747a878c04822e296");
+    QTest::newRow("histograms, defaults") << QStringList {"histograms", "--seed", "3", "--trials",
+        "5000"} << QByteArray("f59e1ab6ea2a647b7b7fe7d9b8c83adad70db57aa44c8e66a33febc623e2ae84");
+    QTest::newRow("isv json, defaults, last seed")
+        << QStringList {"isv", "--seed", "4294967295", "--trials", "50", "--format", "json"}
+        << QByteArray("b36bf5058440de2f3c3be04228c1fade8b202a6f28b90a847753c77d8dac2227");
+    QTest::newRow("records, strong feedback") << QStringList {"records", "--seed", "11", "--trials", "4",
+        "--N", "20", "--Gmax", "9.99", "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf", "0.9999",
+        "--V2", "-150"} << QByteArray("3803af91ed7c84a5c558f3ae1914165fa74604453cea3f54a7228103e0412572");
+    QTest::newRow("isv, strong feedback") << QStringList {"isv", "--seed", "12", "--trials", "100", "--N",
+        "20", "--Gmax", "9.99", "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf",
+        "0.9999"} << QByteArray("df26d934967db3fb7ffd0f7cd79c1da2a480b3784b14d919cde16dc8b8d46ce5");
+    QTest::newRow("histograms, strong feedback")
+        << QStringList {"histograms", "--seed", "13", "--trials", "3000", "--N", "20", "--Gmax", "9.99",
+               "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf", "0.9999", "--V2", "-150"}
+        << QByteArray("06a8af028a693ef607825b767fe6baf59698e79595307367aa768f179bc49274");
+    QTest::newRow("isv, p above 1 at rest") << QStringList {"isv", "--seed", "14", "--trials", "100", "--N",
+        "20", "--V1r", "40", "--Emax", "-40", "--ex",
+        "1.00"} << QByteArray("88bb09ee026e8346b106b2966d2f8752d842063a76e45a9e5e011dcc078186ad");
+    QTest::newRow("histograms, p above 1 at rest") << QStringList {"histograms", "--seed", "15", "--trials",
+        "2000", "--N", "20", "--V1r", "40", "--Emax", "-40", "--ex", "1.00", "--V2",
+        "-100"} << QByteArray("bf252ae13a1a55c6feffb9488d47a244579da7b0ee1e5d44c5dcb47a35a033da");
+    QTest::newRow("isv, no norm factor") << QStringList {"isv", "--seed", "16", "--trials", "100", "--N",
+        "20", "--gf", "0", "--Rg", "9.99", "--Gmax",
+        "9.99"} << QByteArray("0e366cc9dbd339e3c9b273d2efbbbb1d307071dc8a5db51d464ca814315ff1da");
+    QTest::newRow("histograms, background") << QStringList {"histograms", "--seed", "17", "--trials", "3000",
+        "--background", "--Gb", "0.150", "--N", "20", "--Rg", "2.00", "--Gmax", "2.00", "--tc",
+        "0.50"} << QByteArray("1d563f34910ae6c4849972022d44c7f6fd9fbf14f51a446ac6f7f3b840e62756");
+    QTest::newRow("isv, background at Gmax") << QStringList {"isv", "--seed", "18", "--trials", "200",
+        "--background", "--Gb", "0.200", "--Gmax", "0.20", "--N",
+        "15"} << QByteArray("ed2e431988f84529e319099c5d769a2e60e146045ac28efb01e8f28643e3a90e");
+    QTest::newRow("records, longest spike") << QStringList {"records", "--seed", "19", "--trials", "3",
+        "--du", "2.00", "--tc", "9.99", "--N", "20", "--gf", "0.9000", "--V2",
+        "40"} << QByteArray("2376eab681391abf411deb46587cd2a471d6f5515542d2be711cc380367c046b");
+    QTest::newRow("isv, longest spike") << QStringList {"isv", "--seed", "20", "--trials", "100", "--du",
+        "2.00", "--tc", "9.99", "--N", "20", "--gf",
+        "0.9000"} << QByteArray("07edd7c6daaa369ca01f8bfafbf35afc211a4e412d8e76fc68990b3837e095d4");
+    QTest::newRow("histograms, feedback lifts p above 1") << QStringList {"histograms", "--seed", "21",
+        "--trials", "2000", "--N", "20", "--ex", "1.00", "--Emax", "-40", "--V1r", "-100", "--Rg", "9.99",
+        "--Gmax", "9.99", "--V2", "-150", "--du",
+        "2.00"} << QByteArray("162c05ef01d0ef25acafb19d78841f67497bcc57d95868ea211eb4e3f08a6217");
+    QTest::newRow("isv, feedback lifts p above 1, background") << QStringList {"isv", "--seed", "22",
+        "--trials", "100", "--N", "20", "--ex", "1.00", "--Emax", "-40", "--V1r", "-100", "--Rg", "9.99",
+        "--Gmax", "9.99", "--du", "2.00", "--background", "--Gb", "1.000", "--tc",
+        "0.50"} << QByteArray("0423553835fc62de446cc2e57263bdfc3008976ce114a8159b8c05e1c1a3a306");
+}
+
+void TestBatch::fixedSeedsGiveTheRecordedBytes()
+{
+    // On every draw scan the processor has, forced by the environment.
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, sha256);
+    for (const std::string &scan : availableDrawScans()) {
+        const Outcome o
+            = runBatch(args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + QString::fromStdString(scan)});
+        QCOMPARE(o.status, 0);
+        QByteArray out = o.out;
+        const auto at = out.indexOf("\n  \"version\": ");
+        if (at >= 0)
+            out.remove(at, out.indexOf('\n', at + 1) - at);
+        // The spread of a sweep's points came into its JSON after the
+        // recording: the bytes around it are the recorded ones.
+        out = QString::fromUtf8(out)
+                  .remove(QRegularExpression(
+                      ", \"std_quanta\": [^,]+, \"std_peak_pA\": [^,]+, \"std_epsc_pA\": [^}]+"))
+                  .toUtf8();
+        QVERIFY2(QCryptographicHash::hash(out, QCryptographicHash::Sha256).toHex() == sha256, scan.c_str());
+    }
+}
+
+void TestBatch::drawScanVariable_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("status");
+    QTest::newRow("unset") << QString() << 0;
+    QTest::newRow("empty") << QStringLiteral("") << 0;
+    QTest::newRow("scalar") << QStringLiteral("scalar") << 0;
+    QTest::newRow("unknown") << QStringLiteral("sse9") << 2;
+    QTest::newRow("upper case") << QStringLiteral("AVX2") << 2;
+}
+
+void TestBatch::drawScanVariable()
+{
+    // A scan that cannot be followed is refused before anything runs, with
+    // the scans there are; one that can gives the bytes of the widest.
+    QFETCH(QString, value);
+    QFETCH(int, status);
+    const QStringList args {"histograms", "--seed", "9", "--trials", "50"};
+    const Outcome widest = runBatch(
+        args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + QString::fromStdString(availableDrawScans().back())});
+    QCOMPARE(widest.status, 0);
+    const Outcome o
+        = value.isNull() ? runBatch(args) : runBatch(args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + value});
+    QCOMPARE(o.status, status);
+    if (status == 0) {
+        QVERIFY(o.err.isEmpty());
+        QCOMPARE(o.out, widest.out);
+        return;
+    }
+    QVERIFY(o.out.isEmpty());
+    QCOMPARE(o.err.count('\n'), 1);
+    QVERIFY(o.err.startsWith("cleftsim-batch: CLEFTSIM_DRAW_SCAN=" + value.toUtf8() + ": not available"));
+    for (const DrawScan &scan : drawScans())
+        QVERIFY2(o.err.contains(scan.name), o.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
