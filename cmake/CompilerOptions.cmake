@@ -25,11 +25,11 @@ endif()
 # CORE marks a library of the Qt-free core: it also gets a plain twin,
 # name_plain, built from the same sources with the same definitions but
 # without the sanitizers, as position-independent code with hidden symbols
-# (a Python module exports only its entry), linked to the
-# twins of its LINKS. The Python module links the twins, so Debian's python3
-# loads it without a sanitizer runtime even in the sanitized test build. A
-# twin is built only when something links it. A core library takes its
-# settings through this helper only, so that its twin cannot miss one.
+# (a Python module exports only its entry), linked to the twins of its LINKS.
+# The Python module links the twins, so Debian's python3 loads it without a
+# sanitizer runtime even in the sanitized test build. A twin is built only
+# when something links it. A core library takes its settings through this
+# helper only, so that its twin cannot miss one.
 function(cleftsim_add_library name)
   cmake_parse_arguments(arg "CORE" "" "LINKS;DEFINITIONS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
