@@ -1,6 +1,8 @@
 #include "engine/histogramsrun.h"
+#include "engine/isvsweep.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
+#include "run/runresults.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -13,6 +15,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 using namespace cleftsim;
 
@@ -113,6 +117,29 @@ const QString &statesFile()
     return path;
 }
 
+// A states file whose state 1 is the default set with one value written as
+// given; empty when given is no JSON number.
+QString statesFileWith(const QTemporaryDir &dir, const QString &name, const QString &given)
+{
+    static const QRegularExpression number("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$");
+    if (!number.match(given).hasMatch())
+        return {};
+    QString state = R"({"Name": "0: default", "BackgroundOn": 0, "N": 10, "Rg": 0.50, "V2": -63, "Emax": 20,
+ "V1r": -70, "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.000})";
+    QString changed = state;
+    changed.replace("0: default", "1: 0>" + name);
+    changed.replace(QRegularExpression("\"" + name + "\": [^,}]+"), "\"" + name + "\": " + given);
+    const QString path = dir.filePath("value.json");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    f.write(QStringLiteral(R"({"format": "cleftsim-states", "version": 1, "initial": 1, "states": [%1,
+%2]})")
+                .arg(state, changed)
+                .toUtf8());
+    return path;
+}
+
 class TestBatch : public QObject {
     Q_OBJECT
 private slots:
@@ -136,6 +163,12 @@ private slots:
     void sameSeedSameBytes_data();
     void sameSeedSameBytes();
     void valuesAsTheEditorsTakeThem();
+    void oneRuleForAValue_data();
+    void oneRuleForAValue();
+    void sweepSpreadIsThatOfItsTrials_data();
+    void sweepSpreadIsThatOfItsTrials();
+    void sweepStoppedAtItsLastPointIsIncomplete();
+    void unseededRunsStartedTogetherDiffer();
     void fixedSeedsGiveTheRecordedBytes_data();
     void fixedSeedsGiveTheRecordedBytes();
     void drawScanVariable_data();
@@ -156,12 +189,37 @@ void TestBatch::helpAndManPageAgree()
         "--Emax", "--V1r", "--du", "--ex", "--gf", "--Gmax", "--tc", "--Gb", "records", "isv", "histograms",
         "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
         "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA", "--seeds",
-        "--format", "json", "csv", "BackgroundOn", "parameters"};
+        "--format", "json", "csv", "BackgroundOn", "parameters", "--states", "--state", "std_quanta",
+        "std_peak_pA", "std_epsc_pA", "not finite"};
     for (const QString &w : words) {
         QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
         QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
             qPrintable("man page lacks " + w));
     }
+    // The synopsis names every option of a run, and the table of the
+    // parameters keeps its columns in line.
+    const QStringList lines = help.split('\n');
+    const QString synopsis = lines.mid(0, 2).join(' ');
+    for (const char *w : {"--seed", "--trials", "--format F", "--states FILE --state NAME", "--background"})
+        QVERIFY2(synopsis.contains(w), qPrintable(QStringLiteral("synopsis lacks ") + w));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--format"));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--states"));
+    QSet<int> columns[3];
+    int rows = 0;
+    for (const QString &line : help.section("\nParameters", 1).split('\n')) {
+        if (!line.startsWith("  --"))
+            continue;
+        ++rows;
+        const QRegularExpressionMatch m
+            = QRegularExpression("^  --\\S+ +(\\S)(?:.*?\\S)? +([-0-9])").match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        columns[0] << m.capturedStart(1);
+        columns[1] << m.capturedStart(2);
+        columns[2] << line.indexOf("(default ");
+    }
+    QCOMPARE(rows, 11);
+    for (const QSet<int> &c : columns)
+        QCOMPARE(c.size(), 1);
     QVERIFY(page.contains(".SH EXAMPLES"));
     QVERIFY(page.contains("cleftsim-batch isv"));
     QVERIFY(page.contains("cleftsim-batch histograms"));
@@ -720,6 +778,152 @@ void TestBatch::valuesAsTheEditorsTakeThem()
     QCOMPARE(low.status, 0);
 }
 
+void TestBatch::oneRuleForAValue_data()
+{
+    QTest::addColumn<QString>("experiment");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("outcome");
+    QFile table(QStringLiteral(CLEFTSIM_SOURCE_DIR "/tests/data/value_acceptance.tsv"));
+    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    int rows = 0;
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QStringList cells = line.split('\t');
+        QCOMPARE(cells.size(), 4);
+        QTest::addRow("%s %s %s", qPrintable(cells[0]), qPrintable(cells[1]), qPrintable(cells[2]))
+            << cells[0] << cells[1] << cells[2] << cells[3];
+        ++rows;
+    }
+    QVERIFY(rows > 60);
+}
+
+void TestBatch::oneRuleForAValue()
+{
+    QFETCH(QString, experiment);
+    QFETCH(QString, name);
+    QFETCH(QString, given);
+    QFETCH(QString, outcome);
+    const bool trials = name == "trials";
+    const QStringList base = {experiment, "--seed", "1", "--format", "json"};
+    // How the run took the value, or its refusal: the command line first,
+    // then a stored state of a states file holding the value.
+    QList<Outcome> outcomes {runBatch(base
+        + (trials ? QStringList {"--trials", given} : QStringList {"--trials", "1", "--" + name, given}))};
+    QTemporaryDir dir;
+    const QString states = trials ? QString() : statesFileWith(dir, name, given);
+    if (!states.isEmpty())
+        outcomes << runBatch(base + QStringList {"--trials", "1", "--states", states, "--state", "1"});
+    for (const Outcome &o : outcomes) {
+        if (outcome.startsWith("refused ")) {
+            QCOMPARE(o.status, 2);
+            QVERIFY2(o.err.contains(outcome.mid(8).toUtf8()), o.err.constData());
+        } else {
+            QVERIFY2(o.status == 0, o.err.constData());
+            const QByteArray recorded = trials ? "\"trials\": " + outcome.toUtf8() + ","
+                                               : "\"" + name.toUtf8() + "\": " + outcome.toUtf8();
+            QVERIFY2(o.out.contains(recorded), qPrintable(recorded));
+        }
+    }
+}
+
+void TestBatch::sweepSpreadIsThatOfItsTrials_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("trials");
+    QTest::newRow("defaults") << QStringList {"--seed", "3"} << 40;
+    QTest::newRow("feedback, many sites") << QStringList {"--seed", "77", "--Rg", "2.00", "--N", "20"} << 25;
+    QTest::newRow("background") << QStringList {"--seed", "5", "--background", "--Gb", "0.020"} << 12;
+    QTest::newRow("one trial") << QStringList {"--seed", "9"} << 1;
+}
+
+void TestBatch::sweepSpreadIsThatOfItsTrials()
+{
+    // The standard deviations of a sweep's JSON against those worked out
+    // from the same trials run one by one through the trial routine.
+    QFETCH(QStringList, args);
+    QFETCH(int, trials);
+    const Outcome o
+        = runBatch(QStringList {"isv", "--format", "json", "--trials", QString::number(trials)} + args);
+    QCOMPARE(o.status, 0);
+    const QJsonArray points = json(o)["points"].toArray();
+    QCOMPARE(points.size(), 181);
+    const QJsonObject p = json(o)["parameters"].toObject();
+    ModelState state;
+    state.LPC.N = p["N"].toInt();
+    state.LPC.Rg = p["Rg"].toDouble();
+    state.LPC.BackgroundOn = json(o)["BackgroundOn"].toInt() == 1;
+    state.LPC.Gb = p["Gb"].toDouble();
+    state.SpikeSteps = 20;
+    Generator rng(static_cast<std::uint32_t>(json(o)["seed"].toDouble()));
+    for (int i = 0; i < 181; ++i) {
+        std::vector<double> m, peak;
+        for (int t = 0; t < trials; ++t) {
+            const IsvTrialResult r = isvTrial(state, rng, 40 - i);
+            m.push_back(r.m);
+            peak.push_back(r.peak);
+        }
+        const QJsonObject point = points[i].toObject();
+        const auto sd = [](const std::vector<double> &x) {
+            double mean = 0, squares = 0;
+            for (double v : x)
+                mean += v / double(x.size());
+            for (double v : x)
+                squares += (v - mean) * (v - mean);
+            return std::sqrt(squares / double(x.size() - 1));
+        };
+        if (trials == 1) {
+            QVERIFY(point["std_quanta"].isNull() && point["std_peak_pA"].isNull()
+                && point["std_epsc_pA"].isNull());
+            continue;
+        }
+        // Six decimals as written, and a little for the other order of the sums.
+        QVERIFY2(std::fabs(point["std_quanta"].toDouble(-1) - sd(m)) < 6e-7, qPrintable(QString::number(i)));
+        QVERIFY2(
+            std::fabs(point["std_peak_pA"].toDouble(-1) - sd(peak)) < 6e-7, qPrintable(QString::number(i)));
+        QCOMPARE(point["std_epsc_pA"].toDouble(-1), point["std_peak_pA"].toDouble());
+    }
+}
+
+void TestBatch::sweepStoppedAtItsLastPointIsIncomplete()
+{
+    // Stopped after the first trial of the last potential (-140 mV): every
+    // point is there, the last one short.
+    RunDescription run;
+    run.trials = 3;
+    run.seeds = {1};
+    int asked = 0;
+    // Asked after every trial and after every point: 4 times a point.
+    const RunResult result = runExperiment(run, [&] { return ++asked == 180 * 4 + 1; });
+    QCOMPARE(int(result.isv.points.size()), 181);
+    QCOMPARE(result.isv.points.back().trials, 1);
+    QVERIFY(!result.isv.complete(3));
+    QVERIFY(isvJson(run, result.isv).find("\"complete\": false") != std::string::npos);
+    RunResult whole = runExperiment(run);
+    QVERIFY(whole.isv.complete(3));
+}
+
+void TestBatch::unseededRunsStartedTogetherDiffer()
+{
+    // Eight runs without a seed started at once: each draws its own seed and
+    // records it.
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 8; ++i) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(QStringLiteral(CLEFTSIM_BATCH_EXE), {"histograms", "--trials", "1"});
+    }
+    QSet<double> seeds;
+    for (auto &process : runs) {
+        QVERIFY(process->waitForFinished(600000));
+        QCOMPARE(process->exitCode(), 0);
+        seeds.insert(QJsonDocument::fromJson(process->readAllStandardOutput()).object()["seed"].toDouble(-1));
+    }
+    QCOMPARE(seeds.size(), 8);
+    QVERIFY(!seeds.contains(-1));
+}
+
 void TestBatch::fixedSeedsGiveTheRecordedBytes_data()
 {
     // The SHA-256 of the output (without the JSON's version line) of runs
@@ -790,6 +994,12 @@ void TestBatch::fixedSeedsGiveTheRecordedBytes()
         const auto at = out.indexOf("\n  \"version\": ");
         if (at >= 0)
             out.remove(at, out.indexOf('\n', at + 1) - at);
+        // The spread of a sweep's points came into its JSON after the
+        // recording: the bytes around it are the recorded ones.
+        out = QString::fromUtf8(out)
+                  .remove(QRegularExpression(
+                      ", \"std_quanta\": [^,]+, \"std_peak_pA\": [^,]+, \"std_epsc_pA\": [^}]+"))
+                  .toUtf8();
         QVERIFY2(QCryptographicHash::hash(out, QCryptographicHash::Sha256).toHex() == sha256, scan.c_str());
     }
 }
