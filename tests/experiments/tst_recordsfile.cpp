@@ -73,7 +73,18 @@ void TestRecordsFile::proposedName_data()
     QTest::newRow("switch on") << "1: 0>+"
                                << "1_0+.txt";
     QTest::newRow("only first arrow") << "2: 1>a>b"
-                                      << "2_1a>b.txt";
+                                      << "2_1a_b.txt";
+    // Names from a states file keep only what every desktop system takes.
+    QTest::newRow("control characters") << "1: a\nb\a"
+                                        << "1_a_b_.txt";
+    QTest::newRow("another folder") << "1: ../../etc"
+                                    << "1_______etc.txt";
+    QTest::newRow("Windows' reserved characters") << "1: <a|b>?*\"c\\"
+                                                  << "1_a_b____c_.txt";
+    QTest::newRow("other scripts") << QString::fromUtf8("1: \xCE\xB1\xF0\x9F\x98\x80") << "1___.txt";
+    QTest::newRow("255 characters") << QStringLiteral("1: ") + QString(252, QLatin1Char('x'))
+                                    << QStringLiteral("1_") + QString(198, QLatin1Char('x'))
+            + QStringLiteral(".txt");
 }
 
 void TestRecordsFile::proposedName()
