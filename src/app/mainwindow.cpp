@@ -132,7 +132,7 @@ void MainWindow::buildMenu()
     m_fileMenu->addSeparator();
     QAction *quit = m_fileMenu->addAction(QStringLiteral("&Quit"), this, &MainWindow::close);
     quit->setObjectName(QStringLiteral("Quit1"));
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // also where the desktop names none
     quit->setShortcutContext(Qt::ApplicationShortcut);
 
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));

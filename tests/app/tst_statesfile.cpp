@@ -8,8 +8,10 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QTemporaryDir>
 
 using namespace cleftsim;
@@ -27,6 +29,9 @@ private slots:
     void badFilesAreRefused_data();
     void badFilesAreRefused();
     void declinedConfirmationChangesNothing();
+    void fullTableComesBack();
+    void saveDialogAddsTheExtension();
+    void failedSaveNamesTheFile();
 
 private:
     // Stores three states through the editors and restores the second.
@@ -217,6 +222,76 @@ void TestStatesFile::declinedConfirmationChangesNothing()
     QCOMPARE(model().StoredCount, 0);
     QVERIFY(sameModel(model().LPC, DefaultParameterSet));
     QCOMPARE(editorText(3, "MaskEdit3"), QStringLiteral("0.000"));
+}
+
+void TestStatesFile::fullTableComesBack()
+{
+    for (int n = 1; n <= 15; ++n) {
+        windows().csForm1->writeEditors(n, 0.75, -40);
+        QVERIFY(m_main->Store());
+    }
+    QCOMPARE(model().StoredCount, 15);
+    const StatesSession saved = sessionOf(model());
+    const QStringList texts = listTexts();
+    const QString path = m_dir.filePath("full.json");
+    QVERIFY(m_main->saveStates(path));
+
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(path));
+    QVERIFY(m_errors.isEmpty());
+    QCOMPARE(model().StoredCount, 15);
+    QCOMPARE(listTexts(), texts);
+    QCOMPARE(listTexts().size(), 16);
+    QVERIFY(sessionOf(model()).states == saved.states);
+    QCOMPARE(model().LPI.Name, std::string("15: 14>n15"));
+    QCOMPARE(editorText(1, "SpinEditN"), QStringLiteral("15"));
+    // The table is full again: a 16th store is refused.
+    windows().csForm1->writeEditors(16, 0.75, -40);
+    QVERIFY(!m_main->Store());
+    QCOMPARE(m_errors.size(), 1);
+}
+
+void TestStatesFile::saveDialogAddsTheExtension()
+{
+    // The real dialog, answered as a user would: the name typed without ".json".
+    QTimer answer;
+    bool answered = false;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        answered = true;
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_dir.filePath("typed"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    answer.start(20);
+    m_main->fileMenu()->findChild<QAction *>(QStringLiteral("SaveStates1"))->trigger();
+    QVERIFY(answered);
+    QVERIFY(m_errors.isEmpty());
+    QVERIFY(QFile::exists(m_dir.filePath("typed.json")));
+    QVERIFY(!QFile::exists(m_dir.filePath("typed")));
+
+    // So does a name from the replacement of the dialog; one with an extension keeps it.
+    m_main->setStatesFileChooser([this](bool) { return m_dir.filePath("chosen"); });
+    m_main->SaveStatesClick();
+    QVERIFY(QFile::exists(m_dir.filePath("chosen.json")));
+    m_main->setStatesFileChooser([this](bool) { return m_dir.filePath("kept.states"); });
+    m_main->SaveStatesClick();
+    QVERIFY(QFile::exists(m_dir.filePath("kept.states")));
+}
+
+void TestStatesFile::failedSaveNamesTheFile()
+{
+    QFile plain(m_dir.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString path = m_dir.filePath("plain/states.json");
+    QVERIFY(!m_main->saveStates(path));
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors[0].startsWith(QDir::toNativeSeparators(path) + QStringLiteral(" could not be saved: ")),
+        qPrintable(m_errors[0]));
+    QVERIFY(!m_errors[0].endsWith(QStringLiteral("saved: ")));
 }
 
 QTEST_MAIN(TestStatesFile)
