@@ -2,27 +2,34 @@
 // on the same engine as the windows, so that a seed reproduces a Run draw
 // for draw.
 
-#include "model/random.h"
+#include "model/drawscan.h"
 #include "model/rounding.h"
 #include "run/runresults.h"
 #include "run/statesfile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace cleftsim;
 
 namespace {
 
-const char UsageStart[]
-    = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--trials T] [--background] [--PARAM VALUE ...]
-       cleftsim-batch records --seeds S1,S2,... [--background] [--PARAM VALUE ...]
+const char UsageStart[] = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--trials T] [--format F]
+           [--states FILE --state NAME] [--background] [--PARAM VALUE ...]
+       cleftsim-batch records --seeds S1,S2,... [--format F]
+           [--states FILE --state NAME] [--background] [--PARAM VALUE ...]
+       cleftsim-batch --help
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
 results to standard output.
@@ -32,6 +39,8 @@ EXPERIMENT   records | isv | histograms
                line ends, 161 currents in pA per Run)
   isv          the Is vs V2 sweep as CSV: V2_mV,trials,mean_quanta,
                mean_peak_pA,mean_epsc_pA for V2 = 40, 39, ..., -140 mV
+               (as JSON also std_quanta, std_peak_pA, std_epsc_pA: the
+               standard deviations over the trials of each potential)
   histograms   one Histograms run as a JSON object
 
 Every JSON output begins with where it came from: "program", "version",
@@ -39,11 +48,11 @@ Every JSON output begins with where it came from: "program", "version",
 "BackgroundOn" and "parameters" (every parameter by name).
 
 Options:
-  --seed S       unsigned 32-bit seed, 0..4294967295; without it the seed is
-                 taken from the clock (milliseconds since midnight UTC) as a
-                 Run's is. records seeds with S before Run 1 and with
-                 S + r - 1 (mod 2^32) before Run r; isv and histograms seed
-                 once with S before the first trial.
+  --seed S       unsigned 32-bit seed, 0..4294967295; without it a fresh seed
+                 from the system's entropy, different for runs started
+                 together (the JSON output records it). records seeds with
+                 S before Run 1 and with S + r - 1 (mod 2^32) before Run r;
+                 isv and histograms seed once with S before the first trial.
   --seeds S1,S2,...
                  records only: one seed per Run, 1 to 100 seeds; Run r is
                  seeded with the r-th. Not together with --seed or --trials.
@@ -62,13 +71,16 @@ Options:
 )";
 
 // The rest of the help, after the table of parameters.
-const char UsageEnd[] = R"(A value is written as its editor takes it: N, V2, Emax and V1r as whole
-numbers, the others with at most as many decimals as the ranges above show
-(so every run can be repeated in the windows), always with a full stop. A
-value may also be given as --PARAM=VALUE; when an option is repeated, the
-last one counts. A value outside its range, Gb above Gmax, Gb above 0 without
---background, a malformed number or an unknown option is refused with exit
-status 2, nothing on standard output and one line on standard error.
+const char UsageEnd[] = R"(A value is taken when it is one its editor can hold: N, V2, Emax and V1r
+whole numbers, the others with at most as many decimals as the ranges above
+show (so every run can be repeated in the windows), always with a full stop.
+Trailing zeros do not count (1.500, 10.0 for N), and a number within a
+relative 1e-9 of such a value is taken as that value (the JSON output
+records the value taken). A value may also be given as --PARAM=VALUE; when
+an option is repeated, the last one counts. A value outside its range, with
+more decimals, not finite, Gb above Gmax, Gb above 0 without --background, a
+malformed number or an unknown option is refused with exit status 2,
+nothing on standard output and one line on standard error.
 
 Exit status: 0 success, 1 standard output could not be written (a full
 disk, a closed pipe), 2 usage or range error.
@@ -76,45 +88,86 @@ disk, a closed pipe), 2 usage or range error.
 
 // The help: the options, then every parameter with its meaning, unit, range
 // and default from the table the editors take them from, then the rules.
+// The columns are as wide as their longest entry, so they stay in line
+// whatever the table holds.
 std::string usage()
 {
-    std::string text = UsageStart;
-    text += "Parameters (the others keep the default set or the state of --state):\n";
+    struct Row {
+        std::string name, meaning, range, fallback;
+    };
+    std::vector<Row> rows;
+    std::size_t widths[3] = {0, 0, 0};
     for (const ParamInfo *info : numericParams()) {
-        std::string meaning = info->meaning;
+        Row row;
+        row.name = std::string("--") + info->name;
+        row.meaning = info->meaning;
         if (*info->unit)
-            meaning += std::string(" [") + info->unit + "]";
-        std::string range
-            = formatFixed(info->min, info->decimals) + ".." + formatFixed(info->max, info->decimals);
+            row.meaning += std::string(" [") + info->unit + "]";
+        row.range = formatFixed(info->min, info->decimals) + ".." + formatFixed(info->max, info->decimals);
         // The two limits that are not ranges: the background conductance
         // never above the quantal peak conductance.
         if (info->field == Param::Gmax)
-            range += ", not below Gb";
+            row.range += ", not below Gb";
         else if (info->field == Param::Gb)
-            range += ", not above Gmax";
-        char line[160];
-        std::snprintf(line, sizeof line, "  --%-5s %-30s %-12s (default %s)\n", info->name, meaning.c_str(),
-            range.c_str(), formatFixed(fieldValue(DefaultParameterSet, info->field), info->decimals).c_str());
-        text += line;
+            row.range += ", not above Gmax";
+        row.fallback = formatFixed(fieldValue(DefaultParameterSet, info->field), info->decimals);
+        widths[0] = std::max(widths[0], row.name.size());
+        widths[1] = std::max(widths[1], row.meaning.size());
+        widths[2] = std::max(widths[2], row.range.size());
+        rows.push_back(row);
     }
+    const auto padded
+        = [](const std::string &s, std::size_t width) { return s + std::string(width - s.size(), ' '); };
+    std::string text = UsageStart;
+    text += "Parameters (the others keep the default set or the state of --state):\n";
+    for (const Row &row : rows)
+        text += "  " + padded(row.name, widths[0]) + " " + padded(row.meaning, widths[1]) + " "
+            + padded(row.range, widths[2]) + " (default " + row.fallback + ")\n";
     return text + "\n" + UsageEnd;
 }
 
-// A refusal of the command line; its text is the one line for stderr.
-struct UsageError {
-    std::string text;
+// A refusal of the command line, in the core's words; main writes it as the
+// one line for stderr.
+class Refused : public std::exception {
+public:
+    explicit Refused(RunProblem problem)
+        : m_problem(std::move(problem))
+        , m_text("cleftsim-batch: " + m_problem.text())
+    {
+    }
+    const char *what() const noexcept override { return m_text.c_str(); }
+
+private:
+    RunProblem m_problem;
+    std::string m_text;
 };
 
 [[noreturn]] void refuse(const std::string &what, const std::string &reason, const std::string &accepted)
 {
-    throw UsageError {"cleftsim-batch: " + RunProblem {what, reason, accepted}.text()};
+    throw Refused({what, reason, accepted});
+}
+
+[[noreturn]] void refuse(const RunProblem &problem)
+{
+    throw Refused(problem);
 }
 
 // Reads a decimal number: an optional sign, digits, and optionally a full
-// stop with digits. Sets decimals to the number of digits after the stop.
-bool readDecimal(const std::string &text, double &value, int &decimals)
+// stop with digits; "nan" and "inf" read as what they are, for the rule of
+// values to refuse as not finite.
+bool readDecimal(const std::string &text, double &value)
 {
     std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    std::string word = text.substr(i);
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (word == "nan" || word == "inf" || word == "infinity") {
+        value = word == "nan" ? std::numeric_limits<double>::quiet_NaN()
+                              : (text[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
+        return true;
+    }
+    i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         ++i;
     const std::size_t digitsStart = i;
@@ -122,13 +175,11 @@ bool readDecimal(const std::string &text, double &value, int &decimals)
         ++i;
     if (i == digitsStart)
         return false;
-    decimals = 0;
     if (i < text.size() && text[i] == '.') {
         const std::size_t fractionStart = ++i;
         while (i < text.size() && text[i] >= '0' && text[i] <= '9')
             ++i;
-        decimals = static_cast<int>(i - fractionStart);
-        if (decimals == 0)
+        if (i == fractionStart)
             return false;
     }
     if (i != text.size())
@@ -180,18 +231,12 @@ std::vector<std::uint32_t> readSeeds(const std::string &text)
 
 // What the command line asks for.
 struct Request {
-    RunDescription run;
+    RunRequest run;
     bool help = false;
-    bool seeded = false;
-    std::uint32_t seed = 0;
-    bool trialsGiven = false;
-    std::string trialsText;
     bool seedsGiven = false;
     std::string formatText; // as given; empty: the experiment's default
     OutputFormat format = OutputFormat::Text;
     std::string GbText; // as given, for the messages of the cross checks
-    bool background = false;
-    std::vector<std::pair<Param, double>> values; // the parameters given, in order
     std::string statesFile; // --states
     std::string stateName; // --state
     bool statesGiven = false;
@@ -249,7 +294,7 @@ std::string acceptedOf(const std::string &option)
 Request parse(int argc, char **argv)
 {
     Request request;
-    ParameterSet &params = request.run.params;
+    RunRequest &run = request.run;
     bool haveExperiment = false;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string &a : args)
@@ -263,11 +308,11 @@ Request parse(int argc, char **argv)
             if (haveExperiment)
                 refuse("EXPERIMENT " + arg, "a second experiment", std::string("one of ") + ExperimentNames);
             if (arg == "records")
-                request.run.experiment = Experiment::Records;
+                run.experiment = Experiment::Records;
             else if (arg == "isv")
-                request.run.experiment = Experiment::Isv;
+                run.experiment = Experiment::Isv;
             else if (arg == "histograms")
-                request.run.experiment = Experiment::Histograms;
+                run.experiment = Experiment::Histograms;
             else
                 refuse("EXPERIMENT " + arg, "unknown experiment", ExperimentNames);
             haveExperiment = true;
@@ -285,7 +330,7 @@ Request parse(int argc, char **argv)
         if (name == "--background") {
             if (inlineValue)
                 refuse(arg, "takes no value", "--background alone");
-            request.background = true;
+            run.background = true;
             continue;
         }
         const ParamInfo *param
@@ -303,15 +348,13 @@ Request parse(int argc, char **argv)
             value = args[++i];
         }
         if (name == "--seed") {
-            request.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
-            request.seeded = true;
+            run.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
         } else if (name == "--seeds") {
-            request.run.seeds = readSeeds(value);
+            run.seeds = readSeeds(value);
             request.seedsGiven = true;
         } else if (name == "--trials") {
-            readWhole(name, value, 1, MaxRunTrials, accepted);
-            request.trialsGiven = true;
-            request.trialsText = value;
+            run.trials = readWhole(name, value, 1, MaxRunTrials, accepted);
+            run.trialsWhat = "--trials " + value;
         } else if (name == "--format") {
             request.formatText = value;
         } else if (name == "--states") {
@@ -322,35 +365,34 @@ Request parse(int argc, char **argv)
             request.stateGiven = true;
         } else {
             double number = 0;
-            int decimals = 0;
-            if (!readDecimal(value, number, decimals))
+            if (!readDecimal(value, number))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     accepted);
-            const std::string problem = valueProblem(*param, number, decimals);
+            // Refused here already, so that the first bad option is the one named.
+            const std::string problem = acceptValue(*param, number, nullptr);
             if (!problem.empty())
                 refuse(name + " " + value, problem, accepted);
-            request.values.emplace_back(param->field, number);
+            run.values.push_back({param, number, name + " " + value});
             if (param->field == Param::Gb)
                 request.GbText = value;
         }
     }
     if (!haveExperiment)
         refuse("EXPERIMENT", "missing", ExperimentNames);
-    const Experiment experiment = request.run.experiment;
+    const Experiment experiment = run.experiment;
     if (request.seedsGiven) {
         const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";
         if (experiment != Experiment::Records)
             refuse(
                 "--seeds", std::string("not for ") + experimentName(experiment), "--seeds for records only");
-        if (request.seeded)
+        if (run.seed)
             refuse("--seeds with --seed", "both given", accepted);
-        if (request.trialsGiven)
+        if (run.trials)
             refuse("--seeds with --trials", "both given (the seeds count the trials)", accepted);
     }
-    if (request.trialsGiven && experiment == Experiment::Records)
-        readWhole("--trials", request.trialsText, 1, MaxRecords, "1..100 for records");
     request.format = readFormat(experiment, request.formatText);
-    std::string GbWhat = "--Gb " + request.GbText;
+    if (!request.GbText.empty())
+        run.GbWhat = "--Gb " + request.GbText;
     if (request.statesGiven != request.stateGiven)
         refuse(request.statesGiven ? "--states" : "--state",
             request.statesGiven ? "without --state" : "without --states",
@@ -359,7 +401,8 @@ Request parse(int argc, char **argv)
         StatesSession session;
         RunProblem why;
         if (!readStatesFile(request.statesFile, session, &why))
-            throw UsageError {"cleftsim-batch: --states " + request.statesFile + ": " + why.text()};
+            refuse({"--states " + request.statesFile + (why.what.empty() ? "" : ": " + why.what), why.reason,
+                why.accepted});
         const ParameterSet *state = findState(session, request.stateName);
         if (!state) {
             std::string names;
@@ -368,36 +411,12 @@ Request parse(int argc, char **argv)
             refuse("--state " + request.stateName, "no such state in " + request.statesFile,
                 "the full name or the number of one of " + names);
         }
-        params = *state;
-        params.Name = DefaultParameterSet.Name;
+        run.base = *state;
+        run.base.Name = DefaultParameterSet.Name;
         if (request.GbText.empty())
-            GbWhat = "Gb " + formatFixed(params.Gb, 3) + " of state \"" + state->Name + "\"";
+            run.GbWhat = "Gb " + formatFixed(run.base.Gb, 3) + " of state \"" + state->Name + "\"";
     }
-    if (request.background)
-        params.BackgroundOn = 1;
-    for (const auto &[field, value] : request.values)
-        setFieldValue(params, field, value);
-    RunProblem problem;
-    if (!checkBackground(params, GbWhat, &problem))
-        refuse(problem.what, problem.reason, problem.accepted);
     return request;
-}
-
-// Completes the description: the trial count and the seeds (from the clock
-// when none was given).
-void settle(Request &request)
-{
-    RunDescription &run = request.run;
-    if (request.seedsGiven) {
-        run.trials = static_cast<int>(run.seeds.size());
-        return;
-    }
-    run.trials = run.experiment == Experiment::Records ? 1 : 100;
-    if (request.trialsGiven)
-        run.trials = std::stoi(request.trialsText);
-    const std::uint32_t seed = request.seeded ? request.seed : seedFromClock();
-    run.seeds = run.experiment == Experiment::Records ? consecutiveSeeds(seed, run.trials)
-                                                      : std::vector<std::uint32_t> {seed};
 }
 
 // Writes all of text to stdout; false when it could not be written.
@@ -419,15 +438,28 @@ int main(int argc, char **argv)
 {
     // A closed pipe is an output that cannot be written: status 1, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
+    // A draw scan forced by the environment that this processor lacks (or
+    // that does not exist) is refused before anything runs, so that a
+    // comparison of machines never runs on another scan than the one named.
+    const std::string scanProblem = drawScanVariableProblem();
+    if (!scanProblem.empty()) {
+        std::fprintf(stderr, "cleftsim-batch: %s\n", scanProblem.c_str());
+        return 2;
+    }
+    RunDescription run;
     Request request;
     try {
         request = parse(argc, argv);
-    } catch (const UsageError &e) {
-        std::fprintf(stderr, "%s\n", e.text.c_str());
+        if (request.help)
+            return emit(usage()) ? 0 : 1;
+        // The defaults, a fresh seed when none was given, and the checks:
+        // the same as for a run from Python.
+        RunProblem problem;
+        if (!describeRun(request.run, run, &problem))
+            refuse(problem);
+    } catch (const Refused &refused) {
+        std::fprintf(stderr, "%s\n", refused.what());
         return 2;
     }
-    if (request.help)
-        return emit(usage()) ? 0 : 1;
-    settle(request);
-    return emit(runOutput(runExperiment(request.run), request.format)) ? 0 : 1;
+    return emit(runOutput(runExperiment(run), request.format)) ? 0 : 1;
 }

@@ -4,23 +4,31 @@ or on a Dask cluster.
 
     import cleftsim
     sweep = cleftsim.isv(seed=42, trials=1000, Rg=1.5)
+    sweep.table()                 # or pd.DataFrame(sweep): a row per potential
     table = cleftsim.grid("isv", {"Rg": [0.5, 1.0, 1.5]}, seed=1, trials=1000)
 
-The same seed and arguments give the same numbers as cleftsim-batch. Every
-argument is checked by the rules of the program's editors: a value they would
-refuse raises ValueError, an unknown keyword TypeError.
+The same seed and arguments give the same numbers as cleftsim-batch; without
+a seed a run takes a fresh one from the operating system and records it in
+its provenance. Every argument is checked by the rules of the program's
+editors: a value they would refuse raises ValueError, an unknown keyword
+TypeError. numpy scalars are taken as the numbers they hold.
 """
 
-from ._core import batch_command, cancel_running, check, defaults, histograms, isv, records, version
+from ._core import cancel_running, defaults, fresh_seed, version
 from .grids import GridError, grid, point_seed
+from .runs import HistogramsResult, IsvResult, RecordsResult, batch_command, check, histograms, isv, records
 
 __version__ = version
 __all__ = [
     "GridError",
+    "HistogramsResult",
+    "IsvResult",
+    "RecordsResult",
     "batch_command",
     "cancel_running",
     "check",
     "defaults",
+    "fresh_seed",
     "grid",
     "histograms",
     "isv",

@@ -4,14 +4,15 @@ one table."""
 
 import concurrent.futures
 import itertools
+import operator
 import os
 
 import numpy as np
 import pandas as pd
 
-from . import _core
+from . import _core, runs
 
-_RUNS = {"records": _core.records, "isv": _core.isv, "histograms": _core.histograms}
+_RUNS = {"records": runs.records, "isv": runs.isv, "histograms": runs.histograms}
 # The result member that has one entry per row of the table; None: one row per point.
 _ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
 
@@ -29,6 +30,7 @@ def point_seed(seed, index):
     keeps neighbouring points from starting on related draws. A point is
     repeated alone with its seed, e.g. cleftsim-batch isv --seed SEED ...
     """
+    seed, index = operator.index(seed), operator.index(index)
     if not 0 <= seed < 2**32 or not 0 <= index < 2**32:
         raise ValueError(f"seed {seed} and index {index} must both lie in 0..4294967295")
     z = ((seed << 32) + index + 0x9E3779B97F4A7C15) & _MASK64
@@ -62,20 +64,29 @@ def _point_table(experiment, index, point, seed, result):
     row_key = _ROW_KEYS[experiment]
     rows = len(result[row_key]) if row_key else 1
     columns = {"point": np.full(rows, index, dtype=np.int64)}
-    for name, value in point.items():
-        columns[name] = [value] * rows
+    # The grid's values as the run took them: Rg 0.30000000000000004 ran
+    # and is recorded as 0.3.
+    parameters = result.provenance["parameters"]
+    for name in point:
+        if name == "background":
+            columns[name] = np.full(rows, bool(result.provenance["BackgroundOn"]))
+        else:
+            value = parameters[name]
+            columns[name] = np.full(rows, value, dtype=np.int64 if isinstance(value, int) else np.float64)
     columns["seed"] = np.full(rows, seed, dtype=np.int64)
     if "trials" not in result:
-        columns["trials"] = np.full(rows, result["provenance"]["trials"], dtype=np.int64)
+        columns["trials"] = np.full(rows, result.provenance["trials"], dtype=np.int64)
     if experiment == "records":
         columns["trial"] = np.arange(1, rows + 1, dtype=np.int64)
     for name, value in result.items():
-        if name in ("provenance", "t_ms"):
+        if name == "t_ms":
             continue
         if row_key and isinstance(value, np.ndarray) and len(value) == rows:
             columns[name] = list(value) if value.ndim > 1 else value
-        else:
+        elif isinstance(value, np.ndarray):
             columns[name] = [value] * rows
+        else:
+            columns[name] = np.full(rows, value, dtype=np.int64 if isinstance(value, int) else np.float64)
     if experiment == "records":
         columns["trial_seed"] = columns.pop("seeds")
     return pd.DataFrame(columns)
@@ -94,7 +105,7 @@ def _progress_bar(total, enabled, experiment):
         return tqdm(**options)
 
 
-def grid(experiment, grid, *, seed, trials=None, client=None, progress=True, workers=None, **fixed):
+def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True, workers=None, **fixed):
     """Runs `experiment` ("records", "isv" or "histograms") at every combination
     of the values in `grid`, a dict of lists keyed by parameter name (or
     "background"); the last key varies fastest and point i is the i-th
@@ -121,7 +132,14 @@ def grid(experiment, grid, *, seed, trials=None, client=None, progress=True, wor
     overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
     if overlap:
         raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
-    values = [list(grid[k]) for k in keys]
+    seed = runs.plain("seed", seed)
+    if seed is None:
+        seed = _core.fresh_seed()
+    elif isinstance(seed, bool) or not isinstance(seed, int):
+        raise TypeError(f"seed must be an int, not {type(seed).__name__}")
+    trials = runs.plain("trials", trials)
+    fixed = runs.plain_arguments(fixed)
+    values = [[runs.plain(k, v) for v in grid[k]] for k in keys]
     points = [dict(zip(keys, combination)) for combination in itertools.product(*values)]
     seeds = [point_seed(seed, i) for i in range(len(points))]
 
@@ -132,7 +150,7 @@ def grid(experiment, grid, *, seed, trials=None, client=None, progress=True, wor
         if trials is not None:
             kwargs["trials"] = trials
         try:
-            _core.check(experiment, **kwargs)
+            runs.check(experiment, **kwargs)
         except ValueError as error:
             refused.append(f"{_describe(index, point)}: {error}")
         arguments.append(kwargs)

@@ -77,80 +77,69 @@ const ParamInfo *numericParam(const std::string &name)
     return nullptr;
 }
 
-// The run that the keyword arguments of records(), isv() or histograms() describe.
+// The run that the keyword arguments of records(), isv() or histograms()
+// describe, filled by the run library as the batch tool's is (defaults, a
+// fresh seed when none is given, the rule for values, the checks). The
+// Python layer has turned numpy scalars into Python numbers already.
 RunDescription describe(
     Experiment experiment, const char *function, const py::args &args, const py::kwargs &kwargs)
 {
     if (!args.empty())
         throw py::type_error(std::string(function) + "() takes keyword arguments only");
-    RunDescription run;
-    run.experiment = experiment;
-    bool seedGiven = false;
-    bool seedsGiven = false;
-    bool trialsGiven = false;
-    std::uint32_t seed = 0;
-    py::object trialsValue;
+    RunRequest request;
+    request.experiment = experiment;
     for (const auto &item : kwargs) {
         const std::string key = py::str(item.first);
         const py::handle value = item.second;
         if (key == "seed") {
-            if (!value.is_none()) {
-                seed = seedFrom("seed", value);
-                seedGiven = true;
-            }
+            if (!value.is_none())
+                request.seed = seedFrom("seed", value);
         } else if (key == "seeds" && experiment == Experiment::Records) {
+            if (value.is_none())
+                continue;
             if (!py::isinstance<py::sequence>(value) || py::isinstance<py::str>(value))
                 throw py::type_error("seeds must be a sequence of ints");
-            run.seeds.clear();
+            std::vector<std::uint32_t> seeds;
             for (const py::handle s : py::reinterpret_borrow<py::sequence>(value))
-                run.seeds.push_back(seedFrom("seeds", s));
-            seedsGiven = true;
+                seeds.push_back(seedFrom("seeds", s));
+            request.seeds = std::move(seeds);
         } else if (key == "trials") {
-            run.trials = trialsFrom(value);
-            trialsValue = py::reinterpret_borrow<py::object>(value);
-            trialsGiven = true;
+            if (!value.is_none()) {
+                request.trials = trialsFrom(value);
+                request.trialsWhat = "trials " + shown(value);
+            }
         } else if (key == "background") {
             if (!PyBool_Check(value.ptr()) && !isInteger(value))
                 throw py::type_error("background must be a bool, not " + shown(py::type::of(value)));
-            const long long on = value.cast<long long>();
-            if (on != 0 && on != 1)
+            int overflow = 0;
+            const long long on = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+            if (overflow != 0 || (on != 0 && on != 1))
                 refuse({"background " + shown(value), "out of range", "False or True"});
-            run.params.BackgroundOn = static_cast<std::uint8_t>(on);
+            request.background = on == 1;
         } else if (const ParamInfo *rule = numericParam(key)) {
             if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
                 throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
-            // A value the editor would refuse is refused before it is written into the set.
-            const double number = value.cast<double>();
-            const std::string reason = valueProblem(*rule, number, decimalsOf(number, rule->decimals));
-            if (!reason.empty())
-                refuse({key + " " + shown(value), reason, rangeText(*rule)});
-            setFieldValue(run.params, rule->field, number);
+            double number
+                = PyFloat_Check(value.ptr()) ? PyFloat_AsDouble(value.ptr()) : PyLong_AsDouble(value.ptr());
+            if (number == -1.0 && PyErr_Occurred()) {
+                // An int beyond the floats: out of range like any other.
+                PyErr_Clear();
+                number = py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(0)
+                    ? -std::numeric_limits<double>::max()
+                    : std::numeric_limits<double>::max();
+            }
+            request.values.push_back({rule, number, key + " " + shown(value)});
         } else {
             throw py::type_error(
                 std::string(function) + "() got an unexpected keyword argument '" + key + "'");
         }
     }
-    if (seedGiven && seedsGiven)
+    if (request.seed && request.seeds)
         throw py::type_error(std::string(function) + "() takes seed or seeds, not both");
-    if (seedsGiven) {
-        if (!trialsGiven)
-            run.trials = static_cast<int>(run.seeds.size());
-    } else {
-        if (!trialsGiven)
-            run.trials = experiment == Experiment::Records ? 1 : 100;
-        // Without a seed a run is seeded from the clock, as a window's Run is.
-        const std::uint32_t first = seedGiven ? seed : seedFromClock();
-        if (experiment == Experiment::Records)
-            run.seeds = consecutiveSeeds(first, run.trials >= 1 && run.trials <= MaxRecords ? run.trials : 0);
-        else
-            run.seeds = {first};
-    }
+    RunDescription run;
     RunProblem problem;
-    if (!checkRun(run, &problem, "background=True")) {
-        if (trialsGiven && problem.what.rfind("trials ", 0) == 0)
-            problem.what = "trials " + shown(trialsValue);
+    if (!describeRun(request, run, &problem, "background=True"))
         refuse(problem);
-    }
     return run;
 }
 
@@ -213,24 +202,61 @@ RunResult runReleased(const RunDescription &run)
     return result;
 }
 
-py::object parseJson(const std::string &text)
+// A parameter's value as Python shows it: an int for the whole-numbered ones.
+py::object paramValue(const ParamInfo &rule, double value)
 {
-    return py::module_::import("json").attr("loads")(text);
+    if (rule.decimals == 0)
+        return py::int_(static_cast<long long>(value));
+    return py::float_(value);
+}
+
+// The provenance of the JSON outputs as a dict, member for member.
+py::dict provenanceOf(const RunDescription &run)
+{
+    py::dict p;
+    p["program"] = "Cleftsim";
+    p["version"] = programVersion();
+    p["experiment"] = experimentName(run.experiment);
+    p["trials"] = run.trials;
+    if (run.experiment == Experiment::Records) {
+        py::list seeds;
+        for (std::uint32_t s : run.seeds)
+            seeds.append(s);
+        p["seeds"] = seeds;
+    } else {
+        p["seed"] = run.seeds.empty() ? 0u : run.seeds.front();
+    }
+    p["BackgroundOn"] = static_cast<int>(run.params.BackgroundOn);
+    py::dict parameters;
+    for (const ParamInfo *rule : numericParams())
+        parameters[rule->name] = paramValue(*rule, fieldValue(run.params, rule->field));
+    p["parameters"] = parameters;
+    return p;
 }
 
 py::dict withProvenance(const RunDescription &run)
 {
     py::dict out;
-    out["provenance"] = parseJson(provenanceJson(run));
+    out["provenance"] = provenanceOf(run);
     return out;
 }
 
-template <class T> py::array_t<T> vectorArray(const std::vector<T> &values)
+// Counts as int64 and reals as float64, whatever the C++ types.
+template <class T, class Values> py::array_t<T> arrayOf(const Values &values, std::size_t count)
 {
-    py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), array.mutable_data());
+    py::array_t<T> array(static_cast<py::ssize_t>(count));
+    T *data = array.mutable_data();
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] = static_cast<T>(values[i]);
     return array;
 }
+
+template <class T, class V> py::array_t<T> arrayOf(const std::vector<V> &values)
+{
+    return arrayOf<T>(values, values.size());
+}
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 py::dict recordsResult(const RunResult &result)
 {
@@ -244,10 +270,10 @@ py::dict recordsResult(const RunResult &result)
     double *data = currents.mutable_data();
     for (const CurrentTrace &trace : traces)
         data = std::copy(trace.begin(), trace.end(), data);
-    out["t_ms"] = vectorArray(t);
+    out["t_ms"] = arrayOf<double>(t);
     out["currents_pA"] = currents;
-    out["quanta"] = vectorArray(result.records.quanta);
-    out["seeds"] = vectorArray(result.run.seeds);
+    out["quanta"] = arrayOf<std::int64_t>(result.records.quanta);
+    out["seeds"] = arrayOf<std::int64_t>(result.run.seeds);
     return out;
 }
 
@@ -255,49 +281,54 @@ py::dict isvResult(const RunResult &result)
 {
     py::dict out = withProvenance(result.run);
     const auto &points = result.isv.points;
-    std::vector<int> V, trials;
-    std::vector<double> quanta, peak, epsc;
+    std::vector<std::int64_t> V, trials;
+    std::vector<double> quanta, peak, epsc, sdQuanta, sdPeak;
     for (const IsvPoint &point : points) {
         V.push_back(point.V);
         trials.push_back(point.trials);
         quanta.push_back(point.meanQuanta());
         peak.push_back(point.meanPeak());
         epsc.push_back(point.meanEpsc());
+        sdQuanta.push_back(point.sdQuanta());
+        sdPeak.push_back(point.sdPeak());
     }
-    out["V2_mV"] = vectorArray(V);
-    out["trials"] = vectorArray(trials);
-    out["mean_quanta"] = vectorArray(quanta);
-    out["mean_peak_pA"] = vectorArray(peak);
-    out["mean_epsc_pA"] = vectorArray(epsc);
+    out["V2_mV"] = arrayOf<std::int64_t>(V);
+    out["trials"] = arrayOf<std::int64_t>(trials);
+    out["mean_quanta"] = arrayOf<double>(quanta);
+    out["mean_peak_pA"] = arrayOf<double>(peak);
+    out["mean_epsc_pA"] = arrayOf<double>(epsc);
+    out["std_quanta"] = arrayOf<double>(sdQuanta);
+    out["std_peak_pA"] = arrayOf<double>(sdPeak);
+    out["std_epsc_pA"] = arrayOf<double>(sdPeak); // the background current is the same in every trial
     return out;
 }
 
-// The members of the histograms JSON beside its provenance, the count lists
-// as integer arrays and the reals at full precision where the JSON has them.
+// The members of the histograms JSON beside its provenance, from the run's
+// tables: the count lists as int64 arrays, the reals at full precision, and
+// NaN (an empty current table) where the JSON has null.
 py::dict histogramsResult(const RunResult &result)
 {
     py::dict out = withProvenance(result.run);
-    const py::dict provenance = out["provenance"];
-    const py::dict json = parseJson(histogramsJson(result.run, result.histograms));
     const HistogramsResult &h = result.histograms;
     const ScatterStats stats = scatterStatistics(h);
-    const py::dict exact;
-    exact["mean_quanta"] = h.meanQuanta();
-    exact["mean_peak_pA"] = h.meanPeak();
-    exact["mean_latency_ms"] = h.releasingTrials() > 0 ? h.meanLatencyMs() : 0.0;
-    exact["r"] = stats.r;
-    exact["max_current_pA"] = h.maxCurrent;
-    const py::module_ np = py::module_::import("numpy");
-    for (const auto &item : json) {
-        if (provenance.contains(item.first))
-            continue;
-        py::object value = py::reinterpret_borrow<py::object>(item.second);
-        if (py::isinstance<py::list>(value))
-            value = np.attr("array")(value, "dtype"_a = "int64");
-        else if (!value.is_none() && exact.contains(item.first))
-            value = exact[item.first];
-        out[item.first] = value;
-    }
+    const auto N = static_cast<std::size_t>(h.N);
+    const auto S = static_cast<std::size_t>(h.spikeSteps);
+    out["N"] = h.N;
+    out["SpikeSteps"] = h.spikeSteps;
+    out["quanta"] = arrayOf<std::int64_t>(h.quanta, N + 1);
+    out["current"] = arrayOf<std::int64_t>(h.current, h.currentCollected ? 10 * N + 1 : 0);
+    out["latency"] = arrayOf<std::int64_t>(h.latency, S + 1);
+    py::array_t<std::int64_t> joint({static_cast<py::ssize_t>(N + 1), static_cast<py::ssize_t>(S + 1)});
+    std::int64_t *cell = joint.mutable_data();
+    for (std::size_t m = 0; m <= N; ++m)
+        for (std::size_t s = 0; s <= S; ++s)
+            *cell++ = h.joint[m][s];
+    out["joint"] = joint;
+    out["mean_quanta"] = h.meanQuanta();
+    out["mean_peak_pA"] = h.currentCollected ? h.meanPeak() : NaN;
+    out["mean_latency_ms"] = h.releasingTrials() > 0 ? h.meanLatencyMs() : NaN;
+    out["r"] = stats.hasR ? stats.r : NaN;
+    out["max_current_pA"] = h.maxCurrent;
     return out;
 }
 
@@ -343,6 +374,29 @@ PYBIND11_MODULE(_core, m)
             return out;
         },
         "The default parameter set as keyword arguments: background and every parameter by name.");
+
+    m.def("fresh_seed", &freshSeed,
+        "A seed from the operating system's entropy, as a run without a seed takes.");
+
+    m.def(
+        "parameter_table",
+        [] {
+            py::list rows;
+            for (const ParamInfo *rule : numericParams()) {
+                py::dict row;
+                row["name"] = rule->name;
+                row["unit"] = rule->unit;
+                row["meaning"] = rule->meaning;
+                row["min"] = paramValue(*rule, rule->min);
+                row["max"] = paramValue(*rule, rule->max);
+                row["decimals"] = rule->decimals;
+                row["default"] = paramValue(*rule, fieldValue(DefaultParameterSet, rule->field));
+                row["range"] = rangeText(*rule);
+                rows.append(row);
+            }
+            return rows;
+        },
+        "Every parameter as the editors take it: name, unit, meaning, min, max, decimals, default, range.");
 
     m.def(
         "records",

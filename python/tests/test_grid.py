@@ -2,6 +2,8 @@
 points refused before anything runs; a failing point reported without losing
 the others."""
 
+import time
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -27,6 +29,9 @@ def test_grid_points_are_runs_with_their_seeds(serial_table):
         for column in ("V2_mV", "trials", "mean_quanta", "mean_peak_pA", "mean_epsc_pA"):
             assert np.array_equal(rows[column].to_numpy(), run[column]), column
     assert len({cleftsim.point_seed(11, i) for i in range(1000)}) == 1000
+    # Worked out by hand from the rule in point_seed's docstring.
+    assert [cleftsim.point_seed(11, i) for i in range(4)] == [3659705834, 3080324272, 552209154, 1918486356]
+    assert cleftsim.point_seed(np.int64(11), np.uint8(2)) == 552209154
 
 
 @pytest.mark.parametrize("place", ["threads", "dask"])
@@ -34,6 +39,19 @@ def test_same_table_wherever_it_runs(serial_table, place, request):
     client = request.getfixturevalue("dask_client") if place == "dask" else None
     table = cleftsim.grid("isv", GRID, seed=11, trials=20, workers=2, client=client, progress=False)
     pd.testing.assert_frame_equal(table, serial_table, check_exact=True)
+
+
+def test_numpy_grids_record_values_as_the_editors_hold_them():
+    table = cleftsim.grid("isv", {"Rg": np.linspace(0, 1, 11)}, seed=np.int64(5), trials=2, progress=False)
+    assert table.groupby("point").Rg.first().tolist() == [i / 10 for i in range(11)]
+    assert table.Rg.dtype == np.float64 and table.attrs["cleftsim"]["seed"] == 5
+    # The point with 0.30000000000000004 ran as 0.3 does.
+    alone = cleftsim.isv(seed=cleftsim.point_seed(5, 3), trials=2, Rg=0.3)
+    assert np.array_equal(table[table.point == 3].mean_peak_pA.to_numpy(), alone["mean_peak_pA"])
+    counts = cleftsim.grid("histograms", {"N": np.arange(5, 25, 5), "background": np.array([False, True])},
+                           seed=1, trials=3, progress=False)
+    assert counts.N.tolist() == [5, 5, 10, 10, 15, 15, 20, 20] and counts.N.dtype == np.int64
+    assert counts.background.tolist() == [False, True] * 4
 
 
 def test_histograms_and_records_tables():
@@ -69,12 +87,17 @@ def test_failing_point_reported_and_others_kept(monkeypatch, workers):
     def failing(**kwargs):
         if kwargs["Rg"] == 1.0:
             raise MemoryError("no room for the sweep")
+        if kwargs["Rg"] == 0.0:
+            time.sleep(0.5)  # fails after point 3 has failed
+            raise MemoryError("no room either")
         return isv(**kwargs)
 
     monkeypatch.setitem(cleftsim.grids._RUNS, "isv", failing)
     with pytest.raises(cleftsim.GridError) as raised:
-        cleftsim.grid("isv", {"Rg": [0.5, 1.0, 1.5]}, seed=2, trials=5, workers=workers, progress=False)
-    assert "1 of 3 grid points failed" in str(raised.value)
-    assert "point 1 (Rg=1.0): MemoryError: no room for the sweep" in str(raised.value)
-    assert sorted(set(raised.value.table.point)) == [0, 2]
-    assert [f[0] for f in raised.value.failures] == [1]
+        cleftsim.grid("isv", {"Rg": [0.0, 0.5, 1.5, 1.0]}, seed=2, trials=5, workers=workers, progress=False)
+    message = str(raised.value)
+    assert "2 of 4 grid points failed" in message
+    assert "point 3 (Rg=1.0): MemoryError: no room for the sweep" in message
+    assert message.index("point 0 (Rg=0.0): MemoryError: no room either") < message.index("point 3 ")
+    assert sorted(set(raised.value.table.point)) == [1, 2]
+    assert [f[0] for f in raised.value.failures] == [0, 3]

@@ -1,11 +1,16 @@
 """The module against cleftsim-batch: the same numbers for the same arguments
-and the same refusals."""
+and the same refusals, the one rule for a value, numpy in and pandas out."""
 
+import inspect
 import json
+import math
+import os
+import re
 import subprocess
 from decimal import Decimal
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import cleftsim
@@ -47,6 +52,10 @@ def test_same_numbers_as_the_batch_tool(experiment, kwargs):
             for v, t, q, p, e in zip(*(result[k] for k in lines[0].split(",")))
         ]
         assert rows == lines[1:]
+        # The JSON adds the spread of every potential.
+        points = json.loads(batch(experiment, *options(kwargs), "--format", "json"), parse_float=Decimal)["points"]
+        for name in ("std_quanta", "std_peak_pA", "std_epsc_pA"):
+            assert [printed(x, 6) for x in result[name]] == [str(p[name]) for p in points], name
     elif experiment == "records":
         lines = text.split("\r\n")
         seeds = kwargs.get("seeds") or [(kwargs["seed"] + r) % 2**32 for r in range(kwargs["trials"])]
@@ -66,6 +75,9 @@ def test_same_numbers_as_the_batch_tool(experiment, kwargs):
                 assert printed(result[key], 6) == str(value), key
             elif isinstance(value, list):
                 assert np.asarray(result[key]).tolist() == value, key
+                assert result[key].dtype == np.int64, key
+            elif value is None:  # missing: NaN, or no bins at all
+                assert result[key].size == 0 if key == "current" else math.isnan(result[key]), key
             else:
                 assert result[key] == value, key
         assert exact.keys() >= result.keys() - {"provenance"}
@@ -78,7 +90,10 @@ def test_same_numbers_as_the_batch_tool(experiment, kwargs):
         ("isv", dict(V2=-151), ValueError, ["V2 -151", "out of range", "-150..40"]),
         ("histograms", dict(Rg=0.505), ValueError, ["Rg 0.505", "too many decimals", "0.00..9.99"]),
         ("histograms", dict(N=2.5), ValueError, ["N 2.5", "not a whole number", "1..20"]),
-        ("records", dict(gf=float("nan")), ValueError, ["gf nan", "0.0000..0.9999"]),
+        ("records", dict(gf=float("nan")), ValueError, ["gf nan", "not a finite number", "0.0000..0.9999"]),
+        ("isv", dict(Rg=np.float64(0.305)), ValueError, ["Rg 0.305", "too many decimals"]),
+        ("isv", dict(N=np.array([5, 6])), TypeError, ["N must be a single value"]),
+        ("isv", dict(seed=np.float64(1)), TypeError, ["seed must be an int"]),
         ("isv", dict(Gb=0.01), ValueError, ["Gb 0.010", "needs background=True"]),
         ("isv", dict(background=True, Gb=0.3), ValueError, ["Gb 0.300", "above Gmax", "0.000..0.200"]),
         ("isv", dict(trials=10001), ValueError, ["trials 10001", "out of range", "1..10000"]),
@@ -116,3 +131,139 @@ def test_bad_arguments_refused(experiment, kwargs, error, words):
 def test_positional_arguments_refused():
     with pytest.raises(TypeError, match="keyword arguments only"):
         cleftsim.isv(42)
+
+
+def acceptance_rows():
+    table = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "data", "value_acceptance.tsv")
+    with open(table) as rows:
+        return [tuple(line.rstrip("\n").split("\t")) for line in rows if line.strip() and not line.startswith("#")]
+
+
+@pytest.mark.parametrize("experiment,name,given,outcome", acceptance_rows())
+def test_one_rule_for_a_value(experiment, name, given, outcome):
+    """The rows the batch tool and the session-file reader are checked against."""
+    value = int(given) if re.fullmatch(r"[-+]?[0-9]+", given) else float(given)
+    kwargs = dict(seed=1, trials=value) if name == "trials" else {"seed": 1, "trials": 1, name: value}
+    if outcome.startswith("refused "):
+        with pytest.raises(ValueError, match=outcome[len("refused "):]):
+            getattr(cleftsim, experiment)(**kwargs)
+    else:
+        provenance = getattr(cleftsim, experiment)(**kwargs).provenance
+        decimals = {p["name"]: p["decimals"] for p in cleftsim.runs.PARAMETERS}
+        taken = provenance["trials"] if name == "trials" else printed(provenance["parameters"][name], decimals[name])
+        assert str(taken) == outcome
+
+
+# numpy values against the plain Python values they hold.
+NUMPY = [
+    ("isv", dict(N=np.int64(12)), dict(N=12)),
+    ("isv", dict(N=np.int32(12), V2=np.int16(-80)), dict(N=12, V2=-80)),
+    ("isv", dict(Rg=np.float32(1.5)), dict(Rg=1.5)),
+    ("isv", dict(Rg=np.float32(0.3), gf=np.float32(0.15)), dict(Rg=0.3, gf=0.15)),
+    ("isv", dict(Rg=np.float64(0.1) * 3), dict(Rg=0.3)),
+    ("isv", dict(Rg=np.array(1.25), N=np.array(7)), dict(Rg=1.25, N=7)),
+    ("isv", dict(seed=np.int64(1), trials=np.int64(7)), dict(seed=1, trials=7)),
+    ("isv", dict(seed=np.uint32(4294967295)), dict(seed=4294967295)),
+    ("histograms", dict(background=np.bool_(True), Gb=np.float64(0.01)), dict(background=True, Gb=0.01)),
+    ("histograms", dict(background=np.array(True), Gb=0.01), dict(background=True, Gb=0.01)),
+    ("records", dict(seeds=np.array([1, 2, 3])), dict(seeds=[1, 2, 3])),
+    ("records", dict(seeds=np.array([5, 6, 99], dtype=np.uint32), trials=np.int8(3)), dict(seeds=[5, 6, 99])),
+    ("records", dict(seeds=range(4, 7)), dict(seeds=[4, 5, 6])),
+    ("records", dict(seeds=(7, 8)), dict(seeds=[7, 8])),
+]
+
+
+@pytest.mark.parametrize("experiment,given,same", NUMPY)
+def test_numpy_values_are_the_numbers_they_hold(experiment, given, same):
+    run = getattr(cleftsim, experiment)
+    kwargs = dict(seed=3, trials=5)
+    if "seeds" in given:
+        kwargs = {}
+    a = run(**dict(kwargs, **given))
+    b = run(**dict(kwargs, **same))
+    assert a.provenance == b.provenance
+    for key in b:
+        assert np.array_equal(a[key], b[key], equal_nan=True), key
+    assert cleftsim.batch_command(experiment, **dict(kwargs, **given)) == cleftsim.batch_command(
+        experiment, **dict(kwargs, **same))
+
+
+def test_batch_command_names_every_seed():
+    assert cleftsim.batch_command("records", seeds=[5, 6, 99]) == "cleftsim-batch records --seeds 5,6,99"
+    assert cleftsim.batch_command("records", seeds=np.array([5, 6, 7])) == "cleftsim-batch records --seed 5 --trials 3"
+    assert cleftsim.batch_command("isv", seed=4, Rg=0.1 * 3) == "cleftsim-batch isv --seed 4 --trials 100 --Rg 0.30"
+
+
+def test_unseeded_runs_draw_fresh_seeds():
+    # Random 32-bit seeds repeat by chance: a pair among 1000 with odds of
+    # 1 in 8600, three pairs practically never; seeds from the clock repeat
+    # hundreds of times in a tight loop.
+    seeds = [cleftsim.histograms(trials=1).provenance["seed"] for _ in range(1000)]
+    assert len(set(seeds)) >= 998
+    # The defaults are recorded as used: 100 trials.
+    assert cleftsim.histograms(seed=1).provenance["trials"] == 100
+    assert json.loads(batch("histograms", "--seed", "1"))["trials"] == 100
+    # Eight batch runs started at once.
+    started = [subprocess.Popen([BATCH, "histograms", "--trials", "1"], stdout=subprocess.PIPE) for _ in range(8)]
+    batch_seeds = {json.loads(p.communicate(timeout=600)[0])["seed"] for p in started}
+    assert len(batch_seeds) == 8
+    # A grid without a seed draws one and keeps it with its table.
+    a = cleftsim.grid("histograms", {"N": [5, 6]}, trials=1, progress=False)
+    b = cleftsim.grid("histograms", {"N": [5, 6]}, trials=1, progress=False)
+    assert a.attrs["cleftsim"]["seed"] != b.attrs["cleftsim"]["seed"]
+    assert a.seed.tolist() == [cleftsim.point_seed(a.attrs["cleftsim"]["seed"], i) for i in range(2)]
+
+
+def test_results_are_pandas_tables():
+    sweep = cleftsim.isv(seed=2, trials=5, background=True, Gb=0.01)
+    table = pd.DataFrame(sweep)
+    assert table.shape == (181, 8)
+    assert table.V2_mV.dtype == np.int64 and table.trials.dtype == np.int64
+    assert all(table[c].dtype == np.float64 for c in table.columns[2:])
+    assert table.std_epsc_pA.equals(table.std_peak_pA)
+    pd.testing.assert_frame_equal(sweep.table(), table)
+    assert sweep.table().attrs["provenance"] == sweep["provenance"] == sweep.provenance
+    assert sweep.provenance["seed"] == 2 and "provenance" not in sweep
+    # Below two trials there is no spread.
+    assert cleftsim.isv(seed=2, trials=1).table().std_quanta.isna().all()
+
+    records = cleftsim.records(seed=8, trials=3)
+    per_trial = records.table()
+    assert per_trial.trial.tolist() == [1, 2, 3] and per_trial.seed.tolist() == [8, 9, 10]
+    assert per_trial.quanta.tolist() == records["quanta"].tolist() and per_trial.quanta.dtype == np.int64
+    per_time = records.table(times=True)
+    assert len(per_time) == 3 * 321
+    row = per_time.iloc[321 + 40]
+    assert (row.trial, row.t_ms, row.current_pA) == (2, records["t_ms"][40], records["currents_pA"][1][40])
+    assert per_time.attrs["provenance"]["seeds"] == [8, 9, 10]
+
+    hist = cleftsim.histograms(seed=4, trials=200, N=6)
+    tables = hist.tables()
+    assert tables["quanta"].m.tolist() == list(range(7)) and tables["quanta"].trials.sum() == 200
+    assert tables["current"].current_pA.iloc[-1] == pytest.approx(hist["max_current_pA"])
+    assert tables["latency"].trials.tolist() == hist["latency"].tolist()
+    joint = tables["joint"]
+    assert len(joint) == 7 * 21 and joint.trials.sum() == 200
+    assert joint[(joint.m == 2) & (joint.step == 5)].trials.item() == hist["joint"][2][5]
+    assert all(t.attrs["provenance"] == hist.provenance for t in tables.values())
+    silent = cleftsim.histograms(seed=4, trials=20, V2=0)
+    assert math.isnan(silent["mean_peak_pA"]) and silent.tables()["current"].empty
+
+    grid = cleftsim.grid("histograms", {"V2": [0, -63]}, seed=1, trials=20, progress=False)
+    assert grid.mean_peak_pA.dtype == np.float64 and math.isnan(grid.mean_peak_pA[0])
+    assert grid.N.dtype == np.int64 and grid.V2.dtype == np.int64
+
+
+def test_every_parameter_in_the_signature_and_the_help():
+    table = cleftsim.runs.PARAMETERS
+    assert [p["name"] for p in table] == [k for k in cleftsim.defaults() if k != "background"]
+    for run in (cleftsim.records, cleftsim.isv, cleftsim.histograms):
+        signature = inspect.signature(run)
+        for p in table:
+            assert signature.parameters[p["name"]].default == p["default"]
+            assert signature.parameters[p["name"]].kind is inspect.Parameter.KEYWORD_ONLY
+            line = next(l for l in run.__doc__.splitlines() if l.split()[:1] == [p["name"]])
+            assert p["range"] in line and repr(p["default"]) in line and p["unit"] in line
+        assert {"seed", "trials", "background"} <= signature.parameters.keys()
+    assert "seeds" in inspect.signature(cleftsim.records).parameters
+    assert cleftsim.defaults() == dict(background=False, **{p["name"]: p["default"] for p in table})

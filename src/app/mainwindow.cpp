@@ -594,15 +594,10 @@ void MainWindow::RestoreBtnClick()
 void MainWindow::restoreEditors()
 {
     const ParameterSet s = model().LPI;
-    WindowSet &w = windows();
-    if (w.csForm0)
-        w.csForm0->setBackgroundChecked(s.BackgroundOn == 1);
-    if (w.csForm1)
-        w.csForm1->writeEditors(s.N, s.Rg, Round(s.V2));
-    if (w.csForm2)
-        w.csForm2->writeEditors(Round(s.Emax), Round(s.V1r), s.du, s.ex, s.gf);
-    if (w.csForm3)
-        w.csForm3->writeEditors(s.Gmax, s.tc, s.Gb);
+    for (EditorLink *editor : windows().editors) {
+        if (editor)
+            editor->restoreFrom(s);
+    }
 }
 
 namespace {
@@ -681,11 +676,7 @@ bool MainWindow::openStates(const QString &path)
         if (!go)
             return false;
     }
-    for (int slot = 0; slot < StoredSlots; ++slot)
-        m.StoredStates[static_cast<std::size_t>(slot)] = slot < static_cast<int>(session.states.size())
-            ? session.states[static_cast<std::size_t>(slot)]
-            : ParameterSet {};
-    m.StoredCount = static_cast<int>(session.states.size()) - 1;
+    replaceStoredStates(m, session.states);
     m_listBox->clear();
     for (const ParameterSet &state : session.states) {
         m_listBox->addItem(QString::fromStdString(state.Name));

@@ -100,6 +100,11 @@ void placeWindowsAtStart(QMdiArea *frame)
     w.forms[3]->moveOuter(QPoint(area.width() - presyn.width(), area.height() - presyn.height()));
 }
 
+template <class Window> ChildWindow *make()
+{
+    return new Window;
+}
+
 } // namespace
 
 std::unique_ptr<MainWindow> createWindowSet()
@@ -111,38 +116,21 @@ std::unique_ptr<MainWindow> createWindowSet()
     w.csMainForm = main.get();
     QMdiArea *frame = main->frame();
 
-    auto *f0 = new ModelConfigWindow;
-    w.csForm0 = f0;
-    w.forms[0] = f0;
-    f0->addTo(frame);
-    auto *f1 = new SchemeWindow;
-    w.csForm1 = f1;
-    w.forms[1] = f1;
-    f1->addTo(frame);
-    auto *f2 = new PresynapticWindow;
-    w.csForm2 = f2;
-    w.forms[2] = f2;
-    f2->addTo(frame);
-    auto *f3 = new SubsynapticWindow;
-    w.csForm3 = f3;
-    w.forms[3] = f3;
-    f3->addTo(frame);
-    auto *f4 = new RecordsWindow;
-    w.csForm4 = f4;
-    w.forms[4] = f4;
-    f4->addTo(frame);
-    auto *f5 = new IsvWindow;
-    w.csForm5 = f5;
-    w.forms[5] = f5;
-    f5->addTo(frame);
-    auto *f6 = new HistogramsWindow;
-    w.csForm6 = f6;
-    w.forms[6] = f6;
-    f6->addTo(frame);
+    // By number, which is the order of creation: each window is in the set
+    // before the next one is made.
+    using MakeWindow = ChildWindow *(*)();
+    static const MakeWindow makers[FixedWindows]
+        = {make<ModelConfigWindow>, make<SchemeWindow>, make<PresynapticWindow>, make<SubsynapticWindow>,
+            make<RecordsWindow>, make<IsvWindow>, make<HistogramsWindow>};
+    for (int i = 0; i < FixedWindows; ++i) {
+        ChildWindow *form = makers[i]();
+        w.add(i, form);
+        form->addTo(frame);
+    }
     placeWindowsAtStart(frame);
     for (int i = 0; i < 4; ++i)
         w.forms[i]->show();
-    for (int i = 4; i < 7; ++i)
+    for (int i = 4; i < FixedWindows; ++i)
         w.forms[i]->showMinimizedInFrame();
     main->createDialogs();
     return main;

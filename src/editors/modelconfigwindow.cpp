@@ -67,6 +67,11 @@ void ModelConfigWindow::setBackgroundChecked(bool on)
     m_checkBox1->setChecked(on);
 }
 
+void ModelConfigWindow::restoreFrom(const ParameterSet &s)
+{
+    setBackgroundChecked(s.BackgroundOn == 1);
+}
+
 void ModelConfigWindow::CheckBox1Click()
 {
     // Every switch, either way, starts again without background conductance.

@@ -119,13 +119,13 @@ void PresynapticWindow::FormCreate()
     m_gf.reset(p.gf);
 }
 
-void PresynapticWindow::writeEditors(double Emax, double V1r, double du, double ex, double gf)
+void PresynapticWindow::restoreFrom(const ParameterSet &s)
 {
-    m_spinEditEmax->setValue(Round(Emax));
-    m_spinEditV1r->setValue(Round(V1r));
-    m_maskEdit1->setNumber(du);
-    m_maskEdit2->setNumber(ex);
-    m_maskEdit3->setNumber(gf);
+    m_spinEditEmax->setValue(Round(s.Emax));
+    m_spinEditV1r->setValue(Round(s.V1r));
+    m_maskEdit1->setNumber(s.du);
+    m_maskEdit2->setNumber(s.ex);
+    m_maskEdit3->setNumber(s.gf);
 }
 
 void PresynapticWindow::repaintPreviews(bool spike)

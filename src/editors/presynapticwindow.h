@@ -15,14 +15,14 @@ class SpinEdit;
 // Presynaptic Settings (window 2): edits the spike (Emax, V1r, du) and the
 // release law (ex, gf), with previews of the spike and of the probability that
 // one site releases during one spike.
-class PresynapticWindow : public ChildWindow, public PresynLink {
+class PresynapticWindow : public ChildWindow, public EditorLink {
     Q_OBJECT
 public:
     explicit PresynapticWindow(QWidget *parent = nullptr);
 
-    // Writes the editors as the user would (a restore): each edit whose text
-    // changes runs its change handler.
-    void writeEditors(double Emax, double V1r, double du, double ex, double gf) override;
+    // Writes Emax and V1r (rounded), du, ex and gf as the user would (a
+    // restore): each edit whose text changes runs its change handler.
+    void restoreFrom(const ParameterSet &s) override;
 
     // Change handlers of the editors.
     void SpinEditEmaxChange();

@@ -222,11 +222,11 @@ void SchemeWindow::setBackgroundLayout(bool on)
     setOuterWidth(on ? 770 : 570);
 }
 
-void SchemeWindow::writeEditors(int N, double Rg, double V2)
+void SchemeWindow::restoreFrom(const ParameterSet &s)
 {
-    m_spinEditN->setValue(N);
-    m_maskEdit1->setNumber(Rg);
-    m_spinEditV2->setValue(Round(V2));
+    m_spinEditN->setValue(s.N);
+    m_maskEdit1->setNumber(s.Rg);
+    m_spinEditV2->setValue(Round(s.V2));
 }
 
 void SchemeWindow::SpineHeadPaint()

@@ -20,7 +20,7 @@ class SpinEdit;
 // electrical picture of the synapse, the total subsynaptic resistance, the
 // quantal conductance, the mean failure rate and, while the background
 // conductance is on, the failure rate against the clamp potential.
-class SchemeWindow : public ChildWindow, public SchemeLink {
+class SchemeWindow : public ChildWindow, public EditorLink {
     Q_OBJECT
 public:
     explicit SchemeWindow(QWidget *parent = nullptr);
@@ -35,7 +35,8 @@ public:
     void refreshConductanceLabels();
     // Outer width 770 with the failure-rate chart, 570 without.
     void setBackgroundLayout(bool on);
-    void writeEditors(int N, double Rg, double V2) override;
+    // Writes N, Rg and V2 (rounded) as the user would.
+    void restoreFrom(const ParameterSet &s) override;
 
     // Clears the failure-rate chart and draws its empty frame.
     void EmptyChart();

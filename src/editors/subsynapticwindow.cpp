@@ -187,16 +187,16 @@ void SubsynapticWindow::setBackgroundControls(bool on)
     repaintQuantaPreview();
 }
 
-void SubsynapticWindow::writeEditors(double Gmax, double tc, double Gb)
+void SubsynapticWindow::restoreFrom(const ParameterSet &s)
 {
-    if (Gmax < model().LPC.Gb) {
-        m_maskEdit3->setNumber(Gb);
-        m_maskEdit2->setNumber(Gmax);
-        m_maskEdit1->setNumber(tc);
+    if (s.Gmax < model().LPC.Gb) {
+        m_maskEdit3->setNumber(s.Gb);
+        m_maskEdit2->setNumber(s.Gmax);
+        m_maskEdit1->setNumber(s.tc);
     } else {
-        m_maskEdit2->setNumber(Gmax);
-        m_maskEdit1->setNumber(tc);
-        m_maskEdit3->setNumber(Gb);
+        m_maskEdit2->setNumber(s.Gmax);
+        m_maskEdit1->setNumber(s.tc);
+        m_maskEdit3->setNumber(s.Gb);
     }
 }
 

@@ -15,7 +15,7 @@ class PaintBox;
 // Subsynaptic Settings (window 3): edits the quantal conductance (tc, Gmax)
 // and the background conductance Gb, with previews of one site's conductance
 // after a release and of the spine conductance against the number of quanta.
-class SubsynapticWindow : public ChildWindow, public SubsynLink {
+class SubsynapticWindow : public ChildWindow, public EditorLink {
     Q_OBJECT
 public:
     explicit SubsynapticWindow(QWidget *parent = nullptr);
@@ -28,9 +28,10 @@ public:
     // Shows or hides the Gb editor with its captions, swaps the formulas and
     // shows the Gb that the switch has just set.
     void setBackgroundControls(bool on);
-    // Writes the editors as the user would (a restore); Gb goes first when the
-    // new Gmax lies below the Gb in force, so that both arrive unchanged.
-    void writeEditors(double Gmax, double tc, double Gb) override;
+    // Writes Gmax, tc and Gb as the user would (a restore); Gb goes first
+    // when the new Gmax lies below the Gb in force, so that both arrive
+    // unchanged.
+    void restoreFrom(const ParameterSet &s) override;
 
     // Change handlers of the editors.
     void MaskEdit1Change(); // tc

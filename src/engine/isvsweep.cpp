@@ -2,6 +2,10 @@
 
 #include "model/trial.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace cleftsim {
 
 IsvTrialResult isvTrial(ModelState &state, Generator &rng, double V)
@@ -19,6 +23,38 @@ double sweepBackgroundCurrent(const ParameterSet &p, double V)
     return V * p.Gb * p.N / (p.Rg * p.Gb * p.N + 1);
 }
 
+void IsvPoint::add(const IsvTrialResult &r)
+{
+    if (trials == 0)
+        peakShift = r.peak;
+    ++trials;
+    totalQuanta += r.m;
+    peakSum += r.peak;
+    quantaSquares += static_cast<long long>(r.m) * r.m;
+    const double d = r.peak - peakShift;
+    shiftedPeakSum += d;
+    shiftedPeakSquares += d * d;
+}
+
+double IsvPoint::sdQuanta() const
+{
+    if (trials < 2)
+        return std::numeric_limits<double>::quiet_NaN();
+    // Exact in integers: n sum m^2 - (sum m)^2 is at most 10000 * 10000 * 400.
+    const long long n = trials;
+    const long long spread = n * quantaSquares - totalQuanta * totalQuanta;
+    return std::sqrt(double(spread) / (double(n) * double(n - 1)));
+}
+
+double IsvPoint::sdPeak() const
+{
+    if (trials < 2)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double n = trials;
+    const double spread = shiftedPeakSquares - shiftedPeakSum * shiftedPeakSum / n;
+    return std::sqrt(std::max(spread, 0.0) / (n - 1));
+}
+
 namespace {
 
 // How the trials of one point ended.
@@ -31,9 +67,7 @@ PointEnd runPoint(ModelState &state, Generator &rng, int trialCount, Observer &o
     point.background = sweepBackgroundCurrent(state.LPC, point.V);
     for (int trial = 1; trial <= trialCount; ++trial) {
         const IsvTrialResult r = isvTrial(state, rng, point.V);
-        point.totalQuanta += r.m;
-        point.peakSum += r.peak;
-        ++point.trials;
+        point.add(r);
         observer.trial(point.V, r);
         if (trial % SweepPauseTrials == 0 && !observer.pause())
             return PointEnd::Abandoned;

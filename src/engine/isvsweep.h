@@ -31,11 +31,27 @@ struct IsvPoint {
     long long totalQuanta = 0; // sum of m
     double peakSum = 0; // sum of the peaks, in the order of the trials [pA]
     double background = 0; // sweepBackgroundCurrent at V [pA]
+    // The spread: the sum of m * m, and the peaks summed about the first
+    // trial's peak (so that equal peaks give a spread of exactly 0 and large
+    // peaks lose no digits), in the order of the trials.
+    long long quantaSquares = 0;
+    double peakShift = 0; // the first trial's peak [pA]
+    double shiftedPeakSum = 0;
+    double shiftedPeakSquares = 0;
+
+    // Adds one trial's result to the sums.
+    void add(const IsvTrialResult &r);
 
     double meanQuanta() const { return trials > 0 ? double(totalQuanta) / trials : 0.0; }
     double meanPeak() const { return trials > 0 ? peakSum / trials : 0.0; }
     // Mean EPSC amplitude: the mean peak less the background current [pA].
     double meanEpsc() const { return meanPeak() - background; }
+    // Sample standard deviations (over trials - 1) of the number of quanta
+    // and of the peak current [pA]; NaN below two trials. The EPSC amplitude
+    // has the spread of the peak: the background current is the same in
+    // every trial.
+    double sdQuanta() const;
+    double sdPeak() const;
 };
 
 // Runs trialCount trials at V, one after the other from rng as it stands,

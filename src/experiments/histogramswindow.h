@@ -23,14 +23,14 @@ class HistogramsCopyWindow;
 // histograms of the number of quanta (Image1), of the peak current (Image2)
 // and of the latency of the first release (Image4), and as the joint
 // quanta-latency map (Image3). The check boxes choose the rows shown.
-class HistogramsWindow : public ChildWindow, public HistogramsLink {
+class HistogramsWindow : public ChildWindow {
     Q_OBJECT
 public:
     explicit HistogramsWindow(QWidget *parent = nullptr);
 
     // Clears and frames the four figures for the current parameters and
     // trial count.
-    void EmptyImages() override;
+    void EmptyImages();
 
     void RunBtnClick();
     void DuplicateBtnClick();

@@ -21,15 +21,15 @@ class SpinEdit;
 // plots, per potential, the quanta released and the peak current of every
 // trial and their means; with the background conductance on, also the mean
 // EPSC amplitude.
-class IsvWindow : public ChildWindow, public IsvLink {
+class IsvWindow : public ChildWindow {
     Q_OBJECT
 public:
     explicit IsvWindow(QWidget *parent = nullptr);
 
     // Clears and frames the figures (Image3 only with the background on).
-    void EmptyImages() override;
+    void EmptyImages();
     // Widens the window to 757 and shows Image3 (on), or 561 without it (off).
-    void setBackgroundLayout(bool on) override;
+    void setBackgroundLayout(bool on);
 
     // Runs the sweep; yields to pending messages after every 50th trial and
     // after every potential, where Break answers.

@@ -20,13 +20,13 @@ class FigureView;
 // Records (window 4): single trials as time courses of the presynaptic
 // potentials and the synaptic current, up to 100 overlaid on one figure,
 // whose currents can be saved as text and whose figure can be frozen.
-class RecordsWindow : public ChildWindow, public RecordsLink {
+class RecordsWindow : public ChildWindow {
     Q_OBJECT
 public:
     explicit RecordsWindow(QWidget *parent = nullptr);
 
     // Clears the figure, draws the empty frame and forgets the trials.
-    void EmptyImage() override;
+    void EmptyImage();
     // Runs one trial at V2, draws its traces and release ticks and keeps its current.
     void RunBtnClick();
     void ClearBtnClick();

@@ -54,6 +54,16 @@ StoreOutcome storeCurrentState(ModelState &state)
     return StoreOutcome::Stored;
 }
 
+bool replaceStoredStates(ModelState &state, const std::vector<ParameterSet> &states)
+{
+    if (states.empty() || states.size() > static_cast<std::size_t>(StoredSlots))
+        return false;
+    for (std::size_t slot = 0; slot < state.StoredStates.size(); ++slot)
+        state.StoredStates[slot] = slot < states.size() ? states[slot] : ParameterSet {};
+    state.StoredCount = static_cast<int>(states.size()) - 1;
+    return true;
+}
+
 bool restoreState(ModelState &state, int slot)
 {
     if (slot < 0 || slot > state.StoredCount)

@@ -3,6 +3,7 @@
 #include "model/parameterset.h"
 
 #include <string>
+#include <vector>
 
 namespace cleftsim {
 
@@ -38,6 +39,11 @@ enum class StoreOutcome {
 // it, makes it the initial set and puts it into the next slot. A full table
 // leaves the whole model state as it was.
 StoreOutcome storeCurrentState(ModelState &state);
+
+// Replaces the table of stored states by states, slot 0 first, and empties
+// the slots beyond them; the initial and the current set stay as they are.
+// Returns false (and changes nothing) unless there are 1 to StoredSlots states.
+bool replaceStoredStates(ModelState &state, const std::vector<ParameterSet> &states);
 
 // Makes slot i the initial and the current set. Returns false (and changes
 // nothing) when slot i is not filled.

@@ -3,8 +3,14 @@
 #include "engine/records.h"
 #include "model/rounding.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <random>
+
+#if __has_include(<sys/random.h>)
+#include <sys/random.h>
+#endif
 
 namespace cleftsim {
 
@@ -58,6 +64,40 @@ std::string valueProblem(const ParamInfo &info, double value, int decimals)
     return {};
 }
 
+std::string acceptValue(const ParamInfo &info, double given, double *taken)
+{
+    if (!std::isfinite(given))
+        return "not a finite number";
+    // The value with the editor's decimals nearest to the one given, read
+    // back from its text as the editor reads what it shows.
+    const std::string text = formatFixed(given, info.decimals);
+    double nearest = 0;
+    std::from_chars(text.data(), text.data() + text.size(), nearest);
+    nearest += 0.0; // -0 is 0
+    double step = 1;
+    for (int d = 0; d < info.decimals; ++d)
+        step /= 10;
+    if (given != nearest
+        && !(std::fabs(given - nearest) <= ValueTolerance * std::max(std::fabs(nearest), step)))
+        return info.decimals == 0 ? "not a whole number" : "too many decimals";
+    if (!(nearest >= info.min && nearest <= info.max))
+        return "out of range";
+    if (taken)
+        *taken = nearest;
+    return {};
+}
+
+std::uint32_t freshSeed()
+{
+    std::uint32_t seed = 0;
+#if __has_include(<sys/random.h>)
+    if (getrandom(&seed, sizeof seed, 0) == static_cast<ssize_t>(sizeof seed))
+        return seed;
+#endif
+    std::random_device entropy;
+    return static_cast<std::uint32_t>(entropy());
+}
+
 bool checkBackground(
     const ParameterSet &p, const std::string &gbWhat, RunProblem *problem, const char *switchText)
 {
@@ -98,9 +138,13 @@ bool checkRun(const RunDescription &run, RunProblem *problem, const char *switch
     if (p.BackgroundOn > 1)
         return fail("BackgroundOn " + std::to_string(p.BackgroundOn), "out of range", "0 or 1");
     for (const ParamInfo *rule : numericParams()) {
+        // A description holds the values as taken: exactly what the editor holds.
         const double value = fieldValue(p, rule->field);
         const int decimals = decimalsOf(value, rule->decimals);
-        const std::string reason = valueProblem(*rule, value, decimals);
+        double taken = 0;
+        std::string reason = acceptValue(*rule, value, &taken);
+        if (reason.empty() && taken != value)
+            reason = rule->decimals == 0 ? "not a whole number" : "too many decimals";
         if (!reason.empty()) {
             const std::string shown = std::isfinite(value) ? formatFixed(value, std::min(decimals, 17))
                                                            : std::string(std::isnan(value) ? "nan" : "inf");
@@ -108,6 +152,51 @@ bool checkRun(const RunDescription &run, RunProblem *problem, const char *switch
         }
     }
     return checkBackground(p, "Gb " + formatFixed(p.Gb, 3), problem, switchText);
+}
+
+bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *problem, const char *switchText)
+{
+    const auto fail = [&](const std::string &what, const std::string &reason, const std::string &accepted) {
+        if (problem)
+            *problem = {what, reason, accepted};
+        return false;
+    };
+    RunDescription out;
+    out.experiment = request.experiment;
+    out.params = request.base;
+    if (request.background)
+        out.params.BackgroundOn = 1;
+    for (const GivenValue &given : request.values) {
+        double taken = 0;
+        const std::string reason = acceptValue(*given.info, given.value, &taken);
+        if (!reason.empty())
+            return fail(given.what, reason, rangeText(*given.info));
+        setFieldValue(out.params, given.info->field, taken);
+    }
+    const std::string GbWhat
+        = request.GbWhat.empty() ? "Gb " + formatFixed(out.params.Gb, 3) : request.GbWhat;
+    if (!checkBackground(out.params, GbWhat, problem, switchText))
+        return false;
+    const bool records = out.experiment == Experiment::Records;
+    const long long trials = request.trials ? *request.trials
+        : request.seeds                     ? static_cast<long long>(request.seeds->size())
+        : records                           ? 1
+                                            : 100;
+    const int most = records ? MaxRecords : MaxRunTrials;
+    if (trials < 1 || trials > most)
+        return fail(request.trialsWhat.empty() ? "trials " + std::to_string(trials) : request.trialsWhat,
+            "out of range", "1.." + std::to_string(most) + " for " + experimentName(out.experiment));
+    out.trials = static_cast<int>(trials);
+    if (request.seeds) {
+        out.seeds = *request.seeds;
+    } else {
+        const std::uint32_t seed = request.seed ? *request.seed : freshSeed();
+        out.seeds = records ? consecutiveSeeds(seed, out.trials) : std::vector<std::uint32_t> {seed};
+    }
+    if (!checkRun(out, problem, switchText))
+        return false;
+    run = std::move(out);
+    return true;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "run/problem.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,70 @@ std::string valueProblem(const ParamInfo &info, double value, int decimals);
 // Decimals a real needs to be written exactly with at most maxDecimals
 // decimals; maxDecimals + 1 when it needs more.
 int decimalsOf(double value, int maxDecimals);
+
+// How far a number given for a parameter may lie from a value its editor can
+// hold and still be taken as that value: relative to the value, or to the
+// step of the editor's last decimal at zero. Ordinary float arithmetic lands
+// within a few 1e-16 of the value meant (0.1 * 3, the points of np.linspace).
+// A decimal of at most 8 significant digits that the editor cannot hold lies
+// at least one unit of its last digit, 1e-8 of it, away (9.9999999 against
+// 10.00): such a typing slip is refused, never rounded.
+constexpr double ValueTolerance = 1e-9;
+
+// The one rule for a value given for a parameter, from the command line, a
+// states file or Python. The number given is a binary float (text is read to
+// the nearest one first, so "1.500" is 1.5 and "10.0" is 10). It is taken
+// when it equals a value its editor can hold, or lies within ValueTolerance of
+// one: *taken is then that value, the one a run uses and records. Returns
+// empty when taken, else why not: "not a finite number" (NaN, infinities),
+// "not a whole number" (a parameter without decimals), "too many decimals",
+// "out of range".
+std::string acceptValue(const ParamInfo &info, double given, double *taken);
+
+// A seed for a run given none, from the operating system's entropy
+// (getrandom, else std::random_device): runs started in the same
+// millisecond, in one process or side by side, get unrelated seeds. The
+// windows keep their seeds from the clock (seedFromClock).
+std::uint32_t freshSeed();
+
+// A number given for a parameter, as the caller read it, with how its user
+// wrote it ("--Rg 0.505", "Rg 0.505") for the refusal.
+struct GivenValue {
+    const ParamInfo *info = nullptr;
+    double value = 0;
+    std::string what;
+};
+
+// What a caller of the batch tool or the Python module asks of a run before
+// defaults, seeds and checks; what is not given takes its default.
+struct RunRequest {
+    Experiment experiment = Experiment::Isv;
+    // The seed of Is vs V2 and Histograms; for Records the first of
+    // consecutive seeds. Without it (and without seeds) a fresh seed.
+    std::optional<std::uint32_t> seed;
+    // Records only: one seed per trial.
+    std::optional<std::vector<std::uint32_t>> seeds;
+    // The trial count, and how its user wrote it ("--trials 0", "trials 0").
+    // Without it: the number of seeds, else 1 for Records and 100 otherwise.
+    std::optional<long long> trials;
+    std::string trialsWhat;
+    // The set the values are written over: the default set or a stored state.
+    ParameterSet base = DefaultParameterSet;
+    // The switch turned on (never off: a state's switch stays as it is).
+    bool background = false;
+    // The values given, in the order given; a later one of the same field counts.
+    std::vector<GivenValue> values;
+    // How Gb is named when it fails the cross checks; empty: "Gb 0.050".
+    std::string GbWhat;
+};
+
+// The run a request describes: the trial count and the seeds (a fresh seed
+// when none was given), every value taken by acceptValue, then the checks of
+// checkRun. The batch tool and the Python module fill their runs here. On a
+// fault returns false with *problem filled (the first fault: a value in the
+// order given, then the background, the trials and the seeds).
+bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *problem,
+    const char *switchText = "--background");
 
 // Checks a description as the windows would take it: every value within its
 // editor's range and decimals, the switch 0 or 1, Gb 0 without the switch and

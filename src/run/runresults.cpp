@@ -3,6 +3,7 @@
 #include "model/rounding.h"
 #include "run/json.h"
 
+#include <cmath>
 #include <sstream>
 
 namespace cleftsim {
@@ -74,6 +75,12 @@ private:
 std::string real6(double x)
 {
     return formatFixed(x, 6);
+}
+
+// A real with six decimals, or null for a missing value (NaN).
+std::string realOrNull(double x)
+{
+    return std::isnan(x) ? std::string("null") : real6(x);
 }
 
 // JSON text of an array of counts.
@@ -189,9 +196,11 @@ std::string isvJson(const RunDescription &run, const IsvRunResult &isv)
     for (std::size_t i = 0; i < isv.points.size(); ++i) {
         const IsvPoint &point = isv.points[i];
         text += "    {\"V2_mV\": " + std::to_string(point.V) + ", \"trials\": " + std::to_string(point.trials)
-            + ", \"mean_quanta\": " + real6(point.meanQuanta())
-            + ", \"mean_peak_pA\": " + real6(point.meanPeak())
-            + ", \"mean_epsc_pA\": " + real6(point.meanEpsc()) + (i + 1 < isv.points.size() ? "},\n" : "}\n");
+            + ", \"mean_quanta\": " + real6(point.meanQuanta()) + ", \"mean_peak_pA\": "
+            + real6(point.meanPeak()) + ", \"mean_epsc_pA\": " + real6(point.meanEpsc())
+            + ", \"std_quanta\": " + realOrNull(point.sdQuanta()) + ", \"std_peak_pA\": "
+            + realOrNull(point.sdPeak()) + ", \"std_epsc_pA\": " + realOrNull(point.sdPeak())
+            + (i + 1 < isv.points.size() ? "},\n" : "}\n");
     }
     text += "  ]\n}\n";
     return text;

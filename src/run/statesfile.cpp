@@ -142,10 +142,11 @@ void readValues(const JsonValue &v, ParameterSet &p, const std::string &where)
     }
     for (const ParamInfo *rule : numericParams()) {
         const double value = need(v, rule->name, JsonValue::Type::Number, where).number;
-        const std::string problem = valueProblem(*rule, value, decimalsOf(value, rule->decimals));
+        double taken = 0;
+        const std::string problem = acceptValue(*rule, value, &taken);
         if (!problem.empty())
             refuse(where, rule->name + (" " + shown(value)) + " " + problem, rangeText(*rule));
-        setFieldValue(p, rule->field, value);
+        setFieldValue(p, rule->field, taken);
     }
     RunProblem problem;
     if (p.Gb > 0 && !p.BackgroundOn)

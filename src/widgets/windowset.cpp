@@ -1,11 +1,22 @@
 #include "widgets/windowset.h"
 
+#include "widgets/childwindow.h"
+
 namespace cleftsim {
 
 WindowSet &windows()
 {
     static WindowSet set;
     return set;
+}
+
+void WindowSet::add(int number, ChildWindow *form)
+{
+    forms[number] = form;
+    if (number == 0)
+        csForm0 = dynamic_cast<ConfigLink *>(form);
+    if (number < 4)
+        editors[number] = dynamic_cast<EditorLink *>(form);
 }
 
 ModelChanges &modelChanges()

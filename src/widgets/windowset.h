@@ -35,50 +35,20 @@ public:
     virtual void setBackgroundChecked(bool on) = 0;
 };
 
-// Scheme Settings (window 1).
-class SchemeLink {
+// An editor window: Model Configuration and the three settings windows
+// (windows 0 to 3).
+class EditorLink {
 public:
-    virtual ~SchemeLink() = default;
-    // Writes the editors as a user would (a restore): SpinEditN, MaskEdit1, SpinEditV2.
-    virtual void writeEditors(int N, double Rg, double V2) = 0;
+    virtual ~EditorLink() = default;
+    // Writes the window's controls with the values of s as a user would (a
+    // restore), so that its own change handling runs; the whole-number
+    // editors take the values rounded.
+    virtual void restoreFrom(const ParameterSet &s) = 0;
 };
 
-// Presynaptic Settings (window 2).
-class PresynLink {
-public:
-    virtual ~PresynLink() = default;
-    virtual void writeEditors(double Emax, double V1r, double du, double ex, double gf) = 0;
-};
-
-// Subsynaptic Settings (window 3).
-class SubsynLink {
-public:
-    virtual ~SubsynLink() = default;
-    virtual void writeEditors(double Gmax, double tc, double Gb) = 0;
-};
-
-// Records (window 4).
-class RecordsLink {
-public:
-    virtual ~RecordsLink() = default;
-    virtual void EmptyImage() = 0;
-};
-
-// Is vs V2 (window 5).
-class IsvLink {
-public:
-    virtual ~IsvLink() = default;
-    virtual void EmptyImages() = 0;
-    // Moves the controls and shows Image3 for the layout with background.
-    virtual void setBackgroundLayout(bool on) = 0;
-};
-
-// Histograms (window 6).
-class HistogramsLink {
-public:
-    virtual ~HistogramsLink() = default;
-    virtual void EmptyImages() = 0;
-};
+// The fixed child windows: Model Configuration, the three settings windows
+// and the three experiments.
+constexpr int FixedWindows = 7;
 
 // The process-wide references through which the windows reach each other.
 // A reference is null while its window does not exist (a test may build
@@ -86,14 +56,13 @@ public:
 struct WindowSet {
     MainWindowLink *csMainForm = nullptr;
     ConfigLink *csForm0 = nullptr;
-    SchemeLink *csForm1 = nullptr;
-    PresynLink *csForm2 = nullptr;
-    SubsynLink *csForm3 = nullptr;
-    RecordsLink *csForm4 = nullptr;
-    IsvLink *csForm5 = nullptr;
-    HistogramsLink *csForm6 = nullptr;
-    // The seven fixed child windows, by number (for placing and raising them).
-    ChildWindow *forms[7] = {};
+    // The fixed child windows, by number (for placing and raising them).
+    ChildWindow *forms[FixedWindows] = {};
+    // Windows 0 to 3, which a restore writes in this order.
+    EditorLink *editors[4] = {};
+
+    // Enters a fixed child window under its number, with the links it offers.
+    void add(int number, ChildWindow *form);
 };
 
 // Returns the window set of the program.

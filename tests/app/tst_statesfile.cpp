@@ -16,6 +16,42 @@
 
 using namespace cleftsim;
 
+namespace {
+
+// Writes Scheme Settings as a restore of the current set with these values does.
+void restoreScheme(int N, double Rg, double V2)
+{
+    ParameterSet s = model().LPC;
+    s.N = N;
+    s.Rg = Rg;
+    s.V2 = V2;
+    windows().editors[1]->restoreFrom(s);
+}
+
+// Writes Presynaptic Settings as a restore of the current set with these values does.
+void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
+{
+    ParameterSet s = model().LPC;
+    s.Emax = Emax;
+    s.V1r = V1r;
+    s.du = du;
+    s.ex = ex;
+    s.gf = gf;
+    windows().editors[2]->restoreFrom(s);
+}
+
+// Writes Subsynaptic Settings as a restore of the current set with these values does.
+void restoreSubsynaptic(double Gmax, double tc, double Gb)
+{
+    ParameterSet s = model().LPC;
+    s.Gmax = Gmax;
+    s.tc = tc;
+    s.Gb = Gb;
+    windows().editors[3]->restoreFrom(s);
+}
+
+} // namespace
+
 // States files through the real main window and editors: a saved session
 // comes back field by field in a fresh program, and a file that is not a
 // valid states file changes nothing.
@@ -75,13 +111,13 @@ void TestStatesFile::cleanup()
 void TestStatesFile::makeSession()
 {
     WindowSet &w = windows();
-    w.csForm1->writeEditors(12, 0.75, -40);
-    w.csForm2->writeEditors(30, -60, 2.0, 4.0, 0.2);
+    restoreScheme(12, 0.75, -40);
+    restorePresynaptic(30, -60, 2.0, 4.0, 0.2);
     QVERIFY(m_main->Store());
     w.csForm0->setBackgroundChecked(true);
-    w.csForm3->writeEditors(0.5, 3.0, 0.125);
+    restoreSubsynaptic(0.5, 3.0, 0.125);
     QVERIFY(m_main->Store());
-    w.csForm1->writeEditors(3, 9.99, 40);
+    restoreScheme(3, 9.99, 40);
     QVERIFY(m_main->Store());
     m_main->listBox()->setCurrentRow(2);
     m_main->RestoreBtnClick();
@@ -136,7 +172,7 @@ void TestStatesFile::savedSessionComesBackInAFreshWindow()
     QCOMPARE(editorText(3, "MaskEdit3"), QStringLiteral("0.125"));
     QCOMPARE(editorText(3, "MaskEdit2"), QStringLiteral("0.50"));
     // A store goes on from the opened table.
-    windows().csForm1->writeEditors(4, 0.75, -40);
+    restoreScheme(4, 0.75, -40);
     QVERIFY(m_main->Store());
     QCOMPARE(model().LPC.Name, std::string("4: 2>n4"));
 }
@@ -178,9 +214,9 @@ void TestStatesFile::badFilesAreRefused()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, named);
-    windows().csForm1->writeEditors(7, 0.75, -40);
+    restoreScheme(7, 0.75, -40);
     QVERIFY(m_main->Store());
-    windows().csForm1->writeEditors(8, 0.75, -40); // an edit not stored
+    restoreScheme(8, 0.75, -40); // an edit not stored
     const ModelState before = model();
     const QStringList texts = listTexts();
     const QString path = m_dir.filePath("bad.json");

@@ -23,6 +23,8 @@ private slots:
     void fullTableStillAcceptsUnchangedSet();
     void restoreMakesSlotCurrentAndInitial();
     void restoreOfEmptySlotIsRefused();
+    void replaceTable_data();
+    void replaceTable();
 };
 
 void TestStoredStates::diffCode_data()
@@ -208,6 +210,51 @@ void TestStoredStates::restoreOfEmptySlotIsRefused()
     QVERIFY(!restoreState(m, -1));
     QCOMPARE(m.LPC.Emax, 40.0);
     QVERIFY(m.LPI == DefaultParameterSet);
+}
+
+void TestStoredStates::replaceTable_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("none") << 0 << false;
+    QTest::newRow("the default only") << 1 << true;
+    QTest::newRow("three") << 3 << true;
+    QTest::newRow("a full table") << StoredSlots << true;
+    QTest::newRow("one too many") << StoredSlots + 1 << false;
+}
+
+// A table of five stored states replaced by count states: the slots beyond
+// the new ones come back empty, the initial and the current set stay.
+void TestStoredStates::replaceTable()
+{
+    QFETCH(int, count);
+    QFETCH(bool, accepted);
+    ModelState &m = model();
+    for (int k = 1; k <= 5; ++k) {
+        m.LPC.N = k;
+        QCOMPARE(storeCurrentState(m), StoreOutcome::Stored);
+    }
+    m.LPC.tc = 4;
+    std::vector<ParameterSet> states(static_cast<std::size_t>(count), DefaultParameterSet);
+    for (int slot = 1; slot < count; ++slot) {
+        states[static_cast<std::size_t>(slot)].Rg = 0.1 * slot;
+        states[static_cast<std::size_t>(slot)].Name = std::to_string(slot) + ": 0>Rg";
+    }
+    const ModelState before = m;
+    QCOMPARE(replaceStoredStates(m, states), accepted);
+    QVERIFY(m.LPC == before.LPC);
+    QVERIFY(m.LPI == before.LPI);
+    if (!accepted) {
+        QCOMPARE(m.StoredCount, 5);
+        QVERIFY(m.StoredStates == before.StoredStates);
+        return;
+    }
+    QCOMPARE(m.StoredCount, count - 1);
+    for (int slot = 0; slot < StoredSlots; ++slot) {
+        const ParameterSet expected = slot < count ? states[static_cast<std::size_t>(slot)] : ParameterSet {};
+        QVERIFY2(
+            m.StoredStates[static_cast<std::size_t>(slot)] == expected, qPrintable(QString::number(slot)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStoredStates)

@@ -14,6 +14,42 @@
 
 using namespace cleftsim;
 
+namespace {
+
+// Writes Scheme Settings as a restore of the current set with these values does.
+void restoreScheme(int N, double Rg, double V2)
+{
+    ParameterSet s = model().LPC;
+    s.N = N;
+    s.Rg = Rg;
+    s.V2 = V2;
+    windows().editors[1]->restoreFrom(s);
+}
+
+// Writes Presynaptic Settings as a restore of the current set with these values does.
+void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
+{
+    ParameterSet s = model().LPC;
+    s.Emax = Emax;
+    s.V1r = V1r;
+    s.du = du;
+    s.ex = ex;
+    s.gf = gf;
+    windows().editors[2]->restoreFrom(s);
+}
+
+// Writes Subsynaptic Settings as a restore of the current set with these values does.
+void restoreSubsynaptic(double Gmax, double tc, double Gb)
+{
+    ParameterSet s = model().LPC;
+    s.Gmax = Gmax;
+    s.tc = tc;
+    s.Gb = Gb;
+    windows().editors[3]->restoreFrom(s);
+}
+
+} // namespace
+
 // Storing and restoring through the real editor windows: a restore writes
 // every editor control, whose own change handling brings LPC, the panel and
 // the previews to the restored state.
@@ -113,13 +149,12 @@ QStringList TestStoreRestore::editorTexts() const
 void TestStoreRestore::roundTripThroughEditors()
 {
     QVERIFY(editorsPresent());
-    WindowSet &w = windows();
     const QStringList defaults = editorTexts();
     QCOMPARE(defaults,
         QStringList({"10", "0.50", "-63", "20", "-70", "1.00", "5.00", "0.1500", "0.20", "2.50", "0.000"}));
-    w.csForm1->writeEditors(12, 0.75, -40);
-    w.csForm2->writeEditors(30, -60, 2.0, 4.0, 0.2);
-    w.csForm3->writeEditors(0.5, 3.0, 0.0);
+    restoreScheme(12, 0.75, -40);
+    restorePresynaptic(30, -60, 2.0, 4.0, 0.2);
+    restoreSubsynaptic(0.5, 3.0, 0.0);
     QCOMPARE(colour("Label04v"), colors::Red);
     QCOMPARE(colour("Label13v"), colors::Red);
     QVERIFY(m_main->Store());
@@ -148,7 +183,7 @@ void TestStoreRestore::roundTripThroughEditors()
     QCOMPARE(colour("Label09v"), colors::Black);
 
     // A later store is derived from the restored state.
-    w.csForm1->writeEditors(7, 0.75, -40);
+    restoreScheme(7, 0.75, -40);
     QVERIFY(m_main->Store());
     QCOMPARE(m_main->listBox()->item(2)->text(), QStringLiteral("2: 1>n7"));
     QVERIFY(m_errors.isEmpty());
@@ -160,7 +195,7 @@ void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
     WindowSet &w = windows();
     w.csForm0->setBackgroundChecked(true);
     QCOMPARE(model().LPC.BackgroundOn, 1);
-    w.csForm3->writeEditors(0.2, 2.5, 0.15); // Gb stays within Gmax
+    restoreSubsynaptic(0.2, 2.5, 0.15); // Gb stays within Gmax
     QCOMPARE(model().LPC.Gb, 0.15);
     QVERIFY(m_main->Store());
     QCOMPARE(m_main->listBox()->item(1)->text(), QStringLiteral("1: 0>+Gb"));
@@ -194,7 +229,7 @@ void TestStoreRestore::restoreAcrossBackgroundSwitchKeepsGb()
 void TestStoreRestore::restoreOfCurrentStateChangesNothing()
 {
     QVERIFY(editorsPresent());
-    windows().csForm1->writeEditors(3, 0.5, -63);
+    restoreScheme(3, 0.5, -63);
     m_main->Store();
     const QStringList texts = editorTexts();
     restore(1);
@@ -212,13 +247,13 @@ void TestStoreRestore::restoreOrdersGmaxAndGb()
     QVERIFY(editorsPresent());
     WindowSet &w = windows();
     w.csForm0->setBackgroundChecked(true);
-    w.csForm3->writeEditors(0.3, 2.5, 0.25);
+    restoreSubsynaptic(0.3, 2.5, 0.25);
     QVERIFY(m_main->Store());
     const ParameterSet high = model().LPI;
     QCOMPARE(high.Gmax, 0.3);
     QCOMPARE(high.Gb, 0.25);
-    w.csForm3->writeEditors(0.3, 2.5, 0.05);
-    w.csForm3->writeEditors(0.1, 2.5, 0.05);
+    restoreSubsynaptic(0.3, 2.5, 0.05);
+    restoreSubsynaptic(0.1, 2.5, 0.05);
     QVERIFY(m_main->Store());
     const ParameterSet low = model().LPI;
     QCOMPARE(low.Gmax, 0.1);

@@ -14,6 +14,22 @@
 
 using namespace cleftsim;
 
+namespace {
+
+// Writes Presynaptic Settings as a restore of the current set with these values does.
+void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
+{
+    ParameterSet s = model().LPC;
+    s.Emax = Emax;
+    s.V1r = V1r;
+    s.du = du;
+    s.ex = ex;
+    s.gf = gf;
+    windows().editors[2]->restoreFrom(s);
+}
+
+} // namespace
+
 class TestPresynapticWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -29,7 +45,7 @@ private slots:
     void halfTypedSpinEntryWaitsForTheUser();
     void pastedLettersArePutBack();
     void writingTheSameValuesRunsNothing();
-    void writeEditorsRunsTheHandlers();
+    void restoreFromRunsTheHandlers();
     void releaseCurveDefaults();
     void releaseCurveStopsBeforeCertainRelease();
     void spikeWidthFollowsDuration_data();
@@ -262,15 +278,14 @@ void TestPresynapticWindow::pastedLettersArePutBack()
 void TestPresynapticWindow::writingTheSameValuesRunsNothing()
 {
     ChangeSpy spy;
-    const ParameterSet &p = model().LPC;
-    form()->writeEditors(p.Emax, p.V1r, p.du, p.ex, p.gf);
+    form()->restoreFrom(ParameterSet(model().LPC));
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestPresynapticWindow::writeEditorsRunsTheHandlers()
+void TestPresynapticWindow::restoreFromRunsTheHandlers()
 {
     ChangeSpy spy;
-    form()->writeEditors(-12, -80, 0.35, 2.5, 0.05);
+    restorePresynaptic(-12, -80, 0.35, 2.5, 0.05);
     const ParameterSet &p = model().LPC;
     QCOMPARE(p.Emax, -12.0);
     QCOMPARE(p.V1r, -80.0);
@@ -285,7 +300,7 @@ void TestPresynapticWindow::writeEditorsRunsTheHandlers()
     // A restore puts the set into the model before the editors: the handlers
     // still take the values (derived SpikeSteps, previews, figures).
     model().LPC.du = 1.00;
-    form()->writeEditors(-12, -80, 1.00, 2.5, 0.05);
+    restorePresynaptic(-12, -80, 1.00, 2.5, 0.05);
     QCOMPARE(model().SpikeSteps, 20);
     QCOMPARE(spy.records, 6);
 }

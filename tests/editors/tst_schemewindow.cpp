@@ -13,6 +13,20 @@
 #include <QtTest>
 
 using namespace cleftsim;
+
+namespace {
+
+// Writes Scheme Settings as a restore of the current set with these values does.
+void restoreScheme(int N, double Rg, double V2)
+{
+    ParameterSet s = model().LPC;
+    s.N = N;
+    s.Rg = Rg;
+    s.V2 = V2;
+    windows().editors[1]->restoreFrom(s);
+}
+
+} // namespace
 using namespace cleftsim::test;
 
 // One step of a user's entry into an edit: typed text, a key with its
@@ -88,7 +102,7 @@ private slots:
     void badInput_data();
     void badInput();
     void halfTypedNumberWrittenBackOnLeaving();
-    void writeEditors();
+    void restoreWritesTheEditors();
     void formPaintShowsOtherWindowsEdits();
     void paintingAsksForNoFurtherPaint();
     void picturesReturnAfterNBackAndForth();
@@ -498,16 +512,16 @@ void TestSchemeWindow::halfTypedNumberWrittenBackOnLeaving()
     QCOMPARE(labelText("Label14"), QStringLiteral("5.00"));
 }
 
-void TestSchemeWindow::writeEditors()
+void TestSchemeWindow::restoreWritesTheEditors()
 {
     {
         ChangeSpy spies;
-        form()->writeEditors(10, 0.5, -63); // what the editors show already
+        restoreScheme(10, 0.5, -63); // what the editors show already
         QCOMPARE(spies.records, 0);
         QCOMPARE(spies.shown.size(), 0);
     }
     ChangeSpy spies;
-    form()->writeEditors(12, 0.75, -40.4);
+    restoreScheme(12, 0.75, -40.4);
     QCOMPARE(model().LPC.N, 12);
     QCOMPARE(model().LPC.Rg, 0.75);
     QCOMPARE(model().LPC.V2, -40.0);

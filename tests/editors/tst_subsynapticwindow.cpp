@@ -17,6 +17,20 @@
 
 using namespace cleftsim;
 
+namespace {
+
+// Writes Subsynaptic Settings as a restore of the current set with these values does.
+void restoreSubsynaptic(double Gmax, double tc, double Gb)
+{
+    ParameterSet s = model().LPC;
+    s.Gmax = Gmax;
+    s.tc = tc;
+    s.Gb = Gb;
+    windows().editors[3]->restoreFrom(s);
+}
+
+} // namespace
+
 class TestSubsynapticWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -32,7 +46,7 @@ private slots:
     void acceptedEditClearsTheFigures();
     void switchShowsTheBackgroundEditor();
     void gbRefusedWhileSwitchedOff();
-    void writeEditorsArrivesUnchanged();
+    void restoreFromArrivesUnchanged();
     void blankPositionIsPutBack();
     void conductanceDefaults();
     void conductanceTicks_data();
@@ -267,22 +281,22 @@ void TestSubsynapticWindow::gbRefusedWhileSwitchedOff()
     QCOMPARE(spy.calls(), 0);
 }
 
-void TestSubsynapticWindow::writeEditorsArrivesUnchanged()
+void TestSubsynapticWindow::restoreFromArrivesUnchanged()
 {
     switchBackground(true);
-    form()->writeEditors(1.00, 2.50, 0.500);
+    restoreSubsynaptic(1.00, 2.50, 0.500);
     QCOMPARE(model().LPC.Gb, 0.5);
     // A Gmax below the Gb in force, and a Gb above the Gmax in force.
-    form()->writeEditors(0.20, 3.00, 0.100);
+    restoreSubsynaptic(0.20, 3.00, 0.100);
     QCOMPARE(model().LPC.Gmax, 0.20);
     QCOMPARE(model().LPC.Gb, 0.10);
     QCOMPARE(model().LPC.tc, 3.00);
-    form()->writeEditors(2.00, 3.00, 1.500);
+    restoreSubsynaptic(2.00, 3.00, 1.500);
     QCOMPARE(model().LPC.Gmax, 2.00);
     QCOMPARE(model().LPC.Gb, 1.50);
 
     ChangeSpy spy;
-    form()->writeEditors(2.00, 3.00, 1.500);
+    restoreSubsynaptic(2.00, 3.00, 1.500);
     QCOMPARE(spy.calls(), 0);
 }
 

@@ -4,7 +4,8 @@
 #include "model/rounding.h"
 #include "model/trial.h"
 
-#include "../model/plaintrial.h"
+#include "everyscan.h"
+#include "plaintrial.h"
 
 #include <QtTest>
 
@@ -17,6 +18,7 @@
 using namespace cleftsim;
 using cleftsim::testing::bits;
 using cleftsim::testing::plainTrial;
+using cleftsim::testing::ScanInUse;
 
 namespace {
 
@@ -147,6 +149,7 @@ private slots:
     void scalesAndBackground();
     void isvTrialFollowsThePeakBySign_data();
     void isvTrialFollowsThePeakBySign();
+    void isvTrialsOnTheScan(const ParameterSet &p, double V);
     void isvPointSumsItsTrials();
     void stoppedRunsKeepTheTrialsRun();
     void histogramsMatchPlainTrials_data();
@@ -238,6 +241,17 @@ void TestEngines::isvTrialFollowsThePeakBySign()
     p.gf = 0.4;
     p.Gb = Gb;
     p.BackgroundOn = Gb > 0;
+    for (const std::string &scan : availableDrawScans()) {
+        ScanInUse use(scan);
+        QVERIFY(use.used());
+        isvTrialsOnTheScan(p, V);
+        if (QTest::currentTestFailed())
+            QFAIL(qPrintable(QStringLiteral("on the %1 scan").arg(QString::fromStdString(scan))));
+    }
+}
+
+void TestEngines::isvTrialsOnTheScan(const ParameterSet &p, double V)
+{
     ModelState state = stateWith(p);
     Generator rng(777), plainRng(777);
     int released = 0;
@@ -372,10 +386,19 @@ void TestEngines::histogramsMatchPlainTrials()
 {
     QFETCH(ParameterSet, p);
     QFETCH(int, trials);
+    const HistogramsResult e = plainHistograms(p, 31337, trials);
+    for (const std::string &scan : availableDrawScans()) {
+        ScanInUse use(scan);
+        ModelState state = stateWith(p);
+        Generator rng(31337);
+        const HistogramsResult h = runHistograms(state, rng, trials);
+        QVERIFY2(h.quanta == e.quanta && h.current == e.current && h.joint == e.joint
+                && bits(h.sumPeak) == bits(e.sumPeak),
+            scan.c_str());
+    }
     ModelState state = stateWith(p);
     Generator rng(31337);
     const HistogramsResult h = runHistograms(state, rng, trials);
-    const HistogramsResult e = plainHistograms(p, 31337, trials);
     QCOMPARE(h.trials, trials);
     QCOMPARE(h.N, p.N);
     QCOMPARE(h.spikeSteps, e.spikeSteps);
@@ -537,19 +560,21 @@ void TestEngines::recordsTrialKeepsEveryCurrent()
     ParameterSet p = DefaultParameterSet;
     p.gf = 0.5;
     ModelState state = stateWith(p);
-    for (std::uint32_t seed : {1u, 2u, 3u}) {
-        Generator rng(seed), plainRng(seed);
-        CurrentTrace trace;
-        trace.fill(12345);
-        const int m = recordsTrial(state, rng, trace);
-        SiteTable sites;
-        Currents c;
-        QCOMPARE(m, plainTrial(p, 20, sites, plainRng, p.V2, 0, 320, c));
-        QCOMPARE(int(c.I.size()), RecordsSteps);
-        for (int k = 0; k < RecordsSteps; ++k)
-            QCOMPARE(bits(trace[k]), bits(c.I[k]));
-        QCOMPARE(rng.seed(), plainRng.seed());
-    }
+    for (std::uint32_t seed : {1u, 2u, 3u})
+        for (const std::string &scan : availableDrawScans()) {
+            ScanInUse use(scan);
+            Generator rng(seed), plainRng(seed);
+            CurrentTrace trace;
+            trace.fill(12345);
+            const int m = recordsTrial(state, rng, trace);
+            SiteTable sites;
+            Currents c;
+            QCOMPARE(m, plainTrial(p, 20, sites, plainRng, p.V2, 0, 320, c));
+            QCOMPARE(int(c.I.size()), RecordsSteps);
+            for (int k = 0; k < RecordsSteps; ++k)
+                QCOMPARE(bits(trace[k]), bits(c.I[k]));
+            QCOMPARE(rng.seed(), plainRng.seed());
+        }
 }
 
 void TestEngines::recordsFileLayout()

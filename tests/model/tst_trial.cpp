@@ -1,6 +1,10 @@
 #include "model/parameterset.h"
 #include "model/rounding.h"
 #include "model/trial.h"
+#include "model/trialtables.h"
+
+#include "everyscan.h"
+#include "model/drawscan.h"
 #include "plaintrial.h"
 
 #include <QtTest>
@@ -139,33 +143,16 @@ QString compareWithPlain(const Case &c, std::uint32_t seed)
     return QString();
 }
 
-// The draw scans to check: the scalar one and, where the processor has it,
-// the vector one. The scan in use is put back when the checks end.
-struct ScanChoice {
-    DrawScan before = drawScan();
-    ~ScanChoice() { setDrawScan(before); }
-    static std::vector<DrawScan> scans()
-    {
-        if (vectorScanAvailable())
-            return {DrawScan::Scalar, DrawScan::Vector};
-        return {DrawScan::Scalar};
-    }
-};
-
-QString scanName(DrawScan scan)
-{
-    return scan == DrawScan::Vector ? QStringLiteral("vector") : QStringLiteral("scalar");
-}
-
-// compareWithPlain with every draw scan.
+// compareWithPlain with every draw scan this processor has.
 QString compareWithPlainOnEveryScan(const Case &c, std::uint32_t seed)
 {
-    ScanChoice choice;
-    for (DrawScan scan : ScanChoice::scans()) {
-        setDrawScan(scan);
+    for (const std::string &scan : availableDrawScans()) {
+        cleftsim::testing::ScanInUse use(scan);
+        if (!use.used())
+            return QStringLiteral("the %1 scan cannot be chosen").arg(QString::fromStdString(scan));
         const QString d = compareWithPlain(c, seed);
         if (!d.isEmpty())
-            return scanName(scan) + QStringLiteral(" scan: ") + d;
+            return QString::fromStdString(scan) + QStringLiteral(" scan: ") + d;
     }
     return QString();
 }
@@ -677,7 +664,7 @@ void TestTrial::stretchBoundCoversEveryStep()
 
 void TestTrial::drawScansFindTheFirstLowState()
 {
-    // Both scans against the recurrence: the first of count states below
+    // Every scan the processor has against the recurrence: the first of count states below
     // the bound, for counts around the vector blocks, bounds from 1 to the
     // largest, and a low state placed exactly at the end of the count.
     auto firstByRecurrence = [](std::uint32_t seed, std::size_t count, std::uint32_t bound) {
@@ -689,6 +676,11 @@ void TestTrial::drawScansFindTheFirstLowState()
         }
         return count;
     };
+    std::vector<const DrawScan *> scans;
+    for (const DrawScan &scan : drawScans())
+        if (scan.available())
+            scans.push_back(&scan);
+    QVERIFY(!scans.empty() && std::string(scans.front()->name) == "scalar");
     Generator pick(4242);
     for (int round = 0; round < 4000; ++round) {
         const auto seed = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
@@ -698,11 +690,8 @@ void TestTrial::drawScansFindTheFirstLowState()
                 static_cast<std::uint32_t>(1 + pick.next() * 2e7)};
         for (std::uint32_t bound : bounds) {
             const std::size_t expected = firstByRecurrence(seed, count, bound);
-            QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
-            if (detail::avx2Available())
-                QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
-            if (detail::avx512Available())
-                QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
+            for (const DrawScan *scan : scans)
+                QCOMPARE(scan->find(seed, count, bound), expected);
         }
         // A bound just above the last state of the count: found at the end
         // only, and not one draw past it.
@@ -711,17 +700,9 @@ void TestTrial::drawScansFindTheFirstLowState()
             if (lastState < 0xffffffffu) {
                 const std::uint32_t bound = lastState + 1;
                 const std::size_t expected = firstByRecurrence(seed, count, bound);
-                QCOMPARE(detail::firstDrawBelowScalar(seed, count, bound), expected);
-                QCOMPARE(detail::firstDrawBelowScalar(seed, count - 1, bound), std::min(expected, count - 1));
-                if (detail::avx2Available()) {
-                    QCOMPARE(detail::firstDrawBelowVector(seed, count, bound), expected);
-                    QCOMPARE(
-                        detail::firstDrawBelowVector(seed, count - 1, bound), std::min(expected, count - 1));
-                }
-                if (detail::avx512Available()) {
-                    QCOMPARE(detail::firstDrawBelowWide(seed, count, bound), expected);
-                    QCOMPARE(
-                        detail::firstDrawBelowWide(seed, count - 1, bound), std::min(expected, count - 1));
+                for (const DrawScan *scan : scans) {
+                    QCOMPARE(scan->find(seed, count, bound), expected);
+                    QCOMPARE(scan->find(seed, count - 1, bound), std::min(expected, count - 1));
                 }
             }
         }

@@ -1,6 +1,10 @@
 #include "engine/histogramsrun.h"
+#include "engine/isvsweep.h"
+#include "model/drawscan.h"
 #include "model/parameterset.h"
+#include "run/runresults.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +15,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 using namespace cleftsim;
 
@@ -111,6 +117,29 @@ const QString &statesFile()
     return path;
 }
 
+// A states file whose state 1 is the default set with one value written as
+// given; empty when given is no JSON number.
+QString statesFileWith(const QTemporaryDir &dir, const QString &name, const QString &given)
+{
+    static const QRegularExpression number("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][-+]?[0-9]+)?$");
+    if (!number.match(given).hasMatch())
+        return {};
+    QString state = R"({"Name": "0: default", "BackgroundOn": 0, "N": 10, "Rg": 0.50, "V2": -63, "Emax": 20,
+ "V1r": -70, "du": 1.00, "ex": 5.00, "gf": 0.1500, "Gmax": 0.20, "tc": 2.50, "Gb": 0.000})";
+    QString changed = state;
+    changed.replace("0: default", "1: 0>" + name);
+    changed.replace(QRegularExpression("\"" + name + "\": [^,}]+"), "\"" + name + "\": " + given);
+    const QString path = dir.filePath("value.json");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    f.write(QStringLiteral(R"({"format": "cleftsim-states", "version": 1, "initial": 1, "states": [%1,
+%2]})")
+                .arg(state, changed)
+                .toUtf8());
+    return path;
+}
+
 class TestBatch : public QObject {
     Q_OBJECT
 private slots:
@@ -134,6 +163,16 @@ private slots:
     void sameSeedSameBytes_data();
     void sameSeedSameBytes();
     void valuesAsTheEditorsTakeThem();
+    void oneRuleForAValue_data();
+    void oneRuleForAValue();
+    void sweepSpreadIsThatOfItsTrials_data();
+    void sweepSpreadIsThatOfItsTrials();
+    void sweepStoppedAtItsLastPointIsIncomplete();
+    void unseededRunsStartedTogetherDiffer();
+    void fixedSeedsGiveTheRecordedBytes_data();
+    void fixedSeedsGiveTheRecordedBytes();
+    void drawScanVariable_data();
+    void drawScanVariable();
 };
 
 void TestBatch::helpAndManPageAgree()
@@ -150,12 +189,37 @@ void TestBatch::helpAndManPageAgree()
         "--Emax", "--V1r", "--du", "--ex", "--gf", "--Gmax", "--tc", "--Gb", "records", "isv", "histograms",
         "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
         "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA", "--seeds",
-        "--format", "json", "csv", "BackgroundOn", "parameters"};
+        "--format", "json", "csv", "BackgroundOn", "parameters", "--states", "--state", "std_quanta",
+        "std_peak_pA", "std_epsc_pA", "not finite"};
     for (const QString &w : words) {
         QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
         QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
             qPrintable("man page lacks " + w));
     }
+    // The synopsis names every option of a run, and the table of the
+    // parameters keeps its columns in line.
+    const QStringList lines = help.split('\n');
+    const QString synopsis = lines.mid(0, 2).join(' ');
+    for (const char *w : {"--seed", "--trials", "--format F", "--states FILE --state NAME", "--background"})
+        QVERIFY2(synopsis.contains(w), qPrintable(QStringLiteral("synopsis lacks ") + w));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--format"));
+    QVERIFY(page.section(".SH SYNOPSIS", 1).section(".br", 0, 0).contains("--states"));
+    QSet<int> columns[3];
+    int rows = 0;
+    for (const QString &line : help.section("\nParameters", 1).split('\n')) {
+        if (!line.startsWith("  --"))
+            continue;
+        ++rows;
+        const QRegularExpressionMatch m
+            = QRegularExpression("^  --\\S+ +(\\S)(?:.*?\\S)? +([-0-9])").match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        columns[0] << m.capturedStart(1);
+        columns[1] << m.capturedStart(2);
+        columns[2] << line.indexOf("(default ");
+    }
+    QCOMPARE(rows, 11);
+    for (const QSet<int> &c : columns)
+        QCOMPARE(c.size(), 1);
     QVERIFY(page.contains(".SH EXAMPLES"));
     QVERIFY(page.contains("cleftsim-batch isv"));
     QVERIFY(page.contains("cleftsim-batch histograms"));
@@ -712,6 +776,268 @@ void TestBatch::valuesAsTheEditorsTakeThem()
         {"isv", "--seed", "1", "--trials", "2", "--N", "1", "--Rg", "0.00", "--V2", "40", "--Emax", "40",
             "--V1r", "-100", "--du", "2.00", "--ex", "1.00", "--gf", "0", "--Gmax", "0.01", "--tc", "9.99"});
     QCOMPARE(low.status, 0);
+}
+
+void TestBatch::oneRuleForAValue_data()
+{
+    QTest::addColumn<QString>("experiment");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("outcome");
+    QFile table(QStringLiteral(CLEFTSIM_SOURCE_DIR "/tests/data/value_acceptance.tsv"));
+    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    int rows = 0;
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QStringList cells = line.split('\t');
+        QCOMPARE(cells.size(), 4);
+        QTest::addRow("%s %s %s", qPrintable(cells[0]), qPrintable(cells[1]), qPrintable(cells[2]))
+            << cells[0] << cells[1] << cells[2] << cells[3];
+        ++rows;
+    }
+    QVERIFY(rows > 60);
+}
+
+void TestBatch::oneRuleForAValue()
+{
+    QFETCH(QString, experiment);
+    QFETCH(QString, name);
+    QFETCH(QString, given);
+    QFETCH(QString, outcome);
+    const bool trials = name == "trials";
+    const QStringList base = {experiment, "--seed", "1", "--format", "json"};
+    // How the run took the value, or its refusal: the command line first,
+    // then a stored state of a states file holding the value.
+    QList<Outcome> outcomes {runBatch(base
+        + (trials ? QStringList {"--trials", given} : QStringList {"--trials", "1", "--" + name, given}))};
+    QTemporaryDir dir;
+    const QString states = trials ? QString() : statesFileWith(dir, name, given);
+    if (!states.isEmpty())
+        outcomes << runBatch(base + QStringList {"--trials", "1", "--states", states, "--state", "1"});
+    for (const Outcome &o : outcomes) {
+        if (outcome.startsWith("refused ")) {
+            QCOMPARE(o.status, 2);
+            QVERIFY2(o.err.contains(outcome.mid(8).toUtf8()), o.err.constData());
+        } else {
+            QVERIFY2(o.status == 0, o.err.constData());
+            const QByteArray recorded = trials ? "\"trials\": " + outcome.toUtf8() + ","
+                                               : "\"" + name.toUtf8() + "\": " + outcome.toUtf8();
+            QVERIFY2(o.out.contains(recorded), qPrintable(recorded));
+        }
+    }
+}
+
+void TestBatch::sweepSpreadIsThatOfItsTrials_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("trials");
+    QTest::newRow("defaults") << QStringList {"--seed", "3"} << 40;
+    QTest::newRow("feedback, many sites") << QStringList {"--seed", "77", "--Rg", "2.00", "--N", "20"} << 25;
+    QTest::newRow("background") << QStringList {"--seed", "5", "--background", "--Gb", "0.020"} << 12;
+    QTest::newRow("one trial") << QStringList {"--seed", "9"} << 1;
+}
+
+void TestBatch::sweepSpreadIsThatOfItsTrials()
+{
+    // The standard deviations of a sweep's JSON against those worked out
+    // from the same trials run one by one through the trial routine.
+    QFETCH(QStringList, args);
+    QFETCH(int, trials);
+    const Outcome o
+        = runBatch(QStringList {"isv", "--format", "json", "--trials", QString::number(trials)} + args);
+    QCOMPARE(o.status, 0);
+    const QJsonArray points = json(o)["points"].toArray();
+    QCOMPARE(points.size(), 181);
+    const QJsonObject p = json(o)["parameters"].toObject();
+    ModelState state;
+    state.LPC.N = p["N"].toInt();
+    state.LPC.Rg = p["Rg"].toDouble();
+    state.LPC.BackgroundOn = json(o)["BackgroundOn"].toInt() == 1;
+    state.LPC.Gb = p["Gb"].toDouble();
+    state.SpikeSteps = 20;
+    Generator rng(static_cast<std::uint32_t>(json(o)["seed"].toDouble()));
+    for (int i = 0; i < 181; ++i) {
+        std::vector<double> m, peak;
+        for (int t = 0; t < trials; ++t) {
+            const IsvTrialResult r = isvTrial(state, rng, 40 - i);
+            m.push_back(r.m);
+            peak.push_back(r.peak);
+        }
+        const QJsonObject point = points[i].toObject();
+        const auto sd = [](const std::vector<double> &x) {
+            double mean = 0, squares = 0;
+            for (double v : x)
+                mean += v / double(x.size());
+            for (double v : x)
+                squares += (v - mean) * (v - mean);
+            return std::sqrt(squares / double(x.size() - 1));
+        };
+        if (trials == 1) {
+            QVERIFY(point["std_quanta"].isNull() && point["std_peak_pA"].isNull()
+                && point["std_epsc_pA"].isNull());
+            continue;
+        }
+        // Six decimals as written, and a little for the other order of the sums.
+        QVERIFY2(std::fabs(point["std_quanta"].toDouble(-1) - sd(m)) < 6e-7, qPrintable(QString::number(i)));
+        QVERIFY2(
+            std::fabs(point["std_peak_pA"].toDouble(-1) - sd(peak)) < 6e-7, qPrintable(QString::number(i)));
+        QCOMPARE(point["std_epsc_pA"].toDouble(-1), point["std_peak_pA"].toDouble());
+    }
+}
+
+void TestBatch::sweepStoppedAtItsLastPointIsIncomplete()
+{
+    // Stopped after the first trial of the last potential (-140 mV): every
+    // point is there, the last one short.
+    RunDescription run;
+    run.trials = 3;
+    run.seeds = {1};
+    int asked = 0;
+    // Asked after every trial and after every point: 4 times a point.
+    const RunResult result = runExperiment(run, [&] { return ++asked == 180 * 4 + 1; });
+    QCOMPARE(int(result.isv.points.size()), 181);
+    QCOMPARE(result.isv.points.back().trials, 1);
+    QVERIFY(!result.isv.complete(3));
+    QVERIFY(isvJson(run, result.isv).find("\"complete\": false") != std::string::npos);
+    RunResult whole = runExperiment(run);
+    QVERIFY(whole.isv.complete(3));
+}
+
+void TestBatch::unseededRunsStartedTogetherDiffer()
+{
+    // Eight runs without a seed started at once: each draws its own seed and
+    // records it.
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < 8; ++i) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(QStringLiteral(CLEFTSIM_BATCH_EXE), {"histograms", "--trials", "1"});
+    }
+    QSet<double> seeds;
+    for (auto &process : runs) {
+        QVERIFY(process->waitForFinished(600000));
+        QCOMPARE(process->exitCode(), 0);
+        seeds.insert(QJsonDocument::fromJson(process->readAllStandardOutput()).object()["seed"].toDouble(-1));
+    }
+    QCOMPARE(seeds.size(), 8);
+    QVERIFY(!seeds.contains(-1));
+}
+
+void TestBatch::fixedSeedsGiveTheRecordedBytes_data()
+{
+    // The SHA-256 of the output (without the JSON's version line) of runs
+    // recorded with the engine before its shortcuts were changed: default
+    // and unfavourable parameter sets, every experiment.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("sha256");
+    QTest::newRow("records, defaults") << QStringList {"records", "--seed", "1", "--trials",
+        "5"} << QByteArray("9b26f587b618c2bf0889dde15324e0170c879db991ac0e305891aafd6b551bf2");
+    QTest::newRow("isv, defaults") << QStringList {"isv", "--seed", "2", "--trials",
+        "300"} << QByteArray("8b5051b52f2c145ec97889e3bf3709dcc803c15f75957c3747a878c04822e296");
+    QTest::newRow("histograms, defaults") << QStringList {"histograms", "--seed", "3", "--trials",
+        "5000"} << QByteArray("f59e1ab6ea2a647b7b7fe7d9b8c83adad70db57aa44c8e66a33febc623e2ae84");
+    QTest::newRow("isv json, defaults, last seed")
+        << QStringList {"isv", "--seed", "4294967295", "--trials", "50", "--format", "json"}
+        << QByteArray("b36bf5058440de2f3c3be04228c1fade8b202a6f28b90a847753c77d8dac2227");
+    QTest::newRow("records, strong feedback") << QStringList {"records", "--seed", "11", "--trials", "4",
+        "--N", "20", "--Gmax", "9.99", "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf", "0.9999",
+        "--V2", "-150"} << QByteArray("3803af91ed7c84a5c558f3ae1914165fa74604453cea3f54a7228103e0412572");
+    QTest::newRow("isv, strong feedback") << QStringList {"isv", "--seed", "12", "--trials", "100", "--N",
+        "20", "--Gmax", "9.99", "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf",
+        "0.9999"} << QByteArray("df26d934967db3fb7ffd0f7cd79c1da2a480b3784b14d919cde16dc8b8d46ce5");
+    QTest::newRow("histograms, strong feedback")
+        << QStringList {"histograms", "--seed", "13", "--trials", "3000", "--N", "20", "--Gmax", "9.99",
+               "--tc", "0.50", "--Rg", "9.99", "--ex", "1.00", "--gf", "0.9999", "--V2", "-150"}
+        << QByteArray("06a8af028a693ef607825b767fe6baf59698e79595307367aa768f179bc49274");
+    QTest::newRow("isv, p above 1 at rest") << QStringList {"isv", "--seed", "14", "--trials", "100", "--N",
+        "20", "--V1r", "40", "--Emax", "-40", "--ex",
+        "1.00"} << QByteArray("88bb09ee026e8346b106b2966d2f8752d842063a76e45a9e5e011dcc078186ad");
+    QTest::newRow("histograms, p above 1 at rest") << QStringList {"histograms", "--seed", "15", "--trials",
+        "2000", "--N", "20", "--V1r", "40", "--Emax", "-40", "--ex", "1.00", "--V2",
+        "-100"} << QByteArray("bf252ae13a1a55c6feffb9488d47a244579da7b0ee1e5d44c5dcb47a35a033da");
+    QTest::newRow("isv, no norm factor") << QStringList {"isv", "--seed", "16", "--trials", "100", "--N",
+        "20", "--gf", "0", "--Rg", "9.99", "--Gmax",
+        "9.99"} << QByteArray("0e366cc9dbd339e3c9b273d2efbbbb1d307071dc8a5db51d464ca814315ff1da");
+    QTest::newRow("histograms, background") << QStringList {"histograms", "--seed", "17", "--trials", "3000",
+        "--background", "--Gb", "0.150", "--N", "20", "--Rg", "2.00", "--Gmax", "2.00", "--tc",
+        "0.50"} << QByteArray("1d563f34910ae6c4849972022d44c7f6fd9fbf14f51a446ac6f7f3b840e62756");
+    QTest::newRow("isv, background at Gmax") << QStringList {"isv", "--seed", "18", "--trials", "200",
+        "--background", "--Gb", "0.200", "--Gmax", "0.20", "--N",
+        "15"} << QByteArray("ed2e431988f84529e319099c5d769a2e60e146045ac28efb01e8f28643e3a90e");
+    QTest::newRow("records, longest spike") << QStringList {"records", "--seed", "19", "--trials", "3",
+        "--du", "2.00", "--tc", "9.99", "--N", "20", "--gf", "0.9000", "--V2",
+        "40"} << QByteArray("2376eab681391abf411deb46587cd2a471d6f5515542d2be711cc380367c046b");
+    QTest::newRow("isv, longest spike") << QStringList {"isv", "--seed", "20", "--trials", "100", "--du",
+        "2.00", "--tc", "9.99", "--N", "20", "--gf",
+        "0.9000"} << QByteArray("07edd7c6daaa369ca01f8bfafbf35afc211a4e412d8e76fc68990b3837e095d4");
+    QTest::newRow("histograms, feedback lifts p above 1") << QStringList {"histograms", "--seed", "21",
+        "--trials", "2000", "--N", "20", "--ex", "1.00", "--Emax", "-40", "--V1r", "-100", "--Rg", "9.99",
+        "--Gmax", "9.99", "--V2", "-150", "--du",
+        "2.00"} << QByteArray("162c05ef01d0ef25acafb19d78841f67497bcc57d95868ea211eb4e3f08a6217");
+    QTest::newRow("isv, feedback lifts p above 1, background") << QStringList {"isv", "--seed", "22",
+        "--trials", "100", "--N", "20", "--ex", "1.00", "--Emax", "-40", "--V1r", "-100", "--Rg", "9.99",
+        "--Gmax", "9.99", "--du", "2.00", "--background", "--Gb", "1.000", "--tc",
+        "0.50"} << QByteArray("0423553835fc62de446cc2e57263bdfc3008976ce114a8159b8c05e1c1a3a306");
+}
+
+void TestBatch::fixedSeedsGiveTheRecordedBytes()
+{
+    // On every draw scan the processor has, forced by the environment.
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, sha256);
+    for (const std::string &scan : availableDrawScans()) {
+        const Outcome o
+            = runBatch(args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + QString::fromStdString(scan)});
+        QCOMPARE(o.status, 0);
+        QByteArray out = o.out;
+        const auto at = out.indexOf("\n  \"version\": ");
+        if (at >= 0)
+            out.remove(at, out.indexOf('\n', at + 1) - at);
+        // The spread of a sweep's points came into its JSON after the
+        // recording: the bytes around it are the recorded ones.
+        out = QString::fromUtf8(out)
+                  .remove(QRegularExpression(
+                      ", \"std_quanta\": [^,]+, \"std_peak_pA\": [^,]+, \"std_epsc_pA\": [^}]+"))
+                  .toUtf8();
+        QVERIFY2(QCryptographicHash::hash(out, QCryptographicHash::Sha256).toHex() == sha256, scan.c_str());
+    }
+}
+
+void TestBatch::drawScanVariable_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("status");
+    QTest::newRow("unset") << QString() << 0;
+    QTest::newRow("empty") << QStringLiteral("") << 0;
+    QTest::newRow("scalar") << QStringLiteral("scalar") << 0;
+    QTest::newRow("unknown") << QStringLiteral("sse9") << 2;
+    QTest::newRow("upper case") << QStringLiteral("AVX2") << 2;
+}
+
+void TestBatch::drawScanVariable()
+{
+    // A scan that cannot be followed is refused before anything runs, with
+    // the scans there are; one that can gives the bytes of the widest.
+    QFETCH(QString, value);
+    QFETCH(int, status);
+    const QStringList args {"histograms", "--seed", "9", "--trials", "50"};
+    const Outcome widest = runBatch(
+        args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + QString::fromStdString(availableDrawScans().back())});
+    QCOMPARE(widest.status, 0);
+    const Outcome o
+        = value.isNull() ? runBatch(args) : runBatch(args, {QStringLiteral("CLEFTSIM_DRAW_SCAN=") + value});
+    QCOMPARE(o.status, status);
+    if (status == 0) {
+        QVERIFY(o.err.isEmpty());
+        QCOMPARE(o.out, widest.out);
+        return;
+    }
+    QVERIFY(o.out.isEmpty());
+    QCOMPARE(o.err.count('\n'), 1);
+    QVERIFY(o.err.startsWith("cleftsim-batch: CLEFTSIM_DRAW_SCAN=" + value.toUtf8() + ": not available"));
+    for (const DrawScan &scan : drawScans())
+        QVERIFY2(o.err.contains(scan.name), o.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

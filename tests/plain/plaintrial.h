@@ -1,7 +1,8 @@
 #pragma once
 
-// The step rule written out plainly, law by law, as the reference that the
-// fast trial routine must match bit for bit.
+// The step rule written out plainly, law by law, without tables or
+// shortcuts: the reference that the fast trial routine must match bit for
+// bit and that the benchmarks measure it against.
 
 #include "model/synapse.h"
 #include "model/trial.h"
@@ -19,8 +20,10 @@ inline std::uint64_t bits(double x)
     return b;
 }
 
-template <class Observer>
-int plainTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng, double Vc, int kStart,
+// One trial by the plain step rule; rng is a Generator or anything with its
+// next() (a counting generator of the benchmarks).
+template <class Rng, class Observer>
+int plainTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Rng &rng, double Vc, int kStart,
     int kEnd, Observer &observer)
 {
     for (int j = 1; j <= p.N; ++j) {
@@ -48,5 +51,24 @@ int plainTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generato
     }
     return m;
 }
+
+// Follows the extreme current of a trial's steps from 0 with strict
+// comparisons: the most negative one for Vc < 0 or inwardOnly, the most
+// positive one for Vc > 0, and 0 at Vc = 0.
+struct PlainPeak {
+    double Vc = 0;
+    bool inwardOnly = false;
+    double peak = 0;
+    void step(const StepReport &s)
+    {
+        if (inwardOnly || Vc < 0) {
+            if (s.I < peak)
+                peak = s.I;
+        } else if (Vc > 0 && s.I > peak) {
+            peak = s.I;
+        }
+    }
+    void release(int, int) { }
+};
 
 } // namespace cleftsim::testing

@@ -1,0 +1,244 @@
+"""The three experiments as Python functions: numpy scalars and arrays taken
+as the numbers they hold, every parameter in the signature and the help from
+the program's parameter table, and results that turn into pandas tables."""
+
+import inspect
+
+import numpy as np
+
+from . import _core
+
+PARAMETERS = _core.parameter_table()
+_NAMES = [p["name"] for p in PARAMETERS]
+
+
+def plain(name, value):
+    """A numpy scalar or 0-d array as the Python bool, int or float it holds;
+    anything else as it is. A float32 (or float16) is taken as the shortest
+    decimal that names it, as numpy prints it: np.float32(0.3) is 0.3."""
+    if isinstance(value, np.ndarray):
+        if value.ndim != 0:
+            raise TypeError(f"{name} must be a single value, not an array of shape {value.shape}")
+        value = value[()]
+    if isinstance(value, np.bool_):
+        return bool(value)
+    if isinstance(value, np.integer):
+        return int(value)
+    if isinstance(value, np.floating):
+        return float(str(value)) if value.dtype.itemsize < 8 else float(value)
+    return value
+
+
+def plain_seeds(seeds):
+    """Seeds of Records from any sequence or 1-d array, as Python ints."""
+    if isinstance(seeds, np.ndarray):
+        if seeds.ndim != 1:
+            raise TypeError(f"seeds must be a 1-d sequence, not an array of shape {seeds.shape}")
+    elif isinstance(seeds, (str, bytes)) or not hasattr(seeds, "__iter__"):
+        raise TypeError("seeds must be a sequence of ints")
+    return [plain("seeds", s) for s in seeds]
+
+
+def plain_arguments(kwargs):
+    """The keyword arguments of a run with numpy values made plain."""
+    return {k: plain_seeds(v) if k == "seeds" and v is not None else plain(k, v) for k, v in kwargs.items()}
+
+
+class Result(dict):
+    """The result of one run: a dict of its members (numpy arrays, numbers)
+    with the provenance beside them, as `result.provenance` and
+    `result["provenance"]`: the program and version, the experiment, the
+    seed (or seeds), the trials, BackgroundOn and every parameter as taken."""
+
+    def __init__(self, members, provenance):
+        super().__init__(members)
+        self.provenance = provenance
+
+    def __missing__(self, key):
+        if key == "provenance":
+            return self.provenance
+        raise KeyError(key)
+
+    def __reduce__(self):
+        return (type(self), (dict(self), self.provenance))
+
+    def _frame(self, columns):
+        import pandas as pd
+
+        frame = pd.DataFrame(columns)
+        frame.attrs["provenance"] = self.provenance
+        return frame
+
+
+class IsvResult(Result):
+    """An Is vs V2 sweep: per clamp potential V2_mV (int64) the trials, the
+    means and the standard deviations of the number of quanta, the peak
+    current and the EPSC amplitude (float64; NaN below two trials).
+    pd.DataFrame(result) or result.table() gives a row per potential."""
+
+    def table(self):
+        """A pandas DataFrame, a row per potential, the provenance in its attrs."""
+        return self._frame(dict(self))
+
+
+class RecordsResult(Result):
+    """Records trials: t_ms (321 steps), currents_pA (trials x 321), quanta
+    and seeds per trial. result.table() gives a row per trial,
+    result.table(times=True) a row per trial and time step."""
+
+    def table(self, times=False):
+        """A pandas DataFrame: per trial its number (1, 2, ...), seed and quanta;
+        with times=True per trial and time step also t_ms and current_pA. The
+        provenance is in its attrs."""
+        trials = len(self["quanta"])
+        columns = {
+            "trial": np.arange(1, trials + 1, dtype=np.int64),
+            "seed": self["seeds"].astype(np.int64),
+            "quanta": self["quanta"].astype(np.int64),
+        }
+        if times:
+            steps = len(self["t_ms"])
+            columns = {k: np.repeat(v, steps) for k, v in columns.items()}
+            columns["t_ms"] = np.tile(self["t_ms"], trials)
+            columns["current_pA"] = self["currents_pA"].reshape(-1)
+        return self._frame(columns)
+
+
+class HistogramsResult(Result):
+    """A Histograms run: the count tables quanta, current, latency and joint
+    (int64; current is empty when V2 = 0) and the means, r and the full scale
+    of the current (float64; NaN where there is no value). result.tables()
+    gives a pandas DataFrame per distribution."""
+
+    def table(self, name):
+        """The distribution `name` as a pandas DataFrame, the provenance in its attrs:
+        quanta: m, trials; current: bin, current_pA (the bin's current), trials;
+        latency: step, t_ms (the middle of the step; the last row holds the
+        failures and the late releases), trials; joint: m, step, trials."""
+        if name == "quanta":
+            counts = self["quanta"]
+            return self._frame({"m": np.arange(len(counts), dtype=np.int64), "trials": counts})
+        if name == "current":
+            counts = self["current"]
+            bins = np.arange(len(counts), dtype=np.int64)
+            scale = self["max_current_pA"] / (10 * self["N"])
+            return self._frame({"bin": bins, "current_pA": bins * scale, "trials": counts})
+        if name == "latency":
+            counts = self["latency"]
+            steps = np.arange(len(counts), dtype=np.int64)
+            return self._frame({"step": steps, "t_ms": steps * 0.05 + 0.025, "trials": counts})
+        if name == "joint":
+            joint = self["joint"]
+            m, step = np.indices(joint.shape, dtype=np.int64)
+            return self._frame({"m": m.reshape(-1), "step": step.reshape(-1), "trials": joint.reshape(-1)})
+        raise ValueError(f"table {name!r}: unknown; accepted quanta, current, latency, joint")
+
+    def tables(self):
+        """A pandas DataFrame per distribution: {"quanta", "current", "latency", "joint"}."""
+        return {name: self.table(name) for name in ("quanta", "current", "latency", "joint")}
+
+
+_RESULTS = {"records": RecordsResult, "isv": IsvResult, "histograms": HistogramsResult}
+
+
+def _wrap(experiment, members):
+    provenance = members.pop("provenance")
+    return _RESULTS[experiment](members, provenance)
+
+
+# The two limits that are not ranges: the background conductance never above
+# the quantal peak conductance.
+_CROSS = {"Gmax": ", not below Gb", "Gb": ", not above Gmax"}
+
+
+def _parameter_lines():
+    lines = []
+    for p in PARAMETERS:
+        unit = f" [{p['unit']}]" if p["unit"] else ""
+        limits = p["range"] + _CROSS.get(p["name"], "")
+        lines.append(f"    {p['name']:<11} {p['meaning']}{unit}: {limits}, default {p['default']!r}")
+    return "\n".join(lines)
+
+
+_COMMON_DOC = """
+Every argument is a keyword; numpy scalars and 0-d arrays are taken as the
+numbers they hold. Without a seed the run takes a fresh one from the
+operating system; the provenance records it.
+
+    seed        0..4294967295, or None: a fresh seed
+    trials      {trials}
+    background  the background conductance switched on (needed for Gb above 0)
+{parameters}
+
+A value is taken when it is one its editor can hold (range and decimals as
+above); a float within a relative 1e-9 of such a value (0.1 * 3, the points
+of np.linspace) is taken as that value, which the run uses and records.
+Anything else raises ValueError with the accepted range; NaN and infinities
+are not finite numbers.
+"""
+
+_DOCS = {
+    "records": (
+        "Records trials at V2 over 16 msec, trial r of seed S seeded with S + r - 1\n"
+        "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
+        "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
+        "result.table() a row per trial, result.table(times=True) per trial and time.",
+        "1..100 (default 1, or the number of seeds)",
+    ),
+    "isv": (
+        "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
+        "Returns an IsvResult: V2_mV, trials, mean_quanta, mean_peak_pA, mean_epsc_pA\n"
+        "and std_quanta, std_peak_pA, std_epsc_pA (sample standard deviations);\n"
+        "pd.DataFrame(result) or result.table() is a row per potential.",
+        "1..10000 per potential (default 100)",
+    ),
+    "histograms": (
+        "One Histograms run of `trials` trials at V2.\n"
+        "Returns a HistogramsResult with every member of the JSON output (count\n"
+        "tables as int64 arrays, NaN for a missing value); result.tables() gives\n"
+        "a pandas DataFrame per distribution.",
+        "1..10000 (default 100)",
+    ),
+}
+
+
+def _signature(experiment):
+    keyword = inspect.Parameter.KEYWORD_ONLY
+    parameters = [inspect.Parameter("seed", keyword, default=None)]
+    if experiment == "records":
+        parameters.append(inspect.Parameter("seeds", keyword, default=None))
+    parameters.append(inspect.Parameter("trials", keyword, default=None))
+    parameters.append(inspect.Parameter("background", keyword, default=False))
+    parameters += [inspect.Parameter(p["name"], keyword, default=p["default"]) for p in PARAMETERS]
+    return inspect.Signature(parameters)
+
+
+def _make(experiment):
+    core = getattr(_core, experiment)
+
+    def run(*args, **kwargs):
+        if args:
+            raise TypeError(f"{experiment}() takes keyword arguments only")
+        return _wrap(experiment, core(**plain_arguments(kwargs)))
+
+    summary, trials = _DOCS[experiment]
+    run.__name__ = run.__qualname__ = experiment
+    run.__module__ = "cleftsim"
+    run.__signature__ = _signature(experiment)
+    run.__doc__ = summary + "\n" + _COMMON_DOC.format(trials=trials, parameters=_parameter_lines())
+    return run
+
+
+records = _make("records")
+isv = _make("isv")
+histograms = _make("histograms")
+
+
+def check(experiment, **kwargs):
+    """Checks the arguments of a run as the run itself would, without running it."""
+    _core.check(experiment, **plain_arguments(kwargs))
+
+
+def batch_command(experiment, **kwargs):
+    """The cleftsim-batch command line that runs exactly these arguments."""
+    return _core.batch_command(experiment, **plain_arguments(kwargs))

@@ -1,0 +1,121 @@
+#pragma once
+
+// The draws of a trial: jumps of the generator over many draws, and the
+// scans that find the first of a run of draws whose state is below a bound,
+// one per instruction set, all finding the same draw.
+
+#include "model/parameterset.h"
+#include "model/random.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cleftsim {
+
+// A scan: the index (0-based) of the first of the count draws after seed
+// whose state is below bound, or count when none is.
+using DrawScanFunction = std::size_t (*)(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+
+// One scan of the table: its name, whether this processor has the
+// instructions it needs, and the scan itself (call it only where available).
+struct DrawScan {
+    const char *name;
+    bool (*available)();
+    DrawScanFunction find;
+};
+
+// Every scan the program knows, narrowest first: "scalar" (everywhere),
+// "avx2" (8 draws at once), "avx512" (16 draws at once).
+const std::vector<DrawScan> &drawScans();
+// The names of the scans this processor has, narrowest first.
+std::vector<std::string> availableDrawScans();
+// The scan of that name, or nullptr when the program knows none by it.
+const DrawScan *findDrawScan(const std::string &name);
+
+// The environment variable that forces one scan on every trial of the
+// process (its value: a name of the table), for comparing machines.
+inline constexpr char DrawScanVariable[] = "CLEFTSIM_DRAW_SCAN";
+// Why the variable cannot be followed ("CLEFTSIM_DRAW_SCAN=avx512: not
+// available on this processor; ..."), or an empty string when it is unset,
+// empty or names a scan this processor has.
+std::string drawScanVariableProblem();
+
+// Makes the named scan that of every trial from now on; false (and no
+// change) when the name is unknown or the processor lacks the scan. Without
+// a call, the first trial takes the scan the variable names, or else the
+// widest this processor has.
+bool useDrawScan(const std::string &name);
+// The name of the scan in use (choosing it if no trial has yet).
+std::string drawScanInUse();
+
+namespace detail {
+
+// Jumps of the generator: after i draws from seed s the seed is
+// mul[i] * s + add[i] (mod 2^32), for i = 0..MaxSites.
+struct GeneratorJumps {
+    std::uint32_t mul[MaxSites + 1];
+    std::uint32_t add[MaxSites + 1];
+};
+
+constexpr GeneratorJumps makeGeneratorJumps()
+{
+    GeneratorJumps j {};
+    j.mul[0] = 1u;
+    j.add[0] = 0u;
+    for (int i = 1; i <= MaxSites; ++i) {
+        j.mul[i] = j.mul[i - 1] * Generator::Multiplier;
+        j.add[i] = j.add[i - 1] * Generator::Multiplier + Generator::Increment;
+    }
+    return j;
+}
+
+inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
+
+// Jumps over i * stride draws for i = 0..127, built the same way.
+struct StrideJumps {
+    std::uint32_t mul[128];
+    std::uint32_t add[128];
+};
+
+constexpr StrideJumps makeStrideJumps(int stride)
+{
+    std::uint32_t m = 1u, a = 0u; // one jump over stride draws
+    for (int i = 0; i < stride; ++i) {
+        m = m * Generator::Multiplier;
+        a = a * Generator::Multiplier + Generator::Increment;
+    }
+    StrideJumps j {};
+    j.mul[0] = 1u;
+    j.add[0] = 0u;
+    for (int i = 1; i < 128; ++i) {
+        j.mul[i] = j.mul[i - 1] * m;
+        j.add[i] = j.add[i - 1] * m + a;
+    }
+    return j;
+}
+
+inline constexpr StrideJumps singleJumps = makeStrideJumps(1);
+inline constexpr StrideJumps blockJumps = makeStrideJumps(128);
+
+// The seed after n draws from seed (n >= 0), in at most two jumps for the
+// n < 16384 of any trial.
+inline std::uint32_t advance(std::uint32_t seed, long long n)
+{
+    constexpr std::uint32_t farMul = blockJumps.mul[127] * blockJumps.mul[1];
+    constexpr std::uint32_t farAdd = blockJumps.add[127] * blockJumps.mul[1] + blockJumps.add[1];
+    for (; n >= 16384; n -= 16384)
+        seed = farMul * seed + farAdd;
+    const auto lo = static_cast<std::size_t>(n & 127);
+    const auto hi = static_cast<std::size_t>(n >> 7);
+    seed = singleJumps.mul[lo] * seed + singleJumps.add[lo];
+    return blockJumps.mul[hi] * seed + blockJumps.add[hi];
+}
+
+// The scan in use (see useDrawScan) over count draws after seed.
+std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+
+} // namespace detail
+
+} // namespace cleftsim

@@ -1,0 +1,148 @@
+#include "model/trialtables.h"
+
+#include "model/synapse.h"
+
+#include <algorithm>
+
+namespace cleftsim {
+
+bool TrialTables::matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const
+{
+    return m_valid && spikeSteps == m_spikeSteps && kStart >= m_kStart && kEnd <= m_kEnd
+        && sameModel(p, m_params);
+}
+
+void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd)
+{
+    m_valid = false;
+    const auto steps = static_cast<std::size_t>(kEnd - kStart) + 1;
+    m_spike.resize(steps);
+    m_quantum.resize(steps);
+    for (int k = kStart; k <= kEnd; ++k)
+        m_spike[static_cast<std::size_t>(k - kStart)] = SpikePotential(p, k * TimeStep);
+    for (int d = 0; d <= kEnd - kStart; ++d)
+        m_quantum[static_cast<std::size_t>(d)] = (p.Gmax - p.Gb) * ConductanceShape(p, d * TimeStep);
+    m_c = 1.0 - std::exp(std::log(1.0 - p.gf) / spikeSteps);
+    m_background = p.Gb * p.N;
+    m_params = p;
+    m_spikeSteps = spikeSteps;
+    m_kStart = kStart;
+    m_kEnd = kEnd;
+    m_bound2 = 1.4426950408889634 / p.ex;
+    m_boundScale = m_c * 4294967296.0 * (1.0 + 1e-9);
+    m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
+
+    m_quantumCeiling.resize(steps);
+    bool quantaUsable = true;
+    double highest = 0;
+    for (std::size_t d = 0; d < steps; ++d) {
+        const double q = m_quantum[d];
+        quantaUsable = quantaUsable && std::isfinite(q) && q >= 0;
+        highest = q > highest ? q : highest;
+        m_quantumCeiling[d] = highest;
+    }
+    m_sameSpikeUntil.resize(steps);
+    bool spikeUsable = true;
+    for (int k = kEnd; k >= kStart; --k) {
+        const auto i = static_cast<std::size_t>(k - kStart);
+        spikeUsable = spikeUsable && std::isfinite(m_spike[i]);
+        const bool same = k < kEnd && std::memcmp(&m_spike[i], &m_spike[i + 1], sizeof(double)) == 0;
+        m_sameSpikeUntil[i] = same ? m_sameSpikeUntil[i + 1] : k;
+    }
+    std::size_t top = 0;
+    for (std::size_t d = 1; d < steps; ++d)
+        top = m_quantum[d] > m_quantum[top] ? d : top;
+    m_quantumTop = static_cast<int>(top);
+    m_quantumUnimodal = quantaUsable;
+    for (std::size_t d = 1; d < steps; ++d)
+        if (d <= top ? m_quantum[d] < m_quantum[d - 1] : m_quantum[d] > m_quantum[d - 1])
+            m_quantumUnimodal = false;
+    // The grid of threshold bounds covers every conductance a trial can
+    // have: the background and N quanta at the table's largest, summed as a
+    // trial sums (rounding is monotone, so no sum of the trial exceeds it).
+    double cap = m_background;
+    for (int j = 0; j < p.N && j < MaxSites; ++j)
+        cap += highest;
+    m_gridStep = cap / (GridSize - 48);
+    m_gridScale = m_gridStep > 0 ? (1.0 + 1e-9) / m_gridStep : 0.0;
+    m_gridSpike[0] = p.Emax;
+    m_gridSpike[1] = p.V1r;
+    m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
+    m_gridGeneration = 0;
+    m_gridClampSet = false;
+    // Without a norm factor (c = 0) no site ever releases, as long as the
+    // exponential stays finite; stretchBound then bounds by 1 (see there).
+    m_noRelease = m_c == 0 && std::isfinite(p.ex) && p.ex > 0;
+    const std::uint64_t zeroBits = 0;
+    quantaUsable = quantaUsable && std::memcmp(&m_quantum[0], &zeroBits, sizeof zeroBits) == 0;
+    m_stretchesUsable = (m_boundUsable || m_noRelease) && quantaUsable && spikeUsable
+        && std::isfinite(m_background) && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0
+        && std::isfinite(p.Emax);
+    m_valid = true;
+}
+
+// A new clamp potential starts a new generation of the grid. The grid is
+// used only where its cells are narrow enough to keep the bounds close: one
+// cell changes the shift of the presynaptic potential by at most
+// Rg |Vc| h, which is kept to a small part of ex.
+void TrialTables::setGridClamp(double Vc)
+{
+    std::memcpy(&m_gridClampBits, &Vc, sizeof m_gridClampBits);
+    m_gridClampSet = true;
+    m_gridVc = Vc;
+    if (++m_gridGeneration == 0) {
+        std::fill(m_grid.begin(), m_grid.end(), 0);
+        m_gridGeneration = 1;
+    }
+    m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
+        && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
+}
+
+// The entry for the cell i of the slot: its conductances lie between
+// (i - 1) h and (i + 1) h, since i = trunc(G (1 + 1e-9) / h) and the margin
+// of 1e-9 outweighs the rounding of the product for the at most GridSize
+// cells.
+void TrialTables::fillGridEntry(int slot, int i)
+{
+    const double E = m_gridSpike[slot];
+    const double Gup = (i + 1) * m_gridStep;
+    const double Gdown = i >= 1 ? (i - 1) * m_gridStep : 0.0;
+    const std::uint32_t lower
+        = detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax, m_params.ex);
+    const std::uint32_t upper = detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    const std::uint64_t tag = static_cast<std::uint64_t>(m_gridGeneration) << 32;
+    std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    entry[0] = tag | lower;
+    entry[1] = tag | upper;
+}
+
+namespace {
+
+TrialTables &sharedTables()
+{
+    thread_local TrialTables tables;
+    return tables;
+}
+
+} // namespace
+
+TrialTablesLease::TrialTablesLease(const ParameterSet &p, int spikeSteps, int kStart, int kEnd)
+{
+    TrialTables &shared = sharedTables();
+    if (shared.inUse) {
+        m_own = std::make_unique<TrialTables>();
+        m_tables = m_own.get();
+    } else {
+        m_tables = &shared;
+    }
+    if (!m_tables->matches(p, spikeSteps, kStart, kEnd))
+        m_tables->build(p, spikeSteps, kStart, kEnd);
+    m_tables->inUse = true;
+}
+
+TrialTablesLease::~TrialTablesLease()
+{
+    m_tables->inUse = false;
+}
+
+} // namespace cleftsim

@@ -1,0 +1,252 @@
+#pragma once
+
+// The tables of the trial routine: what the step rule needs that depends
+// only on the parameters, the spike length and the step window, and the
+// grid of threshold bounds kept for the last clamp potential.
+
+#include "model/parameterset.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace cleftsim {
+
+// Values of the step rule that depend only on the parameters, the spike
+// length and the step window, worked out once and looked up at every step.
+// Every entry is computed by the same expression as the laws in synapse.h,
+// so a looked-up value is bit for bit the value the law returns.
+class TrialTables {
+public:
+    // Whether these tables were made from exactly these parameters (every
+    // model field compared with ==) and cover the steps kStart..kEnd.
+    bool matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const;
+    // Makes the tables for p over the steps kStart..kEnd (kEnd >= kStart).
+    void build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd);
+
+    // SpikePotential(k * TimeStep) [mV], kStart <= k <= kEnd.
+    double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
+    // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
+    double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
+    // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
+    double releaseConstant() const { return m_c; }
+    // Background conductance of all sites, Gb * N [nS].
+    double background() const { return m_background; }
+    // For a cheap upper bound on the release law, see releaseBound().
+    bool boundUsable() const { return m_boundUsable; }
+    double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
+    double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
+    // The largest of quantum(0..d): a bound on quantum(d') for all d' <= d.
+    double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
+    // The last step of the run of steps from k on with the same spike potential.
+    int sameSpikeUntil(int k) const { return m_sameSpikeUntil[static_cast<std::size_t>(k - m_kStart)]; }
+    // Whether the draws may be scanned over stretches of steps (see runTrial):
+    // the release bound is usable and the conductances are finite and not
+    // negative, so that the current only grows in size with the conductance.
+    bool stretchesUsable() const { return m_stretchesUsable; }
+    // Whether the norm factor is 0, so that p is 0 wherever it is finite.
+    bool noRelease() const { return m_noRelease; }
+    double exponentStep() const { return m_params.ex; } // ex [mV]
+    // Whether thresholdBand comes from the grid at Vc (cheap) rather than
+    // from the law's bounds worked out on the spot.
+    bool bandFromGrid(double Vc);
+    // Where quantum(d) is largest (the first such d), and whether the table
+    // never falls before it and never rises after it.
+    int quantumTop() const { return m_quantumTop; }
+    bool quantumUnimodal() const { return m_quantumUnimodal; }
+
+    // Bounds on the threshold ceil(p 2^32) of a step at clamp potential Vc
+    // with spike potential E and conductance G, only where
+    // stretchesUsable(): no state at or above upper releases (upper 0: no
+    // bound below 2^32), every state below lower does. They come from a grid
+    // over G kept for the last clamp potential and filled in as trials need
+    // it, so that a trial rarely divides or takes an exponential.
+    void thresholdBand(double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper);
+    std::uint32_t thresholdAbove(double E, double G, double Vc);
+
+    bool inUse = false; // a trial is reading these tables now
+
+private:
+    bool m_valid = false;
+    ParameterSet m_params;
+    int m_spikeSteps = 0;
+    int m_kStart = 0;
+    int m_kEnd = -1;
+    std::vector<double> m_spike;
+    std::vector<double> m_quantum;
+    double m_c = 0;
+    double m_background = 0;
+    bool m_boundUsable = false;
+    double m_bound2 = 0;
+    double m_boundScale = 0;
+    std::vector<double> m_quantumCeiling;
+    std::vector<int> m_sameSpikeUntil;
+    bool m_stretchesUsable = false;
+    bool m_noRelease = false;
+    int m_quantumTop = 0;
+    bool m_quantumUnimodal = false;
+
+    // The grid of threshold bounds: entry (slot, i) holds, tagged with the
+    // generation it was made in, the bounds for the spike potential of the
+    // slot and every G with i = trunc(G / h (1 + 1e-9)).
+    static constexpr int GridSize = 2048;
+    const std::uint64_t *gridEntry(double E, double G, double Vc);
+    void setGridClamp(double Vc);
+    void fillGridEntry(int slot, int i);
+    std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
+    std::uint32_t m_gridGeneration = 0;
+    std::uint64_t m_gridClampBits = 0;
+    bool m_gridClampSet = false;
+    bool m_gridUsable = false;
+    double m_gridVc = 0;
+    double m_gridStep = 0; // h [nS]
+    double m_gridScale = 0; // (1 + 1e-9) / h
+    double m_gridSpike[2] = {0, 0}; // spike potential of each slot
+};
+
+// Hands a trial the tables for its parameters: the thread's shared tables,
+// rebuilt when the parameters differ from those they were made from, or,
+// for a trial started while another one runs, tables of its own.
+class TrialTablesLease {
+public:
+    TrialTablesLease(const ParameterSet &p, int spikeSteps, int kStart, int kEnd);
+    ~TrialTablesLease();
+    TrialTablesLease(const TrialTablesLease &) = delete;
+    TrialTablesLease &operator=(const TrialTablesLease &) = delete;
+
+    TrialTables &tables() const { return *m_tables; }
+
+private:
+    TrialTables *m_tables = nullptr;
+    std::unique_ptr<TrialTables> m_own;
+};
+
+namespace detail {
+
+// An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
+// Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
+// into n + f (0 <= f < 1), 2^y <= (1 + f) 2^n because 2^f is convex. The
+// scale carries a margin of 1e-9, far above the rounding of either side for
+// the exponents let through here. Infinity where no useful bound exists.
+inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
+{
+    const double y = (Vpre - Emax) * t.bound2();
+    if (y < -1000.0)
+        return 1.0; // p * 2^32 is far below 1
+    if (!(y < 40.0))
+        return HUGE_VAL; // p may reach 1, or y is not a number
+    int n = static_cast<int>(y);
+    if (n > y)
+        --n;
+    const double f = y - n;
+    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double power;
+    std::memcpy(&power, &powerBits, sizeof power);
+    return (1.0 + f) * power * t.boundScale();
+}
+
+// ceil(x) for 0 < x <= 4294967295, without the library call that
+// processors without a rounding instruction need.
+inline std::uint32_t ceilingOf(double x)
+{
+    const auto whole = static_cast<std::uint32_t>(static_cast<std::int64_t>(x));
+    return whole + (double(whole) < x ? 1u : 0u);
+}
+
+// A bound on ceil(p 2^32) of every step with spike potential E and a
+// conductance of at most G (see stretchBound), 0 where none below 2^32.
+inline std::uint32_t thresholdAboveAt(
+    const TrialTables &t, double E, double G, double Vc, double Rg, double Emax)
+{
+    double V = E;
+    if (Vc < 0) {
+        const double shift = -Rg * (Vc * G / (1.0 + Rg * G));
+        V = E + shift + 1e-9 * (std::fabs(E) + shift);
+    }
+    if (t.noRelease()) {
+        // p = exp(...) * 0 is 0 wherever the exponential is finite (it is far
+        // below its overflow at 709 here), and no state is below ceil(0).
+        return (V - Emax) / t.exponentStep() < 700.0 ? 1u : 0u;
+    }
+    const double bound = releaseBound(t, V, Emax);
+    if (!(bound <= 4294967295.0))
+        return 0;
+    return ceilingOf(bound);
+}
+
+// A number that every state releasing at a step with spike potential E and
+// a conductance of at least Gdown and at most Gup reaches: the states below
+// it release. The presynaptic potential is bounded from below as
+// thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
+// for Vc > 0 it lowers Vpre the more the larger G), less a margin of 1e-9 of
+// the potentials' size; the law is taken there and lowered by 1e-9, far
+// more than the rounding of the exponential and of the products.
+inline std::uint32_t thresholdBelowAt(
+    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax, double ex)
+{
+    double shift = 0;
+    if (Vc < 0)
+        shift = -Rg * (Vc * Gdown / (1.0 + Rg * Gdown));
+    else if (Vc > 0)
+        shift = -Rg * (Vc * Gup / (1.0 + Rg * Gup));
+    const double V = E + shift - 1e-9 * (std::fabs(E) + std::fabs(shift));
+    const double scaled = std::exp((V - Emax) / ex) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
+    if (!(scaled >= 1.0))
+        return 0;
+    if (scaled >= 4294967295.0)
+        return 4294967295u;
+    return static_cast<std::uint32_t>(scaled);
+}
+
+} // namespace detail
+
+inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    if (!m_gridUsable)
+        return nullptr;
+    const int slot = E == m_gridSpike[0] ? 0 : (E == m_gridSpike[1] ? 1 : -1);
+    const double x = G * m_gridScale;
+    if (slot < 0 || !(x < GridSize - 1))
+        return nullptr;
+    const auto i = static_cast<int>(x);
+    const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    if (entry[0] >> 32 != m_gridGeneration)
+        fillGridEntry(slot, i);
+    return entry;
+}
+
+inline bool TrialTables::bandFromGrid(double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    return m_gridUsable;
+}
+
+inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
+{
+    if (const std::uint64_t *entry = gridEntry(E, G, Vc))
+        return static_cast<std::uint32_t>(entry[1]);
+    return detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
+}
+
+inline void TrialTables::thresholdBand(
+    double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper)
+{
+    if (const std::uint64_t *entry = gridEntry(E, G, Vc)) {
+        lower = static_cast<std::uint32_t>(entry[0]);
+        upper = static_cast<std::uint32_t>(entry[1]);
+        return;
+    }
+    upper = detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
+    lower = detail::thresholdBelowAt(*this, E, G, G, Vc, m_params.Rg, m_params.Emax, m_params.ex);
+}
+
+} // namespace cleftsim
