@@ -664,11 +664,16 @@ bool MainWindow::openStates(const QString &path)
         return false;
     }
     ModelState &m = model();
-    if (m.StoredCount > 0) {
+    // Asks before what is lost: stored states and edits not stored.
+    const bool edited = !sameModel(m.LPC, m.LPI);
+    if (m.StoredCount > 0 || edited) {
+        const QString lost = m.StoredCount == 0
+            ? QStringLiteral("the current parameters, which are not stored")
+            : edited ? QStringLiteral("the stored states other than \"0: default\" and the current "
+                                      "parameters, which are not stored")
+                     : QStringLiteral("the stored states other than \"0: default\"");
         const QString question
-            = QStringLiteral("Opening %1 replaces the stored states other than \"0: default\". "
-                             "Replace them?")
-                  .arg(QFileInfo(path).fileName());
+            = QStringLiteral("Opening %1 replaces %2. Replace them?").arg(QFileInfo(path).fileName(), lost);
         const bool go = m_confirm
             ? m_confirm(question)
             : QMessageBox::question(this, QApplication::applicationDisplayName(), question)
@@ -689,6 +694,14 @@ bool MainWindow::openStates(const QString &path)
     NewLPC();
     BlackParameterLabels();
     restoreEditors();
+    // The edits the file kept come back through the editors, as typed, and
+    // show red against the initial state.
+    if (session.current) {
+        for (EditorLink *editor : windows().editors) {
+            if (editor)
+                editor->restoreFrom(*session.current);
+        }
+    }
     return true;
 }
 

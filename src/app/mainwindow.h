@@ -73,8 +73,9 @@ public:
     // be written.
     bool saveStates(const QString &path);
     // Reads a states file and, after a confirmation when stored states other
-    // than "0: default" would be lost, makes its states the list and restores
-    // its initial state through the editors. A file that is not a valid states
+    // than "0: default" or edits not stored would be lost, makes its states
+    // the list and restores its initial state through the editors, then the
+    // current parameters it kept, if any. A file that is not a valid states
     // file is refused with a message naming the problem; a refusal or a
     // cancel changes nothing. Returns whether the states were taken.
     bool openStates(const QString &path);
