@@ -158,19 +158,24 @@ PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &s
     if (kEnd < kStart)
         return result;
     const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
-    ReleaseSteps releases;
-    result.m = detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, releases);
+    TrialTables &t = lease.tables();
     const bool wantLowest = Vc < 0 || kind == PeakKind::Inward;
     const bool wantHighest = Vc > 0 && kind == PeakKind::BySign;
-    if (!(wantLowest || wantHighest))
-        return result; // at Vc = 0 the sweep's peak is 0 by definition
-    int releaseStep[MaxSites];
+    ReleaseSteps releases;
+    result.m = detail::runTrialOn(t, p, sites, rng, Vc, kStart, kEnd, releases);
+    int releaseStep[MaxSites]; // in the order of the sites
     int nReleased = 0;
     for (std::uint32_t left = releases.sites; left != 0; left &= left - 1)
         releaseStep[nReleased++] = releases.at[__builtin_ctz(left)];
-    if (!wantHighest && Vc >= 0 && lease.tables().stretchesUsable())
+    if (!(wantLowest || wantHighest))
+        return result; // at Vc = 0 the sweep's peak is 0 by definition
+    if (!wantHighest && Vc >= 0 && t.stretchesUsable())
         return result; // inward only: no conductance is negative, so no current is below 0
-    result.peak = extremeCurrent(lease.tables(), releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
+    if (nReleased == 1 && t.stretchesUsable()) {
+        result.peak = t.onePeak(Vc, wantLowest, kEnd - releaseStep[0]);
+        return result;
+    }
+    result.peak = extremeCurrent(t, releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
     return result;
 }
 
