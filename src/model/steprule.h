@@ -146,11 +146,61 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         s.I = Vc * s.G / (1.0 + Rg * s.G);
         s.Vpre = s.E - Rg * s.I;
     };
+    // Releases the sites of the lanes set in hits at step kRelease.
+    auto release = [&](int kRelease, std::uint32_t hits) {
+        int kept = 0;
+        for (int i = 0; i < nAvailable; ++i) {
+            const int j = available[i];
+            if (!(hits >> i & 1u)) {
+                available[kept++] = j;
+                continue;
+            }
+            sites[j].Available = false;
+            sites[j].ReleaseStep = kRelease;
+            int at = nReleased++;
+            while (at > 0 && releasedSite[at - 1] > j) {
+                releasedSite[at] = releasedSite[at - 1];
+                releasedStep[at] = releasedStep[at - 1];
+                --at;
+            }
+            releasedSite[at] = j;
+            releasedStep[at] = kRelease;
+            observer.release(j, kRelease);
+        }
+        nAvailable = kept;
+    };
     int exactUntil = kStart - 1; // steps up to here are worked out one by one
     int k = kStart;
     while (k <= kEnd) {
         if (nAvailable == 0 && !reportSteps)
             break;
+        if (band && nReleased == 0 && nAvailable > 0) {
+            // Before any release the conductance is the background alone,
+            // bit for bit, so every step of a run of one spike potential has
+            // the clamp's exact threshold for it (thresholdBeforeRelease):
+            // the step of the first state below it releases exactly the
+            // states of that step below it.
+            const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
+            const std::uint64_t threshold = t.thresholdBeforeRelease(t.spike(k), Vc);
+            const std::size_t count = static_cast<std::size_t>(nAvailable) * (runEnd - k + 1);
+            std::size_t first = 0; // every state is below a threshold of 2^32
+            if (threshold == 0)
+                first = count;
+            else if (threshold <= 0xffffffffu)
+                first = detail::firstDrawBelow(seed, count, static_cast<std::uint32_t>(threshold));
+            const auto quiet = static_cast<std::uint32_t>(first) / static_cast<std::uint32_t>(nAvailable);
+            seed = detail::advance(seed, static_cast<long long>(quiet) * nAvailable);
+            k += static_cast<int>(quiet);
+            if (first == count)
+                continue;
+            std::uint32_t hits = 0;
+            for (int i = 0; i < nAvailable; ++i)
+                hits |= static_cast<std::uint32_t>(jump.mul[i + 1] * seed + jump.add[i + 1] < threshold) << i;
+            seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
+            release(k, hits);
+            ++k;
+            continue;
+        }
         if (stretches && nAvailable > 0 && k > exactUntil) {
             // A stretch short enough to keep the bound close, or the whole
             // run of the same spike potential where even its bound lets
@@ -176,7 +226,8 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
             } else {
                 const std::size_t count = static_cast<std::size_t>(nAvailable) * (last - k + 1);
                 const std::size_t first = detail::firstDrawBelow(seed, count, bound);
-                const int quiet = static_cast<int>(first / static_cast<std::size_t>(nAvailable));
+                const auto quiet = static_cast<int>(
+                    static_cast<std::uint32_t>(first) / static_cast<std::uint32_t>(nAvailable));
                 if (reportSteps) {
                     for (int q = k; q < k + quiet; ++q) {
                         conductance(q);
@@ -257,30 +308,8 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
                     hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
             }
         }
-        if (hits == 0)
-            continue;
-
-        const int kRelease = s.k;
-        int kept = 0;
-        for (int i = 0; i < nAvailable; ++i) {
-            const int j = available[i];
-            if (!(hits >> i & 1u)) {
-                available[kept++] = j;
-                continue;
-            }
-            sites[j].Available = false;
-            sites[j].ReleaseStep = kRelease;
-            int at = nReleased++;
-            while (at > 0 && releasedSite[at - 1] > j) {
-                releasedSite[at] = releasedSite[at - 1];
-                releasedStep[at] = releasedStep[at - 1];
-                --at;
-            }
-            releasedSite[at] = j;
-            releasedStep[at] = kRelease;
-            observer.release(j, kRelease);
-        }
-        nAvailable = kept;
+        if (hits != 0)
+            release(s.k, hits);
     }
     rng.setSeed(seed);
     return nReleased;

@@ -99,11 +99,29 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
     double top = 0;
     double range[64]; // the conductances of kLo..kHi where they fit
     const bool kept = kHi - kLo < 64;
-    for (int k = kLo; k <= kHi; ++k) {
-        const double G = conductanceAt(t, releaseStep, nReleased, k);
-        if (kept)
-            range[k - kLo] = G;
-        top = G > top ? G : top;
+    if (kept) {
+        // Site by site over the whole range: every step's sum takes the
+        // same terms in the same order as conductanceAt, so the same bits.
+        const int length = kHi - kLo + 1;
+        for (int x = 0; x < length; ++x)
+            range[x] = t.background();
+        for (int i = 0; i < nReleased; ++i) {
+            const int from = releaseStep[i] - kLo + 1; // the first x of an age >= 1
+            const int split = from < 0 ? 0 : (from > length ? length : from);
+            for (int x = 0; x < split; ++x)
+                range[x] += t.quantum(0);
+            const double *q = &t.quantum(0);
+            const int age = kLo - releaseStep[i]; // the age at x = 0
+            for (int x = split; x < length; ++x)
+                range[x] += q[age + x];
+        }
+        for (int x = 0; x < length; ++x)
+            top = range[x] > top ? range[x] : top;
+    } else {
+        for (int k = kLo; k <= kHi; ++k) {
+            const double G = conductanceAt(t, releaseStep, nReleased, k);
+            top = G > top ? G : top;
+        }
     }
     const double cut = top - top * (1.0 + Rg * top) * 1e-12;
     for (int k = kLo; k <= kHi; ++k) {
@@ -158,19 +176,24 @@ PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &s
     if (kEnd < kStart)
         return result;
     const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
-    ReleaseSteps releases;
-    result.m = detail::runTrialOn(lease.tables(), p, sites, rng, Vc, kStart, kEnd, releases);
+    TrialTables &t = lease.tables();
     const bool wantLowest = Vc < 0 || kind == PeakKind::Inward;
     const bool wantHighest = Vc > 0 && kind == PeakKind::BySign;
-    if (!(wantLowest || wantHighest))
-        return result; // at Vc = 0 the sweep's peak is 0 by definition
-    int releaseStep[MaxSites];
+    ReleaseSteps releases;
+    result.m = detail::runTrialOn(t, p, sites, rng, Vc, kStart, kEnd, releases);
+    int releaseStep[MaxSites]; // in the order of the sites
     int nReleased = 0;
     for (std::uint32_t left = releases.sites; left != 0; left &= left - 1)
         releaseStep[nReleased++] = releases.at[__builtin_ctz(left)];
-    if (!wantHighest && Vc >= 0 && lease.tables().stretchesUsable())
+    if (!(wantLowest || wantHighest))
+        return result; // at Vc = 0 the sweep's peak is 0 by definition
+    if (!wantHighest && Vc >= 0 && t.stretchesUsable())
         return result; // inward only: no conductance is negative, so no current is below 0
-    result.peak = extremeCurrent(lease.tables(), releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
+    if (nReleased == 1 && t.stretchesUsable()) {
+        result.peak = t.onePeak(Vc, wantLowest, kEnd - releaseStep[0]);
+        return result;
+    }
+    result.peak = extremeCurrent(t, releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
     return result;
 }
 

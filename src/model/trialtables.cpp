@@ -67,8 +67,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_gridScale = m_gridStep > 0 ? (1.0 + 1e-9) / m_gridStep : 0.0;
     m_gridSpike[0] = p.Emax;
     m_gridSpike[1] = p.V1r;
-    m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
-    m_gridGeneration = 0;
+    m_grid.assign(static_cast<std::size_t>(2 * GridSize), Unfilled);
     m_gridClampSet = false;
     // Without a norm factor (c = 0) no site ever releases, as long as the
     // exponential stays finite; stretchBound then bounds by 1 (see there).
@@ -81,7 +80,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_valid = true;
 }
 
-// A new clamp potential starts a new generation of the grid. The grid is
+// A new clamp potential empties the grid. The grid is
 // used only where its cells are narrow enough to keep the bounds close: one
 // cell changes the shift of the presynaptic potential by at most
 // Rg |Vc| h, which is kept to a small part of ex.
@@ -90,12 +89,59 @@ void TrialTables::setGridClamp(double Vc)
     std::memcpy(&m_gridClampBits, &Vc, sizeof m_gridClampBits);
     m_gridClampSet = true;
     m_gridVc = Vc;
-    if (++m_gridGeneration == 0) {
-        std::fill(m_grid.begin(), m_grid.end(), 0);
-        m_gridGeneration = 1;
-    }
+    std::fill(m_grid.begin(), m_grid.end(), Unfilled);
     m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
+    m_clampThreshold[0] = exactThresholdAtBackground(m_gridSpike[0], Vc);
+    m_clampThreshold[1] = exactThresholdAtBackground(m_gridSpike[1], Vc);
+    m_onePeakMade[0] = m_onePeakMade[1] = false;
+}
+
+// The step rule's expressions for a step whose conductance is the
+// background: the current, the shifted potential, the law and its
+// threshold, as runTrial works them out.
+std::uint64_t TrialTables::exactThresholdAtBackground(double E, double Vc) const
+{
+    const double G = m_background;
+    const double Rg = m_params.Rg;
+    const double I = Vc * G / (1.0 + Rg * G);
+    const double Vpre = E - Rg * I;
+    const double prob = std::exp((Vpre - m_params.Emax) / m_params.ex) * m_c;
+    const double scaled = prob * 4294967296.0;
+    if (scaled > 4294967295.0)
+        return std::uint64_t(1) << 32;
+    if (scaled > 0.0)
+        return detail::ceilingOf(scaled);
+    return 0;
+}
+
+// The conductance of a step d >= 1 steps after the one release is the
+// background plus quantum(d), and that of every step before, and of the
+// release step itself, the background plus quantum(0), as runPeakTrial sums
+// them; following the currents in any order with strict comparisons gives
+// the same extreme value (equal values have equal bits but for the zeros,
+// which never replace the start at +0).
+double TrialTables::onePeak(double Vc, bool lowest, int d)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    std::vector<double> &table = m_onePeak[lowest ? 1 : 0];
+    if (!m_onePeakMade[lowest ? 1 : 0]) {
+        const double Rg = m_params.Rg;
+        table.resize(m_quantum.size());
+        double peak = 0;
+        for (std::size_t age = 0; age < m_quantum.size(); ++age) {
+            const double G = m_background + m_quantum[age];
+            const double I = Vc * G / (1.0 + Rg * G);
+            if (lowest ? I < peak : I > peak)
+                peak = I;
+            table[age] = peak;
+        }
+        m_onePeakMade[lowest ? 1 : 0] = true;
+    }
+    return table[static_cast<std::size_t>(d)];
 }
 
 // The entry for the cell i of the slot: its conductances lie between
@@ -110,10 +156,8 @@ void TrialTables::fillGridEntry(int slot, int i)
     const std::uint32_t lower
         = detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax, m_params.ex);
     const std::uint32_t upper = detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    const std::uint64_t tag = static_cast<std::uint64_t>(m_gridGeneration) << 32;
-    std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
-    entry[0] = tag | lower;
-    entry[1] = tag | upper;
+    // (Bounds that happen to read as Unfilled are only made again.)
+    m_grid[static_cast<std::size_t>(slot) * GridSize + i] = static_cast<std::uint64_t>(upper) << 32 | lower;
 }
 
 namespace {

@@ -29,7 +29,7 @@ public:
     // SpikePotential(k * TimeStep) [mV], kStart <= k <= kEnd.
     double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
     // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
-    double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
+    const double &quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
     // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
     double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
@@ -66,6 +66,19 @@ public:
     void thresholdBand(double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper);
     std::uint32_t thresholdAbove(double E, double G, double Vc);
 
+    // The exact threshold ceil(p 2^32) of a step at clamp potential Vc and
+    // spike potential E whose conductance is the background alone (no site
+    // has released yet): 0 where no state releases, 2^32 where every state
+    // does. Worked out by the step rule's own expressions, once per clamp
+    // potential for the two spike potentials.
+    std::uint64_t thresholdBeforeRelease(double E, double Vc);
+    // The extreme current of a trial at clamp potential Vc (lowest: the most
+    // negative, else the most positive, followed from 0 as runPeakTrial
+    // follows it) whose one release came d steps before its last step:
+    // over the background's current and those of the one quantum at ages
+    // 1..d. Worked out for all d on the first call at a clamp potential.
+    double onePeak(double Vc, bool lowest, int d);
+
     bool inUse = false; // a trial is reading these tables now
 
 private:
@@ -88,15 +101,15 @@ private:
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
 
-    // The grid of threshold bounds: entry (slot, i) holds, tagged with the
-    // generation it was made in, the bounds for the spike potential of the
-    // slot and every G with i = trunc(G / h (1 + 1e-9)).
+    // The grid of threshold bounds: entry (slot, i) holds the bounds for the
+    // spike potential of the slot and every G with i = trunc(G / h (1 +
+    // 1e-9)), lower in its low and upper in its high 32 bits, or Unfilled.
     static constexpr int GridSize = 2048;
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     void fillGridEntry(int slot, int i);
-    std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
-    std::uint32_t m_gridGeneration = 0;
+    static constexpr std::uint64_t Unfilled = ~std::uint64_t(0);
+    std::vector<std::uint64_t> m_grid; // [slot][i]
     std::uint64_t m_gridClampBits = 0;
     bool m_gridClampSet = false;
     bool m_gridUsable = false;
@@ -104,6 +117,12 @@ private:
     double m_gridStep = 0; // h [nS]
     double m_gridScale = 0; // (1 + 1e-9) / h
     double m_gridSpike[2] = {0, 0}; // spike potential of each slot
+    // What else is kept for the last clamp potential: the thresholds before
+    // any release at the two spike potentials, the peaks of one release.
+    std::uint64_t exactThresholdAtBackground(double E, double Vc) const;
+    std::uint64_t m_clampThreshold[2] = {0, 0};
+    bool m_onePeakMade[2] = {false, false}; // highest, lowest
+    std::vector<double> m_onePeak[2];
 };
 
 // Hands a trial the tables for its parameters: the thread's shared tables,
@@ -215,8 +234,8 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
     if (slot < 0 || !(x < GridSize - 1))
         return nullptr;
     const auto i = static_cast<int>(x);
-    const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
-    if (entry[0] >> 32 != m_gridGeneration)
+    const std::uint64_t *entry = &m_grid[static_cast<std::size_t>(slot) * GridSize + i];
+    if (*entry == Unfilled)
         fillGridEntry(slot, i);
     return entry;
 }
@@ -233,16 +252,29 @@ inline bool TrialTables::bandFromGrid(double Vc)
 inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
 {
     if (const std::uint64_t *entry = gridEntry(E, G, Vc))
-        return static_cast<std::uint32_t>(entry[1]);
+        return static_cast<std::uint32_t>(*entry >> 32);
     return detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
+}
+
+inline std::uint64_t TrialTables::thresholdBeforeRelease(double E, double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+    if (std::memcmp(&E, &m_gridSpike[0], sizeof E) == 0)
+        return m_clampThreshold[0];
+    if (std::memcmp(&E, &m_gridSpike[1], sizeof E) == 0)
+        return m_clampThreshold[1];
+    return exactThresholdAtBackground(E, Vc);
 }
 
 inline void TrialTables::thresholdBand(
     double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper)
 {
     if (const std::uint64_t *entry = gridEntry(E, G, Vc)) {
-        lower = static_cast<std::uint32_t>(entry[0]);
-        upper = static_cast<std::uint32_t>(entry[1]);
+        lower = static_cast<std::uint32_t>(*entry);
+        upper = static_cast<std::uint32_t>(*entry >> 32);
         return;
     }
     upper = detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);

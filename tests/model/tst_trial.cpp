@@ -292,8 +292,15 @@ void TestTrial::matchesThePlainStepRuleOverManySets()
             p.Gb = std::floor(pick.next() * p.Gmax * 1000) / 1000;
         }
         const double Vc = within(-150, 40, 1);
-        const bool records = pick.next() < 0.3;
-        const Case c {p, Vc, records ? 0 : shortWindowStart(), records ? 320 : shortWindowEnd(p)};
+        const double window = pick.next();
+        Case c {p, Vc, shortWindowStart(), shortWindowEnd(p)};
+        if (window < 0.3) {
+            c.kStart = 0; // the records window
+            c.kEnd = 320;
+        } else if (window < 0.5) {
+            c.kStart = int(pick.next() * 60); // any window
+            c.kEnd = c.kStart + int(pick.next() * 200);
+        }
         const auto seed = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
         const QString d = compareWithPlainOnEveryScan(c, seed);
         QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("set %1: %2").arg(set).arg(d)));
@@ -651,6 +658,16 @@ void TestTrial::stretchBoundCoversEveryStep()
             banded += upper != 0 && lower > 0 && double(upper - lower) < 0.2 * threshold + 2;
         }
         useful += bound != 0;
+    }
+    // Before any release the threshold of a step is the clamp's, exactly
+    // that of the law at the background's conductance (2^32: every state
+    // is below p 2^32 > 2^32 - 1).
+    for (double E : {p.Emax, p.V1r}) {
+        const double background = p.Gb * p.N;
+        const double Vpre = E - p.Rg * SynapticCurrent(p, background, Vc);
+        const double scaled = ReleaseProbability(p, spikeSteps, Vpre) * 4294967296.0;
+        const double exact = scaled > 4294967295.0 ? 4294967296.0 : (scaled > 0 ? std::ceil(scaled) : 0.0);
+        QCOMPARE(double(t.thresholdBeforeRelease(E, Vc)), exact);
     }
     QVERIFY2(useful > 300, qPrintable(QString::number(useful)));
     QVERIFY2(banded > 0 || Vc == 0 || p.Rg * std::fabs(Vc) > 100, qPrintable(QString::number(banded)));
