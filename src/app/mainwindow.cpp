@@ -129,6 +129,11 @@ void MainWindow::buildMenu()
         seeds->addAction(a);
     }
     chooseSeeds(seedChoice().fixed, seedChoice().seed);
+    m_fileMenu->addSeparator();
+    QAction *quit = m_fileMenu->addAction(QStringLiteral("&Quit"), this, &MainWindow::close);
+    quit->setObjectName(QStringLiteral("Quit1"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // also where the desktop names none
+    quit->setShortcutContext(Qt::ApplicationShortcut);
 
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("Window1"));
@@ -175,6 +180,12 @@ void MainWindow::FixedSeedClick()
                 seed = static_cast<std::uint32_t>(value);
                 break;
             }
+            // Says what it takes before it asks again.
+            if (m_showError)
+                m_showError(QStringLiteral("%1 is not a seed: accepted 0 to 4294967295 (a whole number "
+                                           "of at most 10 digits).")
+                                .arg(dialog.textValue().isEmpty() ? QStringLiteral("An empty text")
+                                                                  : dialog.textValue()));
         }
     }
     // A cancel leaves the choice as it was.
@@ -602,10 +613,20 @@ void MainWindow::SaveStatesClick()
         path = m_chooseStatesFile(true);
     } else {
         const QString proposed = QDir(m_statesFolder).filePath(QStringLiteral("states.json"));
-        path = QFileDialog::getSaveFileName(this, QStringLiteral("Save States"), proposed, StatesFilter);
+        QFileDialog dialog(this, QStringLiteral("Save States"), proposed, StatesFilter);
+        dialog.setObjectName(QStringLiteral("SaveStatesDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(QStringLiteral("json"));
+        dialog.selectFile(proposed);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
     }
     if (path.isEmpty())
         return;
+    // A name without an extension gets the one the Open dialog's filter shows.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += path.endsWith(QLatin1Char('.')) ? QStringLiteral("json") : QStringLiteral(".json");
     m_statesFolder = QFileInfo(path).absolutePath();
     saveStates(path);
 }
@@ -643,11 +664,16 @@ bool MainWindow::openStates(const QString &path)
         return false;
     }
     ModelState &m = model();
-    if (m.StoredCount > 0) {
+    // Asks before what is lost: stored states and edits not stored.
+    const bool edited = !sameModel(m.LPC, m.LPI);
+    if (m.StoredCount > 0 || edited) {
+        const QString lost = m.StoredCount == 0
+            ? QStringLiteral("the current parameters, which are not stored")
+            : edited ? QStringLiteral("the stored states other than \"0: default\" and the current "
+                                      "parameters, which are not stored")
+                     : QStringLiteral("the stored states other than \"0: default\"");
         const QString question
-            = QStringLiteral("Opening %1 replaces the stored states other than \"0: default\". "
-                             "Replace them?")
-                  .arg(QFileInfo(path).fileName());
+            = QStringLiteral("Opening %1 replaces %2. Replace them?").arg(QFileInfo(path).fileName(), lost);
         const bool go = m_confirm
             ? m_confirm(question)
             : QMessageBox::question(this, QApplication::applicationDisplayName(), question)
@@ -668,6 +694,14 @@ bool MainWindow::openStates(const QString &path)
     NewLPC();
     BlackParameterLabels();
     restoreEditors();
+    // The edits the file kept come back through the editors, as typed, and
+    // show red against the initial state.
+    if (session.current) {
+        for (EditorLink *editor : windows().editors) {
+            if (editor)
+                editor->restoreFrom(*session.current);
+        }
+    }
     return true;
 }
 

@@ -62,15 +62,20 @@ public:
     void csAboutClick();
 
     // "Save States..." and "Open States..." of the File menu: ask for a file,
-    // then saveStates or openStates.
+    // then saveStates or openStates. A name saved without an extension gets
+    // ".json", which the Open dialog's filter shows. "Quit" (Ctrl+Q) closes
+    // the main window and with it the program.
     void SaveStatesClick();
     void OpenStatesClick();
-    // Writes every stored state and which one is initial to a states file.
-    // Returns false, with the system's message shown, when it cannot be written.
+    // Writes every stored state, which one is initial and the current
+    // parameters when they differ from it to a states file. Returns false,
+    // with a message naming the file and the system's reason, when it cannot
+    // be written.
     bool saveStates(const QString &path);
     // Reads a states file and, after a confirmation when stored states other
-    // than "0: default" would be lost, makes its states the list and restores
-    // its initial state through the editors. A file that is not a valid states
+    // than "0: default" or edits not stored would be lost, makes its states
+    // the list and restores its initial state through the editors, then the
+    // current parameters it kept, if any. A file that is not a valid states
     // file is refused with a message naming the problem; a refusal or a
     // cancel changes nothing. Returns whether the states were taken.
     bool openStates(const QString &path);
@@ -90,6 +95,7 @@ public:
     // experiment windows' Runs take their seeds. The second asks for the seed.
     void ClockSeedsClick();
     void FixedSeedClick();
+    // A text that is no seed is refused with what is accepted, and asked again.
     // Makes the Runs seed from the clock (fixed false) or from seed.
     void chooseSeeds(bool fixed, std::uint32_t seed = 0);
     // Replaces the question for the fixed seed: gets the seed shown, returns

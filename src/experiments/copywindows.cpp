@@ -1,6 +1,8 @@
 #include "experiments/copywindows.h"
 
 #include "drawing/glyphs.h"
+#include "model/storedstates.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 #include "widgets/windowset.h"
 
@@ -83,9 +85,16 @@ void copyInto(FigureView *target, const Canvas &source)
 void FigureCopyWindow::keepFigureData(FigureDataPtr data)
 {
     m_data = std::move(data);
+    // Its data are named after the state of its caption, as its images are.
+    const auto stateName = [this] {
+        QString state, experiment;
+        splitCaption(windowTitle(), &state, &experiment);
+        return state;
+    };
     const auto images = findChildren<FigureView *>();
     for (FigureView *image : images)
-        attachFigureData(image, [this] { return m_data; });
+        attachFigureData(
+            image, [this] { return m_data; }, stateName);
 }
 
 RecordsCopyWindow::RecordsCopyWindow(QWidget *parent)
@@ -192,12 +201,30 @@ QString stateFileBase(const QString &stateName)
     const int arrow = base.indexOf(QLatin1Char('>'));
     if (arrow >= 0)
         base.remove(arrow, 1);
-    // A caption typed elsewhere must not lead the name into another folder.
-    for (QChar &c : base) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':'))
-            c = QLatin1Char('_');
+    // A name read from a states file may hold anything printable. Only what
+    // every desktop system takes in a file name stays (the names the program
+    // makes use nothing else): ASCII letters and digits, "_", "-", "+" and
+    // "~"; each other character becomes "_", so a name never leads into
+    // another folder, hides the file or clashes with the system's rules.
+    QString safe;
+    for (const QChar c : std::as_const(base)) {
+        const bool kept = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('_')
+            || c == QLatin1Char('-') || c == QLatin1Char('+') || c == QLatin1Char('~');
+        if (c.isLowSurrogate())
+            continue; // the high half of the pair gave the "_" already
+        safe += kept ? c : QLatin1Char('_');
     }
-    return base;
+    // Room for what follows ("_histograms_Image4.png") within the 255 bytes
+    // a file name may have.
+    constexpr int MaxBase = 200;
+    return safe.left(MaxBase);
+}
+
+QString currentStateName()
+{
+    return QString::fromStdString(nameForParameters(model(), model().LPC));
 }
 
 QString figureName(const QString &stateName, const QString &experiment, const QString &image)

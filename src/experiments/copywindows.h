@@ -77,8 +77,13 @@ HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2,
 
 // The base of file names made from a state name, as the records file does it:
 // "_" in place of the first ": " and the first ">" dropped ("3: 2>RgV2" gives
-// "3_2RgV2", "0: default" gives "0_default").
+// "3_2RgV2", "0: default" gives "0_default"), every character but ASCII
+// letters, digits, "_", "-", "+" and "~" made "_", at most 200 characters.
 QString stateFileBase(const QString &stateName);
+// The name of the state the current parameters are (the stored state whose
+// values equal them, or the name a Store would give them), for the names
+// proposed for the figures they draw.
+QString currentStateName();
 // The proposed name (without the ".png" that the figure adds) of a figure:
 // base of the state name, the experiment without blanks and the image's name,
 // e.g. "3_2RgV2_Histograms_Image1".

@@ -1,6 +1,8 @@
 #include "experiments/figuredata.h"
 
 #include "experiments/copywindows.h"
+#include "model/storedstates.h"
+#include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 #include "widgets/savefile.h"
 
@@ -49,7 +51,14 @@ QString jsonFilter()
     return QObject::tr("JSON with the run's parameters (*.json)");
 }
 
-void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
+QString extensionOf(Experiment e, OutputFormat format)
+{
+    return format == OutputFormat::Json ? QStringLiteral("json")
+        : e == Experiment::Records      ? QStringLiteral("txt")
+                                        : QStringLiteral("csv");
+}
+
+void saveWithDialog(QWidget *parent, const FigureDataPtr &data, const QString &stateName)
 {
     const Experiment e = data->result.run.experiment;
     QStringList filters;
@@ -57,7 +66,7 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
         filters << textFilter(e);
     filters << jsonFilter();
     const OutputFormat first = hasTextForm(e) ? OutputFormat::Text : OutputFormat::Json;
-    const QString proposed = proposedDataName(*data, first);
+    const QString proposed = proposedDataName(*data, first, stateName);
 
     QString filter = filters.constFirst();
     QString path;
@@ -67,10 +76,11 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
         // The name follows the form chosen; the folder is the last one saved into.
         static QString folder = QDir::currentPath();
         QFileDialog dialog(parent, QObject::tr("Save data"), folder, filters.join(QStringLiteral(";;")));
+        dialog.setObjectName(QStringLiteral("SaveDataDialog"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         const auto nameFor = [&](const QString &chosen) {
-            return chosen == jsonFilter() ? proposedDataName(*data, OutputFormat::Json) : proposed;
+            return chosen == jsonFilter() ? proposedDataName(*data, OutputFormat::Json, stateName) : proposed;
         };
         dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
         dialog.selectFile(proposed);
@@ -87,9 +97,9 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data)
     }
     if (path.isEmpty())
         return;
-    const OutputFormat format = filter == jsonFilter() ? OutputFormat::Json : first;
+    const DataTarget target = dataTarget(e, path, filter == jsonFilter());
     QString error;
-    if (saveFigureData(path, *data, format, &error))
+    if (saveFigureData(target.path, *data, target.format, &error))
         return;
     if (errorReporter())
         errorReporter()(error);
@@ -121,17 +131,39 @@ QString batchCommandText(const FigureData &data)
 
 std::string figureOutput(const FigureData &data, OutputFormat format)
 {
-    return runOutput(data.result, format);
+    if (data.note.isEmpty() || data.result.run.experiment != Experiment::Isv)
+        return runOutput(data.result, format);
+    RunResult result = data.result;
+    result.isv.note = data.note.toStdString();
+    return runOutput(result, format);
 }
 
-QString proposedDataName(const FigureData &data, OutputFormat format)
+QString dataStateName(const FigureData &data)
 {
-    const RunDescription &run = data.result.run;
-    const QString extension = format == OutputFormat::Json ? QStringLiteral(".json")
-        : run.experiment == Experiment::Records            ? QStringLiteral(".txt")
-                                                           : QStringLiteral(".csv");
-    return stateFileBase(QString::fromStdString(run.params.Name)) + QLatin1Char('_')
-        + QString::fromLatin1(experimentName(run.experiment)) + extension;
+    return QString::fromStdString(nameForParameters(model(), data.result.run.params));
+}
+
+QString proposedDataName(const FigureData &data, OutputFormat format, const QString &stateName)
+{
+    const Experiment e = data.result.run.experiment;
+    return stateFileBase(stateName) + QLatin1Char('_') + QString::fromLatin1(experimentName(e))
+        + QLatin1Char('.') + extensionOf(e, format);
+}
+
+DataTarget dataTarget(Experiment e, const QString &typed, bool jsonChosen)
+{
+    DataTarget target {typed, jsonChosen || !hasTextForm(e) ? OutputFormat::Json : OutputFormat::Text};
+    const QString suffix = QFileInfo(typed).suffix().toLower();
+    if (suffix.isEmpty()) {
+        if (!typed.endsWith(QLatin1Char('.')))
+            target.path += QLatin1Char('.');
+        target.path += extensionOf(e, target.format);
+    } else if (suffix == extensionOf(e, OutputFormat::Json)) {
+        target.format = OutputFormat::Json;
+    } else if (hasTextForm(e) && suffix == extensionOf(e, OutputFormat::Text)) {
+        target.format = OutputFormat::Text;
+    }
+    return target;
 }
 
 bool saveFigureData(const QString &path, const FigureData &data, OutputFormat format, QString *error)
@@ -139,7 +171,8 @@ bool saveFigureData(const QString &path, const FigureData &data, OutputFormat fo
     return saveFileAtomically(path, QByteArray::fromStdString(figureOutput(data, format)), error);
 }
 
-void addFigureDataEntries(QMenu &menu, QWidget *parent, const FigureDataPtr &data)
+void addFigureDataEntries(
+    QMenu &menu, QWidget *parent, const FigureDataPtr &data, const std::function<QString()> &stateName)
 {
     if (!data)
         return;
@@ -155,13 +188,16 @@ void addFigureDataEntries(QMenu &menu, QWidget *parent, const FigureDataPtr &dat
             copy, &QAction::triggered, parent, [command] { QApplication::clipboard()->setText(command); });
     }
     QAction *save = menu.addAction(QObject::tr("Save data..."));
-    QObject::connect(save, &QAction::triggered, parent, [parent, data] { saveWithDialog(parent, data); });
+    const QString name = stateName ? stateName() : dataStateName(*data);
+    QObject::connect(
+        save, &QAction::triggered, parent, [parent, data, name] { saveWithDialog(parent, data, name); });
 }
 
-void attachFigureData(FigureView *view, std::function<FigureDataPtr()> source)
+void attachFigureData(
+    FigureView *view, std::function<FigureDataPtr()> source, std::function<QString()> stateName)
 {
-    view->setMenuExtender(
-        [view, source = std::move(source)](QMenu &menu) { addFigureDataEntries(menu, view, source()); });
+    view->setMenuExtender([view, source = std::move(source), stateName = std::move(stateName)](
+                              QMenu &menu) { addFigureDataEntries(menu, view, source(), stateName); });
 }
 
 void setDataPathChooser(DataPathChooser chooser)

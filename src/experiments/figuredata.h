@@ -34,22 +34,41 @@ QString seedsText(const FigureData &data);
 // The cleftsim-batch command line that prints the figure's data; empty when
 // the note says why there is none.
 QString batchCommandText(const FigureData &data);
-// The figure's data in a format: byte for byte what the batch command prints.
+// The figure's data in a format: byte for byte what the batch command prints
+// when one repeats the figure. A sweep's JSON says why it is incomplete with
+// the note, where there is one.
 std::string figureOutput(const FigureData &data, OutputFormat format);
-// The file name proposed for the data, from the name of the run's state and
-// the experiment: "0_default_isv.csv", "3_2RgV2_histograms.json".
-QString proposedDataName(const FigureData &data, OutputFormat format);
+// The name of the state the figure's parameters are, as the program's model
+// state knows them now: the stored state whose values equal them, or else
+// the name a Store would give them (nothing is stored).
+QString dataStateName(const FigureData &data);
+// The file name proposed for the data, from the name of its state and the
+// experiment: "0_default_isv.csv", "3_2RgV2_histograms.json".
+QString proposedDataName(const FigureData &data, OutputFormat format, const QString &stateName);
+// Where a save of an experiment's data goes and in which form: the form of
+// the extension typed when it names one the experiment offers (".json",
+// ".csv" for a sweep, ".txt" for Records), else the form of the filter chosen
+// (jsonChosen), whose extension a name without one gets.
+struct DataTarget {
+    QString path;
+    OutputFormat format = OutputFormat::Text;
+};
+DataTarget dataTarget(Experiment e, const QString &typed, bool jsonChosen);
 // Writes the data to path safely: a temporary file moved over path only when
-// complete. false with the system's message in *error; an old file stays intact.
+// complete. false with a message naming the file and the system's reason in
+// *error; an old file stays intact.
 bool saveFigureData(const QString &path, const FigureData &data, OutputFormat format, QString *error);
 
 // Adds the figure's entries to a context menu: its seeds (to read), "Copy
-// batch command" (or, when none repeats it, why) and "Save data...". Nothing
-// when data is null: no Run has drawn the figure.
-void addFigureDataEntries(QMenu &menu, QWidget *parent, const FigureDataPtr &data);
+// batch command" (or, when none repeats it, why) and "Save data...", which
+// proposes a name from stateName (by default dataStateName). Nothing when
+// data is null: no Run has drawn the figure.
+void addFigureDataEntries(
+    QMenu &menu, QWidget *parent, const FigureDataPtr &data, const std::function<QString()> &stateName = {});
 // Gives a figure view those entries for the data that source yields when its
 // menu opens.
-void attachFigureData(FigureView *view, std::function<FigureDataPtr()> source);
+void attachFigureData(
+    FigureView *view, std::function<FigureDataPtr()> source, std::function<QString()> stateName = {});
 
 // Replaces the save dialog of "Save data...": gets the proposed path and the
 // file filters, returns the chosen path (empty for a cancel) and sets

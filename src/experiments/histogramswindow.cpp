@@ -61,9 +61,8 @@ HistogramsWindow::HistogramsWindow(QWidget *parent)
         m_images[i] = new FigureView(name, 250, 244, this);
         m_images[i]->move(places[i]);
         m_images[i]->canvas().setFontHeight(13);
-        m_images[i]->setNameProposer([name] {
-            return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Histograms"), name);
-        });
+        m_images[i]->setNameProposer(
+            [name] { return figureName(currentStateName(), QStringLiteral("Histograms"), name); });
         attachFigureData(m_images[i], [this] { return m_data; });
     }
     m_images[2]->hide();

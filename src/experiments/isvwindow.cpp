@@ -57,9 +57,8 @@ IsvWindow::IsvWindow(QWidget *parent)
     m_images[2]->canvas().setFontHeight(13);
     for (FigureView *view : m_images) {
         const QString name = view->objectName();
-        view->setNameProposer([name] {
-            return figureName(QString::fromStdString(model().LPC.Name), QStringLiteral("Is vs V2"), name);
-        });
+        view->setNameProposer(
+            [name] { return figureName(currentStateName(), QStringLiteral("Is vs V2"), name); });
         attachFigureData(view, [this] { return m_data; });
     }
 
@@ -128,6 +127,7 @@ void IsvWindow::EmptyImages()
     if (m_running) {
         m_sweepPoints.clear();
         m_changedDuringSweep = true;
+        ++m_sweepEdits;
     }
     const ConfigLink *config = windows().csForm0;
     const bool background = config && config->backgroundChecked();
@@ -154,6 +154,7 @@ void IsvWindow::RunBtnClick()
     EmptyImages();
     m_sweepPoints.clear();
     m_changedDuringSweep = false;
+    m_sweepEdits = 0;
 
     // Pending messages may close the application or tear the windows down;
     // the sweep then stops, and touches nothing of a destroyed window.
@@ -190,6 +191,8 @@ void IsvWindow::RunBtnClick()
             bool gone = false;
             QElapsedTimer shown; // since the figures were last repainted
             bool unshown = false; // points drawn since then
+            bool pointUnderWay = false; // a trial of the next point has run
+            int pointEdits = 0; // the window's edit count at the first trial of that point
             const qint64 RepaintInterval = 40; // [msec]
 
             Drawer(IsvWindow &window, const std::function<Yield()> &y)
@@ -199,6 +202,10 @@ void IsvWindow::RunBtnClick()
             }
             void trial(int V, const IsvTrialResult &r) override
             {
+                if (!pointUnderWay) {
+                    pointUnderWay = true;
+                    pointEdits = w.m_sweepEdits;
+                }
                 drawIsvTrial(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_quantumStep, V, r);
             }
             void point(const IsvPoint &p) override
@@ -206,7 +213,10 @@ void IsvWindow::RunBtnClick()
                 drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
                     w.m_quantumStep, p);
                 ++w.m_pointsDrawn;
-                w.m_sweepPoints.push_back(p);
+                // Kept only when no edit came between its first trial and now.
+                if (pointEdits == w.m_sweepEdits)
+                    w.m_sweepPoints.push_back(p);
+                pointUnderWay = false;
                 // A few dozen repaints a second are all the screen shows;
                 // the points between them appear with the next one.
                 if (shown.isValid() && shown.elapsed() < RepaintInterval) {
@@ -263,7 +273,13 @@ void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
     m_sweepPoints.clear();
     const std::vector<IsvPoint> &points = data->result.isv.points;
     if (m_changedDuringSweep) {
-        data->note = tr("The parameters changed during this sweep: no command repeats it.");
+        // The points kept are those run wholly with the parameters named.
+        data->note = points.empty()
+            ? tr("The parameters changed during this sweep: it holds no point run wholly with these "
+                 "parameters; no command repeats it.")
+            : tr("The parameters changed during this sweep: it holds the points from V2 = %1 mV on, run "
+                 "wholly with these parameters; no command repeats it.")
+                  .arg(points.front().V);
     } else if (!data->result.isv.complete(m_trialCount)) {
         const int V = points.empty() ? SweepFirstV : points.back().V;
         data->note = (m_breakRequested ? tr("Stopped by Break at V2 = %1 mV: no command repeats this sweep.")

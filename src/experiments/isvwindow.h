@@ -74,8 +74,12 @@ private:
     int m_quantumStep = 14; // pixels per quantum in Image1: 140 div N
     bool m_running = false;
     int m_pointsDrawn = 0;
-    std::vector<IsvPoint> m_sweepPoints; // the points of the running sweep on the figures
+    // The points of the running sweep made wholly with the parameters as they
+    // are now: an edit clears them, and the point under way at the edit,
+    // which mixes trials of both sets, is not kept either.
+    std::vector<IsvPoint> m_sweepPoints;
     bool m_changedDuringSweep = false; // an edit cleared the figures while the sweep ran
+    int m_sweepEdits = 0; // edits during the running sweep
     FigureDataPtr m_data;
     std::function<std::uint32_t()> m_seedSource;
 };

@@ -1,5 +1,6 @@
 #include "experiments/recordsfile.h"
 
+#include "experiments/copywindows.h"
 #include "widgets/savefile.h"
 
 #include <QDir>
@@ -26,16 +27,7 @@ QString extensionReplaced(const QString &name, const QString &extension)
 
 QString proposedRecordsName(const QString &stateName)
 {
-    QString name = stateName;
-    const int colon = name.indexOf(QStringLiteral(": "));
-    if (colon >= 0) {
-        name.insert(colon, QLatin1Char('_'));
-        name.remove(colon + 1, 2);
-    }
-    const int arrow = name.indexOf(QLatin1Char('>'));
-    if (arrow >= 0)
-        name.remove(arrow, 1);
-    return name + QStringLiteral(".txt");
+    return stateFileBase(stateName) + QStringLiteral(".txt");
 }
 
 QString freeRecordsName(const QString &folder, const QString &name)

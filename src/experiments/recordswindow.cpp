@@ -55,10 +55,8 @@ RecordsWindow::RecordsWindow(QWidget *parent)
     m_image3 = new FigureView(QStringLiteral("Image3"), 374, 380, this);
     m_image3->move(4, 4);
     m_image3->canvas().setFontHeight(13);
-    m_image3->setNameProposer([] {
-        return figureName(
-            QString::fromStdString(model().LPC.Name), QStringLiteral("Records"), QStringLiteral("Image3"));
-    });
+    m_image3->setNameProposer(
+        [] { return figureName(currentStateName(), QStringLiteral("Records"), QStringLiteral("Image3")); });
     attachFigureData(m_image3, [this] { return figureData(); });
 
     m_runBtn = makeTextButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);

@@ -29,6 +29,16 @@ std::string storedStateName(int slot, const std::string &initialName, const std:
     return std::to_string(slot) + ": " + stateNumber(initialName) + ">" + diff;
 }
 
+std::string nameForParameters(const ModelState &state, const ParameterSet &p)
+{
+    if (sameModel(p, state.LPI))
+        return state.LPI.Name;
+    for (int slot = 0; slot <= state.StoredCount && slot < StoredSlots; ++slot)
+        if (sameModel(p, state.StoredStates[static_cast<std::size_t>(slot)]))
+            return state.StoredStates[static_cast<std::size_t>(slot)].Name;
+    return storedStateName(state.StoredCount + 1, state.LPI.Name, DiffCode(p, state.LPI));
+}
+
 StoreOutcome storeCurrentState(ModelState &state)
 {
     const std::string d = DiffCode(state.LPC, state.LPI);

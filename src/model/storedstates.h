@@ -22,6 +22,12 @@ std::string stateNumber(const std::string &name);
 // was derived from, ">" and the difference code ("2: 1>n12V2").
 std::string storedStateName(int slot, const std::string &initialName, const std::string &diff);
 
+// The name of the state a parameter set belongs to, to name what was made
+// with it (files, figures): the initial state when its model equals p, else
+// the first stored state whose model does, else the name a Store would give
+// p now (nothing is stored).
+std::string nameForParameters(const ModelState &state, const ParameterSet &p);
+
 // What a store did.
 enum class StoreOutcome {
     Unchanged, // the current set equals the initial one: nothing stored

@@ -6,10 +6,27 @@
 
 namespace cleftsim {
 
+namespace {
+
+bool sameBits(double a, double b)
+{
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+} // namespace
+
+// The model fields compared bit for bit: tables made from the same bits are
+// the same tables (a field of -0 against 0 only makes them anew).
 bool TrialTables::matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const
 {
+    const ParameterSet &q = m_params;
     return m_valid && spikeSteps == m_spikeSteps && kStart >= m_kStart && kEnd <= m_kEnd
-        && sameModel(p, m_params);
+        && p.BackgroundOn == q.BackgroundOn && p.N == q.N && sameBits(p.Rg, q.Rg) && sameBits(p.V2, q.V2)
+        && sameBits(p.Emax, q.Emax) && sameBits(p.V1r, q.V1r) && sameBits(p.du, q.du) && sameBits(p.ex, q.ex)
+        && sameBits(p.gf, q.gf) && sameBits(p.Gmax, q.Gmax) && sameBits(p.tc, q.tc) && sameBits(p.Gb, q.Gb);
 }
 
 void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd)

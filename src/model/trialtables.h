@@ -21,7 +21,7 @@ namespace cleftsim {
 class TrialTables {
 public:
     // Whether these tables were made from exactly these parameters (every
-    // model field compared with ==) and cover the steps kStart..kEnd.
+    // model field with the same bits) and cover the steps kStart..kEnd.
     bool matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const;
     // Makes the tables for p over the steps kStart..kEnd (kEnd >= kStart).
     void build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd);

@@ -1,6 +1,7 @@
 #include "run/runresults.h"
 
 #include "model/rounding.h"
+#include "run/json.h"
 
 #include <cmath>
 #include <sstream>
@@ -189,6 +190,8 @@ std::string isvJson(const RunDescription &run, const IsvRunResult &isv)
 {
     std::string text = provenance(run);
     text += std::string("  \"complete\": ") + (isv.complete(run.trials) ? "true" : "false") + ",\n";
+    if (!isv.note.empty())
+        text += "  \"note\": " + jsonString(isv.note) + ",\n";
     text += "  \"points\": [\n";
     for (std::size_t i = 0; i < isv.points.size(); ++i) {
         const IsvPoint &point = isv.points[i];

@@ -16,6 +16,10 @@ namespace cleftsim {
 // holds fewer points, and its last point may hold fewer trials.
 struct IsvRunResult {
     std::vector<IsvPoint> points;
+    // Why the sweep is incomplete or repeated by no command (stopped by
+    // Break, parameters edited during it), in words; the JSON writes it after
+    // "complete" when it is not empty. The engine's runs leave it empty.
+    std::string note;
     // Every potential of the sweep with trialsPerPoint trials.
     bool complete(int trialsPerPoint) const;
 };

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QSaveFile>
 
+#include "widgets/savefile.h"
+
 namespace cleftsim {
 
 FigureView::FigureView(const QString &objectName, int width, int height, QWidget *parent, const QColor &fill)
@@ -32,19 +34,19 @@ bool FigureView::saveImage(const QString &fileName, QString *error) const
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
-            *error = file.errorString();
+            *error = saveFailure(fileName, file.errorString());
         return false;
     }
     if (!m_canvas.image().save(&file, "PNG")) {
         if (error)
-            *error
-                = file.errorString().isEmpty() ? tr("The image could not be written.") : file.errorString();
+            *error = saveFailure(fileName,
+                file.errorString().isEmpty() ? tr("the image could not be written") : file.errorString());
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
         if (error)
-            *error = file.errorString();
+            *error = saveFailure(fileName, file.errorString());
         return false;
     }
     return true;

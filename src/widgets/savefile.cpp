@@ -1,5 +1,6 @@
 #include "widgets/savefile.h"
 
+#include <QDir>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -17,7 +18,7 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
     QSaveFile file(path);
     const auto fail = [&](const QString &reason) {
         if (error)
-            *error = reason;
+            *error = saveFailure(path, reason);
         file.cancelWriting();
         return false;
     };
@@ -42,10 +43,15 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
 #endif
     if (!file.commit()) {
         if (error)
-            *error = file.errorString();
+            *error = saveFailure(path, file.errorString());
         return false;
     }
     return true;
+}
+
+QString saveFailure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("%1 could not be saved: %2").arg(QDir::toNativeSeparators(path), reason);
 }
 
 } // namespace cleftsim

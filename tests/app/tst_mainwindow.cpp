@@ -54,6 +54,7 @@ private slots:
     void restoreBringsBackStateAndBlackRows();
     void helpMenuShowsDialogsModally();
     void f1OpensHelpMenu();
+    void ctrlQQuits();
 
 private:
     // The left panel; the other windows have controls of the same names.
@@ -616,6 +617,23 @@ void TestMainWindow::f1OpensHelpMenu()
     QTest::keyClick(m_main.get(), Qt::Key_F1);
     QTRY_VERIFY(m_main->helpMenu()->isVisible());
     m_main->helpMenu()->close();
+}
+
+void TestMainWindow::ctrlQQuits()
+{
+    auto *quit = m_main->fileMenu()->findChild<QAction *>(QStringLiteral("Quit1"));
+    QVERIFY(quit);
+    QCOMPARE(m_main->fileMenu()->actions().constLast(), quit);
+    QCOMPARE(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->activateWindow();
+    // From an editor inside the frame as from the main window itself.
+    ChildWindow *editor = windows().forms[1];
+    editor->showAndRaise();
+    QTest::keyClick(editor, Qt::Key_Q, Qt::ControlModifier);
+    // Closed as by its close box: the program ends with its last window.
+    QTRY_VERIFY(!m_main->isVisible());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -11,6 +11,9 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -65,6 +68,55 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
 }
 
+// Answers the modal dialogs that open, one after the other, as a user would:
+// each answer gets the dialog on top once it is there, and closes it. The
+// answers not reached are counted.
+class DialogAnswers : public QObject {
+public:
+    explicit DialogAnswers(std::vector<std::function<void(QWidget *)>> answers)
+        : m_answers(std::move(answers))
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            // Each answer closes its dialog: one open now is a new question,
+            // or the same dialog asking again.
+            QWidget *dialog = QApplication::activeModalWidget();
+            if (!dialog || !dialog->isVisible() || m_next >= m_answers.size())
+                return;
+            m_answers[m_next++](dialog);
+        });
+        m_timer.start();
+    }
+    std::size_t unanswered() const { return m_answers.size() - m_next; }
+
+private:
+    std::vector<std::function<void(QWidget *)>> m_answers;
+    std::size_t m_next = 0;
+    QTimer m_timer;
+};
+
+// Types a name into the save dialog with a filter chosen, as in its combo
+// box, and accepts; first takes the name it proposed.
+std::function<void(QWidget *)> saveAs(const QString &name, int filter, QString *proposed = nullptr)
+{
+    return [=](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog)
+            return;
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (proposed && edit)
+            *proposed = edit->text();
+        if (auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))) {
+            combo->setCurrentIndex(filter);
+            emit combo->activated(filter);
+            emit combo->textActivated(combo->itemText(filter));
+        }
+        if (edit)
+            edit->setText(name);
+        QMetaObject::invokeMethod(dialog, "accept");
+    };
+}
+
 } // namespace
 
 // A figure made in its real window with a fixed (or the clock's) seed is
@@ -79,6 +131,10 @@ private slots:
     void figureIsRepeatedByItsCommand_data();
     void figureIsRepeatedByItsCommand();
     void sweepStoppedByBreakOffersNoCommand();
+    void sweepEditedMidwayKeepsItsOwnPoints();
+    void dataSavedThroughTheDialog();
+    void dataNamesFollowTheParameters();
+    void fixedSeedDialog();
 
 private:
     template <class W> W *window(const char *name) const
@@ -131,19 +187,33 @@ void TestReproduceRuns::figureIsRepeatedByItsCommand_data()
     QTest::addColumn<int>("runsAfter");
     QTest::addColumn<QString>("expectedSeeds"); // the start of the seeds shown
     QTest::addColumn<QString>("commandPart"); // how the command names them
+    // The name "Save data..." proposes: the name a Store would give the
+    // unstored edits, with the extension of the first form offered.
+    QTest::addColumn<QString>("proposed");
 
     QTest::newRow("records") << "records" << true << 0 << 3 << "Seeds 4294967200, 4294967201"
-                             << "--seed 4294967200 --trials 3 ";
+                             << "--seed 4294967200 --trials 3 "
+                             << "1_0V2_records.txt";
     QTest::newRow("records, clock seeds") << "records" << false << 0 << 4 << "Seeds "
-                                          << "--seeds ";
+                                          << "--seeds "
+                                          << "1_0V2_records.txt";
+    QTest::newRow("records, 7 Runs") << "records" << true << 0 << 7
+                                     << "Seeds 4294967200, 4294967201, 4294967202, 4294967203, 4294967204, "
+                                        "4294967205, … (7 seeds)"
+                                     << "--seed 4294967200 --trials 7 "
+                                     << "1_0V2_records.txt";
     QTest::newRow("records after an edit") << "records" << true << 2 << 2 << "Seeds 4294967200, 4294967201"
-                                           << "--trials 2 --N 7";
+                                           << "--trials 2 --N 7"
+                                           << "1_0n7V2_records.txt";
     QTest::newRow("records after the 101st Run") << "records" << true << 0 << 101 << "Seed 4294967200"
-                                                 << "--seed 4294967200 --V2";
+                                                 << "--seed 4294967200 --V2"
+                                                 << "1_0V2_records.txt";
     QTest::newRow("isv with background") << "isv" << true << 0 << 1 << "Seed 4294967200"
-                                         << "--background";
+                                         << "--background"
+                                         << "1_0+V2Gb_isv.csv";
     QTest::newRow("histograms after an edit") << "histograms" << true << 1 << 1 << "Seed 4294967200"
-                                              << "--trials 300 --N 7";
+                                              << "--trials 300 --N 7"
+                                              << "1_0n7V2_histograms.json";
 }
 
 void TestReproduceRuns::figureIsRepeatedByItsCommand()
@@ -154,6 +224,7 @@ void TestReproduceRuns::figureIsRepeatedByItsCommand()
     QFETCH(int, runsAfter);
     QFETCH(QString, expectedSeeds);
     QFETCH(QString, commandPart);
+    QFETCH(QString, proposed);
 
     if (fixedSeed)
         m_main->fileMenu()->findChild<QAction *>(QStringLiteral("FixedSeed1"))->trigger();
@@ -200,10 +271,12 @@ void TestReproduceRuns::figureIsRepeatedByItsCommand()
 
     QMenu menu;
     view->fillContextMenu(menu);
-    bool seedsShown = false;
+    QStringList entries;
     for (QAction *a : menu.actions())
-        seedsShown = seedsShown || a->text().startsWith(expectedSeeds);
-    QVERIFY2(seedsShown, qPrintable(expectedSeeds));
+        entries << a->text();
+    QVERIFY2(std::any_of(entries.begin(), entries.end(),
+                 [&](const QString &e) { return e.startsWith(expectedSeeds); }),
+        qPrintable(entries.join(QLatin1Char('|'))));
 
     const QString command = copiedCommand(view);
     QVERIFY2(command.startsWith(QStringLiteral("cleftsim-batch ") + experiment), qPrintable(command));
@@ -213,15 +286,23 @@ void TestReproduceRuns::figureIsRepeatedByItsCommand()
         ? printed
         : runCommand(command, {QStringLiteral("--format"), QStringLiteral("json")});
 
-    // "Save data..." in either form writes what the command prints.
+    // "Save data..." in either form writes what the command prints; a name
+    // without an extension gets the form's.
+    const QString textExtension = experiment == QLatin1String("records") ? QStringLiteral(".txt")
+        : experiment == QLatin1String("isv")                             ? QStringLiteral(".csv")
+                                                                         : QStringLiteral(".json");
     for (const bool json : {false, true}) {
         const QString path = m_dir.filePath(QStringLiteral("data-%1").arg(json));
-        setDataPathChooser([&](const QString &, const QStringList &filters, QString *filter) {
+        QString offered;
+        setDataPathChooser([&](const QString &name, const QStringList &filters, QString *filter) {
+            offered = name;
             *filter = json ? filters.constLast() : filters.constFirst();
             return path;
         });
         menuEntry(menu, QStringLiteral("Save data..."))->trigger();
-        QCOMPARE(fileBytes(path), json ? printedJson : printed);
+        QCOMPARE(offered, proposed);
+        QCOMPARE(
+            fileBytes(path + (json ? QStringLiteral(".json") : textExtension)), json ? printedJson : printed);
     }
     // A frozen copy keeps the data of its figure.
     const int copies = m_main->frame()->subWindowList().size();
@@ -257,6 +338,201 @@ void TestReproduceRuns::sweepStoppedByBreakOffersNoCommand()
     });
     menuEntry(menu, QStringLiteral("Save data..."))->trigger();
     QCOMPARE(fileBytes(path).count('\n'), w->pointsDrawn() + 1);
+}
+
+void TestReproduceRuns::sweepEditedMidwayKeepsItsOwnPoints()
+{
+    auto *w = window<IsvWindow>("csForm5");
+    type("csForm5", "SpinEdit1", QStringLiteral("100"));
+    QCOMPARE(w->TrialCount(), 100);
+    // The sweep rests after the 50th and the 100th trial of a point and after
+    // the point: the edit comes halfway through the fourth point, at +37 mV.
+    int restsAfterThree = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (w->pointsDrawn() == 3 && ++restsAfterThree == 2) {
+            type("csForm2", "MaskEdit3", QStringLiteral("0.0000")); // gf: no release from now on
+            QCOMPARE(model().LPC.gf, 0.0);
+        }
+    });
+    ticker.start(0);
+    w->RunBtnClick();
+    ticker.stop();
+    QCOMPARE(restsAfterThree, 3); // the edit came while the fourth point was under way
+    QCOMPARE(w->pointsDrawn(), 181);
+
+    QMenu menu;
+    w->image(1)->fillContextMenu(menu);
+    QVERIFY(!menuEntry(menu, QStringLiteral("Copy batch command"))->isEnabled());
+    const QString note
+        = QStringLiteral("The parameters changed during this sweep: it holds the points from "
+                         "V2 = 36 mV on, run wholly with these parameters; no command repeats it.");
+    QVERIFY(menuEntry(menu, note));
+
+    const QString path = m_dir.filePath(QStringLiteral("edited.json"));
+    setDataPathChooser([&](const QString &, const QStringList &filters, QString *filter) {
+        *filter = filters.constFirst(); // the extension typed decides
+        return path;
+    });
+    menuEntry(menu, QStringLiteral("Save data..."))->trigger();
+    const QJsonDocument json = QJsonDocument::fromJson(fileBytes(path));
+    QVERIFY(json.isObject());
+    const QJsonObject o = json.object();
+    QCOMPARE(o.value("parameters").toObject().value("gf").toDouble(), 0.0);
+    QCOMPARE(o.value("complete").toBool(true), false);
+    QCOMPARE(o.value("note").toString(), note);
+    // Only the points run wholly with gf = 0: the one under way at the edit,
+    // which mixes trials of both sets, is not among them.
+    const QJsonArray points = o.value("points").toArray();
+    QCOMPARE(points.size(), 36 + 140 + 1);
+    QCOMPARE(points.first().toObject().value("V2_mV").toInt(), 36);
+    for (const QJsonValue &p : points) {
+        QCOMPARE(p.toObject().value("trials").toInt(), 100);
+        QCOMPARE(p.toObject().value("mean_quanta").toDouble(), 0.0);
+    }
+}
+
+void TestReproduceRuns::dataSavedThroughTheDialog()
+{
+    QStringList errors;
+    setDataErrorReporter([&](const QString &e) { errors << e; });
+    type("csForm1", "MaskEdit1", QStringLiteral("1.50"));
+    QCOMPARE(model().LPC.Rg, 1.5);
+    auto *w = window<IsvWindow>("csForm5");
+    type("csForm5", "SpinEdit1", QStringLiteral("1"));
+    w->RunBtnClick();
+    QVERIFY(w->figureData());
+    const QByteArray csv = QByteArray::fromStdString(figureOutput(*w->figureData(), OutputFormat::Text));
+    const QByteArray json = QByteArray::fromStdString(figureOutput(*w->figureData(), OutputFormat::Json));
+    QVERIFY(csv.startsWith("V2_mV,"));
+    QVERIFY(json.startsWith("{"));
+
+    const auto save = [&](std::function<void(QWidget *)> answer) {
+        DialogAnswers answers({std::move(answer)});
+        QMenu menu;
+        w->image(1)->fillContextMenu(menu);
+        menuEntry(menu, QStringLiteral("Save data..."))->trigger();
+        QCOMPARE(answers.unanswered(), std::size_t(0));
+    };
+    QDir::setCurrent(m_dir.path());
+    // The name proposed names the unstored edit as a Store would.
+    QString proposed;
+    save(saveAs(m_dir.filePath("x.json"), 0, &proposed));
+    QCOMPARE(proposed, QStringLiteral("1_0Rg_isv.csv"));
+    QCOMPARE(model().StoredCount, 0); // nothing stored by proposing
+    // The extension typed decides over the filter chosen; a bare name gets the filter's.
+    QCOMPARE(fileBytes(m_dir.filePath("x.json")), json);
+    save(saveAs(m_dir.filePath("y.csv"), 1));
+    QCOMPARE(fileBytes(m_dir.filePath("y.csv")), csv);
+    save(saveAs(m_dir.filePath("z"), 1));
+    QCOMPARE(fileBytes(m_dir.filePath("z.json")), json);
+    save(saveAs(m_dir.filePath("Z.JSON"), 0));
+    QCOMPARE(fileBytes(m_dir.filePath("Z.JSON")), json);
+    save(saveAs(m_dir.filePath("w.txt"), 0)); // not a form of a sweep: the filter's form
+    QCOMPARE(fileBytes(m_dir.filePath("w.txt")), csv);
+    QVERIFY(errors.isEmpty());
+
+    // A save that fails says so once, naming the file and the reason.
+    QFile plain(m_dir.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString target = m_dir.filePath("plain/sweep.csv");
+    save(saveAs(target, 0));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QDir::toNativeSeparators(target)), qPrintable(errors[0]));
+    QVERIFY2(errors[0].size() > QDir::toNativeSeparators(target).size() + 20, qPrintable(errors[0]));
+    setDataErrorReporter({});
+}
+
+void TestReproduceRuns::dataNamesFollowTheParameters()
+{
+    // States 1 (Rg 1.50) and 2 (Rg 3.00) stored, then Rg back to 1.50
+    // without a Store: the figure's parameters are those of state 1.
+    type("csForm1", "MaskEdit1", QStringLiteral("1.50"));
+    QVERIFY(m_main->Store());
+    type("csForm1", "MaskEdit1", QStringLiteral("3.00"));
+    QVERIFY(m_main->Store());
+    type("csForm1", "MaskEdit1", QStringLiteral("1.50"));
+    QCOMPARE(model().LPI.Name, std::string("2: 1>Rg"));
+    auto *h = window<HistogramsWindow>("csForm6");
+    type("csForm6", "SpinEdit1", QStringLiteral("10"));
+    h->RunBtnClick();
+    QString offered;
+    setDataPathChooser([&](const QString &name, const QStringList &, QString *) {
+        offered = name;
+        return QString();
+    });
+    const auto proposedData = [&](FigureView *view) {
+        offered.clear();
+        QMenu menu;
+        view->fillContextMenu(menu);
+        menuEntry(menu, QStringLiteral("Save data..."))->trigger();
+        return offered;
+    };
+    QCOMPARE(proposedData(h->image(1)), QStringLiteral("1_0Rg_histograms.json"));
+    QCOMPARE(h->image(1)->proposedName(), QStringLiteral("1_0Rg_Histograms_Image1.png"));
+    QCOMPARE(model().StoredCount, 2);
+
+    // A copy's two save entries name the state of its caption: the one its
+    // Duplicate stored, whatever was current when the Runs began.
+    type("csForm1", "MaskEdit1", QStringLiteral("0.75"));
+    auto *r = window<RecordsWindow>("csForm4");
+    r->findChild<QPushButton *>(QStringLiteral("RunBtn"))->click();
+    QCOMPARE(proposedData(r->image3()), QStringLiteral("3_2Rg_records.txt"));
+    r->findChild<QAbstractButton *>(QStringLiteral("DuplicateBtn"))->click();
+    auto *copy = qobject_cast<RecordsCopyWindow *>(m_main->frame()->subWindowList().constLast()->widget());
+    QVERIFY(copy);
+    QCOMPARE(copy->windowTitle(), QStringLiteral("3: 2>Rg - Records"));
+    QCOMPARE(proposedData(copy->image3()), QStringLiteral("3_2Rg_records.txt"));
+    QCOMPARE(copy->image3()->proposedName(), QStringLiteral("3_2Rg_Records_Image3.png"));
+    // ... and keep it when the current parameters move on.
+    type("csForm1", "MaskEdit1", QStringLiteral("0.50"));
+    QCOMPARE(proposedData(copy->image3()), QStringLiteral("3_2Rg_records.txt"));
+}
+
+void TestReproduceRuns::fixedSeedDialog()
+{
+    m_main->setSeedAsker({}); // the real question
+    QStringList errors;
+    m_main->setErrorPresenter([&](const QString &e) { errors << e; });
+    const auto answer = [](const QString &text) {
+        return [text](QWidget *w) {
+            auto *dialog = qobject_cast<QInputDialog *>(w);
+            if (!dialog)
+                return;
+            dialog->findChild<QLineEdit *>()->setText(text);
+            dialog->accept();
+        };
+    };
+    QAction *fixed = m_main->fileMenu()->findChild<QAction *>(QStringLiteral("FixedSeed1"));
+    QAction *clock = m_main->fileMenu()->findChild<QAction *>(QStringLiteral("ClockSeeds1"));
+    {
+        // A seed above 2^32 - 1 is refused with what is accepted, then asked again.
+        DialogAnswers answers({answer(QStringLiteral("9999999999")), answer(QStringLiteral("4711"))});
+        fixed->trigger();
+        QCOMPARE(answers.unanswered(), std::size_t(0));
+    }
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QStringLiteral("9999999999"))
+            && errors[0].contains(QStringLiteral("0 to 4294967295")),
+        qPrintable(errors[0]));
+    QVERIFY(seedChoice().fixed);
+    QCOMPARE(seedChoice().seed, 4711u);
+    // A cancel keeps the seed and its check mark.
+    {
+        DialogAnswers answers({[](QWidget *w) {
+            if (auto *dialog = qobject_cast<QInputDialog *>(w))
+                dialog->reject();
+        }});
+        fixed->trigger();
+        QCOMPARE(answers.unanswered(), std::size_t(0));
+    }
+    QVERIFY(seedChoice().fixed);
+    QCOMPARE(seedChoice().seed, 4711u);
+    QVERIFY(fixed->isChecked());
+    QVERIFY(!clock->isChecked());
+    QCOMPARE(fixed->text(), QStringLiteral("Fi&xed Seed (4711)..."));
+    QCOMPARE(errors.size(), 1);
 }
 
 QTEST_MAIN(TestReproduceRuns)

@@ -8,8 +8,10 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QTemporaryDir>
 
 using namespace cleftsim;
@@ -63,6 +65,12 @@ private slots:
     void badFilesAreRefused_data();
     void badFilesAreRefused();
     void declinedConfirmationChangesNothing();
+    void fullTableComesBack();
+    void unsavedEditsComeBack();
+    void unsavedEditsAreAskedFor_data();
+    void unsavedEditsAreAskedFor();
+    void saveDialogAddsTheExtension();
+    void failedSaveNamesTheFile();
 
 private:
     // Stores three states through the editors and restores the second.
@@ -253,6 +261,153 @@ void TestStatesFile::declinedConfirmationChangesNothing()
     QCOMPARE(model().StoredCount, 0);
     QVERIFY(sameModel(model().LPC, DefaultParameterSet));
     QCOMPARE(editorText(3, "MaskEdit3"), QStringLiteral("0.000"));
+}
+
+void TestStatesFile::fullTableComesBack()
+{
+    for (int n = 1; n <= 15; ++n) {
+        restoreScheme(n, 0.75, -40);
+        QVERIFY(m_main->Store());
+    }
+    QCOMPARE(model().StoredCount, 15);
+    const StatesSession saved = sessionOf(model());
+    const QStringList texts = listTexts();
+    const QString path = m_dir.filePath("full.json");
+    QVERIFY(m_main->saveStates(path));
+
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(path));
+    QVERIFY(m_errors.isEmpty());
+    QCOMPARE(model().StoredCount, 15);
+    QCOMPARE(listTexts(), texts);
+    QCOMPARE(listTexts().size(), 16);
+    QVERIFY(sessionOf(model()).states == saved.states);
+    QCOMPARE(model().LPI.Name, std::string("15: 14>n15"));
+    QCOMPARE(editorText(1, "SpinEditN"), QStringLiteral("15"));
+    // The table is full again: a 16th store is refused.
+    restoreScheme(16, 0.75, -40);
+    QVERIFY(!m_main->Store());
+    QCOMPARE(m_errors.size(), 1);
+}
+
+void TestStatesFile::unsavedEditsComeBack()
+{
+    // n set to 12 and not stored: the file keeps it beside "0: default".
+    restoreScheme(12, 0.50, -63);
+    QCOMPARE(model().LPC.N, 12);
+    QCOMPARE(model().StoredCount, 0);
+    const QString path = m_dir.filePath("edited.json");
+    QVERIFY(m_main->saveStates(path));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QVERIFY2(text.contains("\"current\": {\"BackgroundOn\": 0, \"N\": 12, \"Rg\": 0.50"), text.constData());
+
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(path));
+    QVERIFY(m_questions.isEmpty());
+    QCOMPARE(model().StoredCount, 0);
+    QCOMPARE(model().LPI.Name, std::string("0: default"));
+    QVERIFY(model().LPI == DefaultParameterSet);
+    QCOMPARE(model().LPC.N, 12);
+    QCOMPARE(model().LPC.Name, std::string("0: default"));
+    QCOMPARE(editorText(1, "SpinEditN"), QStringLiteral("12"));
+    // A Store names it as it would have before.
+    QVERIFY(m_main->Store());
+    QCOMPARE(model().LPC.Name, std::string("1: 0>n12"));
+    // Saved again with nothing unstored, the file has no current set.
+    QVERIFY(m_main->saveStates(path));
+    f.close(); // the save put a new file in its place
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(!f.readAll().contains("\"current\""));
+}
+
+void TestStatesFile::unsavedEditsAreAskedFor_data()
+{
+    QTest::addColumn<bool>("stored"); // a state stored besides "0: default"
+    QTest::addColumn<bool>("edited"); // an edit not stored
+    QTest::addColumn<QString>("asked"); // what the question names; empty: none asked
+    QTest::newRow("nothing to lose") << false << false << "";
+    QTest::newRow("an edit") << false << true << "replaces the current parameters, which are not stored";
+    QTest::newRow("a stored state") << true << false
+                                    << "replaces the stored states other than \"0: default\".";
+    QTest::newRow("both")
+        << true << true << "replaces the stored states other than \"0: default\" and the current parameters";
+}
+
+void TestStatesFile::unsavedEditsAreAskedFor()
+{
+    QFETCH(bool, stored);
+    QFETCH(bool, edited);
+    QFETCH(QString, asked);
+    const QString path = m_dir.filePath("default.json");
+    QVERIFY(m_main->saveStates(path));
+    if (stored) {
+        restoreScheme(5, 0.50, -63);
+        QVERIFY(m_main->Store());
+    }
+    if (edited)
+        restoreScheme(12, 0.50, -63);
+    const ModelState before = model();
+    m_answer = false;
+    QCOMPARE(m_main->openStates(path), asked.isEmpty());
+    QCOMPARE(m_questions.size(), asked.isEmpty() ? 0 : 1);
+    if (asked.isEmpty())
+        return;
+    QVERIFY2(m_questions[0].contains(asked), qPrintable(m_questions[0]));
+    // Declined, nothing changes: neither the table nor the edit.
+    QVERIFY(model().StoredStates == before.StoredStates);
+    QVERIFY(model().LPC == before.LPC);
+    QVERIFY(model().LPI == before.LPI);
+    QCOMPARE(editorText(1, "SpinEditN"), QString::number(before.LPC.N));
+    m_answer = true;
+    QVERIFY(m_main->openStates(path));
+    QVERIFY(model().LPC == DefaultParameterSet);
+    QCOMPARE(model().StoredCount, 0);
+}
+
+void TestStatesFile::saveDialogAddsTheExtension()
+{
+    // The real dialog, answered as a user would: the name typed without ".json".
+    QTimer answer;
+    bool answered = false;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        answered = true;
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_dir.filePath("typed"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    answer.start(20);
+    m_main->fileMenu()->findChild<QAction *>(QStringLiteral("SaveStates1"))->trigger();
+    QVERIFY(answered);
+    QVERIFY(m_errors.isEmpty());
+    QVERIFY(QFile::exists(m_dir.filePath("typed.json")));
+    QVERIFY(!QFile::exists(m_dir.filePath("typed")));
+
+    // So does a name from the replacement of the dialog; one with an extension keeps it.
+    m_main->setStatesFileChooser([this](bool) { return m_dir.filePath("chosen"); });
+    m_main->SaveStatesClick();
+    QVERIFY(QFile::exists(m_dir.filePath("chosen.json")));
+    m_main->setStatesFileChooser([this](bool) { return m_dir.filePath("kept.states"); });
+    m_main->SaveStatesClick();
+    QVERIFY(QFile::exists(m_dir.filePath("kept.states")));
+}
+
+void TestStatesFile::failedSaveNamesTheFile()
+{
+    QFile plain(m_dir.filePath("plain"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString path = m_dir.filePath("plain/states.json");
+    QVERIFY(!m_main->saveStates(path));
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors[0].startsWith(QDir::toNativeSeparators(path) + QStringLiteral(" could not be saved: ")),
+        qPrintable(m_errors[0]));
+    QVERIFY(!m_errors[0].endsWith(QStringLiteral("saved: ")));
 }
 
 QTEST_MAIN(TestStatesFile)

@@ -73,7 +73,18 @@ void TestRecordsFile::proposedName_data()
     QTest::newRow("switch on") << "1: 0>+"
                                << "1_0+.txt";
     QTest::newRow("only first arrow") << "2: 1>a>b"
-                                      << "2_1a>b.txt";
+                                      << "2_1a_b.txt";
+    // Names from a states file keep only what every desktop system takes.
+    QTest::newRow("control characters") << "1: a\nb\a"
+                                        << "1_a_b_.txt";
+    QTest::newRow("another folder") << "1: ../../etc"
+                                    << "1_______etc.txt";
+    QTest::newRow("Windows' reserved characters") << "1: <a|b>?*\"c\\"
+                                                  << "1__a_b___c_.txt";
+    QTest::newRow("other scripts") << QString::fromUtf8("1: \xCE\xB1\xF0\x9F\x98\x80") << "1___.txt";
+    QTest::newRow("255 characters") << QStringLiteral("1: ") + QString(252, QLatin1Char('x'))
+                                    << QStringLiteral("1_") + QString(198, QLatin1Char('x'))
+            + QStringLiteral(".txt");
 }
 
 void TestRecordsFile::proposedName()
@@ -148,7 +159,8 @@ void TestRecordsFile::unwritableFolderReportsError()
     const CurrentTrace trace = rampTrace(1.0);
     QString error;
     QVERIFY(!saveRecordsFile(plain + QStringLiteral("/records.txt"), &trace, 1, &error));
-    QVERIFY(!error.isEmpty());
+    QVERIFY2(error.startsWith(QDir::toNativeSeparators(plain + QStringLiteral("/records.txt"))),
+        qPrintable(error));
     QCOMPARE(readAll(plain), QByteArray("not a folder"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("plain")});
 }
@@ -176,8 +188,10 @@ void TestRecordsFile::failedWriteKeepsOldFile()
 
     QVERIFY(!ok);
     QVERIFY(!error.isEmpty());
-    // The system's reason, not a placeholder.
-    QVERIFY2(error != QStringLiteral("Unknown error"), qPrintable(error));
+    // The file and the system's reason, not a placeholder.
+    QVERIFY2(error.startsWith(QDir::toNativeSeparators(path) + QStringLiteral(" could not be saved: ")),
+        qPrintable(error));
+    QVERIFY2(!error.endsWith(QStringLiteral("Unknown error")), qPrintable(error));
     QCOMPARE(readAll(path), old);
     QCOMPARE(
         QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("records.txt")});

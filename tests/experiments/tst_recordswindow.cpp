@@ -402,7 +402,11 @@ void TestRecordsWindow::failedSaveReportsAndKeepsFile()
     form()->setSavePathChooser([&](const QString &) { return plain + QStringLiteral("/r.txt"); });
     QTest::mouseClick(child<QToolButton>("SaveBtn"), Qt::LeftButton);
     QCOMPARE(errors.size(), 1);
-    QVERIFY(!errors.first().isEmpty());
+    // The file and the system's reason.
+    QVERIFY2(errors.first().startsWith(QDir::toNativeSeparators(plain + QStringLiteral("/r.txt"))
+                 + QStringLiteral(" could not be saved: ")),
+        qPrintable(errors.first()));
+    QVERIFY(!errors.first().endsWith(QStringLiteral("saved: ")));
     QCOMPARE(fileBytes(plain), QByteArray("keep"));
     QVERIFY(child<QToolButton>("SaveBtn")->isEnabled());
 }
