@@ -109,6 +109,7 @@ template <class Observer>
 int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc, int kStart,
     int kEnd, Observer &observer)
 {
+    constexpr std::uint64_t UnknownThreshold = ~std::uint64_t(0);
     const int N = siteCount(p);
     const detail::GeneratorJumps &jump = detail::generatorJumps;
     constexpr bool alwaysProbability = detail::UsesProbability<Observer>::value;
@@ -146,40 +147,18 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         s.I = Vc * s.G / (1.0 + Rg * s.G);
         s.Vpre = s.E - Rg * s.I;
     };
-    // Releases the sites of the lanes set in hits at step kRelease.
-    auto release = [&](int kRelease, std::uint32_t hits) {
-        int kept = 0;
-        for (int i = 0; i < nAvailable; ++i) {
-            const int j = available[i];
-            if (!(hits >> i & 1u)) {
-                available[kept++] = j;
-                continue;
-            }
-            sites[j].Available = false;
-            sites[j].ReleaseStep = kRelease;
-            int at = nReleased++;
-            while (at > 0 && releasedSite[at - 1] > j) {
-                releasedSite[at] = releasedSite[at - 1];
-                releasedStep[at] = releasedStep[at - 1];
-                --at;
-            }
-            releasedSite[at] = j;
-            releasedStep[at] = kRelease;
-            observer.release(j, kRelease);
-        }
-        nAvailable = kept;
-    };
     int exactUntil = kStart - 1; // steps up to here are worked out one by one
     int k = kStart;
     while (k <= kEnd) {
         if (nAvailable == 0 && !reportSteps)
             break;
+        // The exact threshold of step k where it is known without the law.
+        std::uint64_t knownThreshold = UnknownThreshold;
         if (band && nReleased == 0 && nAvailable > 0) {
             // Before any release the conductance is the background alone,
             // bit for bit, so every step of a run of one spike potential has
             // the clamp's exact threshold for it (thresholdBeforeRelease):
-            // the step of the first state below it releases exactly the
-            // states of that step below it.
+            // the steps before the first state below it release nothing.
             const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
             const std::uint64_t threshold = t.thresholdBeforeRelease(t.spike(k), Vc);
             const std::size_t count = static_cast<std::size_t>(nAvailable) * (runEnd - k + 1);
@@ -193,15 +172,8 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
             k += static_cast<int>(quiet);
             if (first == count)
                 continue;
-            std::uint32_t hits = 0;
-            for (int i = 0; i < nAvailable; ++i)
-                hits |= static_cast<std::uint32_t>(jump.mul[i + 1] * seed + jump.add[i + 1] < threshold) << i;
-            seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
-            release(k, hits);
-            ++k;
-            continue;
-        }
-        if (stretches && nAvailable > 0 && k > exactUntil) {
+            knownThreshold = threshold;
+        } else if (stretches && nAvailable > 0 && k > exactUntil) {
             // A stretch short enough to keep the bound close, or the whole
             // run of the same spike potential where even its bound lets
             // through few states.
@@ -226,8 +198,7 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
             } else {
                 const std::size_t count = static_cast<std::size_t>(nAvailable) * (last - k + 1);
                 const std::size_t first = detail::firstDrawBelow(seed, count, bound);
-                const auto quiet = static_cast<int>(
-                    static_cast<std::uint32_t>(first) / static_cast<std::uint32_t>(nAvailable));
+                const int quiet = static_cast<int>(first / static_cast<std::size_t>(nAvailable));
                 if (reportSteps) {
                     for (int q = k; q < k + quiet; ++q) {
                         conductance(q);
@@ -268,7 +239,11 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         seed = jump.mul[nAvailable] * seed + jump.add[nAvailable];
         std::uint32_t hits = 0;
         bool decided = false;
-        if (band) {
+        if (knownThreshold != UnknownThreshold) {
+            for (int i = 0; i < nAvailable; ++i)
+                hits |= static_cast<std::uint32_t>(state[i] < knownThreshold) << i;
+            decided = true;
+        } else if (band) {
             // Without a report the current is needed only where the band of
             // the grid leaves a state undecided.
             std::uint32_t lower, upper;
@@ -308,8 +283,30 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
                     hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
             }
         }
-        if (hits != 0)
-            release(s.k, hits);
+        if (hits == 0)
+            continue;
+
+        const int kRelease = s.k;
+        int kept = 0;
+        for (int i = 0; i < nAvailable; ++i) {
+            const int j = available[i];
+            if (!(hits >> i & 1u)) {
+                available[kept++] = j;
+                continue;
+            }
+            sites[j].Available = false;
+            sites[j].ReleaseStep = kRelease;
+            int at = nReleased++;
+            while (at > 0 && releasedSite[at - 1] > j) {
+                releasedSite[at] = releasedSite[at - 1];
+                releasedStep[at] = releasedStep[at - 1];
+                --at;
+            }
+            releasedSite[at] = j;
+            releasedStep[at] = kRelease;
+            observer.release(j, kRelease);
+        }
+        nAvailable = kept;
     }
     rng.setSeed(seed);
     return nReleased;

@@ -99,29 +99,11 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
     double top = 0;
     double range[64]; // the conductances of kLo..kHi where they fit
     const bool kept = kHi - kLo < 64;
-    if (kept) {
-        // Site by site over the whole range: every step's sum takes the
-        // same terms in the same order as conductanceAt, so the same bits.
-        const int length = kHi - kLo + 1;
-        for (int x = 0; x < length; ++x)
-            range[x] = t.background();
-        for (int i = 0; i < nReleased; ++i) {
-            const int from = releaseStep[i] - kLo + 1; // the first x of an age >= 1
-            const int split = from < 0 ? 0 : (from > length ? length : from);
-            for (int x = 0; x < split; ++x)
-                range[x] += t.quantum(0);
-            const double *q = &t.quantum(0);
-            const int age = kLo - releaseStep[i]; // the age at x = 0
-            for (int x = split; x < length; ++x)
-                range[x] += q[age + x];
-        }
-        for (int x = 0; x < length; ++x)
-            top = range[x] > top ? range[x] : top;
-    } else {
-        for (int k = kLo; k <= kHi; ++k) {
-            const double G = conductanceAt(t, releaseStep, nReleased, k);
-            top = G > top ? G : top;
-        }
+    for (int k = kLo; k <= kHi; ++k) {
+        const double G = conductanceAt(t, releaseStep, nReleased, k);
+        if (kept)
+            range[k - kLo] = G;
+        top = G > top ? G : top;
     }
     const double cut = top - top * (1.0 + Rg * top) * 1e-12;
     for (int k = kLo; k <= kHi; ++k) {

@@ -6,10 +6,27 @@
 
 namespace cleftsim {
 
+namespace {
+
+bool sameBits(double a, double b)
+{
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+} // namespace
+
+// The model fields compared bit for bit: tables made from the same bits are
+// the same tables (a field of -0 against 0 only makes them anew).
 bool TrialTables::matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const
 {
+    const ParameterSet &q = m_params;
     return m_valid && spikeSteps == m_spikeSteps && kStart >= m_kStart && kEnd <= m_kEnd
-        && sameModel(p, m_params);
+        && p.BackgroundOn == q.BackgroundOn && p.N == q.N && sameBits(p.Rg, q.Rg) && sameBits(p.V2, q.V2)
+        && sameBits(p.Emax, q.Emax) && sameBits(p.V1r, q.V1r) && sameBits(p.du, q.du) && sameBits(p.ex, q.ex)
+        && sameBits(p.gf, q.gf) && sameBits(p.Gmax, q.Gmax) && sameBits(p.tc, q.tc) && sameBits(p.Gb, q.Gb);
 }
 
 void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd)
@@ -67,7 +84,8 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_gridScale = m_gridStep > 0 ? (1.0 + 1e-9) / m_gridStep : 0.0;
     m_gridSpike[0] = p.Emax;
     m_gridSpike[1] = p.V1r;
-    m_grid.assign(static_cast<std::size_t>(2 * GridSize), Unfilled);
+    m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
+    m_gridGeneration = 0;
     m_gridClampSet = false;
     // Without a norm factor (c = 0) no site ever releases, as long as the
     // exponential stays finite; stretchBound then bounds by 1 (see there).
@@ -80,7 +98,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_valid = true;
 }
 
-// A new clamp potential empties the grid. The grid is
+// A new clamp potential starts a new generation of the grid. The grid is
 // used only where its cells are narrow enough to keep the bounds close: one
 // cell changes the shift of the presynaptic potential by at most
 // Rg |Vc| h, which is kept to a small part of ex.
@@ -89,7 +107,10 @@ void TrialTables::setGridClamp(double Vc)
     std::memcpy(&m_gridClampBits, &Vc, sizeof m_gridClampBits);
     m_gridClampSet = true;
     m_gridVc = Vc;
-    std::fill(m_grid.begin(), m_grid.end(), Unfilled);
+    if (++m_gridGeneration == 0) {
+        std::fill(m_grid.begin(), m_grid.end(), 0);
+        m_gridGeneration = 1;
+    }
     m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
     m_clampThreshold[0] = exactThresholdAtBackground(m_gridSpike[0], Vc);
@@ -156,8 +177,10 @@ void TrialTables::fillGridEntry(int slot, int i)
     const std::uint32_t lower
         = detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax, m_params.ex);
     const std::uint32_t upper = detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    // (Bounds that happen to read as Unfilled are only made again.)
-    m_grid[static_cast<std::size_t>(slot) * GridSize + i] = static_cast<std::uint64_t>(upper) << 32 | lower;
+    const std::uint64_t tag = static_cast<std::uint64_t>(m_gridGeneration) << 32;
+    std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    entry[0] = tag | lower;
+    entry[1] = tag | upper;
 }
 
 namespace {

@@ -21,7 +21,7 @@ namespace cleftsim {
 class TrialTables {
 public:
     // Whether these tables were made from exactly these parameters (every
-    // model field compared with ==) and cover the steps kStart..kEnd.
+    // model field with the same bits) and cover the steps kStart..kEnd.
     bool matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const;
     // Makes the tables for p over the steps kStart..kEnd (kEnd >= kStart).
     void build(const ParameterSet &p, int spikeSteps, int kStart, int kEnd);
@@ -29,7 +29,7 @@ public:
     // SpikePotential(k * TimeStep) [mV], kStart <= k <= kEnd.
     double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
     // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
-    const double &quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
+    double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
     // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
     double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
@@ -101,15 +101,15 @@ private:
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
 
-    // The grid of threshold bounds: entry (slot, i) holds the bounds for the
-    // spike potential of the slot and every G with i = trunc(G / h (1 +
-    // 1e-9)), lower in its low and upper in its high 32 bits, or Unfilled.
+    // The grid of threshold bounds: entry (slot, i) holds, tagged with the
+    // generation it was made in, the bounds for the spike potential of the
+    // slot and every G with i = trunc(G / h (1 + 1e-9)).
     static constexpr int GridSize = 2048;
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     void fillGridEntry(int slot, int i);
-    static constexpr std::uint64_t Unfilled = ~std::uint64_t(0);
-    std::vector<std::uint64_t> m_grid; // [slot][i]
+    std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
+    std::uint32_t m_gridGeneration = 0;
     std::uint64_t m_gridClampBits = 0;
     bool m_gridClampSet = false;
     bool m_gridUsable = false;
@@ -234,8 +234,8 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
     if (slot < 0 || !(x < GridSize - 1))
         return nullptr;
     const auto i = static_cast<int>(x);
-    const std::uint64_t *entry = &m_grid[static_cast<std::size_t>(slot) * GridSize + i];
-    if (*entry == Unfilled)
+    const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+    if (entry[0] >> 32 != m_gridGeneration)
         fillGridEntry(slot, i);
     return entry;
 }
@@ -252,7 +252,7 @@ inline bool TrialTables::bandFromGrid(double Vc)
 inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
 {
     if (const std::uint64_t *entry = gridEntry(E, G, Vc))
-        return static_cast<std::uint32_t>(*entry >> 32);
+        return static_cast<std::uint32_t>(entry[1]);
     return detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
 }
 
@@ -273,8 +273,8 @@ inline void TrialTables::thresholdBand(
     double E, double G, double Vc, std::uint32_t &lower, std::uint32_t &upper)
 {
     if (const std::uint64_t *entry = gridEntry(E, G, Vc)) {
-        lower = static_cast<std::uint32_t>(*entry);
-        upper = static_cast<std::uint32_t>(*entry >> 32);
+        lower = static_cast<std::uint32_t>(entry[0]);
+        upper = static_cast<std::uint32_t>(entry[1]);
         return;
     }
     upper = detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
