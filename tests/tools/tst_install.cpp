@@ -52,6 +52,8 @@ void TestInstall::installedFiles_data()
     QTest::newRow("desktop entry") << "share/applications/cleftsim.desktop";
     QTest::newRow("icon") << "share/icons/hicolor/scalable/apps/cleftsim.svg";
     QTest::newRow("manual page") << "share/man/man1/cleftsim-batch.1";
+    QTest::newRow("program's manual page") << "share/man/man1/cleftsim.1";
+    QTest::newRow("AppStream metadata") << "share/metainfo/example.cleftsim.Cleftsim.metainfo.xml";
 }
 
 void TestInstall::installedFiles()
