@@ -200,8 +200,13 @@ inline std::uint32_t thresholdAboveAt(
 // it release. The presynaptic potential is bounded from below as
 // thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
 // for Vc > 0 it lowers Vpre the more the larger G), less a margin of 1e-9 of
-// the potentials' size; the law is taken there and lowered by 1e-9, far
-// more than the rounding of the exponential and of the products.
+// the potentials' size. There the law is bounded from below without the
+// exponential: (1 + f) 2^n of releaseBound is at most 1.061476 times 2^y
+// (the largest of (1 + f) / 2^f on [0, 1), at f = 1 / ln 2 - 1), so 0.942
+// times releaseBound, margin included, is below 2^32 p by a relative 8e-5
+// at least (0.942 x 1.061476 x (1 + 1e-9) < 0.99992), far more than the
+// rounding of y, of the exponential and of the products. Where p may pass
+// 1 (y >= 40) the law is taken and lowered by 1e-9 instead.
 inline std::uint32_t thresholdBelowAt(
     const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax, double ex)
 {
@@ -211,7 +216,12 @@ inline std::uint32_t thresholdBelowAt(
     else if (Vc > 0)
         shift = -Rg * (Vc * Gup / (1.0 + Rg * Gup));
     const double V = E + shift - 1e-9 * (std::fabs(E) + std::fabs(shift));
-    const double scaled = std::exp((V - Emax) / ex) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
+    const double y = (V - Emax) * t.bound2();
+    if (y < -1000.0)
+        return 0;
+    const double scaled = y < 40.0
+        ? releaseBound(t, V, Emax) * 0.942
+        : std::exp((V - Emax) / ex) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
     if (!(scaled >= 1.0))
         return 0;
     if (scaled >= 4294967295.0)

@@ -457,13 +457,16 @@ void TestReproduceRuns::dataNamesFollowTheParameters()
     auto *h = window<HistogramsWindow>("csForm6");
     type("csForm6", "SpinEdit1", QStringLiteral("10"));
     h->RunBtnClick();
-    QString offered;
-    setDataPathChooser([&](const QString &name, const QStringList &, QString *) {
-        offered = name;
-        return QString();
-    });
+    // The names the real save dialog proposes; each is then cancelled.
     const auto proposedData = [&](FigureView *view) {
-        offered.clear();
+        QString offered;
+        DialogAnswers answers({[&offered](QWidget *w) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog)
+                return;
+            offered = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+            dialog->reject();
+        }});
         QMenu menu;
         view->fillContextMenu(menu);
         menuEntry(menu, QStringLiteral("Save data..."))->trigger();

@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     StatesSession again;
     if (!parseStatesFile(written, again, &problem))
         breach("the table written back is refused: " + problem.text());
-    if (again.states != session.states || again.initial != session.initial || again.current != session.current)
+    if (again.states != session.states || again.initial != session.initial
+        || again.current != session.current)
         breach("the table written back reads as another table");
     if (statesFileText(again) != written)
         breach("the table written back writes other bytes");

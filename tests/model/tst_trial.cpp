@@ -555,15 +555,29 @@ void TestTrial::releaseBoundNeverFallsBelowTheLaw()
         const double bound = detail::releaseBound(t, Vpre, Emax);
         if (!(bound >= law))
             QFAIL(qPrintable(QStringLiteral("V %1: %2 < %3").arg(Vpre, 0, 'g', 17).arg(bound).arg(law)));
+        const std::uint32_t below = detail::thresholdBelowAt(t, Vpre, 0, 0, 0.0, p.Rg, Emax, ex);
+        if (!(below <= std::ceil(law)))
+            QFAIL(qPrintable(
+                QStringLiteral("V %1: below %2, law %3").arg(Vpre, 0, 'g', 17).arg(below).arg(law)));
         if (law > 1 && law < 4e9 && !(bound <= law * 1.0625))
             QFAIL(qPrintable(QStringLiteral("V %1: bound %2, law %3").arg(Vpre).arg(bound).arg(law)));
     }
-    // Exactly at the points where the split moves to the next power of two.
+    // Exactly at the points where the split moves to the next power of two,
+    // and where (1 + f) / 2^f is largest, so that the lower bound of a step
+    // at Vc = 0 (thresholdBelowAt, no shift) comes closest to the law.
     for (int n = -60; n <= 5; ++n) {
-        const double Vpre = Emax + n * ex / 1.4426950408889634;
-        for (double nudge : {-1e-12, 0.0, 1e-12}) {
-            const double V = Vpre + nudge;
-            QVERIFY(detail::releaseBound(t, V, Emax) >= ReleaseProbability(p, spikeSteps, V) * 4294967296.0);
+        for (double f : {0.0, 1.0 / std::log(2.0) - 1.0}) {
+            const double Vpre = Emax + (n + f) * ex / 1.4426950408889634;
+            for (double nudge : {-1e-12, 0.0, 1e-12}) {
+                const double V = Vpre + nudge;
+                const double law = ReleaseProbability(p, spikeSteps, V) * 4294967296.0;
+                QVERIFY(detail::releaseBound(t, V, Emax) >= law);
+                const std::uint32_t below = detail::thresholdBelowAt(t, V, 0, 0, 0.0, p.Rg, Emax, ex);
+                QVERIFY2(below <= std::ceil(law), qPrintable(QStringLiteral("n %1 f %2").arg(n).arg(f)));
+                if (f > 0 && law < 4e9)
+                    QVERIFY2(
+                        below >= law * 0.9999 - 1, qPrintable(QStringLiteral("n %1: %2").arg(n).arg(below)));
+            }
         }
     }
 }
