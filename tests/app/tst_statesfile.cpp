@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "model/parametertable.h"
+#include "restoreeditors.h"
 #include "run/statesfile.h"
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
@@ -15,42 +16,7 @@
 #include <QTemporaryDir>
 
 using namespace cleftsim;
-
-namespace {
-
-// Writes Scheme Settings as a restore of the current set with these values does.
-void restoreScheme(int N, double Rg, double V2)
-{
-    ParameterSet s = model().LPC;
-    s.N = N;
-    s.Rg = Rg;
-    s.V2 = V2;
-    windows().editors[1]->restoreFrom(s);
-}
-
-// Writes Presynaptic Settings as a restore of the current set with these values does.
-void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
-{
-    ParameterSet s = model().LPC;
-    s.Emax = Emax;
-    s.V1r = V1r;
-    s.du = du;
-    s.ex = ex;
-    s.gf = gf;
-    windows().editors[2]->restoreFrom(s);
-}
-
-// Writes Subsynaptic Settings as a restore of the current set with these values does.
-void restoreSubsynaptic(double Gmax, double tc, double Gb)
-{
-    ParameterSet s = model().LPC;
-    s.Gmax = Gmax;
-    s.tc = tc;
-    s.Gb = Gb;
-    windows().editors[3]->restoreFrom(s);
-}
-
-} // namespace
+using namespace cleftsim::test;
 
 // States files through the real main window and editors: a saved session
 // comes back field by field in a fresh program, and a file that is not a

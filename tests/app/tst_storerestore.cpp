@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "drawing/canvas.h"
+#include "restoreeditors.h"
 #include "widgets/childwindow.h"
 #include "widgets/currentmodel.h"
 
@@ -13,42 +14,7 @@
 #include <QPushButton>
 
 using namespace cleftsim;
-
-namespace {
-
-// Writes Scheme Settings as a restore of the current set with these values does.
-void restoreScheme(int N, double Rg, double V2)
-{
-    ParameterSet s = model().LPC;
-    s.N = N;
-    s.Rg = Rg;
-    s.V2 = V2;
-    windows().editors[1]->restoreFrom(s);
-}
-
-// Writes Presynaptic Settings as a restore of the current set with these values does.
-void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
-{
-    ParameterSet s = model().LPC;
-    s.Emax = Emax;
-    s.V1r = V1r;
-    s.du = du;
-    s.ex = ex;
-    s.gf = gf;
-    windows().editors[2]->restoreFrom(s);
-}
-
-// Writes Subsynaptic Settings as a restore of the current set with these values does.
-void restoreSubsynaptic(double Gmax, double tc, double Gb)
-{
-    ParameterSet s = model().LPC;
-    s.Gmax = Gmax;
-    s.tc = tc;
-    s.Gb = Gb;
-    windows().editors[3]->restoreFrom(s);
-}
-
-} // namespace
+using namespace cleftsim::test;
 
 // Storing and restoring through the real editor windows: a restore writes
 // every editor control, whose own change handling brings LPC, the panel and

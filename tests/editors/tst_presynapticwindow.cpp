@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "editors/presynapticwindow.h"
 #include "model/parameterset.h"
+#include "restoreeditors.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -13,22 +14,7 @@
 #include <memory>
 
 using namespace cleftsim;
-
-namespace {
-
-// Writes Presynaptic Settings as a restore of the current set with these values does.
-void restorePresynaptic(double Emax, double V1r, double du, double ex, double gf)
-{
-    ParameterSet s = model().LPC;
-    s.Emax = Emax;
-    s.V1r = V1r;
-    s.du = du;
-    s.ex = ex;
-    s.gf = gf;
-    windows().editors[2]->restoreFrom(s);
-}
-
-} // namespace
+using namespace cleftsim::test;
 
 class TestPresynapticWindow : public QObject {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "editorspies.h"
 #include "model/rounding.h"
 #include "model/synapse.h"
+#include "restoreeditors.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -13,20 +14,6 @@
 #include <QtTest>
 
 using namespace cleftsim;
-
-namespace {
-
-// Writes Scheme Settings as a restore of the current set with these values does.
-void restoreScheme(int N, double Rg, double V2)
-{
-    ParameterSet s = model().LPC;
-    s.N = N;
-    s.Rg = Rg;
-    s.V2 = V2;
-    windows().editors[1]->restoreFrom(s);
-}
-
-} // namespace
 using namespace cleftsim::test;
 
 // One step of a user's entry into an edit: typed text, a key with its

@@ -4,6 +4,7 @@
 #include "editors/subsynapticwindow.h"
 #include "model/parameterset.h"
 #include "model/rounding.h"
+#include "restoreeditors.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -16,20 +17,7 @@
 #include <memory>
 
 using namespace cleftsim;
-
-namespace {
-
-// Writes Subsynaptic Settings as a restore of the current set with these values does.
-void restoreSubsynaptic(double Gmax, double tc, double Gb)
-{
-    ParameterSet s = model().LPC;
-    s.Gmax = Gmax;
-    s.tc = tc;
-    s.Gb = Gb;
-    windows().editors[3]->restoreFrom(s);
-}
-
-} // namespace
+using namespace cleftsim::test;
 
 class TestSubsynapticWindow : public QObject {
     Q_OBJECT
