@@ -24,9 +24,8 @@ namespace {
 ModelState stateFor(const ParameterSet &params)
 {
     ModelState state;
-    state.LPC = params;
     state.LPI = params;
-    state.SpikeSteps = spikeStepsFor(params.du);
+    state.setCurrent(params);
     return state;
 }
 

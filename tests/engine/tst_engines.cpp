@@ -31,9 +31,8 @@ struct Currents {
 ModelState stateWith(const ParameterSet &p)
 {
     ModelState state;
-    state.LPC = p;
     state.LPI = p;
-    state.SpikeSteps = spikeStepsFor(p.du);
+    state.setCurrent(p);
     return state;
 }
 
