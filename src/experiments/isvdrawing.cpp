@@ -1,7 +1,5 @@
 #include "experiments/isvdrawing.h"
 
-#include "model/rounding.h"
-
 namespace cleftsim {
 
 int isvQuantumStep(int N)
@@ -76,10 +74,25 @@ int frameIsvFigures(Canvas &quanta, Canvas &current, Canvas &epsc, int N, bool b
 
 void drawIsvTrial(Canvas &quanta, Canvas &current, int quantumStep, int V, const IsvTrialResult &r)
 {
-    static const QRgb silver = colors::Silver.rgb();
-    const int x = 140 + V;
-    quanta.setPixel(x, 145 - r.m * quantumStep, silver);
-    current.setPixel(x, 40 - Round(r.peak), silver);
+    IsvTrialPixels(quanta, current, quantumStep).draw(V, r);
+}
+
+IsvTrialPixels::Raster::Raster(QImage &image)
+    // bits() detaches the raster from any copy that shares it.
+    : bits(reinterpret_cast<QRgb *>(image.bits()))
+    , stride(image.bytesPerLine() / qsizetype(sizeof(QRgb)))
+    , width(image.width())
+    , height(image.height())
+{
+    Q_ASSERT(image.format() == QImage::Format_RGB32);
+    Q_ASSERT(Silver == colors::Silver.rgba());
+}
+
+IsvTrialPixels::IsvTrialPixels(Canvas &quanta, Canvas &current, int quantumStep)
+    : m_quanta(quanta.image())
+    , m_current(current.image())
+    , m_quantumStep(quantumStep)
+{
 }
 
 void drawIsvPoint(Canvas &quanta, Canvas &current, Canvas &epsc, int quantumStep, const IsvPoint &p)

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <optional>
+
 namespace cleftsim {
 
 namespace {
@@ -184,21 +186,27 @@ void IsvWindow::RunBtnClick()
         rng.setSeed(seed);
 
         // Draws the sweep as it comes and lets pending messages through at
-        // its resting places, where Break answers.
+        // its resting places, where Break answers: at the first one at least
+        // the yield interval after the last time, so that a sweep of fast
+        // trials does not spend its time asking for messages.
         struct Drawer : IsvSweepObserver {
             IsvWindow &w;
             const std::function<Yield()> &yield;
             bool gone = false;
             QElapsedTimer shown; // since the figures were last repainted
             bool unshown = false; // points drawn since then
+            QElapsedTimer yielded; // since pending messages were last let through
             bool pointUnderWay = false; // a trial of the next point has run
             int pointEdits = 0; // the window's edit count at the first trial of that point
+            // The figures' pixels, taken anew after every yield and every point.
+            std::optional<IsvTrialPixels> pixels;
             const qint64 RepaintInterval = 40; // [msec]
 
             Drawer(IsvWindow &window, const std::function<Yield()> &y)
                 : w(window)
                 , yield(y)
             {
+                yielded.start(); // the sweep has just yielded once
             }
             void trial(int V, const IsvTrialResult &r) override
             {
@@ -206,10 +214,13 @@ void IsvWindow::RunBtnClick()
                     pointUnderWay = true;
                     pointEdits = w.m_sweepEdits;
                 }
-                drawIsvTrial(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_quantumStep, V, r);
+                if (!pixels)
+                    pixels.emplace(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_quantumStep);
+                pixels->draw(V, r);
             }
             void point(const IsvPoint &p) override
             {
+                pixels.reset();
                 drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
                     w.m_quantumStep, p);
                 ++w.m_pointsDrawn;
@@ -234,8 +245,14 @@ void IsvWindow::RunBtnClick()
             }
             bool pause() override
             {
+                if (w.m_yieldInterval > 0 && yielded.elapsed() < w.m_yieldInterval)
+                    return true;
+                pixels.reset();
                 const Yield state = yield();
                 gone = state == Yield::Gone;
+                if (gone)
+                    return false;
+                yielded.start();
                 return state == Yield::Go;
             }
             bool stopRequested() override { return w.m_breakRequested; }

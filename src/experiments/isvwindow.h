@@ -5,6 +5,7 @@
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 
@@ -31,8 +32,9 @@ public:
     // Widens the window to 757 and shows Image3 (on), or 561 without it (off).
     void setBackgroundLayout(bool on);
 
-    // Runs the sweep; yields to pending messages after every 50th trial and
-    // after every potential, where Break answers.
+    // Runs the sweep; yields to pending messages at its resting places (after
+    // every 50th trial and after every potential), where Break answers: at the
+    // first one at least yieldInterval() after the last yield.
     void RunBtnClick();
     void BreakBtnClick();
     // Stores the state and freezes the figures into a copy window.
@@ -50,6 +52,13 @@ public:
 
     // The last sweep as a run of the batch tool; null while none is shown.
     FigureDataPtr figureData() const { return m_data; }
+
+    // Time between two yields of a sweep to pending messages, at least
+    // [msec]: 10 by default, a fraction of the 40 msec between repaints and
+    // below a screen's frame, so that Break, moves and repaints answer at
+    // once; 0 yields at every resting place.
+    int yieldInterval() const { return m_yieldInterval; }
+    void setYieldInterval(int msec) { m_yieldInterval = std::max(0, msec); }
 
     // Replaces the seed choice of the program as the source of each sweep's seed.
     void setSeedSource(std::function<std::uint32_t()> source) { m_seedSource = std::move(source); }
@@ -73,6 +82,7 @@ private:
     bool m_breakRequested = false;
     int m_quantumStep = 14; // pixels per quantum in Image1: 140 div N
     bool m_running = false;
+    int m_yieldInterval = 10; // [msec]
     int m_pointsDrawn = 0;
     // The points of the running sweep made wholly with the parameters as they
     // are now: an edit clears them, and the point under way at the edit,

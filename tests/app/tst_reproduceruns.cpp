@@ -345,6 +345,7 @@ void TestReproduceRuns::sweepEditedMidwayKeepsItsOwnPoints()
     auto *w = window<IsvWindow>("csForm5");
     type("csForm5", "SpinEdit1", QStringLiteral("100"));
     QCOMPARE(w->TrialCount(), 100);
+    w->setYieldInterval(0); // a yield at every resting place
     // The sweep rests after the 50th and the 100th trial of a point and after
     // the point: the edit comes halfway through the fourth point, at +37 mV.
     int restsAfterThree = 0;

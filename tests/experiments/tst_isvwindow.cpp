@@ -71,6 +71,8 @@ private slots:
     void breakDuringFirstPoint();
     void breakMidSweep_data();
     void breakMidSweep();
+    void yieldsByInterval_data();
+    void yieldsByInterval();
     void singleTrialCurvesThroughTrials_data();
     void singleTrialCurvesThroughTrials();
     void parameterEditDuringSweep();
@@ -366,6 +368,7 @@ void TestIsvWindow::breakDuringFirstPoint()
     QFETCH(int, trials);
     QFETCH(int, delay);
     setTrialCount(trials);
+    form()->setYieldInterval(0); // a yield at every resting place
     int yields = 0;
     // Presses Break at the first yield (delay 0) or at the one after it, the
     // 50th trial of the first point.
@@ -405,6 +408,7 @@ void TestIsvWindow::breakMidSweep()
     QFETCH(int, trials);
     QFETCH(int, maxPoints);
     setTrialCount(trials);
+    form()->setYieldInterval(0); // a yield at every resting place
     int yields = 0;
     int pointsAtPress = -1;
     QTimer ticker;
@@ -425,6 +429,32 @@ void TestIsvWindow::breakMidSweep()
     // Nothing is drawn left of the last point.
     const int lastX = 140 + 40 - (form()->pointsDrawn() - 1);
     QCOMPARE(countColour(canvas(1), Silver, QRect(0, 0, lastX, 145)), 0);
+}
+
+void TestIsvWindow::yieldsByInterval_data()
+{
+    QTest::addColumn<int>("interval"); // [msec]
+    QTest::addColumn<int>("yields"); // of a sweep of 120 trials per point
+    // Before the first trial, after trials 50 and 100 and after every point.
+    QTest::newRow("at every resting place") << 0 << 1 + 181 * 3;
+    // Only before the first trial: the sweep is over long before an hour.
+    QTest::newRow("an hour") << 3600000 << 1;
+}
+
+void TestIsvWindow::yieldsByInterval()
+{
+    QFETCH(int, interval);
+    QFETCH(int, yields);
+    setTrialCount(120);
+    form()->setYieldInterval(interval);
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ticks += form()->running(); });
+    ticker.start(0);
+    clickRun();
+    ticker.stop();
+    QCOMPARE(form()->pointsDrawn(), 181);
+    QCOMPARE(ticks, yields);
 }
 
 void TestIsvWindow::singleTrialCurvesThroughTrials_data()
@@ -489,6 +519,7 @@ void TestIsvWindow::singleTrialCurvesThroughTrials()
 void TestIsvWindow::parameterEditDuringSweep()
 {
     setTrialCount(1);
+    form()->setYieldInterval(0); // a yield after every point
     int yields = 0;
     int silverBefore = -1;
     QTimer ticker;
