@@ -1,5 +1,7 @@
 #include "experiments/isvdrawing.h"
 
+#include <QtAlgorithms>
+
 namespace cleftsim {
 
 int isvQuantumStep(int N)
@@ -74,25 +76,27 @@ int frameIsvFigures(Canvas &quanta, Canvas &current, Canvas &epsc, int N, bool b
 
 void drawIsvTrial(Canvas &quanta, Canvas &current, int quantumStep, int V, const IsvTrialResult &r)
 {
-    IsvTrialPixels(quanta, current, quantumStep).draw(V, r);
+    IsvTrialColumn column;
+    column.add(quantumStep, r);
+    column.draw(quanta, current, V);
 }
 
-IsvTrialPixels::Raster::Raster(QImage &image)
-    // bits() detaches the raster from any copy that shares it.
-    : bits(reinterpret_cast<QRgb *>(image.bits()))
-    , stride(image.bytesPerLine() / qsizetype(sizeof(QRgb)))
-    , width(image.width())
-    , height(image.height())
+void IsvTrialColumn::RowSet::draw(Canvas &c, int x)
 {
-    Q_ASSERT(image.format() == QImage::Format_RGB32);
-    Q_ASSERT(Silver == colors::Silver.rgba());
+    Q_ASSERT(c.height() <= Rows);
+    static const QRgb silver = colors::Silver.rgb();
+    for (int w = 0; w < Rows / 64; ++w) {
+        for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
+            c.setPixel(x, w * 64 + int(qCountTrailingZeroBits(bits)), silver);
+        words[w] = 0;
+    }
 }
 
-IsvTrialPixels::IsvTrialPixels(Canvas &quanta, Canvas &current, int quantumStep)
-    : m_quanta(quanta.image())
-    , m_current(current.image())
-    , m_quantumStep(quantumStep)
+void IsvTrialColumn::draw(Canvas &quanta, Canvas &current, int V)
 {
+    const int x = 140 + V;
+    m_quanta.draw(quanta, x);
+    m_current.draw(current, x);
 }
 
 void drawIsvPoint(Canvas &quanta, Canvas &current, Canvas &epsc, int quantumStep, const IsvPoint &p)

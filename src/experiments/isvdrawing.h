@@ -4,6 +4,8 @@
 #include "engine/isvsweep.h"
 #include "model/rounding.h"
 
+#include <cstdint>
+
 namespace cleftsim {
 
 // The figures of Is vs V2 share one potential scale, x = 140 + V (1 px per
@@ -26,40 +28,42 @@ int frameIsvFigures(Canvas &quanta, Canvas &current, Canvas &epsc, int N, bool b
 // One trial of the sweep: a silver pixel at its m and at its peak current.
 void drawIsvTrial(Canvas &quanta, Canvas &current, int quantumStep, int V, const IsvTrialResult &r);
 
-// Draws the silver pixels of the trials as drawIsvTrial does, straight into
-// the rasters of the two figures, for the many trials of a running sweep. It
-// holds on to the rasters' pixels: make a new one after anything else may
-// have drawn on, reframed or copied the figures (pending messages let
-// through, a point drawn).
-class IsvTrialPixels {
+// The silver pixels of trials at one potential, gathered as rows of its
+// column in the quanta and current figures and drawn together, exactly as
+// drawIsvTrial draws them one by one: for the many trials of a sweep.
+class IsvTrialColumn {
 public:
-    IsvTrialPixels(Canvas &quanta, Canvas &current, int quantumStep);
-    void draw(int V, const IsvTrialResult &r) const
+    // Gathers the pixels of one trial, for a quanta figure of quantumStep
+    // pixels per quantum.
+    void add(int quantumStep, const IsvTrialResult &r)
     {
-        const int x = 140 + V;
-        m_quanta.plot(x, 145 - r.m * m_quantumStep);
-        m_current.plot(x, 40 - Round(r.peak));
+        m_quanta.add(145 - r.m * quantumStep);
+        m_current.add(40 - Round(r.peak));
     }
+    // Draws the pixels gathered into the column of potential V and forgets them.
+    void draw(Canvas &quanta, Canvas &current, int V);
+    bool empty() const { return m_quanta.empty() && m_current.empty(); }
+
+    // Rows the column holds; the figures are shorter, so that every row
+    // outside it is outside the figure too.
+    static constexpr int Rows = 256;
 
 private:
-    // One figure's pixels, row by row.
-    struct Raster {
-        explicit Raster(QImage &image);
-        void plot(int x, int y) const
+    // The rows of one figure hit, one bit per row.
+    struct RowSet {
+        void add(int y)
         {
-            if (x >= 0 && y >= 0 && x < width && y < height)
-                bits[y * stride + x] = Silver;
+            if (y >= 0 && y < Rows)
+                words[y >> 6] |= std::uint64_t(1) << (y & 63);
         }
-        static constexpr QRgb Silver = 0xffc0c0c0; // colors::Silver, opaque
-        QRgb *bits;
-        qsizetype stride; // pixels from one row to the next
-        int width;
-        int height;
+        bool empty() const { return (words[0] | words[1] | words[2] | words[3]) == 0; }
+        void draw(Canvas &c, int x);
+        std::uint64_t words[Rows / 64] = {};
     };
-    Raster m_quanta;
-    Raster m_current;
-    int m_quantumStep;
+    RowSet m_quanta;
+    RowSet m_current;
 };
+
 // One point of the sweep: the black mean curves of m, of the peak current and
 // of the EPSC amplitude carried on to it (started there for the first point
 // of the sweep). The pen is expected black.

@@ -17,8 +17,6 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include <optional>
-
 namespace cleftsim {
 
 namespace {
@@ -198,8 +196,10 @@ void IsvWindow::RunBtnClick()
             QElapsedTimer yielded; // since pending messages were last let through
             bool pointUnderWay = false; // a trial of the next point has run
             int pointEdits = 0; // the window's edit count at the first trial of that point
-            // The figures' pixels, taken anew after every yield and every point.
-            std::optional<IsvTrialPixels> pixels;
+            // The silver pixels of the trials not yet drawn, all at one
+            // potential: drawn before every yield and every point.
+            IsvTrialColumn column;
+            int columnV = 0;
             const qint64 RepaintInterval = 40; // [msec]
 
             Drawer(IsvWindow &window, const std::function<Yield()> &y)
@@ -214,13 +214,19 @@ void IsvWindow::RunBtnClick()
                     pointUnderWay = true;
                     pointEdits = w.m_sweepEdits;
                 }
-                if (!pixels)
-                    pixels.emplace(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_quantumStep);
-                pixels->draw(V, r);
+                if (V != columnV)
+                    drawColumn();
+                columnV = V;
+                column.add(w.m_quantumStep, r);
+            }
+            void drawColumn()
+            {
+                if (!column.empty())
+                    column.draw(w.m_images[0]->canvas(), w.m_images[1]->canvas(), columnV);
             }
             void point(const IsvPoint &p) override
             {
-                pixels.reset();
+                drawColumn();
                 drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
                     w.m_quantumStep, p);
                 ++w.m_pointsDrawn;
@@ -247,7 +253,7 @@ void IsvWindow::RunBtnClick()
             {
                 if (w.m_yieldInterval > 0 && yielded.elapsed() < w.m_yieldInterval)
                     return true;
-                pixels.reset();
+                drawColumn();
                 const Yield state = yield();
                 gone = state == Yield::Gone;
                 if (gone)

@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "engine/isvsweep.h"
 #include "experiments/copywindows.h"
+#include "experiments/isvdrawing.h"
 #include "experiments/isvwindow.h"
 #include "model/rounding.h"
 #include "widgets/currentmodel.h"
@@ -73,8 +74,11 @@ private slots:
     void breakMidSweep();
     void yieldsByInterval_data();
     void yieldsByInterval();
+    void manyTrialsDrawnAsOneByOne_data();
+    void manyTrialsDrawnAsOneByOne();
     void singleTrialCurvesThroughTrials_data();
     void singleTrialCurvesThroughTrials();
+    void parameterEditDuringSweep_data();
     void parameterEditDuringSweep();
     void noReentrance();
     void enterRunsFromSpinEdit();
@@ -457,6 +461,50 @@ void TestIsvWindow::yieldsByInterval()
     QCOMPARE(ticks, yields);
 }
 
+void TestIsvWindow::manyTrialsDrawnAsOneByOne_data()
+{
+    QTest::addColumn<int>("interval"); // [msec]; -1: the window's own
+    QTest::newRow("a yield at every resting place") << 0;
+    QTest::newRow("yields by time") << -1;
+}
+
+void TestIsvWindow::manyTrialsDrawnAsOneByOne()
+{
+    QFETCH(int, interval);
+    windows().csForm0 = &m_config;
+    m_config.on = true;
+    model().LPC.BackgroundOn = 1;
+    model().LPC.Gb = 0.02;
+    setTrialCount(60);
+    if (interval >= 0)
+        form()->setYieldInterval(interval);
+    form()->EmptyImages();
+    Canvas expected[3] = {canvas(1), canvas(2), canvas(3)};
+    clickRun();
+    QCOMPARE(form()->pointsDrawn(), 181);
+
+    // The same trials from the same seed, drawn one by one.
+    ModelState replay = model();
+    Generator rng(4242u);
+    for (Canvas &c : expected)
+        c.setPenColor(QColor(0, 0, 0));
+    for (int V = 40; V >= -140; --V) {
+        IsvPoint p;
+        p.V = V;
+        p.background = sweepBackgroundCurrent(replay.LPC, V);
+        for (int t = 0; t < 60; ++t) {
+            const IsvTrialResult r = isvTrial(replay, rng, V);
+            p.add(r);
+            drawIsvTrial(expected[0], expected[1], form()->QuantumStep(), V, r);
+        }
+        drawIsvPoint(expected[0], expected[1], expected[2], form()->QuantumStep(), p);
+    }
+    for (int i = 1; i <= 3; ++i) {
+        QVERIFY(countColour(canvas(i), Silver) > (i < 3 ? 180 : -1));
+        QCOMPARE(canvas(i).image(), expected[i - 1].image());
+    }
+}
+
 void TestIsvWindow::singleTrialCurvesThroughTrials_data()
 {
     QTest::addColumn<bool>("background");
@@ -516,10 +564,20 @@ void TestIsvWindow::singleTrialCurvesThroughTrials()
     }
 }
 
+void TestIsvWindow::parameterEditDuringSweep_data()
+{
+    QTest::addColumn<int>("trials");
+    // The 30th yield: after a point, or after the 50th trial of the 15th
+    // point, whose trials so far are cleared with the rest.
+    QTest::newRow("after a point") << 1;
+    QTest::newRow("halfway through a point") << 60;
+}
+
 void TestIsvWindow::parameterEditDuringSweep()
 {
-    setTrialCount(1);
-    form()->setYieldInterval(0); // a yield after every point
+    QFETCH(int, trials);
+    setTrialCount(trials);
+    form()->setYieldInterval(0); // a yield at every resting place
     int yields = 0;
     int silverBefore = -1;
     QTimer ticker;
