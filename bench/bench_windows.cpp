@@ -14,9 +14,9 @@
 
 // What the Is vs V2 window costs around the engine: the default sweep with
 // 10000 trials per point, once as the batch tool runs it and once by the
-// window's Run (silver pixels, mean curves, repaints and the yields every 50
-// trials), from the same seed. Their ratio is the window's overhead. The
-// same for a Histograms run of 10000 trials and its four figures.
+// window's Run (silver pixels, mean curves, repaints and the yields to pending
+// messages every 10 msec), from the same seed. Their ratio is the window's
+// overhead. The same for a Histograms run of 10000 trials and its four figures.
 
 using namespace cleftsim;
 
