@@ -1,10 +1,12 @@
 #include "engine/histogramsrun.h"
 
+#include "model/peaktrial.h"
 #include "model/rounding.h"
 #include "model/trial.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace cleftsim {
 
@@ -73,10 +75,19 @@ HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, O
     result.currentCollected = p.V2 != 0;
     result.maxCurrent = MaxCurrent(p);
     const int onset = Round(SpikeOnset / TimeStep);
+    // The trials, with the parameters read anew after every pause (an edit
+    // made then takes effect from the next trial).
+    std::optional<PeakTrials> trials;
+    int spikeEnd = 0;
+    auto readParameters = [&] {
+        trials.reset();
+        trials.emplace(p, state.SpikeSteps, p.V2, shortWindowStart(), shortWindowEnd(p), PeakKind::Inward);
+        spikeEnd = Round((SpikeOnset + p.du) / TimeStep);
+    };
+    readParameters();
     for (int trial = 1; trial <= trialCount; ++trial) {
-        const PeakTrialResult trialResult = runPeakTrial(p, state.SpikeSteps, state.Sites, rng, p.V2,
-            shortWindowStart(), shortWindowEnd(p), PeakKind::Inward);
-        int first = Round((SpikeOnset + p.du) / TimeStep);
+        const PeakTrialResult trialResult = trials->run(state.Sites, rng);
+        int first = spikeEnd;
         int m = 0;
         for (int j = 1; j <= p.N && j <= MaxSites; ++j) {
             if (state.Sites[j].Available)
@@ -98,8 +109,11 @@ HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, O
         if (m > 0)
             result.sumLatency += s;
         result.trials = trial;
-        if (trial % HistogramsPauseTrials == 0 && trial < trialCount && !observer.pause())
-            break;
+        if (trial % HistogramsPauseTrials == 0 && trial < trialCount) {
+            if (!observer.pause())
+                break;
+            readParameters();
+        }
     }
     return result;
 }

@@ -1,10 +1,12 @@
 #include "engine/isvsweep.h"
 
+#include "model/peaktrial.h"
 #include "model/trial.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace cleftsim {
 
@@ -61,16 +63,31 @@ namespace {
 enum class PointEnd { Done, Stopped, Abandoned };
 
 // Runs and sums the trials of one point; the one trial loop of the sweep.
+// The trials of one point, as isvTrial runs them, with the parameters read
+// anew after every pause (an edit made then takes effect from the next trial).
 template <class Observer>
 PointEnd runPoint(ModelState &state, Generator &rng, int trialCount, Observer &observer, IsvPoint &point)
 {
     point.background = sweepBackgroundCurrent(state.LPC, point.V);
+    std::optional<PeakTrials> trials;
+    auto readParameters = [&] {
+        trials.reset();
+        trials.emplace(state.LPC, state.SpikeSteps, point.V, shortWindowStart(), shortWindowEnd(state.LPC),
+            PeakKind::BySign);
+    };
+    readParameters();
     for (int trial = 1; trial <= trialCount; ++trial) {
-        const IsvTrialResult r = isvTrial(state, rng, point.V);
+        const PeakTrialResult peakTrial = trials->run(state.Sites, rng);
+        IsvTrialResult r;
+        r.m = peakTrial.m;
+        r.peak = peakTrial.peak;
         point.add(r);
         observer.trial(point.V, r);
-        if (trial % SweepPauseTrials == 0 && !observer.pause())
-            return PointEnd::Abandoned;
+        if (trial % SweepPauseTrials == 0) {
+            if (!observer.pause())
+                return PointEnd::Abandoned;
+            readParameters();
+        }
         if (observer.stopRequested())
             return PointEnd::Stopped;
     }

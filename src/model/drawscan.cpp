@@ -41,7 +41,223 @@ std::size_t scanScalar(std::uint32_t seed, std::size_t count, std::uint32_t boun
     return count;
 }
 
+std::size_t scanEachScalar(std::uint32_t seed, std::size_t count, const std::uint32_t *bounds)
+{
+    // Blocks of 16 draws as in scanScalar, each state against its own bound.
+    constexpr std::size_t Block = 16;
+    for (std::size_t done = 0; done < count; done += Block) {
+        bool low = false;
+        for (std::size_t i = 0; i < Block; ++i)
+            low |= singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bounds[done + i];
+        if (low) {
+            for (std::size_t i = 0;; ++i)
+                if (singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bounds[done + i])
+                    return done + i < count ? done + i : count;
+        }
+        seed = singleJumps.mul[Block] * seed + singleJumps.add[Block];
+    }
+    return count;
+}
+
+void stepStatesScalar(std::uint32_t seed, std::uint32_t *states)
+{
+    for (int i = 0; i < MaxSites; ++i)
+        states[i] = singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1];
+}
+
+std::uint32_t statesBelowScalar(const std::uint32_t *states, std::uint32_t threshold)
+{
+    std::uint32_t below = 0;
+    for (int i = 0; i < MaxSites; ++i)
+        below |= static_cast<std::uint32_t>(states[i] < threshold) << i;
+    return below;
+}
+
+void addQuantaScalar(double *G, const double *q, int from, int to, double times)
+{
+    for (int v = from; v < to; ++v)
+        G[v] += times * q[v];
+}
+
+void setQuantaScalar(double *G, const double *q, int from, int to, double times, double base)
+{
+    for (int v = from; v < to; ++v)
+        G[v] = base + times * q[v];
+}
+
+std::uint32_t laneSitesScalar(std::uint32_t lanes, std::uint32_t sites)
+{
+    std::uint32_t chosen = 0;
+    for (int i = 0; sites != 0; sites &= sites - 1, ++i)
+        chosen |= (lanes >> i & 1u) ? sites & (~sites + 1u) : 0u;
+    return chosen;
+}
+
 #ifdef CLEFTSIM_X86_VECTOR
+
+__attribute__((target("bmi2"))) std::uint32_t laneSitesBmi2(std::uint32_t lanes, std::uint32_t sites)
+{
+    return _pdep_u32(lanes, sites);
+}
+
+__attribute__((target("avx2"))) std::size_t scanEachAvx2(
+    std::uint32_t seed, std::size_t count, const std::uint32_t *bounds)
+{
+    const StrideJumps &jumps = singleJumps;
+    const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
+    const auto *mul = reinterpret_cast<const __m256i *>(jumps.mul + 1);
+    const auto *add = reinterpret_cast<const __m256i *>(jumps.add + 1);
+    __m256i v0 = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul), s), _mm256_loadu_si256(add));
+    __m256i v1
+        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 1), s), _mm256_loadu_si256(add + 1));
+    const __m256i jumpMul = _mm256_set1_epi32(static_cast<int>(jumps.mul[16]));
+    const __m256i jumpAdd = _mm256_set1_epi32(static_cast<int>(jumps.add[16]));
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    std::size_t done = 0;
+    while (done < count) {
+        const auto *b = reinterpret_cast<const __m256i *>(bounds + done);
+        const __m256i b0 = _mm256_xor_si256(_mm256_loadu_si256(b), flip);
+        const __m256i b1 = _mm256_xor_si256(_mm256_loadu_si256(b + 1), flip);
+        const auto low0 = static_cast<std::uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(b0, _mm256_xor_si256(v0, flip)))));
+        const auto low1 = static_cast<std::uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(b1, _mm256_xor_si256(v1, flip)))));
+        const std::uint32_t low = low0 | low1 << 8;
+        if (low != 0) {
+            const std::size_t at = done + static_cast<std::size_t>(__builtin_ctz(low));
+            return at < count ? at : count;
+        }
+        v0 = _mm256_add_epi32(_mm256_mullo_epi32(v0, jumpMul), jumpAdd);
+        v1 = _mm256_add_epi32(_mm256_mullo_epi32(v1, jumpMul), jumpAdd);
+        done += 16;
+    }
+    return count;
+}
+
+__attribute__((target("avx2"))) void stepStatesAvx2(std::uint32_t seed, std::uint32_t *states)
+{
+    const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
+    const auto *mul = reinterpret_cast<const __m256i *>(singleJumps.mul + 1);
+    const auto *add = reinterpret_cast<const __m256i *>(singleJumps.add + 1);
+    auto *out = reinterpret_cast<__m256i *>(states);
+    for (int i = 0; i < 4; ++i)
+        _mm256_store_si256(out + i,
+            _mm256_add_epi32(
+                _mm256_mullo_epi32(_mm256_loadu_si256(mul + i), s), _mm256_loadu_si256(add + i)));
+}
+
+// Unsigned comparison by the signed one of the states and the threshold
+// both moved by 2^31.
+__attribute__((target("avx2"))) std::uint32_t statesBelowAvx2(
+    const std::uint32_t *states, std::uint32_t threshold)
+{
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    const __m256i t = _mm256_set1_epi32(static_cast<int>(threshold ^ 0x80000000u));
+    const auto *in = reinterpret_cast<const __m256i *>(states);
+    std::uint32_t below = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m256i v = _mm256_xor_si256(_mm256_load_si256(in + i), flip);
+        const auto bits
+            = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(t, v))));
+        below |= bits << (8 * i);
+    }
+    return below;
+}
+
+__attribute__((target("avx2"))) void addQuantaAvx2(double *G, const double *q, int from, int to, double times)
+{
+    const __m256d f = _mm256_set1_pd(times);
+    int v = from;
+    for (; v + 4 <= to; v += 4)
+        _mm256_storeu_pd(
+            G + v, _mm256_add_pd(_mm256_loadu_pd(G + v), _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
+    for (; v < to; ++v)
+        G[v] += times * q[v];
+}
+
+__attribute__((target("avx512f"))) std::size_t scanEachAvx512(
+    std::uint32_t seed, std::size_t count, const std::uint32_t *bounds)
+{
+    const StrideJumps &jumps = singleJumps;
+    const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
+    __m512i v0 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 1), s), _mm512_loadu_si512(jumps.add + 1));
+    __m512i v1 = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 17), s), _mm512_loadu_si512(jumps.add + 17));
+    const __m512i jumpMul = _mm512_set1_epi32(static_cast<int>(jumps.mul[32]));
+    const __m512i jumpAdd = _mm512_set1_epi32(static_cast<int>(jumps.add[32]));
+    std::size_t done = 0;
+    while (done < count) {
+        const std::uint32_t low
+            = static_cast<std::uint32_t>(_mm512_cmplt_epu32_mask(v0, _mm512_loadu_si512(bounds + done)))
+            | static_cast<std::uint32_t>(_mm512_cmplt_epu32_mask(v1, _mm512_loadu_si512(bounds + done + 16)))
+                << 16;
+        if (low != 0) {
+            const std::size_t at = done + static_cast<std::size_t>(__builtin_ctz(low));
+            return at < count ? at : count;
+        }
+        v0 = _mm512_add_epi32(_mm512_mullo_epi32(v0, jumpMul), jumpAdd);
+        v1 = _mm512_add_epi32(_mm512_mullo_epi32(v1, jumpMul), jumpAdd);
+        done += 32;
+    }
+    return count;
+}
+
+__attribute__((target("avx2"))) void setQuantaAvx2(
+    double *G, const double *q, int from, int to, double times, double base)
+{
+    const __m256d f = _mm256_set1_pd(times);
+    const __m256d b = _mm256_set1_pd(base);
+    int v = from;
+    for (; v + 4 <= to; v += 4)
+        _mm256_storeu_pd(G + v, _mm256_add_pd(b, _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
+    for (; v < to; ++v)
+        G[v] = base + times * q[v];
+}
+
+__attribute__((target("avx512f"))) void setQuantaAvx512(
+    double *G, const double *q, int from, int to, double times, double base)
+{
+    const __m512d f = _mm512_set1_pd(times);
+    const __m512d b = _mm512_set1_pd(base);
+    int v = from;
+    for (; v + 8 <= to; v += 8)
+        _mm512_storeu_pd(G + v, _mm512_add_pd(b, _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
+    for (; v < to; ++v)
+        G[v] = base + times * q[v];
+}
+
+__attribute__((target("avx512f"))) void stepStatesAvx512(std::uint32_t seed, std::uint32_t *states)
+{
+    const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
+    _mm512_store_si512(states,
+        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + 1), s),
+            _mm512_loadu_si512(singleJumps.add + 1)));
+    _mm512_store_si512(states + 16,
+        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + 17), s),
+            _mm512_loadu_si512(singleJumps.add + 17)));
+}
+
+__attribute__((target("avx512f"))) std::uint32_t statesBelowAvx512(
+    const std::uint32_t *states, std::uint32_t threshold)
+{
+    const __m512i t = _mm512_set1_epi32(static_cast<int>(threshold));
+    const std::uint32_t low = _mm512_cmplt_epu32_mask(_mm512_load_si512(states), t);
+    const std::uint32_t high = _mm512_cmplt_epu32_mask(_mm512_load_si512(states + 16), t);
+    return low | high << 16;
+}
+
+__attribute__((target("avx512f"))) void addQuantaAvx512(
+    double *G, const double *q, int from, int to, double times)
+{
+    const __m512d f = _mm512_set1_pd(times);
+    int v = from;
+    for (; v + 8 <= to; v += 8)
+        _mm512_storeu_pd(
+            G + v, _mm512_add_pd(_mm512_loadu_pd(G + v), _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
+    for (; v < to; ++v)
+        G[v] += times * q[v];
+}
 
 // Four vectors of 8 lanes hold 32 consecutive states; all four jump over 32
 // draws at once. Unsigned comparison by the unsigned minimum: a lane is
@@ -63,32 +279,23 @@ __attribute__((target("avx2"))) std::size_t scanAvx2(
     const __m256i jumpMul = _mm256_set1_epi32(static_cast<int>(jumps.mul[32]));
     const __m256i jumpAdd = _mm256_set1_epi32(static_cast<int>(jumps.add[32]));
     const __m256i below = _mm256_set1_epi32(static_cast<int>(bound - 1));
-    const __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     std::size_t done = 0;
     while (done < count) {
-        __m256i w0 = v0, w1 = v1, w2 = v2, w3 = v3;
-        if (count - done < 32) {
-            // Lanes past the last draw are set to the largest state.
-            const __m256i left = _mm256_set1_epi32(static_cast<int>(count - done));
-            const __m256i eight = _mm256_set1_epi32(8);
-            const __m256i i0 = index, i1 = _mm256_add_epi32(i0, eight);
-            const __m256i i2 = _mm256_add_epi32(i1, eight), i3 = _mm256_add_epi32(i2, eight);
-            w0 = _mm256_or_si256(w0, _mm256_cmpgt_epi32(_mm256_add_epi32(i0, _mm256_set1_epi32(1)), left));
-            w1 = _mm256_or_si256(w1, _mm256_cmpgt_epi32(_mm256_add_epi32(i1, _mm256_set1_epi32(1)), left));
-            w2 = _mm256_or_si256(w2, _mm256_cmpgt_epi32(_mm256_add_epi32(i2, _mm256_set1_epi32(1)), left));
-            w3 = _mm256_or_si256(w3, _mm256_cmpgt_epi32(_mm256_add_epi32(i3, _mm256_set1_epi32(1)), left));
-        }
-        const __m256i lowest = _mm256_min_epu32(_mm256_min_epu32(w0, w1), _mm256_min_epu32(w2, w3));
+        // Lanes past the last draw are later draws: a first low state among
+        // them means none among the count.
+        const __m256i lowest = _mm256_min_epu32(_mm256_min_epu32(v0, v1), _mm256_min_epu32(v2, v3));
         const __m256i hit = _mm256_cmpeq_epi32(_mm256_min_epu32(lowest, below), lowest);
         if (!_mm256_testz_si256(hit, hit)) {
-            alignas(32) std::uint32_t states[32];
-            _mm256_store_si256(reinterpret_cast<__m256i *>(states), w0);
-            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 8), w1);
-            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 16), w2);
-            _mm256_store_si256(reinterpret_cast<__m256i *>(states + 24), w3);
-            for (std::size_t i = 0;; ++i)
-                if (states[i] < bound)
-                    return done + i;
+            const __m256i h0 = _mm256_cmpeq_epi32(_mm256_min_epu32(v0, below), v0);
+            const __m256i h1 = _mm256_cmpeq_epi32(_mm256_min_epu32(v1, below), v1);
+            const __m256i h2 = _mm256_cmpeq_epi32(_mm256_min_epu32(v2, below), v2);
+            const __m256i h3 = _mm256_cmpeq_epi32(_mm256_min_epu32(v3, below), v3);
+            const std::uint32_t low = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(h0)))
+                | static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(h1))) << 8
+                | static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(h2))) << 16
+                | static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(h3))) << 24;
+            const std::size_t at = done + static_cast<std::size_t>(__builtin_ctz(low));
+            return at < count ? at : count;
         }
         v0 = _mm256_add_epi32(_mm256_mullo_epi32(v0, jumpMul), jumpAdd);
         v1 = _mm256_add_epi32(_mm256_mullo_epi32(v1, jumpMul), jumpAdd);
@@ -145,15 +352,19 @@ bool always()
 
 #ifdef CLEFTSIM_X86_VECTOR
 // The processor is asked on the first question, not at start-up.
+// The vector scans take the bit deposit of BMI2 too, which every processor
+// with AVX2 has.
 bool hasAvx2()
 {
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+    static const bool has
+        = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi2") != 0);
     return has;
 }
 
 bool hasAvx512()
 {
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") != 0);
+    static const bool has = (__builtin_cpu_init(),
+        __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("bmi2") != 0);
     return has;
 }
 #else
@@ -166,13 +377,18 @@ bool never()
 const std::vector<DrawScan> &table()
 {
     static const std::vector<DrawScan> scans {
-        {"scalar", always, scanScalar},
+        {"scalar", always, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
+            setQuantaScalar, laneSitesScalar},
 #ifdef CLEFTSIM_X86_VECTOR
-        {"avx2", hasAvx2, scanAvx2},
-        {"avx512", hasAvx512, scanAvx512},
+        {"avx2", hasAvx2, scanAvx2, scanEachAvx2, stepStatesAvx2, statesBelowAvx2, addQuantaAvx2,
+            setQuantaAvx2, laneSitesBmi2},
+        {"avx512", hasAvx512, scanAvx512, scanEachAvx512, stepStatesAvx512, statesBelowAvx512,
+            addQuantaAvx512, setQuantaAvx512, laneSitesBmi2},
 #else
-        {"avx2", never, scanScalar},
-        {"avx512", never, scanScalar},
+        {"avx2", never, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
+            setQuantaScalar, laneSitesScalar},
+        {"avx512", never, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
+            setQuantaScalar, laneSitesScalar},
 #endif
     };
     return scans;
@@ -187,33 +403,33 @@ std::string joined(const std::vector<std::string> &names)
 }
 
 // The scan of every trial; null until the first trial or useDrawScan.
-std::atomic<DrawScanFunction> chosenScan {nullptr};
+std::atomic<const DrawScan *> chosenScan {nullptr};
 
 // The scan the variable names where it can be followed, else the widest
 // this processor has; a variable that cannot be followed is said once on
 // standard error (the batch tool refuses it before any trial).
-DrawScanFunction firstChoice()
+const DrawScan *firstChoice()
 {
     const std::string problem = drawScanVariableProblem();
     if (problem.empty()) {
         const char *value = std::getenv(DrawScanVariable);
         if (value && *value)
-            return findDrawScan(value)->find;
+            return findDrawScan(value);
     } else {
         std::fprintf(stderr, "cleftsim: %s; the widest scan is used\n", problem.c_str());
     }
-    DrawScanFunction widest = scanScalar;
+    const DrawScan *widest = &table().front();
     for (const DrawScan &scan : table())
         if (scan.available())
-            widest = scan.find;
+            widest = &scan;
     return widest;
 }
 
-DrawScanFunction chosen()
+const DrawScan *chosen()
 {
-    DrawScanFunction scan = chosenScan.load(std::memory_order_acquire);
+    const DrawScan *scan = chosenScan.load(std::memory_order_acquire);
     if (!scan) {
-        DrawScanFunction expected = nullptr;
+        const DrawScan *expected = nullptr;
         scan = firstChoice();
         if (!chosenScan.compare_exchange_strong(expected, scan, std::memory_order_acq_rel))
             scan = expected; // another thread chose first
@@ -269,22 +485,23 @@ bool useDrawScan(const std::string &name)
     const DrawScan *scan = findDrawScan(name);
     if (!scan || !scan->available())
         return false;
-    chosenScan.store(scan->find, std::memory_order_release);
+    chosenScan.store(scan, std::memory_order_release);
     return true;
 }
 
 std::string drawScanInUse()
 {
-    const DrawScanFunction scan = chosen();
-    for (const DrawScan &entry : table())
-        if (entry.find == scan && entry.available())
-            return entry.name;
-    return "scalar";
+    return chosen()->name;
 }
 
 std::size_t detail::firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
-    return chosen()(seed, count, bound);
+    return chosen()->find(seed, count, bound);
+}
+
+const DrawScan &detail::drawScanEntry()
+{
+    return *chosen();
 }
 
 } // namespace cleftsim

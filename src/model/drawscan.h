@@ -18,12 +18,41 @@ namespace cleftsim {
 // whose state is below bound, or count when none is.
 using DrawScanFunction = std::size_t (*)(std::uint32_t seed, std::size_t count, std::uint32_t bound);
 
+// The index (0-based) of the first of the count draws after seed whose
+// state is below its own bound, bounds[i] for the i-th draw, or count when
+// none is. bounds must hold count entries and be readable 64 entries past.
+using DrawScanEachFunction
+    = std::size_t (*)(std::uint32_t seed, std::size_t count, const std::uint32_t *bounds);
+
+// The states of the 32 draws after seed, into states[0..31] (aligned to 64
+// bytes): the draws of one step, of which a trial reads the first
+// nAvailable <= 20.
+using StepStatesFunction = void (*)(std::uint32_t seed, std::uint32_t *states);
+// Bit i set where states[i] < threshold, for i = 0..31 (states as above).
+using StatesBelowFunction = std::uint32_t (*)(const std::uint32_t *states, std::uint32_t threshold);
+// G[v] += times * q[v] for v = from..to - 1, each term as one product and
+// one sum, whatever the width.
+using AddQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times);
+// G[v] = base + times * q[v] for v = from..to - 1, likewise.
+using SetQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times, double base);
+
+// The sites of the lanes: bit i of lanes stands for the i-th lowest bit
+// set in sites; the result has those bits of sites set.
+using LaneSitesFunction = std::uint32_t (*)(std::uint32_t lanes, std::uint32_t sites);
+
 // One scan of the table: its name, whether this processor has the
-// instructions it needs, and the scan itself (call it only where available).
+// instructions it needs, and the scan itself with the other work of a trial
+// done on the same instructions (call them only where available).
 struct DrawScan {
     const char *name;
     bool (*available)();
     DrawScanFunction find;
+    DrawScanEachFunction findEach;
+    StepStatesFunction stepStates;
+    StatesBelowFunction statesBelow;
+    AddQuantaFunction addQuanta;
+    SetQuantaFunction setQuanta;
+    LaneSitesFunction laneSites;
 };
 
 // Every scan the program knows, narrowest first: "scalar" (everywhere),
@@ -115,6 +144,8 @@ inline std::uint32_t advance(std::uint32_t seed, long long n)
 
 // The scan in use (see useDrawScan) over count draws after seed.
 std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);
+// The entry of the scan in use.
+const DrawScan &drawScanEntry();
 
 } // namespace detail
 

@@ -1,5 +1,6 @@
 #include "model/trial.h"
 
+#include "model/peaktrial.h"
 #include "model/rounding.h"
 
 #include <cstring>
@@ -146,37 +147,35 @@ struct ReleaseSteps {
 
 } // namespace
 
-PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
-    double Vc, int kStart, int kEnd, PeakKind kind)
+// The step rule's own loop, where the loop of the peak trials does not
+// apply, and the peak after it.
+PeakTrialResult PeakTrials::stepByStep(SiteTable &sites, Generator &rng)
 {
+    TrialTables &t = *m_t;
     PeakTrialResult result;
-    const int N = siteCount(p);
-    for (int j = 1; j <= N; ++j) {
-        sites[j].Available = true;
-        sites[j].ReleaseStep = 0;
-    }
-    if (kEnd < kStart)
-        return result;
-    const TrialTablesLease lease(p, spikeSteps, kStart, kEnd);
-    TrialTables &t = lease.tables();
-    const bool wantLowest = Vc < 0 || kind == PeakKind::Inward;
-    const bool wantHighest = Vc > 0 && kind == PeakKind::BySign;
     ReleaseSteps releases;
-    result.m = detail::runTrialOn(t, p, sites, rng, Vc, kStart, kEnd, releases);
+    result.m = detail::runTrialOn(t, m_p, sites, rng, m_Vc, m_kStart, m_kEnd, releases);
     int releaseStep[MaxSites]; // in the order of the sites
     int nReleased = 0;
     for (std::uint32_t left = releases.sites; left != 0; left &= left - 1)
         releaseStep[nReleased++] = releases.at[__builtin_ctz(left)];
-    if (!(wantLowest || wantHighest))
+    if (!(m_wantLowest || m_wantHighest))
         return result; // at Vc = 0 the sweep's peak is 0 by definition
-    if (!wantHighest && Vc >= 0 && t.stretchesUsable())
+    if (!m_wantHighest && m_Vc >= 0 && t.stretchesUsable())
         return result; // inward only: no conductance is negative, so no current is below 0
     if (nReleased == 1 && t.stretchesUsable()) {
-        result.peak = t.onePeak(Vc, wantLowest, kEnd - releaseStep[0]);
+        result.peak = t.onePeak(m_Vc, m_wantLowest, m_kEnd - releaseStep[0]);
         return result;
     }
-    result.peak = extremeCurrent(t, releaseStep, nReleased, Vc, p.Rg, kStart, kEnd, wantLowest);
+    result.peak = extremeCurrent(t, releaseStep, nReleased, m_Vc, m_p.Rg, m_kStart, m_kEnd, m_wantLowest);
     return result;
+}
+
+PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
+    double Vc, int kStart, int kEnd, PeakKind kind)
+{
+    PeakTrials trials(p, spikeSteps, Vc, kStart, kEnd, kind);
+    return trials.run(sites, rng);
 }
 
 } // namespace cleftsim

@@ -47,6 +47,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_kEnd = kEnd;
     m_bound2 = 1.4426950408889634 / p.ex;
     m_boundScale = m_c * 4294967296.0 * (1.0 + 1e-9);
+    m_lowScale = m_c * 4294967296.0 * (1.0 - 1e-9);
     m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
 
     m_quantumCeiling.resize(steps);
@@ -85,6 +86,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_gridSpike[0] = p.Emax;
     m_gridSpike[1] = p.V1r;
     m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
+    m_coarse.assign(static_cast<std::size_t>(2 * (GridSize / Coarse) * 2), 0);
     m_gridGeneration = 0;
     m_gridClampSet = false;
     // Without a norm factor (c = 0) no site ever releases, as long as the
@@ -109,6 +111,7 @@ void TrialTables::setGridClamp(double Vc)
     m_gridVc = Vc;
     if (++m_gridGeneration == 0) {
         std::fill(m_grid.begin(), m_grid.end(), 0);
+        std::fill(m_coarse.begin(), m_coarse.end(), 0);
         m_gridGeneration = 1;
     }
     m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
@@ -168,19 +171,62 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
 // The entry for the cell i of the slot: its conductances lie between
 // (i - 1) h and (i + 1) h, since i = trunc(G (1 + 1e-9) / h) and the margin
 // of 1e-9 outweighs the rounding of the product for the at most GridSize
-// cells.
+// cells. Its two bounds, each tagged with the generation, are made as they
+// are first asked for.
 void TrialTables::fillGridEntry(int slot, int i)
 {
-    const double E = m_gridSpike[slot];
+    fillGridLower(slot, i);
+    fillGridUpper(slot, i);
+}
+
+void TrialTables::fillGridUpper(int slot, int i)
+{
+    const double Gup = (i + 1) * m_gridStep;
+    const std::uint32_t upper
+        = detail::thresholdAboveAt(*this, m_gridSpike[slot], Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2 + 1]
+        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | upper;
+}
+
+void TrialTables::fillGridLower(int slot, int i)
+{
     const double Gup = (i + 1) * m_gridStep;
     const double Gdown = i >= 1 ? (i - 1) * m_gridStep : 0.0;
-    const std::uint32_t lower
-        = detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax, m_params.ex);
-    const std::uint32_t upper = detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    const std::uint64_t tag = static_cast<std::uint64_t>(m_gridGeneration) << 32;
-    std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
-    entry[0] = tag | lower;
-    entry[1] = tag | upper;
+    const std::uint32_t lower = detail::thresholdBelowAt(
+        *this, m_gridSpike[slot], Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2]
+        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | lower;
+}
+
+// The coarse cell i holds the cells Coarse i .. Coarse i + Coarse - 1, so
+// its conductances lie between (Coarse i - 1) h and Coarse (i + 1) h.
+void TrialTables::fillCoarseUpper(int slot, int i)
+{
+    const double Gup = Coarse * (i + 1) * m_gridStep;
+    const std::uint32_t upper
+        = detail::thresholdAboveAt(*this, m_gridSpike[slot], Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2 + 1]
+        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | upper;
+}
+
+void TrialTables::fillCoarseLower(int slot, int i)
+{
+    const double Gup = Coarse * (i + 1) * m_gridStep;
+    const double Gdown = i >= 1 ? (Coarse * i - 1) * m_gridStep : 0.0;
+    const std::uint32_t lower = detail::thresholdBelowAt(
+        *this, m_gridSpike[slot], Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2]
+        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | lower;
+}
+
+detail::PowerSteps detail::makePowerSteps()
+{
+    PowerSteps s {};
+    for (int i = 0; i < 64; ++i) {
+        s.up[i] = std::exp2((i + 1) / 64.0) * (1.0 + 1e-12);
+        s.down[i] = std::exp2(i / 64.0) * (1.0 - 1e-12);
+    }
+    return s;
 }
 
 namespace {

@@ -30,6 +30,7 @@ public:
     double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
     // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
     double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
+    const double *quanta() const { return m_quantum.data(); } // quantum(0), quantum(1), ...
     // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
     double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
@@ -38,6 +39,7 @@ public:
     bool boundUsable() const { return m_boundUsable; }
     double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
     double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
+    double lowScale() const { return m_lowScale; } // c * 2^32 with a margin below
     // The largest of quantum(0..d): a bound on quantum(d') for all d' <= d.
     double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
     // The last step of the run of steps from k on with the same spike potential.
@@ -79,6 +81,19 @@ public:
     // 1..d. Worked out for all d on the first call at a clamp potential.
     double onePeak(double Vc, bool lowest, int d);
 
+    // The same for trials that all run at clamp potential Vc, after
+    // useClamp(Vc), by the slot of the spike potential (gridSlot: -1 for a
+    // spike potential the grid does not hold), without asking for the clamp
+    // potential at every question.
+    void useClamp(double Vc);
+    int gridSlot(double E) const { return E == m_gridSpike[0] ? 0 : E == m_gridSpike[1] ? 1 : -1; }
+    // These come from cells of Coarse cells of the grid, which fewer trials
+    // fill; thresholdBandFineIn from the grid's own.
+    std::uint32_t thresholdAboveIn(int slot, double E, double G);
+    void thresholdBandIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
+    void thresholdBandFineIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
+    std::uint64_t thresholdBeforeReleaseIn(int slot, double E);
+
     bool inUse = false; // a trial is reading these tables now
 
 private:
@@ -94,6 +109,7 @@ private:
     bool m_boundUsable = false;
     double m_bound2 = 0;
     double m_boundScale = 0;
+    double m_lowScale = 0;
     std::vector<double> m_quantumCeiling;
     std::vector<int> m_sameSpikeUntil;
     bool m_stretchesUsable = false;
@@ -108,6 +124,12 @@ private:
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     void fillGridEntry(int slot, int i);
+    void fillGridUpper(int slot, int i);
+    void fillGridLower(int slot, int i);
+    static constexpr int Coarse = 8; // cells of the grid in one coarse cell
+    void fillCoarseUpper(int slot, int i);
+    void fillCoarseLower(int slot, int i);
+    std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper]
     std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
     std::uint32_t m_gridGeneration = 0;
     std::uint64_t m_gridClampBits = 0;
@@ -166,6 +188,59 @@ inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
     return (1.0 + f) * power * t.boundScale();
 }
 
+// 2^(i/64) for i = 0..64, each moved outwards by a relative 1e-12 (far
+// above the error of the library's exp2): up[i] >= 2^((i+1)/64) and
+// down[i] <= 2^(i/64) for i = 0..63.
+struct PowerSteps {
+    double up[64];
+    double down[64];
+};
+PowerSteps makePowerSteps();
+inline const PowerSteps powerStepTable = makePowerSteps();
+
+// Bounds on 2^32 * ReleaseProbability at a presynaptic potential of at most
+// (powerAbove) or at least (powerBelow) V, 64 times closer than
+// releaseBound: with y = (V - Emax) log2(e) / ex = n + f and i =
+// floor(64 f), 2^f lies between 2^(i/64) and 2^((i+1)/64); f and 64 f are
+// exact, and the rounding of y (a few units in the last place of |y| <=
+// 1000) and of the law's own exponential are far below the margins of 1e-9
+// on the scales. Below y = -1000 the law is far below 2^-32 (powerAbove
+// gives 1, powerBelow 0); from y = 40 on it may pass 1 (powerAbove gives
+// infinity, powerBelow the law lowered by 1e-9).
+inline double powerAbove(const TrialTables &t, double V, double Emax)
+{
+    const double y = (V - Emax) * t.bound2();
+    if (y < -1000.0)
+        return 1.0;
+    if (!(y < 40.0))
+        return HUGE_VAL;
+    int n = static_cast<int>(y);
+    if (n > y)
+        --n;
+    const auto i = static_cast<int>((y - n) * 64.0);
+    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double power;
+    std::memcpy(&power, &powerBits, sizeof power);
+    return powerStepTable.up[i] * power * t.boundScale();
+}
+
+inline double powerBelow(const TrialTables &t, double V, double Emax)
+{
+    const double y = (V - Emax) * t.bound2();
+    if (y < -1000.0)
+        return 0.0;
+    if (!(y < 40.0))
+        return std::exp((V - Emax) / t.exponentStep()) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
+    int n = static_cast<int>(y);
+    if (n > y)
+        --n;
+    const auto i = static_cast<int>((y - n) * 64.0);
+    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double power;
+    std::memcpy(&power, &powerBits, sizeof power);
+    return powerStepTable.down[i] * power * t.lowScale();
+}
+
 // ceil(x) for 0 < x <= 4294967295, without the library call that
 // processors without a rounding instruction need.
 inline std::uint32_t ceilingOf(double x)
@@ -189,7 +264,7 @@ inline std::uint32_t thresholdAboveAt(
         // below its overflow at 709 here), and no state is below ceil(0).
         return (V - Emax) / t.exponentStep() < 700.0 ? 1u : 0u;
     }
-    const double bound = releaseBound(t, V, Emax);
+    const double bound = powerAbove(t, V, Emax);
     if (!(bound <= 4294967295.0))
         return 0;
     return ceilingOf(bound);
@@ -200,15 +275,9 @@ inline std::uint32_t thresholdAboveAt(
 // it release. The presynaptic potential is bounded from below as
 // thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
 // for Vc > 0 it lowers Vpre the more the larger G), less a margin of 1e-9 of
-// the potentials' size. There the law is bounded from below without the
-// exponential: (1 + f) 2^n of releaseBound is at most 1.061476 times 2^y
-// (the largest of (1 + f) / 2^f on [0, 1), at f = 1 / ln 2 - 1), so 0.942
-// times releaseBound, margin included, is below 2^32 p by a relative 8e-5
-// at least (0.942 x 1.061476 x (1 + 1e-9) < 0.99992), far more than the
-// rounding of y, of the exponential and of the products. Where p may pass
-// 1 (y >= 40) the law is taken and lowered by 1e-9 instead.
+// the potentials' size, and powerBelow bounds the law from below there.
 inline std::uint32_t thresholdBelowAt(
-    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax, double ex)
+    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax)
 {
     double shift = 0;
     if (Vc < 0)
@@ -216,12 +285,7 @@ inline std::uint32_t thresholdBelowAt(
     else if (Vc > 0)
         shift = -Rg * (Vc * Gup / (1.0 + Rg * Gup));
     const double V = E + shift - 1e-9 * (std::fabs(E) + std::fabs(shift));
-    const double y = (V - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 0;
-    const double scaled = y < 40.0
-        ? releaseBound(t, V, Emax) * 0.942
-        : std::exp((V - Emax) / ex) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
+    const double scaled = powerBelow(t, V, Emax);
     if (!(scaled >= 1.0))
         return 0;
     if (scaled >= 4294967295.0)
@@ -245,9 +309,77 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
         return nullptr;
     const auto i = static_cast<int>(x);
     const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
-    if (entry[0] >> 32 != m_gridGeneration)
+    if (entry[0] >> 32 != m_gridGeneration || entry[1] >> 32 != m_gridGeneration)
         fillGridEntry(slot, i);
     return entry;
+}
+
+inline void TrialTables::useClamp(double Vc)
+{
+    std::uint64_t clampBits;
+    std::memcpy(&clampBits, &Vc, sizeof clampBits);
+    if (!m_gridClampSet || clampBits != m_gridClampBits)
+        setGridClamp(Vc);
+}
+
+inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
+{
+    const double x = G * m_gridScale;
+    if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
+        const int i = static_cast<int>(x) / Coarse;
+        const std::uint64_t *entry
+            = &m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2];
+        if (entry[1] >> 32 != m_gridGeneration)
+            fillCoarseUpper(slot, i);
+        return static_cast<std::uint32_t>(entry[1]);
+    }
+    return detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
+}
+
+inline void TrialTables::thresholdBandIn(
+    int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper)
+{
+    const double x = G * m_gridScale;
+    if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
+        const int i = static_cast<int>(x) / Coarse;
+        const std::uint64_t *entry
+            = &m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2];
+        if (entry[0] >> 32 != m_gridGeneration)
+            fillCoarseLower(slot, i);
+        if (entry[1] >> 32 != m_gridGeneration)
+            fillCoarseUpper(slot, i);
+        lower = static_cast<std::uint32_t>(entry[0]);
+        upper = static_cast<std::uint32_t>(entry[1]);
+        return;
+    }
+    upper = detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
+    lower = detail::thresholdBelowAt(*this, E, G, G, m_gridVc, m_params.Rg, m_params.Emax);
+}
+
+inline void TrialTables::thresholdBandFineIn(
+    int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper)
+{
+    const double x = G * m_gridScale;
+    if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
+        const auto i = static_cast<int>(x);
+        const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+        if (entry[0] >> 32 != m_gridGeneration)
+            fillGridLower(slot, i);
+        if (entry[1] >> 32 != m_gridGeneration)
+            fillGridUpper(slot, i);
+        lower = static_cast<std::uint32_t>(entry[0]);
+        upper = static_cast<std::uint32_t>(entry[1]);
+        return;
+    }
+    upper = detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
+    lower = detail::thresholdBelowAt(*this, E, G, G, m_gridVc, m_params.Rg, m_params.Emax);
+}
+
+inline std::uint64_t TrialTables::thresholdBeforeReleaseIn(int slot, double E)
+{
+    if (slot >= 0)
+        return m_clampThreshold[slot];
+    return exactThresholdAtBackground(E, m_gridVc);
 }
 
 inline bool TrialTables::bandFromGrid(double Vc)
@@ -288,7 +420,7 @@ inline void TrialTables::thresholdBand(
         return;
     }
     upper = detail::thresholdAboveAt(*this, E, G, Vc, m_params.Rg, m_params.Emax);
-    lower = detail::thresholdBelowAt(*this, E, G, G, Vc, m_params.Rg, m_params.Emax, m_params.ex);
+    lower = detail::thresholdBelowAt(*this, E, G, G, Vc, m_params.Rg, m_params.Emax);
 }
 
 } // namespace cleftsim

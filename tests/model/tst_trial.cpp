@@ -5,6 +5,8 @@
 
 #include "everyscan.h"
 #include "model/drawscan.h"
+#include "model/peaktrial.h"
+#include "model/smallstates.h"
 #include "plaintrial.h"
 
 #include <QtTest>
@@ -61,6 +63,35 @@ QString difference(const Recorder &a, const Recorder &b)
     if (a.releases != b.releases)
         return QStringLiteral("releases differ");
     return QString();
+}
+
+// Generator state after n draws from s (any n below 2^32), by squaring the
+// step: the jump over 2^b draws is the jump over 2^(b-1) done twice.
+std::uint32_t jumped(std::uint32_t s, std::uint64_t n)
+{
+    std::uint64_t mul = 134775813ull, add = 1ull, x = s;
+    for (; n != 0; n >>= 1) {
+        if (n & 1)
+            x = (x * mul + add) % 4294967296ull;
+        add = (add * mul + add) % 4294967296ull;
+        mul = (mul * mul) % 4294967296ull;
+    }
+    return static_cast<std::uint32_t>(x);
+}
+
+// The seed that many draws before state x: on the cycle of 2^32 states,
+// 2^32 - n draws after it.
+std::uint32_t drawsBefore(std::uint32_t x, std::uint32_t n)
+{
+    return jumped(x, (std::uint64_t(1) << 32) - n);
+}
+
+int bitsSetIn(std::uint32_t x)
+{
+    int n = 0;
+    for (; x != 0; x &= x - 1)
+        ++n;
+    return n;
 }
 
 // Generator state after n draws from s, by the recurrence in 64-bit arithmetic.
@@ -180,6 +211,9 @@ private slots:
     void stretchBoundCoversEveryStep_data();
     void stretchBoundCoversEveryStep();
     void drawScansFindTheFirstLowState();
+    void smallStatesKnowTheirPlaces();
+    void releasesAtTheSmallestStates_data();
+    void releasesAtTheSmallestStates();
     void emptyWindowRunsNoStep();
     void shortWindow();
 };
@@ -555,28 +589,34 @@ void TestTrial::releaseBoundNeverFallsBelowTheLaw()
         const double bound = detail::releaseBound(t, Vpre, Emax);
         if (!(bound >= law))
             QFAIL(qPrintable(QStringLiteral("V %1: %2 < %3").arg(Vpre, 0, 'g', 17).arg(bound).arg(law)));
-        const std::uint32_t below = detail::thresholdBelowAt(t, Vpre, 0, 0, 0.0, p.Rg, Emax, ex);
+        const std::uint32_t below = detail::thresholdBelowAt(t, Vpre, 0, 0, 0.0, p.Rg, Emax);
         if (!(below <= std::ceil(law)))
             QFAIL(qPrintable(
                 QStringLiteral("V %1: below %2, law %3").arg(Vpre, 0, 'g', 17).arg(below).arg(law)));
         if (law > 1 && law < 4e9 && !(bound <= law * 1.0625))
             QFAIL(qPrintable(QStringLiteral("V %1: bound %2, law %3").arg(Vpre).arg(bound).arg(law)));
     }
-    // Exactly at the points where the split moves to the next power of two,
-    // and where (1 + f) / 2^f is largest, so that the lower bound of a step
-    // at Vc = 0 (thresholdBelowAt, no shift) comes closest to the law.
+    // Exactly at the points where the split moves to the next power of two
+    // or the next 64th of one, on both sides, where the bounds of the grid
+    // and the peak trials (powerAbove, powerBelow) come closest to the law:
+    // never past it, and within 2^(1/64) of it.
     for (int n = -60; n <= 5; ++n) {
-        for (double f : {0.0, 1.0 / std::log(2.0) - 1.0}) {
-            const double Vpre = Emax + (n + f) * ex / 1.4426950408889634;
+        for (int i = 0; i < 64; ++i) {
+            const double Vpre = Emax + (n + i / 64.0) * ex / 1.4426950408889634;
             for (double nudge : {-1e-12, 0.0, 1e-12}) {
                 const double V = Vpre + nudge;
                 const double law = ReleaseProbability(p, spikeSteps, V) * 4294967296.0;
                 QVERIFY(detail::releaseBound(t, V, Emax) >= law);
-                const std::uint32_t below = detail::thresholdBelowAt(t, V, 0, 0, 0.0, p.Rg, Emax, ex);
-                QVERIFY2(below <= std::ceil(law), qPrintable(QStringLiteral("n %1 f %2").arg(n).arg(f)));
-                if (f > 0 && law < 4e9)
-                    QVERIFY2(
-                        below >= law * 0.9999 - 1, qPrintable(QStringLiteral("n %1: %2").arg(n).arg(below)));
+                const double above = detail::powerAbove(t, V, Emax);
+                const double beneath = detail::powerBelow(t, V, Emax);
+                const std::uint32_t below = detail::thresholdBelowAt(t, V, 0, 0, 0.0, p.Rg, Emax);
+                const QByteArray where
+                    = QStringLiteral("n %1, i %2, nudge %3").arg(n).arg(i).arg(nudge).toLatin1();
+                QVERIFY2(above >= law && beneath <= law, where.constData());
+                QVERIFY2(above <= law * 1.0111 && beneath >= law * 0.989, where.constData());
+                QVERIFY2(below <= std::ceil(law), where.constData());
+                if (law < 4e9)
+                    QVERIFY2(below >= law * 0.989 - 1, where.constData());
             }
         }
     }
@@ -741,6 +781,175 @@ void TestTrial::drawScansFindTheFirstLowState()
     for (long long n : {0LL, 1LL, 20LL, 127LL, 128LL, 129LL, 6420LL, 16383LL, 16384LL, 16385LL, 40000LL})
         for (std::uint32_t seed : {0u, 1u, 0xffffffffu, 86399999u})
             QCOMPARE(detail::advance(seed, n), advanced(seed, n));
+
+    // The other work of a trial on each scan's instructions: every draw
+    // against its own bound, the states of one step and the lanes below a
+    // threshold, the quanta added to or set in a running sum (bit for bit
+    // the scalar sums), and the sites of the lanes.
+    for (int round = 0; round < 2000; ++round) {
+        const auto seed = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
+        const std::size_t count = round < 100 ? std::size_t(round) : std::size_t(pick.next() * 500);
+        std::vector<std::uint32_t> own(count + 64, 0);
+        for (std::size_t i = 0; i < count; ++i)
+            own[i] = static_cast<std::uint32_t>(pick.next() * (round % 3 == 0 ? 4294967296.0 : 3e7));
+        std::size_t expected = count;
+        for (std::size_t i = 0; i < count && expected == count; ++i)
+            if (advanced(seed, static_cast<long long>(i) + 1) < own[i])
+                expected = i;
+        alignas(64) std::uint32_t states[32];
+        const std::uint32_t threshold = static_cast<std::uint32_t>(pick.next() * 4294967296.0);
+        std::uint32_t below = 0;
+        for (int i = 0; i < MaxSites; ++i)
+            below |= static_cast<std::uint32_t>(advanced(seed, i + 1) < threshold) << i;
+        const auto sitesLeft = static_cast<std::uint32_t>(pick.next() * 2097152.0) & ~1u;
+        const auto lanes = static_cast<std::uint32_t>(pick.next() * 1048576.0);
+        std::uint32_t laneSites = 0;
+        int lane = 0;
+        for (int j = 1; j <= MaxSites; ++j)
+            if (sitesLeft >> j & 1u)
+                laneSites |= (lanes >> lane++ & 1u) << j;
+        double q[64], added[64], set[64];
+        for (int v = 0; v < 64; ++v) {
+            q[v] = pick.next() * 9.99;
+            added[v] = set[v] = pick.next() * 20;
+        }
+        const int from = int(pick.next() * 30), to = from + int(pick.next() * 34);
+        const double times = 1 + int(pick.next() * 4), base = pick.next() * 3;
+        for (int v = from; v < to; ++v) {
+            added[v] += times * q[v];
+            set[v] = base + times * q[v];
+        }
+        for (const DrawScan *scan : scans) {
+            const QByteArray where = QByteArray(scan->name) + " round " + QByteArray::number(round);
+            QVERIFY2(scan->findEach(seed, count, own.data()) == expected, where.constData());
+            scan->stepStates(seed, states);
+            for (int i = 0; i < MaxSites; ++i)
+                QVERIFY2(states[i] == advanced(seed, i + 1), where.constData());
+            QVERIFY2((scan->statesBelow(states, threshold) & 0xfffffu) == below, where.constData());
+            QVERIFY2(scan->laneSites(lanes & ((1u << bitsSetIn(sitesLeft)) - 1u), sitesLeft) == laneSites,
+                where.constData());
+            double G[64], H[64];
+            for (int v = 0; v < 64; ++v)
+                G[v] = H[v] = (v < from || v >= to) ? added[v] : added[v] - times * q[v];
+            std::copy(set, set + 64, H);
+            for (int v = from; v < to; ++v)
+                H[v] = -1;
+            scan->addQuanta(G, q, from, to, times);
+            scan->setQuanta(H, q, from, to, times, base);
+            QVERIFY2(std::memcmp(G, added, sizeof G) == 0 && std::memcmp(H, set, sizeof H) == 0,
+                where.constData());
+        }
+    }
+}
+
+void TestTrial::smallStatesKnowTheirPlaces()
+{
+    // The place of a state on the cycle is the number of draws that lead to
+    // it from state 0, and the table lists every small state once, in the
+    // order of the places.
+    Generator pick(99);
+    for (int round = 0; round < 200; ++round) {
+        const auto draws = static_cast<std::uint64_t>(pick.next() * 4294967296.0);
+        QCOMPARE(detail::cyclePlace(jumped(0, draws)), static_cast<std::uint32_t>(draws));
+        // The jumps the test takes, against the recurrence itself.
+        const auto few = static_cast<long long>(draws % 3000);
+        QCOMPARE(jumped(draws, static_cast<std::uint64_t>(few)), advanced(draws, few));
+        QCOMPARE(advanced(drawsBefore(draws, 1 + few), 1 + few), static_cast<std::uint32_t>(draws));
+    }
+    QCOMPARE(detail::cyclePlace(0), 0u);
+    QCOMPARE(detail::cyclePlace(1), 1u); // 0 * a + 1
+    const detail::SmallStates &table = detail::SmallStates::table();
+    std::vector<bool> seen(detail::SmallStates::Count, false);
+    for (std::uint32_t i = 0; i < detail::SmallStates::Count; ++i) {
+        QVERIFY(table.state(i) < detail::SmallStates::Count && !seen[table.state(i)]);
+        seen[table.state(i)] = true;
+        QCOMPARE(table.place(i), detail::cyclePlace(table.state(i)));
+        if (i > 0)
+            QVERIFY(table.place(i) > table.place(i - 1));
+    }
+    // Walks from seeds just before a small state, across the end of the
+    // cycle (state 0 is at place 0), alone and after an earlier walk that
+    // ended at their seed: the first draw below the bound, as the
+    // recurrence finds it, for counts that end at it or just before.
+    for (std::uint32_t x : {0u, 1u, 77u, detail::SmallStates::Count - 1}) {
+        for (std::uint32_t back : {1u, 2u, 17u, 500u, 4000u}) {
+            const std::uint32_t seed = drawsBefore(x, back);
+            for (bool chained : {false, true}) {
+                detail::SmallStatePlace last;
+                if (chained) {
+                    detail::SmallStateWalk before;
+                    before.start(drawsBefore(x, back + 3), last);
+                    before.firstBelow(1, 1);
+                    before.advance(3);
+                    before.finish(seed, last);
+                    QVERIFY(last.kept && last.seed == seed);
+                }
+                detail::SmallStateWalk walk;
+                walk.start(seed, last);
+                for (std::uint32_t bound : {x, x + 1, detail::SmallStates::Count}) {
+                    for (std::size_t count :
+                        {std::size_t(back - 1), std::size_t(back), std::size_t(back + 40)}) {
+                        std::size_t expected = count;
+                        for (std::size_t i = 0; i < count && expected == count; ++i)
+                            if (advanced(seed, static_cast<long long>(i) + 1) < bound)
+                                expected = i;
+                        QCOMPARE(walk.firstBelow(count, bound), expected);
+                    }
+                }
+            }
+        }
+    }
+}
+
+void TestTrial::releasesAtTheSmallestStates_data()
+{
+    QTest::addColumn<ParameterSet>("p");
+    QTest::addColumn<double>("Vc");
+    const ParameterSet d = DefaultParameterSet;
+    QTest::newRow("defaults, V +40") << d << 40.0;
+    QTest::newRow("defaults, V 0") << d << 0.0;
+    QTest::newRow("defaults, V -63") << d << -63.0;
+    QTest::newRow("defaults, V -140") << d << -140.0;
+    ParameterSet background = d;
+    background.BackgroundOn = 1;
+    background.Gb = 0.05;
+    QTest::newRow("background, V -100") << background << -100.0;
+    ParameterSet one = d;
+    one.N = 1;
+    QTest::newRow("one site, V -20") << one << -20.0;
+}
+
+void TestTrial::releasesAtTheSmallestStates()
+{
+    // After the spike only the smallest states release, and the trial finds
+    // them from their places on the cycle: trials whose draws pass state 0,
+    // 1 or the largest small state at every draw of the window, alone and
+    // one after another, against the plain step rule on every scan.
+    QFETCH(ParameterSet, p);
+    QFETCH(double, Vc);
+    const int spikeSteps = spikeStepsFor(p.du);
+    const Case c {p, Vc, shortWindowStart(), shortWindowEnd(p)};
+    for (std::uint32_t x : {0u, 1u, detail::SmallStates::Count - 1}) {
+        for (std::uint32_t back = 1; back <= 800; back += (back < 100 ? 1 : 7)) {
+            const QString d = compareWithPlainOnEveryScan(c, drawsBefore(x, back));
+            QVERIFY2(d.isEmpty(),
+                qPrintable(QStringLiteral("state %1, %2 draws before: %3").arg(x).arg(back).arg(d)));
+        }
+        for (const std::string &scan : availableDrawScans()) {
+            cleftsim::testing::ScanInUse use(scan);
+            Generator rng(drawsBefore(x, 20000)), plainRng(rng.seed());
+            SiteTable sites, plainSites;
+            PeakTrials trials(p, spikeSteps, Vc, c.kStart, c.kEnd, PeakKind::BySign);
+            for (int trial = 0; trial < 60; ++trial) {
+                testing::PlainPeak follow {Vc, false, 0.0};
+                const int m = plainTrial(p, spikeSteps, plainSites, plainRng, Vc, c.kStart, c.kEnd, follow);
+                const PeakTrialResult r = trials.run(sites, rng);
+                QVERIFY2(r.m == m && bits(r.peak) == bits(follow.peak) && rng.seed() == plainRng.seed(),
+                    qPrintable(
+                        QStringLiteral("%1 scan, trial %2").arg(QString::fromStdString(scan)).arg(trial)));
+            }
+        }
+    }
 }
 
 void TestTrial::emptyWindowRunsNoStep()

@@ -1,0 +1,148 @@
+#include "model/smallstates.h"
+
+#include "model/random.h"
+
+#include <algorithm>
+
+namespace cleftsim::detail {
+
+namespace {
+
+// Jumps of the generator over 2^b draws, b = 0..31: the state after them
+// from s is mul[b] s + add[b].
+struct PowerJumps {
+    std::uint32_t mul[32];
+    std::uint32_t add[32];
+};
+
+constexpr PowerJumps makePowerJumps()
+{
+    PowerJumps j {};
+    std::uint32_t mul = Generator::Multiplier, add = Generator::Increment;
+    for (int b = 0; b < 32; ++b) {
+        j.mul[b] = mul;
+        j.add[b] = add;
+        add = (mul + 1) * add; // two jumps of 2^b: s -> mul (mul s + add) + add
+        mul *= mul;
+    }
+    return j;
+}
+
+constexpr PowerJumps powerJumps = makePowerJumps();
+
+} // namespace
+
+// The distance is found bit by bit from the lowest: the low b + 1 bits of
+// the state after d draws from state 0 depend only on the low b + 1 bits of
+// d, so bit b of the distance is set exactly where the state reached by the
+// lower bits found so far still differs from x in bit b.
+std::uint32_t cyclePlace(std::uint32_t x)
+{
+    std::uint32_t at = 0; // state 0 moved on by the distance found so far
+    std::uint32_t distance = 0;
+    for (int b = 0; b < 32; ++b) {
+        const std::uint32_t bit = std::uint32_t(1) << b;
+        const std::uint32_t take = 0u - (((at ^ x) >> b) & 1u);
+        at = ((powerJumps.mul[b] * at + powerJumps.add[b]) & take) | (at & ~take);
+        distance |= bit & take;
+    }
+    return distance;
+}
+
+// The places are spread evenly over the cycle, so a count of them by their
+// highest bits sorts them but for a few neighbours, which the insertion
+// after it puts in order.
+SmallStates::SmallStates()
+{
+    constexpr int Shift = 18; // 2^32 / 2^18 = Count buckets
+    std::vector<std::uint32_t> place(Count);
+    std::vector<std::uint32_t> start(Count + 1, 0);
+    for (std::uint32_t x = 0; x < Count; ++x) {
+        place[x] = cyclePlace(x);
+        ++start[(place[x] >> Shift) + 1];
+    }
+    for (std::uint32_t b = 0; b < Count; ++b)
+        start[b + 1] += start[b];
+    m_place.resize(Count);
+    m_state.resize(Count);
+    for (std::uint32_t x = 0; x < Count; ++x) {
+        const std::uint32_t at = start[place[x] >> Shift]++;
+        m_place[at] = place[x];
+        m_state[at] = x;
+    }
+    for (std::uint32_t i = 1; i < Count; ++i) {
+        const std::uint32_t p = m_place[i], x = m_state[i];
+        std::uint32_t j = i;
+        for (; j > 0 && m_place[j - 1] > p; --j) {
+            m_place[j] = m_place[j - 1];
+            m_state[j] = m_state[j - 1];
+        }
+        m_place[j] = p;
+        m_state[j] = x;
+    }
+}
+
+const SmallStates &SmallStates::table()
+{
+    static const SmallStates states;
+    return states;
+}
+
+std::uint32_t SmallStates::firstAfter(std::uint32_t here) const
+{
+    const auto it = std::upper_bound(m_place.begin(), m_place.end(), here);
+    return it == m_place.end() ? 0u : static_cast<std::uint32_t>(it - m_place.begin());
+}
+
+SmallStatePlace &threadSmallStatePlace()
+{
+    thread_local SmallStatePlace place;
+    return place;
+}
+
+void SmallStateWalk::locate()
+{
+    m_start = cyclePlace(m_seed);
+    m_at = m_start + m_drawn;
+    m_next = SmallStates::table().firstAfter(m_at);
+    m_known = true;
+}
+
+// The small states are kept in the order of their places, and m_next is the
+// first one after m_at; the draw after the place `here` is at here + 1. A
+// small state at place q is the (q - here)-th draw from here, counted
+// modulo 2^32 as the cycle wraps.
+std::size_t SmallStateWalk::firstBelow(std::size_t count, std::uint32_t bound)
+{
+    if (!m_known)
+        locate();
+    const SmallStates &states = SmallStates::table();
+    const std::uint32_t here = m_start + m_drawn;
+    // Past the small states the draws since the last question have reached.
+    while (states.place(m_next) - m_at - 1u < here - m_at)
+        m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
+    m_at = here;
+    for (std::uint32_t i = m_next;;) {
+        const std::uint32_t ahead = states.place(i) - here; // draws to it, >= 1
+        if (ahead > count)
+            return count;
+        if (states.state(i) < bound)
+            return ahead - 1u;
+        i = i + 1 == SmallStates::Count ? 0 : i + 1;
+    }
+}
+
+void SmallStateWalk::finish(std::uint32_t seed, SmallStatePlace &keep)
+{
+    if (!m_known) {
+        keep.kept = false;
+        return;
+    }
+    const SmallStates &states = SmallStates::table();
+    const std::uint32_t here = m_start + m_drawn;
+    while (states.place(m_next) - m_at - 1u < here - m_at)
+        m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
+    keep = SmallStatePlace {true, seed, here, m_next};
+}
+
+} // namespace cleftsim::detail
