@@ -95,6 +95,22 @@ std::uint32_t laneSitesScalar(std::uint32_t lanes, std::uint32_t sites)
 
 #ifdef CLEFTSIM_X86_VECTOR
 
+// The states of the draws first + 1 .. first + 8 (16) after the seed s
+// (broadcast to every lane), each from its own jump.
+__attribute__((target("avx2"))) inline __m256i statesAvx2(__m256i s, int first)
+{
+    return _mm256_add_epi32(
+        _mm256_mullo_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(singleJumps.mul + first + 1)), s),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(singleJumps.add + first + 1)));
+}
+
+__attribute__((target("avx512f"))) inline __m512i statesAvx512(__m512i s, int first)
+{
+    return _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + first + 1), s),
+        _mm512_loadu_si512(singleJumps.add + first + 1));
+}
+
 __attribute__((target("bmi2"))) std::uint32_t laneSitesBmi2(std::uint32_t lanes, std::uint32_t sites)
 {
     return _pdep_u32(lanes, sites);
@@ -105,11 +121,8 @@ __attribute__((target("avx2"))) std::size_t scanEachAvx2(
 {
     const StrideJumps &jumps = singleJumps;
     const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
-    const auto *mul = reinterpret_cast<const __m256i *>(jumps.mul + 1);
-    const auto *add = reinterpret_cast<const __m256i *>(jumps.add + 1);
-    __m256i v0 = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul), s), _mm256_loadu_si256(add));
-    __m256i v1
-        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 1), s), _mm256_loadu_si256(add + 1));
+    __m256i v0 = statesAvx2(s, 0);
+    __m256i v1 = statesAvx2(s, 8);
     const __m256i jumpMul = _mm256_set1_epi32(static_cast<int>(jumps.mul[16]));
     const __m256i jumpAdd = _mm256_set1_epi32(static_cast<int>(jumps.add[16]));
     const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
@@ -137,13 +150,9 @@ __attribute__((target("avx2"))) std::size_t scanEachAvx2(
 __attribute__((target("avx2"))) void stepStatesAvx2(std::uint32_t seed, std::uint32_t *states)
 {
     const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
-    const auto *mul = reinterpret_cast<const __m256i *>(singleJumps.mul + 1);
-    const auto *add = reinterpret_cast<const __m256i *>(singleJumps.add + 1);
     auto *out = reinterpret_cast<__m256i *>(states);
     for (int i = 0; i < 4; ++i)
-        _mm256_store_si256(out + i,
-            _mm256_add_epi32(
-                _mm256_mullo_epi32(_mm256_loadu_si256(mul + i), s), _mm256_loadu_si256(add + i)));
+        _mm256_store_si256(out + i, statesAvx2(s, 8 * i));
 }
 
 // Unsigned comparison by the signed one of the states and the threshold
@@ -180,10 +189,8 @@ __attribute__((target("avx512f"))) std::size_t scanEachAvx512(
 {
     const StrideJumps &jumps = singleJumps;
     const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
-    __m512i v0 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 1), s), _mm512_loadu_si512(jumps.add + 1));
-    __m512i v1 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 17), s), _mm512_loadu_si512(jumps.add + 17));
+    __m512i v0 = statesAvx512(s, 0);
+    __m512i v1 = statesAvx512(s, 16);
     const __m512i jumpMul = _mm512_set1_epi32(static_cast<int>(jumps.mul[32]));
     const __m512i jumpAdd = _mm512_set1_epi32(static_cast<int>(jumps.add[32]));
     std::size_t done = 0;
@@ -230,12 +237,8 @@ __attribute__((target("avx512f"))) void setQuantaAvx512(
 __attribute__((target("avx512f"))) void stepStatesAvx512(std::uint32_t seed, std::uint32_t *states)
 {
     const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
-    _mm512_store_si512(states,
-        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + 1), s),
-            _mm512_loadu_si512(singleJumps.add + 1)));
-    _mm512_store_si512(states + 16,
-        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + 17), s),
-            _mm512_loadu_si512(singleJumps.add + 17)));
+    _mm512_store_si512(states, statesAvx512(s, 0));
+    _mm512_store_si512(states + 16, statesAvx512(s, 16));
 }
 
 __attribute__((target("avx512f"))) std::uint32_t statesBelowAvx512(
@@ -267,15 +270,10 @@ __attribute__((target("avx2"))) std::size_t scanAvx2(
 {
     const StrideJumps &jumps = singleJumps;
     const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
-    const auto *mul = reinterpret_cast<const __m256i *>(jumps.mul + 1);
-    const auto *add = reinterpret_cast<const __m256i *>(jumps.add + 1);
-    __m256i v0 = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul), s), _mm256_loadu_si256(add));
-    __m256i v1
-        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 1), s), _mm256_loadu_si256(add + 1));
-    __m256i v2
-        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 2), s), _mm256_loadu_si256(add + 2));
-    __m256i v3
-        = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_loadu_si256(mul + 3), s), _mm256_loadu_si256(add + 3));
+    __m256i v0 = statesAvx2(s, 0);
+    __m256i v1 = statesAvx2(s, 8);
+    __m256i v2 = statesAvx2(s, 16);
+    __m256i v3 = statesAvx2(s, 24);
     const __m256i jumpMul = _mm256_set1_epi32(static_cast<int>(jumps.mul[32]));
     const __m256i jumpAdd = _mm256_set1_epi32(static_cast<int>(jumps.add[32]));
     const __m256i below = _mm256_set1_epi32(static_cast<int>(bound - 1));
@@ -313,14 +311,10 @@ __attribute__((target("avx512f"))) std::size_t scanAvx512(
 {
     const StrideJumps &jumps = singleJumps;
     const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
-    __m512i v0 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 1), s), _mm512_loadu_si512(jumps.add + 1));
-    __m512i v1 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 17), s), _mm512_loadu_si512(jumps.add + 17));
-    __m512i v2 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 33), s), _mm512_loadu_si512(jumps.add + 33));
-    __m512i v3 = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_loadu_si512(jumps.mul + 49), s), _mm512_loadu_si512(jumps.add + 49));
+    __m512i v0 = statesAvx512(s, 0);
+    __m512i v1 = statesAvx512(s, 16);
+    __m512i v2 = statesAvx512(s, 32);
+    __m512i v3 = statesAvx512(s, 48);
     const __m512i jumpMul = _mm512_set1_epi32(static_cast<int>(jumps.mul[64]));
     const __m512i jumpAdd = _mm512_set1_epi32(static_cast<int>(jumps.add[64]));
     const __m512i b = _mm512_set1_epi32(static_cast<int>(bound));

@@ -358,9 +358,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
     // the last one's (every term rises or joins with a value >= 0, and
     // rounding is monotone), so the largest lies between them, and the steps
     // near it outside are found by walking outwards.
-    double peak = 0;
-    bool any = false;
-    double followed = 0;
+    PeakFollower peak {Vc, Rg, wantLowest};
     auto follow = [&](int v) {
         const int kv = kStart + v;
         double Gk = background;
@@ -369,18 +367,10 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             if (releaseStep[j] < kv)
                 Gk += quantum[kv - releaseStep[j]];
         }
-        if (any && Gk == followed)
-            return;
-        any = true;
-        followed = Gk;
-        const double I = Vc * Gk / (1.0 + Rg * Gk);
-        if (wantLowest ? I < peak : I > peak)
-            peak = I;
+        peak.follow(Gk);
     };
     if (nReleased == 0) {
-        const double I = Vc * background / (1.0 + Rg * background);
-        if (wantLowest ? I < peak : I > peak)
-            peak = I;
+        peak.follow(background);
     } else if (firstRelease - kStart + 1 >= steps) {
         follow(steps - 1); // the one release at the last step adds nothing yet
     } else {
@@ -407,7 +397,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
         for (v = to + 1; v < steps && G[v] >= cut; ++v)
             follow(v);
     }
-    result.peak = peak;
+    result.peak = peak.peak;
     return result;
 }
 

@@ -17,6 +17,32 @@
 
 namespace cleftsim {
 
+namespace detail {
+
+// The extreme current of the conductances followed, with strict comparisons
+// from 0 (the smallest where lowest, else the largest); a conductance equal
+// to the one followed last is passed over, as its current is the same.
+struct PeakFollower {
+    double Vc;
+    double Rg;
+    bool lowest;
+    double peak = 0;
+    bool any = false;
+    double followed = 0;
+    void follow(double G)
+    {
+        if (any && G == followed)
+            return;
+        any = true;
+        followed = G;
+        const double I = Vc * G / (1.0 + Rg * G);
+        if (lowest ? I < peak : I > peak)
+            peak = I;
+    }
+};
+
+} // namespace detail
+
 class PeakTrials {
 public:
     // Trials with the parameters p (read now and while trials run: make a

@@ -69,26 +69,16 @@ double conductanceAt(const TrialTables &t, const int *releaseStep, int nReleased
 double extremeCurrent(const TrialTables &t, const int *releaseStep, int nReleased, double Vc, double Rg,
     int kStart, int kEnd, bool wantLowest)
 {
-    double peak = 0;
-    bool any = false;
-    double followed = 0; // conductance whose current was followed last
-    auto follow = [&](double G) {
-        if (any && G == followed)
-            return;
-        any = true;
-        followed = G;
-        const double I = Vc * G / (1.0 + Rg * G);
-        if (wantLowest ? I < peak : I > peak)
-            peak = I;
-    };
+    detail::PeakFollower peak {Vc, Rg, wantLowest};
+    auto follow = [&](double G) { peak.follow(G); };
     if (!t.stretchesUsable() || !t.quantumUnimodal()) {
         for (int k = kStart; k <= kEnd; ++k)
             follow(conductanceAt(t, releaseStep, nReleased, k));
-        return peak;
+        return peak.peak;
     }
     if (nReleased == 0) {
         follow(t.background());
-        return peak;
+        return peak.peak;
     }
     int first = releaseStep[0], last = releaseStep[0];
     for (int i = 1; i < nReleased; ++i) {
@@ -124,7 +114,7 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
             break;
         follow(G);
     }
-    return peak;
+    return peak.peak;
 }
 
 } // namespace

@@ -168,55 +168,20 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
     return table[static_cast<std::size_t>(d)];
 }
 
-// The entry for the cell i of the slot: its conductances lie between
-// (i - 1) h and (i + 1) h, since i = trunc(G (1 + 1e-9) / h) and the margin
-// of 1e-9 outweighs the rounding of the product for the at most GridSize
-// cells. Its two bounds, each tagged with the generation, are made as they
-// are first asked for.
-void TrialTables::fillGridEntry(int slot, int i)
+// The bound of cell i of the slot, width cells of the grid wide: its
+// conductances lie between (width i - 1) h and width (i + 1) h, since the
+// cell of the grid is trunc(G (1 + 1e-9) / h) and the margin of 1e-9
+// outweighs the rounding of the product for the at most GridSize cells.
+// Each bound, tagged with the generation, is made when first asked for.
+void TrialTables::fillCell(int width, int slot, int i, bool upper)
 {
-    fillGridLower(slot, i);
-    fillGridUpper(slot, i);
-}
-
-void TrialTables::fillGridUpper(int slot, int i)
-{
-    const double Gup = (i + 1) * m_gridStep;
-    const std::uint32_t upper
-        = detail::thresholdAboveAt(*this, m_gridSpike[slot], Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2 + 1]
-        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | upper;
-}
-
-void TrialTables::fillGridLower(int slot, int i)
-{
-    const double Gup = (i + 1) * m_gridStep;
-    const double Gdown = i >= 1 ? (i - 1) * m_gridStep : 0.0;
-    const std::uint32_t lower = detail::thresholdBelowAt(
-        *this, m_gridSpike[slot], Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2]
-        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | lower;
-}
-
-// The coarse cell i holds the cells Coarse i .. Coarse i + Coarse - 1, so
-// its conductances lie between (Coarse i - 1) h and Coarse (i + 1) h.
-void TrialTables::fillCoarseUpper(int slot, int i)
-{
-    const double Gup = Coarse * (i + 1) * m_gridStep;
-    const std::uint32_t upper
-        = detail::thresholdAboveAt(*this, m_gridSpike[slot], Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2 + 1]
-        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | upper;
-}
-
-void TrialTables::fillCoarseLower(int slot, int i)
-{
-    const double Gup = Coarse * (i + 1) * m_gridStep;
-    const double Gdown = i >= 1 ? (Coarse * i - 1) * m_gridStep : 0.0;
-    const std::uint32_t lower = detail::thresholdBelowAt(
-        *this, m_gridSpike[slot], Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2]
-        = static_cast<std::uint64_t>(m_gridGeneration) << 32 | lower;
+    const double E = m_gridSpike[slot];
+    const double Gup = width * (i + 1) * m_gridStep;
+    const double Gdown = i >= 1 ? (width * i - 1) * m_gridStep : 0.0;
+    const std::uint32_t bound = upper
+        ? detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax)
+        : detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+    cellOf(width, slot, i)[upper ? 1 : 0] = static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound;
 }
 
 detail::PowerSteps detail::makePowerSteps()

@@ -123,12 +123,17 @@ private:
     static constexpr int GridSize = 2048;
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
-    void fillGridEntry(int slot, int i);
-    void fillGridUpper(int slot, int i);
-    void fillGridLower(int slot, int i);
     static constexpr int Coarse = 8; // cells of the grid in one coarse cell
-    void fillCoarseUpper(int slot, int i);
-    void fillCoarseLower(int slot, int i);
+    // The entry [lower, upper] of cell i of the slot in the grid (width 1)
+    // or its coarse cells (width Coarse), and the making of one of its bounds.
+    std::uint64_t *cellOf(int width, int slot, int i)
+    {
+        std::vector<std::uint64_t> &cells = width == 1 ? m_grid : m_coarse;
+        return &cells[(static_cast<std::size_t>(slot) * (GridSize / width) + static_cast<std::size_t>(i))
+            * 2];
+    }
+    void fillCell(int width, int slot, int i, bool upper);
+    void bandIn(int width, int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper]
     std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
     std::uint32_t m_gridGeneration = 0;
@@ -207,6 +212,19 @@ inline const PowerSteps powerStepTable = makePowerSteps();
 // on the scales. Below y = -1000 the law is far below 2^-32 (powerAbove
 // gives 1, powerBelow 0); from y = 40 on it may pass 1 (powerAbove gives
 // infinity, powerBelow the law lowered by 1e-9).
+// 2^n for n = floor(y), -1000 <= y < 40, and i = floor(64 (y - n)).
+inline double powerOfTwoBelow(double y, int &i)
+{
+    int n = static_cast<int>(y);
+    if (n > y)
+        --n;
+    i = static_cast<int>((y - n) * 64.0);
+    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
+    double power;
+    std::memcpy(&power, &powerBits, sizeof power);
+    return power;
+}
+
 inline double powerAbove(const TrialTables &t, double V, double Emax)
 {
     const double y = (V - Emax) * t.bound2();
@@ -214,13 +232,8 @@ inline double powerAbove(const TrialTables &t, double V, double Emax)
         return 1.0;
     if (!(y < 40.0))
         return HUGE_VAL;
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    const auto i = static_cast<int>((y - n) * 64.0);
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
+    int i;
+    const double power = powerOfTwoBelow(y, i);
     return powerStepTable.up[i] * power * t.boundScale();
 }
 
@@ -231,13 +244,8 @@ inline double powerBelow(const TrialTables &t, double V, double Emax)
         return 0.0;
     if (!(y < 40.0))
         return std::exp((V - Emax) / t.exponentStep()) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    const auto i = static_cast<int>((y - n) * 64.0);
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
+    int i;
+    const double power = powerOfTwoBelow(y, i);
     return powerStepTable.down[i] * power * t.lowScale();
 }
 
@@ -308,9 +316,11 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
     if (slot < 0 || !(x < GridSize - 1))
         return nullptr;
     const auto i = static_cast<int>(x);
-    const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
-    if (entry[0] >> 32 != m_gridGeneration || entry[1] >> 32 != m_gridGeneration)
-        fillGridEntry(slot, i);
+    const std::uint64_t *entry = cellOf(1, slot, i);
+    if (entry[0] >> 32 != m_gridGeneration)
+        fillCell(1, slot, i, false);
+    if (entry[1] >> 32 != m_gridGeneration)
+        fillCell(1, slot, i, true);
     return entry;
 }
 
@@ -327,10 +337,9 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
     const double x = G * m_gridScale;
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
         const int i = static_cast<int>(x) / Coarse;
-        const std::uint64_t *entry
-            = &m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2];
+        const std::uint64_t *entry = cellOf(Coarse, slot, i);
         if (entry[1] >> 32 != m_gridGeneration)
-            fillCoarseUpper(slot, i);
+            fillCell(Coarse, slot, i, true);
         return static_cast<std::uint32_t>(entry[1]);
     }
     return detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
@@ -339,34 +348,27 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
 inline void TrialTables::thresholdBandIn(
     int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper)
 {
-    const double x = G * m_gridScale;
-    if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
-        const int i = static_cast<int>(x) / Coarse;
-        const std::uint64_t *entry
-            = &m_coarse[(static_cast<std::size_t>(slot) * (GridSize / Coarse) + i) * 2];
-        if (entry[0] >> 32 != m_gridGeneration)
-            fillCoarseLower(slot, i);
-        if (entry[1] >> 32 != m_gridGeneration)
-            fillCoarseUpper(slot, i);
-        lower = static_cast<std::uint32_t>(entry[0]);
-        upper = static_cast<std::uint32_t>(entry[1]);
-        return;
-    }
-    upper = detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
-    lower = detail::thresholdBelowAt(*this, E, G, G, m_gridVc, m_params.Rg, m_params.Emax);
+    bandIn(Coarse, slot, E, G, lower, upper);
 }
 
 inline void TrialTables::thresholdBandFineIn(
     int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper)
 {
+    bandIn(1, slot, E, G, lower, upper);
+}
+
+// The band of the cell of G, `width` cells of the grid wide (1 or Coarse).
+inline void TrialTables::bandIn(
+    int width, int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper)
+{
     const double x = G * m_gridScale;
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
-        const auto i = static_cast<int>(x);
-        const std::uint64_t *entry = &m_grid[(static_cast<std::size_t>(slot) * GridSize + i) * 2];
+        const int i = static_cast<int>(x) / width;
+        const std::uint64_t *entry = cellOf(width, slot, i);
         if (entry[0] >> 32 != m_gridGeneration)
-            fillGridLower(slot, i);
+            fillCell(width, slot, i, false);
         if (entry[1] >> 32 != m_gridGeneration)
-            fillGridUpper(slot, i);
+            fillCell(width, slot, i, true);
         lower = static_cast<std::uint32_t>(entry[0]);
         upper = static_cast<std::uint32_t>(entry[1]);
         return;
