@@ -119,6 +119,8 @@ std::size_t SmallStateWalk::firstBelow(std::size_t count, std::uint32_t bound)
     const SmallStates &states = SmallStates::table();
     const std::uint32_t here = m_start + m_drawn;
     // Past the small states the draws since the last question have reached.
+    // Only the places modulo 2^32 count: a draw a whole cycle on has the
+    // same first small state after it.
     while (states.place(m_next) - m_at - 1u < here - m_at)
         m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
     m_at = here;
@@ -130,19 +132,6 @@ std::size_t SmallStateWalk::firstBelow(std::size_t count, std::uint32_t bound)
             return ahead - 1u;
         i = i + 1 == SmallStates::Count ? 0 : i + 1;
     }
-}
-
-void SmallStateWalk::finish(std::uint32_t seed, SmallStatePlace &keep)
-{
-    if (!m_known) {
-        keep.kept = false;
-        return;
-    }
-    const SmallStates &states = SmallStates::table();
-    const std::uint32_t here = m_start + m_drawn;
-    while (states.place(m_next) - m_at - 1u < here - m_at)
-        m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
-    keep = SmallStatePlace {true, seed, here, m_next};
 }
 
 } // namespace cleftsim::detail

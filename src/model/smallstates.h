@@ -37,13 +37,14 @@ private:
     std::vector<std::uint32_t> m_state;
 };
 
-// Where a walk ended: the seed reached and its place, and the first small
-// state after it.
+// Where a walk ended: the seed reached and its place, and the index of the
+// first small state after the place `nextAfter`, where it was last asked.
 struct SmallStatePlace {
     bool kept = false;
     std::uint32_t seed = 0;
     std::uint32_t place = 0;
     std::uint32_t next = 0;
+    std::uint32_t nextAfter = 0;
 };
 
 // The place where the last walk of this thread ended.
@@ -60,7 +61,7 @@ public:
         m_drawn = 0;
         m_known = last.kept && last.seed == seed;
         m_start = last.place;
-        m_at = last.place;
+        m_at = last.nextAfter;
         m_next = last.next;
     }
     // Moves `draws` draws on.
@@ -70,7 +71,10 @@ public:
     std::size_t firstBelow(std::size_t count, std::uint32_t bound);
     // Keeps the place reached in `keep`, for a walk that will start at
     // `seed`: the seed the draws so far have led to.
-    void finish(std::uint32_t seed, SmallStatePlace &keep);
+    void finish(std::uint32_t seed, SmallStatePlace &keep) const
+    {
+        keep = SmallStatePlace {m_known, seed, m_start + m_drawn, m_next, m_at};
+    }
 
 private:
     void locate();

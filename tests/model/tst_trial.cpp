@@ -874,16 +874,23 @@ void TestTrial::smallStatesKnowTheirPlaces()
     for (std::uint32_t x : {0u, 1u, 77u, detail::SmallStates::Count - 1}) {
         for (std::uint32_t back : {1u, 2u, 17u, 500u, 4000u}) {
             const std::uint32_t seed = drawsBefore(x, back);
-            for (bool chained : {false, true}) {
+            // No earlier walk, one that asked 3 draws before, and five one
+            // after another, the first of which asked, each over more than a
+            // quarter of the cycle (more than a whole cycle in all).
+            for (int hops : {0, 1, 5}) {
+                const std::uint32_t gap = hops == 1 ? 3u : 0x50000000u;
                 detail::SmallStatePlace last;
-                if (chained) {
+                for (int hop = hops; hop > 0; --hop) {
                     detail::SmallStateWalk before;
-                    before.start(drawsBefore(x, back + 3), last);
-                    before.firstBelow(1, 1);
-                    before.advance(3);
-                    before.finish(seed, last);
-                    QVERIFY(last.kept && last.seed == seed);
+                    const std::uint32_t from = drawsBefore(x, back + gap * static_cast<std::uint32_t>(hop));
+                    before.start(from, last);
+                    if (hop == hops)
+                        before.firstBelow(1, 1);
+                    before.advance(gap);
+                    before.finish(jumped(from, gap), last);
+                    QVERIFY(last.kept);
                 }
+                QVERIFY(hops == 0 || last.seed == seed);
                 detail::SmallStateWalk walk;
                 walk.start(seed, last);
                 for (std::uint32_t bound : {x, x + 1, detail::SmallStates::Count}) {
