@@ -216,8 +216,9 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             bound = t.thresholdAboveIn(slot, E, largestConductance(k, runEnd + kStart));
             const double runDraws = double(nAvailable) * (runEnd - u + 1);
             bool wide = bound == 0;
+            std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
             if (!wide && bound > SmallStates::Count && double(bound) * runDraws >= 67108864.0) {
-                const std::uint32_t firstBound = t.thresholdAboveIn(slot, E, G[u]);
+                firstBound = t.thresholdAboveIn(slot, E, G[u]);
                 wide = firstBound == 0 || double(bound - firstBound) * runDraws >= 4294967296.0;
             }
             if (wide) {
@@ -228,7 +229,8 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
                 laneFrom = u;
                 laneLast = runEnd < u + EachSteps - 1 ? runEnd : u + EachSteps - 1;
                 for (int v = u; v <= laneLast; ++v) {
-                    const std::uint32_t b = t.thresholdAboveIn(slot, E, G[v]);
+                    const std::uint32_t b
+                        = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(slot, E, G[v]);
                     if (b == 0) {
                         laneLast = v - 1;
                         break;

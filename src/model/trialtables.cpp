@@ -87,6 +87,8 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_gridSpike[1] = p.V1r;
     m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
     m_coarse.assign(static_cast<std::size_t>(2 * (GridSize / Coarse) * 2), 0);
+    m_gridCells = m_grid.data();
+    m_coarseCells = m_coarse.data();
     m_gridGeneration = 0;
     m_gridClampSet = false;
     // Without a norm factor (c = 0) no site ever releases, as long as the

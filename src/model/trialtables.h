@@ -20,6 +20,11 @@ namespace cleftsim {
 // so a looked-up value is bit for bit the value the law returns.
 class TrialTables {
 public:
+    TrialTables() = default;
+    // The cells are reached through pointers into the tables' own storage.
+    TrialTables(const TrialTables &) = delete;
+    TrialTables &operator=(const TrialTables &) = delete;
+
     // Whether these tables were made from exactly these parameters (every
     // model field with the same bits) and cover the steps kStart..kEnd.
     bool matches(const ParameterSet &p, int spikeSteps, int kStart, int kEnd) const;
@@ -128,14 +133,16 @@ private:
     // or its coarse cells (width Coarse), and the making of one of its bounds.
     std::uint64_t *cellOf(int width, int slot, int i)
     {
-        std::vector<std::uint64_t> &cells = width == 1 ? m_grid : m_coarse;
-        return &cells[(static_cast<std::size_t>(slot) * (GridSize / width) + static_cast<std::size_t>(i))
-            * 2];
+        std::uint64_t *cells = width == 1 ? m_gridCells : m_coarseCells;
+        return cells
+            + (static_cast<std::size_t>(slot) * (GridSize / width) + static_cast<std::size_t>(i)) * 2;
     }
     void fillCell(int width, int slot, int i, bool upper);
     void bandIn(int width, int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper]
     std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
+    std::uint64_t *m_gridCells = nullptr; // m_grid.data()
+    std::uint64_t *m_coarseCells = nullptr; // m_coarse.data()
     std::uint32_t m_gridGeneration = 0;
     std::uint64_t m_gridClampBits = 0;
     bool m_gridClampSet = false;
@@ -336,7 +343,7 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
 {
     const double x = G * m_gridScale;
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
-        const int i = static_cast<int>(x) / Coarse;
+        const int i = static_cast<int>(static_cast<unsigned>(x) / Coarse);
         const std::uint64_t *entry = cellOf(Coarse, slot, i);
         if (entry[1] >> 32 != m_gridGeneration)
             fillCell(Coarse, slot, i, true);
@@ -363,7 +370,7 @@ inline void TrialTables::bandIn(
 {
     const double x = G * m_gridScale;
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
-        const int i = static_cast<int>(x) / width;
+        const int i = static_cast<int>(static_cast<unsigned>(x) / static_cast<unsigned>(width));
         const std::uint64_t *entry = cellOf(width, slot, i);
         if (entry[0] >> 32 != m_gridGeneration)
             fillCell(width, slot, i, false);
