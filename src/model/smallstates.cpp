@@ -54,7 +54,8 @@ std::uint32_t cyclePlace(std::uint32_t x)
 // after it puts in order.
 SmallStates::SmallStates()
 {
-    constexpr int Shift = 18; // 2^32 / 2^18 = Count buckets
+    constexpr int Shift = 20; // 2^32 / 2^20 = Count buckets
+    static_assert(std::uint64_t(1) << (32 - Shift) == Count);
     std::vector<std::uint32_t> place(Count);
     std::vector<std::uint32_t> start(Count + 1, 0);
     for (std::uint32_t x = 0; x < Count; ++x) {

@@ -20,7 +20,7 @@ std::uint32_t cyclePlace(std::uint32_t x);
 // The states below Count in the order of their places on the cycle.
 class SmallStates {
 public:
-    static constexpr std::uint32_t Count = 1u << 14;
+    static constexpr std::uint32_t Count = 1u << 12;
 
     // The one table of the program, made on first use.
     static const SmallStates &table();
