@@ -170,6 +170,17 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
         }
         return Gtop;
     };
+    // The conductance of step k as the step rule sums it: the background,
+    // then the quantum of every site released before k, in increasing j.
+    auto siteConductance = [&](int k) {
+        double Gk = background;
+        for (std::uint32_t left = released; left != 0; left &= left - 1) {
+            const int j = __builtin_ctz(left);
+            if (releaseStep[j] < k)
+                Gk += quantum[k - releaseStep[j]];
+        }
+        return Gk;
+    };
     alignas(64) double G[MaxSteps]; // the running sum, by step from kStart
     // Bounds of their own for the draws of the steps laneFrom..laneLast,
     // kept until the next release.
@@ -282,12 +293,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             }
             if (undecided != 0) {
                 // The law, as the step rule works it out.
-                double Gk = background;
-                for (std::uint32_t left = released; left != 0; left &= left - 1) {
-                    const int j = __builtin_ctz(left);
-                    if (releaseStep[j] < kStep)
-                        Gk += quantum[kStep - releaseStep[j]];
-                }
+                const double Gk = siteConductance(kStep);
                 const double I = Vc * Gk / (1.0 + Rg * Gk);
                 const double Vpre = EStep - Rg * I;
                 const double prob = std::exp((Vpre - Emax) / ex) * c;
@@ -361,16 +367,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
     // rounding is monotone), so the largest lies between them, and the steps
     // near it outside are found by walking outwards.
     PeakFollower peak {Vc, Rg, wantLowest};
-    auto follow = [&](int v) {
-        const int kv = kStart + v;
-        double Gk = background;
-        for (std::uint32_t left = released; left != 0; left &= left - 1) {
-            const int j = __builtin_ctz(left);
-            if (releaseStep[j] < kv)
-                Gk += quantum[kv - releaseStep[j]];
-        }
-        peak.follow(Gk);
-    };
+    auto follow = [&](int v) { peak.follow(siteConductance(kStart + v)); };
     if (nReleased == 0) {
         peak.follow(background);
     } else if (firstRelease - kStart + 1 >= steps) {
