@@ -85,6 +85,14 @@ void setQuantaScalar(double *G, const double *q, int from, int to, double times,
         G[v] = base + times * q[v];
 }
 
+double largestScalar(const double *G, int from, int to)
+{
+    double a = G[from];
+    for (int v = from + 1; v <= to; ++v)
+        a = G[v] > a ? G[v] : a;
+    return a;
+}
+
 std::uint32_t laneSitesScalar(std::uint32_t lanes, std::uint32_t sites)
 {
     std::uint32_t chosen = 0;
@@ -176,12 +184,28 @@ __attribute__((target("avx2"))) std::uint32_t statesBelowAvx2(
 __attribute__((target("avx2"))) void addQuantaAvx2(double *G, const double *q, int from, int to, double times)
 {
     const __m256d f = _mm256_set1_pd(times);
+    for (int v = from & ~3; v < to; v += 4)
+        _mm256_store_pd(
+            G + v, _mm256_add_pd(_mm256_load_pd(G + v), _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
+}
+
+// The lanes of the last 1..4 entries from a vector's start.
+alignas(32) constexpr std::int64_t lastLanes[5][4]
+    = {{0, 0, 0, 0}, {-1, 0, 0, 0}, {-1, -1, 0, 0}, {-1, -1, -1, 0}, {-1, -1, -1, -1}};
+
+// The largest as the largest of vectors of 4, with lanes past to as 0
+// (which no entry is below).
+__attribute__((target("avx2"))) double largestAvx2(const double *G, int from, int to)
+{
+    __m256d a = _mm256_setzero_pd();
     int v = from;
     for (; v + 4 <= to; v += 4)
-        _mm256_storeu_pd(
-            G + v, _mm256_add_pd(_mm256_loadu_pd(G + v), _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
-    for (; v < to; ++v)
-        G[v] += times * q[v];
+        a = _mm256_max_pd(a, _mm256_loadu_pd(G + v));
+    const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i *>(lastLanes[to + 1 - v]));
+    a = _mm256_max_pd(a, _mm256_maskload_pd(G + v, last));
+    __m128d b = _mm_max_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
+    b = _mm_max_sd(b, _mm_unpackhi_pd(b, b));
+    return _mm_cvtsd_f64(b);
 }
 
 __attribute__((target("avx512f"))) std::size_t scanEachAvx512(
@@ -215,11 +239,8 @@ __attribute__((target("avx2"))) void setQuantaAvx2(
 {
     const __m256d f = _mm256_set1_pd(times);
     const __m256d b = _mm256_set1_pd(base);
-    int v = from;
-    for (; v + 4 <= to; v += 4)
-        _mm256_storeu_pd(G + v, _mm256_add_pd(b, _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
-    for (; v < to; ++v)
-        G[v] = base + times * q[v];
+    for (int v = from & ~3; v < to; v += 4)
+        _mm256_store_pd(G + v, _mm256_add_pd(b, _mm256_mul_pd(f, _mm256_loadu_pd(q + v))));
 }
 
 __attribute__((target("avx512f"))) void setQuantaAvx512(
@@ -227,11 +248,8 @@ __attribute__((target("avx512f"))) void setQuantaAvx512(
 {
     const __m512d f = _mm512_set1_pd(times);
     const __m512d b = _mm512_set1_pd(base);
-    int v = from;
-    for (; v + 8 <= to; v += 8)
-        _mm512_storeu_pd(G + v, _mm512_add_pd(b, _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
-    for (; v < to; ++v)
-        G[v] = base + times * q[v];
+    for (int v = from & ~7; v < to; v += 8)
+        _mm512_store_pd(G + v, _mm512_add_pd(b, _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
 }
 
 __attribute__((target("avx512f"))) void stepStatesAvx512(std::uint32_t seed, std::uint32_t *states)
@@ -254,12 +272,26 @@ __attribute__((target("avx512f"))) void addQuantaAvx512(
     double *G, const double *q, int from, int to, double times)
 {
     const __m512d f = _mm512_set1_pd(times);
+    for (int v = from & ~7; v < to; v += 8)
+        _mm512_store_pd(
+            G + v, _mm512_add_pd(_mm512_load_pd(G + v), _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
+}
+
+__attribute__((target("avx512f"))) double largestAvx512(const double *G, int from, int to)
+{
+    // The masked forms throughout: the plain ones leave a lane undefined
+    // that the compiler takes for uninitialized.
+    __m512d a = _mm512_setzero_pd();
     int v = from;
     for (; v + 8 <= to; v += 8)
-        _mm512_storeu_pd(
-            G + v, _mm512_add_pd(_mm512_loadu_pd(G + v), _mm512_mul_pd(f, _mm512_loadu_pd(q + v))));
-    for (; v < to; ++v)
-        G[v] += times * q[v];
+        a = _mm512_mask_max_pd(a, 0xff, a, _mm512_loadu_pd(G + v));
+    const auto last = static_cast<__mmask8>((1u << (to + 1 - v)) - 1u);
+    a = _mm512_mask_max_pd(a, 0xff, a, _mm512_maskz_loadu_pd(last, G + v));
+    const __m256d h
+        = _mm256_max_pd(_mm512_maskz_extractf64x4_pd(0xff, a, 0), _mm512_maskz_extractf64x4_pd(0xff, a, 1));
+    __m128d b = _mm_max_pd(_mm256_castpd256_pd128(h), _mm256_extractf128_pd(h, 1));
+    b = _mm_max_sd(b, _mm_unpackhi_pd(b, b));
+    return _mm_cvtsd_f64(b);
 }
 
 // Four vectors of 8 lanes hold 32 consecutive states; all four jump over 32
@@ -372,17 +404,17 @@ const std::vector<DrawScan> &table()
 {
     static const std::vector<DrawScan> scans {
         {"scalar", always, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
-            setQuantaScalar, laneSitesScalar},
+            setQuantaScalar, largestScalar, laneSitesScalar},
 #ifdef CLEFTSIM_X86_VECTOR
         {"avx2", hasAvx2, scanAvx2, scanEachAvx2, stepStatesAvx2, statesBelowAvx2, addQuantaAvx2,
-            setQuantaAvx2, laneSitesBmi2},
+            setQuantaAvx2, largestAvx2, laneSitesBmi2},
         {"avx512", hasAvx512, scanAvx512, scanEachAvx512, stepStatesAvx512, statesBelowAvx512,
-            addQuantaAvx512, setQuantaAvx512, laneSitesBmi2},
+            addQuantaAvx512, setQuantaAvx512, largestAvx512, laneSitesBmi2},
 #else
         {"avx2", never, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
-            setQuantaScalar, laneSitesScalar},
+            setQuantaScalar, largestScalar, laneSitesScalar},
         {"avx512", never, scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar, addQuantaScalar,
-            setQuantaScalar, laneSitesScalar},
+            setQuantaScalar, largestScalar, laneSitesScalar},
 #endif
     };
     return scans;

@@ -31,10 +31,16 @@ using StepStatesFunction = void (*)(std::uint32_t seed, std::uint32_t *states);
 // Bit i set where states[i] < threshold, for i = 0..31 (states as above).
 using StatesBelowFunction = std::uint32_t (*)(const std::uint32_t *states, std::uint32_t threshold);
 // G[v] += times * q[v] for v = from..to - 1, each term as one product and
-// one sum, whatever the width.
+// one sum, whatever the width. A scan may work in whole vectors from
+// from & ~7 to the next multiple of 8 at or past to: G and q must be
+// readable and G writable there, and q must be 0 below from (the entries
+// there stay as they are; those past to may change).
 using AddQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times);
-// G[v] = base + times * q[v] for v = from..to - 1, likewise.
+// G[v] = base + times * q[v] for v = from..to - 1, likewise (the entries
+// from from & ~7 up to from become base).
 using SetQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times, double base);
+// The largest of G[from..to], from <= to, none of them negative or NaN.
+using LargestFunction = double (*)(const double *G, int from, int to);
 
 // The sites of the lanes: bit i of lanes stands for the i-th lowest bit
 // set in sites; the result has those bits of sites set.
@@ -52,6 +58,7 @@ struct DrawScan {
     StatesBelowFunction statesBelow;
     AddQuantaFunction addQuanta;
     SetQuantaFunction setQuanta;
+    LargestFunction largest;
     LaneSitesFunction laneSites;
 };
 

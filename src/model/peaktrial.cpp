@@ -13,24 +13,6 @@ namespace {
 // The longest window of steps the loop takes (the records window has 321).
 constexpr int MaxSteps = 512;
 
-// The largest of G[from..to], from <= to.
-inline double largestOf(const double *G, int from, int to)
-{
-    double a = G[from], b = a, c = a, d = a;
-    int u = from + 1;
-    for (; u + 3 <= to; u += 4) {
-        a = G[u] > a ? G[u] : a;
-        b = G[u + 1] > b ? G[u + 1] : b;
-        c = G[u + 2] > c ? G[u + 2] : c;
-        d = G[u + 3] > d ? G[u + 3] : d;
-    }
-    for (; u <= to; ++u)
-        a = G[u] > a ? G[u] : a;
-    a = b > a ? b : a;
-    c = d > c ? d : c;
-    return c > a ? c : a;
-}
-
 // The number of bits set, without the instruction older processors lack.
 inline int bitsSet(std::uint32_t x)
 {
@@ -104,8 +86,8 @@ PeakTrialResult PeakTrials::run(SiteTable &sites, Generator &rng)
 // at Vc = 0, where the shift is 0 at any conductance); after it, a bound on
 // the thresholds of the stretch from the grid of the tables: at Vc > 0 that
 // of the background (a conductance only lowers Vpre there), at Vc < 0 that
-// of a bound on the largest conductance of the stretch or, where that lets
-// through too many states, each step's own. The first draw of the stretch
+// of the largest conductance of the stretch or, where that lets through too
+// many states, each step's own. The first draw of the stretch
 // whose state is below its threshold or bound is found by a scan of the
 // draws or, for bounds no larger than SmallStates::Count, from the places of
 // the small states; the steps before it release nothing. Its step is
@@ -148,28 +130,6 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
     std::uint32_t released = 0; // bit j for site j
     int nReleased = 0;
     int firstRelease = 0, lastRelease = 0; // steps
-    int stepOf[MaxSites]; // the steps with releases, in order, and their quanta
-    double quantaAt[MaxSites];
-    int nSteps = 0;
-    const bool unimodal = t.quantumUnimodal();
-    const int top = t.quantumTop();
-    // A bound on the conductance of every step from..to (all after the last
-    // release): the background and, for every step with releases, its
-    // quanta at the largest the quantum reaches between the two ages (where
-    // it rises to its top and falls after it, at the age nearest the top;
-    // else the largest up to the later age). Term by term at least the step
-    // rule's sum at each step, up to the rounding of the sums, which the
-    // margins of the threshold bounds cover.
-    auto largestConductance = [&](int from, int to) {
-        double Gtop = background;
-        for (int i = 0; i < nSteps; ++i) {
-            const int young = from - stepOf[i], old = to - stepOf[i];
-            const double q
-                = unimodal ? t.quantum(top < young ? young : (top > old ? old : top)) : t.quantumCeiling(old);
-            Gtop += quantaAt[i] * q;
-        }
-        return Gtop;
-    };
     // The conductance of step k as the step rule sums it: the background,
     // then the quantum of every site released before k, in increasing j.
     auto siteConductance = [&](int k) {
@@ -181,7 +141,9 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
         }
         return Gk;
     };
-    alignas(64) double G[MaxSteps]; // the running sum, by step from kStart
+    // The running sum, by step from kStart, with room for the scans' whole
+    // vectors past the last step.
+    alignas(64) double G[MaxSteps + 8];
     // Bounds of their own for the draws of the steps laneFrom..laneLast,
     // kept until the next release.
     std::uint32_t *laneBound = m_laneBound.data();
@@ -224,7 +186,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             // One bound for the whole run where it lets through few states
             // or hardly more than the bound of its first step; else every
             // step its own, from its running sum, over a stretch.
-            bound = t.thresholdAboveIn(slot, E, largestConductance(k, runEnd + kStart));
+            bound = t.thresholdAboveIn(slot, E, scan.largest(G, u, runEnd));
             const double runDraws = double(nAvailable) * (runEnd - u + 1);
             bool wide = bound == 0;
             std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
@@ -322,8 +284,6 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
         }
         lastRelease = kStep;
         nReleased += count;
-        stepOf[nSteps] = kStep;
-        quantaAt[nSteps++] = count;
         const std::uint32_t releasing = scan.laneSites(hits, available);
         for (std::uint32_t left = releasing; left != 0; left &= left - 1) {
             const int j = __builtin_ctz(left);
@@ -383,7 +343,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             from = rise < held ? held : (rise < steps - 1 ? rise : steps - 1);
             to = fall < from ? from : (fall < steps - 1 ? fall : steps - 1);
         }
-        const double top = largestOf(G, from, to);
+        const double top = scan.largest(G, from, to);
         const double cut = top - top * ((1.0 + Rg * top) * 2e-12 + 1e-13);
         for (int v = from; v <= to; ++v)
             if (G[v] >= cut)

@@ -39,6 +39,8 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
         m_spike[static_cast<std::size_t>(k - kStart)] = SpikePotential(p, k * TimeStep);
     for (int d = 0; d <= kEnd - kStart; ++d)
         m_quantum[static_cast<std::size_t>(d)] = (p.Gmax - p.Gb) * ConductanceShape(p, d * TimeStep);
+    m_quanta.assign(steps + 2 * QuantaPad, 0.0);
+    std::copy(m_quantum.begin(), m_quantum.end(), m_quanta.begin() + QuantaPad);
     m_c = 1.0 - std::exp(std::log(1.0 - p.gf) / spikeSteps);
     m_background = p.Gb * p.N;
     m_params = p;

@@ -35,7 +35,9 @@ public:
     double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
     // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
     double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
-    const double *quanta() const { return m_quantum.data(); } // quantum(0), quantum(1), ...
+    // quantum(0), quantum(1), ..., with 8 zeros before and after, for the
+    // scans' whole vectors (see AddQuantaFunction).
+    const double *quanta() const { return m_quanta.data() + QuantaPad; }
     // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
     double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
@@ -109,6 +111,8 @@ private:
     int m_kEnd = -1;
     std::vector<double> m_spike;
     std::vector<double> m_quantum;
+    static constexpr std::size_t QuantaPad = 8;
+    std::vector<double> m_quanta; // m_quantum with QuantaPad zeros on either side
     double m_c = 0;
     double m_background = 0;
     bool m_boundUsable = false;
