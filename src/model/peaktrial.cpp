@@ -149,6 +149,8 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
     std::uint32_t *laneBound = m_laneBound.data();
     int laneFrom = 0, laneLast = -1;
 
+    const TrialTables::UpperRow rows[3] = {{}, t.upperRow(0), t.upperRow(1)}; // by slot + 1
+
     std::uint32_t seed = rng.seed();
     SmallStateWalk walk;
     walk.start(seed, m_place);
@@ -163,6 +165,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
         const int runEnd = (t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd) - kStart;
         const double E = t.spike(k);
         const int slot = t.gridSlot(E);
+        const TrialTables::UpperRow &row = rows[slot + 1];
         // The threshold of every step of the stretch u..last where it is
         // known exactly (else 2^33), and a bound on all of them (0: none).
         std::uint64_t exact = std::uint64_t(1) << 33;
@@ -178,7 +181,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             }
             bound = exact > 0xffffffffu ? 0 : static_cast<std::uint32_t>(exact);
         } else if (Vc > 0) {
-            bound = t.thresholdAboveIn(slot, E, background); // the shift only lowers Vpre
+            bound = t.thresholdAboveIn(row, slot, E, background); // the shift only lowers Vpre
         } else if (u <= laneLast) {
             last = laneLast; // the steps' own bounds still hold
             each = true;
@@ -186,12 +189,12 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
             // One bound for the whole run where it lets through few states
             // or hardly more than the bound of its first step; else every
             // step its own, from its running sum, over a stretch.
-            bound = t.thresholdAboveIn(slot, E, scan.largest(G, u, runEnd));
+            bound = t.thresholdAboveIn(row, slot, E, scan.largest(G, u, runEnd));
             const double runDraws = double(nAvailable) * (runEnd - u + 1);
             bool wide = bound == 0;
             std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
             if (!wide && bound > SmallStates::Count && double(bound) * runDraws >= 67108864.0) {
-                firstBound = t.thresholdAboveIn(slot, E, G[u]);
+                firstBound = t.thresholdAboveIn(row, slot, E, G[u]);
                 wide = firstBound == 0 || double(bound - firstBound) * runDraws >= 4294967296.0;
             }
             if (wide) {
@@ -203,7 +206,7 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
                 laneLast = runEnd < u + EachSteps - 1 ? runEnd : u + EachSteps - 1;
                 for (int v = u; v <= laneLast; ++v) {
                     const std::uint32_t b
-                        = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(slot, E, G[v]);
+                        = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(row, slot, E, G[v]);
                     if (b == 0) {
                         laneLast = v - 1;
                         break;

@@ -188,6 +188,12 @@ void TrialTables::fillCell(int width, int slot, int i, bool upper)
     cellOf(width, slot, i)[upper ? 1 : 0] = static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound;
 }
 
+// Apart from the loop's fast path, so that the loop stays small.
+std::uint32_t TrialTables::thresholdAboveOutOfRow(int slot, double E, double G)
+{
+    return thresholdAboveIn(slot, E, G);
+}
+
 detail::PowerSteps detail::makePowerSteps()
 {
     PowerSteps s {};

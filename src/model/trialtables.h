@@ -100,6 +100,17 @@ public:
     void thresholdBandIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     void thresholdBandFineIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     std::uint64_t thresholdBeforeReleaseIn(int slot, double E);
+    // The upper bounds of the coarse cells of one slot as they stand, for a
+    // loop that asks for many of them (thresholdAboveIn with the row): a
+    // scale of infinity where the grid does not hold the slot, so that no
+    // conductance finds a cell there. Valid until the next useClamp.
+    struct UpperRow {
+        const std::uint64_t *cells = nullptr; // [i][lower, upper]
+        double scale = HUGE_VAL;
+        std::uint32_t generation = 0;
+    };
+    UpperRow upperRow(int slot) const;
+    std::uint32_t thresholdAboveIn(const UpperRow &row, int slot, double E, double G);
 
     bool inUse = false; // a trial is reading these tables now
 
@@ -142,6 +153,7 @@ private:
             + (static_cast<std::size_t>(slot) * (GridSize / width) + static_cast<std::size_t>(i)) * 2;
     }
     void fillCell(int width, int slot, int i, bool upper);
+    std::uint32_t thresholdAboveOutOfRow(int slot, double E, double G);
     void bandIn(int width, int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper]
     std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
@@ -354,6 +366,29 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
         return static_cast<std::uint32_t>(entry[1]);
     }
     return detail::thresholdAboveAt(*this, E, G, m_gridVc, m_params.Rg, m_params.Emax);
+}
+
+inline TrialTables::UpperRow TrialTables::upperRow(int slot) const
+{
+    UpperRow row;
+    if (slot >= 0 && m_gridUsable) {
+        row.cells = m_coarseCells + static_cast<std::size_t>(slot) * (GridSize / Coarse) * 2;
+        row.scale = m_gridScale;
+        row.generation = m_gridGeneration;
+    }
+    return row;
+}
+
+// As thresholdAboveIn(slot, E, G), from the row where its cell is filled.
+inline std::uint32_t TrialTables::thresholdAboveIn(const UpperRow &row, int slot, double E, double G)
+{
+    const double x = G * row.scale;
+    if (x < GridSize - 1) {
+        const std::uint64_t entry = row.cells[(static_cast<unsigned>(x) / Coarse) * 2 + 1];
+        if (entry >> 32 == row.generation)
+            return static_cast<std::uint32_t>(entry);
+    }
+    return thresholdAboveOutOfRow(slot, E, G);
 }
 
 inline void TrialTables::thresholdBandIn(
