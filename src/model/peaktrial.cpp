@@ -1,10 +1,12 @@
 #include "model/peaktrial.h"
 
+#include "model/drawkernels.h"
 #include "model/drawscan.h"
 #include "model/smallstates.h"
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 namespace cleftsim {
 
@@ -57,9 +59,13 @@ PeakTrials::PeakTrials(const ParameterSet &p, int spikeSteps, double Vc, int kSt
         return;
     m_lease.emplace(p, spikeSteps, kStart, kEnd);
     m_t = &m_lease->tables();
-    m_loop = m_t->stretchesUsable() && !m_t->noRelease() && std::isfinite(Vc) && kEnd - kStart < MaxSteps
-        && m_N == p.N;
-    m_scan = &detail::drawScanEntry();
+    if (m_t->stretchesUsable() && !m_t->noRelease() && std::isfinite(Vc) && kEnd - kStart < MaxSteps
+        && m_N == p.N) {
+        const std::string scan = detail::drawScanEntry().name;
+        m_loop = scan == "avx512" ? &PeakTrials::loopAvx512
+            : scan == "avx2"      ? &PeakTrials::loopAvx2
+                                  : &PeakTrials::loopScalar;
+    }
     m_t->useClamp(Vc);
     m_place = detail::threadSmallStatePlace();
 }
@@ -77,7 +83,7 @@ PeakTrialResult PeakTrials::run(SiteTable &sites, Generator &rng)
     }
     if (!m_t)
         return PeakTrialResult {};
-    return m_loop ? loop(sites, rng) : stepByStep(sites, rng);
+    return m_loop ? (this->*m_loop)(sites, rng) : stepByStep(sites, rng);
 }
 
 // The trial goes through the window in stretches of steps that share a
@@ -103,12 +109,13 @@ PeakTrialResult PeakTrials::run(SiteTable &sites, Generator &rng)
 // cell of a conductance and bounds its potentials; where a value must be
 // the step rule's own (the law, the peak), the conductance is summed again
 // in the order of the sites.
-PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
+template <class K>
+[[gnu::always_inline]] inline PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
 {
     using namespace detail;
     TrialTables &t = *m_t;
     const ParameterSet &p = m_p;
-    const DrawScan &scan = *m_scan;
+    const K scan;
     const double Vc = m_Vc;
     const int kStart = m_kStart, kEnd = m_kEnd;
     const bool wantLowest = m_wantLowest, wantHighest = m_wantHighest;
@@ -362,5 +369,33 @@ PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
     result.peak = peak.peak;
     return result;
 }
+
+PeakTrialResult PeakTrials::loopScalar(SiteTable &sites, Generator &rng)
+{
+    return loop<detail::kernels::ScalarKernels>(sites, rng);
+}
+
+#ifdef CLEFTSIM_X86_VECTOR
+__attribute__((target("avx2,bmi2"))) PeakTrialResult PeakTrials::loopAvx2(SiteTable &sites, Generator &rng)
+{
+    return loop<detail::kernels::Avx2Kernels>(sites, rng);
+}
+
+__attribute__((target("avx512f,bmi2"))) PeakTrialResult PeakTrials::loopAvx512(
+    SiteTable &sites, Generator &rng)
+{
+    return loop<detail::kernels::Avx512Kernels>(sites, rng);
+}
+#else
+PeakTrialResult PeakTrials::loopAvx2(SiteTable &sites, Generator &rng)
+{
+    return loopScalar(sites, rng);
+}
+
+PeakTrialResult PeakTrials::loopAvx512(SiteTable &sites, Generator &rng)
+{
+    return loopScalar(sites, rng);
+}
+#endif
 
 } // namespace cleftsim

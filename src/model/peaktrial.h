@@ -57,7 +57,12 @@ public:
     PeakTrialResult run(SiteTable &sites, Generator &rng);
 
 private:
-    PeakTrialResult loop(SiteTable &sites, Generator &rng);
+    // The loop, made once for the kernels of each scan (K: a kernel set),
+    // each compiled for its scan's instructions.
+    template <class K> PeakTrialResult loop(SiteTable &sites, Generator &rng);
+    PeakTrialResult loopScalar(SiteTable &sites, Generator &rng);
+    PeakTrialResult loopAvx2(SiteTable &sites, Generator &rng);
+    PeakTrialResult loopAvx512(SiteTable &sites, Generator &rng);
     PeakTrialResult stepByStep(SiteTable &sites, Generator &rng);
 
     const ParameterSet &m_p;
@@ -69,8 +74,8 @@ private:
     bool m_wantHighest;
     std::optional<TrialTablesLease> m_lease; // none for an empty window
     TrialTables *m_t = nullptr;
-    bool m_loop = false; // whether loop() applies
-    const DrawScan *m_scan = nullptr;
+    // The loop for the scan in use, where it applies.
+    PeakTrialResult (PeakTrials::*m_loop)(SiteTable &, Generator &) = nullptr;
     detail::SmallStatePlace m_place;
     // Steps whose draws are scanned at once against bounds of their own,
     // and those bounds, one for every draw and 64 to read past them.
