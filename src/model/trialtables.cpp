@@ -88,7 +88,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_gridSpike[0] = p.Emax;
     m_gridSpike[1] = p.V1r;
     m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
-    m_coarse.assign(static_cast<std::size_t>(2 * (GridSize / Coarse) * 2), 0);
+    m_coarse.assign(static_cast<std::size_t>(2 * CoarseRow * 2), Unmade);
     m_gridCells = m_grid.data();
     m_coarseCells = m_coarse.data();
     m_gridGeneration = 0;
@@ -115,9 +115,9 @@ void TrialTables::setGridClamp(double Vc)
     m_gridVc = Vc;
     if (++m_gridGeneration == 0) {
         std::fill(m_grid.begin(), m_grid.end(), 0);
-        std::fill(m_coarse.begin(), m_coarse.end(), 0);
         m_gridGeneration = 1;
     }
+    std::fill(m_coarse.begin(), m_coarse.end(), Unmade);
     m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
     m_clampThreshold[0] = exactThresholdAtBackground(m_gridSpike[0], Vc);
@@ -176,7 +176,8 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
 // conductances lie between (width i - 1) h and width (i + 1) h, since the
 // cell of the grid is trunc(G (1 + 1e-9) / h) and the margin of 1e-9
 // outweighs the rounding of the product for the at most GridSize cells.
-// Each bound, tagged with the generation, is made when first asked for.
+// Each bound is made when first asked for; those of the grid's own cells
+// carry the generation they were made in.
 void TrialTables::fillCell(int width, int slot, int i, bool upper)
 {
     const double E = m_gridSpike[slot];
@@ -185,7 +186,8 @@ void TrialTables::fillCell(int width, int slot, int i, bool upper)
     const std::uint32_t bound = upper
         ? detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax)
         : detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    cellOf(width, slot, i)[upper ? 1 : 0] = static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound;
+    cellOf(width, slot, i)[upper ? 1 : 0]
+        = width == 1 ? static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound : bound;
 }
 
 // Apart from the loop's fast path, so that the loop stays small.

@@ -100,14 +100,14 @@ public:
     void thresholdBandIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     void thresholdBandFineIn(int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
     std::uint64_t thresholdBeforeReleaseIn(int slot, double E);
-    // The upper bounds of the coarse cells of one slot as they stand, for a
-    // loop that asks for many of them (thresholdAboveIn with the row): a
-    // scale of infinity where the grid does not hold the slot, so that no
-    // conductance finds a cell there. Valid until the next useClamp.
+    // The coarse cells of one slot as they stand, for a loop that asks for
+    // many of their upper bounds (thresholdAboveIn with the row): a scale of
+    // infinity where the grid does not hold the slot, so that every
+    // conductance finds the row's last cell, which is never filled. Valid
+    // until the next useClamp.
     struct UpperRow {
         const std::uint64_t *cells = nullptr; // [i][lower, upper]
         double scale = HUGE_VAL;
-        std::uint32_t generation = 0;
     };
     UpperRow upperRow(int slot) const;
     std::uint32_t thresholdAboveIn(const UpperRow &row, int slot, double E, double G);
@@ -144,18 +144,28 @@ private:
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     static constexpr int Coarse = 8; // cells of the grid in one coarse cell
+    // A row of coarse cells holds one more, past the grid, never filled. A
+    // coarse bound not yet made is Unmade (above every bound); the bounds of
+    // the grid's own cells carry the generation in their upper half.
+    static constexpr int CoarseRow = GridSize / Coarse + 1;
+    static constexpr std::uint64_t Unmade = ~std::uint64_t(0);
+    static bool made(int width, std::uint64_t entry, std::uint32_t generation)
+    {
+        return width == 1 ? entry >> 32 == generation : entry != Unmade;
+    }
     // The entry [lower, upper] of cell i of the slot in the grid (width 1)
     // or its coarse cells (width Coarse), and the making of one of its bounds.
     std::uint64_t *cellOf(int width, int slot, int i)
     {
-        std::uint64_t *cells = width == 1 ? m_gridCells : m_coarseCells;
-        return cells
-            + (static_cast<std::size_t>(slot) * (GridSize / width) + static_cast<std::size_t>(i)) * 2;
+        if (width == 1)
+            return m_gridCells
+                + (static_cast<std::size_t>(slot) * GridSize + static_cast<std::size_t>(i)) * 2;
+        return m_coarseCells + (static_cast<std::size_t>(slot) * CoarseRow + static_cast<std::size_t>(i)) * 2;
     }
     void fillCell(int width, int slot, int i, bool upper);
     std::uint32_t thresholdAboveOutOfRow(int slot, double E, double G);
     void bandIn(int width, int slot, double E, double G, std::uint32_t &lower, std::uint32_t &upper);
-    std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper]
+    std::vector<std::uint64_t> m_coarse; // [slot][i / Coarse][lower, upper], CoarseRow cells a slot
     std::vector<std::uint64_t> m_grid; // [slot][i][lower, upper]
     std::uint64_t *m_gridCells = nullptr; // m_grid.data()
     std::uint64_t *m_coarseCells = nullptr; // m_coarse.data()
@@ -361,7 +371,7 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
         const int i = static_cast<int>(static_cast<unsigned>(x) / Coarse);
         const std::uint64_t *entry = cellOf(Coarse, slot, i);
-        if (entry[1] >> 32 != m_gridGeneration)
+        if (entry[1] == Unmade)
             fillCell(Coarse, slot, i, true);
         return static_cast<std::uint32_t>(entry[1]);
     }
@@ -371,23 +381,23 @@ inline std::uint32_t TrialTables::thresholdAboveIn(int slot, double E, double G)
 inline TrialTables::UpperRow TrialTables::upperRow(int slot) const
 {
     UpperRow row;
-    if (slot >= 0 && m_gridUsable) {
-        row.cells = m_coarseCells + static_cast<std::size_t>(slot) * (GridSize / Coarse) * 2;
+    row.cells = m_coarseCells + static_cast<std::size_t>(slot > 0 ? slot : 0) * CoarseRow * 2;
+    if (slot >= 0 && m_gridUsable)
         row.scale = m_gridScale;
-        row.generation = m_gridGeneration;
-    }
     return row;
 }
 
-// As thresholdAboveIn(slot, E, G), from the row where its cell is filled.
+// As thresholdAboveIn(slot, E, G), from the row where its cell is made. A
+// conductance with x = G (1 + 1e-9) / h below GridSize has its coarse cell,
+// whose bound holds up to GridSize h; a larger one (or NaN, from a scale of
+// infinity at G = 0) takes the row's last cell, which is never made.
 inline std::uint32_t TrialTables::thresholdAboveIn(const UpperRow &row, int slot, double E, double G)
 {
     const double x = G * row.scale;
-    if (x < GridSize - 1) {
-        const std::uint64_t entry = row.cells[(static_cast<unsigned>(x) / Coarse) * 2 + 1];
-        if (entry >> 32 == row.generation)
-            return static_cast<std::uint32_t>(entry);
-    }
+    const double inRow = x < double(GridSize) ? x : double(GridSize);
+    const std::uint64_t entry = row.cells[(static_cast<unsigned>(inRow) / Coarse) * 2 + 1];
+    if (entry != Unmade)
+        return static_cast<std::uint32_t>(entry);
     return thresholdAboveOutOfRow(slot, E, G);
 }
 
@@ -411,9 +421,9 @@ inline void TrialTables::bandIn(
     if (slot >= 0 && m_gridUsable && x < GridSize - 1) {
         const int i = static_cast<int>(static_cast<unsigned>(x) / static_cast<unsigned>(width));
         const std::uint64_t *entry = cellOf(width, slot, i);
-        if (entry[0] >> 32 != m_gridGeneration)
+        if (!made(width, entry[0], m_gridGeneration))
             fillCell(width, slot, i, false);
-        if (entry[1] >> 32 != m_gridGeneration)
+        if (!made(width, entry[1], m_gridGeneration))
             fillCell(width, slot, i, true);
         lower = static_cast<std::uint32_t>(entry[0]);
         upper = static_cast<std::uint32_t>(entry[1]);
