@@ -83,12 +83,6 @@ SmallStates::SmallStates()
     }
 }
 
-const SmallStates &SmallStates::table()
-{
-    static const SmallStates states;
-    return states;
-}
-
 std::uint32_t SmallStates::firstAfter(std::uint32_t here) const
 {
     const auto it = std::upper_bound(m_place.begin(), m_place.end(), here);
@@ -107,32 +101,6 @@ void SmallStateWalk::locate()
     m_at = m_start + m_drawn;
     m_next = SmallStates::table().firstAfter(m_at);
     m_known = true;
-}
-
-// The small states are kept in the order of their places, and m_next is the
-// first one after m_at; the draw after the place `here` is at here + 1. A
-// small state at place q is the (q - here)-th draw from here, counted
-// modulo 2^32 as the cycle wraps.
-std::size_t SmallStateWalk::firstBelow(std::size_t count, std::uint32_t bound)
-{
-    if (!m_known)
-        locate();
-    const SmallStates &states = SmallStates::table();
-    const std::uint32_t here = m_start + m_drawn;
-    // Past the small states the draws since the last question have reached.
-    // Only the places modulo 2^32 count: a draw a whole cycle on has the
-    // same first small state after it.
-    while (states.place(m_next) - m_at - 1u < here - m_at)
-        m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
-    m_at = here;
-    for (std::uint32_t i = m_next;;) {
-        const std::uint32_t ahead = states.place(i) - here; // draws to it, >= 1
-        if (ahead > count)
-            return count;
-        if (states.state(i) < bound)
-            return ahead - 1u;
-        i = i + 1 == SmallStates::Count ? 0 : i + 1;
-    }
 }
 
 } // namespace cleftsim::detail

@@ -23,7 +23,11 @@ public:
     static constexpr std::uint32_t Count = 1u << 12;
 
     // The one table of the program, made on first use.
-    static const SmallStates &table();
+    static const SmallStates &table()
+    {
+        static const SmallStates states;
+        return states;
+    }
 
     std::uint32_t place(std::uint32_t i) const { return m_place[i]; }
     std::uint32_t state(std::uint32_t i) const { return m_state[i]; }
@@ -85,5 +89,31 @@ private:
     std::uint32_t m_at = 0; // place m_next was found for
     std::uint32_t m_next = 0; // first small state after m_at
 };
+
+// The small states are kept in the order of their places, and m_next is the
+// first one after m_at; the draw after the place `here` is at here + 1. A
+// small state at place q is the (q - here)-th draw from here, counted
+// modulo 2^32 as the cycle wraps.
+inline std::size_t SmallStateWalk::firstBelow(std::size_t count, std::uint32_t bound)
+{
+    if (!m_known)
+        locate();
+    const SmallStates &states = SmallStates::table();
+    const std::uint32_t here = m_start + m_drawn;
+    // Past the small states the draws since the last question have reached.
+    // Only the places modulo 2^32 count: a draw a whole cycle on has the
+    // same first small state after it.
+    while (states.place(m_next) - m_at - 1u < here - m_at)
+        m_next = m_next + 1 == SmallStates::Count ? 0 : m_next + 1;
+    m_at = here;
+    for (std::uint32_t i = m_next;;) {
+        const std::uint32_t ahead = states.place(i) - here; // draws to it, >= 1
+        if (ahead > count)
+            return count;
+        if (states.state(i) < bound)
+            return ahead - 1u;
+        i = i + 1 == SmallStates::Count ? 0 : i + 1;
+    }
+}
 
 } // namespace cleftsim::detail
