@@ -1,7 +1,8 @@
 // Speed of the trial engine: the default Is vs V2 sweep on every draw scan
 // the processor has, against the plain step rule (the reference) and
 // against bare generator draws (the floor); and the default sweep of 10000
-// trials per point and a Histograms run of 10000 trials as wholes.
+// trials per point and a Histograms run of 10000 trials as wholes. The
+// ratios of engine and reference come from runs of the two in turns.
 
 #include "engine/histogramsrun.h"
 #include "engine/isvsweep.h"
@@ -17,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -342,22 +345,6 @@ void BM_FullSweep(benchmark::State &state)
 }
 BENCHMARK(BM_FullSweep)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The same by the plain step rule, once; it must give the engine's totals.
-void BM_FullSweepReference(benchmark::State &state)
-{
-    ModelState model;
-    model.reset();
-    Sweep s;
-    for (auto _ : state) {
-        s = referenceSweep(model.LPC, model.SpikeSteps, FullTrialsPerPoint);
-        benchmark::DoNotOptimize(s);
-    }
-    if (!(s == fullSweepResult))
-        refuse("full sweep");
-    drawsPerFullSweep = s.draws;
-}
-BENCHMARK(BM_FullSweepReference)->Unit(benchmark::kMillisecond)->Iterations(1);
-
 // A Histograms run of 10000 trials with the default parameters.
 void BM_Histograms(benchmark::State &state)
 {
@@ -392,6 +379,83 @@ void unfavourableSweep(benchmark::State &state, const ParameterSet &p, bool refe
                             : engineSweep(model, UnfavourableTrials);
         benchmark::DoNotOptimize(s);
     }
+}
+
+// The engine and the reference in turns. A shared machine's speed can
+// change by half within seconds; where the two take turns on pieces of
+// their work, a change falls on both alike, and the ratio of their summed
+// CPU times holds where that of two runs far apart does not.
+double cpuMilliseconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
+
+struct InTurns {
+    double engine = 0; // CPU time, summed [ms]
+    double reference = 0;
+    int rounds = 0;
+    double ratio() const { return reference / engine; }
+};
+
+// Rounds of the two, each piece of work the engine's and then the
+// reference's, or the other way round every other round.
+InTurns inTurns(int rounds, const std::function<void()> &engine, const std::function<void()> &reference)
+{
+    InTurns t;
+    t.rounds = rounds;
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool engineNow = (turn == 0) == (round % 2 == 0);
+            const double start = cpuMilliseconds();
+            (engineNow ? engine : reference)();
+            (engineNow ? t.engine : t.reference) += cpuMilliseconds() - start;
+        }
+    }
+    return t;
+}
+
+// The full sweep with the two in turns at every clamp potential, the
+// generators of each going on from point to point as in a sweep; the
+// totals must be those of the engine's whole sweep.
+InTurns fullSweepInTurns()
+{
+    ModelState model;
+    model.reset();
+    Generator engineRng(Seed);
+    CountingGenerator referenceRng {Generator(Seed)};
+    SiteTable sites;
+    Sweep e, r;
+    InTurns total;
+    for (int V = SweepFirstV; V >= SweepLastV; --V) {
+        PointTotals engineTotals, referenceTotals;
+        const InTurns t = inTurns(
+            1,
+            [&] {
+                const IsvPoint point = runIsvPoint(model, engineRng, V, FullTrialsPerPoint);
+                engineTotals = {point.totalQuanta, point.peakSum};
+            },
+            [&] {
+                for (int trial = 0; trial < FullTrialsPerPoint; ++trial) {
+                    double peak = 0;
+                    referenceTotals.quanta
+                        += referenceTrial(model.LPC, model.SpikeSteps, sites, referenceRng, V, peak, false);
+                    referenceTotals.peakSum += peak;
+                }
+            });
+        total.engine += t.engine;
+        total.reference += t.reference;
+        e.points.push_back(engineTotals);
+        r.points.push_back(referenceTotals);
+    }
+    total.rounds = 1;
+    e.finalSeed = engineRng.seed();
+    r.finalSeed = referenceRng.rng.seed();
+    if (!(e == fullSweepResult) || !(r == fullSweepResult))
+        refuse("full sweep");
+    drawsPerFullSweep = referenceRng.draws;
+    return total;
 }
 
 // Passes the runs on to the console and keeps each benchmark's time.
@@ -435,38 +499,64 @@ int main(int argc, char **argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
+    // The ratios, from the engine and the reference in turns, for the
+    // benchmarks that ran.
     const auto &t = reporter.times;
-    auto has = [&](const std::string &a, const std::string &b) { return t.count(a) && t.count(b); };
+    ModelState model;
+    model.reset();
+    auto sweep = [](ModelState &m, int trials) { benchmark::DoNotOptimize(engineSweep(m, trials)); };
+    auto reference = [](const ParameterSet &p, int spikeSteps, int trials) {
+        benchmark::DoNotOptimize(referenceSweep(p, spikeSteps, trials));
+    };
     std::printf("\nscan of the whole runs: %s (CLEFTSIM_DRAW_SCAN to choose)\n", mainScan.c_str());
+    std::printf("reference / engine: CPU times of the two in turns, summed over the rounds\n");
     if (t.count("BM_SweepReference") && t.count("BM_DrawFloor")) {
         const double perDraw = 1e6 / double(drawsPerSweep); // ms per sweep -> ns per draw
         std::printf("sweep of %d trials per potential: %lld draws; CPU time per draw: reference %.3f ns, "
                     "floor %.3f ns\n",
             TrialsPerPoint, drawsPerSweep, t.at("BM_SweepReference") * perDraw,
             t.at("BM_DrawFloor") * perDraw);
-        for (const std::string &scan : scans)
-            if (t.count("BM_Sweep_" + scan))
-                std::printf("  %s scan: %.3f ns per draw, reference / engine: %.2f\n", scan.c_str(),
-                    t.at("BM_Sweep_" + scan) * perDraw, t.at("BM_SweepReference") / t.at("BM_Sweep_" + scan));
-    }
-    if (has("BM_FullSweep", "BM_FullSweepReference"))
-        std::printf("full sweep of %d trials per potential (%lld draws): engine %.0f ms, reference %.0f ms, "
-                    "reference / engine: %.2f\n",
-            FullTrialsPerPoint, drawsPerFullSweep, t.at("BM_FullSweep"), t.at("BM_FullSweepReference"),
-            t.at("BM_FullSweepReference") / t.at("BM_FullSweep"));
-    if (has("BM_Histograms", "BM_HistogramsReference"))
-        std::printf(
-            "Histograms run of %d trials: engine %.1f ms, reference %.1f ms, reference / engine: %.2f\n",
-            HistogramsTrials, t.at("BM_Histograms"), t.at("BM_HistogramsReference"),
-            t.at("BM_HistogramsReference") / t.at("BM_Histograms"));
-    for (const NamedSet &set : unfavourableSets()) {
-        const std::string e = "BM_Unfavourable_" + std::string(set.name);
-        const std::string r = "BM_UnfavourableReference_" + std::string(set.name);
-        if (has(e, r))
+        for (const std::string &scan : scans) {
+            if (!t.count("BM_Sweep_" + scan))
+                continue;
+            useDrawScan(scan);
+            const InTurns r = inTurns(
+                5, [&] { sweep(model, TrialsPerPoint); },
+                [&] { reference(model.LPC, model.SpikeSteps, TrialsPerPoint); });
+            useDrawScan(mainScan);
             std::printf(
-                "unfavourable set %s, sweep of %d trials per potential: engine %.1f ms, reference %.1f ms, "
-                "reference / engine: %.2f\n",
-                set.name, UnfavourableTrials, t.at(e), t.at(r), t.at(r) / t.at(e));
+                "  %s scan: %.3f ns per draw; in turns (%d rounds) engine %.1f ms, reference %.1f ms a "
+                "sweep, reference / engine: %.2f\n",
+                scan.c_str(), t.at("BM_Sweep_" + scan) * perDraw, r.rounds, r.engine / r.rounds,
+                r.reference / r.rounds, r.ratio());
+        }
+    }
+    if (t.count("BM_FullSweep")) {
+        const InTurns r = fullSweepInTurns();
+        std::printf("full sweep of %d trials per potential (%lld draws), in turns at every potential: engine "
+                    "%.0f ms, reference %.0f ms, reference / engine: %.2f\n",
+            FullTrialsPerPoint, drawsPerFullSweep, r.engine, r.reference, r.ratio());
+    }
+    if (t.count("BM_Histograms")) {
+        const InTurns r = inTurns(
+            10, [&] { benchmark::DoNotOptimize(engineHistograms(model)); },
+            [&] { benchmark::DoNotOptimize(referenceHistograms(model.LPC, model.SpikeSteps)); });
+        std::printf(
+            "Histograms run of %d trials, in turns (%d rounds): engine %.1f ms, reference %.1f ms a run, "
+            "reference / engine: %.2f\n",
+            HistogramsTrials, r.rounds, r.engine / r.rounds, r.reference / r.rounds, r.ratio());
+    }
+    for (const NamedSet &set : unfavourableSets()) {
+        if (!t.count("BM_Unfavourable_" + std::string(set.name)))
+            continue;
+        ModelState other = stateWith(set.p);
+        const InTurns r = inTurns(
+            3, [&] { sweep(other, UnfavourableTrials); },
+            [&] { reference(set.p, other.SpikeSteps, UnfavourableTrials); });
+        std::printf(
+            "unfavourable set %s, sweep of %d trials per potential, in turns (%d rounds): engine %.1f ms, "
+            "reference %.1f ms a sweep, reference / engine: %.2f\n",
+            set.name, UnfavourableTrials, r.rounds, r.engine / r.rounds, r.reference / r.rounds, r.ratio());
     }
     return 0;
 }
