@@ -19,20 +19,25 @@ bool always()
 }
 
 #ifdef CLEFTSIM_X86_VECTOR
+// The bit instructions the vector scans' loops take as well (bit deposit,
+// counts of bits, lowest bit cleared), which every processor with AVX2 has.
+bool bitInstructions()
+{
+    return __builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0
+        && __builtin_cpu_supports("popcnt") != 0;
+}
+
 // The processor is asked on the first question, not at start-up.
-// The vector scans take the bit deposit of BMI2 too, which every processor
-// with AVX2 has.
 bool hasAvx2()
 {
-    static const bool has
-        = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi2") != 0);
+    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 && bitInstructions());
     return has;
 }
 
 bool hasAvx512()
 {
-    static const bool has = (__builtin_cpu_init(),
-        __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("bmi2") != 0);
+    static const bool has
+        = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") != 0 && bitInstructions());
     return has;
 }
 #else

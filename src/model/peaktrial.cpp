@@ -376,12 +376,13 @@ PeakTrialResult PeakTrials::loopScalar(SiteTable &sites, Generator &rng)
 }
 
 #ifdef CLEFTSIM_X86_VECTOR
-__attribute__((target("avx2,bmi2"))) PeakTrialResult PeakTrials::loopAvx2(SiteTable &sites, Generator &rng)
+__attribute__((target("avx2,bmi,bmi2,popcnt"))) PeakTrialResult PeakTrials::loopAvx2(
+    SiteTable &sites, Generator &rng)
 {
     return loop<detail::kernels::Avx2Kernels>(sites, rng);
 }
 
-__attribute__((target("avx512f,bmi2"))) PeakTrialResult PeakTrials::loopAvx512(
+__attribute__((target("avx512f,bmi,bmi2,popcnt"))) PeakTrialResult PeakTrials::loopAvx512(
     SiteTable &sites, Generator &rng)
 {
     return loop<detail::kernels::Avx512Kernels>(sites, rng);
