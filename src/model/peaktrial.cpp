@@ -92,8 +92,8 @@ PeakTrialResult PeakTrials::run(SiteTable &sites, Generator &rng)
 // at Vc = 0, where the shift is 0 at any conductance); after it, a bound on
 // the thresholds of the stretch from the grid of the tables: at Vc > 0 that
 // of the background (a conductance only lowers Vpre there), at Vc < 0 that
-// of the largest conductance of the stretch or, where that lets through too
-// many states, each step's own. The first draw of the stretch
+// of a bound on the largest conductance of the stretch or, where that lets
+// through too many states, each step's own. The first draw of the stretch
 // whose state is below its threshold or bound is found by a scan of the
 // draws or, for bounds no larger than SmallStates::Count, from the places of
 // the small states; the steps before it release nothing. Its step is
@@ -137,6 +137,29 @@ template <class K>
     std::uint32_t released = 0; // bit j for site j
     int nReleased = 0;
     int firstRelease = 0, lastRelease = 0; // steps
+    int stepOf[MaxSites]; // the steps with releases, in order, and their quanta
+    double quantaAt[MaxSites];
+    int nSteps = 0;
+    const bool unimodal = t.quantumUnimodal();
+    const int top = t.quantumTop();
+    // A bound on the conductance of every step from..to (all after the last
+    // release): the background and, for every step with releases, its
+    // quanta at the largest the quantum reaches between the two ages (where
+    // it rises to its top and falls after it, at the age nearest the top;
+    // else the largest up to the later age). Term by term at least the step
+    // rule's sum at each step, up to the rounding of the sums, which the
+    // margins of the threshold bounds cover. (Fewer links than the largest
+    // of the running sums over the stretch, and faster.)
+    auto largestConductance = [&](int from, int to) {
+        double Gtop = background;
+        for (int i = 0; i < nSteps; ++i) {
+            const int young = from - stepOf[i], old = to - stepOf[i];
+            const double q
+                = unimodal ? t.quantum(top < young ? young : (top > old ? old : top)) : t.quantumCeiling(old);
+            Gtop += quantaAt[i] * q;
+        }
+        return Gtop;
+    };
     // The conductance of step k as the step rule sums it: the background,
     // then the quantum of every site released before k, in increasing j.
     auto siteConductance = [&](int k) {
@@ -196,7 +219,7 @@ template <class K>
             // One bound for the whole run where it lets through few states
             // or hardly more than the bound of its first step; else every
             // step its own, from its running sum, over a stretch.
-            bound = t.thresholdAboveIn(row, slot, E, scan.largest(G, u, runEnd));
+            bound = t.thresholdAboveIn(row, slot, E, largestConductance(k, runEnd + kStart));
             const double runDraws = double(nAvailable) * (runEnd - u + 1);
             bool wide = bound == 0;
             std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
@@ -293,6 +316,8 @@ template <class K>
             scan.addQuanta(G, q, u, steps, count);
         }
         lastRelease = kStep;
+        stepOf[nSteps] = kStep;
+        quantaAt[nSteps++] = count;
         nReleased += count;
         const std::uint32_t releasing = scan.laneSites(hits, available);
         for (std::uint32_t left = releasing; left != 0; left &= left - 1) {
