@@ -135,10 +135,37 @@ constexpr StrideJumps makeStrideJumps(int stride)
 inline constexpr StrideJumps singleJumps = makeStrideJumps(1);
 inline constexpr StrideJumps blockJumps = makeStrideJumps(128);
 
-// The seed after n draws from seed (n >= 0), in at most two jumps for the
-// n < 16384 of any trial.
+// Jumps over n < NearDraws draws, each in one step, multiplier and
+// increment side by side: the jumps of most stretches of a trial.
+inline constexpr int NearDraws = 1024;
+struct Jump {
+    std::uint32_t mul;
+    std::uint32_t add;
+};
+struct NearJumps {
+    Jump over[NearDraws];
+};
+
+constexpr NearJumps makeNearJumps()
+{
+    NearJumps j {};
+    j.over[0] = {1u, 0u};
+    for (int i = 1; i < NearDraws; ++i)
+        j.over[i] = {j.over[i - 1].mul * Generator::Multiplier,
+            j.over[i - 1].add * Generator::Multiplier + Generator::Increment};
+    return j;
+}
+
+inline constexpr NearJumps nearJumps = makeNearJumps();
+
+// The seed after n draws from seed (n >= 0): in one jump below NearDraws,
+// else in at most three for the n < 16384 of any trial.
 inline std::uint32_t advance(std::uint32_t seed, long long n)
 {
+    if (n < NearDraws) {
+        const Jump jump = nearJumps.over[n];
+        return jump.mul * seed + jump.add;
+    }
     constexpr std::uint32_t farMul = blockJumps.mul[127] * blockJumps.mul[1];
     constexpr std::uint32_t farAdd = blockJumps.add[127] * blockJumps.mul[1] + blockJumps.add[1];
     for (; n >= 16384; n -= 16384)

@@ -778,7 +778,8 @@ void TestTrial::drawScansFindTheFirstLowState()
             }
         }
     }
-    for (long long n : {0LL, 1LL, 20LL, 127LL, 128LL, 129LL, 6420LL, 16383LL, 16384LL, 16385LL, 40000LL})
+    for (long long n :
+        {0LL, 1LL, 20LL, 127LL, 128LL, 129LL, 1023LL, 1024LL, 6420LL, 16383LL, 16384LL, 16385LL, 40000LL})
         for (std::uint32_t seed : {0u, 1u, 0xffffffffu, 86399999u})
             QCOMPARE(detail::advance(seed, n), advanced(seed, n));
 
