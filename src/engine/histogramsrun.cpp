@@ -87,15 +87,10 @@ HistogramsResult histograms(ModelState &state, Generator &rng, int trialCount, O
     readParameters();
     for (int trial = 1; trial <= trialCount; ++trial) {
         const PeakTrialResult trialResult = trials->run(state.Sites, rng);
-        int first = spikeEnd;
-        int m = 0;
-        for (int j = 1; j <= p.N && j <= MaxSites; ++j) {
-            if (state.Sites[j].Available)
-                continue;
-            ++m;
-            if (state.Sites[j].ReleaseStep < first)
-                first = state.Sites[j].ReleaseStep;
-        }
+        // The quanta, and the latency from the first release (the spike's
+        // end where it comes later or none does).
+        const int m = trialResult.m;
+        const int first = m > 0 && trialResult.first < spikeEnd ? trialResult.first : spikeEnd;
         const int s = within(first - onset, result.latency.size());
         const int mi = within(m, result.quanta.size());
         ++result.quanta[mi];

@@ -147,8 +147,11 @@ PeakTrialResult PeakTrials::stepByStep(SiteTable &sites, Generator &rng)
     result.m = detail::runTrialOn(t, m_p, sites, rng, m_Vc, m_kStart, m_kEnd, releases);
     int releaseStep[MaxSites]; // in the order of the sites
     int nReleased = 0;
-    for (std::uint32_t left = releases.sites; left != 0; left &= left - 1)
-        releaseStep[nReleased++] = releases.at[__builtin_ctz(left)];
+    for (std::uint32_t left = releases.sites; left != 0; left &= left - 1) {
+        const int k = releases.at[__builtin_ctz(left)];
+        result.first = nReleased == 0 || k < result.first ? k : result.first;
+        releaseStep[nReleased++] = k;
+    }
     if (!(m_wantLowest || m_wantHighest))
         return result; // at Vc = 0 the sweep's peak is 0 by definition
     if (!m_wantHighest && m_Vc >= 0 && t.stretchesUsable())

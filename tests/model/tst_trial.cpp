@@ -166,10 +166,16 @@ QString compareWithPlain(const Case &c, std::uint32_t seed)
             return QStringLiteral("the peak trial draws differently");
         if (bits(r.peak) != bits(peak))
             return QStringLiteral("peak %1 against %2").arg(r.peak, 0, 'g', 17).arg(peak, 0, 'g', 17);
-        for (int j = 1; j <= c.p.N; ++j)
+        int first = 0;
+        for (int j = 1; j <= c.p.N; ++j) {
             if (peakSites[j].Available != plainSites[j].Available
                 || peakSites[j].ReleaseStep != plainSites[j].ReleaseStep)
                 return QStringLiteral("peak trial: site %1 differs").arg(j);
+            if (!plainSites[j].Available && (first == 0 || plainSites[j].ReleaseStep < first))
+                first = plainSites[j].ReleaseStep;
+        }
+        if (r.first != first)
+            return QStringLiteral("peak trial: first release at step %1 against %2").arg(r.first).arg(first);
     }
     return QString();
 }
