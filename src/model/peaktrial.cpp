@@ -335,7 +335,7 @@ template <class K>
 
     PeakTrialResult result;
     result.m = nReleased;
-    result.first = firstRelease;
+    result.first = nReleased > 0 ? firstRelease : -1;
     if (!(wantLowest || wantHighest))
         return result; // at Vc = 0 the sweep's peak is 0 by definition
     if (!wantHighest && Vc >= 0)

@@ -149,7 +149,7 @@ PeakTrialResult PeakTrials::stepByStep(SiteTable &sites, Generator &rng)
     int nReleased = 0;
     for (std::uint32_t left = releases.sites; left != 0; left &= left - 1) {
         const int k = releases.at[__builtin_ctz(left)];
-        result.first = nReleased == 0 || k < result.first ? k : result.first;
+        result.first = result.first < 0 || k < result.first ? k : result.first;
         releaseStep[nReleased++] = k;
     }
     if (!(m_wantLowest || m_wantHighest))

@@ -74,7 +74,7 @@ enum class PeakKind {
 struct PeakTrialResult {
     int m = 0; // quanta released
     double peak = 0; // the extreme current of the steps, starting from 0 [pA]
-    int first = 0; // time-step index of the first release (0 where none)
+    int first = -1; // time-step index of the first release (-1 where none)
 };
 
 // Runs one trial as runTrial does and returns the number of quanta with the

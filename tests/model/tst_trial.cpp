@@ -166,12 +166,12 @@ QString compareWithPlain(const Case &c, std::uint32_t seed)
             return QStringLiteral("the peak trial draws differently");
         if (bits(r.peak) != bits(peak))
             return QStringLiteral("peak %1 against %2").arg(r.peak, 0, 'g', 17).arg(peak, 0, 'g', 17);
-        int first = 0;
+        int first = -1; // none
         for (int j = 1; j <= c.p.N; ++j) {
             if (peakSites[j].Available != plainSites[j].Available
                 || peakSites[j].ReleaseStep != plainSites[j].ReleaseStep)
                 return QStringLiteral("peak trial: site %1 differs").arg(j);
-            if (!plainSites[j].Available && (first == 0 || plainSites[j].ReleaseStep < first))
+            if (!plainSites[j].Available && (first < 0 || plainSites[j].ReleaseStep < first))
                 first = plainSites[j].ReleaseStep;
         }
         if (r.first != first)
@@ -718,6 +718,32 @@ void TestTrial::stretchBoundCoversEveryStep()
             banded += upper != 0 && lower > 0 && double(upper - lower) < 0.2 * threshold + 2;
         }
         useful += bound != 0;
+    }
+    // The bounds a loop reads from the coarse cells of one spike potential:
+    // at least the law's threshold at every conductance up to G, at the
+    // cells' edges, far past the largest conductance (where no cell holds),
+    // and at a spike potential the grid does not hold.
+    t.useClamp(Vc);
+    const double cap = (p.Gb + 1.5 * p.Gmax) * p.N + 1.0;
+    for (int slot : {-1, 0, 1}) {
+        const double E = slot == 0 ? p.Emax : slot == 1 ? p.V1r : (p.Emax + p.V1r) / 2;
+        QCOMPARE(t.gridSlot(E), slot);
+        const TrialTables::UpperRow row = t.upperRow(slot);
+        for (int i = 0; i <= 2600; ++i) {
+            const double G = i <= 2400 ? cap * i / 2400.0 : cap * (1 << (i - 2400) % 30);
+            const std::uint32_t bound = t.thresholdAboveIn(row, slot, E, G);
+            QCOMPARE(t.thresholdAboveIn(row, slot, E, G), bound); // made once, read again
+            for (double share : {0.0, 0.5, 1.0}) {
+                const double Vpre = E - p.Rg * SynapticCurrent(p, G * share, Vc);
+                const double scaled = ReleaseProbability(p, spikeSteps, Vpre) * 4294967296.0;
+                if (bound != 0 && !(scaled <= bound))
+                    QFAIL(qPrintable(QStringLiteral("slot %1, G %2: p 2^32 %3 above the bound %4")
+                                         .arg(slot)
+                                         .arg(G * share, 0, 'g', 17)
+                                         .arg(scaled, 0, 'g', 17)
+                                         .arg(bound)));
+            }
+        }
     }
     // Before any release the threshold of a step is the clamp's, exactly
     // that of the law at the background's conductance (2^32: every state
