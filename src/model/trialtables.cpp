@@ -180,14 +180,23 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
 // carry the generation they were made in.
 void TrialTables::fillCell(int width, int slot, int i, bool upper)
 {
+    // A coarse cell is made with the others of its group of eight not yet
+    // made: a trial that asks for one soon asks for its neighbours, and the
+    // processor works on the eight side by side.
+    const int from = width == 1 ? i : i & ~7;
+    const int to = width == 1 ? i : from + 7;
     const double E = m_gridSpike[slot];
-    const double Gup = width * (i + 1) * m_gridStep;
-    const double Gdown = i >= 1 ? (width * i - 1) * m_gridStep : 0.0;
-    const std::uint32_t bound = upper
-        ? detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax)
-        : detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
-    cellOf(width, slot, i)[upper ? 1 : 0]
-        = width == 1 ? static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound : bound;
+    for (int cell = from; cell <= to; ++cell) {
+        std::uint64_t &entry = cellOf(width, slot, cell)[upper ? 1 : 0];
+        if (cell != i && made(width, entry, m_gridGeneration))
+            continue;
+        const double Gup = width * (cell + 1) * m_gridStep;
+        const double Gdown = cell >= 1 ? (width * cell - 1) * m_gridStep : 0.0;
+        const std::uint32_t bound = upper
+            ? detail::thresholdAboveAt(*this, E, Gup, m_gridVc, m_params.Rg, m_params.Emax)
+            : detail::thresholdBelowAt(*this, E, Gdown, Gup, m_gridVc, m_params.Rg, m_params.Emax);
+        entry = width == 1 ? static_cast<std::uint64_t>(m_gridGeneration) << 32 | bound : bound;
+    }
 }
 
 // Apart from the loop's fast path, so that the loop stays small.
