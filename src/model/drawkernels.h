@@ -95,6 +95,51 @@ inline double largestScalar(const double *G, int from, int to)
     return a;
 }
 
+// The step of each of 16 draws, (16 c + i) / n for draw i of chunk c, as
+// far as EachBoundSteps steps of n draws reach (and the last step past).
+struct EachSteps {
+    std::uint8_t of[MaxSites + 1][(EachBoundSteps * MaxSites + 15) / 16][16];
+};
+
+constexpr EachSteps makeEachSteps()
+{
+    EachSteps e {};
+    for (int n = 1; n <= MaxSites; ++n)
+        for (int c = 0; c < (EachBoundSteps * MaxSites + 15) / 16; ++c)
+            for (int i = 0; i < 16; ++i) {
+                const int step = (16 * c + i) / n;
+                e.of[n][c][i] = static_cast<std::uint8_t>(step < EachBoundSteps ? step : EachBoundSteps - 1);
+            }
+    return e;
+}
+
+inline constexpr EachSteps eachSteps = makeEachSteps();
+inline constexpr std::uint64_t UnmadeBound = ~std::uint64_t(0);
+
+inline int eachBoundsScalar(const double *G, int from, int last, const std::uint64_t *pairs, double scale,
+    double limit, int n, std::uint32_t *out)
+{
+    const int steps = last - from + 1 < EachBoundSteps ? last - from + 1 : EachBoundSteps;
+    std::uint32_t bound[EachBoundSteps];
+    int made = 0;
+    for (; made < steps; ++made) {
+        const double x = G[from + made] * scale;
+        const double inTable = x < limit ? x : limit;
+        const std::uint64_t entry = pairs[(static_cast<unsigned>(inTable) / 8) * 2 + 1];
+        if (entry == UnmadeBound)
+            return -1;
+        if (entry == 0)
+            break;
+        bound[made] = static_cast<std::uint32_t>(entry);
+    }
+    // Each step's bound over as many entries as there can be sites, the
+    // next step's from its own first draw on.
+    for (int step = 0; step < made; ++step)
+        for (int i = 0; i < MaxSites; ++i)
+            out[step * n + i] = bound[step];
+    return made;
+}
+
 inline std::uint32_t laneSitesScalar(std::uint32_t lanes, std::uint32_t sites)
 {
     std::uint32_t chosen = 0;
@@ -209,6 +254,40 @@ __attribute__((target("avx2"))) inline double largestAvx2(const double *G, int f
     __m128d b = _mm_max_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
     b = _mm_max_sd(b, _mm_unpackhi_pd(b, b));
     return _mm_cvtsd_f64(b);
+}
+
+// The bounds of up to eight steps at once, gathered from the table, and the
+// draws' bounds put together from them in registers: whole aligned vectors,
+// which the scan's loads then take as they were stored. (With AVX2 the
+// gathers cost more than they save: that scan takes eachBoundsScalar.)
+__attribute__((target("avx512f"))) inline int eachBoundsAvx512(const double *G, int from, int last,
+    const std::uint64_t *pairs, double scale, double limit, int n, std::uint32_t *out)
+{
+    const int steps = last - from + 1 < EachBoundSteps ? last - from + 1 : EachBoundSteps;
+    const auto in = static_cast<__mmask8>((1u << steps) - 1u);
+    const __m512d x = _mm512_mask_min_pd(_mm512_setzero_pd(), in,
+        _mm512_mask_mul_pd(
+            _mm512_setzero_pd(), in, _mm512_maskz_loadu_pd(in, G + from), _mm512_set1_pd(scale)),
+        _mm512_set1_pd(limit));
+    const __m256i pair = _mm512_maskz_cvttpd_epu32(in, x);
+    const __m256i index
+        = _mm256_add_epi32(_mm256_slli_epi32(_mm256_srli_epi32(pair, 3), 1), _mm256_set1_epi32(1));
+    const __m512i e = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), in, index, pairs, 8);
+    const unsigned unmade = _mm512_mask_cmpeq_epi64_mask(in, e, _mm512_set1_epi64(-1));
+    const unsigned none = _mm512_mask_cmpeq_epi64_mask(in, e, _mm512_setzero_si512());
+    const int made = __builtin_ctz(none | 1u << steps);
+    if ((unmade & ((1u << made) - 1u)) != 0)
+        return -1;
+    // The bound of step s is the low half of entry s, 32-bit lane 2 s of e.
+    // (The masked forms: the plain ones leave lanes undefined that the
+    // compiler takes for uninitialized.)
+    const std::uint8_t(*of)[16] = eachSteps.of[n];
+    for (int d = 0; d < made * n; d += 16) {
+        const __m512i step = _mm512_maskz_cvtepu8_epi32(
+            0xffff, _mm_loadu_si128(reinterpret_cast<const __m128i *>(of[d / 16])));
+        _mm512_store_si512(out + d, _mm512_maskz_permutexvar_epi32(0xffff, _mm512_add_epi32(step, step), e));
+    }
+    return made;
 }
 
 __attribute__((target("avx512f"))) inline std::size_t scanEachAvx512(
@@ -377,7 +456,7 @@ __attribute__((target("avx512f"))) inline std::size_t scanAvx512(
 // The kernels of each scan as one type, for a loop made once for each.
 template <DrawScanFunction Find, DrawScanEachFunction FindEach, StepStatesFunction StepStates,
     StatesBelowFunction StatesBelow, AddQuantaFunction AddQuanta, SetQuantaFunction SetQuanta,
-    LargestFunction Largest, LaneSitesFunction LaneSites>
+    LargestFunction Largest, EachBoundsFunction EachBounds, LaneSitesFunction LaneSites>
 struct KernelSet {
     static constexpr DrawScanFunction find = Find;
     static constexpr DrawScanEachFunction findEach = FindEach;
@@ -386,16 +465,17 @@ struct KernelSet {
     static constexpr AddQuantaFunction addQuanta = AddQuanta;
     static constexpr SetQuantaFunction setQuanta = SetQuanta;
     static constexpr LargestFunction largest = Largest;
+    static constexpr EachBoundsFunction eachBounds = EachBounds;
     static constexpr LaneSitesFunction laneSites = LaneSites;
 };
 
 using ScalarKernels = KernelSet<scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar,
-    addQuantaScalar, setQuantaScalar, largestScalar, laneSitesScalar>;
+    addQuantaScalar, setQuantaScalar, largestScalar, eachBoundsScalar, laneSitesScalar>;
 #ifdef CLEFTSIM_X86_VECTOR
 using Avx2Kernels = KernelSet<scanAvx2, scanEachAvx2, stepStatesAvx2, statesBelowAvx2, addQuantaAvx2,
-    setQuantaAvx2, largestAvx2, laneSitesBmi2>;
+    setQuantaAvx2, largestAvx2, eachBoundsScalar, laneSitesBmi2>;
 using Avx512Kernels = KernelSet<scanAvx512, scanEachAvx512, stepStatesAvx512, statesBelowAvx512,
-    addQuantaAvx512, setQuantaAvx512, largestAvx512, laneSitesBmi2>;
+    addQuantaAvx512, setQuantaAvx512, largestAvx512, eachBoundsAvx512, laneSitesBmi2>;
 #endif
 
 } // namespace cleftsim::detail::kernels

@@ -41,6 +41,18 @@ using AddQuantaFunction = void (*)(double *G, const double *q, int from, int to,
 using SetQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times, double base);
 // The largest of G[from..to], from <= to, none of them negative or NaN.
 using LargestFunction = double (*)(const double *G, int from, int to);
+// The bounds of the steps from..last (at most EachBoundSteps of them), each
+// read from a table of bound pairs [lower, upper] at the pair
+// trunc(min(G[v] scale, limit)) / 8 (limit < 2^31, the table that long),
+// laid out for a scan of every draw against its own bound: out[d] is the
+// bound of step from + d / n for the n draws of each step (out aligned to
+// 64 bytes, with room for EachBoundSteps * n + 64 entries, those past the
+// steps' draws left to the scan). Gives the number of steps up to the first
+// whose bound is 0 (none) or the whole count, or -1 where an entry before
+// that is not yet made (all bits set).
+inline constexpr int EachBoundSteps = 8;
+using EachBoundsFunction = int (*)(const double *G, int from, int last, const std::uint64_t *pairs,
+    double scale, double limit, int n, std::uint32_t *out);
 
 // The sites of the lanes: bit i of lanes stands for the i-th lowest bit
 // set in sites; the result has those bits of sites set.
@@ -59,6 +71,7 @@ struct DrawScan {
     AddQuantaFunction addQuanta;
     SetQuantaFunction setQuanta;
     LargestFunction largest;
+    EachBoundsFunction eachBounds;
     LaneSitesFunction laneSites;
 };
 

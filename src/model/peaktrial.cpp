@@ -234,16 +234,23 @@ template <class K>
                 // them, read by the scans, do not change what they find).
                 laneFrom = u;
                 laneLast = runEnd < u + EachSteps - 1 ? runEnd : u + EachSteps - 1;
-                for (int v = u; v <= laneLast; ++v) {
-                    const std::uint32_t b
-                        = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(row, slot, E, G[v]);
-                    if (b == 0) {
-                        laneLast = v - 1;
-                        break;
+                const int made
+                    = scan.eachBounds(G, u, laneLast, row.cells, row.scale, row.limit, nAvailable, laneBound);
+                if (made >= 0) {
+                    laneLast = u + made - 1;
+                } else {
+                    // A bound not yet made: one by one, making them.
+                    for (int v = u; v <= laneLast; ++v) {
+                        const std::uint32_t b
+                            = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(row, slot, E, G[v]);
+                        if (b == 0) {
+                            laneLast = v - 1;
+                            break;
+                        }
+                        std::uint32_t *to = laneBound + (v - u) * nAvailable;
+                        for (int i = 0; i < MaxSites; ++i)
+                            to[i] = b;
                     }
-                    std::uint32_t *to = laneBound + (v - u) * nAvailable;
-                    for (int i = 0; i < MaxSites; ++i)
-                        to[i] = b;
                 }
                 last = laneLast;
                 each = last >= u;

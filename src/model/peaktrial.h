@@ -79,7 +79,7 @@ private:
     detail::SmallStatePlace m_place;
     // Steps whose draws are scanned at once against bounds of their own,
     // and those bounds, one for every draw and 64 to read past them.
-    static constexpr int EachSteps = 8;
+    static constexpr int EachSteps = EachBoundSteps;
     alignas(64) std::array<std::uint32_t, MaxSites * EachSteps + 64> m_laneBound {};
 };
 

@@ -108,6 +108,7 @@ public:
     struct UpperRow {
         const std::uint64_t *cells = nullptr; // [i][lower, upper]
         double scale = HUGE_VAL;
+        double limit = GridSize; // x = G scale from here on: the last cell
     };
     UpperRow upperRow(int slot) const;
     std::uint32_t thresholdAboveIn(const UpperRow &row, int slot, double E, double G);
@@ -144,11 +145,12 @@ private:
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     static constexpr int Coarse = 8; // cells of the grid in one coarse cell
+    // (the loop's step bounds kernel, EachBoundsFunction, reads them so)
     // A row of coarse cells holds one more, past the grid, never filled. A
     // coarse bound not yet made is Unmade (above every bound); the bounds of
     // the grid's own cells carry the generation in their upper half.
     static constexpr int CoarseRow = GridSize / Coarse + 1;
-    static constexpr std::uint64_t Unmade = ~std::uint64_t(0);
+    static constexpr std::uint64_t Unmade = ~std::uint64_t(0); // as EachBoundsFunction reads it
     static bool made(int width, std::uint64_t entry, std::uint32_t generation)
     {
         return width == 1 ? entry >> 32 == generation : entry != Unmade;

@@ -856,8 +856,41 @@ void TestTrial::drawScansFindTheFirstLowState()
             set[v] = base + times * q[v];
             largest = added[v] > largest ? added[v] : largest;
         }
+        // Step bounds read from a table of pairs, some not yet made (all
+        // bits set) or none (0), for conductances in and past the table.
+        std::vector<std::uint64_t> pairs(2 * 257);
+        for (std::uint64_t &entry : pairs) {
+            const double kind = pick.next();
+            entry = kind < 0.03 ? ~std::uint64_t(0)
+                : kind < 0.06   ? 0
+                                : static_cast<std::uint64_t>(1 + pick.next() * 4294967294.0);
+        }
+        const double scale = round % 7 == 0 ? HUGE_VAL : 1 + pick.next() * 100;
+        const int sites = 1 + int(pick.next() * MaxSites);
+        alignas(64) double stepG[64];
+        for (double &g : stepG)
+            g = pick.next() * (round % 5 == 0 ? 30 : 21);
+        const int first = int(pick.next() * 20), last = first + int(pick.next() * 12);
+        int made = 0;
+        std::vector<std::uint32_t> stepBound;
+        for (int v = first; v <= last && made < EachBoundSteps; ++v, ++made) {
+            const double x = std::min(stepG[v] * scale, 2048.0);
+            const std::uint64_t entry = pairs[std::size_t(x) / 8 * 2 + 1];
+            if (entry == ~std::uint64_t(0)) {
+                made = -1;
+                break;
+            }
+            if (entry == 0)
+                break;
+            stepBound.push_back(std::uint32_t(entry));
+        }
         for (const DrawScan *scan : scans) {
             const QByteArray where = QByteArray(scan->name) + " round " + QByteArray::number(round);
+            alignas(64) std::uint32_t out[EachBoundSteps * MaxSites + 64];
+            QVERIFY2(scan->eachBounds(stepG, first, last, pairs.data(), scale, 2048.0, sites, out) == made,
+                where.constData());
+            for (int d = 0; d < made * sites; ++d)
+                QVERIFY2(out[d] == stepBound[std::size_t(d / sites)], where.constData());
             QVERIFY2(scan->findEach(seed, count, own.data()) == expected, where.constData());
             scan->stepStates(seed, states);
             for (int i = 0; i < MaxSites; ++i)
