@@ -95,6 +95,14 @@ inline double largestScalar(const double *G, int from, int to)
     return a;
 }
 
+inline std::uint64_t atLeastScalar(const double *G, int from, int to, double cut)
+{
+    std::uint64_t mask = 0;
+    for (int v = from; v <= to; ++v)
+        mask |= std::uint64_t(G[v] >= cut) << (v - from);
+    return mask;
+}
+
 // The step of each of 16 draws, (16 c + i) / n for draw i of chunk c, as
 // far as EachBoundSteps steps of n draws reach (and the last step past).
 struct EachSteps {
@@ -254,6 +262,38 @@ __attribute__((target("avx2"))) inline double largestAvx2(const double *G, int f
     __m128d b = _mm_max_pd(_mm256_castpd256_pd128(a), _mm256_extractf128_pd(a, 1));
     b = _mm_max_sd(b, _mm_unpackhi_pd(b, b));
     return _mm_cvtsd_f64(b);
+}
+
+__attribute__((target("avx2"))) inline std::uint64_t atLeastAvx2(
+    const double *G, int from, int to, double cut)
+{
+    const __m256d c = _mm256_set1_pd(cut);
+    std::uint64_t mask = 0;
+    int v = from;
+    for (; v + 4 <= to + 1; v += 4)
+        mask |= std::uint64_t(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_loadu_pd(G + v), c, _CMP_GE_OQ)))
+            << (v - from);
+    if (v <= to) {
+        const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i *>(lastLanes[to + 1 - v]));
+        mask
+            |= std::uint64_t(_mm256_movemask_pd(_mm256_cmp_pd(_mm256_maskload_pd(G + v, last), c, _CMP_GE_OQ))
+                   & _mm256_movemask_pd(_mm256_castsi256_pd(last)))
+            << (v - from);
+    }
+    return mask;
+}
+
+__attribute__((target("avx512f"))) inline std::uint64_t atLeastAvx512(
+    const double *G, int from, int to, double cut)
+{
+    const __m512d c = _mm512_set1_pd(cut);
+    std::uint64_t mask = 0;
+    for (int v = from; v <= to; v += 8) {
+        const auto in = static_cast<__mmask8>(to + 1 - v >= 8 ? 0xffu : (1u << (to + 1 - v)) - 1u);
+        mask |= std::uint64_t(_mm512_mask_cmp_pd_mask(in, _mm512_maskz_loadu_pd(in, G + v), c, _CMP_GE_OQ))
+            << (v - from);
+    }
+    return mask;
 }
 
 // The bounds of up to eight steps at once, gathered from the table, and the
@@ -456,7 +496,8 @@ __attribute__((target("avx512f"))) inline std::size_t scanAvx512(
 // The kernels of each scan as one type, for a loop made once for each.
 template <DrawScanFunction Find, DrawScanEachFunction FindEach, StepStatesFunction StepStates,
     StatesBelowFunction StatesBelow, AddQuantaFunction AddQuanta, SetQuantaFunction SetQuanta,
-    LargestFunction Largest, EachBoundsFunction EachBounds, LaneSitesFunction LaneSites>
+    LargestFunction Largest, AtLeastFunction AtLeast, EachBoundsFunction EachBounds,
+    LaneSitesFunction LaneSites>
 struct KernelSet {
     static constexpr DrawScanFunction find = Find;
     static constexpr DrawScanEachFunction findEach = FindEach;
@@ -465,17 +506,18 @@ struct KernelSet {
     static constexpr AddQuantaFunction addQuanta = AddQuanta;
     static constexpr SetQuantaFunction setQuanta = SetQuanta;
     static constexpr LargestFunction largest = Largest;
+    static constexpr AtLeastFunction atLeast = AtLeast;
     static constexpr EachBoundsFunction eachBounds = EachBounds;
     static constexpr LaneSitesFunction laneSites = LaneSites;
 };
 
 using ScalarKernels = KernelSet<scanScalar, scanEachScalar, stepStatesScalar, statesBelowScalar,
-    addQuantaScalar, setQuantaScalar, largestScalar, eachBoundsScalar, laneSitesScalar>;
+    addQuantaScalar, setQuantaScalar, largestScalar, atLeastScalar, eachBoundsScalar, laneSitesScalar>;
 #ifdef CLEFTSIM_X86_VECTOR
 using Avx2Kernels = KernelSet<scanAvx2, scanEachAvx2, stepStatesAvx2, statesBelowAvx2, addQuantaAvx2,
-    setQuantaAvx2, largestAvx2, eachBoundsScalar, laneSitesBmi2>;
+    setQuantaAvx2, largestAvx2, atLeastAvx2, eachBoundsScalar, laneSitesBmi2>;
 using Avx512Kernels = KernelSet<scanAvx512, scanEachAvx512, stepStatesAvx512, statesBelowAvx512,
-    addQuantaAvx512, setQuantaAvx512, largestAvx512, eachBoundsAvx512, laneSitesBmi2>;
+    addQuantaAvx512, setQuantaAvx512, largestAvx512, atLeastAvx512, eachBoundsAvx512, laneSitesBmi2>;
 #endif
 
 } // namespace cleftsim::detail::kernels

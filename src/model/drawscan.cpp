@@ -50,7 +50,7 @@ bool never()
 template <class K> DrawScan entry(const char *name, bool (*available)())
 {
     return {name, available, K::find, K::findEach, K::stepStates, K::statesBelow, K::addQuanta, K::setQuanta,
-        K::largest, K::eachBounds, K::laneSites};
+        K::largest, K::atLeast, K::eachBounds, K::laneSites};
 }
 
 const std::vector<DrawScan> &table()

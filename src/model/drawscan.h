@@ -41,6 +41,8 @@ using AddQuantaFunction = void (*)(double *G, const double *q, int from, int to,
 using SetQuantaFunction = void (*)(double *G, const double *q, int from, int to, double times, double base);
 // The largest of G[from..to], from <= to, none of them negative or NaN.
 using LargestFunction = double (*)(const double *G, int from, int to);
+// Bit v - from set where G[v] >= cut, for v = from..to, to - from < 64.
+using AtLeastFunction = std::uint64_t (*)(const double *G, int from, int to, double cut);
 // The bounds of the steps from..last (at most EachBoundSteps of them), each
 // read from a table of bound pairs [lower, upper] at the pair
 // trunc(min(G[v] scale, limit)) / 8 (limit < 2^31, the table that long),
@@ -71,6 +73,7 @@ struct DrawScan {
     AddQuantaFunction addQuanta;
     SetQuantaFunction setQuanta;
     LargestFunction largest;
+    AtLeastFunction atLeast;
     EachBoundsFunction eachBounds;
     LaneSitesFunction laneSites;
 };

@@ -388,9 +388,14 @@ template <class K>
         }
         const double top = scan.largest(G, from, to);
         const double cut = top - top * ((1.0 + Rg * top) * 2e-12 + 1e-13);
-        for (int v = from; v <= to; ++v)
-            if (G[v] >= cut)
-                follow(v);
+        if (to - from < 64) {
+            for (std::uint64_t near = scan.atLeast(G, from, to, cut); near != 0; near &= near - 1)
+                follow(from + __builtin_ctzll(near));
+        } else {
+            for (int v = from; v <= to; ++v)
+                if (G[v] >= cut)
+                    follow(v);
+        }
         int v = from - 1;
         for (; v >= held && G[v] >= cut; --v)
             follow(v);

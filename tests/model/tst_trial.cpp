@@ -910,8 +910,17 @@ void TestTrial::drawScansFindTheFirstLowState()
             QVERIFY2(std::memcmp(G, added, upTo) == 0, where.constData());
             QVERIFY2(std::memcmp(H + from, set + from, upTo - sizeof(double) * std::size_t(from)) == 0,
                 where.constData());
-            if (from < to)
+            if (from < to) {
                 QVERIFY2(scan->largest(G, from, to - 1) == largest, where.constData());
+                // The steps at or above a cut, one of the sums itself (equal
+                // counts) or between them.
+                const double cut
+                    = round % 2 == 0 ? added[from + (round / 2) % (to - from)] : pick.next() * 40;
+                std::uint64_t atLeast = 0;
+                for (int v = from; v < to; ++v)
+                    atLeast |= std::uint64_t(added[v] >= cut) << (v - from);
+                QVERIFY2(scan->atLeast(G, from, to - 1, cut) == atLeast, where.constData());
+            }
         }
     }
 }
