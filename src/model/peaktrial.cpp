@@ -137,11 +137,16 @@ template <class K>
     std::uint32_t released = 0; // bit j for site j
     int nReleased = 0;
     int firstRelease = 0, lastRelease = 0; // steps
+    // The running sum, by step from kStart, with room for the scans' whole
+    // vectors past the last step.
+    alignas(64) double G[MaxSteps + 8];
     int stepOf[MaxSites]; // the steps with releases, in order, and their quanta
     double quantaAt[MaxSites];
     int nSteps = 0;
     const bool unimodal = t.quantumUnimodal();
     const int top = t.quantumTop();
+    const double topQuantum = t.quantum(top);
+    double allAtTop = background; // with every release's quanta at the top, summed as below
     // A bound on the conductance of every step from..to (all after the last
     // release): the background and, for every step with releases, its
     // quanta at the largest the quantum reaches between the two ages (where
@@ -149,8 +154,20 @@ template <class K>
     // else the largest up to the later age). Term by term at least the step
     // rule's sum at each step, up to the rounding of the sums, which the
     // margins of the threshold bounds cover. (Fewer links than the largest
-    // of the running sums over the stretch, and faster.)
+    // of the running sums over the stretch, and faster.) Where every quantum
+    // is still rising at `to`, or every one has reached its top by `to` but
+    // none passed it before `from`, or every one is past it at `from`, the
+    // sum is the running sum at `to`, allAtTop or the running sum at
+    // `from`: the same terms added in the same order.
     auto largestConductance = [&](int from, int to) {
+        if (unimodal) {
+            if (to - firstRelease <= top)
+                return G[to - kStart];
+            if (from - firstRelease <= top && to - lastRelease >= top)
+                return allAtTop;
+            if (from - lastRelease >= top)
+                return G[from - kStart];
+        }
         double Gtop = background;
         for (int i = 0; i < nSteps; ++i) {
             const int young = from - stepOf[i], old = to - stepOf[i];
@@ -171,9 +188,6 @@ template <class K>
         }
         return Gk;
     };
-    // The running sum, by step from kStart, with room for the scans' whole
-    // vectors past the last step.
-    alignas(64) double G[MaxSteps + 8];
     // Bounds of their own for the draws of the steps laneFrom..laneLast,
     // kept until the next release.
     std::uint32_t *laneBound = m_laneBound.data();
@@ -325,6 +339,7 @@ template <class K>
         lastRelease = kStep;
         stepOf[nSteps] = kStep;
         quantaAt[nSteps++] = count;
+        allAtTop += quantaAt[nSteps - 1] * topQuantum;
         nReleased += count;
         const std::uint32_t releasing = scan.laneSites(hits, available);
         for (std::uint32_t left = releasing; left != 0; left &= left - 1) {
