@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace cleftsim {
@@ -77,10 +78,12 @@ PeakTrials::~PeakTrials()
 
 PeakTrialResult PeakTrials::run(SiteTable &sites, Generator &rng)
 {
-    for (int j = 1; j <= m_N; ++j) {
-        sites[j].Available = true;
-        sites[j].ReleaseStep = 0;
-    }
+    // Every site available again, each in one store.
+    static_assert(sizeof(Site) == 8, "a site in eight bytes");
+    const Site fresh {};
+    const int n = m_N;
+    for (int j = 1; j <= n; ++j)
+        std::memcpy(&sites[j], &fresh, sizeof fresh);
     if (!m_t)
         return PeakTrialResult {};
     return m_loop ? (this->*m_loop)(sites, rng) : stepByStep(sites, rng);
