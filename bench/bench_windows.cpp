@@ -12,11 +12,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <ctime>
+
 // What the Is vs V2 window costs around the engine: the default sweep with
 // 10000 trials per point, once as the batch tool runs it and once by the
 // window's Run (silver pixels, mean curves, repaints and the yields to pending
 // messages every 10 msec), from the same seed. Their ratio is the window's
 // overhead. The same for a Histograms run of 10000 trials and its four figures.
+// The ratio of the sweeps comes from the two in turns, as a shared machine's
+// speed can change by half within seconds.
 
 using namespace cleftsim;
 
@@ -89,6 +94,55 @@ void BM_HistogramsWindow(benchmark::State &state)
 }
 BENCHMARK(BM_HistogramsWindow)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+double cpuMilliseconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
+
+// The batch tool's sweep and the window's Run in turns, the first of each
+// round the other way round every other round; their summed CPU times.
+void sweepsInTurns(int rounds)
+{
+    std::unique_ptr<MainWindow> main = createWindowSet();
+    main->show();
+    auto *isv = static_cast<IsvWindow *>(windows().forms[5]);
+    isv->showAndRaise();
+    auto *spin = isv->findChild<SpinEdit *>(QStringLiteral("SpinEdit1"));
+    spin->setText(QString::number(TrialsPerPoint));
+    isv->SpinEdit1Change();
+    isv->setSeedSource([] { return Seed; });
+    ModelState m;
+    m.reset();
+    Generator rng;
+    double batch = 0, window = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const double start = cpuMilliseconds();
+            if ((turn == 0) == (round % 2 == 0)) {
+                rng.setSeed(Seed);
+                benchmark::DoNotOptimize(runIsvSweep(m, rng, TrialsPerPoint));
+                batch += cpuMilliseconds() - start;
+            } else {
+                isv->RunBtnClick();
+                window += cpuMilliseconds() - start;
+            }
+        }
+    }
+    const bool whole = isv->pointsDrawn() == 181;
+    main.reset();
+    windows() = WindowSet {};
+    if (!whole) {
+        std::fprintf(stderr, "bench_windows: the window's sweep did not reach -140 mV\n");
+        return;
+    }
+    std::printf(
+        "\nIs vs V2 sweep of %d trials per potential, in turns (%d rounds): batch %.0f ms, window %.0f ms a "
+        "sweep, window / batch: %.3f\n",
+        TrialsPerPoint, rounds, batch / rounds, window / rounds, window / batch);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -99,5 +153,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    sweepsInTurns(5);
     return 0;
 }
