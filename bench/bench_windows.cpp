@@ -42,9 +42,11 @@ void BM_SweepBatch(benchmark::State &state)
 }
 BENCHMARK(BM_SweepBatch)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void BM_SweepWindow(benchmark::State &state)
+// The window set, shown, with the Is vs V2 window set to the sweep's trials
+// and seed.
+IsvWindow *openIsvWindow(std::unique_ptr<MainWindow> &main)
 {
-    std::unique_ptr<MainWindow> main = createWindowSet();
+    main = createWindowSet();
     main->show();
     auto *isv = static_cast<IsvWindow *>(windows().forms[5]);
     isv->showAndRaise();
@@ -52,6 +54,13 @@ void BM_SweepWindow(benchmark::State &state)
     spin->setText(QString::number(TrialsPerPoint));
     isv->SpinEdit1Change();
     isv->setSeedSource([] { return Seed; });
+    return isv;
+}
+
+void BM_SweepWindow(benchmark::State &state)
+{
+    std::unique_ptr<MainWindow> main;
+    IsvWindow *isv = openIsvWindow(main);
     for (auto _ : state)
         isv->RunBtnClick();
     if (isv->pointsDrawn() != 181)
@@ -105,14 +114,8 @@ double cpuMilliseconds()
 // round the other way round every other round; their summed CPU times.
 void sweepsInTurns(int rounds)
 {
-    std::unique_ptr<MainWindow> main = createWindowSet();
-    main->show();
-    auto *isv = static_cast<IsvWindow *>(windows().forms[5]);
-    isv->showAndRaise();
-    auto *spin = isv->findChild<SpinEdit *>(QStringLiteral("SpinEdit1"));
-    spin->setText(QString::number(TrialsPerPoint));
-    isv->SpinEdit1Change();
-    isv->setSeedSource([] { return Seed; });
+    std::unique_ptr<MainWindow> main;
+    IsvWindow *isv = openIsvWindow(main);
     ModelState m;
     m.reset();
     Generator rng;
