@@ -117,9 +117,12 @@ void TrialTables::setGridClamp(double Vc)
         std::fill(m_grid.begin(), m_grid.end(), 0);
         m_gridGeneration = 1;
     }
-    std::fill(m_coarse.begin(), m_coarse.end(), Unmade);
     m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
+    // (Where the grid is not used no conductance finds a coarse cell but
+    // the last of its row, which is never made.)
+    if (m_gridUsable)
+        std::fill(m_coarse.begin(), m_coarse.end(), Unmade);
     m_clampThreshold[0] = exactThresholdAtBackground(m_gridSpike[0], Vc);
     m_clampThreshold[1] = exactThresholdAtBackground(m_gridSpike[1], Vc);
     m_onePeakMade[0] = m_onePeakMade[1] = false;
