@@ -237,12 +237,14 @@ template <class K>
             // or hardly more than the bound of its first step; else every
             // step its own, from its running sum, over a stretch.
             bound = t.thresholdAboveIn(row, slot, E, largestConductance(k, runEnd + kStart));
-            const double runDraws = double(nAvailable) * (runEnd - u + 1);
+            // (Products below 2^32 2^14, in integers.)
+            const auto runDraws
+                = static_cast<std::uint64_t>(nAvailable) * static_cast<std::uint64_t>(runEnd - u + 1);
             bool wide = bound == 0;
             std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
-            if (!wide && bound > SmallStates::Count && double(bound) * runDraws >= 67108864.0) {
+            if (!wide && bound > SmallStates::Count && bound * runDraws >= (std::uint64_t(1) << 26)) {
                 firstBound = t.thresholdAboveIn(row, slot, E, G[u]);
-                wide = firstBound == 0 || double(bound - firstBound) * runDraws >= 4294967296.0;
+                wide = firstBound == 0 || (bound - firstBound) * runDraws >= (std::uint64_t(1) << 32);
             }
             if (wide) {
                 bound = 0;
