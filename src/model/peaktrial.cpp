@@ -68,6 +68,8 @@ PeakTrials::PeakTrials(const ParameterSet &p, int spikeSteps, double Vc, int kSt
                                   : &PeakTrials::loopScalar;
     }
     m_t->useClamp(Vc);
+    if (m_loop && (m_wantLowest || m_wantHighest))
+        m_onePeaks = m_t->onePeaks(Vc, m_wantLowest);
     m_place = detail::threadSmallStatePlace();
 }
 
@@ -368,7 +370,7 @@ template <class K>
     if (!wantHighest && Vc >= 0)
         return result; // inward only: no conductance is negative, so no current is below 0
     if (nReleased == 1) {
-        result.peak = t.onePeak(Vc, wantLowest, kEnd - firstRelease);
+        result.peak = m_onePeaks[kEnd - firstRelease];
         return result;
     }
     // The extreme current over the steps, followed with strict comparisons

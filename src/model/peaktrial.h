@@ -77,6 +77,7 @@ private:
     // The loop for the scan in use, where it applies.
     PeakTrialResult (PeakTrials::*m_loop)(SiteTable &, Generator &) = nullptr;
     detail::SmallStatePlace m_place;
+    const double *m_onePeaks = nullptr; // the peaks of one release (see TrialTables::onePeak)
     // Steps whose draws are scanned at once against bounds of their own,
     // and those bounds, one for every draw and 64 to read past them.
     static constexpr int EachSteps = EachBoundSteps;

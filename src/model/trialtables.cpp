@@ -154,6 +154,11 @@ std::uint64_t TrialTables::exactThresholdAtBackground(double E, double Vc) const
 // which never replace the start at +0).
 double TrialTables::onePeak(double Vc, bool lowest, int d)
 {
+    return onePeaks(Vc, lowest)[d];
+}
+
+const double *TrialTables::onePeaks(double Vc, bool lowest)
+{
     std::uint64_t clampBits;
     std::memcpy(&clampBits, &Vc, sizeof clampBits);
     if (!m_gridClampSet || clampBits != m_gridClampBits)
@@ -172,7 +177,7 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
         }
         m_onePeakMade[lowest ? 1 : 0] = true;
     }
-    return table[static_cast<std::size_t>(d)];
+    return table.data();
 }
 
 // The bound of cell i of the slot, width cells of the grid wide: its

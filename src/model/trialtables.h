@@ -87,6 +87,8 @@ public:
     // over the background's current and those of the one quantum at ages
     // 1..d. Worked out for all d on the first call at a clamp potential.
     double onePeak(double Vc, bool lowest, int d);
+    // The same for every d at once: valid while the clamp potential stays.
+    const double *onePeaks(double Vc, bool lowest);
 
     // The same for trials that all run at clamp potential Vc, after
     // useClamp(Vc), by the slot of the spike potential (gridSlot: -1 for a
