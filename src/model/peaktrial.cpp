@@ -199,6 +199,12 @@ template <class K>
     int laneFrom = 0, laneLast = -1;
 
     const TrialTables::UpperRow rows[3] = {{}, t.upperRow(0), t.upperRow(1)}; // by slot + 1
+    // What the stretches read of the tables, kept at hand: the spike
+    // potential and the end of its run for every step from kStart, and the
+    // potentials of the grid's two slots.
+    const double *spikeAt = t.spikesFrom(kStart);
+    const int *sameUntil = t.sameSpikeUntilFrom(kStart);
+    const double slotSpike[2] = {t.gridSpike(0), t.gridSpike(1)};
 
     std::uint32_t seed = rng.seed();
     SmallStateWalk walk;
@@ -211,9 +217,9 @@ template <class K>
     int u = 0; // step kStart + u
     while (u < steps && nAvailable > 0) {
         const int k = kStart + u;
-        const int runEnd = (t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd) - kStart;
-        const double E = t.spike(k);
-        const int slot = t.gridSlot(E);
+        const int runEnd = (sameUntil[u] < kEnd ? sameUntil[u] : kEnd) - kStart;
+        const double E = spikeAt[u];
+        const int slot = E == slotSpike[0] ? 0 : E == slotSpike[1] ? 1 : -1; // t.gridSlot(E)
         const TrialTables::UpperRow &row = rows[slot + 1];
         // The threshold of every step of the stretch u..last where it is
         // known exactly (else 2^33), and a bound on all of them (0: none).
@@ -303,7 +309,7 @@ template <class K>
         } else if (exact == std::uint64_t(1) << 32) {
             hits = lanes;
         } else {
-            const double EStep = t.spike(kStep);
+            const double EStep = spikeAt[u];
             std::uint32_t lower, upper;
             t.thresholdBandIn(slot, EStep, G[u], lower, upper);
             hits = below(lower);

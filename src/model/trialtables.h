@@ -33,6 +33,8 @@ public:
 
     // SpikePotential(k * TimeStep) [mV], kStart <= k <= kEnd.
     double spike(int k) const { return m_spike[static_cast<std::size_t>(k - m_kStart)]; }
+    // spike(k), spike(k + 1), ... for a loop that reads them often.
+    const double *spikesFrom(int k) const { return &m_spike[static_cast<std::size_t>(k - m_kStart)]; }
     // (Gmax - Gb) * ConductanceShape(d * TimeStep) [nS], 0 <= d <= kEnd - kStart.
     double quantum(int d) const { return m_quantum[static_cast<std::size_t>(d)]; }
     // quantum(0), quantum(1), ..., with 8 zeros before and after, for the
@@ -51,6 +53,10 @@ public:
     double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
     // The last step of the run of steps from k on with the same spike potential.
     int sameSpikeUntil(int k) const { return m_sameSpikeUntil[static_cast<std::size_t>(k - m_kStart)]; }
+    const int *sameSpikeUntilFrom(int k) const
+    {
+        return &m_sameSpikeUntil[static_cast<std::size_t>(k - m_kStart)];
+    }
     // Whether the draws may be scanned over stretches of steps (see runTrial):
     // the release bound is usable and the conductances are finite and not
     // negative, so that the current only grows in size with the conductance.
@@ -96,6 +102,7 @@ public:
     // potential at every question.
     void useClamp(double Vc);
     int gridSlot(double E) const { return E == m_gridSpike[0] ? 0 : E == m_gridSpike[1] ? 1 : -1; }
+    double gridSpike(int slot) const { return m_gridSpike[slot]; }
     // These come from cells of Coarse cells of the grid, which fewer trials
     // fill; thresholdBandFineIn from the grid's own.
     std::uint32_t thresholdAboveIn(int slot, double E, double G);
