@@ -177,7 +177,7 @@ template <class K>
         for (int i = 0; i < nSteps; ++i) {
             const int young = from - stepOf[i], old = to - stepOf[i];
             const double q
-                = unimodal ? t.quantum(top < young ? young : (top > old ? old : top)) : t.quantumCeiling(old);
+                = unimodal ? quantum[top < young ? young : (top > old ? old : top)] : t.quantumCeiling(old);
             Gtop += quantaAt[i] * q;
         }
         return Gtop;
