@@ -122,7 +122,6 @@ constexpr EachSteps makeEachSteps()
 }
 
 inline constexpr EachSteps eachSteps = makeEachSteps();
-inline constexpr std::uint64_t UnmadeBound = ~std::uint64_t(0);
 
 inline int eachBoundsScalar(const double *G, int from, int last, const std::uint64_t *pairs, double scale,
     double limit, int n, std::uint32_t *out)
@@ -133,7 +132,7 @@ inline int eachBoundsScalar(const double *G, int from, int last, const std::uint
     for (; made < steps; ++made) {
         const double x = G[from + made] * scale;
         const double inTable = x < limit ? x : limit;
-        const std::uint64_t entry = pairs[(static_cast<unsigned>(inTable) / 8) * 2 + 1];
+        const std::uint64_t entry = pairs[(static_cast<unsigned>(inTable) / EachBoundWidth) * 2 + 1];
         if (entry == UnmadeBound)
             return -1;
         if (entry == 0)
@@ -309,11 +308,13 @@ __attribute__((target("avx512f"))) inline int eachBoundsAvx512(const double *G, 
         _mm512_mask_mul_pd(
             _mm512_setzero_pd(), in, _mm512_maskz_loadu_pd(in, G + from), _mm512_set1_pd(scale)),
         _mm512_set1_pd(limit));
+    static_assert(EachBoundWidth == 8, "a pair's index a shift by three");
     const __m256i pair = _mm512_maskz_cvttpd_epu32(in, x);
     const __m256i index
         = _mm256_add_epi32(_mm256_slli_epi32(_mm256_srli_epi32(pair, 3), 1), _mm256_set1_epi32(1));
     const __m512i e = _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), in, index, pairs, 8);
-    const unsigned unmade = _mm512_mask_cmpeq_epi64_mask(in, e, _mm512_set1_epi64(-1));
+    const unsigned unmade
+        = _mm512_mask_cmpeq_epi64_mask(in, e, _mm512_set1_epi64(static_cast<long long>(UnmadeBound)));
     const unsigned none = _mm512_mask_cmpeq_epi64_mask(in, e, _mm512_setzero_si512());
     const int made = __builtin_ctz(none | 1u << steps);
     if ((unmade & ((1u << made) - 1u)) != 0)

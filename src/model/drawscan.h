@@ -45,14 +45,17 @@ using LargestFunction = double (*)(const double *G, int from, int to);
 using AtLeastFunction = std::uint64_t (*)(const double *G, int from, int to, double cut);
 // The bounds of the steps from..last (at most EachBoundSteps of them), each
 // read from a table of bound pairs [lower, upper] at the pair
-// trunc(min(G[v] scale, limit)) / 8 (limit < 2^31, the table that long),
+// trunc(min(G[v] scale, limit)) / EachBoundWidth (limit < 2^31, the table
+// that long),
 // laid out for a scan of every draw against its own bound: out[d] is the
 // bound of step from + d / n for the n draws of each step (out aligned to
 // 64 bytes, with room for EachBoundSteps * n + 64 entries, those past the
 // steps' draws left to the scan). Gives the number of steps up to the first
 // whose bound is 0 (none) or the whole count, or -1 where an entry before
-// that is not yet made (all bits set).
+// that is not yet made (UnmadeBound).
 inline constexpr int EachBoundSteps = 8;
+inline constexpr int EachBoundWidth = 8;
+inline constexpr std::uint64_t UnmadeBound = ~std::uint64_t(0);
 using EachBoundsFunction = int (*)(const double *G, int from, int last, const std::uint64_t *pairs,
     double scale, double limit, int n, std::uint32_t *out);
 

@@ -4,6 +4,7 @@
 // only on the parameters, the spike length and the step window, and the
 // grid of threshold bounds kept for the last clamp potential.
 
+#include "model/drawscan.h"
 #include "model/parameterset.h"
 
 #include <cmath>
@@ -153,13 +154,14 @@ private:
     static constexpr int GridSize = 2048;
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
-    static constexpr int Coarse = 8; // cells of the grid in one coarse cell
-    // (the loop's step bounds kernel, EachBoundsFunction, reads them so)
+    // Cells of the grid in one coarse cell, as the loop's step bounds kernel
+    // (EachBoundsFunction) reads them.
+    static constexpr int Coarse = EachBoundWidth;
     // A row of coarse cells holds one more, past the grid, never filled. A
     // coarse bound not yet made is Unmade (above every bound); the bounds of
     // the grid's own cells carry the generation in their upper half.
     static constexpr int CoarseRow = GridSize / Coarse + 1;
-    static constexpr std::uint64_t Unmade = ~std::uint64_t(0); // as EachBoundsFunction reads it
+    static constexpr std::uint64_t Unmade = UnmadeBound;
     static bool made(int width, std::uint64_t entry, std::uint32_t generation)
     {
         return width == 1 ? entry >> 32 == generation : entry != Unmade;
