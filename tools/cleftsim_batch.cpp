@@ -4,6 +4,7 @@
 
 #include "model/drawscan.h"
 #include "model/rounding.h"
+#include "run/fit.h"
 #include "run/runresults.h"
 #include "run/statesfile.h"
 
@@ -17,9 +18,12 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace cleftsim;
 
@@ -29,6 +33,9 @@ const char UsageStart[] = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--tria
            [--states FILE --state NAME] [--background] [--PARAM VALUE ...]
        cleftsim-batch records --seeds S1,S2,... [--format F]
            [--states FILE --state NAME] [--background] [--PARAM VALUE ...]
+       cleftsim-batch fit --data FILE --free PARAM[=LOW:HIGH][,...] [--trials T]
+           [--seed S] [--workers W] [--states FILE --state NAME] [--background]
+           [--PARAM VALUE ...]
        cleftsim-batch --help
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
@@ -42,6 +49,9 @@ EXPERIMENT   records | isv | histograms
                (as JSON also std_quanta, std_peak_pA, std_epsc_pA: the
                standard deviations over the trials of each potential)
   histograms   one Histograms run as a JSON object
+  fit          fits the free parameters to measured mean peak currents at
+               several clamp potentials and writes the result as JSON (see
+               "Fitting measured data" below)
 
 Every JSON output begins with where it came from: "program", "version",
 "experiment", "trials", "seed" (records: "seeds", one per Run),
@@ -81,6 +91,31 @@ an option is repeated, the last one counts. A value outside its range, with
 more decimals, not finite, Gb above Gmax, Gb above 0 without --background, a
 malformed number or an unknown option is refused with exit status 2,
 nothing on standard output and one line on standard error.
+
+Fitting measured data:
+  --data FILE    a CSV file with a header row and a row per clamp potential:
+                 V2_mV (whole mV within the V2 range), mean_peak_pA (negative
+                 for inward) and its spread, sem_pA or std_pA with n (the
+                 trials recorded); optionally mean_quanta with sem_quanta (or
+                 n) and failure_rate with n. # lines are comments. The isv
+                 CSV and JSON of this tool are data too (trials is n).
+  --free LIST    the parameters to fit, separated by commas, each with its
+                 range as PARAM=LOW:HIGH or alone for its editor's range
+                 (Rg, N, ... : every parameter but V2); the others keep the
+                 default set, the state of --state or the values given
+  --trials T     simulated trials per clamp potential and candidate,
+                 1..10000 (default 2000)
+  --seed S       the seed of the simulated trials, the same for every
+                 candidate; without it a fresh one, recorded in the output
+  --workers W    threads that simulate candidates side by side (default one
+                 per core; the result does not depend on it)
+  The model's spread of a mean over n recorded trials is its trials'
+  standard deviation over sqrt(n); where n is not given the recorded
+  standard error is taken as known. The output holds the estimates, their
+  95 % profile intervals ("bounded": false where an interval reaches the end
+  of its range), chi2, dof, p_value, the points, the profiles and the
+  provenance with the isv command of the fitted set. A progress line goes to
+  standard error when it is a terminal.
 
 Exit status: 0 success, 1 standard output could not be written (a full
 disk, a closed pipe), 2 usage or range error.
@@ -291,6 +326,30 @@ std::string acceptedOf(const std::string &option)
     return "1..100 for records, 1..10000 for isv and histograms";
 }
 
+// The stored state NAME of a states file, as the base of a run; gbWhat
+// names its Gb for the cross checks when --Gb is not given.
+ParameterSet stateOfFile(
+    const std::string &file, const std::string &name, const std::string &GbText, std::string &gbWhat)
+{
+    StatesSession session;
+    RunProblem why;
+    if (!readStatesFile(file, session, &why))
+        refuse({"--states " + file + (why.what.empty() ? "" : ": " + why.what), why.reason, why.accepted});
+    const ParameterSet *state = findState(session, name);
+    if (!state) {
+        std::string names;
+        for (const ParameterSet &p : session.states)
+            names += (names.empty() ? "" : ", ") + p.Name;
+        refuse(
+            "--state " + name, "no such state in " + file, "the full name or the number of one of " + names);
+    }
+    ParameterSet base = *state;
+    base.Name = DefaultParameterSet.Name;
+    if (GbText.empty())
+        gbWhat = "Gb " + formatFixed(base.Gb, 3) + " of state \"" + state->Name + "\"";
+    return base;
+}
+
 Request parse(int argc, char **argv)
 {
     Request request;
@@ -397,25 +456,8 @@ Request parse(int argc, char **argv)
         refuse(request.statesGiven ? "--states" : "--state",
             request.statesGiven ? "without --state" : "without --states",
             "--states FILE together with --state NAME");
-    if (request.statesGiven) {
-        StatesSession session;
-        RunProblem why;
-        if (!readStatesFile(request.statesFile, session, &why))
-            refuse({"--states " + request.statesFile + (why.what.empty() ? "" : ": " + why.what), why.reason,
-                why.accepted});
-        const ParameterSet *state = findState(session, request.stateName);
-        if (!state) {
-            std::string names;
-            for (const ParameterSet &p : session.states)
-                names += (names.empty() ? "" : ", ") + p.Name;
-            refuse("--state " + request.stateName, "no such state in " + request.statesFile,
-                "the full name or the number of one of " + names);
-        }
-        run.base = *state;
-        run.base.Name = DefaultParameterSet.Name;
-        if (request.GbText.empty())
-            run.GbWhat = "Gb " + formatFixed(run.base.Gb, 3) + " of state \"" + state->Name + "\"";
-    }
+    if (request.statesGiven)
+        run.base = stateOfFile(request.statesFile, request.stateName, request.GbText, run.GbWhat);
     return request;
 }
 
@@ -432,6 +474,189 @@ bool emit(const std::string &text)
     return true;
 }
 
+// The fit subcommand: its own options, the same refusals.
+struct FitOptions {
+    FitRequest request;
+    std::string dataPath;
+    int workers = 0;
+};
+
+const char FitOptionNames[]
+    = "--data, --free, --trials, --seed, --workers, --states, --state, --background, --help";
+
+// Reads --free: NAME or NAME=LOW:HIGH, separated by commas.
+std::vector<FreeParameter> readFree(const std::string &text)
+{
+    std::vector<FreeParameter> free;
+    std::string names;
+    for (const ParamInfo *info : numericParams())
+        if (info->field != Param::V2)
+            names += (names.empty() ? "" : ", ") + std::string(info->name);
+    const std::string accepted = "PARAM or PARAM=LOW:HIGH, separated by commas, PARAM one of " + names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+        const std::size_t eq = item.find('=');
+        const std::string name = item.substr(0, eq);
+        const ParamInfo *info = findParam(name);
+        if (item.empty())
+            refuse("--free " + text, "a parameter missing", accepted);
+        if (!info || info->field == Param::BackgroundOn)
+            refuse("--free " + item, "unknown parameter", accepted);
+        FreeParameter f {info, info->min, info->max};
+        if (eq != std::string::npos) {
+            const std::string range = item.substr(eq + 1);
+            const std::size_t colon = range.find(':');
+            double low = 0, high = 0;
+            if (colon == std::string::npos || !readDecimal(range.substr(0, colon), low)
+                || !readDecimal(range.substr(colon + 1), high))
+                refuse("--free " + item, "not a range LOW:HIGH", rangeText(*info));
+            for (double *end : {&low, &high}) {
+                const std::string problem = acceptValue(*info, *end, end);
+                if (!problem.empty())
+                    refuse("--free " + item, problem, rangeText(*info));
+            }
+            f.low = low;
+            f.high = high;
+        }
+        free.push_back(f);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return free;
+}
+
+FitOptions parseFit(const std::vector<std::string> &args)
+{
+    FitOptions options;
+    FitRequest &request = options.request;
+    RunRequest values; // the fixed values, taken by the run library's rules
+    std::optional<std::uint32_t> seed;
+    std::string statesFile, stateName, GbText;
+    bool statesGiven = false, stateGiven = false, freeGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        std::string name = arg, value;
+        bool inlineValue = false;
+        const std::size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+            inlineValue = true;
+        }
+        if (name == "--background") {
+            if (inlineValue)
+                refuse(arg, "takes no value", "--background alone");
+            values.background = true;
+            continue;
+        }
+        const ParamInfo *param
+            = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
+        if (param && param->field == Param::BackgroundOn)
+            param = nullptr;
+        const bool known = param || name == "--data" || name == "--free" || name == "--trials"
+            || name == "--seed" || name == "--workers" || name == "--states" || name == "--state";
+        if (!known) {
+            std::string all = FitOptionNames;
+            for (const ParamInfo *info : numericParams())
+                all += std::string(", --") + info->name;
+            refuse(arg, "unknown option of fit", all);
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size())
+                refuse(name, "value missing", param ? rangeText(*param) : std::string("see --help"));
+            value = args[++i];
+        }
+        if (name == "--data") {
+            options.dataPath = value;
+        } else if (name == "--free") {
+            request.free = readFree(value);
+            freeGiven = true;
+        } else if (name == "--trials") {
+            request.trials = static_cast<int>(
+                readWhole(name, value, 1, MaxRunTrials, "1.." + std::to_string(MaxRunTrials) + " for fit"));
+        } else if (name == "--seed") {
+            seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, "0..4294967295"));
+        } else if (name == "--workers") {
+            options.workers = static_cast<int>(readWhole(name, value, 1, 1024, "1..1024"));
+        } else if (name == "--states") {
+            statesFile = value;
+            statesGiven = true;
+        } else if (name == "--state") {
+            stateName = value;
+            stateGiven = true;
+        } else {
+            double number = 0;
+            if (!readDecimal(value, number))
+                refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
+                    rangeText(*param));
+            const std::string problem = acceptValue(*param, number, nullptr);
+            if (!problem.empty())
+                refuse(name + " " + value, problem, rangeText(*param));
+            values.values.push_back({param, number, name + " " + value});
+            if (param->field == Param::Gb)
+                GbText = value;
+        }
+    }
+    if (options.dataPath.empty())
+        refuse("--data", "missing", "--data FILE, the measured data");
+    if (!freeGiven)
+        refuse("--free", "missing", "--free PARAM[=LOW:HIGH][,...], the parameters to fit");
+    for (const GivenValue &given : values.values)
+        for (const FreeParameter &f : request.free)
+            if (given.info == f.info)
+                refuse(given.what, std::string(f.info->name) + " is free",
+                    "a fixed value for a parameter not in --free");
+    if (statesGiven != stateGiven)
+        refuse(statesGiven ? "--states" : "--state", statesGiven ? "without --state" : "without --states",
+            "--states FILE together with --state NAME");
+    if (!GbText.empty())
+        values.GbWhat = "--Gb " + GbText;
+    if (statesGiven) {
+        values.base = stateOfFile(statesFile, stateName, GbText, values.GbWhat);
+        request.fixedFrom = "state \"" + stateName + "\" of " + statesFile;
+    }
+    if (!values.values.empty())
+        request.fixedFrom += " with the values given";
+    // The fixed set through the run library's rules, as any run's.
+    values.experiment = Experiment::Isv;
+    values.seed = seed ? *seed : 0u;
+    RunDescription fixed;
+    RunProblem problem;
+    if (!describeRun(values, fixed, &problem))
+        refuse(problem);
+    request.fixed = fixed.params;
+    request.seed = seed ? *seed : freshSeed();
+    if (!readMeasuredData(options.dataPath, request.data, &problem))
+        refuse(problem);
+    if (!checkFit(request, &problem))
+        refuse(problem);
+    return options;
+}
+
+int fitMain(const std::vector<std::string> &args)
+{
+    FitOptions options;
+    try {
+        options = parseFit(args);
+    } catch (const Refused &refused) {
+        std::fprintf(stderr, "%s\n", refused.what());
+        return 2;
+    }
+    const bool terminal = isatty(fileno(stderr)) != 0;
+    const FitProgress progress = [terminal](int evaluations) {
+        if (terminal)
+            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", evaluations);
+    };
+    const FitResult result
+        = runFit(options.request, localFitEvaluator(options.request, options.workers), progress);
+    if (terminal)
+        std::fprintf(stderr, "\n");
+    return emit(fitJson(result)) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -445,6 +670,12 @@ int main(int argc, char **argv)
     if (!scanProblem.empty()) {
         std::fprintf(stderr, "cleftsim-batch: %s\n", scanProblem.c_str());
         return 2;
+    }
+    if (argc > 1 && std::string(argv[1]) == "fit") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        if (std::find(args.begin(), args.end(), "--help") == args.end()
+            && std::find(args.begin(), args.end(), "-h") == args.end())
+            return fitMain(args);
     }
     RunDescription run;
     Request request;

@@ -6,6 +6,7 @@ or on a Dask cluster.
     sweep = cleftsim.isv(seed=42, trials=1000, Rg=1.5)
     sweep.table()                 # or pd.DataFrame(sweep): a row per potential
     table = cleftsim.grid("isv", {"Rg": [0.5, 1.0, 1.5]}, seed=1, trials=1000)
+    result = cleftsim.fit("recording.csv", free={"Rg": (0, 5)})   # fit measured data
 
 The same seed and arguments give the same numbers as cleftsim-batch; without
 a seed a run takes a fresh one from the operating system and records it in
@@ -15,11 +16,13 @@ TypeError. numpy scalars are taken as the numbers they hold.
 """
 
 from ._core import cancel_running, defaults, fresh_seed, version
+from .fit import FitResult, fit
 from .grids import GridError, grid, point_seed
 from .runs import HistogramsResult, IsvResult, RecordsResult, batch_command, check, histograms, isv, records
 
 __version__ = version
 __all__ = [
+    "FitResult",
     "GridError",
     "HistogramsResult",
     "IsvResult",
@@ -28,6 +31,7 @@ __all__ = [
     "cancel_running",
     "check",
     "defaults",
+    "fit",
     "fresh_seed",
     "grid",
     "histograms",

@@ -4,8 +4,10 @@
 // JSON outputs into a dict. Every range, rule and format is the library's.
 
 #include "model/random.h"
+#include "run/fit.h"
 #include "run/rundescription.h"
 #include "run/runresults.h"
+#include "run/statesfile.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -15,7 +17,9 @@
 #include <climits>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace py = pybind11;
 using namespace cleftsim;
@@ -81,13 +85,14 @@ const ParamInfo *numericParam(const std::string &name)
 // describe, filled by the run library as the batch tool's is (defaults, a
 // fresh seed when none is given, the rule for values, the checks). The
 // Python layer has turned numpy scalars into Python numbers already.
-RunDescription describe(
-    Experiment experiment, const char *function, const py::args &args, const py::kwargs &kwargs)
+RunDescription describe(Experiment experiment, const char *function, const py::args &args,
+    const py::kwargs &kwargs, const ParameterSet &base = DefaultParameterSet)
 {
     if (!args.empty())
         throw py::type_error(std::string(function) + "() takes keyword arguments only");
     RunRequest request;
     request.experiment = experiment;
+    request.base = base;
     for (const auto &item : kwargs) {
         const std::string key = py::str(item.first);
         const py::handle value = item.second;
@@ -352,6 +357,212 @@ Experiment experimentNamed(const std::string &name)
     throw py::value_error("experiment " + name + ": unknown experiment; accepted records, isv, histograms");
 }
 
+// A Python exception raised in a callback of a fit, left set in Python's
+// error indicator; raised again once the fit has returned.
+struct PythonRaised { };
+
+// The points of a candidate as plain numbers, so that any worker of a
+// cluster can send them back without loss: every member of IsvPoint.
+py::tuple pointTuple(const IsvPoint &p)
+{
+    return py::make_tuple(p.V, p.trials, p.totalQuanta, p.failures, p.peakSum, p.background, p.quantaSquares,
+        p.peakShift, p.shiftedPeakSum, p.shiftedPeakSquares);
+}
+
+IsvPoint pointFrom(const py::handle &item)
+{
+    const py::tuple t = py::reinterpret_borrow<py::tuple>(item);
+    IsvPoint p;
+    p.V = t[0].cast<int>();
+    p.trials = t[1].cast<int>();
+    p.totalQuanta = t[2].cast<long long>();
+    p.failures = t[3].cast<int>();
+    p.peakSum = t[4].cast<double>();
+    p.background = t[5].cast<double>();
+    p.quantaSquares = t[6].cast<long long>();
+    p.peakShift = t[7].cast<double>();
+    p.shiftedPeakSum = t[8].cast<double>();
+    p.shiftedPeakSquares = t[9].cast<double>();
+    return p;
+}
+
+// A parameter set as a dict of every field, and back.
+py::dict parametersDict(const ParameterSet &p)
+{
+    py::dict out;
+    out["BackgroundOn"] = static_cast<int>(p.BackgroundOn);
+    for (const ParamInfo *rule : numericParams())
+        out[rule->name] = fieldValue(p, rule->field);
+    return out;
+}
+
+ParameterSet parametersFrom(const py::dict &values)
+{
+    ParameterSet p = DefaultParameterSet;
+    p.BackgroundOn = values["BackgroundOn"].cast<int>() != 0 ? 1 : 0;
+    for (const ParamInfo *rule : numericParams())
+        setFieldValue(p, rule->field, values[rule->name].cast<double>());
+    return p;
+}
+
+py::list potentialsList(const std::vector<SeededPotential> &potentials)
+{
+    py::list out;
+    for (const SeededPotential &s : potentials)
+        out.append(py::make_tuple(s.V, s.seed));
+    return out;
+}
+
+// The fit as cleftsim.fit asks it; returns the JSON text of cleftsim-batch fit.
+std::string fit(const py::object &dataPath, const py::object &dataText, const std::string &dataName,
+    const py::list &free, const py::object &trials, const py::object &states, const py::object &state,
+    int workers, const py::object &progress, const py::object &evaluate, const py::kwargs &fixed)
+{
+    FitRequest request;
+    RunProblem problem;
+    if (!dataPath.is_none()) {
+        if (!readMeasuredData(dataPath.cast<std::string>(), request.data, &problem))
+            refuse(problem);
+    } else {
+        request.data.name = dataName;
+        if (!parseMeasuredData(dataText.cast<std::string>(), request.data, &problem)) {
+            problem.what = dataName + ": " + problem.what;
+            refuse(problem);
+        }
+    }
+    for (const py::handle item : free) {
+        const py::tuple t = py::reinterpret_borrow<py::tuple>(item);
+        const std::string name = py::str(t[0]);
+        const ParamInfo *rule = numericParam(name);
+        if (!rule)
+            throw py::value_error("free " + name + ": unknown parameter");
+        FreeParameter f {rule, rule->min, rule->max};
+        for (int end = 0; end < 2; ++end) {
+            const py::handle given = t[1 + end];
+            if (given.is_none())
+                continue;
+            if (PyBool_Check(given.ptr()) || !(PyLong_Check(given.ptr()) || PyFloat_Check(given.ptr())))
+                throw py::type_error(
+                    "free " + name + ": the range's ends must be numbers, not " + shown(py::type::of(given)));
+            const double number = given.cast<double>();
+            double &taken = end == 0 ? f.low : f.high;
+            const std::string why = acceptValue(*rule, number, &taken);
+            if (!why.empty())
+                refuse(
+                    {"free " + name + (end == 0 ? " low " : " high ") + shown(given), why, rangeText(*rule)});
+        }
+        request.free.push_back(f);
+    }
+    for (const auto &item : fixed) {
+        const std::string key = py::str(item.first);
+        for (const FreeParameter &f : request.free)
+            if (key == f.info->name)
+                throw py::type_error("fit() got " + key + " both in free and as a fixed value");
+    }
+    ParameterSet base = DefaultParameterSet;
+    if (!states.is_none() || !state.is_none()) {
+        if (states.is_none() || state.is_none())
+            throw py::type_error("fit() takes states and state together");
+        const std::string file = py::str(states);
+        const std::string name = py::str(state);
+        StatesSession session;
+        if (!readStatesFile(file, session, &problem)) {
+            problem.what = "states " + file + (problem.what.empty() ? "" : ": " + problem.what);
+            refuse(problem);
+        }
+        const ParameterSet *stored = findState(session, name);
+        if (!stored)
+            refuse({"state " + name, "no such state in " + file, "the full name or the number of a state"});
+        base = *stored;
+        base.Name = DefaultParameterSet.Name;
+        request.fixedFrom = "state \"" + name + "\" of " + file;
+    }
+    bool valuesGiven = false;
+    for (const auto &item : fixed)
+        valuesGiven = valuesGiven || (py::str(item.first).cast<std::string>() != "seed");
+    if (valuesGiven)
+        request.fixedFrom += " with the values given";
+    const RunDescription fixedRun = describe(Experiment::Isv, "fit", py::args(), fixed, base);
+    request.fixed = fixedRun.params;
+    request.seed = fixedRun.seeds.front();
+    if (!trials.is_none()) {
+        request.trials = trialsFrom(trials);
+    }
+    if (!checkFit(request, &problem))
+        refuse(problem);
+
+    // Ctrl-C: the thread that called looks for signals; the others only
+    // see that it did.
+    InterruptWatch watch;
+    std::atomic<bool> stopped {false};
+    const std::thread::id caller = std::this_thread::get_id();
+    const std::function<bool()> stop = [&] {
+        if (stopped.load(std::memory_order_relaxed))
+            return true;
+        if (std::this_thread::get_id() == caller && watch())
+            stopped = true;
+        return stopped.load(std::memory_order_relaxed);
+    };
+    FitEvaluator evaluator;
+    if (evaluate.is_none()) {
+        evaluator = localFitEvaluator(request, workers, stop);
+    } else {
+        const std::vector<SeededPotential> potentials = fitPotentials(request);
+        evaluator = [&, potentials](const std::vector<ParameterSet> &batch) {
+            py::gil_scoped_acquire gil;
+            std::vector<std::vector<IsvPoint>> results;
+            try {
+                py::list candidates;
+                for (const ParameterSet &p : batch)
+                    candidates.append(parametersDict(p));
+                const py::object answer = evaluate(candidates, potentialsList(potentials), request.trials);
+                for (const py::handle points : answer) {
+                    std::vector<IsvPoint> one;
+                    for (const py::handle point : points)
+                        one.push_back(pointFrom(point));
+                    results.push_back(std::move(one));
+                }
+            } catch (py::error_already_set &error) {
+                error.restore();
+                throw PythonRaised();
+            }
+            return results;
+        };
+    }
+    const FitProgress report = [&](int evaluations) {
+        if (progress.is_none())
+            return;
+        py::gil_scoped_acquire gil;
+        try {
+            progress(evaluations);
+        } catch (py::error_already_set &error) {
+            error.restore();
+            throw PythonRaised();
+        }
+    };
+    FitResult result;
+    bool raised = false;
+    bool stoppedByWatch = false;
+    {
+        py::gil_scoped_release release;
+        try {
+            result = runFit(request, evaluator, report, stop);
+        } catch (const PythonRaised &) {
+            raised = true;
+        } catch (const FitStopped &) {
+            stoppedByWatch = true;
+        }
+    }
+    if (raised)
+        throw py::error_already_set();
+    if (stoppedByWatch) {
+        watch.raiseIfStopped();
+        PyErr_SetString(PyExc_KeyboardInterrupt, "the fit was stopped");
+        throw py::error_already_set();
+    }
+    return fitJson(result);
+}
+
 } // namespace
 
 PYBIND11_MODULE(_core, m)
@@ -437,6 +648,34 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
                 describe(experimentNamed(experiment), experiment.c_str(), py::args(), kwargs));
         },
         py::arg("experiment"), "The cleftsim-batch command line that runs exactly these arguments.");
+
+    m.def("fit", &fit, py::arg("data_path"), py::arg("data_text"), py::arg("data_name"), py::arg("free"),
+        py::arg("trials"), py::arg("states"), py::arg("state"), py::arg("workers"), py::arg("progress"),
+        py::arg("evaluate"),
+        "The fit behind cleftsim.fit: returns the JSON text that cleftsim-batch fit writes for the same "
+        "request.");
+
+    m.def(
+        "simulate_points",
+        [](const py::dict &parameters, const py::list &potentials, int trials) {
+            std::vector<SeededPotential> list;
+            for (const py::handle item : potentials) {
+                const py::tuple t = py::reinterpret_borrow<py::tuple>(item);
+                list.push_back({t[0].cast<int>(), t[1].cast<std::uint32_t>()});
+            }
+            const ParameterSet p = parametersFrom(parameters);
+            std::vector<IsvPoint> points;
+            {
+                py::gil_scoped_release release;
+                points = runSeededIsvPoints(p, list, trials);
+            }
+            py::list out;
+            for (const IsvPoint &point : points)
+                out.append(pointTuple(point));
+            return out;
+        },
+        py::arg("parameters"), py::arg("potentials"), py::arg("trials"),
+        "Runs the trials of one fit candidate at its potentials [(V, seed), ...]; the points as tuples.");
 
     m.def(
         "cancel_running", [] { ++cancelGeneration; },

@@ -31,6 +31,8 @@ void IsvPoint::add(const IsvTrialResult &r)
         peakShift = r.peak;
     ++trials;
     totalQuanta += r.m;
+    if (r.m == 0)
+        ++failures;
     peakSum += r.peak;
     quantaSquares += static_cast<long long>(r.m) * r.m;
     const double d = r.peak - peakShift;
@@ -144,6 +146,32 @@ IsvPoint runIsvPoint(ModelState &state, Generator &rng, int V, int trialCount)
     Unobserved none;
     runPoint(state, rng, trialCount, none, point);
     return point;
+}
+
+std::vector<IsvPoint> runSeededIsvPoints(const ParameterSet &p,
+    const std::vector<SeededPotential> &potentials, int trialCount, const std::function<bool()> &stop)
+{
+    ModelState state;
+    state.setCurrent(p);
+    std::vector<IsvPoint> points;
+    points.reserve(potentials.size());
+    Generator rng;
+    for (const SeededPotential &potential : potentials) {
+        IsvPoint point;
+        point.V = potential.V;
+        point.background = sweepBackgroundCurrent(state.LPC, point.V);
+        PeakTrials trials(state.LPC, state.SpikeSteps, point.V, shortWindowStart(), shortWindowEnd(state.LPC),
+            PeakKind::BySign);
+        for (int trial = 1; trial <= trialCount; ++trial) {
+            rng.setSeed(mixSeed(potential.seed, static_cast<std::uint32_t>(trial)));
+            const PeakTrialResult r = trials.run(state.Sites, rng);
+            point.add({r.m, r.peak});
+            if (stop && stop())
+                return points;
+        }
+        points.push_back(point);
+    }
+    return points;
 }
 
 std::vector<IsvPoint> runIsvSweep(

@@ -3,6 +3,8 @@
 #include "model/parameterset.h"
 #include "model/random.h"
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace cleftsim {
@@ -29,6 +31,7 @@ struct IsvPoint {
     int V = 0; // clamp potential [mV]
     int trials = 0; // trials run at V
     long long totalQuanta = 0; // sum of m
+    int failures = 0; // trials without a release (m = 0)
     double peakSum = 0; // sum of the peaks, in the order of the trials [pA]
     double background = 0; // sweepBackgroundCurrent at V [pA]
     // The spread: the sum of m * m, and the peaks summed about the first
@@ -57,6 +60,24 @@ struct IsvPoint {
 // Runs trialCount trials at V, one after the other from rng as it stands,
 // and sums them as one point of the sweep does.
 IsvPoint runIsvPoint(ModelState &state, Generator &rng, int V, int trialCount);
+
+// A clamp potential of a list of points run apart from the sweep, with the
+// seed its trials are drawn from.
+struct SeededPotential {
+    int V = 0; // clamp potential [mV]
+    std::uint32_t seed = 0;
+};
+
+// Runs trialCount trials at each potential of the list, with the parameters
+// p, as the sweep runs them at that potential, and sums them into a point.
+// Trial j (1, 2, ...) of a potential starts from its own seed,
+// mixSeed(seed, j): a point depends on nothing but its seed, and two
+// parameter sets run with the same seeds draw the same numbers trial by trial
+// (common random numbers, so that a small change of a parameter changes only
+// the trials it really changes). stop, when given, is asked after every trial;
+// true ends the run with the points done so far (the one under way is dropped).
+std::vector<IsvPoint> runSeededIsvPoints(const ParameterSet &p,
+    const std::vector<SeededPotential> &potentials, int trialCount, const std::function<bool()> &stop = {});
 
 // Trials of a point between two of the sweep's resting places.
 constexpr int SweepPauseTrials = 50;

@@ -386,6 +386,13 @@ bool parseJson(const std::string &text, JsonValue &value, RunProblem *problem)
     return false;
 }
 
+std::string shortestNumber(double x)
+{
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, x + 0.0);
+    return std::string(buffer, result.ptr);
+}
+
 std::string jsonString(const std::string &text)
 {
     static const char hex[] = "0123456789abcdef";

@@ -40,6 +40,10 @@ constexpr int MaxJsonDepth = 64;
 // has an empty what and the reason "the text ends too early (cut off?)".
 bool parseJson(const std::string &text, JsonValue &value, RunProblem *problem);
 
+// The shortest text of a finite number that reads back as exactly that
+// number ("0.1", "1e-07", "-3"), whatever the locale.
+std::string shortestNumber(double x);
+
 // A JSON string literal of text, quotes included.
 std::string jsonString(const std::string &text);
 

@@ -1,0 +1,250 @@
+"""Fits of the model to measured data: the cleft resistance and the synapse
+from mean peak currents recorded at several clamp potentials, with profile
+intervals, on the exact engine."""
+
+import io
+import json
+import math
+import os
+
+from . import _core, runs
+from .grids import _progress_bar
+
+_PARAMETERS = {p["name"]: p for p in runs.PARAMETERS}
+
+
+def _data_text(data):
+    """The CSV text of measured data given as a pandas DataFrame or a dict of
+    arrays, numbers written so that they read back as the same floats."""
+    import numpy as np
+
+    if hasattr(data, "to_dict") and hasattr(data, "columns"):
+        columns = {str(name): list(data[name]) for name in data.columns}
+    elif isinstance(data, dict):
+        columns = {str(name): list(np.asarray(values).ravel()) for name, values in data.items()}
+    else:
+        raise TypeError(
+            f"data must be a path, a pandas DataFrame or a dict of arrays, not {type(data).__name__}"
+        )
+    lengths = {len(values) for values in columns.values()}
+    if len(lengths) > 1:
+        raise ValueError(f"data: the columns have different lengths {sorted(lengths)}")
+
+    def cell(value):
+        value = runs.plain("data", value)
+        if value is None or (isinstance(value, float) and math.isnan(value)):
+            return ""
+        if isinstance(value, float):
+            return repr(value)
+        return str(value)
+
+    out = io.StringIO()
+    names = list(columns)
+    out.write(",".join(names) + "\n")
+    for i in range(lengths.pop() if lengths else 0):
+        out.write(",".join(cell(columns[name][i]) for name in names) + "\n")
+    return out.getvalue()
+
+
+def _free_list(free):
+    if isinstance(free, str):
+        free = {free: None}
+    elif isinstance(free, (list, tuple)):
+        free = {name: None for name in free}
+    if not isinstance(free, dict) or not free:
+        raise TypeError('free must name the parameters to fit, e.g. {"Rg": (0, 5), "N": None} or ["Rg"]')
+    items = []
+    for name, bounds in free.items():
+        if bounds is None:
+            items.append((str(name), None, None))
+            continue
+        if isinstance(bounds, (str, bytes)) or len(bounds) != 2:
+            raise TypeError(f"free {name}: the range must be (low, high) or None, not {bounds!r}")
+        low, high = (runs.plain(name, b) for b in bounds)
+        items.append((str(name), low, high))
+    return items
+
+
+def _evaluate_on(client):
+    """Simulates each candidate of a batch as one task of the cluster."""
+
+    def evaluate(candidates, potentials, trials):
+        futures = [
+            client.submit(_core.simulate_points, parameters, potentials, trials, pure=False)
+            for parameters in candidates
+        ]
+        try:
+            return client.gather(futures)
+        except BaseException:
+            client.cancel(futures)
+            raise
+
+    return evaluate
+
+
+def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, workers=None, states=None, state=None,
+        **fixed):
+    """Fits the free parameters of the model to measured mean peak currents.
+
+    data: the path of a measured data file (CSV with a header row: V2_mV,
+    mean_peak_pA and sem_pA, or std_pA with n; optionally mean_quanta with
+    sem_quanta or n, failure_rate with n; or the isv CSV or JSON output of
+    cleftsim-batch), a pandas DataFrame or a dict of arrays with those
+    columns. A file that cannot be used raises ValueError naming the row,
+    the column and the reason.
+
+    free: the parameters to fit, a dict of name -> (low, high), or None for
+    the editor's range, e.g. {"Rg": (0, 5), "N": None}; or a list of names.
+    The free parameters move on their editors' grids (Rg in steps of 0.01,
+    N whole numbers, ...), so every fitted set can be typed and run.
+
+    trials: simulated trials per clamp potential and candidate (1..10000).
+    seed: the seed of the simulated trials, the same for every candidate
+    (common random numbers); None takes a fresh one, recorded in the
+    provenance. client: a dask.distributed Client to simulate candidates on
+    its workers; without it they run on `workers` local threads (default one
+    per core). The result does not depend on where the candidates ran.
+    progress: a progress bar of the candidates simulated.
+
+    The other parameters keep the default set, the stored state `state` of
+    the states file `states`, or the values given as keywords (background,
+    Rg, N, ...).
+
+    The likelihood is Gaussian: the spread of a mean over n recorded trials
+    is the model's standard deviation over sqrt(n) (plus the simulation's own
+    error); without n the recorded standard error is taken as known. The 95 %
+    interval of a parameter is the set of its grid values whose profile
+    (-2 log L with the other free parameters re-optimised) lies within 3.84
+    of the minimum; "bounded" is False where it reaches its range's end.
+
+    Returns a FitResult; the same arguments give the same numbers as
+    cleftsim-batch fit. Ctrl-C stops the fit (KeyboardInterrupt).
+    """
+    if workers is not None:
+        workers = runs.plain("workers", workers)
+        if isinstance(workers, bool) or not isinstance(workers, int) or workers < 1:
+            raise ValueError(f"workers {workers!r}: a whole number of at least 1")
+    if isinstance(data, (str, os.PathLike)):
+        data_path, data_text, data_name = os.fspath(data), None, os.fspath(data)
+    else:
+        data_path, data_text = None, _data_text(data)
+        data_name = "<DataFrame>" if hasattr(data, "columns") else "<dict>"
+    fixed = runs.plain_arguments(fixed)
+    if seed is not None:
+        fixed["seed"] = runs.plain("seed", seed)
+    trials = runs.plain("trials", trials)
+    evaluate = _evaluate_on(client) if client is not None else None
+
+    with _progress_bar(None, progress, "fit") as bar:
+
+        def advance(evaluations):
+            bar.update(evaluations - bar.n)
+
+        text = _core.fit(
+            data_path,
+            data_text,
+            data_name,
+            _free_list(free),
+            trials,
+            states,
+            state,
+            workers or 0,
+            advance if progress else None,
+            evaluate,
+            **fixed,
+        )
+    return FitResult(text)
+
+
+class FitResult:
+    """The result of a fit: estimates, 95 % profile intervals, whether each
+    interval is bounded by the data, chi-square, degrees of freedom, p-value,
+    the points, the profiles and the provenance, as cleftsim-batch fit writes
+    them (`json` is that text)."""
+
+    def __init__(self, text):
+        self.json = text
+        members = json.loads(text)
+        self._members = members
+        self.estimates = dict(members["estimates"])
+        self.intervals = {name: tuple(ends) for name, ends in members["intervals"].items()}
+        self.bounded = dict(members["bounded"])
+        self.unbounded_ends = {name: list(ends) for name, ends in members["unbounded_ends"].items()}
+        self.chi2 = members["chi2"]
+        self.dof = members["dof"]
+        self.p_value = members["p_value"]
+        self.minus2_log_likelihood = members["minus2_log_likelihood"]
+        self.provenance = members["provenance"]
+
+    def __reduce__(self):
+        return (type(self), (self.json,))
+
+    def __eq__(self, other):
+        return isinstance(other, FitResult) and other.json == self.json
+
+    def table(self):
+        """A pandas DataFrame, a row per measured value: V2_mV, quantity,
+        data, data_sem, model, model_sem, sd (the spread in the likelihood)
+        and residual."""
+        import pandas as pd
+
+        frame = pd.DataFrame(self._members["points"])
+        frame.attrs["provenance"] = json.loads(json.dumps(self.provenance))
+        return frame
+
+    def profiles(self):
+        """The profile of each free parameter as a pandas DataFrame: its
+        values, the other free parameters re-optimised there and delta, the
+        rise of -2 log L over the minimum."""
+        import pandas as pd
+
+        return {name: pd.DataFrame(rows) for name, rows in self._members["profiles"].items()}
+
+    def report(self):
+        """The result in words, as a scientist reads it."""
+        lines = [f"Fit of {', '.join(self.estimates)} to {self.provenance['data']['file']}"]
+        for name, value in self.estimates.items():
+            low, high = self.intervals[name]
+            unit = _PARAMETERS[name]["unit"]
+            line = f"  {name} = {value}{' ' + unit if unit else ''}  (95 % interval {low} .. {high})"
+            ends = self.unbounded_ends[name]
+            if ends:
+                line += f"  not bounded by the data at the {' and '.join(ends)} end of its range"
+            lines.append(line)
+        p = "n/a" if self.p_value is None else f"{self.p_value:.4g}"
+        lines.append(f"  chi-square {self.chi2:.3f} with {self.dof} degrees of freedom, p = {p}")
+        prov = self.provenance
+        lines.append(f"  {prov['trials']} simulated trials per potential, seed {prov['seed']}")
+        lines.append(f"  the fitted sweep: {prov['command']}")
+        return "\n".join(lines)
+
+    def __repr__(self):
+        return self.report()
+
+    def plot(self, axes=None):
+        """Draws the data with error bars, the fitted curve and each free
+        parameter's profile with matplotlib; returns the figure."""
+        try:
+            import matplotlib.pyplot as plt
+        except ImportError as error:
+            raise ImportError("FitResult.plot() needs matplotlib (Debian: python3-matplotlib)") from error
+        points = [p for p in self._members["points"] if p["quantity"] == "peak_pA"]
+        profiles = self._members["profiles"]
+        figure, axes = plt.subplots(1, 1 + len(profiles), figsize=(4 * (1 + len(profiles)), 3.5))
+        axes = list(axes) if hasattr(axes, "__len__") else [axes]
+        V = [p["V2_mV"] for p in points]
+        data_error = [p["sd"] for p in points]
+        axes[0].errorbar(V, [p["data"] for p in points], yerr=data_error, fmt="o", color="black", label="data")
+        axes[0].plot(V, [p["model"] for p in points], "-", color="tab:blue", label="fitted model")
+        axes[0].set_xlabel("V2 [mV]")
+        axes[0].set_ylabel("mean peak current [pA]")
+        axes[0].legend()
+        for ax, (name, rows) in zip(axes[1:], profiles.items()):
+            ax.plot([r[name] for r in rows], [r["delta"] for r in rows], ".-", color="black")
+            ax.axhline(3.841458820694124, color="grey", linestyle="--")
+            low, high = self.intervals[name]
+            ax.axvspan(low, high, color="tab:blue", alpha=0.15)
+            ax.set_xlabel(name)
+            ax.set_ylabel("-2 log L - minimum")
+        figure.tight_layout()
+        return figure

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "engine/isvsweep.h"
+#include "model/parameterset.h"
+#include "model/parametertable.h"
+#include "run/measureddata.h"
+#include "run/problem.h"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cleftsim {
+
+// A parameter the fit moves, over the values its editor can hold from low to high.
+struct FreeParameter {
+    const ParamInfo *info = nullptr;
+    double low = 0;
+    double high = 0;
+};
+
+// Trials per measured potential and candidate by default: the simulation's
+// standard error of a mean then lies well below a recording's of tens of trials.
+constexpr int DefaultFitTrials = 2000;
+
+// The rise of -2 log L over its minimum that bounds a 95 % profile interval:
+// the 0.95 quantile of chi-square with one degree of freedom.
+constexpr double ProfileThreshold = 3.841458820694124;
+
+// What a fit is asked: the data, the free parameters with their ranges, the
+// parameter set that holds every other value, the trials and the seed.
+struct FitRequest {
+    MeasuredData data;
+    std::vector<FreeParameter> free;
+    ParameterSet fixed = DefaultParameterSet; // the free parameters' values here play no part
+    std::string fixedFrom = "defaults"; // where the fixed values came from, in words
+    int trials = DefaultFitTrials;
+    std::uint32_t seed = 0;
+};
+
+// Checks a request: at least one free parameter, each known, numeric, not
+// the clamp potential (each point has its own) and named once, its range
+// within its editor's and low not above high; the trials 1..10000; at least
+// one more measured value than free parameters; the fixed set one the
+// windows take. False with *problem filled on the first fault.
+bool checkFit(const FitRequest &request, RunProblem *problem);
+
+// The measured potentials with the seeds of their trials: the point at V
+// draws from mixSeed(seed, 40 - V), the same for every candidate.
+std::vector<SeededPotential> fitPotentials(const FitRequest &request);
+
+// Simulates the measured potentials for each parameter set of a batch, in
+// the order given: result i holds the points of set i, one per potential of
+// fitPotentials. Fewer results, or a point missing, mean the run was stopped.
+using FitEvaluator = std::function<std::vector<std::vector<IsvPoint>>(const std::vector<ParameterSet> &)>;
+
+// The evaluator on this machine: the sets of a batch on `workers` threads
+// (0: one per core), each with runSeededIsvPoints; stop is passed to every run.
+FitEvaluator localFitEvaluator(
+    const FitRequest &request, int workers, const std::function<bool()> &stop = {});
+
+// One measured value beside the model's.
+struct FitTerm {
+    int V = 0; // clamp potential [mV]
+    std::string quantity; // "peak_pA", "quanta" or "failure_rate"
+    double data = 0;
+    double dataSem = 0; // the recorded standard error; NaN where none was given
+    double model = 0; // the simulated mean over the trials
+    double modelSem = 0; // its standard error over the trials
+    double sd = 0; // the spread of data - model in the likelihood
+    double residual = 0; // (data - model) / sd
+};
+
+// The terms of the likelihood for the points simulated at the measured
+// potentials. A mean recorded over n trials has the spread the model gives
+// its trials, over sqrt(n), and the simulated mean adds its own over
+// sqrt(T); without n the recorded standard error stands for the first.
+std::vector<FitTerm> fitTerms(const FitRequest &request, const std::vector<IsvPoint> &simulated);
+
+// -2 log L of the terms, without the constant: the sum of the squared
+// residuals and the logarithms of the variances.
+double minusTwoLogLikelihood(const std::vector<FitTerm> &terms);
+
+// P(chi-square with dof degrees of freedom > x).
+double chiSquareSurvival(double x, int dof);
+
+// A point of a parameter's profile: the values of every free parameter (the
+// others re-optimised) and -2 log L there.
+struct ProfilePoint {
+    std::vector<double> values;
+    double objective = 0;
+};
+
+// What a fit found.
+struct FitResult {
+    FitRequest request;
+    std::vector<double> estimates; // per free parameter, in the order of request.free
+    double objective = 0; // -2 log L at the estimates
+    double chi2 = 0; // sum of the squared residuals at the estimates
+    int dof = 0; // measured values less free parameters
+    double pValue = 0;
+    std::vector<FitTerm> terms; // at the estimates
+    std::vector<std::pair<double, double>> intervals; // 95 % profile intervals
+    std::vector<std::pair<bool, bool>> bounded; // each end bounded by the data, not by the range
+    std::vector<std::vector<ProfilePoint>> profiles; // per free parameter, by its value
+    std::vector<int> coarsePoints; // the search's coarse grid, values per free parameter
+    std::vector<int> profileSteps; // the profile walk's step, editor steps per free parameter
+    int evaluations = 0; // candidates simulated
+    long long trialsRun = 0;
+};
+
+// Thrown by runFit when its stop check says so or its evaluator was stopped.
+class FitStopped : public std::exception {
+public:
+    const char *what() const noexcept override { return "the fit was stopped"; }
+};
+
+// Told after every batch of candidates: how many were simulated so far.
+using FitProgress = std::function<void(int evaluations)>;
+
+// Fits a checked request: every candidate runs with the same seeds (common
+// random numbers); a coarse grid over the free parameters' ranges, then
+// refinement on the editors' grid around the best until no neighbour is
+// better; then each free parameter's profile, the others re-optimised at
+// every value, walked from the best to where -2 log L has risen by twice
+// ProfileThreshold or the range ends, its crossings of ProfileThreshold
+// found to one editor step. A profile that finds a better set than the best
+// restarts the refinement there. Deterministic: the same request gives the
+// same result, however the evaluator spreads the batches.
+FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress = {},
+    const std::function<bool()> &stop = {});
+
+// The parameter set a fit's estimates make: the fixed set with the free values.
+ParameterSet fittedParameters(const FitResult &result);
+
+// The cleftsim-batch command lines: the fit itself (every fixed value that
+// differs from the default set given by name, so that no states file is
+// needed), and the sweep of the fitted set with the fit's seed and trials.
+std::string fitCommand(const FitRequest &request);
+std::string fittedSweepCommand(const FitResult &result);
+
+// The result as JSON: provenance, estimates, intervals, bounded, chi2, dof,
+// p_value, points (the terms) and profiles.
+std::string fitJson(const FitResult &result);
+
+} // namespace cleftsim
