@@ -93,29 +93,29 @@ malformed number or an unknown option is refused with exit status 2,
 nothing on standard output and one line on standard error.
 
 Fitting measured data:
-  --data FILE    a CSV file with a header row and a row per clamp potential:
-                 V2_mV (whole mV within the V2 range), mean_peak_pA (negative
-                 for inward) and its spread, sem_pA or std_pA with n (the
-                 trials recorded); optionally mean_quanta with sem_quanta (or
-                 n) and failure_rate with n. # lines are comments. The isv
-                 CSV and JSON of this tool are data too (trials is n).
-  --free LIST    the parameters to fit, separated by commas, each with its
-                 range as PARAM=LOW:HIGH or alone for its editor's range
-                 (Rg, N, ... : every parameter but V2); the others keep the
-                 default set, the state of --state or the values given
-  --trials T     simulated trials per clamp potential and candidate,
-                 1..10000 (default 2000)
-  --seed S       the seed of the simulated trials, the same for every
-                 candidate; without it a fresh one, recorded in the output
-  --workers W    threads that simulate candidates side by side (default one
-                 per core; the result does not depend on it)
-  The model's spread of a mean over n recorded trials is its trials'
-  standard deviation over sqrt(n); where n is not given the recorded
-  standard error is taken as known. The output holds the estimates, their
-  95 % profile intervals ("bounded": false where an interval reaches the end
-  of its range), chi2, dof, p_value, the points, the profiles and the
-  provenance with the isv command of the fitted set. A progress line goes to
-  standard error when it is a terminal.
+    --data FILE    a CSV file with a header row and a row per clamp potential:
+                   V2_mV (whole mV within the V2 range), mean_peak_pA (negative
+                   for inward) and its spread, sem_pA or std_pA with n (the
+                   trials recorded); optionally mean_quanta with sem_quanta (or
+                   n) and failure_rate with n. # lines are comments. The isv
+                   CSV and JSON of this tool are data too (trials is n).
+    --free LIST    the parameters to fit, separated by commas, each with its
+                   range as PARAM=LOW:HIGH or alone for its editor's range
+                   (Rg, N, ... : every parameter but V2); the others keep the
+                   default set, the state of --state or the values given
+    --trials T     simulated trials per clamp potential and candidate,
+                   1..10000 (default 2000)
+    --seed S       the seed of the simulated trials, the same for every
+                   candidate; without it a fresh one, recorded in the output
+    --workers W    threads that simulate candidates side by side (default one
+                   per core; the result does not depend on it)
+    The model's spread of a mean over n recorded trials is its trials'
+    standard deviation over sqrt(n); where n is not given the recorded
+    standard error is taken as known. The output holds the estimates, their
+    95 % profile intervals ("bounded": false where an interval reaches the end
+    of its range), chi2, dof, p_value, the points, the profiles and the
+    provenance with the isv command of the fitted set. A progress line goes to
+    standard error when it is a terminal.
 
 Exit status: 0 success, 1 standard output could not be written (a full
 disk, a closed pipe), 2 usage or range error.

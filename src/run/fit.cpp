@@ -41,9 +41,13 @@ int coarseValues(std::size_t freeCount)
     }
 }
 
-// Where a parameter's profile is walked: about 100 steps over its range,
-// the crossings then found to one editor step.
-constexpr int ProfileWalkSteps = 100;
+// Where a parameter's profile is walked: about 300 steps over its range
+// with one free parameter, 100 with more, whose every step re-optimises the
+// others; the crossings are then found to one editor step.
+int profileWalkSteps(std::size_t freeCount)
+{
+    return freeCount == 1 ? 300 : 100;
+}
 
 // How many times a profile that finds a better candidate restarts the search.
 constexpr int MaxRestarts = 5;
@@ -104,7 +108,7 @@ public:
             axis.count = static_cast<int>(std::llround(f.high * axis.scale) - axis.lowUnits);
             axis.coarse = std::min(coarse, axis.count + 1);
             axis.spacing = axis.coarse > 1 ? std::max(1, axis.count / (axis.coarse - 1)) : 1;
-            axis.profileStep = std::max(1, axis.count / ProfileWalkSteps);
+            axis.profileStep = std::max(1, axis.count / profileWalkSteps(request.free.size()));
             m_axes.push_back(axis);
         }
     }

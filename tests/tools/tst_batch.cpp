@@ -140,6 +140,26 @@ QString statesFileWith(const QTemporaryDir &dir, const QString &name, const QStr
     return path;
 }
 
+// A measured data file of the fit with the given text, in a folder of its own.
+QString fitData(const QString &name, const QByteArray &text)
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(name + ".csv");
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(text);
+    return path;
+}
+
+// Four potentials of a recording, as a fit takes them.
+QString goodFitData()
+{
+    return fitData("good",
+        "# mean peak currents, 30 trials "
+        "each\nV2_mV,mean_peak_pA,std_pA,n\n-100,-25.8,22.8,30\n-60,-19.7,12.0,30\n"
+        "-20,-3.8,2.3,30\n40,5.7,4.2,30\n");
+}
+
 class TestBatch : public QObject {
     Q_OBJECT
 private slots:
@@ -190,7 +210,8 @@ void TestBatch::helpAndManPageAgree()
         "0..4294967295", "1..100", "1..10000", "0.00..9.99", "-150..40", "-40..40", "-100..40", "0.10..2.00",
         "1.00..9.99", "0.0000..0.9999", "0.01..9.99", "0.50..9.99", "0.000..9.999", "mean_epsc_pA", "--seeds",
         "--format", "json", "csv", "BackgroundOn", "parameters", "--states", "--state", "std_quanta",
-        "std_peak_pA", "std_epsc_pA", "not finite"};
+        "std_peak_pA", "std_epsc_pA", "not finite", "fit", "--data", "--free", "--workers", "mean_peak_pA",
+        "sem_pA", "std_pA", "failure_rate"};
     for (const QString &w : words) {
         QVERIFY2(help.contains(w), qPrintable("help lacks " + w));
         QVERIFY2(page.contains(w) || page.contains(QString(w).replace("..", " to ")),
@@ -300,6 +321,46 @@ void TestBatch::refusals_data()
         {".gone", "No such file"});
     row("states file not JSON", {"isv", "--states", CLEFTSIM_SOURCE_DIR "/README.md", "--state", "1"},
         {"README.md", "not a valid JSON file"});
+    row("fit without data", {"fit", "--free", "Rg"}, {"--data", "missing"});
+    row("fit without free", {"fit", "--data", goodFitData()}, {"--free", "missing"});
+    row("fit of an unknown parameter", {"fit", "--data", goodFitData(), "--free", "Rg,Rx"},
+        {"--free Rx", "unknown parameter", "Gmax"});
+    row("fit of V2", {"fit", "--data", goodFitData(), "--free", "V2"}, {"free V2", "clamp potential"});
+    row("fit range reversed", {"fit", "--data", goodFitData(), "--free", "Rg=2:1"},
+        {"Rg 2.00:1.00", "low above high"});
+    row("fit range off the grid", {"fit", "--data", goodFitData(), "--free", "Rg=0.005:1"},
+        {"--free Rg=0.005:1", "too many decimals", "0.00..9.99"});
+    row("fit of a fixed value", {"fit", "--data", goodFitData(), "--free", "Rg", "--Rg", "1.5"},
+        {"--Rg 1.5", "Rg is free"});
+    row("fit trials 0", {"fit", "--data", goodFitData(), "--free", "Rg", "--trials", "0"},
+        {"--trials 0", "1..10000"});
+    row("fit unknown option", {"fit", "--data", goodFitData(), "--free", "Rg", "--format", "csv"},
+        {"--format", "--free"});
+    row("fit data a folder", {"fit", "--data", CLEFTSIM_SOURCE_DIR "/tests", "--free", "Rg"},
+        {"tests", "not a regular file"});
+    row("fit data missing", {"fit", "--data", goodFitData() + ".gone", "--free", "Rg"},
+        {".gone", "cannot be read"});
+    row("fit data not a number",
+        {"fit", "--data", fitData("nan", "V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-20,nan,1\n"), "--free",
+            "Rg"},
+        {"nan.csv: row 2 (line 3), column mean_peak_pA", "not a finite number"});
+    row("fit data V2 repeated",
+        {"fit", "--data", fitData("twice", "V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-20,-5,1\n-60,-21,1\n"),
+            "--free", "Rg"},
+        {"row 3 (line 4), column V2_mV", "-60: repeated"});
+    row("fit data without spread",
+        {"fit", "--data", fitData("nospread", "V2_mV,mean_peak_pA\n-60,-20\n-20,-5\n"), "--free", "Rg"},
+        {"row 1 (line 2), column sem_pA", "missing", "std_pA with n"});
+    row("fit data spread 0",
+        {"fit", "--data", fitData("zero", "V2_mV,mean_peak_pA,sem_pA\n-60,-20,0\n-20,-5,1\n"), "--free",
+            "Rg"},
+        {"row 1 (line 2), column sem_pA", "0: no spread"});
+    row("fit data V2 outside",
+        {"fit", "--data", fitData("outside", "V2_mV,mean_peak_pA,sem_pA\n-160,-20,1\n-20,-5,1\n"), "--free",
+            "Rg"},
+        {"column V2_mV", "-160: out of range", "-150..40"});
+    row("fit data too few points", {"fit", "--data", goodFitData(), "--free", "Rg,N,Gmax,tc"},
+        {"4 measured values for 4 free parameters", "at least 5"});
     row("Gmax below the state's Gb", {"isv", "--states", statesFile(), "--state", "1", "--Gmax", "0.04"},
         {"Gb 0.050", "1: 0>+nRgGb", "0.000..0.040"});
 }
@@ -724,6 +785,8 @@ void TestBatch::sameSeedSameBytes_data()
     QTest::newRow("records") << QStringList {"records", "--trials", "4"};
     QTest::newRow("isv") << QStringList {"isv", "--trials", "20"};
     QTest::newRow("histograms") << QStringList {"histograms", "--trials", "300"};
+    QTest::newRow("fit") << QStringList {
+        "fit", "--data", goodFitData(), "--free", "Rg=1.00:2.00", "--trials", "50"};
 }
 
 void TestBatch::sameSeedSameBytes()
