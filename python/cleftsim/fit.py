@@ -65,12 +65,17 @@ def _free_list(free):
     return items
 
 
+def _simulate(parameters, potentials, trials):
+    """Simulates one candidate; module-level so that Dask workers import it by name."""
+    return _core.simulate_points(parameters, potentials, trials)
+
+
 def _evaluate_on(client):
     """Simulates each candidate of a batch as one task of the cluster."""
 
     def evaluate(candidates, potentials, trials):
         futures = [
-            client.submit(_core.simulate_points, parameters, potentials, trials, pure=False)
+            client.submit(_simulate, parameters, potentials, trials, pure=False)
             for parameters in candidates
         ]
         try:
@@ -104,7 +109,8 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     provenance. client: a dask.distributed Client to simulate candidates on
     its workers; without it they run on `workers` local threads (default one
     per core). The result does not depend on where the candidates ran.
-    progress: a progress bar of the candidates simulated.
+    progress: a progress bar of the candidates simulated (False: none; a
+    callable is called with the number of candidates simulated so far).
 
     The other parameters keep the default set, the stored state `state` of
     the states file `states`, or the values given as keywords (background,
@@ -135,25 +141,23 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     trials = runs.plain("trials", trials)
     evaluate = _evaluate_on(client) if client is not None else None
 
+    if callable(progress):
+        return FitResult(_fit(data_path, data_text, data_name, free, trials, states, state, workers, progress,
+                              evaluate, fixed))
     with _progress_bar(None, progress, "fit") as bar:
+        bar.unit = "candidate"
 
         def advance(evaluations):
             bar.update(evaluations - bar.n)
 
-        text = _core.fit(
-            data_path,
-            data_text,
-            data_name,
-            _free_list(free),
-            trials,
-            states,
-            state,
-            workers or 0,
-            advance if progress else None,
-            evaluate,
-            **fixed,
-        )
+        text = _fit(data_path, data_text, data_name, free, trials, states, state, workers,
+                    advance if progress else None, evaluate, fixed)
     return FitResult(text)
+
+
+def _fit(data_path, data_text, data_name, free, trials, states, state, workers, progress, evaluate, fixed):
+    return _core.fit(data_path, data_text, data_name, _free_list(free), trials, states, state, workers or 0,
+                     progress, evaluate, **fixed)
 
 
 class FitResult:

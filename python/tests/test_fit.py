@@ -1,0 +1,151 @@
+"""Fits of measured data from Python: the same bytes as cleftsim-batch fit,
+every form of data, the refusals, a cluster and Ctrl-C."""
+
+import json
+import os
+import pickle
+import signal
+import subprocess
+import textwrap
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import cleftsim
+from conftest import BATCH, PYTHON, batch
+
+POTENTIALS = [-100, -80, -60, -40, -20, 10, 20, 40]
+
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    """Data made by the batch tool at Rg = 1.50: 30 trials at each of eight
+    potentials, with the standard deviations of those trials."""
+    sweep = json.loads(batch("isv", "--seed", 5, "--trials", 30, "--Rg", "1.50", "--format", "json"))
+    points = {p["V2_mV"]: p for p in sweep["points"]}
+    path = tmp_path_factory.mktemp("fit") / "d.csv"
+    rows = ["V2_mV,mean_peak_pA,std_pA,n"]
+    rows += [f"{V},{points[V]['mean_peak_pA']},{points[V]['std_peak_pA']},{points[V]['trials']}" for V in POTENTIALS]
+    path.write_text("\n".join(rows) + "\n")
+    return path
+
+
+def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkeypatch):
+    monkeypatch.chdir(recording.parent)
+    printed = batch("fit", "--data", "d.csv", "--free", "Rg", "--seed", 3, "--trials", 1000)
+    assert batch("fit", "--data", "d.csv", "--free", "Rg", "--seed", 3, "--trials", 1000) == printed
+    result = cleftsim.fit("d.csv", free={"Rg": None}, seed=3, trials=1000, progress=False)
+    assert result.json == printed
+    low, high = result.intervals["Rg"]
+    assert low <= 1.50 <= high and result.bounded["Rg"]
+    assert low <= result.estimates["Rg"] <= high
+    assert pickle.loads(pickle.dumps(result)) == result
+    # The command of the fitted set runs it.
+    assert result.provenance["command"].startswith("cleftsim-batch isv --seed 3 --trials 1000 --Rg ")
+    table = result.table()
+    assert list(table.V2_mV) == POTENTIALS
+    assert np.allclose(table.residual, (table.data - table.model) / table.sd, atol=2e-6)
+    profile = result.profiles()["Rg"]
+    assert profile.delta.min() == 0 and profile.delta.max() > 3.84
+    assert (profile[profile.delta <= 3.84].Rg.between(low, high)).all()
+
+
+@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns"])
+def test_data_in_memory_fits_as_the_file_does(recording, form):
+    frame = pd.read_csv(recording)
+    if form == "dict":
+        data = {name: frame[name].to_numpy() for name in frame.columns}
+    elif form == "float32 columns":
+        # float32 loses the means' last digits: another fit, but no refusal.
+        data = frame.astype({"mean_peak_pA": np.float32, "std_pA": np.float32})
+    else:
+        data = frame
+    from_file = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
+    in_memory = cleftsim.fit(data, free=["Rg"], seed=4, trials=300, progress=False)
+    assert in_memory.provenance["data"]["file"] in ("<DataFrame>", "<dict>")
+    if form == "float32 columns":
+        assert abs(in_memory.estimates["Rg"] - from_file.estimates["Rg"]) <= 0.05
+    else:
+        assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
+        assert in_memory.provenance["data"]["sha256"] == from_file.provenance["data"]["sha256"]
+
+
+BROKEN = {
+    "not a number": ("V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-20,x,1\n", "row 2 (line 3), column mean_peak_pA"),
+    "repeated": ("V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-60,-5,1\n", "row 2 (line 3), column V2_mV: -60: repeated"),
+    "no spread": ("V2_mV,mean_peak_pA\n-60,-20\n-20,-5\n", "row 1 (line 2), column sem_pA: missing"),
+    "too few": ("V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-20,-5,1\n", "2 measured values for 2 free parameters"),
+}
+
+
+@pytest.mark.parametrize("text, message", BROKEN.values(), ids=BROKEN.keys())
+def test_broken_data_refused_alike(tmp_path, text, message):
+    path = tmp_path / "broken.csv"
+    path.write_text(text)
+    with pytest.raises(ValueError, match=message.replace("(", r"\(").replace(")", r"\)")):
+        cleftsim.fit(str(path), free=["Rg", "N"], seed=1, progress=False)
+    done = subprocess.run([BATCH, "fit", "--data", str(path), "--free", "Rg,N", "--seed", "1"], capture_output=True,
+                          text=True)
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr.count("\n") == 1 and message in done.stderr
+
+
+@pytest.mark.parametrize("free, error", [
+    ({"V2": None}, ValueError),
+    ({"Rg": (2, 1)}, ValueError),
+    ({"Rg": (0, 1, 2)}, TypeError),
+    ({}, TypeError),
+])
+def test_bad_free_parameters(recording, free, error):
+    with pytest.raises(error):
+        cleftsim.fit(str(recording), free=free, seed=1, progress=False)
+
+
+def test_free_and_fixed_at_once_refused(recording):
+    with pytest.raises(TypeError, match="Rg both in free and as a fixed value"):
+        cleftsim.fit(str(recording), free=["Rg"], Rg=1.5, progress=False)
+
+
+def test_unseeded_fit_records_its_seed(recording):
+    result = cleftsim.fit(str(recording), free={"Rg": (1, 2)}, trials=50, progress=False)
+    again = cleftsim.fit(str(recording), free={"Rg": (1, 2)}, trials=50, seed=result.provenance["seed"],
+                         progress=False)
+    assert again == result
+
+
+def test_the_same_fit_on_a_cluster(recording, dask_client):
+    local = cleftsim.fit(str(recording), free={"Rg": (0.5, 3), "N": (8, 12)}, seed=2, trials=100, progress=False)
+    remote = cleftsim.fit(str(recording), free={"Rg": (0.5, 3), "N": (8, 12)}, seed=2, trials=100, progress=False,
+                          client=dask_client)
+    assert remote.json == local.json
+
+
+def test_ctrl_c_stops_a_fit(recording):
+    # The fit goes on for as long as its progress hook lets it: the hook
+    # waits a tenth of a second after every batch, so that no machine is fast
+    # enough to end it before Ctrl-C, which a timer sends once the first
+    # batch is done (while the next is simulated or the hook waits).
+    script = textwrap.dedent(f"""
+        import os, signal, sys, threading, time, cleftsim
+        started = []
+        def hook(evaluations):
+            if not started:
+                started.append(evaluations)
+                threading.Timer(0.05, os.kill, (os.getpid(), signal.SIGINT)).start()
+                print("running", flush=True)
+            time.sleep(0.1)
+        try:
+            cleftsim.fit({str(recording)!r}, free={{"Rg": None, "Gmax": None}}, seed=1, trials=10000,
+                         progress=hook)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+            cleftsim.fit({str(recording)!r}, free={{"Rg": (1, 2)}}, seed=1, trials=20, progress=False)
+            print("fits again", flush=True)
+            sys.exit(3)
+        print("finished", flush=True)
+    """)
+    done = subprocess.run([PYTHON, "-c", script], capture_output=True, text=True, timeout=600,
+                          env=dict(os.environ))
+    assert done.stdout == "running\ninterrupted\nfits again\n", done.stderr
+    assert done.returncode == 3
