@@ -1,0 +1,196 @@
+#!/usr/bin/python3
+"""The study of the fit's estimator behind doc/fitting.md: synthetic
+recordings made by the engine at known parameters, fitted as a user would fit
+a recording, and the share of 95 % intervals that hold the true value.
+
+    PYTHONPATH=build/rel/python /usr/bin/python3 bench/fit_study.py [--datasets 200] [--out DIR]
+
+Each recording draws its trials from seeds of its own (never the fit's), and
+its means and standard deviations are those of its trials, as a recording's
+are. It writes the coverage table (Markdown) to standard output, every fit's
+numbers to DIR/fit_study.json and the figure to DIR/fitting-study.png. Not
+run by the test command: at 200 recordings per design it takes tens of
+minutes on two cores.
+"""
+
+import argparse
+import json
+import math
+import os
+import sys
+import time
+
+import numpy as np
+
+import cleftsim
+from cleftsim import _core
+
+# The designs: the potentials, the trials recorded at each, the true
+# parameters that differ from the default set, the free parameters with
+# their ranges, whether the recording gives n (else only standard errors),
+# and the simulated trials per potential of the fit.
+DESIGNS = {
+    "A: Rg, 8 potentials, 30 trials": dict(
+        potentials=[-100, -80, -60, -40, -20, 10, 25, 40], n=30, truth={"Rg": 1.50}, free={"Rg": (0, 5)},
+        with_n=True, trials=2000),
+    "B: Rg and N, 8 potentials, 30 trials": dict(
+        potentials=[-100, -80, -60, -40, -20, 10, 25, 40], n=30, truth={"Rg": 1.50, "N": 10},
+        free={"Rg": (0, 5), "N": (1, 20)}, with_n=True, trials=1000),
+    "C: Rg, 5 potentials, 10 trials": dict(
+        potentials=[-120, -80, -40, 10, 40], n=10, truth={"Rg": 1.00}, free={"Rg": (0, 5)}, with_n=True,
+        trials=2000),
+    "D: Rg, 7 potentials, 30 trials, standard errors only": dict(
+        potentials=[-100, -80, -60, -40, -20, 20, 40], n=30, truth={"Rg": 1.50}, free={"Rg": (0, 5)},
+        with_n=False, trials=2000),
+    "E: the null, Rg = 0": dict(
+        potentials=[-100, -80, -60, -40, -20, 10, 25, 40], n=30, truth={"Rg": 0.0}, free={"Rg": (0, 5)},
+        with_n=True, trials=2000),
+}
+
+# Where the cleft resistance and the quantal size trade off: only weak
+# currents near rest, where the feedback barely bends the curve.
+TRADE_OFF = dict(potentials=[-30, -25, -20, -15, -10, 10, 20], n=30, truth={"Rg": 1.50, "Gmax": 0.20},
+                 free={"Rg": (0, 5), "Gmax": (0.05, 0.60)}, with_n=True, trials=1000)
+
+
+def parameters(truth):
+    p = {"BackgroundOn": 0, **{k: v for k, v in cleftsim.defaults().items() if k != "background"}}
+    p.update(truth)
+    return p
+
+
+def recording(design, seed):
+    """A synthetic recording: the trials at each potential from seeds of its
+    own, summed as the engine sums a point."""
+    potentials = [(V, cleftsim.point_seed(seed, i)) for i, V in enumerate(design["potentials"])]
+    points = _core.simulate_points(parameters(design["truth"]), potentials, design["n"])
+    n = design["n"]
+    columns = {"V2_mV": [], "mean_peak_pA": [], "std_pA" if design["with_n"] else "sem_pA": []}
+    if design["with_n"]:
+        columns["n"] = []
+    for V, trials, _quanta, _failures, peak_sum, _bg, _q2, _shift, shifted_sum, shifted_squares in points:
+        sd = math.sqrt(max(shifted_squares - shifted_sum * shifted_sum / trials, 0) / (trials - 1))
+        columns["V2_mV"].append(V)
+        columns["mean_peak_pA"].append(peak_sum / trials)
+        if design["with_n"]:
+            columns["std_pA"].append(sd)
+            columns["n"].append(n)
+        else:
+            columns["sem_pA"].append(sd / math.sqrt(n))
+    return columns
+
+
+def run_design(name, design, datasets, first_seed):
+    fits = []
+    for d in range(datasets):
+        data = recording(design, first_seed + d)
+        if not design["with_n"] and min(data["sem_pA"]) <= 0:
+            continue  # every trial alike: no standard error to weigh by
+        result = cleftsim.fit(data, free=design["free"], trials=design["trials"], seed=1_000_000 + d,
+                              progress=False)
+        fits.append({"dataset": first_seed + d, "estimates": result.estimates, "intervals": result.intervals,
+                     "bounded": result.bounded, "chi2": result.chi2, "dof": result.dof,
+                     "p_value": result.p_value,
+                     "evaluations": result.provenance["search"]["evaluations"]})
+        print(f"\r{name}: {d + 1}/{datasets}", end="", file=sys.stderr, flush=True)
+    print(file=sys.stderr)
+    return fits
+
+
+def coverage(fits, truth):
+    rows = {}
+    for name, value in truth.items():
+        inside = [f["intervals"][name][0] <= value <= f["intervals"][name][1] for f in fits]
+        share = sum(inside) / len(fits)
+        # A binomial standard error of the share, for reading the table.
+        se = math.sqrt(share * (1 - share) / len(fits))
+        estimates = [f["estimates"][name] for f in fits]
+        widths = [f["intervals"][name][1] - f["intervals"][name][0] for f in fits]
+        rows[name] = dict(share=share, se=se, inside=sum(inside), fits=len(fits), median=float(np.median(estimates)),
+                          width=float(np.median(widths)), bounded=sum(f["bounded"][name] for f in fits))
+    return rows
+
+
+def figure(results, trade_off, path):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, axes = plt.subplots(1, 3, figsize=(13, 3.8))
+    names, shares, errors = [], [], []
+    for name, result in results.items():
+        for parameter, row in result["coverage"].items():
+            names.append(f"{name.split(':')[0]} {parameter}")
+            shares.append(row["share"])
+            errors.append(row["se"])
+    axes[0].bar(range(len(names)), shares, yerr=errors, color="0.6")
+    axes[0].axhline(0.95, color="black", linestyle="--")
+    axes[0].axhspan(0.90, 0.99, color="0.9", zorder=0)
+    axes[0].set_xticks(range(len(names)), names, rotation=45, ha="right")
+    axes[0].set_ylim(0.7, 1.0)
+    axes[0].set_ylabel("share of 95 % intervals holding the truth")
+    axes[0].set_title("coverage")
+    first = results[next(iter(results))]
+    truth = DESIGNS[next(iter(results))]["truth"]["Rg"]
+    fits = first["fits"][:60]
+    for i, f in enumerate(fits):
+        low, high = f["intervals"]["Rg"]
+        inside = low <= truth <= high
+        axes[1].plot([low, high], [i, i], color="black" if inside else "red")
+        axes[1].plot(f["estimates"]["Rg"], i, ".", color="black" if inside else "red")
+    axes[1].axvline(truth, color="0.5", linestyle="--")
+    axes[1].set_xlabel("Rg [GOhm]")
+    axes[1].set_ylabel("synthetic recording")
+    axes[1].set_title(f"{next(iter(results)).split(':')[0]}: estimates and intervals")
+    rows = trade_off.profiles()["Rg"]
+    axes[2].plot(rows.Rg, rows.delta, ".-", color="black")
+    axes[2].axhline(3.841458820694124, color="0.5", linestyle="--")
+    low, high = trade_off.intervals["Rg"]
+    axes[2].axvspan(low, high, color="0.85")
+    axes[2].set_xlabel("Rg [GOhm] (Gmax re-optimised)")
+    axes[2].set_ylabel("-2 log L - minimum")
+    axes[2].set_title("a design where Rg and Gmax trade off")
+    fig.tight_layout()
+    fig.savefig(path, dpi=120)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--datasets", type=int, default=200)
+    parser.add_argument("--out", default="doc/images")
+    parser.add_argument("--designs", default="", help="the letters of the designs to run (default all)")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    results = {}
+    started = time.monotonic()
+    for i, (name, design) in enumerate(DESIGNS.items()):
+        if args.designs and name[0] not in args.designs:
+            continue
+        t = time.monotonic()
+        fits = run_design(name, design, args.datasets, first_seed=100_000 * (i + 1))
+        results[name] = {"design": design, "fits": fits, "coverage": coverage(fits, design["truth"]),
+                         "seconds": time.monotonic() - t}
+    trade_off = cleftsim.fit(recording(TRADE_OFF, 7), free=TRADE_OFF["free"], trials=TRADE_OFF["trials"], seed=8,
+                             progress=False)
+    with open(os.path.join(args.out, "fit_study.json"), "w") as f:
+        json.dump({"results": results, "trade_off": json.loads(trade_off.json),
+                   "version": cleftsim.__version__}, f, indent=1)
+    figure(results, trade_off, os.path.join(args.out, "fitting-study.png"))
+    print("| design | parameter | recordings | intervals holding the truth | share | median estimate (truth) "
+          "| median width | bounded |")
+    print("|---|---|---|---|---|---|---|---|")
+    for name, result in results.items():
+        for parameter, row in result["coverage"].items():
+            truth = result["design"]["truth"][parameter]
+            print(f"| {name} | {parameter} | {row['fits']} | {row['inside']} | {row['share']:.3f} "
+                  f"+- {row['se']:.3f} | {row['median']:.2f} ({truth}) | {row['width']:.2f} | {row['bounded']} |")
+    print()
+    print("Trade-off design: " + "; ".join(
+        f"{k} = {trade_off.estimates[k]} in {trade_off.intervals[k]}, bounded {trade_off.bounded[k]}"
+        for k in trade_off.estimates))
+    print(f"({time.monotonic() - started:.0f} s in all)")
+
+
+if __name__ == "__main__":
+    main()
