@@ -65,24 +65,35 @@ def _free_list(free):
     return items
 
 
-def _simulate(parameters, potentials, trials):
-    """Simulates one candidate; module-level so that Dask workers import it by name."""
-    return _core.simulate_points(parameters, potentials, trials)
+def _simulate_units(units, trials):
+    """Simulates (candidate, potentials) pairs; module-level so that Dask workers import it by name."""
+    return [_core.simulate_points(parameters, potentials, trials) for parameters, potentials in units]
 
 
 def _evaluate_on(client):
-    """Simulates each candidate of a batch as one task of the cluster."""
+    """Simulates the candidates of a batch on the cluster, split by potential
+    into about two tasks per worker, so that a batch of one candidate (a
+    step of a profile) keeps the workers busy too."""
 
     def evaluate(candidates, potentials, trials):
-        futures = [
-            client.submit(_simulate, parameters, potentials, trials, pure=False)
-            for parameters in candidates
-        ]
+        workers = max(1, len(client.scheduler_info().get("workers", {})))
+        units = [(c, k) for c in range(len(candidates)) for k in range(len(potentials))]
+        size = max(1, -(-len(units) // (2 * workers)))
+        tasks = []
+        for start in range(0, len(units), size):
+            chunk = units[start:start + size]
+            tasks.append((chunk, client.submit(_simulate_units, [(candidates[c], [potentials[k]]) for c, k in chunk],
+                                               trials, pure=False)))
         try:
-            return client.gather(futures)
+            done = client.gather([future for _, future in tasks])
         except BaseException:
-            client.cancel(futures)
+            client.cancel([future for _, future in tasks])
             raise
+        points = [[None] * len(potentials) for _ in candidates]
+        for (chunk, _), results in zip(tasks, done):
+            for (c, k), result in zip(chunk, results):
+                points[c][k] = result[0]
+        return points
 
     return evaluate
 

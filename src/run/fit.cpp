@@ -505,21 +505,33 @@ FitEvaluator localFitEvaluator(const FitRequest &request, int workers, const std
     const int trials = request.trials;
     if (workers <= 0)
         workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    // The work is shared out by candidate and potential, so that a batch of
+    // one candidate (a step of a profile) keeps every thread busy too.
     return [potentials, trials, workers, stop](const std::vector<ParameterSet> &batch) {
-        std::vector<std::vector<IsvPoint>> results(batch.size());
+        std::vector<std::vector<IsvPoint>> results(batch.size(), std::vector<IsvPoint>(potentials.size()));
+        const std::size_t units = batch.size() * potentials.size();
         std::atomic<std::size_t> next {0};
+        std::atomic<bool> stopped {false};
         const auto work = [&] {
-            for (std::size_t i = next++; i < batch.size(); i = next++)
-                results[i] = runSeededIsvPoints(batch[i], potentials, trials, stop);
+            for (std::size_t u = next++; u < units; u = next++) {
+                const std::size_t c = u / potentials.size(), k = u % potentials.size();
+                const std::vector<IsvPoint> point
+                    = runSeededIsvPoints(batch[c], {potentials[k]}, trials, stop);
+                if (point.empty())
+                    stopped = true;
+                else
+                    results[c][k] = point.front();
+            }
         };
-        const std::size_t helpers
-            = std::min<std::size_t>(static_cast<std::size_t>(workers), batch.size()) - 1;
+        const std::size_t helpers = std::min<std::size_t>(static_cast<std::size_t>(workers), units) - 1;
         std::vector<std::thread> threads;
         for (std::size_t t = 0; t < helpers; ++t)
             threads.emplace_back(work);
         work();
         for (std::thread &thread : threads)
             thread.join();
+        if (stopped)
+            results.clear(); // a stopped run: the search sees no results and stops
         return results;
     };
 }
