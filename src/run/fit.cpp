@@ -463,6 +463,9 @@ bool checkFit(const FitRequest &request, RunProblem *problem)
             return fail("free " + name + " high " + shortestNumber(f.high), highProblem, rangeText(*f.info));
         if (low != f.low || high != f.high)
             return fail("free " + name, "range not on the editor's values", rangeText(*f.info));
+        if (f.info->field == Param::Gb && high > 0 && !request.fixed.BackgroundOn)
+            return fail("free Gb", "the background conductance is switched off",
+                "the background switched on (--background, background=True), or Gb=0:0");
         if (low > high)
             return fail("free " + name + " " + valueText(*f.info, low) + ":" + valueText(*f.info, high),
                 "low above high", "LOW:HIGH within " + rangeText(*f.info));

@@ -204,6 +204,8 @@ void TestFit::requestRefusals_data()
     QTest::newRow("named twice") << "Rg=0:1,Rg=0:2" << two << "free Rg: named twice";
     QTest::newRow("low above high") << "Rg=2:1" << two << "free Rg 2.00:1.00: low above high";
     QTest::newRow("off the grid") << "Rg=0.005:1" << two << "free Rg low 0.005: too many decimals";
+    QTest::newRow("Gb without the background")
+        << "Gb=0:0.5" << two << "free Gb: the background conductance is switched off";
     QTest::newRow("as many values as free")
         << "Rg=0:1,N=1:20" << two << "data.csv: 2 measured values for 2 free";
     QTest::newRow("0 mV does not count")
