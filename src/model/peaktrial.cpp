@@ -3,6 +3,7 @@
 #include "model/drawkernels.h"
 #include "model/drawscan.h"
 #include "model/smallstates.h"
+#include "model/trialwork.h"
 
 #include <cmath>
 #include <cstdint>
@@ -215,7 +216,9 @@ template <class K>
     };
 
     int u = 0; // step kStart + u
+    TrialWork work("peak trial loop", steps);
     while (u < steps && nAvailable > 0) {
+        work.round();
         const int k = kStart + u;
         const int runEnd = (sameUntil[u] < kEnd ? sameUntil[u] : kEnd) - kStart;
         const double E = spikeAt[u];

@@ -15,6 +15,7 @@
 #include "model/drawscan.h"
 #include "model/trial.h"
 #include "model/trialtables.h"
+#include "model/trialwork.h"
 
 #include <cmath>
 #include <cstdint>
@@ -149,7 +150,9 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
     };
     int exactUntil = kStart - 1; // steps up to here are worked out one by one
     int k = kStart;
+    TrialWork work("step rule's loop", kEnd - kStart + 1);
     while (k <= kEnd) {
+        work.round();
         if (nAvailable == 0 && !reportSteps)
             break;
         // The exact threshold of step k where it is known without the law.
