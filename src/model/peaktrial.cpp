@@ -222,11 +222,12 @@ template <class K>
         const int k = kStart + u;
         const int runEnd = (sameUntil[u] < kEnd ? sameUntil[u] : kEnd) - kStart;
         const double E = spikeAt[u];
-        const int slot = E == slotSpike[0] ? 0 : E == slotSpike[1] ? 1 : -1; // t.gridSlot(E)
+        const int slot = gridSlotOf(E, slotSpike);
         const TrialTables::UpperRow &row = rows[slot + 1];
         // The threshold of every step of the stretch u..last where it is
-        // known exactly (else 2^33), and a bound on all of them (0: none).
-        std::uint64_t exact = std::uint64_t(1) << 33;
+        // known exactly (else UnknownThreshold), and a bound on all of them
+        // (0: none).
+        std::uint64_t exact = UnknownThreshold;
         std::uint32_t bound = 0;
         bool each = false; // every draw its own bound, laneBound
         int last = runEnd;
@@ -237,7 +238,7 @@ template <class K>
                 u = runEnd + 1;
                 continue;
             }
-            bound = exact > 0xffffffffu ? 0 : static_cast<std::uint32_t>(exact);
+            bound = exact > LargestState ? 0 : static_cast<std::uint32_t>(exact);
         } else if (Vc > 0) {
             bound = t.thresholdAboveIn(row, slot, E, background); // the shift only lowers Vpre
         } else if (u <= laneLast) {
@@ -253,9 +254,9 @@ template <class K>
                 = static_cast<std::uint64_t>(nAvailable) * static_cast<std::uint64_t>(runEnd - u + 1);
             bool wide = bound == 0;
             std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
-            if (!wide && bound > SmallStates::Count && bound * runDraws >= (std::uint64_t(1) << 26)) {
+            if (!wide && bound > SmallStates::Count && bound * runDraws >= FewStates) {
                 firstBound = t.thresholdAboveIn(row, slot, E, G[u]);
-                wide = firstBound == 0 || (bound - firstBound) * runDraws >= (std::uint64_t(1) << 32);
+                wide = firstBound == 0 || (bound - firstBound) * runDraws >= ExpectedDraw;
             }
             if (wide) {
                 bound = 0;
@@ -307,9 +308,9 @@ template <class K>
         skip(nAvailable);
         auto below = [&](std::uint32_t threshold) { return scan.statesBelow(state, threshold) & lanes; };
         std::uint32_t hits;
-        if (exact <= 0xffffffffu) {
+        if (exact <= LargestState) {
             hits = below(static_cast<std::uint32_t>(exact));
-        } else if (exact == std::uint64_t(1) << 32) {
+        } else if (exact == EveryState) {
             hits = lanes;
         } else {
             const double EStep = spikeAt[u];
@@ -325,16 +326,8 @@ template <class K>
             }
             if (undecided != 0) {
                 // The law, as the step rule works it out.
-                const double Gk = siteConductance(kStep);
-                const double I = Vc * Gk / (1.0 + Rg * Gk);
-                const double Vpre = EStep - Rg * I;
-                const double prob = std::exp((Vpre - Emax) / ex) * c;
-                const double scaled = prob * 4294967296.0;
-                hits = 0;
-                if (scaled > 4294967295.0)
-                    hits = lanes;
-                else if (scaled > 0.0)
-                    hits = below(ceilingOf(scaled));
+                const std::uint64_t law = stepThreshold(EStep, siteConductance(kStep), Vc, Rg, Emax, ex, c);
+                hits = law == EveryState ? lanes : below(static_cast<std::uint32_t>(law));
             }
         }
         ++u;
@@ -418,7 +411,7 @@ template <class K>
             to = fall < from ? from : (fall < steps - 1 ? fall : steps - 1);
         }
         const double top = scan.largest(G, from, to);
-        const double cut = top - top * ((1.0 + Rg * top) * 2e-12 + 1e-13);
+        const double cut = top - top * ((1.0 + Rg * top) * (2 * PeakCut) + RunningSumSlack);
         if (to - from < 64) {
             for (std::uint64_t near = scan.atLeast(G, from, to, cut); near != 0; near &= near - 1)
                 follow(from + __builtin_ctzll(near));

@@ -9,6 +9,7 @@
 
 #include "model/drawscan.h"
 #include "model/smallstates.h"
+#include "model/stepdecision.h"
 #include "model/trial.h"
 #include "model/trialtables.h"
 
@@ -35,7 +36,7 @@ struct PeakFollower {
             return;
         any = true;
         followed = G;
-        const double I = Vc * G / (1.0 + Rg * G);
+        const double I = stepCurrent(Vc, Rg, G);
         if (lowest ? I < peak : I > peak)
             peak = I;
     }

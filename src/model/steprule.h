@@ -43,7 +43,7 @@ constexpr int StretchSteps = 8;
 // every step's conductance. The current I = Vc G / (1 + Rg G) grows in size
 // with G (Rg >= 0), so for Vc < 0 the shift -Rg I of the presynaptic
 // potential is at least every step's own, up to rounding of a few units in
-// the last place; the margin of 1e-9 of the potentials' size added here is
+// the last place; the margin of BoundMargin of the potentials' size added here is
 // millions of times that. For Vc >= 0 the current is not negative and every
 // step's Vpre is at most E. releaseBound then bounds the law with its own
 // margin, and a state below ceil(p 2^32) is below ceil(bound).
@@ -110,7 +110,6 @@ template <class Observer>
 int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generator &rng, double Vc, int kStart,
     int kEnd, Observer &observer)
 {
-    constexpr std::uint64_t UnknownThreshold = ~std::uint64_t(0);
     const int N = siteCount(p);
     const detail::GeneratorJumps &jump = detail::generatorJumps;
     constexpr bool alwaysProbability = detail::UsesProbability<Observer>::value;
@@ -145,8 +144,8 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         s.G = G;
     };
     auto current = [&]() {
-        s.I = Vc * s.G / (1.0 + Rg * s.G);
-        s.Vpre = s.E - Rg * s.I;
+        s.I = detail::stepCurrent(Vc, Rg, s.G);
+        s.Vpre = detail::shiftedPotential(s.E, Rg, s.I);
     };
     int exactUntil = kStart - 1; // steps up to here are worked out one by one
     int k = kStart;
@@ -165,10 +164,10 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
             const int runEnd = t.sameSpikeUntil(k) < kEnd ? t.sameSpikeUntil(k) : kEnd;
             const std::uint64_t threshold = t.thresholdBeforeRelease(t.spike(k), Vc);
             const std::size_t count = static_cast<std::size_t>(nAvailable) * (runEnd - k + 1);
-            std::size_t first = 0; // every state is below a threshold of 2^32
+            std::size_t first = 0; // every state is below a threshold of EveryState
             if (threshold == 0)
                 first = count;
-            else if (threshold <= 0xffffffffu)
+            else if (threshold <= detail::LargestState)
                 first = detail::firstDrawBelow(seed, count, static_cast<std::uint32_t>(threshold));
             const auto quiet = static_cast<std::uint32_t>(first) / static_cast<std::uint32_t>(nAvailable);
             seed = detail::advance(seed, static_cast<long long>(quiet) * nAvailable);
@@ -190,8 +189,8 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
                 const std::uint32_t runBound
                     = detail::stretchBound(t, k, runEnd, releasedStep, nReleased, Vc);
                 if (runBound != 0
-                    && (runBound - bound <= bound / 16
-                        || double(runBound) * nAvailable * (runEnd - k + 1) < 67108864.0)) {
+                    && (runBound - bound <= bound / detail::LooserRun
+                        || double(runBound) * nAvailable * (runEnd - k + 1) < double(detail::FewStates))) {
                     last = runEnd;
                     bound = runBound;
                 }
@@ -220,7 +219,7 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         if (reportSteps)
             current();
         if (alwaysProbability && (!haveP || s.Vpre != lastVpre)) {
-            prob = std::exp((s.Vpre - Emax) / ex) * c;
+            prob = detail::releaseLaw(s.Vpre, Emax, ex, c);
             lastVpre = s.Vpre;
             haveP = true;
         }
@@ -234,7 +233,7 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
         // The i-th number drawn in this step is state[i] / 2^32, with the
         // states following from the seed at the step's start.
         std::uint32_t state[MaxSites];
-        std::uint32_t lowest = 0xffffffffu;
+        std::uint32_t lowest = detail::LargestState;
         for (int i = 0; i < nAvailable; ++i) {
             state[i] = jump.mul[i + 1] * seed + jump.add[i + 1];
             lowest = state[i] < lowest ? state[i] : lowest;
@@ -269,22 +268,17 @@ int runTrialOn(TrialTables &t, const ParameterSet &p, SiteTable &sites, Generato
                 if (t.boundUsable() && double(lowest) >= detail::releaseBound(t, s.Vpre, Emax))
                     continue;
                 if (!haveP || s.Vpre != lastVpre) {
-                    prob = std::exp((s.Vpre - Emax) / ex) * c;
+                    prob = detail::releaseLaw(s.Vpre, Emax, ex, c);
                     lastVpre = s.Vpre;
                     haveP = true;
                 }
             }
 
             // A number is below p exactly when its state is below ceil(p * 2^32).
-            const double scaled = prob * 4294967296.0;
+            const std::uint64_t threshold = detail::thresholdOfLaw(prob);
             hits = 0;
-            if (scaled > 4294967295.0) {
-                hits = (1u << nAvailable) - 1u;
-            } else if (scaled > 0.0) {
-                const std::uint32_t threshold = detail::ceilingOf(scaled);
-                for (int i = 0; i < nAvailable; ++i)
-                    hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
-            }
+            for (int i = 0; i < nAvailable; ++i)
+                hits |= static_cast<std::uint32_t>(state[i] < threshold) << i;
         }
         if (hits == 0)
             continue;

@@ -96,7 +96,7 @@ double extremeCurrent(const TrialTables &t, const int *releaseStep, int nRelease
             range[k - kLo] = G;
         top = G > top ? G : top;
     }
-    const double cut = top - top * (1.0 + Rg * top) * 1e-12;
+    const double cut = top - top * (1.0 + Rg * top) * detail::PeakCut;
     for (int k = kLo; k <= kHi; ++k) {
         const double G = kept ? range[k - kLo] : conductanceAt(t, releaseStep, nReleased, k);
         if (G >= cut)
