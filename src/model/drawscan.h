@@ -14,6 +14,9 @@
 
 namespace cleftsim {
 
+class PeakTrials;
+struct PeakTrialResult;
+
 // A scan: the index (0-based) of the first of the count draws after seed
 // whose state is below bound, or count when none is.
 using DrawScanFunction = std::size_t (*)(std::uint32_t seed, std::size_t count, std::uint32_t bound);
@@ -63,12 +66,19 @@ using EachBoundsFunction = int (*)(const double *G, int from, int last, const st
 // set in sites; the result has those bits of sites set.
 using LaneSitesFunction = std::uint32_t (*)(std::uint32_t lanes, std::uint32_t sites);
 
-// One scan of the table: its name, whether this processor has the
-// instructions it needs, and the scan itself with the other work of a trial
-// done on the same instructions (call them only where available).
+// The loop of the peak trials made for a scan's kernels (PeakTrials::loopOn).
+using PeakLoopFunction = PeakTrialResult (*)(PeakTrials &trials, SiteTable &sites, Generator &rng);
+
+// One scan of the table, made from its set of kernels in its own file
+// (kernelsscalar.cpp, kernelsavx2.cpp, kernelsavx512.cpp): its name, the
+// processor features it is compiled for, whether this processor has them,
+// and the kernels with the loop of the peak trials made for them (call them
+// only where available).
 struct DrawScan {
     const char *name;
-    bool (*available)();
+    const char *features; // a target list, see instructionsets.h
+    bool has; // whether this processor has every one of them
+    bool available() const { return has; }
     DrawScanFunction find;
     DrawScanEachFunction findEach;
     StepStatesFunction stepStates;
@@ -79,6 +89,7 @@ struct DrawScan {
     AtLeastFunction atLeast;
     EachBoundsFunction eachBounds;
     LaneSitesFunction laneSites;
+    PeakLoopFunction peakLoop;
 };
 
 // Every scan the program knows, narrowest first: "scalar" (everywhere),
@@ -106,6 +117,11 @@ bool useDrawScan(const std::string &name);
 std::string drawScanInUse();
 
 namespace detail {
+
+// The entries of the scan table, each from its file of kernels (has unset).
+DrawScan scalarScan();
+DrawScan avx2Scan();
+DrawScan avx512Scan();
 
 // Jumps of the generator: after i draws from seed s the seed is
 // mul[i] * s + add[i] (mod 2^32), for i = 0..MaxSites.

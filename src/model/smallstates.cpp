@@ -83,6 +83,8 @@ SmallStates::SmallStates()
     }
 }
 
+SmallStates::~SmallStates() = default;
+
 std::uint32_t SmallStates::firstAfter(std::uint32_t here) const
 {
     const auto it = std::upper_bound(m_place.begin(), m_place.end(), here);
