@@ -4,6 +4,7 @@
 // scans that find the first of a run of draws whose state is below a bound,
 // one per instruction set, all finding the same draw.
 
+#include "model/generatorjumps.h"
 #include "model/parameterset.h"
 #include "model/random.h"
 
@@ -122,94 +123,6 @@ namespace detail {
 DrawScan scalarScan();
 DrawScan avx2Scan();
 DrawScan avx512Scan();
-
-// Jumps of the generator: after i draws from seed s the seed is
-// mul[i] * s + add[i] (mod 2^32), for i = 0..MaxSites.
-struct GeneratorJumps {
-    std::uint32_t mul[MaxSites + 1];
-    std::uint32_t add[MaxSites + 1];
-};
-
-constexpr GeneratorJumps makeGeneratorJumps()
-{
-    GeneratorJumps j {};
-    j.mul[0] = 1u;
-    j.add[0] = 0u;
-    for (int i = 1; i <= MaxSites; ++i) {
-        j.mul[i] = j.mul[i - 1] * Generator::Multiplier;
-        j.add[i] = j.add[i - 1] * Generator::Multiplier + Generator::Increment;
-    }
-    return j;
-}
-
-inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
-
-// Jumps over i * stride draws for i = 0..127, built the same way.
-struct StrideJumps {
-    std::uint32_t mul[128];
-    std::uint32_t add[128];
-};
-
-constexpr StrideJumps makeStrideJumps(int stride)
-{
-    std::uint32_t m = 1u, a = 0u; // one jump over stride draws
-    for (int i = 0; i < stride; ++i) {
-        m = m * Generator::Multiplier;
-        a = a * Generator::Multiplier + Generator::Increment;
-    }
-    StrideJumps j {};
-    j.mul[0] = 1u;
-    j.add[0] = 0u;
-    for (int i = 1; i < 128; ++i) {
-        j.mul[i] = j.mul[i - 1] * m;
-        j.add[i] = j.add[i - 1] * m + a;
-    }
-    return j;
-}
-
-inline constexpr StrideJumps singleJumps = makeStrideJumps(1);
-inline constexpr StrideJumps blockJumps = makeStrideJumps(128);
-
-// Jumps over n < NearDraws draws, each in one step, multiplier and
-// increment side by side: the jumps of most stretches of a trial.
-inline constexpr int NearDraws = 1024;
-struct Jump {
-    std::uint32_t mul;
-    std::uint32_t add;
-};
-struct NearJumps {
-    Jump over[NearDraws];
-};
-
-constexpr NearJumps makeNearJumps()
-{
-    NearJumps j {};
-    j.over[0] = {1u, 0u};
-    for (int i = 1; i < NearDraws; ++i)
-        j.over[i] = {j.over[i - 1].mul * Generator::Multiplier,
-            j.over[i - 1].add * Generator::Multiplier + Generator::Increment};
-    return j;
-}
-
-inline constexpr NearJumps nearJumps = makeNearJumps();
-
-// The seed after n draws from seed (n >= 0): in one jump below NearDraws,
-// else in at most three for the n < 16384 of any trial.
-inline std::uint32_t advance(std::uint32_t seed, long long n)
-{
-    if (n < NearDraws) {
-        const Jump jump = nearJumps.over[n];
-        return jump.mul * seed + jump.add;
-    }
-    constexpr std::uint32_t farMul = blockJumps.mul[127] * blockJumps.mul[1];
-    constexpr std::uint32_t farAdd = blockJumps.add[127] * blockJumps.mul[1] + blockJumps.add[1];
-    for (; n >= 16384; n -= 16384)
-        seed = farMul * seed + farAdd;
-    const auto lo = static_cast<std::size_t>(n & 127);
-    const auto hi = static_cast<std::size_t>(n >> 7);
-    seed = singleJumps.mul[lo] * seed + singleJumps.add[lo];
-    return blockJumps.mul[hi] * seed + blockJumps.add[hi];
-}
 
 // The scan in use (see useDrawScan) over count draws after seed.
 std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);

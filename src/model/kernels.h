@@ -17,8 +17,8 @@ namespace cleftsim::detail::kernels {
 
 namespace {
 
-using detail::singleJumps;
-using detail::StrideJumps;
+using detail::generatorJumps;
+using detail::GeneratorJumps;
 
 inline std::size_t scanScalar(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
@@ -30,15 +30,15 @@ inline std::size_t scanScalar(std::uint32_t seed, std::size_t count, std::uint32
         const std::size_t n = count - done < Block ? count - done : Block;
         std::uint32_t lowest = 0xffffffffu;
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t state = singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1];
+            const std::uint32_t state = generatorJumps.mul[i + 1] * seed + generatorJumps.add[i + 1];
             lowest = state < lowest ? state : lowest;
         }
         if (lowest < bound) {
             for (std::size_t i = 0;; ++i)
-                if (singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bound)
+                if (generatorJumps.mul[i + 1] * seed + generatorJumps.add[i + 1] < bound)
                     return done + i;
         }
-        seed = singleJumps.mul[Block] * seed + singleJumps.add[Block];
+        seed = generatorJumps.mul[Block] * seed + generatorJumps.add[Block];
         done += n;
     }
     return count;
@@ -51,13 +51,13 @@ inline std::size_t scanEachScalar(std::uint32_t seed, std::size_t count, const s
     for (std::size_t done = 0; done < count; done += Block) {
         bool low = false;
         for (std::size_t i = 0; i < Block; ++i)
-            low |= singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bounds[done + i];
+            low |= generatorJumps.mul[i + 1] * seed + generatorJumps.add[i + 1] < bounds[done + i];
         if (low) {
             for (std::size_t i = 0;; ++i)
-                if (singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1] < bounds[done + i])
+                if (generatorJumps.mul[i + 1] * seed + generatorJumps.add[i + 1] < bounds[done + i])
                     return done + i < count ? done + i : count;
         }
-        seed = singleJumps.mul[Block] * seed + singleJumps.add[Block];
+        seed = generatorJumps.mul[Block] * seed + generatorJumps.add[Block];
     }
     return count;
 }
@@ -65,7 +65,7 @@ inline std::size_t scanEachScalar(std::uint32_t seed, std::size_t count, const s
 inline void stepStatesScalar(std::uint32_t seed, std::uint32_t *states)
 {
     for (int i = 0; i < MaxSites; ++i)
-        states[i] = singleJumps.mul[i + 1] * seed + singleJumps.add[i + 1];
+        states[i] = generatorJumps.mul[i + 1] * seed + generatorJumps.add[i + 1];
 }
 
 inline std::uint32_t statesBelowScalar(const std::uint32_t *states, std::uint32_t threshold)

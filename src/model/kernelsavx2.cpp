@@ -37,13 +37,13 @@ inline __m256i statesAvx2(__m256i s, int first)
 {
     return _mm256_add_epi32(
         _mm256_mullo_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(singleJumps.mul + first + 1)), s),
-        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(singleJumps.add + first + 1)));
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(generatorJumps.mul + first + 1)), s),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(generatorJumps.add + first + 1)));
 }
 
 inline std::size_t scanEachAvx2(std::uint32_t seed, std::size_t count, const std::uint32_t *bounds)
 {
-    const StrideJumps &jumps = singleJumps;
+    const GeneratorJumps &jumps = generatorJumps;
     const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
     __m256i v0 = statesAvx2(s, 0);
     __m256i v1 = statesAvx2(s, 8);
@@ -154,7 +154,7 @@ inline void setQuantaAvx2(double *G, const double *q, int from, int to, double t
 // below the bound where min(lane, bound - 1) equals the lane.
 inline std::size_t scanAvx2(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
-    const StrideJumps &jumps = singleJumps;
+    const GeneratorJumps &jumps = generatorJumps;
     const __m256i s = _mm256_set1_epi32(static_cast<int>(seed));
     __m256i v0 = statesAvx2(s, 0);
     __m256i v1 = statesAvx2(s, 8);

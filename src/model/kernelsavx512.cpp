@@ -33,8 +33,8 @@ inline std::uint32_t laneSitesBmi2(std::uint32_t lanes, std::uint32_t sites)
 
 inline __m512i statesAvx512(__m512i s, int first)
 {
-    return _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(singleJumps.mul + first + 1), s),
-        _mm512_loadu_si512(singleJumps.add + first + 1));
+    return _mm512_add_epi32(_mm512_mullo_epi32(_mm512_loadu_si512(generatorJumps.mul + first + 1), s),
+        _mm512_loadu_si512(generatorJumps.add + first + 1));
 }
 
 inline std::uint64_t atLeastAvx512(const double *G, int from, int to, double cut)
@@ -87,7 +87,7 @@ inline int eachBoundsAvx512(const double *G, int from, int last, const std::uint
 
 inline std::size_t scanEachAvx512(std::uint32_t seed, std::size_t count, const std::uint32_t *bounds)
 {
-    const StrideJumps &jumps = singleJumps;
+    const GeneratorJumps &jumps = generatorJumps;
     const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
     __m512i v0 = statesAvx512(s, 0);
     __m512i v1 = statesAvx512(s, 16);
@@ -162,7 +162,7 @@ inline double largestAvx512(const double *G, int from, int to)
 // one bit per draw, so the first low state is the lowest bit set.
 inline std::size_t scanAvx512(std::uint32_t seed, std::size_t count, std::uint32_t bound)
 {
-    const StrideJumps &jumps = singleJumps;
+    const GeneratorJumps &jumps = generatorJumps;
     const __m512i s = _mm512_set1_epi32(static_cast<int>(seed));
     __m512i v0 = statesAvx512(s, 0);
     __m512i v1 = statesAvx512(s, 16);
