@@ -1,6 +1,7 @@
 #pragma once
 
-// The step rule of runTrial (declared in trial.h), inline so that every
+// The step rule of runTrial (declared in trial.h, which includes this
+// header at its end), inline so that every
 // observer gets its own copy without the calls it does not need.
 //
 // What depends only on the parameters comes from tables (trialtables.h).
@@ -13,8 +14,8 @@
 // Every value and every decision is exactly that of the plain step rule.
 
 #include "model/drawscan.h"
-#include "model/trial.h"
 #include "model/trialtables.h"
+#include "model/trialtypes.h"
 #include "model/trialwork.h"
 
 #include <cmath>
