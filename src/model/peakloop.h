@@ -52,250 +52,244 @@ inline int dividedBy(std::size_t x, int n)
 
 } // namespace
 
-// The trial goes through the window in stretches of steps that share a
-// spike potential. Before the first release the conductance is the
-// background alone, so a stretch has one exact threshold (so has every step
-// at Vc = 0, where the shift is 0 at any conductance); after it, a bound on
-// the thresholds of the stretch from the grid of the tables: at Vc > 0 that
-// of the background (a conductance only lowers Vpre there), at Vc < 0 that
-// of a bound on the largest conductance of the stretch or, where that lets
-// through too many states, each step's own. The first draw of the stretch
-// whose state is below its threshold or bound is found by a scan of the
-// draws or, for bounds no larger than SmallStates::Count, from the places of
-// the small states; the steps before it release nothing. Its step is
-// decided by its exact threshold, or by the band of the grid at its
-// conductance and, for a state inside the band, by the law itself, worked
-// out as the step rule works it out.
-//
-// The conductance of every step is kept as a running sum: the background,
-// and the quanta of every release added over the steps after it. It may
-// differ from the step rule's sum (over the sites in increasing order) in
-// the last places, a relative 1e-14 at most for 21 terms that are not
-// negative, far inside the margin of 1e-9 with which the grid finds the
-// cell of a conductance and bounds its potentials; where a value must be
-// the step rule's own (the law, the peak), the conductance is summed again
-// in the order of the sites.
-template <class K>
-[[gnu::always_inline]] inline PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
-{
-    using namespace detail;
-    TrialTables &t = *m_t;
-    const ParameterSet &p = m_p;
-    const K scan;
-    const double Vc = m_Vc;
-    const int kStart = m_kStart, kEnd = m_kEnd;
-    const bool wantLowest = m_wantLowest, wantHighest = m_wantHighest;
-    const int N = p.N;
-    const int steps = kEnd - kStart + 1;
-    const double Rg = p.Rg;
-    const double Emax = p.Emax;
-    const double ex = p.ex;
-    const double c = t.releaseConstant();
-    const double background = t.background();
-    const double *quantum = t.quanta();
-    const bool clampZero = Vc == 0; // no shift at any conductance
+namespace {
 
-    // The sites still available, bit j for site j; the i-th draw of a step
-    // is that of the i-th of them in increasing j.
-    std::uint32_t available = ((std::uint32_t(1) << N) - 1u) << 1;
-    int nAvailable = N;
+// What the loop keeps of a trial that is not a number: the running sum of
+// the conductance by step from kStart, with room for the scans' whole
+// vectors past the last step, and the releases.
+struct PeakRecord {
+    alignas(64) double G[PeakTrials::MaxLoopSteps + 8];
     int releaseStep[MaxSites + 1]; // of the released sites, by j
-    std::uint32_t released = 0; // bit j for site j
-    int nReleased = 0;
-    int firstRelease = 0, lastRelease = 0; // steps
-    // The running sum, by step from kStart, with room for the scans' whole
-    // vectors past the last step.
-    alignas(64) double G[MaxLoopSteps + 8];
     int stepOf[MaxSites]; // the steps with releases, in order, and their quanta
     double quantaAt[MaxSites];
-    int nSteps = 0;
-    const bool unimodal = t.quantumUnimodal();
-    const int top = t.quantumTop();
-    const double topQuantum = t.quantum(top);
-    double allAtTop = background; // with every release's quanta at the top, summed as below
-    // A bound on the conductance of every step from..to (all after the last
-    // release): the background and, for every step with releases, its
-    // quanta at the largest the quantum reaches between the two ages (where
-    // it rises to its top and falls after it, at the age nearest the top;
-    // else the largest up to the later age). Term by term at least the step
-    // rule's sum at each step, up to the rounding of the sums, which the
-    // margins of the threshold bounds cover. (Fewer links than the largest
-    // of the running sums over the stretch, and faster.) Where every quantum
-    // is still rising at `to`, or every one has reached its top by `to` but
-    // none passed it before `from`, or every one is past it at `from`, the
-    // sum is the running sum at `to`, allAtTop or the running sum at
-    // `from`: the same terms added in the same order.
-    auto largestConductance = [&](int from, int to) {
-        if (unimodal) {
-            if (to - firstRelease <= top)
-                return G[to - kStart];
-            if (from - firstRelease <= top && to - lastRelease >= top)
-                return allAtTop;
-            if (from - lastRelease >= top)
-                return G[from - kStart];
-        }
-        double Gtop = background;
-        for (int i = 0; i < nSteps; ++i) {
-            const int young = from - stepOf[i], old = to - stepOf[i];
-            const double q
-                = unimodal ? quantum[top < young ? young : (top > old ? old : top)] : t.quantumCeiling(old);
-            Gtop += quantaAt[i] * q;
-        }
-        return Gtop;
-    };
-    // The conductance of step k as the step rule sums it: the background,
-    // then the quantum of every site released before k, in increasing j.
-    auto siteConductance = [&](int k) {
-        double Gk = background;
-        for (std::uint32_t left = released; left != 0; left &= left - 1) {
-            const int j = __builtin_ctz(left);
-            if (releaseStep[j] < k)
-                Gk += quantum[k - releaseStep[j]];
-        }
-        return Gk;
-    };
-    // Bounds of their own for the draws of the steps laneFrom..laneLast,
-    // kept until the next release.
-    std::uint32_t *laneBound = m_laneBound.data();
-    int laneFrom = 0, laneLast = -1;
+};
 
-    const TrialTables::UpperRow rows[3] = {{}, t.upperRow(0), t.upperRow(1)}; // by slot + 1
-    // What the stretches read of the tables, kept at hand: the spike
-    // potential and the end of its run for every step from kStart, and the
-    // potentials of the grid's two slots.
-    const double *spikeAt = t.spikesFrom(kStart);
-    const int *sameUntil = t.sameSpikeUntilFrom(kStart);
-    const double slotSpike[2] = {t.gridSpike(0), t.gridSpike(1)};
+// What the stretches read of the tables for the clamp potential, kept at
+// hand: the coarse rows of the grid by slot + 1 and the spike potentials of
+// the grid's two slots. (Apart from PeakRun, whose numbers the compiler
+// keeps in registers only where it holds no array read at a varying place.)
+struct SlotRows {
+    explicit SlotRows(const TrialTables &t)
+        : rows {{}, t.upperRow(0), t.upperRow(1)}
+        , slotSpike {t.gridSpike(0), t.gridSpike(1)}
+    {
+    }
+    const TrialTables::UpperRow rows[3];
+    const double slotSpike[2];
+};
 
-    std::uint32_t seed = rng.seed();
-    SmallStateWalk walk;
-    walk.start(seed, m_place);
-    auto skip = [&](int draws) {
-        seed = advance(seed, draws);
-        walk.advance(static_cast<std::uint32_t>(draws));
-    };
+// The stretch of steps u..last that one round of the loop scans: the
+// threshold of every one of its steps where it is known exactly (else
+// UnknownThreshold), and a bound on all of them (0: none) or, where each,
+// a bound for every draw of its own (PeakRun::laneBound).
+struct Stretch {
+    int last;
+    double E; // its spike potential
+    int slot; // and that potential's slot in the grid
+    std::uint64_t exact;
+    std::uint32_t bound;
+    bool each;
+};
 
-    int u = 0; // step kStart + u
-    TrialWork work("peak trial loop", steps);
-    while (u < steps && nAvailable > 0) {
-        work.round();
-        const int k = kStart + u;
+// One peak trial of the loop, step by named step. The trial goes through the
+// window in stretches of steps that share a spike potential: a stretch is
+// chosen with its threshold or bounds (stretch, stepBounds), the draws
+// before its first low state are skipped (skipQuiet), the step of that
+// state is decided (decideStep) and its releases added (release); after
+// the last step, the peak (peak). Why each step gives exactly the step
+// rule's draws, releases and peak: doc/exactness.md.
+template <class K> class PeakRun {
+public:
+    PeakRun(TrialTables &t, const ParameterSet &p, double Vc, int kStart, int kEnd, std::uint32_t *laneBound,
+        PeakRecord &record, const SlotRows &slots, detail::SmallStateWalk &walk, std::uint32_t seed)
+        : t(t)
+        , Vc(Vc)
+        , kStart(kStart)
+        , kEnd(kEnd)
+        , steps(kEnd - kStart + 1)
+        , Rg(p.Rg)
+        , Emax(p.Emax)
+        , ex(p.ex)
+        , c(t.releaseConstant())
+        , background(t.background())
+        , quantum(t.quanta())
+        , clampZero(Vc == 0)
+        , unimodal(t.quantumUnimodal())
+        , top(t.quantumTop())
+        , topQuantum(t.quantum(top))
+        , rows(slots.rows)
+        , spikeAt(t.spikesFrom(kStart))
+        , sameUntil(t.sameSpikeUntilFrom(kStart))
+        , slotSpike(slots.slotSpike)
+        , laneBound(laneBound)
+        , G(record.G)
+        , releaseStep(record.releaseStep)
+        , stepOf(record.stepOf)
+        , quantaAt(record.quantaAt)
+        , walk(walk)
+        , nAvailable(p.N)
+        , available(((std::uint32_t(1) << p.N) - 1u) << 1)
+        , allAtTop(background)
+        , seed(seed)
+    {
+    }
+
+    // Whether steps are left with sites to draw.
+    [[gnu::always_inline]] bool going() const { return u < steps && nAvailable > 0; }
+
+    // The stretch from step u: before any release (or at Vc = 0) the exact
+    // threshold of its run, and a run without a release skipped whole
+    // (false); at Vc > 0 the bound of the background alone; else the step
+    // bounds (doc/exactness.md, "Thresholds before a release", "Bounds of
+    // a stretch").
+    [[gnu::always_inline]] bool stretch(Stretch &s)
+    {
+        using namespace detail;
         const int runEnd = (sameUntil[u] < kEnd ? sameUntil[u] : kEnd) - kStart;
-        const double E = spikeAt[u];
-        const int slot = gridSlotOf(E, slotSpike);
-        const TrialTables::UpperRow &row = rows[slot + 1];
-        // The threshold of every step of the stretch u..last where it is
-        // known exactly (else UnknownThreshold), and a bound on all of them
-        // (0: none).
-        std::uint64_t exact = UnknownThreshold;
-        std::uint32_t bound = 0;
-        bool each = false; // every draw its own bound, laneBound
-        int last = runEnd;
+        s.E = spikeAt[u];
+        s.slot = gridSlotOf(s.E, slotSpike);
+        s.exact = UnknownThreshold;
+        s.bound = 0;
+        s.each = false;
+        s.last = runEnd;
         if (nReleased == 0 || clampZero) {
-            exact = t.thresholdBeforeReleaseIn(slot, E);
-            if (exact == 0) {
+            s.exact = t.thresholdBeforeReleaseIn(s.slot, s.E);
+            if (s.exact == 0) {
                 skip(nAvailable * (runEnd - u + 1));
                 u = runEnd + 1;
-                continue;
+                return false;
             }
-            bound = exact > LargestState ? 0 : static_cast<std::uint32_t>(exact);
+            s.bound = s.exact > LargestState ? 0 : static_cast<std::uint32_t>(s.exact);
         } else if (Vc > 0) {
-            bound = t.thresholdAboveIn(row, slot, E, background); // the shift only lowers Vpre
+            s.bound
+                = t.thresholdAboveIn(rows[s.slot + 1], s.slot, s.E, background); // the shift only lowers Vpre
         } else if (u <= laneLast) {
-            last = laneLast; // the steps' own bounds still hold
-            each = true;
+            s.last = laneLast; // the steps' own bounds still hold
+            s.each = true;
         } else {
-            // One bound for the whole run where it lets through few states
-            // or hardly more than the bound of its first step; else every
-            // step its own, from its running sum, over a stretch.
-            bound = t.thresholdAboveIn(row, slot, E, largestConductance(k, runEnd + kStart));
-            // (Products below 2^32 2^14, in integers.)
-            const auto runDraws
-                = static_cast<std::uint64_t>(nAvailable) * static_cast<std::uint64_t>(runEnd - u + 1);
-            bool wide = bound == 0;
-            std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
-            if (!wide && bound > SmallStates::Count && bound * runDraws >= FewStates) {
-                firstBound = t.thresholdAboveIn(row, slot, E, G[u]);
-                wide = firstBound == 0 || (bound - firstBound) * runDraws >= ExpectedDraw;
-            }
-            if (wide) {
-                bound = 0;
-                // The bounds of the steps from u on, each from its own
-                // running sum, up to a step without one (the entries past
-                // them, read by the scans, do not change what they find).
-                laneFrom = u;
-                laneLast = runEnd < u + EachSteps - 1 ? runEnd : u + EachSteps - 1;
-                const int made
-                    = scan.eachBounds(G, u, laneLast, row.cells, row.scale, row.limit, nAvailable, laneBound);
-                if (made >= 0) {
-                    laneLast = u + made - 1;
-                } else {
-                    // A bound not yet made: one by one, making them.
-                    for (int v = u; v <= laneLast; ++v) {
-                        const std::uint32_t b
-                            = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(row, slot, E, G[v]);
-                        if (b == 0) {
-                            laneLast = v - 1;
-                            break;
-                        }
-                        std::uint32_t *to = laneBound + (v - u) * nAvailable;
-                        for (int i = 0; i < MaxSites; ++i)
-                            to[i] = b;
-                    }
-                }
-                last = laneLast;
-                each = last >= u;
-            }
+            stepBounds(s, runEnd);
         }
-        if (bound != 0 || each) {
-            const auto count = static_cast<std::size_t>(nAvailable) * static_cast<std::size_t>(last - u + 1);
-            const std::size_t first = each
-                ? scan.findEach(seed, count, laneBound + (u - laneFrom) * nAvailable)
-                : bound <= SmallStates::Count ? walk.firstBelow(count, bound)
-                                              : scan.find(seed, count, bound);
-            const int quiet = dividedBy(first, nAvailable);
-            skip(quiet * nAvailable);
-            u += quiet;
-            if (first == count)
-                continue;
-        }
+        return true;
+    }
 
-        // The step u: the i-th number drawn is state[i] / 2^32.
-        const int kStep = kStart + u;
+    // The bounds of a stretch at Vc < 0 after a release: one bound for the
+    // whole run where it lets through few states (FewStates) or hardly more
+    // than the bound of its first step (ExpectedDraw); else every step its
+    // own, from its running sum, over up to EachBoundSteps steps
+    // (doc/exactness.md, "Bounds of a stretch").
+    [[gnu::always_inline]] void stepBounds(Stretch &s, int runEnd)
+    {
+        using namespace detail;
+        const TrialTables::UpperRow &row = rows[s.slot + 1];
+        s.bound = t.thresholdAboveIn(row, s.slot, s.E, largestConductance(kStart + u, runEnd + kStart));
+        // (Products below 2^32 2^14, in integers.)
+        const auto runDraws
+            = static_cast<std::uint64_t>(nAvailable) * static_cast<std::uint64_t>(runEnd - u + 1);
+        bool wide = s.bound == 0;
+        std::uint32_t firstBound = 0; // the bound of step u alone, where asked for
+        if (!wide && s.bound > SmallStates::Count && s.bound * runDraws >= FewStates) {
+            firstBound = t.thresholdAboveIn(row, s.slot, s.E, G[u]);
+            wide = firstBound == 0 || (s.bound - firstBound) * runDraws >= ExpectedDraw;
+        }
+        if (!wide)
+            return;
+        s.bound = 0;
+        // The bounds of the steps from u on, each from its own running sum,
+        // up to a step without one (the entries past them, read by the
+        // scans, do not change what they find).
+        laneFrom = u;
+        laneLast = runEnd < u + EachBoundSteps - 1 ? runEnd : u + EachBoundSteps - 1;
+        const int made
+            = scan.eachBounds(G, u, laneLast, row.cells, row.scale, row.limit, nAvailable, laneBound);
+        if (made >= 0) {
+            laneLast = u + made - 1;
+        } else {
+            // A bound not yet made: one by one, making them.
+            for (int v = u; v <= laneLast; ++v) {
+                const std::uint32_t b
+                    = v == u && firstBound != 0 ? firstBound : t.thresholdAboveIn(row, s.slot, s.E, G[v]);
+                if (b == 0) {
+                    laneLast = v - 1;
+                    break;
+                }
+                std::uint32_t *to = laneBound + (v - u) * nAvailable;
+                for (int i = 0; i < MaxSites; ++i)
+                    to[i] = b;
+            }
+        }
+        s.last = laneLast;
+        s.each = s.last >= u;
+    }
+
+    // Skips the steps of the stretch before its first draw whose state is
+    // below its threshold or bound, found by a scan of the draws or, for a
+    // bound of at most SmallStates::Count, from the places of the small
+    // states; those steps release nothing. False where no such draw is in
+    // the stretch, which is then skipped whole (doc/exactness.md, "Quiet
+    // stretches", "Small states", "Divisions").
+    [[gnu::always_inline]] bool skipQuiet(const Stretch &s)
+    {
+        if (s.bound == 0 && !s.each)
+            return true; // no bound: the step is decided as it comes
+        const auto count = static_cast<std::size_t>(nAvailable) * static_cast<std::size_t>(s.last - u + 1);
+        const std::size_t first = s.each ? scan.findEach(seed, count, laneBound + (u - laneFrom) * nAvailable)
+            : s.bound <= detail::SmallStates::Count ? walk.firstBelow(count, s.bound)
+                                                    : scan.find(seed, count, s.bound);
+        const int quiet = dividedBy(first, nAvailable);
+        skip(quiet * nAvailable);
+        u += quiet;
+        return first != count;
+    }
+
+    // Draws the step u and gives its releases, a bit per lane (the i-th
+    // available site in increasing j): from its exact threshold, else the
+    // band of the grid's coarse cell at its running sum, then of its own
+    // cell, and for a state still inside the band the law itself, as the
+    // step rule works it out (doc/exactness.md, "Bands of the grid").
+    [[gnu::always_inline]] std::uint32_t decideStep(const Stretch &s)
+    {
+        using namespace detail;
         const std::uint32_t lanes = (1u << nAvailable) - 1u;
-        alignas(64) std::uint32_t state[32];
+        alignas(64) std::uint32_t state[32]; // the i-th number drawn is state[i] / 2^32
         scan.stepStates(seed, state);
         skip(nAvailable);
-        auto below = [&](std::uint32_t threshold) { return scan.statesBelow(state, threshold) & lanes; };
+        // (The lambdas of PeakRun never hold `this`, which would keep the
+        // trial's numbers in memory where the lambda is not inlined.)
+        auto below
+            = [&state, lanes](std::uint32_t threshold) { return K::statesBelow(state, threshold) & lanes; };
         std::uint32_t hits;
-        if (exact <= LargestState) {
-            hits = below(static_cast<std::uint32_t>(exact));
-        } else if (exact == EveryState) {
+        if (s.exact <= LargestState) {
+            hits = below(static_cast<std::uint32_t>(s.exact));
+        } else if (s.exact == EveryState) {
             hits = lanes;
         } else {
             const double EStep = spikeAt[u];
             std::uint32_t lower, upper;
-            t.thresholdBandIn(slot, EStep, G[u], lower, upper);
+            t.thresholdBandIn(s.slot, EStep, G[u], lower, upper);
             hits = below(lower);
             std::uint32_t undecided = upper == 0 ? lanes & ~hits : below(upper) & ~hits;
             if (undecided != 0) {
                 // The closer band of the grid's own cell.
-                t.thresholdBandFineIn(slot, EStep, G[u], lower, upper);
+                t.thresholdBandFineIn(s.slot, EStep, G[u], lower, upper);
                 hits = below(lower);
                 undecided = upper == 0 ? lanes & ~hits : below(upper) & ~hits;
             }
             if (undecided != 0) {
-                // The law, as the step rule works it out.
-                const std::uint64_t law = stepThreshold(EStep, siteConductance(kStep), Vc, Rg, Emax, ex, c);
+                const std::uint64_t law
+                    = stepThreshold(EStep, siteConductance(kStart + u), Vc, Rg, Emax, ex, c);
                 hits = law == EveryState ? lanes : below(static_cast<std::uint32_t>(law));
             }
         }
         ++u;
-        if (hits == 0)
-            continue;
+        return hits;
+    }
 
-        // The releases of step kStep: the sites, their quanta in the running
-        // sum over the steps after it, and the sites left.
+    // The releases of the step just decided (u - 1): the sites, their quanta
+    // in the running sum over the steps after it, and the sites left
+    // (doc/exactness.md, "The running sum").
+    [[gnu::always_inline]] void release(std::uint32_t hits, SiteTable &sites)
+    {
+        const int kStep = kStart + u - 1;
         const int count = bitsSet(hits);
         laneLast = -1;
         const double *q = quantum - kStep + kStart; // q[v]: the quantum of step kStart + v
@@ -321,57 +315,102 @@ template <class K>
         available &= ~releasing;
         nAvailable -= count;
     }
-    rng.setSeed(seed);
-    walk.finish(seed, m_place);
 
-    PeakTrialResult result;
-    result.m = nReleased;
-    result.first = nReleased > 0 ? firstRelease : -1;
-    if (!(wantLowest || wantHighest))
-        return result; // at Vc = 0 the sweep's peak is 0 by definition
-    if (!wantHighest && Vc >= 0)
-        return result; // inward only: no conductance is negative, so no current is below 0
-    if (nReleased == 1) {
-        result.peak = m_onePeaks[kEnd - firstRelease];
-        return result;
+    // The quanta, the first release and the peak of the trial, followed
+    // with strict comparisons from 0 as the step rule's currents would be.
+    [[gnu::always_inline]] PeakTrialResult result(bool wantLowest, bool wantHighest, const double *onePeaks)
+    {
+        PeakTrialResult r;
+        r.m = nReleased;
+        r.first = nReleased > 0 ? firstRelease : -1;
+        if (!(wantLowest || wantHighest))
+            return r; // at Vc = 0 the sweep's peak is 0 by definition
+        if (!wantHighest && Vc >= 0)
+            return r; // inward only: no conductance is negative, so no current is below 0
+        if (nReleased == 1) {
+            r.peak = onePeaks[kEnd - firstRelease];
+            return r;
+        }
+        r.peak = peak(wantLowest);
+        return r;
     }
-    // The extreme current over the steps, followed with strict comparisons
-    // from 0 as the step rule's currents would be. In exact arithmetic the
-    // size of I = Vc G / (1 + Rg G) grows with G: for 0 < G1 < G2,
-    // |I(G2)| / |I(G1)| = 1 + (G2 - G1) / (G1 (1 + Rg G2)). A step whose G
-    // falls below the largest conductance Gtop by more than
-    // Gtop (1 + Rg Gtop) 1e-12 has a current at least 1e-12 smaller in
-    // relative size, which the few roundings of the current cannot close:
-    // its current is never the extreme one. The running sums are within a
-    // relative 1e-14 of the step rule's, so every step within that cut of
-    // the largest has a running sum within twice the cut plus 1e-13 of the
-    // largest running sum; those steps are followed with the step rule's own
-    // conductance.
-    //
-    // Where the quantum rises up to its top and falls after it, the
-    // conductance cannot fall before the first release's top nor rise after
-    // the last one's (every term rises or joins with a value >= 0, and
-    // rounding is monotone), so the largest lies between them, and the steps
-    // near it outside are found by walking outwards.
-    PeakFollower peak {Vc, Rg, wantLowest};
-    auto follow = [&](int v) { peak.follow(siteConductance(kStart + v)); };
-    if (nReleased == 0) {
-        peak.follow(background);
-    } else if (firstRelease - kStart + 1 >= steps) {
-        follow(steps - 1); // the one release at the last step adds nothing yet
-    } else {
+
+private:
+    // The seed and the walk moved on by `draws` draws.
+    [[gnu::always_inline]] void skip(int draws)
+    {
+        seed = detail::advance(seed, draws);
+        walk.advance(static_cast<std::uint32_t>(draws));
+    }
+
+    // A bound on the conductance of every step from..to (all after the last
+    // release), from the quanta at the largest they reach between the two
+    // ages (doc/exactness.md, "Bounds of a stretch").
+    [[gnu::always_inline]] double largestConductance(int from, int to) const
+    {
+        if (unimodal) {
+            if (to - firstRelease <= top)
+                return G[to - kStart];
+            if (from - firstRelease <= top && to - lastRelease >= top)
+                return allAtTop;
+            if (from - lastRelease >= top)
+                return G[from - kStart];
+        }
+        double Gtop = background;
+        for (int i = 0; i < nSteps; ++i) {
+            const int young = from - stepOf[i], old = to - stepOf[i];
+            const double q
+                = unimodal ? quantum[top < young ? young : (top > old ? old : top)] : t.quantumCeiling(old);
+            Gtop += quantaAt[i] * q;
+        }
+        return Gtop;
+    }
+
+    // The conductance of step k as the step rule sums it: the background,
+    // then the quantum of every site released before k, in increasing j.
+    [[gnu::always_inline]] double siteConductance(int k) const
+    {
+        double Gk = background;
+        for (std::uint32_t left = released; left != 0; left &= left - 1) {
+            const int j = __builtin_ctz(left);
+            if (releaseStep[j] < k)
+                Gk += quantum[k - releaseStep[j]];
+        }
+        return Gk;
+    }
+
+    // The extreme current of a trial of more than one release: only the
+    // steps whose running sum comes within the peak cut of the largest are
+    // followed, with the step rule's own conductance; where the quantum
+    // rises to its top and falls after it, the largest lies between the
+    // first and the last release's tops and the steps near it outside are
+    // found by walking outwards (doc/exactness.md, "The peak").
+    [[gnu::always_inline]] double peak(bool wantLowest) const
+    {
+        using namespace detail;
+        PeakFollower follower {Vc, Rg, wantLowest};
+        const PeakRun &run = *this;
+        auto follow = [&follower, &run](int v) { follower.follow(run.siteConductance(run.kStart + v)); };
+        if (nReleased == 0) {
+            follower.follow(background);
+            return follower.peak;
+        }
+        if (firstRelease - kStart + 1 >= steps) {
+            follow(steps - 1); // the one release at the last step adds nothing yet
+            return follower.peak;
+        }
         // The steps up to the first release have the background alone; the
         // running sums hold from the step after it on.
         const int held = firstRelease - kStart + 1;
         int from = held, to = steps - 1;
-        if (t.quantumUnimodal()) {
-            const int rise = firstRelease + t.quantumTop() - kStart;
-            const int fall = lastRelease + t.quantumTop() - kStart;
+        if (unimodal) {
+            const int rise = firstRelease + top - kStart;
+            const int fall = lastRelease + top - kStart;
             from = rise < held ? held : (rise < steps - 1 ? rise : steps - 1);
             to = fall < from ? from : (fall < steps - 1 ? fall : steps - 1);
         }
-        const double top = scan.largest(G, from, to);
-        const double cut = top - top * ((1.0 + Rg * top) * (2 * PeakCut) + RunningSumSlack);
+        const double largest = scan.largest(G, from, to);
+        const double cut = largest - largest * ((1.0 + Rg * largest) * (2 * PeakCut) + RunningSumSlack);
         if (to - from < 64) {
             for (std::uint64_t near = scan.atLeast(G, from, to, cut); near != 0; near &= near - 1)
                 follow(from + __builtin_ctzll(near));
@@ -387,9 +426,76 @@ template <class K>
             follow(held - 1);
         for (v = to + 1; v < steps && G[v] >= cut; ++v)
             follow(v);
+        return follower.peak;
     }
-    result.peak = peak.peak;
-    return result;
+
+    const K scan {};
+    TrialTables &t;
+    const double Vc;
+    const int kStart, kEnd, steps;
+    const double Rg, Emax, ex, c;
+    const double background;
+    const double *quantum;
+    const bool clampZero; // no shift at any conductance
+    const bool unimodal;
+    const int top;
+    const double topQuantum;
+    // What the stretches read of the tables, kept at hand: the coarse rows
+    // by slot + 1, the spike potential and the end of its run for every
+    // step from kStart, and the potentials of the grid's two slots.
+    const TrialTables::UpperRow *rows;
+    const double *spikeAt;
+    const int *sameUntil;
+    const double *slotSpike;
+    // Bounds of their own for the draws of the steps laneFrom..laneLast,
+    // kept until the next release.
+    std::uint32_t *laneBound;
+    int laneFrom = 0, laneLast = -1;
+    double *G;
+    int *releaseStep;
+    int *stepOf;
+    double *quantaAt;
+    detail::SmallStateWalk &walk;
+
+    int u = 0; // step kStart + u
+    // The sites still available, bit j for site j; the i-th draw of a step
+    // is that of the i-th of them in increasing j.
+    int nAvailable;
+    std::uint32_t available;
+    std::uint32_t released = 0; // bit j for site j
+    int nReleased = 0;
+    int firstRelease = 0, lastRelease = 0; // steps
+    int nSteps = 0;
+    double allAtTop; // with every release's quanta at the top, summed as in largestConductance
+
+public:
+    std::uint32_t seed; // the generator's seed after the draws so far
+};
+
+} // namespace
+
+// The loop: the named steps of PeakRun in order, round after round.
+template <class K>
+[[gnu::always_inline]] inline PeakTrialResult PeakTrials::loop(SiteTable &sites, Generator &rng)
+{
+    PeakRecord record;
+    detail::SmallStateWalk walk;
+    walk.start(rng.seed(), m_place);
+    const SlotRows slots(*m_t);
+    PeakRun<K> run(*m_t, m_p, m_Vc, m_kStart, m_kEnd, m_laneBound.data(), record, slots, walk, rng.seed());
+    detail::TrialWork work("peak trial loop", m_kEnd - m_kStart + 1);
+    while (run.going()) {
+        work.round();
+        Stretch stretch;
+        if (!run.stretch(stretch) || !run.skipQuiet(stretch))
+            continue;
+        const std::uint32_t hits = run.decideStep(stretch);
+        if (hits != 0)
+            run.release(hits, sites);
+    }
+    rng.setSeed(run.seed);
+    walk.finish(run.seed, m_place);
+    return run.result(m_wantLowest, m_wantHighest, m_onePeaks);
 }
 
 template <class K> PeakTrialResult PeakTrials::loopOn(PeakTrials &trials, SiteTable &sites, Generator &rng)
