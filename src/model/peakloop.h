@@ -29,9 +29,8 @@ inline int bitsSet(std::uint32_t x)
     return static_cast<int>((((x + (x >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24);
 }
 
-// x / n for 1 <= n <= MaxSites and x < 2^27, by a product: with
-// m = ceil(2^32 / n) = (2^32 + e) / n, 0 <= e < n, x m / 2^32 exceeds x / n
-// by x e / (n 2^32) < 1 / n, which cannot reach the next whole number.
+// x / n for 1 <= n <= MaxSites and x < 2^27, by a product with
+// m = ceil(2^32 / n) (doc/exactness.md, "Quiet stretches").
 struct Divisors {
     std::uint64_t m[MaxSites + 1];
 };

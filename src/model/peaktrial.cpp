@@ -74,21 +74,12 @@ double conductanceAt(const TrialTables &t, const int *releaseStep, int nReleased
 // released at releaseStep (in the order of the sites), followed with strict
 // comparisons from 0: the smallest for wantLowest, else the largest.
 //
-// Only the steps whose conductance comes near the largest one need their
-// current. In exact arithmetic the size of I = Vc G / (1 + Rg G) grows with
-// G: for 0 < G1 < G2, |I(G2)| / |I(G1)| = 1 + (G2 - G1) / (G1 (1 + Rg G2)).
-// A step whose G1 falls below the largest conductance Gtop by more than
-// Gtop (1 + Rg Gtop) 1e-12 therefore has a current at least 1e-12 smaller in
-// relative size than the step of Gtop, and the few roundings of the current
-// (a relative error of about 1e-15 on each side) cannot close that gap: its
-// current is never the extreme one.
-//
-// Where the quantum table rises up to its top qTop and falls after it, the
-// conductance cannot fall before the step kLo = first release + qTop (every
-// term rises or joins with a value >= 0, and rounding is monotone) and
-// cannot rise after kHi = last release + qTop; so the largest conductance
-// lies in kLo..kHi, and the steps near it outside that range are found by
-// walking outwards until the conductance drops below the cut.
+// Only the steps whose conductance comes within the peak cut of the largest
+// need their current; where the quantum table rises up to its top qTop and
+// falls after it, the largest conductance lies in kLo..kHi (the first and
+// the last release + qTop) and the steps near it outside are found by
+// walking outwards until the conductance drops below the cut
+// (doc/exactness.md, "The peak").
 double extremeCurrent(const TrialTables &t, const int *releaseStep, int nReleased, double Vc, double Rg,
     int kStart, int kEnd, bool wantLowest)
 {

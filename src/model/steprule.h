@@ -11,7 +11,8 @@
 // once (drawscan.h) for a state below a bound on every one of those steps'
 // thresholds (stretchBound); the steps before the first such state release
 // nothing, and only the step of that state is worked out with the law.
-// Every value and every decision is exactly that of the plain step rule.
+// Every value and every decision is exactly that of the plain step rule
+// (doc/exactness.md).
 
 #include "model/drawscan.h"
 #include "model/trialtables.h"
@@ -36,21 +37,10 @@ constexpr int StretchSteps = 8;
 // bound below 2^32 can be given. releasedStep holds the release steps of
 // the nReleased sites released before k, in the order of the sites.
 //
-// Why it holds: the spike potential E is the same at all these steps. The
-// conductance of every step is the background plus one quantum per released
-// site, summed in the order of the sites; replacing each quantum by the
-// largest quantum up to its age at the last step gives, term by term, values
-// at least as large, and rounding is monotone, so the sum G is at least
-// every step's conductance. The current I = Vc G / (1 + Rg G) grows in size
-// with G (Rg >= 0), so for Vc < 0 the shift -Rg I of the presynaptic
-// potential is at least every step's own, up to rounding of a few units in
-// the last place; the margin of BoundMargin of the potentials' size added here is
-// millions of times that. For Vc >= 0 the current is not negative and every
-// step's Vpre is at most E. releaseBound then bounds the law with its own
-// margin, and a state below ceil(p 2^32) is below ceil(bound).
-//
-// The bound itself comes from the grid of the tables (thresholdAbove), whose
-// entries thresholdAboveAt makes for a conductance at least G.
+// Every quantum is taken at the largest it reaches up to its age at the
+// last step (doc/exactness.md, "Bounds of a stretch"); the bound itself
+// comes from the grid of the tables (thresholdAbove), whose entries
+// thresholdAboveAt makes for a conductance at least that sum.
 inline std::uint32_t stretchBound(
     TrialTables &t, int k, int last, const int *releasedStep, int nReleased, double Vc)
 {

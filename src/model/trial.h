@@ -36,8 +36,8 @@ int shortWindowEnd(const ParameterSet &p);
 //
 // The parameters are read when the trial starts (a trial never yields, so
 // they cannot change while it runs); an edit made between trials takes
-// effect from the next trial. How it is worked out fast, and exactly, is
-// told in steprule.h.
+// effect from the next trial. How it is worked out fast is told in
+// steprule.h, why it is exact in doc/exactness.md.
 template <class Observer>
 int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Generator &rng, double Vc,
     int kStart, int kEnd, Observer &observer);

@@ -165,12 +165,11 @@ const double *TrialTables::onePeaks(double Vc, bool lowest)
     return table.data();
 }
 
-// The bound of cell i of the slot, width cells of the grid wide: its
-// conductances lie between (width i - 1) h and width (i + 1) h, since the
-// cell of the grid is trunc(G (1 + BoundMargin) / h) and the margin
-// outweighs the rounding of the product for the at most GridSize cells.
-// Each bound is made when first asked for; those of the grid's own cells
-// carry the generation they were made in.
+// The bound of cell i of the slot, width cells of the grid wide, made for
+// the conductances (width i - 1) h and width (i + 1) h between which all of
+// the cell's lie (doc/exactness.md, "The grid"). Each bound is made when
+// first asked for; those of the grid's own cells carry the generation they
+// were made in.
 void TrialTables::fillCell(int width, int slot, int i, bool upper)
 {
     // A coarse cell is made with the others of its group of eight not yet

@@ -230,10 +230,8 @@ private:
 namespace detail {
 
 // An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
-// Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
-// into n + f (0 <= f < 1), 2^y <= (1 + f) 2^n because 2^f is convex. The
-// scale carries a margin of BoundMargin, far above the rounding of either side for
-// the exponents let through here. Infinity where no useful bound exists.
+// Vpre, far cheaper than the law (doc/exactness.md, "The release bound").
+// Infinity where no useful bound exists.
 inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
 {
     const double y = (Vpre - Emax) * t.bound2();
@@ -263,13 +261,8 @@ inline const PowerSteps powerStepTable = makePowerSteps();
 
 // Bounds on 2^32 * ReleaseProbability at a presynaptic potential of at most
 // (powerAbove) or at least (powerBelow) V, 64 times closer than
-// releaseBound: with y = (V - Emax) log2(e) / ex = n + f and i =
-// floor(64 f), 2^f lies between 2^(i/64) and 2^((i+1)/64); f and 64 f are
-// exact, and the rounding of y (a few units in the last place of |y| <=
-// 1000) and of the law's own exponential are far below the margins of
-// BoundMargin on the scales. Below y = -1000 the law is far below 2^-32 (powerAbove
-// gives 1, powerBelow 0); from y = 40 on it may pass 1 (powerAbove gives
-// infinity, powerBelow the law lowered by BoundMargin).
+// releaseBound, from the 64ths of a power of two (doc/exactness.md, "The
+// release bound").
 // 2^n for n = floor(y), -1000 <= y < 40, and i = floor(64 (y - n)).
 inline double powerOfTwoBelow(double y, int &i)
 {
