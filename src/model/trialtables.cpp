@@ -41,16 +41,12 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
         m_quantum[static_cast<std::size_t>(d)] = (p.Gmax - p.Gb) * ConductanceShape(p, d * TimeStep);
     m_quanta.assign(steps + 2 * QuantaPad, 0.0);
     std::copy(m_quantum.begin(), m_quantum.end(), m_quanta.begin() + QuantaPad);
-    m_c = 1.0 - std::exp(std::log(1.0 - p.gf) / spikeSteps);
+    setLaw(p, spikeSteps);
     m_background = p.Gb * p.N;
     m_params = p;
     m_spikeSteps = spikeSteps;
     m_kStart = kStart;
     m_kEnd = kEnd;
-    m_bound2 = 1.4426950408889634 / p.ex;
-    m_boundScale = m_c * detail::TwoTo32 * (1.0 + detail::BoundMargin);
-    m_lowScale = m_c * detail::TwoTo32 * (1.0 - detail::BoundMargin);
-    m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
 
     m_quantumCeiling.resize(steps);
     bool quantaUsable = true;
@@ -93,12 +89,9 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_coarseCells = m_coarse.data();
     m_gridGeneration = 0;
     m_gridClampSet = false;
-    // Without a norm factor (c = 0) no site ever releases, as long as the
-    // exponential stays finite; stretchBound then bounds by 1 (see there).
-    m_noRelease = m_c == 0 && std::isfinite(p.ex) && p.ex > 0;
     const std::uint64_t zeroBits = 0;
     quantaUsable = quantaUsable && std::memcmp(&m_quantum[0], &zeroBits, sizeof zeroBits) == 0;
-    m_stretchesUsable = (m_boundUsable || m_noRelease) && quantaUsable && spikeUsable
+    m_stretchesUsable = (boundUsable() || noRelease()) && quantaUsable && spikeUsable
         && std::isfinite(m_background) && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0
         && std::isfinite(p.Emax);
     m_valid = true;
@@ -117,7 +110,7 @@ void TrialTables::setGridClamp(double Vc)
         std::fill(m_grid.begin(), m_grid.end(), 0);
         m_gridGeneration = 1;
     }
-    m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
+    m_gridUsable = m_stretchesUsable && !noRelease() && std::isfinite(Vc)
         && m_params.Rg * std::fabs(Vc) * m_gridStep <= GridCellShift * m_params.ex;
     // (Where the grid is not used no conductance finds a coarse cell but
     // the last of its row, which is never made.)
@@ -131,7 +124,8 @@ void TrialTables::setGridClamp(double Vc)
 // The step rule's threshold for a step whose conductance is the background.
 std::uint64_t TrialTables::exactThresholdAtBackground(double E, double Vc) const
 {
-    return detail::stepThreshold(E, m_background, Vc, m_params.Rg, m_params.Emax, m_params.ex, m_c);
+    return detail::stepThreshold(
+        E, m_background, Vc, m_params.Rg, m_params.Emax, m_params.ex, releaseConstant());
 }
 
 // The conductance of a step d >= 1 steps after the one release is the
@@ -195,16 +189,6 @@ void TrialTables::fillCell(int width, int slot, int i, bool upper)
 std::uint32_t TrialTables::thresholdAboveOutOfRow(int slot, double E, double G)
 {
     return thresholdAboveIn(slot, E, G);
-}
-
-detail::PowerSteps detail::makePowerSteps()
-{
-    PowerSteps s {};
-    for (int i = 0; i < 64; ++i) {
-        s.up[i] = std::exp2((i + 1) / 64.0) * (1.0 + PowerStepMargin);
-        s.down[i] = std::exp2(i / 64.0) * (1.0 - PowerStepMargin);
-    }
-    return s;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // grid of threshold bounds kept for the last clamp potential.
 
 #include "model/drawscan.h"
+#include "model/lawbounds.h"
 #include "model/parameterset.h"
 #include "model/stepdecision.h"
 
@@ -19,8 +20,9 @@ namespace cleftsim {
 // Values of the step rule that depend only on the parameters, the spike
 // length and the step window, worked out once and looked up at every step.
 // Every entry is computed by the same expression as the laws in synapse.h,
-// so a looked-up value is bit for bit the value the law returns.
-class TrialTables {
+// so a looked-up value is bit for bit the value the law returns. The scales
+// of the release law and its bounds are those of LawScales (lawbounds.h).
+class TrialTables : public detail::LawScales {
 public:
     TrialTables() = default;
     // The cells are reached through pointers into the tables' own storage.
@@ -42,15 +44,8 @@ public:
     // quantum(0), quantum(1), ..., with 8 zeros before and after, for the
     // scans' whole vectors (see AddQuantaFunction).
     const double *quanta() const { return m_quanta.data() + QuantaPad; }
-    // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
-    double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
     double background() const { return m_background; }
-    // For a cheap upper bound on the release law, see releaseBound().
-    bool boundUsable() const { return m_boundUsable; }
-    double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
-    double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
-    double lowScale() const { return m_lowScale; } // c * 2^32 with a margin below
     // The largest of quantum(0..d): a bound on quantum(d') for all d' <= d.
     double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
     // The last step of the run of steps from k on with the same spike potential.
@@ -63,9 +58,6 @@ public:
     // the release bound is usable and the conductances are finite and not
     // negative, so that the current only grows in size with the conductance.
     bool stretchesUsable() const { return m_stretchesUsable; }
-    // Whether the norm factor is 0, so that p is 0 wherever it is finite.
-    bool noRelease() const { return m_noRelease; }
-    double exponentStep() const { return m_params.ex; } // ex [mV]
     // Whether thresholdBand comes from the grid at Vc (cheap) rather than
     // from the law's bounds worked out on the spot.
     bool bandFromGrid(double Vc);
@@ -136,16 +128,10 @@ private:
     std::vector<double> m_quantum;
     static constexpr std::size_t QuantaPad = 8;
     std::vector<double> m_quanta; // m_quantum with QuantaPad zeros on either side
-    double m_c = 0;
     double m_background = 0;
-    bool m_boundUsable = false;
-    double m_bound2 = 0;
-    double m_boundScale = 0;
-    double m_lowScale = 0;
     std::vector<double> m_quantumCeiling;
     std::vector<int> m_sameSpikeUntil;
     bool m_stretchesUsable = false;
-    bool m_noRelease = false;
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
 
@@ -226,125 +212,6 @@ private:
     TrialTables *m_tables = nullptr;
     std::unique_ptr<TrialTables> m_own;
 };
-
-namespace detail {
-
-// An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
-// Vpre, far cheaper than the law (doc/exactness.md, "The release bound").
-// Infinity where no useful bound exists.
-inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
-{
-    const double y = (Vpre - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 1.0; // p * 2^32 is far below 1
-    if (!(y < 40.0))
-        return HUGE_VAL; // p may reach 1, or y is not a number
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    const double f = y - n;
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
-    return (1.0 + f) * power * t.boundScale();
-}
-
-// 2^(i/64) for i = 0..64, each moved outwards by PowerStepMargin (far
-// above the error of the library's exp2): up[i] >= 2^((i+1)/64) and
-// down[i] <= 2^(i/64) for i = 0..63.
-struct PowerSteps {
-    double up[64];
-    double down[64];
-};
-PowerSteps makePowerSteps();
-inline const PowerSteps powerStepTable = makePowerSteps();
-
-// Bounds on 2^32 * ReleaseProbability at a presynaptic potential of at most
-// (powerAbove) or at least (powerBelow) V, 64 times closer than
-// releaseBound, from the 64ths of a power of two (doc/exactness.md, "The
-// release bound").
-// 2^n for n = floor(y), -1000 <= y < 40, and i = floor(64 (y - n)).
-inline double powerOfTwoBelow(double y, int &i)
-{
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    i = static_cast<int>((y - n) * 64.0);
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
-    return power;
-}
-
-inline double powerAbove(const TrialTables &t, double V, double Emax)
-{
-    const double y = (V - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 1.0;
-    if (!(y < 40.0))
-        return HUGE_VAL;
-    int i;
-    const double power = powerOfTwoBelow(y, i);
-    return powerStepTable.up[i] * power * t.boundScale();
-}
-
-inline double powerBelow(const TrialTables &t, double V, double Emax)
-{
-    const double y = (V - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 0.0;
-    if (!(y < 40.0))
-        return releaseLaw(V, Emax, t.exponentStep(), t.releaseConstant()) * TwoTo32 * (1.0 - BoundMargin);
-    int i;
-    const double power = powerOfTwoBelow(y, i);
-    return powerStepTable.down[i] * power * t.lowScale();
-}
-
-// A bound on ceil(p 2^32) of every step with spike potential E and a
-// conductance of at most G (see stretchBound), 0 where none below 2^32.
-inline std::uint32_t thresholdAboveAt(
-    const TrialTables &t, double E, double G, double Vc, double Rg, double Emax)
-{
-    double V = E;
-    if (Vc < 0) {
-        const double shift = -Rg * stepCurrent(Vc, Rg, G);
-        V = E + shift + BoundMargin * (std::fabs(E) + shift);
-    }
-    if (t.noRelease()) {
-        // p = exp(...) * 0 is 0 wherever the exponential is finite (it is far
-        // below its overflow at 709 here), and no state is below ceil(0).
-        return (V - Emax) / t.exponentStep() < 700.0 ? 1u : 0u;
-    }
-    const double bound = powerAbove(t, V, Emax);
-    if (!(bound <= double(LargestState)))
-        return 0;
-    return ceilingOf(bound);
-}
-
-// A number that every state releasing at a step with spike potential E and
-// a conductance of at least Gdown and at most Gup reaches: the states below
-// it release. The presynaptic potential is bounded from below as
-// thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
-// for Vc > 0 it lowers Vpre the more the larger G), less a margin of
-// BoundMargin of the potentials' size, and powerBelow bounds the law from below there.
-inline std::uint32_t thresholdBelowAt(
-    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax)
-{
-    double shift = 0;
-    if (Vc < 0)
-        shift = -Rg * stepCurrent(Vc, Rg, Gdown);
-    else if (Vc > 0)
-        shift = -Rg * stepCurrent(Vc, Rg, Gup);
-    const double V = E + shift - BoundMargin * (std::fabs(E) + std::fabs(shift));
-    const double scaled = powerBelow(t, V, Emax);
-    if (!(scaled >= 1.0))
-        return 0;
-    if (scaled >= double(LargestState))
-        return LargestState;
-    return static_cast<std::uint32_t>(scaled);
-}
-
-} // namespace detail
 
 inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc)
 {
