@@ -7,12 +7,16 @@
 
 #include "model/random.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace cleftsim::detail {
 
 // Jumps over fewer draws than this are one entry each.
 inline constexpr int NearDraws = 1024;
+// The jumps over fewer draws than this are laid out once more for the lanes
+// of the vector kernels, 16 consecutive multipliers in one load.
+inline constexpr int LaneDraws = 128;
 // Jumps over i NearDraws draws for i = 0..FarJumps - 1: with a near jump,
 // every jump below FarJumps NearDraws draws in two.
 inline constexpr int FarJumps = 17;
@@ -20,9 +24,16 @@ inline constexpr int FarJumps = 17;
 // generator's cycle (smallstates.h).
 inline constexpr int PowerJumps = 32;
 
+// One jump: the seed after it from s is mul s + add.
+struct Jump {
+    std::uint32_t mul;
+    std::uint32_t add;
+};
+
 struct GeneratorJumps {
-    std::uint32_t mul[NearDraws]; // over n draws, n < NearDraws
-    std::uint32_t add[NearDraws];
+    Jump near[NearDraws]; // over n draws, n < NearDraws, as a pair for one jump at a time
+    std::uint32_t mul[LaneDraws]; // the same over n < LaneDraws, the multipliers and the
+    std::uint32_t add[LaneDraws]; // increments apart for the lanes of a vector
     std::uint32_t farMul[FarJumps]; // over i NearDraws draws
     std::uint32_t farAdd[FarJumps];
     std::uint32_t powerMul[PowerJumps]; // over 2^b draws
@@ -32,15 +43,17 @@ struct GeneratorJumps {
 constexpr GeneratorJumps makeGeneratorJumps()
 {
     GeneratorJumps j {};
-    j.mul[0] = 1u;
-    j.add[0] = 0u;
-    for (int n = 1; n < NearDraws; ++n) {
-        j.mul[n] = j.mul[n - 1] * Generator::Multiplier;
-        j.add[n] = j.add[n - 1] * Generator::Multiplier + Generator::Increment;
+    j.near[0] = {1u, 0u};
+    for (int n = 1; n < NearDraws; ++n)
+        j.near[n] = {j.near[n - 1].mul * Generator::Multiplier,
+            j.near[n - 1].add * Generator::Multiplier + Generator::Increment};
+    for (int n = 0; n < LaneDraws; ++n) {
+        j.mul[n] = j.near[n].mul;
+        j.add[n] = j.near[n].add;
     }
     // One jump over NearDraws draws: one more draw after the last near jump.
-    const std::uint32_t blockMul = j.mul[NearDraws - 1] * Generator::Multiplier;
-    const std::uint32_t blockAdd = j.add[NearDraws - 1] * Generator::Multiplier + Generator::Increment;
+    const std::uint32_t blockMul = j.near[NearDraws - 1].mul * Generator::Multiplier;
+    const std::uint32_t blockAdd = j.near[NearDraws - 1].add * Generator::Multiplier + Generator::Increment;
     j.farMul[0] = 1u;
     j.farAdd[0] = 0u;
     for (int i = 1; i < FarJumps; ++i) {
@@ -67,14 +80,17 @@ inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
 inline std::uint32_t advance(std::uint32_t seed, long long n)
 {
     const GeneratorJumps &j = generatorJumps;
-    if (n < NearDraws)
-        return j.mul[n] * seed + j.add[n];
+    if (n < NearDraws) {
+        const Jump jump = j.near[n];
+        return jump.mul * seed + jump.add;
+    }
     constexpr long long farthest = static_cast<long long>(FarJumps - 1) * NearDraws;
     for (; n >= farthest; n -= farthest)
         seed = j.farMul[FarJumps - 1] * seed + j.farAdd[FarJumps - 1];
-    const auto near = static_cast<std::size_t>(n % NearDraws);
-    const auto far = static_cast<std::size_t>(n / NearDraws);
-    seed = j.mul[near] * seed + j.add[near];
+    const Jump jump = j.near[n & (NearDraws - 1)];
+    const auto far = static_cast<std::size_t>(n >> 10); // n / NearDraws, n >= 0
+    static_assert(NearDraws == 1 << 10, "the far jump's index a shift by ten");
+    seed = jump.mul * seed + jump.add;
     return j.farMul[far] * seed + j.farAdd[far];
 }
 
