@@ -49,10 +49,6 @@ inline int dividedBy(std::size_t x, int n)
     return static_cast<int>((static_cast<std::uint64_t>(x) * divisors.m[n]) >> 32);
 }
 
-} // namespace
-
-namespace {
-
 // What the loop keeps of a trial that is not a number: the running sum of
 // the conductance by step from kStart, with room for the scans' whole
 // vectors past the last step, and the releases.
@@ -252,10 +248,7 @@ public:
         alignas(64) std::uint32_t state[32]; // the i-th number drawn is state[i] / 2^32
         scan.stepStates(seed, state);
         skip(nAvailable);
-        // (The lambdas of PeakRun never hold `this`, which would keep the
-        // trial's numbers in memory where the lambda is not inlined.)
-        auto below
-            = [&state, lanes](std::uint32_t threshold) { return K::statesBelow(state, threshold) & lanes; };
+        auto below = [&](std::uint32_t threshold) { return scan.statesBelow(state, threshold) & lanes; };
         std::uint32_t hits;
         if (s.exact <= LargestState) {
             hits = below(static_cast<std::uint32_t>(s.exact));
@@ -388,8 +381,7 @@ private:
     {
         using namespace detail;
         PeakFollower follower {Vc, Rg, wantLowest};
-        const PeakRun &run = *this;
-        auto follow = [&follower, &run](int v) { follower.follow(run.siteConductance(run.kStart + v)); };
+        auto follow = [&](int v) { follower.follow(siteConductance(kStart + v)); };
         if (nReleased == 0) {
             follower.follow(background);
             return follower.peak;
