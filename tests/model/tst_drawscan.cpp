@@ -1,6 +1,7 @@
 #include "model/drawscan.h"
 
 #include "compareplain.h"
+#include "model/instructionsets.h"
 
 #include <QtTest>
 
@@ -30,6 +31,7 @@ class TestDrawScan : public QObject {
     Q_OBJECT
 private slots:
     void drawScansFindTheFirstLowState();
+    void scansOfferedByTheirFeatures();
 };
 
 void TestDrawScan::drawScansFindTheFirstLowState()
@@ -190,6 +192,29 @@ void TestDrawScan::drawScansFindTheFirstLowState()
             }
         }
     }
+}
+
+void TestDrawScan::scansOfferedByTheirFeatures()
+{
+    // A scan is offered exactly where the processor has every feature of the
+    // list its file is compiled for; a name the check does not know (a slip
+    // in a list) refuses the scan rather than run it on a processor without
+    // the instructions. The plain scan needs none and comes first.
+    QVERIFY(detail::processorHas(""));
+    QVERIFY(!detail::processorHas("no-such-feature"));
+    QVERIFY(!detail::processorHas("popcnt,no-such-feature"));
+    const std::vector<DrawScan> &scans = drawScans();
+    QCOMPARE(scans.size(), std::size_t(3));
+    QCOMPARE(std::string(scans.front().name), std::string("scalar"));
+    QVERIFY(scans.front().available());
+    std::vector<std::string> offered;
+    for (const DrawScan &scan : scans) {
+        QCOMPARE(scan.available(), detail::processorHas(scan.features));
+        QVERIFY(scan.peakLoop != nullptr && scan.find != nullptr);
+        if (scan.available())
+            offered.emplace_back(scan.name);
+    }
+    QCOMPARE(availableDrawScans(), offered);
 }
 
 QTEST_GUILESS_MAIN(TestDrawScan)
