@@ -1,6 +1,6 @@
 #include "model/drawscan.h"
 
-#include "model/drawkernels.h"
+#include "model/instructionsets.h"
 
 #include <atomic>
 #include <cstdio>
@@ -11,60 +11,16 @@ namespace cleftsim {
 
 namespace {
 
-using namespace detail::kernels;
-
-bool always()
-{
-    return true;
-}
-
-#ifdef CLEFTSIM_X86_VECTOR
-// The bit instructions the vector scans' loops take as well (bit deposit,
-// counts of bits, lowest bit cleared), which every processor with AVX2 has.
-bool bitInstructions()
-{
-    return __builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0
-        && __builtin_cpu_supports("popcnt") != 0;
-}
-
-// The processor is asked on the first question, not at start-up.
-bool hasAvx2()
-{
-    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0 && bitInstructions());
-    return has;
-}
-
-bool hasAvx512()
-{
-    static const bool has
-        = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") != 0 && bitInstructions());
-    return has;
-}
-#else
-bool never()
-{
-    return false;
-}
-#endif
-
-template <class K> DrawScan entry(const char *name, bool (*available)())
-{
-    return {name, available, K::find, K::findEach, K::stepStates, K::statesBelow, K::addQuanta, K::setQuanta,
-        K::largest, K::atLeast, K::eachBounds, K::laneSites};
-}
-
+// The scans narrowest first, each asked for its features once, on the
+// first question rather than at start-up.
 const std::vector<DrawScan> &table()
 {
-    static const std::vector<DrawScan> scans {
-        entry<ScalarKernels>("scalar", always),
-#ifdef CLEFTSIM_X86_VECTOR
-        entry<Avx2Kernels>("avx2", hasAvx2),
-        entry<Avx512Kernels>("avx512", hasAvx512),
-#else
-        entry<ScalarKernels>("avx2", never),
-        entry<ScalarKernels>("avx512", never),
-#endif
-    };
+    static const std::vector<DrawScan> scans = [] {
+        std::vector<DrawScan> made {detail::scalarScan(), detail::avx2Scan(), detail::avx512Scan()};
+        for (DrawScan &scan : made)
+            scan.has = detail::processorHas(scan.features);
+        return made;
+    }();
     return scans;
 }
 

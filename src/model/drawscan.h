@@ -4,6 +4,7 @@
 // scans that find the first of a run of draws whose state is below a bound,
 // one per instruction set, all finding the same draw.
 
+#include "model/generatorjumps.h"
 #include "model/parameterset.h"
 #include "model/random.h"
 
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace cleftsim {
+
+class PeakTrials;
+struct PeakTrialResult;
 
 // A scan: the index (0-based) of the first of the count draws after seed
 // whose state is below bound, or count when none is.
@@ -63,12 +67,19 @@ using EachBoundsFunction = int (*)(const double *G, int from, int last, const st
 // set in sites; the result has those bits of sites set.
 using LaneSitesFunction = std::uint32_t (*)(std::uint32_t lanes, std::uint32_t sites);
 
-// One scan of the table: its name, whether this processor has the
-// instructions it needs, and the scan itself with the other work of a trial
-// done on the same instructions (call them only where available).
+// The loop of the peak trials made for a scan's kernels (PeakTrials::loopOn).
+using PeakLoopFunction = PeakTrialResult (*)(PeakTrials &trials, SiteTable &sites, Generator &rng);
+
+// One scan of the table, made from its set of kernels in its own file
+// (kernelsscalar.cpp, kernelsavx2.cpp, kernelsavx512.cpp): its name, the
+// processor features it is compiled for, whether this processor has them,
+// and the kernels with the loop of the peak trials made for them (call them
+// only where available).
 struct DrawScan {
     const char *name;
-    bool (*available)();
+    const char *features; // a target list, see instructionsets.h
+    bool has; // whether this processor has every one of them
+    bool available() const { return has; }
     DrawScanFunction find;
     DrawScanEachFunction findEach;
     StepStatesFunction stepStates;
@@ -79,6 +90,7 @@ struct DrawScan {
     AtLeastFunction atLeast;
     EachBoundsFunction eachBounds;
     LaneSitesFunction laneSites;
+    PeakLoopFunction peakLoop;
 };
 
 // Every scan the program knows, narrowest first: "scalar" (everywhere),
@@ -107,93 +119,10 @@ std::string drawScanInUse();
 
 namespace detail {
 
-// Jumps of the generator: after i draws from seed s the seed is
-// mul[i] * s + add[i] (mod 2^32), for i = 0..MaxSites.
-struct GeneratorJumps {
-    std::uint32_t mul[MaxSites + 1];
-    std::uint32_t add[MaxSites + 1];
-};
-
-constexpr GeneratorJumps makeGeneratorJumps()
-{
-    GeneratorJumps j {};
-    j.mul[0] = 1u;
-    j.add[0] = 0u;
-    for (int i = 1; i <= MaxSites; ++i) {
-        j.mul[i] = j.mul[i - 1] * Generator::Multiplier;
-        j.add[i] = j.add[i - 1] * Generator::Multiplier + Generator::Increment;
-    }
-    return j;
-}
-
-inline constexpr GeneratorJumps generatorJumps = makeGeneratorJumps();
-
-// Jumps over i * stride draws for i = 0..127, built the same way.
-struct StrideJumps {
-    std::uint32_t mul[128];
-    std::uint32_t add[128];
-};
-
-constexpr StrideJumps makeStrideJumps(int stride)
-{
-    std::uint32_t m = 1u, a = 0u; // one jump over stride draws
-    for (int i = 0; i < stride; ++i) {
-        m = m * Generator::Multiplier;
-        a = a * Generator::Multiplier + Generator::Increment;
-    }
-    StrideJumps j {};
-    j.mul[0] = 1u;
-    j.add[0] = 0u;
-    for (int i = 1; i < 128; ++i) {
-        j.mul[i] = j.mul[i - 1] * m;
-        j.add[i] = j.add[i - 1] * m + a;
-    }
-    return j;
-}
-
-inline constexpr StrideJumps singleJumps = makeStrideJumps(1);
-inline constexpr StrideJumps blockJumps = makeStrideJumps(128);
-
-// Jumps over n < NearDraws draws, each in one step, multiplier and
-// increment side by side: the jumps of most stretches of a trial.
-inline constexpr int NearDraws = 1024;
-struct Jump {
-    std::uint32_t mul;
-    std::uint32_t add;
-};
-struct NearJumps {
-    Jump over[NearDraws];
-};
-
-constexpr NearJumps makeNearJumps()
-{
-    NearJumps j {};
-    j.over[0] = {1u, 0u};
-    for (int i = 1; i < NearDraws; ++i)
-        j.over[i] = {j.over[i - 1].mul * Generator::Multiplier,
-            j.over[i - 1].add * Generator::Multiplier + Generator::Increment};
-    return j;
-}
-
-inline constexpr NearJumps nearJumps = makeNearJumps();
-
-// The seed after n draws from seed (n >= 0): in one jump below NearDraws,
-// else in at most three for the n < 16384 of any trial.
-inline std::uint32_t advance(std::uint32_t seed, long long n)
-{
-    if (n < NearDraws) {
-        const Jump jump = nearJumps.over[n];
-        return jump.mul * seed + jump.add;
-    }
-    constexpr std::uint32_t farMul = blockJumps.mul[127] * blockJumps.mul[1];
-    constexpr std::uint32_t farAdd = blockJumps.add[127] * blockJumps.mul[1] + blockJumps.add[1];
-    for (; n >= 16384; n -= 16384)
-        seed = farMul * seed + farAdd;
-    const auto lo = static_cast<std::size_t>(n & 127);
-    const auto hi = static_cast<std::size_t>(n >> 7);
-    seed = singleJumps.mul[lo] * seed + singleJumps.add[lo];
-    return blockJumps.mul[hi] * seed + blockJumps.add[hi];
-}
+// The entries of the scan table, each from its file of kernels (has unset).
+DrawScan scalarScan();
+DrawScan avx2Scan();
+DrawScan avx512Scan();
 
 // The scan in use (see useDrawScan) over count draws after seed.
 std::size_t firstDrawBelow(std::uint32_t seed, std::size_t count, std::uint32_t bound);

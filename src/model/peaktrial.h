@@ -9,6 +9,7 @@
 
 #include "model/drawscan.h"
 #include "model/smallstates.h"
+#include "model/stepdecision.h"
 #include "model/trial.h"
 #include "model/trialtables.h"
 
@@ -35,7 +36,7 @@ struct PeakFollower {
             return;
         any = true;
         followed = G;
-        const double I = Vc * G / (1.0 + Rg * G);
+        const double I = stepCurrent(Vc, Rg, G);
         if (lowest ? I < peak : I > peak)
             peak = I;
     }
@@ -56,13 +57,14 @@ public:
     // One trial, as runPeakTrial runs it.
     PeakTrialResult run(SiteTable &sites, Generator &rng);
 
+    // The longest window of steps the loop takes (the records window has 321).
+    static constexpr int MaxLoopSteps = 512;
+    // The loop for the kernels K of a draw scan (the scan's PeakLoopFunction),
+    // made in the scan's file of kernels (peakloop.h).
+    template <class K> static PeakTrialResult loopOn(PeakTrials &trials, SiteTable &sites, Generator &rng);
+
 private:
-    // The loop, made once for the kernels of each scan (K: a kernel set),
-    // each compiled for its scan's instructions.
     template <class K> PeakTrialResult loop(SiteTable &sites, Generator &rng);
-    PeakTrialResult loopScalar(SiteTable &sites, Generator &rng);
-    PeakTrialResult loopAvx2(SiteTable &sites, Generator &rng);
-    PeakTrialResult loopAvx512(SiteTable &sites, Generator &rng);
     PeakTrialResult stepByStep(SiteTable &sites, Generator &rng);
 
     const ParameterSet &m_p;
@@ -74,8 +76,8 @@ private:
     bool m_wantHighest;
     std::optional<TrialTablesLease> m_lease; // none for an empty window
     TrialTables *m_t = nullptr;
-    // The loop for the scan in use, where it applies.
-    PeakTrialResult (PeakTrials::*m_loop)(SiteTable &, Generator &) = nullptr;
+    // The loop of the scan in use, where it applies.
+    PeakLoopFunction m_loop = nullptr;
     detail::SmallStatePlace m_place;
     const double *m_onePeaks = nullptr; // the peaks of one release (see TrialTables::onePeak)
     // Steps whose draws are scanned at once against bounds of their own,

@@ -1,36 +1,10 @@
 #include "model/smallstates.h"
 
-#include "model/random.h"
+#include "model/generatorjumps.h"
 
 #include <algorithm>
 
 namespace cleftsim::detail {
-
-namespace {
-
-// Jumps of the generator over 2^b draws, b = 0..31: the state after them
-// from s is mul[b] s + add[b].
-struct PowerJumps {
-    std::uint32_t mul[32];
-    std::uint32_t add[32];
-};
-
-constexpr PowerJumps makePowerJumps()
-{
-    PowerJumps j {};
-    std::uint32_t mul = Generator::Multiplier, add = Generator::Increment;
-    for (int b = 0; b < 32; ++b) {
-        j.mul[b] = mul;
-        j.add[b] = add;
-        add = (mul + 1) * add; // two jumps of 2^b: s -> mul (mul s + add) + add
-        mul *= mul;
-    }
-    return j;
-}
-
-constexpr PowerJumps powerJumps = makePowerJumps();
-
-} // namespace
 
 // The distance is found bit by bit from the lowest: the low b + 1 bits of
 // the state after d draws from state 0 depend only on the low b + 1 bits of
@@ -43,7 +17,7 @@ std::uint32_t cyclePlace(std::uint32_t x)
     for (int b = 0; b < 32; ++b) {
         const std::uint32_t bit = std::uint32_t(1) << b;
         const std::uint32_t take = 0u - (((at ^ x) >> b) & 1u);
-        at = ((powerJumps.mul[b] * at + powerJumps.add[b]) & take) | (at & ~take);
+        at = ((generatorJumps.powerMul[b] * at + generatorJumps.powerAdd[b]) & take) | (at & ~take);
         distance |= bit & take;
     }
     return distance;
@@ -82,6 +56,8 @@ SmallStates::SmallStates()
         m_state[j] = x;
     }
 }
+
+SmallStates::~SmallStates() = default;
 
 std::uint32_t SmallStates::firstAfter(std::uint32_t here) const
 {

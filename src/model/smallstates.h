@@ -35,6 +35,10 @@ public:
     // (the first place > here, or the first of all after the last).
     std::uint32_t firstAfter(std::uint32_t here) const;
 
+    // Out of line, so that no file of kernels makes a copy of its own
+    // compiled for its instructions.
+    ~SmallStates();
+
 private:
     SmallStates();
     std::vector<std::uint32_t> m_place; // increasing

@@ -4,34 +4,20 @@
 // spike length, the sites table, the generator, the clamp potential and a
 // window of steps) and what it yields (the quanta released, the sites'
 // release steps, the generator after its last draw, and for an observer the
-// quantities of every step). The step rule itself is in steprule.h, its
-// tables in trialtables.h, its draws in drawscan.h.
+// quantities of every step). The types it shares are in trialtypes.h, the
+// step rule itself in steprule.h (included at the end), its tables in
+// trialtables.h, its draws in drawscan.h.
 
 #include "model/parameterset.h"
 #include "model/random.h"
+#include "model/trialtypes.h"
 
 namespace cleftsim {
-
-// The quantities of one time step k of a trial.
-struct StepReport {
-    int k = 0; // time-step index
-    double E = 0; // potential of the spike generator [mV]
-    double G = 0; // total subsynaptic conductance [nS]
-    double I = 0; // synaptic current into the clamped cell [pA]
-    double Vpre = 0; // presynaptic potential after the ephaptic shift [mV]
-    double p = 0; // release probability of one available site in this step
-};
 
 // First step of the short window of Is vs V2 and Histograms: the spike onset.
 int shortWindowStart();
 // Last step of the short window: the end of the spike plus one time constant.
 int shortWindowEnd(const ParameterSet &p);
-
-// The number of sites a trial draws for: N, kept within 0..MaxSites.
-constexpr int siteCount(const ParameterSet &p)
-{
-    return p.N < 0 ? 0 : (p.N > MaxSites ? MaxSites : p.N);
-}
 
 // Runs one trial of the synapse at clamp potential Vc over the steps
 // kStart..kEnd (both inclusive) and returns the number of quanta released.
@@ -50,38 +36,17 @@ constexpr int siteCount(const ParameterSet &p)
 //
 // The parameters are read when the trial starts (a trial never yields, so
 // they cannot change while it runs); an edit made between trials takes
-// effect from the next trial. How it is worked out fast, and exactly, is
-// told in steprule.h.
+// effect from the next trial. How it is worked out fast is told in
+// steprule.h, why it is exact in doc/exactness.md.
 template <class Observer>
 int runTrial(const ParameterSet &p, const int &spikeSteps, SiteTable &sites, Generator &rng, double Vc,
     int kStart, int kEnd, Observer &observer);
-
-// An observer that keeps nothing.
-struct NoObserver {
-    static constexpr bool usesProbability = false;
-    static constexpr bool usesSteps = false;
-    void step(const StepReport &) { }
-    void release(int, int) { }
-};
-
-// Which extreme current a peak trial follows.
-enum class PeakKind {
-    BySign, // the most negative current for Vc < 0, the most positive for Vc > 0, 0 at Vc = 0
-    Inward, // the most negative current, 0 when none is negative
-};
-
-// What a peak trial yields.
-struct PeakTrialResult {
-    int m = 0; // quanta released
-    double peak = 0; // the extreme current of the steps, starting from 0 [pA]
-    int first = -1; // time-step index of the first release (-1 where none)
-};
 
 // Runs one trial as runTrial does and returns the number of quanta with the
 // extreme current over its steps, the same value, bit for bit, as following
 // the reported currents step by step with strict comparisons from 0. The
 // currents are worked out after the trial, and only at the steps whose
-// conductance comes near the trial's largest (see trial.cpp).
+// conductance comes near the trial's largest (see peaktrial.cpp).
 PeakTrialResult runPeakTrial(const ParameterSet &p, int spikeSteps, SiteTable &sites, Generator &rng,
     double Vc, int kStart, int kEnd, PeakKind kind);
 

@@ -41,16 +41,12 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
         m_quantum[static_cast<std::size_t>(d)] = (p.Gmax - p.Gb) * ConductanceShape(p, d * TimeStep);
     m_quanta.assign(steps + 2 * QuantaPad, 0.0);
     std::copy(m_quantum.begin(), m_quantum.end(), m_quanta.begin() + QuantaPad);
-    m_c = 1.0 - std::exp(std::log(1.0 - p.gf) / spikeSteps);
+    setLaw(p, spikeSteps);
     m_background = p.Gb * p.N;
     m_params = p;
     m_spikeSteps = spikeSteps;
     m_kStart = kStart;
     m_kEnd = kEnd;
-    m_bound2 = 1.4426950408889634 / p.ex;
-    m_boundScale = m_c * 4294967296.0 * (1.0 + 1e-9);
-    m_lowScale = m_c * 4294967296.0 * (1.0 - 1e-9);
-    m_boundUsable = m_c > 0 && std::isfinite(m_boundScale) && std::isfinite(m_bound2) && m_bound2 > 0;
 
     m_quantumCeiling.resize(steps);
     bool quantaUsable = true;
@@ -83,8 +79,8 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     double cap = m_background;
     for (int j = 0; j < p.N && j < MaxSites; ++j)
         cap += highest;
-    m_gridStep = cap / (GridSize - 48);
-    m_gridScale = m_gridStep > 0 ? (1.0 + 1e-9) / m_gridStep : 0.0;
+    m_gridStep = cap / (GridSize - GridSpareCells);
+    m_gridScale = m_gridStep > 0 ? (1.0 + detail::BoundMargin) / m_gridStep : 0.0;
     m_gridSpike[0] = p.Emax;
     m_gridSpike[1] = p.V1r;
     m_grid.assign(static_cast<std::size_t>(2 * GridSize * 2), 0);
@@ -93,12 +89,9 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
     m_coarseCells = m_coarse.data();
     m_gridGeneration = 0;
     m_gridClampSet = false;
-    // Without a norm factor (c = 0) no site ever releases, as long as the
-    // exponential stays finite; stretchBound then bounds by 1 (see there).
-    m_noRelease = m_c == 0 && std::isfinite(p.ex) && p.ex > 0;
     const std::uint64_t zeroBits = 0;
     quantaUsable = quantaUsable && std::memcmp(&m_quantum[0], &zeroBits, sizeof zeroBits) == 0;
-    m_stretchesUsable = (m_boundUsable || m_noRelease) && quantaUsable && spikeUsable
+    m_stretchesUsable = (boundUsable() || noRelease()) && quantaUsable && spikeUsable
         && std::isfinite(m_background) && m_background >= 0 && std::isfinite(p.Rg) && p.Rg >= 0
         && std::isfinite(p.Emax);
     m_valid = true;
@@ -107,7 +100,7 @@ void TrialTables::build(const ParameterSet &p, int spikeSteps, int kStart, int k
 // A new clamp potential starts a new generation of the grid. The grid is
 // used only where its cells are narrow enough to keep the bounds close: one
 // cell changes the shift of the presynaptic potential by at most
-// Rg |Vc| h, which is kept to a small part of ex.
+// Rg |Vc| h, which is kept to GridCellShift ex.
 void TrialTables::setGridClamp(double Vc)
 {
     std::memcpy(&m_gridClampBits, &Vc, sizeof m_gridClampBits);
@@ -117,8 +110,8 @@ void TrialTables::setGridClamp(double Vc)
         std::fill(m_grid.begin(), m_grid.end(), 0);
         m_gridGeneration = 1;
     }
-    m_gridUsable = m_stretchesUsable && !m_noRelease && std::isfinite(Vc)
-        && m_params.Rg * std::fabs(Vc) * m_gridStep <= 0.02 * m_params.ex;
+    m_gridUsable = m_stretchesUsable && !noRelease() && std::isfinite(Vc)
+        && m_params.Rg * std::fabs(Vc) * m_gridStep <= GridCellShift * m_params.ex;
     // (Where the grid is not used no conductance finds a coarse cell but
     // the last of its row, which is never made.)
     if (m_gridUsable)
@@ -128,22 +121,11 @@ void TrialTables::setGridClamp(double Vc)
     m_onePeakMade[0] = m_onePeakMade[1] = false;
 }
 
-// The step rule's expressions for a step whose conductance is the
-// background: the current, the shifted potential, the law and its
-// threshold, as runTrial works them out.
+// The step rule's threshold for a step whose conductance is the background.
 std::uint64_t TrialTables::exactThresholdAtBackground(double E, double Vc) const
 {
-    const double G = m_background;
-    const double Rg = m_params.Rg;
-    const double I = Vc * G / (1.0 + Rg * G);
-    const double Vpre = E - Rg * I;
-    const double prob = std::exp((Vpre - m_params.Emax) / m_params.ex) * m_c;
-    const double scaled = prob * 4294967296.0;
-    if (scaled > 4294967295.0)
-        return std::uint64_t(1) << 32;
-    if (scaled > 0.0)
-        return detail::ceilingOf(scaled);
-    return 0;
+    return detail::stepThreshold(
+        E, m_background, Vc, m_params.Rg, m_params.Emax, m_params.ex, releaseConstant());
 }
 
 // The conductance of a step d >= 1 steps after the one release is the
@@ -159,10 +141,7 @@ double TrialTables::onePeak(double Vc, bool lowest, int d)
 
 const double *TrialTables::onePeaks(double Vc, bool lowest)
 {
-    std::uint64_t clampBits;
-    std::memcpy(&clampBits, &Vc, sizeof clampBits);
-    if (!m_gridClampSet || clampBits != m_gridClampBits)
-        setGridClamp(Vc);
+    useClamp(Vc);
     std::vector<double> &table = m_onePeak[lowest ? 1 : 0];
     if (!m_onePeakMade[lowest ? 1 : 0]) {
         const double Rg = m_params.Rg;
@@ -170,7 +149,7 @@ const double *TrialTables::onePeaks(double Vc, bool lowest)
         double peak = 0;
         for (std::size_t age = 0; age < m_quantum.size(); ++age) {
             const double G = m_background + m_quantum[age];
-            const double I = Vc * G / (1.0 + Rg * G);
+            const double I = detail::stepCurrent(Vc, Rg, G);
             if (lowest ? I < peak : I > peak)
                 peak = I;
             table[age] = peak;
@@ -180,12 +159,11 @@ const double *TrialTables::onePeaks(double Vc, bool lowest)
     return table.data();
 }
 
-// The bound of cell i of the slot, width cells of the grid wide: its
-// conductances lie between (width i - 1) h and width (i + 1) h, since the
-// cell of the grid is trunc(G (1 + 1e-9) / h) and the margin of 1e-9
-// outweighs the rounding of the product for the at most GridSize cells.
-// Each bound is made when first asked for; those of the grid's own cells
-// carry the generation they were made in.
+// The bound of cell i of the slot, width cells of the grid wide, made for
+// the conductances (width i - 1) h and width (i + 1) h between which all of
+// the cell's lie (doc/exactness.md, "The grid"). Each bound is made when
+// first asked for; those of the grid's own cells carry the generation they
+// were made in.
 void TrialTables::fillCell(int width, int slot, int i, bool upper)
 {
     // A coarse cell is made with the others of its group of eight not yet
@@ -211,16 +189,6 @@ void TrialTables::fillCell(int width, int slot, int i, bool upper)
 std::uint32_t TrialTables::thresholdAboveOutOfRow(int slot, double E, double G)
 {
     return thresholdAboveIn(slot, E, G);
-}
-
-detail::PowerSteps detail::makePowerSteps()
-{
-    PowerSteps s {};
-    for (int i = 0; i < 64; ++i) {
-        s.up[i] = std::exp2((i + 1) / 64.0) * (1.0 + 1e-12);
-        s.down[i] = std::exp2(i / 64.0) * (1.0 - 1e-12);
-    }
-    return s;
 }
 
 namespace {

@@ -5,7 +5,9 @@
 // grid of threshold bounds kept for the last clamp potential.
 
 #include "model/drawscan.h"
+#include "model/lawbounds.h"
 #include "model/parameterset.h"
+#include "model/stepdecision.h"
 
 #include <cmath>
 #include <cstdint>
@@ -18,8 +20,9 @@ namespace cleftsim {
 // Values of the step rule that depend only on the parameters, the spike
 // length and the step window, worked out once and looked up at every step.
 // Every entry is computed by the same expression as the laws in synapse.h,
-// so a looked-up value is bit for bit the value the law returns.
-class TrialTables {
+// so a looked-up value is bit for bit the value the law returns. The scales
+// of the release law and its bounds are those of LawScales (lawbounds.h).
+class TrialTables : public detail::LawScales {
 public:
     TrialTables() = default;
     // The cells are reached through pointers into the tables' own storage.
@@ -41,15 +44,8 @@ public:
     // quantum(0), quantum(1), ..., with 8 zeros before and after, for the
     // scans' whole vectors (see AddQuantaFunction).
     const double *quanta() const { return m_quanta.data() + QuantaPad; }
-    // The per-step release constant 1 - exp(ln(1 - gf) / SpikeSteps).
-    double releaseConstant() const { return m_c; }
     // Background conductance of all sites, Gb * N [nS].
     double background() const { return m_background; }
-    // For a cheap upper bound on the release law, see releaseBound().
-    bool boundUsable() const { return m_boundUsable; }
-    double bound2() const { return m_bound2; } // log2(e) / ex [1/mV]
-    double boundScale() const { return m_boundScale; } // c * 2^32 with a margin
-    double lowScale() const { return m_lowScale; } // c * 2^32 with a margin below
     // The largest of quantum(0..d): a bound on quantum(d') for all d' <= d.
     double quantumCeiling(int d) const { return m_quantumCeiling[static_cast<std::size_t>(d)]; }
     // The last step of the run of steps from k on with the same spike potential.
@@ -62,9 +58,6 @@ public:
     // the release bound is usable and the conductances are finite and not
     // negative, so that the current only grows in size with the conductance.
     bool stretchesUsable() const { return m_stretchesUsable; }
-    // Whether the norm factor is 0, so that p is 0 wherever it is finite.
-    bool noRelease() const { return m_noRelease; }
-    double exponentStep() const { return m_params.ex; } // ex [mV]
     // Whether thresholdBand comes from the grid at Vc (cheap) rather than
     // from the law's bounds worked out on the spot.
     bool bandFromGrid(double Vc);
@@ -102,7 +95,7 @@ public:
     // spike potential the grid does not hold), without asking for the clamp
     // potential at every question.
     void useClamp(double Vc);
-    int gridSlot(double E) const { return E == m_gridSpike[0] ? 0 : E == m_gridSpike[1] ? 1 : -1; }
+    int gridSlot(double E) const { return detail::gridSlotOf(E, m_gridSpike); }
     double gridSpike(int slot) const { return m_gridSpike[slot]; }
     // These come from cells of Coarse cells of the grid, which fewer trials
     // fill; thresholdBandFineIn from the grid's own.
@@ -135,23 +128,28 @@ private:
     std::vector<double> m_quantum;
     static constexpr std::size_t QuantaPad = 8;
     std::vector<double> m_quanta; // m_quantum with QuantaPad zeros on either side
-    double m_c = 0;
     double m_background = 0;
-    bool m_boundUsable = false;
-    double m_bound2 = 0;
-    double m_boundScale = 0;
-    double m_lowScale = 0;
     std::vector<double> m_quantumCeiling;
     std::vector<int> m_sameSpikeUntil;
     bool m_stretchesUsable = false;
-    bool m_noRelease = false;
     int m_quantumTop = 0;
     bool m_quantumUnimodal = false;
 
     // The grid of threshold bounds: entry (slot, i) holds, tagged with the
     // generation it was made in, the bounds for the spike potential of the
-    // slot and every G with i = trunc(G / h (1 + 1e-9)).
+    // slot and every G with i = trunc(G / h (1 + BoundMargin)).
     static constexpr int GridSize = 2048;
+    // The cells past the largest conductance a trial can have, whose cell is
+    // then at most GridSize - GridSpareCells: a whole number of coarse cells,
+    // so that a conductance raised by the margin, the cell after it that
+    // bounds it from above and the row's last coarse cell, which is never
+    // made, all stay clear of one another (doc/exactness.md, "The grid").
+    static constexpr int GridSpareCells = 48;
+    // The grid is used where one cell shifts the presynaptic potential by at
+    // most GridCellShift ex, so that the law changes across a cell by a
+    // factor of at most exp(0.02), about 2 %: bands narrow enough to decide
+    // nearly every state.
+    static constexpr double GridCellShift = 0.02;
     const std::uint64_t *gridEntry(double E, double G, double Vc);
     void setGridClamp(double Vc);
     // Cells of the grid in one coarse cell, as the loop's step bounds kernel
@@ -188,7 +186,7 @@ private:
     bool m_gridUsable = false;
     double m_gridVc = 0;
     double m_gridStep = 0; // h [nS]
-    double m_gridScale = 0; // (1 + 1e-9) / h
+    double m_gridScale = 0; // (1 + BoundMargin) / h
     double m_gridSpike[2] = {0, 0}; // spike potential of each slot
     // What else is kept for the last clamp potential: the thresholds before
     // any release at the two spike potentials, the peaks of one release.
@@ -215,149 +213,12 @@ private:
     std::unique_ptr<TrialTables> m_own;
 };
 
-namespace detail {
-
-// An upper bound on 2^32 * ReleaseProbability at the presynaptic potential
-// Vpre, far cheaper than the law: with y = (Vpre - Emax) log2(e) / ex split
-// into n + f (0 <= f < 1), 2^y <= (1 + f) 2^n because 2^f is convex. The
-// scale carries a margin of 1e-9, far above the rounding of either side for
-// the exponents let through here. Infinity where no useful bound exists.
-inline double releaseBound(const TrialTables &t, double Vpre, double Emax)
-{
-    const double y = (Vpre - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 1.0; // p * 2^32 is far below 1
-    if (!(y < 40.0))
-        return HUGE_VAL; // p may reach 1, or y is not a number
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    const double f = y - n;
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
-    return (1.0 + f) * power * t.boundScale();
-}
-
-// 2^(i/64) for i = 0..64, each moved outwards by a relative 1e-12 (far
-// above the error of the library's exp2): up[i] >= 2^((i+1)/64) and
-// down[i] <= 2^(i/64) for i = 0..63.
-struct PowerSteps {
-    double up[64];
-    double down[64];
-};
-PowerSteps makePowerSteps();
-inline const PowerSteps powerStepTable = makePowerSteps();
-
-// Bounds on 2^32 * ReleaseProbability at a presynaptic potential of at most
-// (powerAbove) or at least (powerBelow) V, 64 times closer than
-// releaseBound: with y = (V - Emax) log2(e) / ex = n + f and i =
-// floor(64 f), 2^f lies between 2^(i/64) and 2^((i+1)/64); f and 64 f are
-// exact, and the rounding of y (a few units in the last place of |y| <=
-// 1000) and of the law's own exponential are far below the margins of 1e-9
-// on the scales. Below y = -1000 the law is far below 2^-32 (powerAbove
-// gives 1, powerBelow 0); from y = 40 on it may pass 1 (powerAbove gives
-// infinity, powerBelow the law lowered by 1e-9).
-// 2^n for n = floor(y), -1000 <= y < 40, and i = floor(64 (y - n)).
-inline double powerOfTwoBelow(double y, int &i)
-{
-    int n = static_cast<int>(y);
-    if (n > y)
-        --n;
-    i = static_cast<int>((y - n) * 64.0);
-    const std::uint64_t powerBits = static_cast<std::uint64_t>(n + 1023) << 52;
-    double power;
-    std::memcpy(&power, &powerBits, sizeof power);
-    return power;
-}
-
-inline double powerAbove(const TrialTables &t, double V, double Emax)
-{
-    const double y = (V - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 1.0;
-    if (!(y < 40.0))
-        return HUGE_VAL;
-    int i;
-    const double power = powerOfTwoBelow(y, i);
-    return powerStepTable.up[i] * power * t.boundScale();
-}
-
-inline double powerBelow(const TrialTables &t, double V, double Emax)
-{
-    const double y = (V - Emax) * t.bound2();
-    if (y < -1000.0)
-        return 0.0;
-    if (!(y < 40.0))
-        return std::exp((V - Emax) / t.exponentStep()) * t.releaseConstant() * 4294967296.0 * (1.0 - 1e-9);
-    int i;
-    const double power = powerOfTwoBelow(y, i);
-    return powerStepTable.down[i] * power * t.lowScale();
-}
-
-// ceil(x) for 0 < x <= 4294967295, without the library call that
-// processors without a rounding instruction need.
-inline std::uint32_t ceilingOf(double x)
-{
-    const auto whole = static_cast<std::uint32_t>(static_cast<std::int64_t>(x));
-    return whole + (double(whole) < x ? 1u : 0u);
-}
-
-// A bound on ceil(p 2^32) of every step with spike potential E and a
-// conductance of at most G (see stretchBound), 0 where none below 2^32.
-inline std::uint32_t thresholdAboveAt(
-    const TrialTables &t, double E, double G, double Vc, double Rg, double Emax)
-{
-    double V = E;
-    if (Vc < 0) {
-        const double shift = -Rg * (Vc * G / (1.0 + Rg * G));
-        V = E + shift + 1e-9 * (std::fabs(E) + shift);
-    }
-    if (t.noRelease()) {
-        // p = exp(...) * 0 is 0 wherever the exponential is finite (it is far
-        // below its overflow at 709 here), and no state is below ceil(0).
-        return (V - Emax) / t.exponentStep() < 700.0 ? 1u : 0u;
-    }
-    const double bound = powerAbove(t, V, Emax);
-    if (!(bound <= 4294967295.0))
-        return 0;
-    return ceilingOf(bound);
-}
-
-// A number that every state releasing at a step with spike potential E and
-// a conductance of at least Gdown and at most Gup reaches: the states below
-// it release. The presynaptic potential is bounded from below as
-// thresholdAboveAt bounds it from above (for Vc < 0 the shift grows with G,
-// for Vc > 0 it lowers Vpre the more the larger G), less a margin of 1e-9 of
-// the potentials' size, and powerBelow bounds the law from below there.
-inline std::uint32_t thresholdBelowAt(
-    const TrialTables &t, double E, double Gdown, double Gup, double Vc, double Rg, double Emax)
-{
-    double shift = 0;
-    if (Vc < 0)
-        shift = -Rg * (Vc * Gdown / (1.0 + Rg * Gdown));
-    else if (Vc > 0)
-        shift = -Rg * (Vc * Gup / (1.0 + Rg * Gup));
-    const double V = E + shift - 1e-9 * (std::fabs(E) + std::fabs(shift));
-    const double scaled = powerBelow(t, V, Emax);
-    if (!(scaled >= 1.0))
-        return 0;
-    if (scaled >= 4294967295.0)
-        return 4294967295u;
-    return static_cast<std::uint32_t>(scaled);
-}
-
-} // namespace detail
-
 inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc)
 {
-    std::uint64_t clampBits;
-    std::memcpy(&clampBits, &Vc, sizeof clampBits);
-    if (!m_gridClampSet || clampBits != m_gridClampBits)
-        setGridClamp(Vc);
+    useClamp(Vc);
     if (!m_gridUsable)
         return nullptr;
-    const int slot = E == m_gridSpike[0] ? 0 : (E == m_gridSpike[1] ? 1 : -1);
+    const int slot = gridSlot(E);
     const double x = G * m_gridScale;
     if (slot < 0 || !(x < GridSize - 1))
         return nullptr;
@@ -370,6 +231,8 @@ inline const std::uint64_t *TrialTables::gridEntry(double E, double G, double Vc
     return entry;
 }
 
+// The one check of the clamp potential: a new one (by its bits) starts a
+// new generation of the grid.
 inline void TrialTables::useClamp(double Vc)
 {
     std::uint64_t clampBits;
@@ -401,7 +264,7 @@ inline TrialTables::UpperRow TrialTables::upperRow(int slot) const
 }
 
 // As thresholdAboveIn(slot, E, G), from the row where its cell is made. A
-// conductance with x = G (1 + 1e-9) / h below GridSize has its coarse cell,
+// conductance with x = G (1 + BoundMargin) / h below GridSize has its coarse cell,
 // whose bound holds up to GridSize h; a larger one (or NaN, from a scale of
 // infinity at G = 0) takes the row's last cell, which is never made.
 inline std::uint32_t TrialTables::thresholdAboveIn(const UpperRow &row, int slot, double E, double G)
@@ -455,10 +318,7 @@ inline std::uint64_t TrialTables::thresholdBeforeReleaseIn(int slot, double E)
 
 inline bool TrialTables::bandFromGrid(double Vc)
 {
-    std::uint64_t clampBits;
-    std::memcpy(&clampBits, &Vc, sizeof clampBits);
-    if (!m_gridClampSet || clampBits != m_gridClampBits)
-        setGridClamp(Vc);
+    useClamp(Vc);
     return m_gridUsable;
 }
 
@@ -471,15 +331,8 @@ inline std::uint32_t TrialTables::thresholdAbove(double E, double G, double Vc)
 
 inline std::uint64_t TrialTables::thresholdBeforeRelease(double E, double Vc)
 {
-    std::uint64_t clampBits;
-    std::memcpy(&clampBits, &Vc, sizeof clampBits);
-    if (!m_gridClampSet || clampBits != m_gridClampBits)
-        setGridClamp(Vc);
-    if (std::memcmp(&E, &m_gridSpike[0], sizeof E) == 0)
-        return m_clampThreshold[0];
-    if (std::memcmp(&E, &m_gridSpike[1], sizeof E) == 0)
-        return m_clampThreshold[1];
-    return exactThresholdAtBackground(E, Vc);
+    useClamp(Vc);
+    return thresholdBeforeReleaseIn(gridSlot(E), E);
 }
 
 inline void TrialTables::thresholdBand(

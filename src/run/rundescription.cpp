@@ -55,15 +55,6 @@ int decimalsOf(double value, int maxDecimals)
     return maxDecimals + 1;
 }
 
-std::string valueProblem(const ParamInfo &info, double value, int decimals)
-{
-    if (decimals > info.decimals)
-        return info.decimals == 0 ? "not a whole number" : "too many decimals";
-    if (!(value >= info.min && value <= info.max))
-        return "out of range";
-    return {};
-}
-
 std::string acceptValue(const ParamInfo &info, double given, double *taken)
 {
     if (!std::isfinite(given))
@@ -113,6 +104,16 @@ bool checkBackground(
     return true;
 }
 
+int mostTrials(Experiment e)
+{
+    return e == Experiment::Records ? MaxRecords : MaxRunTrials;
+}
+
+std::string trialRangeText(Experiment e)
+{
+    return "1.." + std::to_string(mostTrials(e)) + " for " + experimentName(e);
+}
+
 bool checkRun(const RunDescription &run, RunProblem *problem, const char *switchText)
 {
     const auto fail = [&](const std::string &what, const std::string &reason, const std::string &accepted) {
@@ -122,15 +123,17 @@ bool checkRun(const RunDescription &run, RunProblem *problem, const char *switch
     };
     const std::string name = experimentName(run.experiment);
     if (run.experiment == Experiment::Records) {
-        if (run.trials < 1 || run.trials > MaxRecords)
-            return fail("trials " + std::to_string(run.trials), "out of range", "1..100 for records");
+        if (run.trials < 1 || run.trials > mostTrials(run.experiment))
+            return fail(
+                "trials " + std::to_string(run.trials), "out of range", trialRangeText(run.experiment));
         if (run.seeds.size() != static_cast<std::size_t>(run.trials))
             return fail("seeds",
                 std::to_string(run.seeds.size()) + " seeds for " + std::to_string(run.trials) + " trials",
                 "one seed per trial for records");
     } else {
-        if (run.trials < 1 || run.trials > MaxRunTrials)
-            return fail("trials " + std::to_string(run.trials), "out of range", "1..10000 for " + name);
+        if (run.trials < 1 || run.trials > mostTrials(run.experiment))
+            return fail(
+                "trials " + std::to_string(run.trials), "out of range", trialRangeText(run.experiment));
         if (run.seeds.size() != 1)
             return fail("seeds", std::to_string(run.seeds.size()) + " seeds", "one seed for " + name);
     }
@@ -182,10 +185,9 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         : request.seeds                     ? static_cast<long long>(request.seeds->size())
         : records                           ? 1
                                             : 100;
-    const int most = records ? MaxRecords : MaxRunTrials;
-    if (trials < 1 || trials > most)
+    if (trials < 1 || trials > mostTrials(out.experiment))
         return fail(request.trialsWhat.empty() ? "trials " + std::to_string(trials) : request.trialsWhat,
-            "out of range", "1.." + std::to_string(most) + " for " + experimentName(out.experiment));
+            "out of range", trialRangeText(out.experiment));
     out.trials = static_cast<int>(trials);
     if (request.seeds) {
         out.seeds = *request.seeds;

@@ -19,6 +19,10 @@ const char *experimentName(Experiment e);
 
 // Trials of a run: Records 1..MaxRecords, a sweep point or a Histograms run 1..10000.
 constexpr int MaxRunTrials = 10000;
+// The most trials a run of the experiment takes (the least is 1), and the
+// range as a refusal states it: "1..100 for records".
+int mostTrials(Experiment e);
+std::string trialRangeText(Experiment e);
 
 // Everything that decides the numbers of one run: the experiment, its seeds,
 // its trial count and the parameter set with the background switch (the
@@ -34,10 +38,6 @@ struct RunDescription {
     ParameterSet params = DefaultParameterSet;
 };
 
-// What is wrong with a value of a parameter whose text had the given number
-// of decimals: "out of range", "too many decimals", "not a whole number", or
-// empty when the editor takes it.
-std::string valueProblem(const ParamInfo &info, double value, int decimals);
 // Decimals a real needs to be written exactly with at most maxDecimals
 // decimals; maxDecimals + 1 when it needs more.
 int decimalsOf(double value, int maxDecimals);
