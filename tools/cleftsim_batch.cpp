@@ -48,7 +48,9 @@ EXPERIMENT   records | isv | histograms
                mean_peak_pA,mean_epsc_pA for V2 = 40, 39, ..., -140 mV
                (as JSON also std_quanta, std_peak_pA, std_epsc_pA: the
                standard deviations over the trials of each potential)
-  histograms   one Histograms run as a JSON object
+  histograms   one Histograms run as a JSON object; at V2 > 0 every current
+               is outward and the peak current counts inward current only,
+               so every peak is 0 pA, and a "note" after the provenance says so
   fit          fits the free parameters to measured mean peak currents at
                several clamp potentials and writes the result as JSON (see
                "Fitting measured data" below)
@@ -60,9 +62,10 @@ Every JSON output begins with where it came from: "program", "version",
 Options:
   --seed S       unsigned 32-bit seed, 0..4294967295; without it a fresh seed
                  from the system's entropy, different for runs started
-                 together (the JSON output records it). records seeds with
-                 S before Run 1 and with S + r - 1 (mod 2^32) before Run r;
-                 isv and histograms seed once with S before the first trial.
+                 together (the JSON output records it). records seeds Run r
+                 with the seed mixed from S and r (SplitMix64, as Python's
+                 point_seed(S, r); before 1.7.0: S + r - 1); isv and
+                 histograms seed once with S before the first trial.
   --seeds S1,S2,...
                  records only: one seed per Run, 1 to 100 seeds; Run r is
                  seeded with the r-th. Not together with --seed or --trials.

@@ -6,6 +6,7 @@ import concurrent.futures
 import itertools
 import operator
 import os
+from collections.abc import Iterable, Mapping
 
 import numpy as np
 import pandas as pd
@@ -15,8 +16,6 @@ from . import _core, runs
 _RUNS = {"records": runs.records, "isv": runs.isv, "histograms": runs.histograms}
 # The result member that has one entry per row of the table; None: one row per point.
 _ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
-
-_MASK64 = (1 << 64) - 1
 
 
 def point_seed(seed, index):
@@ -29,15 +28,12 @@ def point_seed(seed, index):
     same table however many workers run it and in whatever order; the mixing
     keeps neighbouring points from starting on related draws. A point is
     repeated alone with its seed, e.g. cleftsim-batch isv --seed SEED ...
+    The same rule seeds Records trial r of a run with seed S: point_seed(S, r).
     """
     seed, index = operator.index(seed), operator.index(index)
     if not 0 <= seed < 2**32 or not 0 <= index < 2**32:
         raise ValueError(f"seed {seed} and index {index} must both lie in 0..4294967295")
-    z = ((seed << 32) + index + 0x9E3779B97F4A7C15) & _MASK64
-    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK64
-    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK64
-    z ^= z >> 31
-    return z >> 32
+    return _core.mixed_seed(seed, index)
 
 
 class GridError(RuntimeError):
@@ -85,11 +81,27 @@ def _point_table(experiment, index, point, seed, result):
             columns[name] = list(value) if value.ndim > 1 else value
         elif isinstance(value, np.ndarray):
             columns[name] = [value] * rows
+        elif isinstance(value, str):  # the note of a Histograms run at V2 > 0
+            columns[name] = np.full(rows, value, dtype=object)
         else:
             columns[name] = np.full(rows, value, dtype=np.int64 if isinstance(value, int) else np.float64)
     if experiment == "records":
         columns["trial_seed"] = columns.pop("seeds")
     return pd.DataFrame(columns)
+
+
+def _grid_values(key, given):
+    """The values of one grid key as plain Python values: a list, tuple, range,
+    1-d array or pandas Series of at least one value."""
+    if isinstance(given, np.ndarray) and given.ndim != 1:
+        raise TypeError(f"grid values of {key!r} must be 1-d, not an array of shape {given.shape}")
+    if isinstance(given, (str, bytes, Mapping)) or not isinstance(given, Iterable):
+        raise TypeError(f"grid values of {key!r} must be a list, range or 1-d array, not {type(given).__name__} "
+                        f"(one value: [{given!r}], or {key}={given!r} for every point)")
+    values = [runs.plain(key, v) for v in given]
+    if not values:
+        raise ValueError(f"grid values of {key!r}: none given; accepted at least one value")
+    return values
 
 
 def _progress_bar(total, enabled, experiment):
@@ -128,18 +140,31 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     """
     if experiment not in _RUNS:
         raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted records, isv, histograms")
+    if not isinstance(grid, Mapping):
+        raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
     keys = list(grid)
     overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
     if overlap:
         raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
+    if experiment == "isv" and "V2" in keys:
+        raise ValueError("grid over V2 for isv: the sweep runs every clamp potential from +40 to -140 mV "
+                         "itself (its V2_mV column) and does not use V2; grid over other parameters")
     seed = runs.plain("seed", seed)
     if seed is None:
         seed = _core.fresh_seed()
     elif isinstance(seed, bool) or not isinstance(seed, int):
         raise TypeError(f"seed must be an int, not {type(seed).__name__}")
+    elif not 0 <= seed < 2**32:
+        raise ValueError(f"seed {seed}: out of range; accepted 0..4294967295")
+    workers = runs.plain("workers", workers)
+    if workers is not None:
+        if isinstance(workers, bool) or not isinstance(workers, int):
+            raise TypeError(f"workers must be an int or None, not {type(workers).__name__}")
+        if workers < 1:
+            raise ValueError(f"workers {workers}: out of range; accepted 1 or more (None: one per core)")
     trials = runs.plain("trials", trials)
     fixed = runs.plain_arguments(fixed)
-    values = [[runs.plain(k, v) for v in grid[k]] for k in keys]
+    values = [_grid_values(k, grid[k]) for k in keys]
     points = [dict(zip(keys, combination)) for combination in itertools.product(*values)]
     seeds = [point_seed(seed, i) for i in range(len(points))]
 

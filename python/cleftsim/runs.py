@@ -3,6 +3,7 @@ as the numbers they hold, every parameter in the signature and the help from
 the program's parameter table, and results that turn into pandas tables."""
 
 import inspect
+import warnings
 
 import numpy as np
 
@@ -113,8 +114,14 @@ class HistogramsResult(Result):
     def table(self, name):
         """The distribution `name` as a pandas DataFrame, the provenance in its attrs:
         quanta: m, trials; current: bin, current_pA (the bin's current), trials;
-        latency: step, t_ms (the middle of the step; the last row holds the
-        failures and the late releases), trials; joint: m, step, trials."""
+        latency: step, t_ms (the middle of the step), trials and kind:
+        "release" for the steps of the spike, "failed or late" for the last
+        row, which holds the failures and the releases after the spike and
+        has no time (t_ms NaN); joint: m, step, trials.
+
+        The mean latency (mean_latency_ms) is that of the "release" rows:
+            t = result.table("latency"); t = t[t.kind == "release"]
+            (t.t_ms * t.trials).sum() / t.trials.sum()"""
         if name == "quanta":
             counts = self["quanta"]
             return self._frame({"m": np.arange(len(counts), dtype=np.int64), "trials": counts})
@@ -126,7 +133,11 @@ class HistogramsResult(Result):
         if name == "latency":
             counts = self["latency"]
             steps = np.arange(len(counts), dtype=np.int64)
-            return self._frame({"step": steps, "t_ms": steps * 0.05 + 0.025, "trials": counts})
+            # The last step holds the failures and the late releases: no time.
+            t_ms = steps * 0.05 + 0.025
+            t_ms[-1:] = np.nan
+            kind = np.array(["release"] * (len(counts) - 1) + ["failed or late"], dtype=object)
+            return self._frame({"step": steps, "t_ms": t_ms, "trials": counts, "kind": kind})
         if name == "joint":
             joint = self["joint"]
             m, step = np.indices(joint.shape, dtype=np.int64)
@@ -179,7 +190,8 @@ are not finite numbers.
 
 _DOCS = {
     "records": (
-        "Records trials at V2 over 16 msec, trial r of seed S seeded with S + r - 1\n"
+        "Records trials at V2 over 16 msec, trial r of seed S seeded with\n"
+        "point_seed(S, r), the rule of a grid's points\n"
         "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
         "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
         "result.table() a row per trial, result.table(times=True) per trial and time.",
@@ -189,14 +201,21 @@ _DOCS = {
         "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
         "Returns an IsvResult: V2_mV, trials, mean_quanta, mean_peak_pA, mean_epsc_pA\n"
         "and std_quanta, std_peak_pA, std_epsc_pA (sample standard deviations);\n"
-        "pd.DataFrame(result) or result.table() is a row per potential.",
+        "pd.DataFrame(result) or result.table() is a row per potential.\n"
+        "The sweep sets the clamp potential itself: the V2 given (or the default)\n"
+        "is checked and recorded with the parameters but not used, as in the\n"
+        "window; a grid over V2 for isv is refused.",
         "1..10000 per potential (default 100)",
     ),
     "histograms": (
         "One Histograms run of `trials` trials at V2.\n"
         "Returns a HistogramsResult with every member of the JSON output (count\n"
         "tables as int64 arrays, NaN for a missing value); result.tables() gives\n"
-        "a pandas DataFrame per distribution.",
+        "a pandas DataFrame per distribution.\n"
+        "The peak current of a trial is its most inward current, as the window\n"
+        "takes it: at V2 > 0 every current is outward, every peak is 0 pA, and the\n"
+        "run warns (UserWarning, once per call) with the note its result holds as\n"
+        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks.",
         "1..10000 (default 100)",
     ),
 }
@@ -219,7 +238,10 @@ def _make(experiment):
     def run(*args, **kwargs):
         if args:
             raise TypeError(f"{experiment}() takes keyword arguments only")
-        return _wrap(experiment, core(**plain_arguments(kwargs)))
+        result = _wrap(experiment, core(**plain_arguments(kwargs)))
+        if "note" in result:
+            warnings.warn(result["note"], UserWarning, stacklevel=2)
+        return result
 
     summary, trials = _DOCS[experiment]
     run.__name__ = run.__qualname__ = experiment

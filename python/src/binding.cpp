@@ -318,6 +318,9 @@ py::dict histogramsResult(const RunResult &result)
     const ScatterStats stats = scatterStatistics(h);
     const auto N = static_cast<std::size_t>(h.N);
     const auto S = static_cast<std::size_t>(h.spikeSteps);
+    const std::string note = histogramsNote(result.run);
+    if (!note.empty())
+        out["note"] = note;
     out["N"] = h.N;
     out["SpikeSteps"] = h.spikeSteps;
     out["quanta"] = arrayOf<std::int64_t>(h.quanta, N + 1);
@@ -586,6 +589,10 @@ PYBIND11_MODULE(_core, m)
         },
         "The default parameter set as keyword arguments: background and every parameter by name.");
 
+    m.def("mixed_seed", &mixedSeed, py::arg("seed"), py::arg("index"),
+        "The seed of item index (a grid's point, a Records trial) of a run with seed: the upper 32 bits\n"
+        "of SplitMix64's mix of seed * 2**32 + index, the rule of the windows and of cleftsim-batch.");
+
     m.def("fresh_seed", &freshSeed,
         "A seed from the operating system's entropy, as a run without a seed takes.");
 
@@ -615,7 +622,7 @@ PYBIND11_MODULE(_core, m)
             return run(Experiment::Records, "records", args, kwargs);
         },
         R"(Records trials: records(seed=None, trials=1, background=False, **parameters)
-or records(seeds=[...], ...), one seed per trial; trial r of seed S uses S + r - 1.
+or records(seeds=[...], ...), one seed per trial; trial r of seed S uses mixed_seed(S, r).
 Returns a dict: t_ms (321 steps), currents_pA (trials x 321), quanta, seeds, provenance.)");
 
     m.def(

@@ -62,7 +62,7 @@ def test_histograms_and_records_tables():
     assert np.array_equal(h.joint[1], direct["joint"]) and h.r[1] == direct["r"]
     r = cleftsim.grid("records", {"V2": [-63, 0]}, seed=3, trials=2, progress=False)
     assert r.trial.tolist() == [1, 2, 1, 2]
-    assert r.trial_seed[1] == r.seed[1] + 1 and r.currents_pA[3].shape == (321,)
+    assert r.trial_seed[1] == cleftsim.point_seed(r.seed[1], 2) and r.currents_pA[3].shape == (321,)
 
 
 def test_bad_points_refused_before_anything_runs(monkeypatch):
@@ -78,6 +78,9 @@ def test_bad_points_refused_before_anything_runs(monkeypatch):
         cleftsim.grid("isv", {"Vc": [1]}, seed=1, progress=False)
     with pytest.raises(TypeError, match="'trials' both"):
         cleftsim.grid("isv", {"trials": [1]}, seed=1, progress=False)
+    # The sweep sets its clamp potential itself.
+    with pytest.raises(ValueError, match="grid over V2 for isv: the sweep runs every clamp potential"):
+        cleftsim.grid("isv", {"V2": [-63, 0]}, seed=1, progress=False)
 
 
 @pytest.mark.parametrize("workers", [1, 2])

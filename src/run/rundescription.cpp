@@ -87,6 +87,23 @@ std::string acceptValue(const ParamInfo &info, double given, double *taken)
     return {};
 }
 
+std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index)
+{
+    std::uint64_t z = (static_cast<std::uint64_t>(seed) << 32) + index + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<std::uint32_t>(z >> 32);
+}
+
+std::vector<std::uint32_t> recordsSeeds(std::uint32_t seed, int count)
+{
+    std::vector<std::uint32_t> seeds;
+    for (int r = 1; r <= count; ++r)
+        seeds.push_back(mixedSeed(seed, static_cast<std::uint32_t>(r)));
+    return seeds;
+}
+
 std::uint32_t freshSeed()
 {
     std::uint32_t seed = 0;
@@ -178,6 +195,8 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
     if (!checkBackground(out.params, GbWhat, problem, switchText))
         return false;
     const bool records = out.experiment == Experiment::Records;
+    if (request.seeds && request.seeds->empty())
+        return fail("seeds", "none given", "1 to " + std::to_string(MaxRecords) + " seeds for records");
     const long long trials = request.trials ? *request.trials
         : request.seeds                     ? static_cast<long long>(request.seeds->size())
         : records                           ? 1
@@ -191,7 +210,9 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         out.seeds = *request.seeds;
     } else {
         const std::uint32_t seed = request.seed ? *request.seed : freshSeed();
-        out.seeds = records ? consecutiveSeeds(seed, out.trials) : std::vector<std::uint32_t> {seed};
+        out.seeds = records ? recordsSeeds(seed, out.trials) : std::vector<std::uint32_t> {seed};
+        if (records)
+            out.recordsSeed = seed;
     }
     if (!checkRun(out, problem, switchText))
         return false;
@@ -199,24 +220,12 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
     return true;
 }
 
-namespace {
-
-bool consecutive(const std::vector<std::uint32_t> &seeds)
-{
-    for (std::size_t i = 1; i < seeds.size(); ++i)
-        if (seeds[i] != static_cast<std::uint32_t>(seeds[0] + i))
-            return false;
-    return true;
-}
-
-} // namespace
-
 std::string batchCommand(const RunDescription &run)
 {
     std::string command = std::string("cleftsim-batch ") + experimentName(run.experiment);
     if (run.experiment == Experiment::Records) {
-        if (!run.seeds.empty() && consecutive(run.seeds)) {
-            command += " --seed " + std::to_string(run.seeds.front());
+        if (run.recordsSeed && run.seeds == recordsSeeds(*run.recordsSeed, run.trials)) {
+            command += " --seed " + std::to_string(*run.recordsSeed);
             if (run.trials != 1)
                 command += " --trials " + std::to_string(run.trials);
         } else {
