@@ -9,7 +9,6 @@
 #include "run/statesfile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -87,9 +86,11 @@ Options:
 const char UsageEnd[] = R"(A value is taken when it is one its editor can hold: N, V2, Emax and V1r
 whole numbers, the others with at most as many decimals as the ranges above
 show (so every run can be repeated in the windows), always with a full stop.
-Trailing zeros do not count (1.500, 10.0 for N), and a number within a
-relative 1e-9 of such a value is taken as that value (the JSON output
-records the value taken). A value may also be given as --PARAM=VALUE; when
+Numbers are written as Python's float() takes them (1.50, .5, 2., 1.5e0);
+trailing zeros do not count (1.500, 10.0 for N), and a number within a
+relative 1e-9 of such a value, or the single-precision float nearest to it
+(0.30000001192092896 for 0.30), is taken as that value (the JSON output
+records the value taken); a refusal names the nearest value accepted. A value may also be given as --PARAM=VALUE; when
 an option is repeated, the last one counts. A value outside its range, with
 more decimals, not finite, Gb above Gmax, Gb above 0 without --background, a
 malformed number or an unknown option is refused with exit status 2,
@@ -188,46 +189,6 @@ private:
 [[noreturn]] void refuse(const RunProblem &problem)
 {
     throw Refused(problem);
-}
-
-// Reads a decimal number: an optional sign, digits, and optionally a full
-// stop with digits; "nan" and "inf" read as what they are, for the rule of
-// values to refuse as not finite.
-bool readDecimal(const std::string &text, double &value)
-{
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    std::string word = text.substr(i);
-    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (word == "nan" || word == "inf" || word == "infinity") {
-        value = word == "nan" ? std::numeric_limits<double>::quiet_NaN()
-                              : (text[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
-        return true;
-    }
-    i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    const std::size_t digitsStart = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        ++i;
-    if (i == digitsStart)
-        return false;
-    if (i < text.size() && text[i] == '.') {
-        const std::size_t fractionStart = ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        if (i == fractionStart)
-            return false;
-    }
-    if (i != text.size())
-        return false;
-    const char *first = text.data() + (text[0] == '+' ? 1 : 0);
-    const auto result = std::from_chars(first, text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
-        return false;
-    value += 0.0; // -0 reads as 0
-    return true;
 }
 
 // Reads a whole number within lo..hi; refuses with the option's name.
@@ -427,7 +388,7 @@ Request parse(int argc, char **argv)
             request.stateGiven = true;
         } else {
             double number = 0;
-            if (!readDecimal(value, number))
+            if (!readNumber(value, number))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     accepted);
             // Refused here already, so that the first bad option is the one named.

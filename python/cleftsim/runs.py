@@ -15,8 +15,9 @@ _NAMES = [p["name"] for p in PARAMETERS]
 
 def plain(name, value):
     """A numpy scalar or 0-d array as the Python bool, int or float it holds;
-    anything else as it is. A float32 (or float16) is taken as the shortest
-    decimal that names it, as numpy prints it: np.float32(0.3) is 0.3."""
+    anything else as it is. A float32 is the float it holds, which the run
+    takes as the value it stands for (np.float32(0.3) as 0.30); a float16, too
+    coarse for that, is taken as the shortest decimal that names it."""
     if isinstance(value, np.ndarray):
         if value.ndim != 0:
             raise TypeError(f"{name} must be a single value, not an array of shape {value.shape}")
@@ -26,7 +27,7 @@ def plain(name, value):
     if isinstance(value, np.integer):
         return int(value)
     if isinstance(value, np.floating):
-        return float(str(value)) if value.dtype.itemsize < 8 else float(value)
+        return float(str(value)) if value.dtype.itemsize < 4 else float(value)
     return value
 
 
@@ -183,9 +184,11 @@ operating system; the provenance records it.
 
 A value is taken when it is one its editor can hold (range and decimals as
 above); a float within a relative 1e-9 of such a value (0.1 * 3, the points
-of np.linspace) is taken as that value, which the run uses and records.
-Anything else raises ValueError with the accepted range; NaN and infinities
-are not finite numbers.
+of np.linspace), or the float32 nearest to it (np.float32(0.3), also from a
+float32 array's tolist()), is taken as that value, which the run uses and
+records; a decimal.Decimal is read from its text, as cleftsim-batch reads
+its arguments. Anything else raises ValueError naming the nearest value
+accepted and the accepted range; NaN and infinities are not finite numbers.
 """
 
 _DOCS = {

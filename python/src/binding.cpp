@@ -71,6 +71,14 @@ int trialsFrom(const py::handle &value)
     return static_cast<int>(trials);
 }
 
+// Whether value is a decimal.Decimal.
+bool isDecimal(const py::handle &value)
+{
+    // Kept for the life of the process: never released after the interpreter ends.
+    static const auto *decimal = new py::object(py::module_::import("decimal").attr("Decimal"));
+    return py::isinstance(value, *decimal);
+}
+
 // The numeric parameter of that name; nullptr for the switch (taken as
 // background) and for unknown names.
 const ParamInfo *numericParam(const std::string &name)
@@ -121,7 +129,14 @@ RunDescription describe(Experiment experiment, const char *function, const py::a
             if (overflow != 0 || (on != 0 && on != 1))
                 refuse({"background " + shown(value), "out of range", "False or True"});
             request.background = on == 1;
-        } else if (const ParamInfo *rule = numericParam(key)) {
+        } else if (const ParamInfo *rule = numericParam(key); rule && isDecimal(value)) {
+            // Read from its text, as the batch tool reads its arguments.
+            const std::string text = py::str(value);
+            double number = 0;
+            if (!readNumber(text, number))
+                refuse({key + " " + text, "not a number", rangeText(*rule)});
+            request.values.push_back({rule, number, key + " " + text});
+        } else if (rule) {
             if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
                 throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
             double number

@@ -153,17 +153,25 @@ def acceptance_rows():
 @pytest.mark.filterwarnings("ignore:V2 40 mV is positive")
 @pytest.mark.parametrize("experiment,name,given,outcome", acceptance_rows())
 def test_one_rule_for_a_value(experiment, name, given, outcome):
-    """The rows the batch tool and the session-file reader are checked against."""
+    """The rows the batch tool and the session-file reader are checked against,
+    given as an int or float, as a Decimal and, where it is one, as a float32."""
     value = int(given) if re.fullmatch(r"[-+]?[0-9]+", given) else float(given)
-    kwargs = dict(seed=1, trials=value) if name == "trials" else {"seed": 1, "trials": 1, name: value}
-    if outcome.startswith("refused "):
-        with pytest.raises(ValueError, match=outcome[len("refused "):]):
-            getattr(cleftsim, experiment)(**kwargs)
-    else:
-        provenance = getattr(cleftsim, experiment)(**kwargs).provenance
-        decimals = {p["name"]: p["decimals"] for p in cleftsim.runs.PARAMETERS}
-        taken = provenance["trials"] if name == "trials" else printed(provenance["parameters"][name], decimals[name])
-        assert str(taken) == outcome
+    values = [value]
+    if name != "trials":
+        values.append(Decimal(given))
+        if isinstance(value, float) and float(np.float32(value)) == value:
+            values.append(np.float32(value))
+    for value in values:
+        kwargs = dict(seed=1, trials=value) if name == "trials" else {"seed": 1, "trials": 1, name: value}
+        if outcome.startswith("refused "):
+            with pytest.raises(ValueError, match=re.escape(outcome[len("refused "):])):
+                getattr(cleftsim, experiment)(**kwargs)
+        else:
+            provenance = getattr(cleftsim, experiment)(**kwargs).provenance
+            decimals = {p["name"]: p["decimals"] for p in cleftsim.runs.PARAMETERS}
+            taken = provenance["trials"] if name == "trials" else printed(provenance["parameters"][name],
+                                                                         decimals[name])
+            assert str(taken) == outcome, repr(value)
 
 
 # numpy values against the plain Python values they hold.

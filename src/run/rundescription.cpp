@@ -4,8 +4,10 @@
 #include "model/rounding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #if __has_include(<sys/random.h>)
@@ -77,14 +79,74 @@ std::string acceptValue(const ParamInfo &info, double given, double *taken)
     double step = 1;
     for (int d = 0; d < info.decimals; ++d)
         step /= 10;
-    if (given != nearest
-        && !(std::fabs(given - nearest) <= ValueTolerance * std::max(std::fabs(nearest), step)))
-        return info.decimals == 0 ? "not a whole number" : "too many decimals";
+    // A float32 stands for the value whose nearest float32 it is.
+    const bool single = static_cast<double>(static_cast<float>(given)) == given
+        && static_cast<float>(nearest) == static_cast<float>(given);
+    if (given != nearest && !single
+        && !(std::fabs(given - nearest) <= ValueTolerance * std::max(std::fabs(nearest), step))) {
+        const double accepted = std::min(std::max(nearest, info.min), info.max);
+        return std::string(info.decimals == 0 ? "not a whole number" : "too many decimals")
+            + " (nearest accepted " + formatFixed(accepted, info.decimals) + ")";
+    }
     if (!(nearest >= info.min && nearest <= info.max))
         return "out of range";
     if (taken)
         *taken = nearest;
     return {};
+}
+
+bool readNumber(const std::string &text, double &value)
+{
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const bool negative = i > 0 && text[0] == '-';
+    std::string word = text.substr(i);
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (word == "nan" || word == "inf" || word == "infinity") {
+        value = word == "nan" ? std::numeric_limits<double>::quiet_NaN()
+                              : (negative ? -1 : 1) * std::numeric_limits<double>::infinity();
+        return true;
+    }
+    const auto digits = [&text, &i] {
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - start;
+    };
+    const std::size_t first = i;
+    std::size_t count = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        count += digits();
+    }
+    if (count == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    // from_chars takes neither a plus nor a number without digits before the
+    // full stop in every library: it reads the digits with a zero in front.
+    const std::string plain = "0" + text.substr(first);
+    const auto result = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Beyond the floats: infinite, as Python's float() reads it; with a
+        // negative exponent below them: zero.
+        const bool tiny = plain.find("e-") != std::string::npos || plain.find("E-") != std::string::npos;
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (result.ec != std::errc() || result.ptr != plain.data() + plain.size()) {
+        return false;
+    }
+    if (negative)
+        value = -value;
+    value += 0.0; // -0 reads as 0
+    return true;
 }
 
 std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index)

@@ -57,13 +57,28 @@ constexpr double ValueTolerance = 1e-9;
 
 // The one rule for a value given for a parameter, from the command line, a
 // states file or Python. The number given is a binary float (text is read to
-// the nearest one first, so "1.500" is 1.5 and "10.0" is 10). It is taken
-// when it equals a value its editor can hold, or lies within ValueTolerance of
-// one: *taken is then that value, the one a run uses and records. Returns
-// empty when taken, else why not: "not a finite number" (NaN, infinities),
-// "not a whole number" (a parameter without decimals), "too many decimals",
-// "out of range".
+// the nearest one first by readNumber, so "1.500" is 1.5 and "10.0" is 10).
+// It is taken when it equals a value its editor can hold, or lies within
+// ValueTolerance of one, or is the single-precision float nearest to one
+// (np.float32(0.3), whatever carries it on: a float32 array, its tolist(),
+// float(), or the text 0.30000001192092896): *taken is then that value, the
+// one a run uses and records. A float32 is within 2^-24 (6e-8) of the value
+// it stands for, while two values an editor can hold (at most four
+// significant digits) lie at least 1e-4 of their size apart, so a float32
+// is the nearest float32 of at most one of them. Returns empty when taken,
+// else why not: "not a finite number" (NaN, infinities), "not a whole number"
+// (a parameter without decimals) or "too many decimals", each followed by
+// the nearest value the editor takes ("too many decimals (nearest accepted
+// 0.30)"), or "out of range".
 std::string acceptValue(const ParamInfo &info, double given, double *taken);
+
+// Reads a number as text, with the spellings Python's float() takes:
+// an optional sign, digits with an optional full stop and fraction ("1.50",
+// "2.", ".5"), an optional exponent ("1.5e0", "15E-1"); "nan", "inf" and
+// "infinity" in any case read as what they are, for acceptValue to refuse,
+// and so does a number beyond the floats (1e400), as float() reads it.
+// Whatever the locale. False for anything else.
+bool readNumber(const std::string &text, double &value);
 
 // The seed of item index (a grid's point, a Records trial) of a run with
 // seed: z = seed * 2^32 + index + 0x9E3779B97F4A7C15 (mod 2^64), then
