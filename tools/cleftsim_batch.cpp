@@ -35,7 +35,7 @@ const char UsageStart[] = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--tria
        cleftsim-batch fit --data FILE --free PARAM[=LOW:HIGH][,...] [--trials T]
            [--seed S] [--workers W] [--states FILE --state NAME] [--background]
            [--PARAM VALUE ...]
-       cleftsim-batch --help
+       cleftsim-batch --help | --version
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
 results to standard output.
@@ -79,6 +79,7 @@ Options:
                  "2: 1>Rg", or its number); the other options override it
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
+  --version      the program's version, alone on the command line
 
 )";
 
@@ -122,7 +123,9 @@ Fitting measured data:
     standard error when it is a terminal.
 
 Exit status: 0 success, 1 standard output could not be written (a full
-disk, a closed pipe), 2 usage or range error.
+disk), 2 usage or range error. When the reader of standard output is gone
+(cleftsim-batch ... | head), the tool ends quietly by SIGPIPE, as other
+tools do.
 )";
 
 // The help: the options, then every parameter with its meaning, unit, range
@@ -232,6 +235,7 @@ std::vector<std::uint32_t> readSeeds(const std::string &text)
 struct Request {
     RunRequest run;
     bool help = false;
+    bool version = false;
     bool seedsGiven = false;
     std::string formatText; // as given; empty: the experiment's default
     OutputFormat format = OutputFormat::Text;
@@ -267,8 +271,8 @@ OutputFormat readFormat(Experiment e, const std::string &text)
 // The options the command line knows, for the message on an unknown one.
 std::string knownOptions()
 {
-    std::string text
-        = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help";
+    std::string text = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
+                       "--help, --version";
     for (const ParamInfo *info : numericParams())
         text += std::string(", --") + info->name;
     return text;
@@ -325,6 +329,10 @@ Request parse(int argc, char **argv)
             request.help = true;
             return request;
         }
+    if (args.size() == 1 && args[0] == "--version") {
+        request.version = true;
+        return request;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
@@ -431,6 +439,13 @@ bool emit(const std::string &text)
     const std::size_t written = std::fwrite(text.data(), 1, text.size(), stdout);
     if (written != text.size() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
         const int error = errno;
+        if (error == EPIPE) {
+            // The reader is gone (| head): end quietly by the signal that
+            // ends other tools there, which the shell does not report.
+            std::signal(SIGPIPE, SIG_DFL);
+            std::raise(SIGPIPE);
+            return false;
+        }
         std::fprintf(stderr, "cleftsim-batch: cannot write the output: %s\n",
             error ? std::strerror(error) : "write error");
         return false;
@@ -625,7 +640,7 @@ int fitMain(const std::vector<std::string> &args)
 
 int main(int argc, char **argv)
 {
-    // A closed pipe is an output that cannot be written: status 1, not a signal.
+    // A closed pipe is seen as EPIPE when the output is written (emit).
     std::signal(SIGPIPE, SIG_IGN);
     // A draw scan forced by the environment that this processor lacks (or
     // that does not exist) is refused before anything runs, so that a
@@ -647,6 +662,8 @@ int main(int argc, char **argv)
         request = parse(argc, argv);
         if (request.help)
             return emit(usage()) ? 0 : 1;
+        if (request.version)
+            return emit(std::string("cleftsim-batch (Cleftsim) ") + programVersion() + "\n") ? 0 : 1;
         // The defaults, a fresh seed when none was given, and the checks:
         // the same as for a run from Python.
         RunProblem problem;

@@ -14,6 +14,7 @@ import pandas as pd
 from . import _core, runs
 
 _RUNS = {"records": runs.records, "isv": runs.isv, "histograms": runs.histograms}
+_DEFAULT_RUNS = dict(_RUNS)
 # The result member that has one entry per row of the table; None: one row per point.
 _ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
 
@@ -38,12 +39,35 @@ def point_seed(seed, index):
 
 class GridError(RuntimeError):
     """Some points of a grid failed. `failures` lists (index, point, exception);
-    `table` holds the points that were done."""
+    `table` holds the points that were done. It pickles, so that a grid run
+    in a process pool reports its failures to the parent."""
 
     def __init__(self, message, table, failures):
         super().__init__(message)
         self.table = table
         self.failures = failures
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.table, self.failures))
+
+
+class GridInterrupted(KeyboardInterrupt):
+    """Ctrl-C (or another KeyboardInterrupt) stopped a grid: its own runs under
+    way were stopped, those not started dropped, and `table` holds the points
+    that were done. Caught as KeyboardInterrupt like any other:
+
+        try:
+            table = cleftsim.grid(...)
+        except KeyboardInterrupt as stop:
+            table = getattr(stop, "table", None)
+    """
+
+    def __init__(self, message, table):
+        super().__init__(message)
+        self.table = table
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.table))
 
 
 def _describe(index, point):
@@ -51,9 +75,15 @@ def _describe(index, point):
     return f"point {index} ({values})"
 
 
-def _run_point(experiment, kwargs):
-    """Runs one point; module-level so that Dask workers import it by name."""
-    return _RUNS[experiment](**kwargs)
+def _run_point(experiment, kwargs, cancel=None):
+    """Runs one point; module-level so that Dask workers import it by name.
+    cancel: the grid's _core.CancelToken, which stops its runs alone."""
+    run = _RUNS[experiment]
+    if cancel is None:
+        return run(**kwargs)
+    if run is _DEFAULT_RUNS[experiment]:
+        return runs._run(experiment, kwargs, cancel)
+    return run(**kwargs)  # a stand-in (tests)
 
 
 def _point_table(experiment, index, point, seed, result):
@@ -104,17 +134,33 @@ def _grid_values(key, given):
     return values
 
 
+class _NoBar:
+    """No progress bar at all (progress=False)."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        return False
+
+    def update(self, n=1):
+        pass
+
+
 def _progress_bar(total, enabled, experiment):
-    """A notebook's progress widget where there is one, else a terminal bar."""
-    options = dict(total=total, disable=not enabled, desc=f"cleftsim {experiment}", unit="point")
-    try:
+    """A notebook's progress widget where ipywidgets is there, else a plain
+    text bar (tqdm's own would warn "IProgress not found"); none with
+    progress=False."""
+    if not enabled:
+        return _NoBar()
+    import importlib.util
+
+    options = dict(total=total, desc=f"cleftsim {experiment}", unit="point")
+    if importlib.util.find_spec("ipywidgets") is not None:
         from tqdm.auto import tqdm
-
-        return tqdm(**options)
-    except ImportError:  # a notebook without ipywidgets
+    else:
         from tqdm.std import tqdm
-
-        return tqdm(**options)
+    return tqdm(**options)
 
 
 def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True, workers=None, **fixed):
@@ -130,8 +176,12 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     points run on the local cores in threads (`workers` of them, by default
     one per core; 1 runs them one after the other in this thread); with a
     dask.distributed Client they run on its workers, which must be able to
-    import cleftsim. A progress bar follows the points (progress=False hides
-    it).
+    import cleftsim. A progress bar follows the points (a notebook's widget
+    where ipywidgets is installed, else a text bar; progress=False: none).
+
+    Ctrl-C stops this grid's runs under way (not the runs of other threads)
+    and raises GridInterrupted, a KeyboardInterrupt whose `table` holds the
+    points that were done.
 
     Returns a pandas DataFrame, one row per point (isv: per point and clamp
     potential; records: per point and trial) with the point's index, its
@@ -192,23 +242,34 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
             failures.append((index, points[index], error))
         bar.update(1)
 
-    with _progress_bar(len(points), progress, experiment) as bar:
-        if client is not None:
-            _run_on_client(client, experiment, arguments, finished)
-        elif (workers or os.cpu_count() or 1) == 1:
-            for index, kwargs in enumerate(arguments):
-                try:
-                    result = _run_point(experiment, kwargs)
-                except Exception as error:  # a failing point must not lose the others
-                    finished(index, error=error)
-                else:
-                    finished(index, result)
-        else:
-            _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished)
+    def done_table():
+        parts = [_point_table(experiment, i, points[i], seeds[i], results[i]) for i in sorted(results)]
+        table = pd.concat(parts, ignore_index=True) if parts else pd.DataFrame()
+        table.attrs["cleftsim"] = {"experiment": experiment, "seed": seed, "trials": trials, "fixed": fixed}
+        return table
 
-    parts = [_point_table(experiment, i, points[i], seeds[i], results[i]) for i in sorted(results)]
-    table = pd.concat(parts, ignore_index=True) if parts else pd.DataFrame()
-    table.attrs["cleftsim"] = {"experiment": experiment, "seed": seed, "trials": trials, "fixed": fixed}
+    # Stops this grid's runs, and no others, when it is interrupted.
+    cancel = _core.CancelToken()
+    try:
+        with _progress_bar(len(points), progress, experiment) as bar:
+            if client is not None:
+                _run_on_client(client, experiment, arguments, finished)
+            elif (workers or os.cpu_count() or 1) == 1:
+                for index, kwargs in enumerate(arguments):
+                    try:
+                        result = _run_point(experiment, kwargs, cancel)
+                    except Exception as error:  # a failing point must not lose the others
+                        finished(index, error=error)
+                    else:
+                        finished(index, result)
+            else:
+                _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished, cancel)
+    except KeyboardInterrupt as stop:
+        cancel.cancel()
+        raise GridInterrupted(f"grid interrupted after {len(results)} of {len(points)} points; "
+                              "the exception's table holds those", done_table()) from stop
+
+    table = done_table()
     if failures:
         failures.sort(key=lambda f: f[0])
         lines = [f"{_describe(i, p)}: {type(e).__name__}: {e}" for i, p, e in failures]
@@ -217,21 +278,28 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     return table
 
 
-def _run_in_threads(workers, experiment, arguments, finished):
+def _run_in_threads(workers, experiment, arguments, finished, cancel):
     # The engine releases the GIL, so threads run points side by side.
     executor = concurrent.futures.ThreadPoolExecutor(max_workers=workers)
-    futures = {executor.submit(_run_point, experiment, kwargs): i for i, kwargs in enumerate(arguments)}
+    futures = {executor.submit(_run_point, experiment, kwargs, cancel): i for i, kwargs in enumerate(arguments)}
+    seen = set()
     try:
         for future in concurrent.futures.as_completed(futures):
+            seen.add(future)
             error = future.exception()
             if error is None:
                 finished(futures[future], future.result())
             else:
                 finished(futures[future], error=error)
     except BaseException:
-        # Ctrl-C: drop the points not started and stop the ones under way.
+        # Ctrl-C: drop the points not started and stop the ones under way,
+        # this grid's alone; keep those that were done meanwhile.
         executor.shutdown(wait=False, cancel_futures=True)
-        _core.cancel_running()
+        cancel.cancel()
+        executor.shutdown(wait=True)
+        for future, index in futures.items():
+            if future not in seen and future.done() and not future.cancelled() and future.exception() is None:
+                finished(index, future.result())
         raise
     finally:
         executor.shutdown(wait=True)

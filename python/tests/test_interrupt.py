@@ -7,6 +7,7 @@ import textwrap
 import threading
 import time
 
+import numpy as np
 import pytest
 
 import cleftsim
@@ -86,3 +87,52 @@ def test_threads_run_side_by_side_and_cancel():
         thread.join(timeout=0.1)
     assert not thread.is_alive()
     assert len(outcome) == 1 and isinstance(outcome[0], KeyboardInterrupt)
+
+
+def test_ctrl_c_on_a_grid_stops_its_own_runs_alone(monkeypatch):
+    # A run in another thread goes on running while Ctrl-C stops a grid, and
+    # the KeyboardInterrupt keeps the grid's finished points. The signal is
+    # sent when the first point is done, while the others are still to come
+    # however fast the machine is.
+    first_done = threading.Event()
+
+    class Bar:
+        def __enter__(self):
+            return self
+
+        def __exit__(self, *exc):
+            return False
+
+        def update(self, n=1):
+            first_done.set()
+
+    monkeypatch.setattr(cleftsim.grids, "_progress_bar", lambda *a: Bar())
+    other = []
+    stop_other = threading.Event()
+
+    def other_runs():
+        try:
+            while not stop_other.is_set():
+                other.append(cleftsim.isv(seed=2, trials=2000)["trials"][0])
+        except KeyboardInterrupt as stopped:
+            other.append(stopped)
+
+    thread = threading.Thread(target=other_runs)
+    thread.start()
+    sender = threading.Thread(target=lambda: first_done.wait(600) and os.kill(os.getpid(), signal.SIGINT))
+    sender.start()
+    try:
+        with pytest.raises(KeyboardInterrupt) as raised:
+            cleftsim.grid("isv", {"Rg": [0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5, 4.0]}, seed=3, trials=2000, workers=2)
+    finally:
+        sender.join()
+        stop_other.set()
+        thread.join(timeout=600)
+    assert isinstance(raised.value, cleftsim.GridInterrupted)
+    done = raised.value.table
+    assert 1 <= done.point.nunique() < 8
+    for index in done.point.unique()[:1]:
+        Rg = done[done.point == index].Rg.iloc[0]
+        alone = cleftsim.isv(seed=cleftsim.point_seed(3, index), trials=2000, Rg=Rg)
+        assert np.array_equal(done[done.point == index].mean_peak_pA.to_numpy(), alone["mean_peak_pA"], equal_nan=True)
+    assert other and all(o == 2000 for o in other), other

@@ -119,6 +119,9 @@ def test_same_numbers_as_the_batch_tool(experiment, kwargs):
         ("isv", dict(Rg="1.5"), TypeError, ["Rg must be a number"]),
         ("isv", dict(seed=1.0), TypeError, ["seed must be an int"]),
         ("records", dict(seed=1, seeds=[1]), TypeError, ["seed or seeds"]),
+        ("records", dict(seeds=[]), ValueError, ["seeds: none given", "1 to 100 seeds"]),
+        ("isv", dict(Rg=Decimal("0.305")), ValueError, ["Rg 0.305: too many decimals (nearest accepted 0.30)"]),
+        ("isv", dict(Rg=Decimal("sNaN")), ValueError, ["Rg sNaN: not a number"]),
     ],
 )
 def test_bad_arguments_refused(experiment, kwargs, error, words):
@@ -248,6 +251,20 @@ def test_results_are_pandas_tables():
     pd.testing.assert_frame_equal(sweep.table(), table)
     assert sweep.table().attrs["provenance"] == sweep["provenance"] == sweep.provenance
     assert sweep.provenance["seed"] == 2 and "provenance" not in sweep
+    # Every table has its own copy of the provenance.
+    sweep.table().attrs["provenance"]["parameters"]["Rg"] = 9.0
+    assert sweep.provenance["parameters"]["Rg"] == 0.5 and sweep.table().attrs["provenance"]["parameters"]["Rg"] == 0.5
+    # Runs concatenated keep which run made which row.
+    runs = pd.concat([cleftsim.isv(seed=s, trials=t).table(run=True) for s, t in ((2, 5), (3, 6))])
+    assert runs.groupby("seed").trials.unique().to_dict() == {2: [5], 3: [6]}
+    both = pd.concat([cleftsim.histograms(seed=s, trials=t).table("quanta", run=True) for s, t in ((2, 5), (3, 6))])
+    assert both.groupby("seed").run_trials.first().to_dict() == {2: 5, 3: 6}
+    assert both.groupby("seed").trials.sum().to_dict() == {2: 5, 3: 6}
+    assert cleftsim.records(seed=2, trials=3).table(run=True).trials.tolist() == [3, 3, 3]
+    # A notebook shows a short text and an HTML table, not every member.
+    for result in (sweep, cleftsim.histograms(seed=2, trials=5), cleftsim.records(seed=2, trials=3)):
+        assert len(repr(result)) < 400 and "seed" in repr(result), repr(result)
+        assert "<table" in result._repr_html_() and len(result._repr_html_()) < 20000
     # Below two trials there is no spread.
     assert cleftsim.isv(seed=2, trials=1).table().std_quanta.isna().all()
 
@@ -299,6 +316,10 @@ def test_every_parameter_in_the_signature_and_the_help():
             assert p["range"] in line and repr(p["default"]) in line and p["unit"] in line
         assert {"seed", "trials", "background"} <= signature.parameters.keys()
     assert "seeds" in inspect.signature(cleftsim.records).parameters
+    # Every public function has a signature.
+    for name in cleftsim.__all__:
+        if callable(getattr(cleftsim, name)):
+            inspect.signature(getattr(cleftsim, name))
     assert cleftsim.defaults() == dict(background=False, **{p["name"]: p["default"] for p in table})
 
 
@@ -323,3 +344,13 @@ def test_records_trials_of_one_seed_are_uncorrelated():
     consecutive = np.array([cleftsim.records(seeds=np.arange(100) + 5_000_000 + 100 * f)["quanta"]
                             for f in range(3000)])
     assert lag_chi_square(consecutive) > 39.25
+
+
+@pytest.mark.parametrize("scan", ["bogus", "avx1024"])
+def test_bad_draw_scan_refused_as_by_the_batch_tool(monkeypatch, scan):
+    monkeypatch.setenv("CLEFTSIM_DRAW_SCAN", scan)
+    done = subprocess.run([BATCH, "isv", "--trials", "1"], capture_output=True, text=True)
+    assert done.returncode == 2
+    with pytest.raises(ValueError) as raised:
+        cleftsim.isv(seed=1, trials=1)
+    assert done.stderr == f"cleftsim-batch: {raised.value}\n"
