@@ -17,7 +17,8 @@ from conftest import PYTHON
 # many seconds under the sanitizers; Ctrl-C must end it at once.
 LONG_RUNS = {
     "isv": "cleftsim.isv(seed=1, trials=10000)",
-    "grid in threads": "cleftsim.grid('isv', {'Rg': [0.5, 1.0, 1.5, 2.0]}, seed=1, trials=10000, workers=2, progress=False)",
+    "grid in threads": "cleftsim.grid('isv', {'Rg': [0.5, 1.0, 1.5, 2.0]}, seed=1, trials=10000, workers=2, "
+                       "progress=False)",
     "grid serially": "cleftsim.grid('isv', {'Rg': [0.5, 1.0]}, seed=1, trials=10000, workers=1, progress=False)",
 }
 

@@ -217,7 +217,8 @@ def test_batch_command_names_every_seed():
     assert cleftsim.batch_command("records", seeds=np.array([5, 6, 7])) == "cleftsim-batch records --seeds 5,6,7"
     assert cleftsim.batch_command("records", seed=5, trials=3) == "cleftsim-batch records --seed 5 --trials 3"
     mixed = [cleftsim.point_seed(5, r) for r in (1, 2, 3)]
-    assert cleftsim.batch_command("records", seeds=mixed) == "cleftsim-batch records --seeds " + ",".join(map(str, mixed))
+    listed = "cleftsim-batch records --seeds " + ",".join(map(str, mixed))
+    assert cleftsim.batch_command("records", seeds=mixed) == listed
     assert cleftsim.batch_command("isv", seed=4, Rg=0.1 * 3) == "cleftsim-batch isv --seed 4 --trials 100 --Rg 0.30"
 
 
