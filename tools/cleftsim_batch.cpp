@@ -488,8 +488,8 @@ std::vector<FreeParameter> readFree(const std::string &text)
             const std::string range = item.substr(eq + 1);
             const std::size_t colon = range.find(':');
             double low = 0, high = 0;
-            if (colon == std::string::npos || !readDecimal(range.substr(0, colon), low)
-                || !readDecimal(range.substr(colon + 1), high))
+            if (colon == std::string::npos || !readNumber(range.substr(0, colon), low)
+                || !readNumber(range.substr(colon + 1), high))
                 refuse("--free " + item, "not a range LOW:HIGH", rangeText(*info));
             for (double *end : {&low, &high}) {
                 const std::string problem = acceptValue(*info, *end, end);
@@ -568,7 +568,7 @@ FitOptions parseFit(const std::vector<std::string> &args)
             stateGiven = true;
         } else {
             double number = 0;
-            if (!readDecimal(value, number))
+            if (!readNumber(value, number))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     rangeText(*param));
             const std::string problem = acceptValue(*param, number, nullptr);

@@ -137,6 +137,9 @@ def _grid_values(key, given):
 class _NoBar:
     """No progress bar at all (progress=False)."""
 
+    n = 0
+    unit = ""
+
     def __enter__(self):
         return self
 
