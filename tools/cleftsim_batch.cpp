@@ -9,7 +9,6 @@
 #include "run/statesfile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -36,7 +35,7 @@ const char UsageStart[] = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--tria
        cleftsim-batch fit --data FILE --free PARAM[=LOW:HIGH][,...] [--trials T]
            [--seed S] [--workers W] [--states FILE --state NAME] [--background]
            [--PARAM VALUE ...]
-       cleftsim-batch --help
+       cleftsim-batch --help | --version
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
 results to standard output.
@@ -48,7 +47,9 @@ EXPERIMENT   records | isv | histograms
                mean_peak_pA,mean_epsc_pA for V2 = 40, 39, ..., -140 mV
                (as JSON also std_quanta, std_peak_pA, std_epsc_pA: the
                standard deviations over the trials of each potential)
-  histograms   one Histograms run as a JSON object
+  histograms   one Histograms run as a JSON object; at V2 > 0 every current
+               is outward and the peak current counts inward current only,
+               so every peak is 0 pA, and a "note" after the provenance says so
   fit          fits the free parameters to measured mean peak currents at
                several clamp potentials and writes the result as JSON (see
                "Fitting measured data" below)
@@ -60,9 +61,10 @@ Every JSON output begins with where it came from: "program", "version",
 Options:
   --seed S       unsigned 32-bit seed, 0..4294967295; without it a fresh seed
                  from the system's entropy, different for runs started
-                 together (the JSON output records it). records seeds with
-                 S before Run 1 and with S + r - 1 (mod 2^32) before Run r;
-                 isv and histograms seed once with S before the first trial.
+                 together (the JSON output records it). records seeds Run r
+                 with the seed mixed from S and r (SplitMix64, as Python's
+                 point_seed(S, r); before 1.7.0: S + r - 1); isv and
+                 histograms seed once with S before the first trial.
   --seeds S1,S2,...
                  records only: one seed per Run, 1 to 100 seeds; Run r is
                  seeded with the r-th. Not together with --seed or --trials.
@@ -77,6 +79,7 @@ Options:
                  "2: 1>Rg", or its number); the other options override it
   --background   background conductance switched on (needed for --Gb above 0)
   --help, -h     this text
+  --version      the program's version, alone on the command line
 
 )";
 
@@ -84,9 +87,11 @@ Options:
 const char UsageEnd[] = R"(A value is taken when it is one its editor can hold: N, V2, Emax and V1r
 whole numbers, the others with at most as many decimals as the ranges above
 show (so every run can be repeated in the windows), always with a full stop.
-Trailing zeros do not count (1.500, 10.0 for N), and a number within a
-relative 1e-9 of such a value is taken as that value (the JSON output
-records the value taken). A value may also be given as --PARAM=VALUE; when
+Numbers are written as Python's float() takes them (1.50, .5, 2., 1.5e0);
+trailing zeros do not count (1.500, 10.0 for N), and a number within a
+relative 1e-9 of such a value, or the single-precision float nearest to it
+(0.30000001192092896 for 0.30), is taken as that value (the JSON output
+records the value taken); a refusal names the nearest value accepted. A value may also be given as --PARAM=VALUE; when
 an option is repeated, the last one counts. A value outside its range, with
 more decimals, not finite, Gb above Gmax, Gb above 0 without --background, a
 malformed number or an unknown option is refused with exit status 2,
@@ -118,7 +123,9 @@ Fitting measured data:
     standard error when it is a terminal.
 
 Exit status: 0 success, 1 standard output could not be written (a full
-disk, a closed pipe), 2 usage or range error.
+disk), 2 usage or range error. When the reader of standard output is gone
+(cleftsim-batch ... | head), the tool ends quietly by SIGPIPE, as other
+tools do.
 )";
 
 // The help: the options, then every parameter with its meaning, unit, range
@@ -187,46 +194,6 @@ private:
     throw Refused(problem);
 }
 
-// Reads a decimal number: an optional sign, digits, and optionally a full
-// stop with digits; "nan" and "inf" read as what they are, for the rule of
-// values to refuse as not finite.
-bool readDecimal(const std::string &text, double &value)
-{
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    std::string word = text.substr(i);
-    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (word == "nan" || word == "inf" || word == "infinity") {
-        value = word == "nan" ? std::numeric_limits<double>::quiet_NaN()
-                              : (text[0] == '-' ? -1 : 1) * std::numeric_limits<double>::infinity();
-        return true;
-    }
-    i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        ++i;
-    const std::size_t digitsStart = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-        ++i;
-    if (i == digitsStart)
-        return false;
-    if (i < text.size() && text[i] == '.') {
-        const std::size_t fractionStart = ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
-            ++i;
-        if (i == fractionStart)
-            return false;
-    }
-    if (i != text.size())
-        return false;
-    const char *first = text.data() + (text[0] == '+' ? 1 : 0);
-    const auto result = std::from_chars(first, text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
-        return false;
-    value += 0.0; // -0 reads as 0
-    return true;
-}
-
 // Reads a whole number within lo..hi; refuses with the option's name.
 long long readWhole(const std::string &option, const std::string &text, long long lo, long long hi,
     const std::string &accepted)
@@ -268,6 +235,7 @@ std::vector<std::uint32_t> readSeeds(const std::string &text)
 struct Request {
     RunRequest run;
     bool help = false;
+    bool version = false;
     bool seedsGiven = false;
     std::string formatText; // as given; empty: the experiment's default
     OutputFormat format = OutputFormat::Text;
@@ -303,8 +271,8 @@ OutputFormat readFormat(Experiment e, const std::string &text)
 // The options the command line knows, for the message on an unknown one.
 std::string knownOptions()
 {
-    std::string text
-        = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, --help";
+    std::string text = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
+                       "--help, --version";
     for (const ParamInfo *info : numericParams())
         text += std::string(", --") + info->name;
     return text;
@@ -361,6 +329,10 @@ Request parse(int argc, char **argv)
             request.help = true;
             return request;
         }
+    if (args.size() == 1 && args[0] == "--version") {
+        request.version = true;
+        return request;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
@@ -424,7 +396,7 @@ Request parse(int argc, char **argv)
             request.stateGiven = true;
         } else {
             double number = 0;
-            if (!readDecimal(value, number))
+            if (!readNumber(value, number))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     accepted);
             // Refused here already, so that the first bad option is the one named.
@@ -467,6 +439,13 @@ bool emit(const std::string &text)
     const std::size_t written = std::fwrite(text.data(), 1, text.size(), stdout);
     if (written != text.size() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
         const int error = errno;
+        if (error == EPIPE) {
+            // The reader is gone (| head): end quietly by the signal that
+            // ends other tools there, which the shell does not report.
+            std::signal(SIGPIPE, SIG_DFL);
+            std::raise(SIGPIPE);
+            return false;
+        }
         std::fprintf(stderr, "cleftsim-batch: cannot write the output: %s\n",
             error ? std::strerror(error) : "write error");
         return false;
@@ -509,8 +488,8 @@ std::vector<FreeParameter> readFree(const std::string &text)
             const std::string range = item.substr(eq + 1);
             const std::size_t colon = range.find(':');
             double low = 0, high = 0;
-            if (colon == std::string::npos || !readDecimal(range.substr(0, colon), low)
-                || !readDecimal(range.substr(colon + 1), high))
+            if (colon == std::string::npos || !readNumber(range.substr(0, colon), low)
+                || !readNumber(range.substr(colon + 1), high))
                 refuse("--free " + item, "not a range LOW:HIGH", rangeText(*info));
             for (double *end : {&low, &high}) {
                 const std::string problem = acceptValue(*info, *end, end);
@@ -589,7 +568,7 @@ FitOptions parseFit(const std::vector<std::string> &args)
             stateGiven = true;
         } else {
             double number = 0;
-            if (!readDecimal(value, number))
+            if (!readNumber(value, number))
                 refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
                     rangeText(*param));
             const std::string problem = acceptValue(*param, number, nullptr);
@@ -661,7 +640,7 @@ int fitMain(const std::vector<std::string> &args)
 
 int main(int argc, char **argv)
 {
-    // A closed pipe is an output that cannot be written: status 1, not a signal.
+    // A closed pipe is seen as EPIPE when the output is written (emit).
     std::signal(SIGPIPE, SIG_IGN);
     // A draw scan forced by the environment that this processor lacks (or
     // that does not exist) is refused before anything runs, so that a
@@ -683,6 +662,8 @@ int main(int argc, char **argv)
         request = parse(argc, argv);
         if (request.help)
             return emit(usage()) ? 0 : 1;
+        if (request.version)
+            return emit(std::string("cleftsim-batch (Cleftsim) ") + programVersion() + "\n") ? 0 : 1;
         // The defaults, a fresh seed when none was given, and the checks:
         // the same as for a run from Python.
         RunProblem problem;

@@ -15,15 +15,17 @@ editors: a value they would refuse raises ValueError, an unknown keyword
 TypeError. numpy scalars are taken as the numbers they hold.
 """
 
-from ._core import cancel_running, defaults, fresh_seed, version
+from ._core import version
 from .fit import FitResult, fit
-from .grids import GridError, grid, point_seed
-from .runs import HistogramsResult, IsvResult, RecordsResult, batch_command, check, histograms, isv, records
+from .grids import GridError, GridInterrupted, grid, point_seed
+from .runs import (HistogramsResult, IsvResult, RecordsResult, batch_command, cancel_running, check, defaults,
+                   fresh_seed, histograms, isv, records)
 
 __version__ = version
 __all__ = [
     "FitResult",
     "GridError",
+    "GridInterrupted",
     "HistogramsResult",
     "IsvResult",
     "RecordsResult",

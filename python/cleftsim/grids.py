@@ -6,6 +6,7 @@ import concurrent.futures
 import itertools
 import operator
 import os
+from collections.abc import Iterable, Mapping
 
 import numpy as np
 import pandas as pd
@@ -13,10 +14,9 @@ import pandas as pd
 from . import _core, runs
 
 _RUNS = {"records": runs.records, "isv": runs.isv, "histograms": runs.histograms}
+_DEFAULT_RUNS = dict(_RUNS)
 # The result member that has one entry per row of the table; None: one row per point.
 _ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
-
-_MASK64 = (1 << 64) - 1
 
 
 def point_seed(seed, index):
@@ -29,25 +29,45 @@ def point_seed(seed, index):
     same table however many workers run it and in whatever order; the mixing
     keeps neighbouring points from starting on related draws. A point is
     repeated alone with its seed, e.g. cleftsim-batch isv --seed SEED ...
+    The same rule seeds Records trial r of a run with seed S: point_seed(S, r).
     """
     seed, index = operator.index(seed), operator.index(index)
     if not 0 <= seed < 2**32 or not 0 <= index < 2**32:
         raise ValueError(f"seed {seed} and index {index} must both lie in 0..4294967295")
-    z = ((seed << 32) + index + 0x9E3779B97F4A7C15) & _MASK64
-    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK64
-    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK64
-    z ^= z >> 31
-    return z >> 32
+    return _core.mixed_seed(seed, index)
 
 
 class GridError(RuntimeError):
     """Some points of a grid failed. `failures` lists (index, point, exception);
-    `table` holds the points that were done."""
+    `table` holds the points that were done. It pickles, so that a grid run
+    in a process pool reports its failures to the parent."""
 
     def __init__(self, message, table, failures):
         super().__init__(message)
         self.table = table
         self.failures = failures
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.table, self.failures))
+
+
+class GridInterrupted(KeyboardInterrupt):
+    """Ctrl-C (or another KeyboardInterrupt) stopped a grid: its own runs under
+    way were stopped, those not started dropped, and `table` holds the points
+    that were done. Caught as KeyboardInterrupt like any other:
+
+        try:
+            table = cleftsim.grid(...)
+        except KeyboardInterrupt as stop:
+            table = getattr(stop, "table", None)
+    """
+
+    def __init__(self, message, table):
+        super().__init__(message)
+        self.table = table
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.table))
 
 
 def _describe(index, point):
@@ -55,9 +75,15 @@ def _describe(index, point):
     return f"point {index} ({values})"
 
 
-def _run_point(experiment, kwargs):
-    """Runs one point; module-level so that Dask workers import it by name."""
-    return _RUNS[experiment](**kwargs)
+def _run_point(experiment, kwargs, cancel=None):
+    """Runs one point; module-level so that Dask workers import it by name.
+    cancel: the grid's _core.CancelToken, which stops its runs alone."""
+    run = _RUNS[experiment]
+    if cancel is None:
+        return run(**kwargs)
+    if run is _DEFAULT_RUNS[experiment]:
+        return runs._run(experiment, kwargs, cancel)
+    return run(**kwargs)  # a stand-in (tests)
 
 
 def _point_table(experiment, index, point, seed, result):
@@ -85,6 +111,8 @@ def _point_table(experiment, index, point, seed, result):
             columns[name] = list(value) if value.ndim > 1 else value
         elif isinstance(value, np.ndarray):
             columns[name] = [value] * rows
+        elif isinstance(value, str):  # the note of a Histograms run at V2 > 0
+            columns[name] = np.full(rows, value, dtype=object)
         else:
             columns[name] = np.full(rows, value, dtype=np.int64 if isinstance(value, int) else np.float64)
     if experiment == "records":
@@ -92,17 +120,50 @@ def _point_table(experiment, index, point, seed, result):
     return pd.DataFrame(columns)
 
 
+def _grid_values(key, given):
+    """The values of one grid key as plain Python values: a list, tuple, range,
+    1-d array or pandas Series of at least one value."""
+    if isinstance(given, np.ndarray) and given.ndim != 1:
+        raise TypeError(f"grid values of {key!r} must be 1-d, not an array of shape {given.shape}")
+    if isinstance(given, (str, bytes, Mapping)) or not isinstance(given, Iterable):
+        raise TypeError(f"grid values of {key!r} must be a list, range or 1-d array, not {type(given).__name__} "
+                        f"(one value: [{given!r}], or {key}={given!r} for every point)")
+    values = [runs.plain(key, v) for v in given]
+    if not values:
+        raise ValueError(f"grid values of {key!r}: none given; accepted at least one value")
+    return values
+
+
+class _NoBar:
+    """No progress bar at all (progress=False)."""
+
+    n = 0
+    unit = ""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        return False
+
+    def update(self, n=1):
+        pass
+
+
 def _progress_bar(total, enabled, experiment):
-    """A notebook's progress widget where there is one, else a terminal bar."""
-    options = dict(total=total, disable=not enabled, desc=f"cleftsim {experiment}", unit="point")
-    try:
+    """A notebook's progress widget where ipywidgets is there, else a plain
+    text bar (tqdm's own would warn "IProgress not found"); none with
+    progress=False."""
+    if not enabled:
+        return _NoBar()
+    import importlib.util
+
+    options = dict(total=total, desc=f"cleftsim {experiment}", unit="point")
+    if importlib.util.find_spec("ipywidgets") is not None:
         from tqdm.auto import tqdm
-
-        return tqdm(**options)
-    except ImportError:  # a notebook without ipywidgets
+    else:
         from tqdm.std import tqdm
-
-        return tqdm(**options)
+    return tqdm(**options)
 
 
 def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True, workers=None, **fixed):
@@ -118,8 +179,12 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     points run on the local cores in threads (`workers` of them, by default
     one per core; 1 runs them one after the other in this thread); with a
     dask.distributed Client they run on its workers, which must be able to
-    import cleftsim. A progress bar follows the points (progress=False hides
-    it).
+    import cleftsim. A progress bar follows the points (a notebook's widget
+    where ipywidgets is installed, else a text bar; progress=False: none).
+
+    Ctrl-C stops this grid's runs under way (not the runs of other threads)
+    and raises GridInterrupted, a KeyboardInterrupt whose `table` holds the
+    points that were done.
 
     Returns a pandas DataFrame, one row per point (isv: per point and clamp
     potential; records: per point and trial) with the point's index, its
@@ -128,18 +193,31 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     """
     if experiment not in _RUNS:
         raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted records, isv, histograms")
+    if not isinstance(grid, Mapping):
+        raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
     keys = list(grid)
     overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
     if overlap:
         raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
+    if experiment == "isv" and "V2" in keys:
+        raise ValueError("grid over V2 for isv: the sweep runs every clamp potential from +40 to -140 mV "
+                         "itself (its V2_mV column) and does not use V2; grid over other parameters")
     seed = runs.plain("seed", seed)
     if seed is None:
         seed = _core.fresh_seed()
     elif isinstance(seed, bool) or not isinstance(seed, int):
         raise TypeError(f"seed must be an int, not {type(seed).__name__}")
+    elif not 0 <= seed < 2**32:
+        raise ValueError(f"seed {seed}: out of range; accepted 0..4294967295")
+    workers = runs.plain("workers", workers)
+    if workers is not None:
+        if isinstance(workers, bool) or not isinstance(workers, int):
+            raise TypeError(f"workers must be an int or None, not {type(workers).__name__}")
+        if workers < 1:
+            raise ValueError(f"workers {workers}: out of range; accepted 1 or more (None: one per core)")
     trials = runs.plain("trials", trials)
     fixed = runs.plain_arguments(fixed)
-    values = [[runs.plain(k, v) for v in grid[k]] for k in keys]
+    values = [_grid_values(k, grid[k]) for k in keys]
     points = [dict(zip(keys, combination)) for combination in itertools.product(*values)]
     seeds = [point_seed(seed, i) for i in range(len(points))]
 
@@ -167,23 +245,34 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
             failures.append((index, points[index], error))
         bar.update(1)
 
-    with _progress_bar(len(points), progress, experiment) as bar:
-        if client is not None:
-            _run_on_client(client, experiment, arguments, finished)
-        elif (workers or os.cpu_count() or 1) == 1:
-            for index, kwargs in enumerate(arguments):
-                try:
-                    result = _run_point(experiment, kwargs)
-                except Exception as error:  # a failing point must not lose the others
-                    finished(index, error=error)
-                else:
-                    finished(index, result)
-        else:
-            _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished)
+    def done_table():
+        parts = [_point_table(experiment, i, points[i], seeds[i], results[i]) for i in sorted(results)]
+        table = pd.concat(parts, ignore_index=True) if parts else pd.DataFrame()
+        table.attrs["cleftsim"] = {"experiment": experiment, "seed": seed, "trials": trials, "fixed": fixed}
+        return table
 
-    parts = [_point_table(experiment, i, points[i], seeds[i], results[i]) for i in sorted(results)]
-    table = pd.concat(parts, ignore_index=True) if parts else pd.DataFrame()
-    table.attrs["cleftsim"] = {"experiment": experiment, "seed": seed, "trials": trials, "fixed": fixed}
+    # Stops this grid's runs, and no others, when it is interrupted.
+    cancel = _core.CancelToken()
+    try:
+        with _progress_bar(len(points), progress, experiment) as bar:
+            if client is not None:
+                _run_on_client(client, experiment, arguments, finished)
+            elif (workers or os.cpu_count() or 1) == 1:
+                for index, kwargs in enumerate(arguments):
+                    try:
+                        result = _run_point(experiment, kwargs, cancel)
+                    except Exception as error:  # a failing point must not lose the others
+                        finished(index, error=error)
+                    else:
+                        finished(index, result)
+            else:
+                _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished, cancel)
+    except KeyboardInterrupt as stop:
+        cancel.cancel()
+        raise GridInterrupted(f"grid interrupted after {len(results)} of {len(points)} points; "
+                              "the exception's table holds those", done_table()) from stop
+
+    table = done_table()
     if failures:
         failures.sort(key=lambda f: f[0])
         lines = [f"{_describe(i, p)}: {type(e).__name__}: {e}" for i, p, e in failures]
@@ -192,21 +281,28 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     return table
 
 
-def _run_in_threads(workers, experiment, arguments, finished):
+def _run_in_threads(workers, experiment, arguments, finished, cancel):
     # The engine releases the GIL, so threads run points side by side.
     executor = concurrent.futures.ThreadPoolExecutor(max_workers=workers)
-    futures = {executor.submit(_run_point, experiment, kwargs): i for i, kwargs in enumerate(arguments)}
+    futures = {executor.submit(_run_point, experiment, kwargs, cancel): i for i, kwargs in enumerate(arguments)}
+    seen = set()
     try:
         for future in concurrent.futures.as_completed(futures):
+            seen.add(future)
             error = future.exception()
             if error is None:
                 finished(futures[future], future.result())
             else:
                 finished(futures[future], error=error)
     except BaseException:
-        # Ctrl-C: drop the points not started and stop the ones under way.
+        # Ctrl-C: drop the points not started and stop the ones under way,
+        # this grid's alone; keep those that were done meanwhile.
         executor.shutdown(wait=False, cancel_futures=True)
-        _core.cancel_running()
+        cancel.cancel()
+        executor.shutdown(wait=True)
+        for future, index in futures.items():
+            if future not in seen and future.done() and not future.cancelled() and future.exception() is None:
+                finished(index, future.result())
         raise
     finally:
         executor.shutdown(wait=True)

@@ -2,7 +2,9 @@
 as the numbers they hold, every parameter in the signature and the help from
 the program's parameter table, and results that turn into pandas tables."""
 
+import copy
 import inspect
+import warnings
 
 import numpy as np
 
@@ -14,8 +16,9 @@ _NAMES = [p["name"] for p in PARAMETERS]
 
 def plain(name, value):
     """A numpy scalar or 0-d array as the Python bool, int or float it holds;
-    anything else as it is. A float32 (or float16) is taken as the shortest
-    decimal that names it, as numpy prints it: np.float32(0.3) is 0.3."""
+    anything else as it is. A float32 is the float it holds, which the run
+    takes as the value it stands for (np.float32(0.3) as 0.30); a float16, too
+    coarse for that, is taken as the shortest decimal that names it."""
     if isinstance(value, np.ndarray):
         if value.ndim != 0:
             raise TypeError(f"{name} must be a single value, not an array of shape {value.shape}")
@@ -25,7 +28,7 @@ def plain(name, value):
     if isinstance(value, np.integer):
         return int(value)
     if isinstance(value, np.floating):
-        return float(str(value)) if value.dtype.itemsize < 8 else float(value)
+        return float(str(value)) if value.dtype.itemsize < 4 else float(value)
     return value
 
 
@@ -62,12 +65,43 @@ class Result(dict):
     def __reduce__(self):
         return (type(self), (dict(self), self.provenance))
 
-    def _frame(self, columns):
+    def _frame(self, columns, run=False, trials_name="trials"):
+        """A table of columns with its own copy of the provenance in its attrs;
+        with run=True also the run's seed and trial count in every row."""
         import pandas as pd
 
         frame = pd.DataFrame(columns)
-        frame.attrs["provenance"] = self.provenance
+        if run:
+            if "seed" not in frame:
+                frame["seed"] = np.int64(self.provenance["seed"])
+            if trials_name not in frame:
+                frame[trials_name] = np.int64(self.provenance["trials"])
+        frame.attrs["provenance"] = copy.deepcopy(self.provenance)
         return frame
+
+    def _summary(self):
+        p = self.provenance
+        seeds = p["seeds"] if "seeds" in p else [p["seed"]]
+        seed = f"seed {seeds[0]}" if len(seeds) == 1 else f"seeds {seeds[0]}, ... ({len(seeds)} seeds)"
+        defaults = _core.defaults()
+        changed = [f"{k} {v!r}" for k, v in p["parameters"].items() if v != defaults[k]]
+        if p["BackgroundOn"]:
+            changed.insert(0, "background on")
+        return (f"{type(self).__name__}: {p['experiment']}, {seed}, {p['trials']} trials; "
+                + (", ".join(changed) if changed else "default parameters"))
+
+    def __repr__(self):
+        return f"<{self._summary()}; members {', '.join(self)}>"
+
+    def _repr_pretty_(self, printer, cycle):
+        printer.text(repr(self))
+
+    def _repr_html_(self):
+        import html
+
+        frame = self._display_frame()
+        return (f"<p>{html.escape(self._summary())}</p>"
+                + frame.to_html(max_rows=12, show_dimensions=True))
 
 
 class IsvResult(Result):
@@ -76,9 +110,15 @@ class IsvResult(Result):
     current and the EPSC amplitude (float64; NaN below two trials).
     pd.DataFrame(result) or result.table() gives a row per potential."""
 
-    def table(self):
-        """A pandas DataFrame, a row per potential, the provenance in its attrs."""
-        return self._frame(dict(self))
+    def table(self, run=False):
+        """A pandas DataFrame, a row per potential, a copy of the provenance in
+        its attrs (pd.DataFrame(result) gives the same rows without it). With
+        run=True every row also carries the run's seed (the trials are there
+        already), so that a pd.concat of runs keeps which run made which row."""
+        return self._frame({k: v for k, v in self.items() if k != "note"}, run)
+
+    def _display_frame(self):
+        return self.table()
 
 
 class RecordsResult(Result):
@@ -86,10 +126,12 @@ class RecordsResult(Result):
     and seeds per trial. result.table() gives a row per trial,
     result.table(times=True) a row per trial and time step."""
 
-    def table(self, times=False):
+    def table(self, times=False, run=False):
         """A pandas DataFrame: per trial its number (1, 2, ...), seed and quanta;
-        with times=True per trial and time step also t_ms and current_pA. The
-        provenance is in its attrs."""
+        with times=True per trial and time step also t_ms and current_pA. A
+        copy of the provenance is in its attrs. With run=True every row also
+        carries the run's trial count (each trial has its seed already), so
+        that a pd.concat of runs keeps them."""
         trials = len(self["quanta"])
         columns = {
             "trial": np.arange(1, trials + 1, dtype=np.int64),
@@ -101,7 +143,10 @@ class RecordsResult(Result):
             columns = {k: np.repeat(v, steps) for k, v in columns.items()}
             columns["t_ms"] = np.tile(self["t_ms"], trials)
             columns["current_pA"] = self["currents_pA"].reshape(-1)
-        return self._frame(columns)
+        return self._frame(columns, run)
+
+    def _display_frame(self):
+        return self.table()
 
 
 class HistogramsResult(Result):
@@ -110,32 +155,52 @@ class HistogramsResult(Result):
     of the current (float64; NaN where there is no value). result.tables()
     gives a pandas DataFrame per distribution."""
 
-    def table(self, name):
-        """The distribution `name` as a pandas DataFrame, the provenance in its attrs:
+    def table(self, name, run=False):
+        """The distribution `name` as a pandas DataFrame, a copy of the
+        provenance in its attrs. With run=True every row also carries the run's
+        seed and its trial count as run_trials (trials counts the row's
+        trials), so that a pd.concat of runs keeps them. The tables:
         quanta: m, trials; current: bin, current_pA (the bin's current), trials;
-        latency: step, t_ms (the middle of the step; the last row holds the
-        failures and the late releases), trials; joint: m, step, trials."""
+        latency: step, t_ms (the middle of the step), trials and kind:
+        "release" for the steps of the spike, "failed or late" for the last
+        row, which holds the failures and the releases after the spike and
+        has no time (t_ms NaN); joint: m, step, trials.
+
+        The mean latency (mean_latency_ms) is that of the "release" rows:
+            t = result.table("latency"); t = t[t.kind == "release"]
+            (t.t_ms * t.trials).sum() / t.trials.sum()"""
         if name == "quanta":
             counts = self["quanta"]
-            return self._frame({"m": np.arange(len(counts), dtype=np.int64), "trials": counts})
+            return self._frame({"m": np.arange(len(counts), dtype=np.int64), "trials": counts}, run, "run_trials")
         if name == "current":
             counts = self["current"]
             bins = np.arange(len(counts), dtype=np.int64)
             scale = self["max_current_pA"] / (10 * self["N"])
-            return self._frame({"bin": bins, "current_pA": bins * scale, "trials": counts})
+            return self._frame({"bin": bins, "current_pA": bins * scale, "trials": counts}, run, "run_trials")
         if name == "latency":
             counts = self["latency"]
             steps = np.arange(len(counts), dtype=np.int64)
-            return self._frame({"step": steps, "t_ms": steps * 0.05 + 0.025, "trials": counts})
+            # The last step holds the failures and the late releases: no time.
+            t_ms = steps * 0.05 + 0.025
+            t_ms[-1:] = np.nan
+            kind = np.array(["release"] * (len(counts) - 1) + ["failed or late"], dtype=object)
+            return self._frame({"step": steps, "t_ms": t_ms, "trials": counts, "kind": kind}, run, "run_trials")
         if name == "joint":
             joint = self["joint"]
             m, step = np.indices(joint.shape, dtype=np.int64)
-            return self._frame({"m": m.reshape(-1), "step": step.reshape(-1), "trials": joint.reshape(-1)})
+            return self._frame({"m": m.reshape(-1), "step": step.reshape(-1), "trials": joint.reshape(-1)}, run,
+                               "run_trials")
         raise ValueError(f"table {name!r}: unknown; accepted quanta, current, latency, joint")
 
-    def tables(self):
+    def tables(self, run=False):
         """A pandas DataFrame per distribution: {"quanta", "current", "latency", "joint"}."""
-        return {name: self.table(name) for name in ("quanta", "current", "latency", "joint")}
+        return {name: self.table(name, run) for name in ("quanta", "current", "latency", "joint")}
+
+    def _display_frame(self):
+        import pandas as pd
+
+        names = ("mean_quanta", "mean_peak_pA", "mean_latency_ms", "r", "max_current_pA")
+        return pd.DataFrame({"value": [self[n] for n in names]}, index=list(names))
 
 
 _RESULTS = {"records": RecordsResult, "isv": IsvResult, "histograms": HistogramsResult}
@@ -172,14 +237,17 @@ operating system; the provenance records it.
 
 A value is taken when it is one its editor can hold (range and decimals as
 above); a float within a relative 1e-9 of such a value (0.1 * 3, the points
-of np.linspace) is taken as that value, which the run uses and records.
-Anything else raises ValueError with the accepted range; NaN and infinities
-are not finite numbers.
+of np.linspace), or the float32 nearest to it (np.float32(0.3), also from a
+float32 array's tolist()), is taken as that value, which the run uses and
+records; a decimal.Decimal is read from its text, as cleftsim-batch reads
+its arguments. Anything else raises ValueError naming the nearest value
+accepted and the accepted range; NaN and infinities are not finite numbers.
 """
 
 _DOCS = {
     "records": (
-        "Records trials at V2 over 16 msec, trial r of seed S seeded with S + r - 1\n"
+        "Records trials at V2 over 16 msec, trial r of seed S seeded with\n"
+        "point_seed(S, r), the rule of a grid's points\n"
         "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
         "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
         "result.table() a row per trial, result.table(times=True) per trial and time.",
@@ -189,14 +257,21 @@ _DOCS = {
         "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
         "Returns an IsvResult: V2_mV, trials, mean_quanta, mean_peak_pA, mean_epsc_pA\n"
         "and std_quanta, std_peak_pA, std_epsc_pA (sample standard deviations);\n"
-        "pd.DataFrame(result) or result.table() is a row per potential.",
+        "pd.DataFrame(result) or result.table() is a row per potential.\n"
+        "The sweep sets the clamp potential itself: the V2 given (or the default)\n"
+        "is checked and recorded with the parameters but not used, as in the\n"
+        "window; a grid over V2 for isv is refused.",
         "1..10000 per potential (default 100)",
     ),
     "histograms": (
         "One Histograms run of `trials` trials at V2.\n"
         "Returns a HistogramsResult with every member of the JSON output (count\n"
         "tables as int64 arrays, NaN for a missing value); result.tables() gives\n"
-        "a pandas DataFrame per distribution.",
+        "a pandas DataFrame per distribution.\n"
+        "The peak current of a trial is its most inward current, as the window\n"
+        "takes it: at V2 > 0 every current is outward, every peak is 0 pA, and the\n"
+        "run warns (UserWarning, once per call) with the note its result holds as\n"
+        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks.",
         "1..10000 (default 100)",
     ),
 }
@@ -213,13 +288,19 @@ def _signature(experiment):
     return inspect.Signature(parameters)
 
 
-def _make(experiment):
-    core = getattr(_core, experiment)
+def _run(experiment, kwargs, cancel=None, stacklevel=3):
+    """Runs an experiment; a grid hands its runs a _core.CancelToken as cancel."""
+    result = _wrap(experiment, getattr(_core, experiment)(**plain_arguments(kwargs), _cancel=cancel))
+    if "note" in result:
+        warnings.warn(result["note"], UserWarning, stacklevel=stacklevel)
+    return result
 
+
+def _make(experiment):
     def run(*args, **kwargs):
         if args:
             raise TypeError(f"{experiment}() takes keyword arguments only")
-        return _wrap(experiment, core(**plain_arguments(kwargs)))
+        return _run(experiment, kwargs)
 
     summary, trials = _DOCS[experiment]
     run.__name__ = run.__qualname__ = experiment
@@ -242,3 +323,20 @@ def check(experiment, **kwargs):
 def batch_command(experiment, **kwargs):
     """The cleftsim-batch command line that runs exactly these arguments."""
     return _core.batch_command(experiment, **plain_arguments(kwargs))
+
+
+def defaults():
+    """The default parameter set as keyword arguments: background and every
+    parameter by name, {'background': False, 'N': 10, 'Rg': 0.5, ...}."""
+    return _core.defaults()
+
+
+def fresh_seed():
+    """A seed from the operating system's entropy, as a run without a seed takes."""
+    return _core.fresh_seed()
+
+
+def cancel_running():
+    """Stops every run under way in this process, in any thread, at its next
+    trial; each raises KeyboardInterrupt. (Ctrl-C on a grid stops only its own.)"""
+    _core.cancel_running()

@@ -3,6 +3,7 @@
 // runs, and the run's results into numpy arrays and the provenance of the
 // JSON outputs into a dict. Every range, rule and format is the library's.
 
+#include "model/drawscan.h"
 #include "model/random.h"
 #include "run/fit.h"
 #include "run/rundescription.h"
@@ -17,6 +18,7 @@
 #include <climits>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -71,6 +73,14 @@ int trialsFrom(const py::handle &value)
     return static_cast<int>(trials);
 }
 
+// Whether value is a decimal.Decimal.
+bool isDecimal(const py::handle &value)
+{
+    // Kept for the life of the process: never released after the interpreter ends.
+    static const auto *decimal = new py::object(py::module_::import("decimal").attr("Decimal"));
+    return py::isinstance(value, *decimal);
+}
+
 // The numeric parameter of that name; nullptr for the switch (taken as
 // background) and for unknown names.
 const ParamInfo *numericParam(const std::string &name)
@@ -121,7 +131,14 @@ RunDescription describe(Experiment experiment, const char *function, const py::a
             if (overflow != 0 || (on != 0 && on != 1))
                 refuse({"background " + shown(value), "out of range", "False or True"});
             request.background = on == 1;
-        } else if (const ParamInfo *rule = numericParam(key)) {
+        } else if (const ParamInfo *rule = numericParam(key); rule && isDecimal(value)) {
+            // Read from its text, as the batch tool reads its arguments.
+            const std::string text = py::str(value);
+            double number = 0;
+            if (!readNumber(text, number))
+                refuse({key + " " + text, "not a number", rangeText(*rule)});
+            request.values.push_back({rule, number, key + " " + text});
+        } else if (rule) {
             if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
                 throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
             double number
@@ -151,14 +168,25 @@ RunDescription describe(Experiment experiment, const char *function, const py::a
 // Bumped by cancel_running(): every run under way stops at its next trial.
 std::atomic<unsigned> cancelGeneration {0};
 
+// What a grid hands its runs so that it can stop them, and only them.
+struct CancelToken {
+    std::atomic<bool> cancelled {false};
+};
+
 // The stop check of a run that runs without the GIL: after every trial it
 // looks whether the runs were cancelled and, every 50 msec, takes the GIL
 // to let Python handle a pending signal (Ctrl-C raises KeyboardInterrupt).
 class InterruptWatch {
 public:
+    explicit InterruptWatch(std::shared_ptr<CancelToken> token = nullptr)
+        : m_token(std::move(token))
+    {
+    }
+
     bool operator()()
     {
-        if (cancelGeneration.load(std::memory_order_relaxed) != m_generation) {
+        if (cancelGeneration.load(std::memory_order_relaxed) != m_generation
+            || (m_token && m_token->cancelled.load(std::memory_order_relaxed))) {
             m_cancelled = true;
             return true;
         }
@@ -188,6 +216,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds Interval {50};
+    std::shared_ptr<CancelToken> m_token;
     unsigned m_generation = cancelGeneration.load();
     Clock::time_point m_lastLook = Clock::now();
     bool m_cancelled = false;
@@ -195,9 +224,9 @@ private:
 };
 
 // Runs a checked description with the GIL released.
-RunResult runReleased(const RunDescription &run)
+RunResult runReleased(const RunDescription &run, std::shared_ptr<CancelToken> token)
 {
-    InterruptWatch watch;
+    InterruptWatch watch(std::move(token));
     RunResult result;
     {
         py::gil_scoped_release release;
@@ -318,6 +347,9 @@ py::dict histogramsResult(const RunResult &result)
     const ScatterStats stats = scatterStatistics(h);
     const auto N = static_cast<std::size_t>(h.N);
     const auto S = static_cast<std::size_t>(h.spikeSteps);
+    const std::string note = histogramsNote(result.run);
+    if (!note.empty())
+        out["note"] = note;
     out["N"] = h.N;
     out["SpikeSteps"] = h.spikeSteps;
     out["quanta"] = arrayOf<std::int64_t>(h.quanta, N + 1);
@@ -339,8 +371,24 @@ py::dict histogramsResult(const RunResult &result)
 
 py::dict run(Experiment experiment, const char *function, const py::args &args, const py::kwargs &kwargs)
 {
-    const RunDescription description = describe(experiment, function, args, kwargs);
-    const RunResult result = runReleased(description);
+    // The grid's token, which no user passes: not an argument of the run.
+    std::shared_ptr<CancelToken> token;
+    PyObject *copy = PyDict_Copy(kwargs.ptr());
+    if (!copy)
+        throw py::error_already_set();
+    const auto arguments = py::reinterpret_steal<py::kwargs>(copy);
+    if (arguments.contains("_cancel")) {
+        const py::object given = arguments.attr("pop")("_cancel");
+        if (!given.is_none())
+            token = given.cast<std::shared_ptr<CancelToken>>();
+    }
+    const RunDescription description = describe(experiment, function, args, arguments);
+    // A draw scan forced by the environment that cannot be followed is
+    // refused, as the batch tool refuses it, before anything runs.
+    const std::string scanProblem = drawScanVariableProblem();
+    if (!scanProblem.empty())
+        throw py::value_error(scanProblem);
+    const RunResult result = runReleased(description, token);
     switch (experiment) {
     case Experiment::Records: return recordsResult(result);
     case Experiment::Isv: return isvResult(result);
@@ -586,6 +634,10 @@ PYBIND11_MODULE(_core, m)
         },
         "The default parameter set as keyword arguments: background and every parameter by name.");
 
+    m.def("mixed_seed", &mixedSeed, py::arg("seed"), py::arg("index"),
+        "The seed of item index (a grid's point, a Records trial) of a run with seed: the upper 32 bits\n"
+        "of SplitMix64's mix of seed * 2**32 + index, the rule of the windows and of cleftsim-batch.");
+
     m.def("fresh_seed", &freshSeed,
         "A seed from the operating system's entropy, as a run without a seed takes.");
 
@@ -615,7 +667,7 @@ PYBIND11_MODULE(_core, m)
             return run(Experiment::Records, "records", args, kwargs);
         },
         R"(Records trials: records(seed=None, trials=1, background=False, **parameters)
-or records(seeds=[...], ...), one seed per trial; trial r of seed S uses S + r - 1.
+or records(seeds=[...], ...), one seed per trial; trial r of seed S uses mixed_seed(S, r).
 Returns a dict: t_ms (321 steps), currents_pA (trials x 321), quanta, seeds, provenance.)");
 
     m.def(
@@ -676,6 +728,12 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
         },
         py::arg("parameters"), py::arg("potentials"), py::arg("trials"),
         "Runs the trials of one fit candidate at its potentials [(V, seed), ...]; the points as tuples.");
+
+    py::class_<CancelToken, std::shared_ptr<CancelToken>>(m, "CancelToken",
+        "Handed to runs as _cancel=token: token.cancel() stops those runs, and only those, at their next "
+        "trial.")
+        .def(py::init<>())
+        .def("cancel", [](CancelToken &token) { token.cancelled = true; });
 
     m.def(
         "cancel_running", [] { ++cancelGeneration; },

@@ -2,7 +2,9 @@
 points refused before anything runs; a failing point reported without losing
 the others."""
 
+import pickle
 import time
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -62,7 +64,7 @@ def test_histograms_and_records_tables():
     assert np.array_equal(h.joint[1], direct["joint"]) and h.r[1] == direct["r"]
     r = cleftsim.grid("records", {"V2": [-63, 0]}, seed=3, trials=2, progress=False)
     assert r.trial.tolist() == [1, 2, 1, 2]
-    assert r.trial_seed[1] == r.seed[1] + 1 and r.currents_pA[3].shape == (321,)
+    assert r.trial_seed[1] == cleftsim.point_seed(r.seed[1], 2) and r.currents_pA[3].shape == (321,)
 
 
 def test_bad_points_refused_before_anything_runs(monkeypatch):
@@ -78,6 +80,9 @@ def test_bad_points_refused_before_anything_runs(monkeypatch):
         cleftsim.grid("isv", {"Vc": [1]}, seed=1, progress=False)
     with pytest.raises(TypeError, match="'trials' both"):
         cleftsim.grid("isv", {"trials": [1]}, seed=1, progress=False)
+    # The sweep sets its clamp potential itself.
+    with pytest.raises(ValueError, match="grid over V2 for isv: the sweep runs every clamp potential"):
+        cleftsim.grid("isv", {"V2": [-63, 0]}, seed=1, progress=False)
 
 
 @pytest.mark.parametrize("workers", [1, 2])
@@ -101,3 +106,44 @@ def test_failing_point_reported_and_others_kept(monkeypatch, workers):
     assert message.index("point 0 (Rg=0.0): MemoryError: no room either") < message.index("point 3 ")
     assert sorted(set(raised.value.table.point)) == [1, 2]
     assert [f[0] for f in raised.value.failures] == [0, 3]
+    # It pickles, so that a grid in a process pool reports it to the parent.
+    again = pickle.loads(pickle.dumps(raised.value))
+    assert type(again) is cleftsim.GridError and str(again) == message
+    pd.testing.assert_frame_equal(again.table, raised.value.table)
+    assert [(i, p, str(e)) for i, p, e in again.failures] == [(i, p, str(e)) for i, p, e in raised.value.failures]
+
+
+@pytest.mark.parametrize(
+    "grid,options,error,words",
+    [
+        ({"Rg": 1.0}, {}, TypeError, "grid values of 'Rg' must be a list, range or 1-d array, not float"),
+        ({"Rg": "0.5"}, {}, TypeError, "grid values of 'Rg' must be a list"),
+        ({"Rg": []}, {}, ValueError, "grid values of 'Rg': none given"),
+        ({"Rg": np.zeros((2, 2))}, {}, TypeError, "must be 1-d"),
+        ([("Rg", [1.0])], {}, TypeError, "grid must be a dict"),
+        ({"Rg": [1.0]}, dict(seed=-1), ValueError, "seed -1: out of range; accepted 0..4294967295"),
+        ({"Rg": [1.0]}, dict(seed=2**32), ValueError, "seed 4294967296: out of range"),
+        ({"Rg": [1.0]}, dict(workers=0), ValueError, "workers 0: out of range; accepted 1 or more"),
+        ({"Rg": [1.0]}, dict(workers=1.5), TypeError, "workers must be an int"),
+    ],
+)
+def test_grid_misuse_refused(grid, options, error, words):
+    with pytest.raises(error) as raised:
+        cleftsim.grid("histograms", grid, **dict(dict(seed=1, trials=1, progress=False), **options))
+    assert words in str(raised.value)
+
+
+def test_progress_bar_needs_no_widgets(monkeypatch):
+    # Without ipywidgets a notebook gets a text bar, not tqdm's warning; with
+    # progress=False there is no bar at all.
+    import importlib.util
+
+    real = importlib.util.find_spec
+    monkeypatch.setattr(importlib.util, "find_spec", lambda name, *a: None if name == "ipywidgets" else real(name, *a))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        bar = cleftsim.grids._progress_bar(2, True, "isv")
+        assert type(bar).__module__ == "tqdm.std"
+        bar.close()
+        assert not hasattr(cleftsim.grids._progress_bar(2, False, "isv"), "close")
+        cleftsim.grid("histograms", {"N": [5, 6]}, seed=1, trials=2, progress=False)

@@ -167,8 +167,9 @@ void MainWindow::FixedSeedClick()
     } else {
         QInputDialog dialog(this);
         dialog.setWindowTitle(QApplication::applicationDisplayName());
-        dialog.setLabelText(QStringLiteral("Seed of the next Runs, 0 to 4294967295\n"
-                                           "(Records trial r of a figure takes the seed + r - 1):"));
+        dialog.setLabelText(
+            QStringLiteral("Seed of the next Runs, 0 to 4294967295\n"
+                           "(Records trial r of a figure takes a seed mixed from it and r):"));
         dialog.setTextValue(QString::number(shown));
         if (auto *edit = dialog.findChild<QLineEdit *>())
             edit->setValidator(

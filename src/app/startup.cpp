@@ -9,6 +9,7 @@
 #include "experiments/histogramswindow.h"
 #include "experiments/isvwindow.h"
 #include "experiments/recordswindow.h"
+#include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "widgets/currentmodel.h"
 
@@ -22,6 +23,8 @@
 #include <QStyleFactory>
 
 #include <clocale>
+#include <cstdio>
+#include <string>
 
 namespace cleftsim {
 
@@ -150,6 +153,14 @@ std::unique_ptr<MainWindow> startProgram(const QColor &buttonFace, const ColourQ
 
 int runApplication(int &argc, char **argv)
 {
+    // A draw scan forced by the environment that cannot be followed is
+    // refused before anything runs, with the words and the status of
+    // cleftsim-batch (the Python module refuses it too).
+    const std::string scanProblem = drawScanVariableProblem();
+    if (!scanProblem.empty()) {
+        std::fprintf(stderr, "cleftsim: %s\n", scanProblem.c_str());
+        return 2;
+    }
     QApplication app(argc, argv);
     applyClassicLook(app);
     auto main = startProgram(buttonFaceColour(), askIgnoreColours);

@@ -111,9 +111,17 @@ void RecordsWindow::RunBtnClick()
     ++m_recordsCount;
     const int r = m_recordsCount;
 
-    if (r == 1)
+    if (r == 1) {
         m_runParameters = model().LPC;
-    const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed(r);
+        m_fixedSeed.reset();
+        if (!m_seedSource && seedChoice().fixed)
+            m_fixedSeed = seedChoice().seed;
+    }
+    // With a fixed seed S, trial r takes the seed mixed from S and r, as
+    // cleftsim-batch records --seed S seeds its trials.
+    const std::uint32_t seed = m_seedSource ? m_seedSource()
+        : seedChoice().fixed                ? mixedSeed(seedChoice().seed, static_cast<std::uint32_t>(r))
+                                            : runSeed();
     RecordsTraceDrawer drawer(m_image3->canvas(), m_traceBase);
     const int m = recordsRun(model(), randomGenerator(), seed, m_recordedCurrents[r - 1], drawer);
     m_seeds.push_back(seed);
@@ -137,6 +145,7 @@ FigureDataPtr RecordsWindow::figureData() const
     RunDescription &run = data->result.run;
     run.experiment = Experiment::Records;
     run.seeds = m_seeds;
+    run.recordsSeed = m_fixedSeed; // the command names S where the seeds are its own
     run.trials = m_recordsCount;
     run.params = m_runParameters;
     data->result.records.traces.assign(

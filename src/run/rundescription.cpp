@@ -4,8 +4,10 @@
 #include "model/rounding.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #if __has_include(<sys/random.h>)
@@ -68,14 +70,91 @@ std::string acceptValue(const ParamInfo &info, double given, double *taken)
     double step = 1;
     for (int d = 0; d < info.decimals; ++d)
         step /= 10;
-    if (given != nearest
-        && !(std::fabs(given - nearest) <= ValueTolerance * std::max(std::fabs(nearest), step)))
-        return info.decimals == 0 ? "not a whole number" : "too many decimals";
+    // A float32 stands for the value whose nearest float32 it is.
+    const bool single = static_cast<double>(static_cast<float>(given)) == given
+        && static_cast<float>(nearest) == static_cast<float>(given);
+    if (given != nearest && !single
+        && !(std::fabs(given - nearest) <= ValueTolerance * std::max(std::fabs(nearest), step))) {
+        const double accepted = std::min(std::max(nearest, info.min), info.max);
+        return std::string(info.decimals == 0 ? "not a whole number" : "too many decimals")
+            + " (nearest accepted " + formatFixed(accepted, info.decimals) + ")";
+    }
     if (!(nearest >= info.min && nearest <= info.max))
         return "out of range";
     if (taken)
         *taken = nearest;
     return {};
+}
+
+bool readNumber(const std::string &text, double &value)
+{
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const bool negative = i > 0 && text[0] == '-';
+    std::string word = text.substr(i);
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (word == "nan" || word == "inf" || word == "infinity") {
+        value = word == "nan" ? std::numeric_limits<double>::quiet_NaN()
+                              : (negative ? -1 : 1) * std::numeric_limits<double>::infinity();
+        return true;
+    }
+    const auto digits = [&text, &i] {
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - start;
+    };
+    const std::size_t first = i;
+    std::size_t count = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        count += digits();
+    }
+    if (count == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    // from_chars takes neither a plus nor a number without digits before the
+    // full stop in every library: it reads the digits with a zero in front.
+    const std::string plain = "0" + text.substr(first);
+    const auto result = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Beyond the floats: infinite, as Python's float() reads it; with a
+        // negative exponent below them: zero.
+        const bool tiny = plain.find("e-") != std::string::npos || plain.find("E-") != std::string::npos;
+        value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (result.ec != std::errc() || result.ptr != plain.data() + plain.size()) {
+        return false;
+    }
+    if (negative)
+        value = -value;
+    value += 0.0; // -0 reads as 0
+    return true;
+}
+
+std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index)
+{
+    std::uint64_t z = (static_cast<std::uint64_t>(seed) << 32) + index + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<std::uint32_t>(z >> 32);
+}
+
+std::vector<std::uint32_t> recordsSeeds(std::uint32_t seed, int count)
+{
+    std::vector<std::uint32_t> seeds;
+    for (int r = 1; r <= count; ++r)
+        seeds.push_back(mixedSeed(seed, static_cast<std::uint32_t>(r)));
+    return seeds;
 }
 
 std::uint32_t freshSeed()
@@ -181,6 +260,8 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
     if (!checkBackground(out.params, GbWhat, problem, switchText))
         return false;
     const bool records = out.experiment == Experiment::Records;
+    if (request.seeds && request.seeds->empty())
+        return fail("seeds", "none given", "1 to " + std::to_string(MaxRecords) + " seeds for records");
     const long long trials = request.trials ? *request.trials
         : request.seeds                     ? static_cast<long long>(request.seeds->size())
         : records                           ? 1
@@ -193,7 +274,9 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         out.seeds = *request.seeds;
     } else {
         const std::uint32_t seed = request.seed ? *request.seed : freshSeed();
-        out.seeds = records ? consecutiveSeeds(seed, out.trials) : std::vector<std::uint32_t> {seed};
+        out.seeds = records ? recordsSeeds(seed, out.trials) : std::vector<std::uint32_t> {seed};
+        if (records)
+            out.recordsSeed = seed;
     }
     if (!checkRun(out, problem, switchText))
         return false;
@@ -201,24 +284,12 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
     return true;
 }
 
-namespace {
-
-bool consecutive(const std::vector<std::uint32_t> &seeds)
-{
-    for (std::size_t i = 1; i < seeds.size(); ++i)
-        if (seeds[i] != static_cast<std::uint32_t>(seeds[0] + i))
-            return false;
-    return true;
-}
-
-} // namespace
-
 std::string batchCommand(const RunDescription &run)
 {
     std::string command = std::string("cleftsim-batch ") + experimentName(run.experiment);
     if (run.experiment == Experiment::Records) {
-        if (!run.seeds.empty() && consecutive(run.seeds)) {
-            command += " --seed " + std::to_string(run.seeds.front());
+        if (run.recordsSeed && run.seeds == recordsSeeds(*run.recordsSeed, run.trials)) {
+            command += " --seed " + std::to_string(*run.recordsSeed);
             if (run.trials != 1)
                 command += " --trials " + std::to_string(run.trials);
         } else {

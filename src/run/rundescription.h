@@ -32,6 +32,10 @@ struct RunDescription {
     // Records: one seed per trial, trial r seeded with seeds[r - 1] before it
     // starts. Is vs V2 and Histograms: one seed, set once before the first trial.
     std::vector<std::uint32_t> seeds;
+    // Records: the seed S the trials' seeds were mixed from (recordsSeeds),
+    // when they were; none when they were given one by one or came from the
+    // clock. Only the batch command line reads it.
+    std::optional<std::uint32_t> recordsSeed;
     // Records: the number of seeds. Is vs V2: trials per potential.
     // Histograms: trials of the run.
     int trials = 1;
@@ -53,13 +57,42 @@ constexpr double ValueTolerance = 1e-9;
 
 // The one rule for a value given for a parameter, from the command line, a
 // states file or Python. The number given is a binary float (text is read to
-// the nearest one first, so "1.500" is 1.5 and "10.0" is 10). It is taken
-// when it equals a value its editor can hold, or lies within ValueTolerance of
-// one: *taken is then that value, the one a run uses and records. Returns
-// empty when taken, else why not: "not a finite number" (NaN, infinities),
-// "not a whole number" (a parameter without decimals), "too many decimals",
-// "out of range".
+// the nearest one first by readNumber, so "1.500" is 1.5 and "10.0" is 10).
+// It is taken when it equals a value its editor can hold, or lies within
+// ValueTolerance of one, or is the single-precision float nearest to one
+// (np.float32(0.3), whatever carries it on: a float32 array, its tolist(),
+// float(), or the text 0.30000001192092896): *taken is then that value, the
+// one a run uses and records. A float32 is within 2^-24 (6e-8) of the value
+// it stands for, while two values an editor can hold (at most four
+// significant digits) lie at least 1e-4 of their size apart, so a float32
+// is the nearest float32 of at most one of them. Returns empty when taken,
+// else why not: "not a finite number" (NaN, infinities), "not a whole number"
+// (a parameter without decimals) or "too many decimals", each followed by
+// the nearest value the editor takes ("too many decimals (nearest accepted
+// 0.30)"), or "out of range".
 std::string acceptValue(const ParamInfo &info, double given, double *taken);
+
+// Reads a number as text, with the spellings Python's float() takes:
+// an optional sign, digits with an optional full stop and fraction ("1.50",
+// "2.", ".5"), an optional exponent ("1.5e0", "15E-1"); "nan", "inf" and
+// "infinity" in any case read as what they are, for acceptValue to refuse,
+// and so does a number beyond the floats (1e400), as float() reads it.
+// Whatever the locale. False for anything else.
+bool readNumber(const std::string &text, double &value);
+
+// The seed of item index (a grid's point, a Records trial) of a run with
+// seed: z = seed * 2^32 + index + 0x9E3779B97F4A7C15 (mod 2^64), then
+// z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27; z *= 0x94D049BB133111EB;
+// z ^= z >> 31 (each product mod 2^64); the seed is z >> 32, the upper 32 bits
+// (SplitMix64's mix). Neighbouring indices get unrelated seeds: the
+// generator's streams from seeds S and S + 1 stay related, so that trials
+// seeded one apart would be correlated.
+std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index);
+
+// The seeds of Records trials 1..count from the seed S: trial r takes
+// mixedSeed(S, r). A fixed seed in the windows and --seed S of the batch tool
+// and of Python seed their Records trials so.
+std::vector<std::uint32_t> recordsSeeds(std::uint32_t seed, int count);
 
 // A seed for a run given none, from the operating system's entropy
 // (getrandom, else std::random_device): runs started in the same
@@ -79,8 +112,9 @@ struct GivenValue {
 // defaults, seeds and checks; what is not given takes its default.
 struct RunRequest {
     Experiment experiment = Experiment::Isv;
-    // The seed of Is vs V2 and Histograms; for Records the first of
-    // consecutive seeds. Without it (and without seeds) a fresh seed.
+    // The seed of Is vs V2 and Histograms; for Records the seed S the trials'
+    // seeds are mixed from (recordsSeeds). Without it (and without seeds) a
+    // fresh seed.
     std::optional<std::uint32_t> seed;
     // Records only: one seed per trial.
     std::optional<std::vector<std::uint32_t>> seeds;
@@ -122,7 +156,7 @@ bool checkBackground(const ParameterSet &p, const std::string &gbWhat, RunProble
 
 // The cleftsim-batch command line that runs exactly this description: the
 // experiment, the seed (or for Records the seeds, as --seed S --trials T when
-// they are consecutive), the trials, --background and every parameter that
+// they are recordsSeeds(S, T) of its recordsSeed S), the trials, --background and every parameter that
 // differs from the default set, each as its editor shows it.
 std::string batchCommand(const RunDescription &run);
 

@@ -205,12 +205,24 @@ std::string isvJson(const RunDescription &run, const IsvRunResult &isv)
     return text;
 }
 
+std::string histogramsNote(const RunDescription &run)
+{
+    if (!(run.params.V2 > 0))
+        return {};
+    return "V2 " + formatFixed(run.params.V2, 0)
+        + " mV is positive: every current is outward, and the peak current counts inward current only, "
+          "so every trial's peak is 0 pA (the Is vs V2 sweep shows the outward peaks)";
+}
+
 std::string histogramsJson(const RunDescription &run, const HistogramsResult &h)
 {
     const ScatterStats stats = scatterStatistics(h);
     const int N = h.N;
     const int S = h.spikeSteps;
     std::string text = provenance(run);
+    const std::string note = histogramsNote(run);
+    if (!note.empty())
+        text += "  \"note\": " + jsonString(note) + ",\n";
     text += "  \"N\": " + std::to_string(N) + ",\n";
     text += "  \"SpikeSteps\": " + std::to_string(S) + ",\n";
     text += "  \"quanta\": " + countList(h.quanta, N + 1) + ",\n";

@@ -54,6 +54,13 @@ std::string recordsJson(const RunDescription &run, const RecordsResult &records)
 std::string isvJson(const RunDescription &run, const IsvRunResult &isv);
 std::string histogramsJson(const RunDescription &run, const HistogramsResult &histograms);
 
+// What a Histograms run at a positive clamp potential must say of its
+// numbers: every current is outward there, and the peak current counts
+// inward current only (as the window does), so every trial's peak is 0 pA.
+// Empty for V2 <= 0. The JSON writes it as "note" after the provenance; the
+// Python module warns with it.
+std::string histogramsNote(const RunDescription &run);
+
 // The provenance alone, as a JSON object: the opening members of every JSON output.
 std::string provenanceJson(const RunDescription &run);
 

@@ -17,10 +17,10 @@ SeedChoice &seedChoice()
     return choice;
 }
 
-std::uint32_t runSeed(int r)
+std::uint32_t runSeed()
 {
     const SeedChoice &c = seedChoice();
-    return c.fixed ? c.seed + static_cast<std::uint32_t>(r - 1) : seedFromClock();
+    return c.fixed ? c.seed : seedFromClock();
 }
 
 double SpikePotential(double t)

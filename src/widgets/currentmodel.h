@@ -20,10 +20,10 @@ struct SeedChoice {
 // The one choice of the program, set from the main window's File menu.
 SeedChoice &seedChoice();
 
-// The seed of a Run by that choice: trial r (1..100) of a Records figure, or
-// with r = 1 a sweep or a Histograms Run. A fixed seed S gives S + r - 1
-// (mod 2^32), as cleftsim-batch seeds its trials; otherwise the clock's.
-std::uint32_t runSeed(int r = 1);
+// The seed of a sweep or a Histograms Run by that choice: a fixed seed S
+// itself, as cleftsim-batch --seed S seeds them; otherwise the clock's. (A
+// Records figure mixes its trials' seeds from S: RecordsWindow.)
+std::uint32_t runSeed();
 
 // The laws of the synapse on that state (LPC, SpikeSteps, Sites), as the
 // windows' previews use them.

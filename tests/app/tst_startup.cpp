@@ -44,6 +44,7 @@ private slots:
     void frameShowsTheOpenWindows();
     void disabledCaptionsAreGrey_data();
     void disabledCaptionsAreGrey();
+    void badDrawScanRefused();
 
 private:
     std::unique_ptr<MainWindow> m_main;
@@ -411,4 +412,19 @@ void TestStartup::disabledCaptionsAreGrey()
 }
 
 QTEST_MAIN(TestStartup)
+void TestStartup::badDrawScanRefused()
+{
+    // As cleftsim-batch and the Python module: status 2 before any window.
+    for (const char *scan : {"bogus", "avx1024"}) {
+        qputenv("CLEFTSIM_DRAW_SCAN", scan);
+        int argc = 1;
+        char name[] = "cleftsim";
+        char *argv[] = {name, nullptr};
+        const int status = runApplication(argc, argv);
+        qunsetenv("CLEFTSIM_DRAW_SCAN");
+        QCOMPARE(status, 2);
+        QVERIFY(!windows().csMainForm);
+    }
+}
+
 #include "tst_startup.moc"
