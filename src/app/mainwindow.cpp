@@ -694,7 +694,9 @@ QString MainWindow::lastSessionPath()
 
 std::string MainWindow::sessionText() const
 {
-    return statesFileText(sessionOf(model()));
+    StatesSession session = sessionOf(model());
+    session.kept = m_kept;
+    return statesFileText(session);
 }
 
 bool MainWindow::sessionChanged() const
@@ -812,6 +814,7 @@ bool MainWindow::openSession(const QString &path, bool fromFile)
             return false;
     }
     replaceStoredStates(m, session.states);
+    m_kept = session.kept;
     m_listBox->clear();
     for (const ParameterSet &state : session.states) {
         m_listBox->addItem(QString::fromStdString(state.Name));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/statesfile.h"
 #include "widgets/windowset.h"
 
 #include <QMainWindow>
@@ -201,6 +202,9 @@ private:
     QString m_lastStatesFile;
     QString m_sessionFile;
     std::string m_sessionFileText;
+    // The members of the file opened last that this version does not know,
+    // written back by every save.
+    KeptMembers m_kept;
     QAction *m_reopen = nullptr;
     std::function<QString(bool)> m_chooseStatesFile;
     std::function<bool(const QString &)> m_confirm;

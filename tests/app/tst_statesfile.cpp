@@ -43,6 +43,7 @@ private slots:
     void onlyRegularFiles_data();
     void onlyRegularFiles();
     void linkToAFileIsFollowed();
+    void unknownMembersSurviveOpenAndSave();
     void quitAsksForAChangedSessionFile_data();
     void quitAsksForAChangedSessionFile();
     void neverSavedSessionIsKeptAndReopened();
@@ -472,6 +473,40 @@ void TestStatesFile::linkToAFileIsFollowed()
     init();
     QVERIFY(m_main->openStates(link));
     QCOMPARE(model().StoredCount, 3);
+}
+
+void TestStatesFile::unknownMembersSurviveOpenAndSave()
+{
+    makeSession();
+    QString text = QString::fromStdString(statesFileText(sessionOf(model())));
+    // A comment at the top and a member a later version gives its states.
+    text.replace("\"initial\": 2,", "\"initial\": 2,\n  \"comment\": \"Rg series, day 3\",");
+    text.replace("\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", ",
+        "\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", \"colour\": [0, 128, 0], ");
+    QVERIFY(text.contains("comment") && text.contains("colour"));
+    const QString path = m_dir.filePath("later.json");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toUtf8());
+    f.close();
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(path));
+    const QString again = m_dir.filePath("again.json");
+    QVERIFY(m_main->saveStates(again));
+    QFile g(again);
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(g.readAll()), text);
+    g.close();
+    // A state stored since is added without them; they stay where they were.
+    restoreScheme(4, 0.75, -40);
+    QVERIFY(m_main->Store());
+    QVERIFY(m_main->saveStates(again));
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    const QString third = QString::fromUtf8(g.readAll());
+    QVERIFY(third.contains("\"initial\": 4,\n  \"comment\": \"Rg series, day 3\",\n"));
+    QVERIFY(third.contains("\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", \"colour\": [0, 128, 0], \"Back"));
+    QCOMPARE(third.count("colour"), 1);
 }
 
 void TestStatesFile::quitAsksForAChangedSessionFile_data()
