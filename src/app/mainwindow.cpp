@@ -31,7 +31,6 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QStandardPaths>
 
@@ -183,12 +182,14 @@ void MainWindow::FixedSeedClick()
         dialog.setLabelText(QStringLiteral("Seed of the next Runs, 0 to 4294967295\n"
                                            "(Records trial r of a figure takes the seed + r - 1):"));
         dialog.setTextValue(QString::number(shown));
-        if (auto *edit = dialog.findChild<QLineEdit *>())
-            edit->setValidator(
-                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,10}")), edit));
+        // What is typed stays as typed: a text that is no seed is refused as
+        // a whole, with what is accepted, and shown again to be mended.
         while (dialog.exec() == QDialog::Accepted) {
-            bool ok = false;
-            const qulonglong value = dialog.textValue().toULongLong(&ok);
+            const QString text = dialog.textValue().trimmed();
+            bool ok = !text.isEmpty() && text.size() <= 10;
+            for (const QChar c : text)
+                ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            const qulonglong value = ok ? text.toULongLong(&ok) : 0;
             if (ok && value <= 0xFFFFFFFFull) {
                 seed = static_cast<std::uint32_t>(value);
                 break;

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -44,6 +45,7 @@ private slots:
     void onlyRegularFiles();
     void linkToAFileIsFollowed();
     void unknownMembersSurviveOpenAndSave();
+    void dialogsProposeTheLastFile();
     void quitAsksForAChangedSessionFile_data();
     void quitAsksForAChangedSessionFile();
     void neverSavedSessionIsKeptAndReopened();
@@ -507,6 +509,46 @@ void TestStatesFile::unknownMembersSurviveOpenAndSave()
     QVERIFY(third.contains("\"initial\": 4,\n  \"comment\": \"Rg series, day 3\",\n"));
     QVERIFY(third.contains("\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", \"colour\": [0, 128, 0], \"Back"));
     QCOMPARE(third.count("colour"), 1);
+}
+
+void TestStatesFile::dialogsProposeTheLastFile()
+{
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->activateWindow();
+    // Each shortcut, pressed in an editor, opens its dialog; what it proposes
+    // is noted and the dialog cancelled.
+    const auto proposed = [this](Qt::Key key) {
+        QString file;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !file.isEmpty())
+                return;
+            file = dialog->selectedFiles().value(0);
+            dialog->reject();
+        });
+        answer.start(20);
+        m_main->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_main.get()))
+            return QStringLiteral("(the main window is not active)");
+        QTest::keyClick(windows().forms[1], key, Qt::ControlModifier);
+        return file;
+    };
+    const QString documents = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                                  .filePath(QStringLiteral("states.json"));
+    QCOMPARE(proposed(Qt::Key_S), documents);
+    const QString path = m_dir.filePath("proposed.json");
+    QVERIFY(m_main->saveStates(path));
+    QCOMPARE(proposed(Qt::Key_S), path);
+    QCOMPARE(proposed(Qt::Key_O), path);
+    // Then the one opened last.
+    const QString other = m_dir.filePath("other.json");
+    QVERIFY(QFile::copy(path, other));
+    QVERIFY(m_main->openStates(other));
+    QCOMPARE(proposed(Qt::Key_O), other);
+    QCOMPARE(proposed(Qt::Key_S), other);
+    QVERIFY(m_errors.isEmpty());
 }
 
 void TestStatesFile::quitAsksForAChangedSessionFile_data()
