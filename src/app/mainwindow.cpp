@@ -14,6 +14,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -30,8 +31,8 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QShortcut>
+#include <QStandardPaths>
 
 namespace cleftsim {
 
@@ -96,6 +97,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&modelChanges(), &ModelChanges::parameterChanged, this, [this](Param f) {
         for (Param row : rowsShowing(f))
             showParameter(row);
+        showSessionState();
     });
 }
 
@@ -115,6 +117,16 @@ void MainWindow::buildMenu()
     QAction *save
         = m_fileMenu->addAction(QStringLiteral("&Save States..."), this, &MainWindow::SaveStatesClick);
     save->setObjectName(QStringLiteral("SaveStates1"));
+    // From every window of the frame, as Quit.
+    open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction *a : {open, save})
+        a->setShortcutContext(Qt::ApplicationShortcut);
+    m_reopen = m_fileMenu->addAction(
+        QStringLiteral("&Reopen Last Session"), this, &MainWindow::ReopenLastSessionClick);
+    m_reopen->setObjectName(QStringLiteral("ReopenLastSession1"));
+    connect(m_fileMenu, &QMenu::aboutToShow, this,
+        [this] { m_reopen->setEnabled(QFileInfo::exists(lastSessionPath())); });
     // Where the experiments' Runs take their seeds: the clock, as always, or
     // a seed the user fixes to repeat a figure or its batch command.
     m_fileMenu->addSeparator();
@@ -171,12 +183,14 @@ void MainWindow::FixedSeedClick()
             QStringLiteral("Seed of the next Runs, 0 to 4294967295\n"
                            "(Records trial r of a figure takes a seed mixed from it and r):"));
         dialog.setTextValue(QString::number(shown));
-        if (auto *edit = dialog.findChild<QLineEdit *>())
-            edit->setValidator(
-                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{1,10}")), edit));
+        // What is typed stays as typed: a text that is no seed is refused as
+        // a whole, with what is accepted, and shown again to be mended.
         while (dialog.exec() == QDialog::Accepted) {
-            bool ok = false;
-            const qulonglong value = dialog.textValue().toULongLong(&ok);
+            const QString text = dialog.textValue().trimmed();
+            bool ok = !text.isEmpty() && text.size() <= 10;
+            for (const QChar c : text)
+                ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            const qulonglong value = ok ? text.toULongLong(&ok) : 0;
             if (ok && value <= 0xFFFFFFFFull) {
                 seed = static_cast<std::uint32_t>(value);
                 break;
@@ -556,6 +570,7 @@ bool MainWindow::Store()
     m_listBox->item(m_listBox->count() - 1)->setSizeHint(QSize(m_listBox->width() - 4, 16));
     m_label01v->setText(name);
     BlackParameterLabels();
+    showSessionState();
     return true;
 }
 
@@ -590,6 +605,7 @@ void MainWindow::RestoreBtnClick()
     NewLPC();
     BlackParameterLabels();
     restoreEditors();
+    showSessionState();
 }
 
 void MainWindow::restoreEditors()
@@ -607,14 +623,28 @@ const QString StatesFilter = QStringLiteral("Cleftsim states (*.json);;All files
 
 } // namespace
 
+QString MainWindow::proposedStatesFile() const
+{
+    if (!m_lastStatesFile.isEmpty())
+        return m_lastStatesFile;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("states.json"));
+}
+
 void MainWindow::SaveStatesClick()
+{
+    saveStatesAsked();
+}
+
+bool MainWindow::saveStatesAsked()
 {
     QString path;
     if (m_chooseStatesFile) {
         path = m_chooseStatesFile(true);
     } else {
-        const QString proposed = QDir(m_statesFolder).filePath(QStringLiteral("states.json"));
-        QFileDialog dialog(this, QStringLiteral("Save States"), proposed, StatesFilter);
+        const QString proposed = proposedStatesFile();
+        QFileDialog dialog(
+            this, QStringLiteral("Save States"), QFileInfo(proposed).absolutePath(), StatesFilter);
         dialog.setObjectName(QStringLiteral("SaveStatesDialog"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -624,31 +654,122 @@ void MainWindow::SaveStatesClick()
             path = dialog.selectedFiles().constFirst();
     }
     if (path.isEmpty())
-        return;
+        return false;
     // A name without an extension gets the one the Open dialog's filter shows.
     if (QFileInfo(path).suffix().isEmpty())
         path += path.endsWith(QLatin1Char('.')) ? QStringLiteral("json") : QStringLiteral(".json");
-    m_statesFolder = QFileInfo(path).absolutePath();
-    saveStates(path);
+    return saveStates(path);
 }
 
 void MainWindow::OpenStatesClick()
 {
-    const QString path = m_chooseStatesFile
-        ? m_chooseStatesFile(false)
-        : QFileDialog::getOpenFileName(this, QStringLiteral("Open States"), m_statesFolder, StatesFilter);
+    QString path;
+    if (m_chooseStatesFile) {
+        path = m_chooseStatesFile(false);
+    } else {
+        const QString proposed = proposedStatesFile();
+        QFileDialog dialog(
+            this, QStringLiteral("Open States"), QFileInfo(proposed).absolutePath(), StatesFilter);
+        dialog.setObjectName(QStringLiteral("OpenStatesDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (QFileInfo::exists(proposed))
+            dialog.selectFile(proposed);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
+    }
     if (path.isEmpty())
         return;
-    m_statesFolder = QFileInfo(path).absolutePath();
     openStates(path);
+}
+
+bool MainWindow::ReopenLastSessionClick()
+{
+    return openSession(lastSessionPath(), false);
+}
+
+QString MainWindow::lastSessionPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(QStringLiteral("last-session.json"));
+}
+
+std::string MainWindow::sessionText() const
+{
+    StatesSession session = sessionOf(model());
+    session.kept = m_kept;
+    return statesFileText(session);
+}
+
+bool MainWindow::sessionChanged() const
+{
+    return !m_sessionFile.isEmpty() && sessionText() != m_sessionFileText;
+}
+
+void MainWindow::showSessionState()
+{
+    if (m_sessionFile.isEmpty()) {
+        setWindowModified(false);
+        setWindowTitle(QStringLiteral("Cleftsim"));
+        return;
+    }
+    setWindowTitle(QStringLiteral("Cleftsim - %1[*]").arg(QFileInfo(m_sessionFile).fileName()));
+    setWindowModified(sessionChanged());
+}
+
+bool MainWindow::keepSession()
+{
+    const ModelState &m = model();
+    // Nothing to keep: an earlier session stays to be reopened.
+    if (m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI))
+        return true;
+    const QString path = lastSessionPath();
+    QString error;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        error = saveFailure(path, QStringLiteral("its folder could not be made"));
+    else if (saveFileAtomically(path, QByteArray::fromStdString(sessionText()), &error))
+        return true;
+    if (m_showError)
+        m_showError(error);
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (sessionChanged()) {
+        QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+            QStringLiteral("Save the states before quitting?"),
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("SaveBeforeQuitting"));
+        box.setInformativeText(QStringLiteral("%1 has changed since it was opened or saved.")
+                                   .arg(QFileInfo(m_sessionFile).fileName()));
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
+        if (answer != QMessageBox::Save && answer != QMessageBox::Discard) {
+            event->ignore();
+            return;
+        }
+        if (answer == QMessageBox::Save && !saveStatesAsked()) {
+            event->ignore();
+            return;
+        }
+    }
+    keepSession();
+    QMainWindow::closeEvent(event);
 }
 
 bool MainWindow::saveStates(const QString &path)
 {
-    const std::string text = statesFileText(sessionOf(model()));
+    const std::string text = sessionText();
     QString error;
-    if (saveFileAtomically(path, QByteArray::fromStdString(text), &error))
+    if (saveFileAtomically(path, QByteArray::fromStdString(text), &error)) {
+        m_lastStatesFile = QFileInfo(path).absoluteFilePath();
+        m_sessionFile = m_lastStatesFile;
+        m_sessionFileText = text;
+        showSessionState();
         return true;
+    }
     if (m_showError)
         m_showError(error);
     return false;
@@ -656,6 +777,18 @@ bool MainWindow::saveStates(const QString &path)
 
 bool MainWindow::openStates(const QString &path)
 {
+    return openSession(path, true);
+}
+
+bool MainWindow::openSession(const QString &path, bool fromFile)
+{
+    // Only a regular file is read: a named pipe would never end, a device
+    // would be read as if it were a file.
+    if (const QString refused = notRegularFile(path); !refused.isEmpty()) {
+        if (m_showError)
+            m_showError(QStringLiteral("%1 is not opened: %2").arg(QFileInfo(path).fileName(), refused));
+        return false;
+    }
     StatesSession session;
     RunProblem problem;
     if (!readStatesFile(QFile::encodeName(path).toStdString(), session, &problem)) {
@@ -683,6 +816,7 @@ bool MainWindow::openStates(const QString &path)
             return false;
     }
     replaceStoredStates(m, session.states);
+    m_kept = session.kept;
     m_listBox->clear();
     for (const ParameterSet &state : session.states) {
         m_listBox->addItem(QString::fromStdString(state.Name));
@@ -703,6 +837,15 @@ bool MainWindow::openStates(const QString &path)
                 editor->restoreFrom(*session.current);
         }
     }
+    if (fromFile) {
+        m_lastStatesFile = QFileInfo(path).absoluteFilePath();
+        m_sessionFile = m_lastStatesFile;
+        m_sessionFileText = sessionText();
+    } else {
+        m_sessionFile.clear();
+        m_sessionFileText.clear();
+    }
+    showSessionState();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/statesfile.h"
 #include "widgets/windowset.h"
 
 #include <QMainWindow>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 class QFrame;
 class QGroupBox;
@@ -61,12 +63,30 @@ public:
     void Tutorial1Click();
     void csAboutClick();
 
-    // "Save States..." and "Open States..." of the File menu: ask for a file,
-    // then saveStates or openStates. A name saved without an extension gets
-    // ".json", which the Open dialog's filter shows. "Quit" (Ctrl+Q) closes
-    // the main window and with it the program.
+    // "Save States..." (Ctrl+S) and "Open States..." (Ctrl+O) of the File
+    // menu: ask for a file, proposing the one last opened or saved (at first
+    // "states.json" in the documents folder), then saveStates or openStates.
+    // A name saved without an extension gets ".json", which the Open dialog's
+    // filter shows. "Quit" (Ctrl+Q) closes the main window and with it the
+    // program.
     void SaveStatesClick();
     void OpenStatesClick();
+    // "Reopen Last Session" of the File menu: opens the session kept when
+    // the program last ended, as openStates does. The session then belongs
+    // to no states file.
+    bool ReopenLastSessionClick();
+    // Where the session is kept when the program ends: "last-session.json"
+    // in the user's data folder.
+    static QString lastSessionPath();
+    // Writes the session (stored states, initial state, edits not stored) to
+    // lastSessionPath, safely; a session of nothing but the default set
+    // leaves an earlier one there. Returns false with the message shown when
+    // it cannot be written.
+    bool keepSession();
+    // The states file the session came from or was last saved to (empty
+    // when none), and whether the session has changed since.
+    QString sessionFile() const { return m_sessionFile; }
+    bool sessionChanged() const;
     // Writes every stored state, which one is initial and the current
     // parameters when they differ from it to a states file. Returns false,
     // with a message naming the file and the system's reason, when it cannot
@@ -122,8 +142,25 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // File > Quit, Ctrl+Q and the close button: asks "Save the states before
+    // quitting?" when the session's states file has changes not saved
+    // (Cancel, or a save not done, keeps the program running), then keeps
+    // the session and lets the program end.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Asks for a file and saves the states there; whether they were saved.
+    bool saveStatesAsked();
+    // Reads a states file into the session (see openStates); fromFile tells
+    // whether the session then belongs to that file.
+    bool openSession(const QString &path, bool fromFile);
+    // The text a states file of the session has now.
+    std::string sessionText() const;
+    // The caption: "Cleftsim", with the session file's name and the mark of
+    // changes not saved while the session belongs to one.
+    void showSessionState();
+    // The file the dialogs propose: the last opened or saved.
+    QString proposedStatesFile() const;
     // Turns the frame's scroll bars off and moves every open window back inside it.
     void keepWindowsInFrame();
     // The labels of one parameter row and how its value is written.
@@ -162,7 +199,13 @@ private:
     QAction *m_clockSeeds = nullptr;
     QAction *m_fixedSeed = nullptr;
     std::function<std::optional<std::uint32_t>(std::uint32_t)> m_askSeed;
-    QString m_statesFolder;
+    QString m_lastStatesFile;
+    QString m_sessionFile;
+    std::string m_sessionFileText;
+    // The members of the file opened last that this version does not know,
+    // written back by every save.
+    KeptMembers m_kept;
+    QAction *m_reopen = nullptr;
     std::function<QString(bool)> m_chooseStatesFile;
     std::function<bool(const QString &)> m_confirm;
     Row m_rows[12];

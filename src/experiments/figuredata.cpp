@@ -51,6 +51,18 @@ QString jsonFilter()
     return QObject::tr("JSON with the run's parameters (*.json)");
 }
 
+// Histograms have no other form: the filter says what becomes of a CSV name.
+QString histogramsFilter()
+{
+    return QObject::tr("JSON with the run's parameters, the only form of Histograms: a name typed with "
+                       ".csv is saved as .json (*.json)");
+}
+
+QString jsonFilterOf(Experiment e)
+{
+    return hasTextForm(e) ? jsonFilter() : histogramsFilter();
+}
+
 QString extensionOf(Experiment e, OutputFormat format)
 {
     return format == OutputFormat::Json ? QStringLiteral("json")
@@ -64,11 +76,13 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data, const QString &s
     QStringList filters;
     if (hasTextForm(e))
         filters << textFilter(e);
-    filters << jsonFilter();
-    const OutputFormat first = hasTextForm(e) ? OutputFormat::Text : OutputFormat::Json;
+    filters << jsonFilterOf(e);
+    // A sweep changed midway is offered as JSON, the form that keeps its note.
+    const OutputFormat first
+        = hasTextForm(e) && !data->changedMidway ? OutputFormat::Text : OutputFormat::Json;
     const QString proposed = proposedDataName(*data, first, stateName);
 
-    QString filter = filters.constFirst();
+    QString filter = first == OutputFormat::Json ? filters.constLast() : filters.constFirst();
     QString path;
     if (pathChooser()) {
         path = pathChooser()(proposed, filters, &filter);
@@ -80,8 +94,10 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data, const QString &s
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         const auto nameFor = [&](const QString &chosen) {
-            return chosen == jsonFilter() ? proposedDataName(*data, OutputFormat::Json, stateName) : proposed;
+            return proposedDataName(
+                *data, chosen == jsonFilterOf(e) ? OutputFormat::Json : OutputFormat::Text, stateName);
         };
+        dialog.selectNameFilter(filter);
         dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
         dialog.selectFile(proposed);
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &chosen) {
@@ -97,7 +113,7 @@ void saveWithDialog(QWidget *parent, const FigureDataPtr &data, const QString &s
     }
     if (path.isEmpty())
         return;
-    const DataTarget target = dataTarget(e, path, filter == jsonFilter());
+    const DataTarget target = dataTarget(e, path, filter == jsonFilterOf(e));
     QString error;
     if (saveFigureData(target.path, *data, target.format, &error))
         return;
@@ -147,7 +163,8 @@ QString proposedDataName(const FigureData &data, OutputFormat format, const QStr
 {
     const Experiment e = data.result.run.experiment;
     return stateFileBase(stateName) + QLatin1Char('_') + QString::fromLatin1(experimentName(e))
-        + QLatin1Char('.') + extensionOf(e, format);
+        + (data.changedMidway ? QStringLiteral("_partial") : QString()) + QLatin1Char('.')
+        + extensionOf(e, format);
 }
 
 DataTarget dataTarget(Experiment e, const QString &typed, bool jsonChosen)
@@ -162,12 +179,25 @@ DataTarget dataTarget(Experiment e, const QString &typed, bool jsonChosen)
         target.format = OutputFormat::Json;
     } else if (hasTextForm(e) && suffix == extensionOf(e, OutputFormat::Text)) {
         target.format = OutputFormat::Text;
+    } else if (!hasTextForm(e) && (suffix == QLatin1String("csv") || suffix == QLatin1String("txt"))) {
+        // JSON under a text form's name would mislead whoever opens it.
+        target.path.chop(suffix.size());
+        target.path += extensionOf(e, OutputFormat::Json);
     }
     return target;
 }
 
 bool saveFigureData(const QString &path, const FigureData &data, OutputFormat format, QString *error)
 {
+    // The CSV has no room for the note, and would look like a plain sweep
+    // broken off.
+    if (data.changedMidway && format == OutputFormat::Text) {
+        if (error)
+            *error = saveFailure(path,
+                QObject::tr("the parameters changed during this sweep, and only its JSON form keeps that "
+                            "note; save it with the extension .json"));
+        return false;
+    }
     return saveFileAtomically(path, QByteArray::fromStdString(figureOutput(data, format)), error);
 }
 

@@ -24,6 +24,9 @@ struct FigureData {
     // Why no command repeats the figure (a sweep stopped by Break, an edit
     // during the sweep); empty when the batch command does.
     QString note;
+    // A sweep whose parameters changed midway: it holds only the points run
+    // after the change, and is saved as JSON only, which keeps the note.
+    bool changedMidway = false;
 };
 // A figure's data as its window, its copies and its menus share it.
 using FigureDataPtr = std::shared_ptr<const FigureData>;
@@ -43,12 +46,14 @@ std::string figureOutput(const FigureData &data, OutputFormat format);
 // the name a Store would give them (nothing is stored).
 QString dataStateName(const FigureData &data);
 // The file name proposed for the data, from the name of its state and the
-// experiment: "0_default_isv.csv", "3_2RgV2_histograms.json".
+// experiment: "0_default_isv.csv", "3_2RgV2_histograms.json"; a sweep changed
+// midway says it is partial: "1_0Rg_isv_partial.json".
 QString proposedDataName(const FigureData &data, OutputFormat format, const QString &stateName);
 // Where a save of an experiment's data goes and in which form: the form of
 // the extension typed when it names one the experiment offers (".json",
 // ".csv" for a sweep, ".txt" for Records), else the form of the filter chosen
-// (jsonChosen), whose extension a name without one gets.
+// (jsonChosen), whose extension a name without one gets. Histograms, whose
+// only form is JSON, turn a typed ".csv" or ".txt" into ".json".
 struct DataTarget {
     QString path;
     OutputFormat format = OutputFormat::Text;
@@ -56,7 +61,8 @@ struct DataTarget {
 DataTarget dataTarget(Experiment e, const QString &typed, bool jsonChosen);
 // Writes the data to path safely: a temporary file moved over path only when
 // complete. false with a message naming the file and the system's reason in
-// *error; an old file stays intact.
+// *error; an old file stays intact. The CSV of a sweep changed midway is
+// refused with a message that points to its JSON.
 bool saveFigureData(const QString &path, const FigureData &data, OutputFormat format, QString *error);
 
 // Adds the figure's entries to a context menu: its seeds (to read), "Copy

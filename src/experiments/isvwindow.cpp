@@ -296,6 +296,7 @@ void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
     m_sweepPoints.clear();
     const std::vector<IsvPoint> &points = data->result.isv.points;
     if (m_changedDuringSweep) {
+        data->changedMidway = true;
         // The points kept are those run wholly with the parameters named.
         data->note = points.empty()
             ? tr("The parameters changed during this sweep: it holds no point run wholly with these "

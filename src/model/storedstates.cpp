@@ -36,6 +36,10 @@ std::string nameForParameters(const ModelState &state, const ParameterSet &p)
     for (int slot = 0; slot <= state.StoredCount && slot < StoredSlots; ++slot)
         if (sameModel(p, state.StoredStates[static_cast<std::size_t>(slot)]))
             return state.StoredStates[static_cast<std::size_t>(slot)].Name;
+    // With the table full no slot is left for p: it is named by what differs
+    // from the default set, without a slot number.
+    if (state.StoredCount + 1 >= StoredSlots)
+        return stateNumber(DefaultParameterSet.Name) + ">" + DiffCode(p, DefaultParameterSet);
     return storedStateName(state.StoredCount + 1, state.LPI.Name, DiffCode(p, state.LPI));
 }
 

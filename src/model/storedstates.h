@@ -25,7 +25,8 @@ std::string storedStateName(int slot, const std::string &initialName, const std:
 // The name of the state a parameter set belongs to, to name what was made
 // with it (files, figures): the initial state when its model equals p, else
 // the first stored state whose model does, else the name a Store would give
-// p now (nothing is stored).
+// p now (nothing is stored); with the table full, "0>" and the difference
+// code of p against the default set ("0>n12Rg").
 std::string nameForParameters(const ModelState &state, const ParameterSet &p);
 
 // What a store did.

@@ -123,6 +123,15 @@ private:
 
     bool read(JsonValue &value, int depth)
     {
+        value.begin = m_pos;
+        if (!readValue(value, depth))
+            return false;
+        value.end = m_pos;
+        return true;
+    }
+
+    bool readValue(JsonValue &value, int depth)
+    {
         if (atEnd())
             return fail("a value expected");
         switch (peek()) {
@@ -174,6 +183,7 @@ private:
             ++m_pos;
             skipSpace();
             value.object.emplace_back(std::move(key), JsonValue());
+            value.object.back().second.memberBegin = keyStart;
             if (!read(value.object.back().second, depth + 1))
                 return false;
             skipSpace();

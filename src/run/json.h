@@ -18,6 +18,12 @@ struct JsonValue {
     std::string string; // the text of a string
     std::vector<JsonValue> array;
     std::vector<std::pair<std::string, JsonValue>> object; // members in the order of the text
+    // Where the value stands in the text read: bytes [begin, end); for a
+    // member of an object, memberBegin is where its name starts, so that
+    // [memberBegin, end) is the member as it was written.
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t memberBegin = 0;
 
     // The member of an object by its key; nullptr when absent. The reader
     // refuses an object that names a member twice, so there is one at most.

@@ -27,36 +27,107 @@ StatesSession sessionOf(const ModelState &state)
 
 namespace {
 
-// The members of a state after its name: the switch and every value with
-// the decimals of its editor.
-std::string valueMembers(const ParameterSet &p)
+// The known members of a state and of the current parameters, in the order
+// they are written.
+std::vector<std::string> valueNames()
+{
+    std::vector<std::string> names {"BackgroundOn"};
+    for (const ParamInfo *rule : numericParams())
+        names.push_back(rule->name);
+    return names;
+}
+
+const std::vector<std::string> &topNames()
+{
+    static const std::vector<std::string> names {"format", "version", "initial", "states", "current"};
+    return names;
+}
+
+const std::vector<std::string> &stateNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> n {"Name"};
+        for (const std::string &v : valueNames())
+            n.push_back(v);
+        return n;
+    }();
+    return names;
+}
+
+const std::vector<std::string> &currentNames()
+{
+    static const std::vector<std::string> names = valueNames();
+    return names;
+}
+
+// The members of an object in the order of names (those written are given,
+// the others are empty), with the kept members put in their places.
+std::vector<std::string> withKept(const std::vector<std::string> &names,
+    const std::vector<std::string> &written, const std::vector<KeptMember> &kept)
+{
+    const auto place = [&](const KeptMember &k) {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == k.after)
+                return static_cast<long>(i);
+        return -1L; // before every known member
+    };
+    std::vector<std::string> members;
+    for (long i = -1; i < static_cast<long>(names.size()); ++i) {
+        if (i >= 0 && !written[static_cast<std::size_t>(i)].empty())
+            members.push_back(written[static_cast<std::size_t>(i)]);
+        for (const KeptMember &k : kept)
+            if (place(k) == i)
+                members.push_back(k.text);
+    }
+    return members;
+}
+
+std::string joined(const std::vector<std::string> &parts, const std::string &separator)
+{
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i ? separator : std::string()) + parts[i];
+    return text;
+}
+
+// The switch and every value with the decimals of its editor, as members.
+std::vector<std::string> valueMembers(const ParameterSet &p)
 {
     // The switch is written 0 or 1, as every version of the program wrote it.
-    std::string text = "\"BackgroundOn\": " + std::to_string(p.BackgroundOn);
+    std::vector<std::string> members {"\"BackgroundOn\": " + std::to_string(p.BackgroundOn)};
     for (const ParamInfo *rule : numericParams())
-        text += std::string(", \"") + rule->name
-            + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals);
-    return text;
+        members.push_back(std::string("\"") + rule->name
+            + "\": " + formatFixed(fieldValue(p, rule->field), rule->decimals));
+    return members;
 }
 
 } // namespace
 
 std::string statesFileText(const StatesSession &session)
 {
-    std::string text = "{\n";
-    text += "  \"format\": \"cleftsim-states\",\n";
-    text += "  \"version\": " + std::to_string(StatesFileVersion) + ",\n";
-    text += "  \"initial\": " + std::to_string(session.initial) + ",\n";
-    text += "  \"states\": [\n";
+    const KeptMembers &kept = session.kept;
+    std::string states = "\"states\": [\n";
     for (std::size_t i = 0; i < session.states.size(); ++i) {
         const ParameterSet &p = session.states[i];
-        text += "    {\"Name\": " + jsonString(p.Name) + ", " + valueMembers(p);
-        text += i + 1 < session.states.size() ? "},\n" : "}\n";
+        std::vector<std::string> written {"\"Name\": " + jsonString(p.Name)};
+        for (std::string &m : valueMembers(p))
+            written.push_back(std::move(m));
+        static const std::vector<KeptMember> none;
+        const std::vector<KeptMember> &extra = i < kept.states.size() ? kept.states[i] : none;
+        states += "    {" + joined(withKept(stateNames(), written, extra), ", ");
+        states += i + 1 < session.states.size() ? "},\n" : "}\n";
     }
-    text += "  ]";
+    states += "  ]";
+    std::vector<std::string> top {"\"format\": \"cleftsim-states\"",
+        "\"version\": " + std::to_string(StatesFileVersion),
+        "\"initial\": " + std::to_string(session.initial), states, std::string()};
     // The edits not stored, named by the initial state they were made from.
     if (session.current)
-        text += ",\n  \"current\": {" + valueMembers(*session.current) + "}";
+        top.back() = "\"current\": {"
+            + joined(withKept(currentNames(), valueMembers(*session.current), kept.current), ", ") + "}";
+    std::string text = "{\n";
+    for (const std::string &member : withKept(topNames(), top, kept.top))
+        text += (text.size() > 2 ? ",\n  " : "  ") + member;
     text += "\n}\n";
     return text;
 }
@@ -155,6 +226,25 @@ void readValues(const JsonValue &v, ParameterSet &p, const std::string &where)
         refuse(where, problem.what + " " + problem.reason, problem.accepted);
 }
 
+// The members of an object that names does not hold, as text says them,
+// each with the known member before it.
+std::vector<KeptMember> keptMembers(
+    const JsonValue &object, const std::vector<std::string> &names, const std::string &text)
+{
+    std::vector<KeptMember> kept;
+    std::string after;
+    for (const auto &[key, value] : object.object) {
+        bool known = false;
+        for (const std::string &n : names)
+            known = known || n == key;
+        if (known)
+            after = key;
+        else
+            kept.push_back({after, text.substr(value.memberBegin, value.end - value.memberBegin)});
+    }
+    return kept;
+}
+
 ParameterSet readState(const JsonValue &v, int slot)
 {
     const std::string where = "state " + std::to_string(slot);
@@ -199,6 +289,11 @@ StatesSession readSession(const std::string &text)
     StatesSession session;
     for (std::size_t i = 0; i < states.array.size(); ++i)
         session.states.push_back(readState(states.array[i], static_cast<int>(i)));
+    session.kept.top = keptMembers(doc, topNames(), text);
+    for (const JsonValue &state : states.array)
+        session.kept.states.push_back(keptMembers(state, stateNames(), text));
+    while (!session.kept.states.empty() && session.kept.states.back().empty())
+        session.kept.states.pop_back();
     if (session.states.front() != DefaultParameterSet)
         refuse("", "state 0 is not the default set \"0: default\"");
     const double initial = need(doc, "initial", JsonValue::Type::Number, "").number;
@@ -213,6 +308,7 @@ StatesSession readSession(const std::string &text)
         p.Name = session.states[static_cast<std::size_t>(session.initial)].Name;
         readValues(*current, p, "current");
         session.current = p;
+        session.kept.current = keptMembers(*current, currentNames(), text);
     }
     return session;
 }

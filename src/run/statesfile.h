@@ -10,6 +10,29 @@
 
 namespace cleftsim {
 
+// A member of a states file that this version does not know (a comment, or
+// what a later version adds), kept to be written back unchanged in its place:
+// the member as it stood in the text ("\"comment\": \"by hand\""), and the
+// member known here that it followed in its object (empty when it came
+// before every known one).
+struct KeptMember {
+    std::string after;
+    std::string text;
+    bool operator==(const KeptMember &o) const { return after == o.after && text == o.text; }
+};
+
+// The members not known here of a file's top level, of each state (by slot;
+// slots beyond the list have none) and of the current parameters.
+struct KeptMembers {
+    std::vector<KeptMember> top;
+    std::vector<std::vector<KeptMember>> states;
+    std::vector<KeptMember> current;
+    bool operator==(const KeptMembers &o) const
+    {
+        return top == o.top && states == o.states && current == o.current;
+    }
+};
+
 // The stored states of a session as a states file keeps them: the states of
 // the table in slot order (the first is "0: default"), the slot of the
 // initial state and the current parameters when they differ from it (edits
@@ -19,6 +42,8 @@ struct StatesSession {
     int initial = 0;
     // Named as the initial state, which they were derived from.
     std::optional<ParameterSet> current;
+    // What the file held besides; written back by statesFileText.
+    KeptMembers kept;
 };
 
 // The format version this program writes and reads.
@@ -33,7 +58,10 @@ constexpr std::size_t MaxStateNameLength = 255;
 // LPI is and LPC when its model differs from LPI.
 StatesSession sessionOf(const ModelState &state);
 
-// The JSON text of a states file.
+// The JSON text of a states file. The kept members are written as they were
+// read, each after the known member it followed (when that one is not written,
+// after the one before it), so that a file this program wrote, with members
+// added by hand or by another version, reads and writes back byte for byte.
 std::string statesFileText(const StatesSession &session);
 
 // Reads the text of a states file, checking everything the editors and the
@@ -43,7 +71,8 @@ std::string statesFileText(const StatesSession &session);
 // name starting with its slot number, without control characters and at most
 // MaxStateNameLength characters long, at most StoredSlots states, the initial
 // slot among them, and the current parameters, when given, as a state. The
-// JSON text itself must be UTF-8 and name no member of an object twice. On a
+// JSON text itself must be UTF-8 and name no member of an object twice.
+// Members not known here are kept in session.kept, as they were written. On a
 // fault returns false with the problem in *problem (its text() one line) and
 // leaves session as it was.
 bool parseStatesFile(const std::string &text, StatesSession &session, RunProblem *problem);

@@ -1,6 +1,7 @@
 #include "widgets/savefile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -8,14 +9,53 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace cleftsim {
 
+QString notRegularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        return QString(); // a name not taken, a dangling link, a regular file
+    QString kind;
+    if (info.isDir()) {
+        kind = QStringLiteral("a folder");
+    } else {
+#ifdef Q_OS_UNIX
+        // What the link leads to, as the system tells it.
+        struct stat st { };
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+            if (S_ISFIFO(st.st_mode))
+                kind = QStringLiteral("a named pipe");
+            else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+                kind = QStringLiteral("a device");
+            else if (S_ISSOCK(st.st_mode))
+                kind = QStringLiteral("a socket");
+        }
+#endif
+    }
+    if (kind.isEmpty())
+        return QStringLiteral("not a regular file");
+    return QStringLiteral("not a regular file (%1)").arg(kind);
+}
+
 bool saveFileAtomically(const QString &path, const QByteArray &data, QString *error)
 {
-    QSaveFile file(path);
+    // Only a regular file is replaced: a pipe would never be written, and a
+    // device would become a plain file.
+    if (const QString refused = notRegularFile(path); !refused.isEmpty()) {
+        if (error)
+            *error = saveFailure(path, refused);
+        return false;
+    }
+    // A link to a regular file stays a link: its target is what is replaced,
+    // by a temporary file beside the target.
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+    QSaveFile file(target);
     const auto fail = [&](const QString &reason) {
         if (error)
             *error = saveFailure(path, reason);

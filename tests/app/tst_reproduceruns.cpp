@@ -134,6 +134,7 @@ private slots:
     void sweepEditedMidwayKeepsItsOwnPoints();
     void dataSavedThroughTheDialog();
     void dataNamesFollowTheParameters();
+    void histogramsCsvNameGetsJson();
     void fixedSeedDialog();
 
 private:
@@ -370,6 +371,31 @@ void TestReproduceRuns::sweepEditedMidwayKeepsItsOwnPoints()
                          "V2 = 36 mV on, run wholly with these parameters; no command repeats it.");
     QVERIFY(menuEntry(menu, note));
 
+    // Offered as JSON under a name that says it is partial; its CSV is
+    // refused with a message that points to the JSON, and nothing is written.
+    QStringList errors;
+    setDataErrorReporter([&](const QString &e) { errors << e; });
+    const QString csv = m_dir.filePath(QStringLiteral("edited.csv"));
+    QString offered;
+    QString offeredFilter;
+    int offeredFilters = 0;
+    setDataPathChooser([&](const QString &name, const QStringList &filters, QString *filter) {
+        offered = name;
+        offeredFilter = *filter;
+        offeredFilters = int(filters.size());
+        *filter = filters.constFirst();
+        return csv;
+    });
+    menuEntry(menu, QStringLiteral("Save data..."))->trigger();
+    QCOMPARE(offered, QStringLiteral("1_0gf_isv_partial.json"));
+    QVERIFY(offeredFilter.contains(QStringLiteral("*.json")));
+    QCOMPARE(offeredFilters, 2);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QDir::toNativeSeparators(csv)) && errors[0].contains(QStringLiteral(".json")),
+        qPrintable(errors[0]));
+    QVERIFY(!QFileInfo::exists(csv));
+    setDataErrorReporter({});
+
     const QString path = m_dir.filePath(QStringLiteral("edited.json"));
     setDataPathChooser([&](const QString &, const QStringList &filters, QString *filter) {
         *filter = filters.constFirst(); // the extension typed decides
@@ -494,6 +520,32 @@ void TestReproduceRuns::dataNamesFollowTheParameters()
     QCOMPARE(proposedData(copy->image3()), QStringLiteral("3_2Rg_records.txt"));
 }
 
+void TestReproduceRuns::histogramsCsvNameGetsJson()
+{
+    auto *h = window<HistogramsWindow>("csForm6");
+    type("csForm6", "SpinEdit1", QStringLiteral("10"));
+    h->RunBtnClick();
+    QVERIFY(h->figureData());
+    QString filterShown;
+    DialogAnswers answers({[&](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        if (!dialog)
+            return;
+        filterShown = dialog->nameFilters().join(QStringLiteral(";;"));
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_dir.filePath("h1.csv"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    }});
+    QMenu menu;
+    h->image(1)->fillContextMenu(menu);
+    menuEntry(menu, QStringLiteral("Save data..."))->trigger();
+    QCOMPARE(answers.unanswered(), std::size_t(0));
+    // The one filter says what becomes of the name; the data are JSON under .json.
+    QVERIFY2(filterShown.contains(QStringLiteral(".csv is saved as .json")), qPrintable(filterShown));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath("h1.csv")));
+    QCOMPARE(fileBytes(m_dir.filePath("h1.json")),
+        QByteArray::fromStdString(figureOutput(*h->figureData(), OutputFormat::Json)));
+}
+
 void TestReproduceRuns::fixedSeedDialog()
 {
     m_main->setSeedAsker({}); // the real question
@@ -522,6 +574,36 @@ void TestReproduceRuns::fixedSeedDialog()
         qPrintable(errors[0]));
     QVERIFY(seedChoice().fixed);
     QCOMPARE(seedChoice().seed, 4711u);
+    {
+        // Typed key by key, what is no seed is refused as typed, not rewritten
+        // into another number, and comes back as it was; the largest seed is taken.
+        const QStringList typed {"-1", "1e3", "42.0", "4294967296"};
+        QStringList shownAgain;
+        std::vector<std::function<void(QWidget *)>> keys;
+        for (int i = 0; i <= typed.size(); ++i)
+            keys.push_back([&, i](QWidget *w) {
+                auto *dialog = qobject_cast<QInputDialog *>(w);
+                if (!dialog)
+                    return;
+                auto *edit = dialog->findChild<QLineEdit *>();
+                if (i > 0)
+                    shownAgain << edit->text();
+                edit->selectAll();
+                QTest::keyClicks(edit, i < typed.size() ? typed[i] : QStringLiteral("4294967295"));
+                dialog->accept();
+            });
+        DialogAnswers answers(std::move(keys));
+        fixed->trigger();
+        QCOMPARE(answers.unanswered(), std::size_t(0));
+        QCOMPARE(shownAgain, typed);
+    }
+    QCOMPARE(errors.size(), 5);
+    for (int i = 1; i < 5; ++i)
+        QVERIFY2(errors[i].contains(QStringLiteral("0 to 4294967295")), qPrintable(errors[i]));
+    QVERIFY2(errors[1].startsWith(QStringLiteral("-1 is not a seed")), qPrintable(errors[1]));
+    QVERIFY2(errors[3].startsWith(QStringLiteral("42.0 is not a seed")), qPrintable(errors[3]));
+    QCOMPARE(seedChoice().seed, 4294967295u);
+    m_main->chooseSeeds(true, 4711);
     // A cancel keeps the seed and its check mark.
     {
         DialogAnswers answers({[](QWidget *w) {
@@ -536,7 +618,7 @@ void TestReproduceRuns::fixedSeedDialog()
     QVERIFY(fixed->isChecked());
     QVERIFY(!clock->isChecked());
     QCOMPARE(fixed->text(), QStringLiteral("Fi&xed Seed (4711)..."));
-    QCOMPARE(errors.size(), 1);
+    QCOMPARE(errors.size(), 5);
 }
 
 QTEST_MAIN(TestReproduceRuns)

@@ -13,7 +13,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 using namespace cleftsim;
 using namespace cleftsim::test;
@@ -37,6 +41,14 @@ private slots:
     void unsavedEditsAreAskedFor();
     void saveDialogAddsTheExtension();
     void failedSaveNamesTheFile();
+    void onlyRegularFiles_data();
+    void onlyRegularFiles();
+    void linkToAFileIsFollowed();
+    void unknownMembersSurviveOpenAndSave();
+    void dialogsProposeTheLastFile();
+    void quitAsksForAChangedSessionFile_data();
+    void quitAsksForAChangedSessionFile();
+    void neverSavedSessionIsKeptAndReopened();
 
 private:
     // Stores three states through the editors and restores the second.
@@ -56,6 +68,10 @@ void TestStatesFile::initTestCase()
     applyClassicLook(*qApp);
     fixNumberFormat();
     QVERIFY(m_dir.isValid());
+    // The session kept at the end goes to the user's data folder: here one
+    // of the test's own.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data-home")));
+    QVERIFY(MainWindow::lastSessionPath().startsWith(m_dir.path()));
 }
 
 void TestStatesFile::init()
@@ -374,6 +390,291 @@ void TestStatesFile::failedSaveNamesTheFile()
     QVERIFY2(m_errors[0].startsWith(QDir::toNativeSeparators(path) + QStringLiteral(" could not be saved: ")),
         qPrintable(m_errors[0]));
     QVERIFY(!m_errors[0].endsWith(QStringLiteral("saved: ")));
+}
+
+void TestStatesFile::onlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("named");
+    for (const bool link : {false, true}) {
+        const QString via = link ? QStringLiteral(" behind a link") : QString();
+        for (const bool save : {false, true}) {
+            const QString what = save ? QStringLiteral("save to ") : QStringLiteral("open ");
+            QTest::newRow(qPrintable(what + "a named pipe" + via))
+                << "pipe" << link << save << "(a named pipe)";
+            QTest::newRow(qPrintable(what + "a folder" + via)) << "folder" << link << save << "(a folder)";
+        }
+        // Read only: a save that slipped through would replace the device.
+        QTest::newRow(qPrintable("open a device" + via)) << "device" << link << false << "(a device)";
+    }
+}
+
+void TestStatesFile::onlyRegularFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, link);
+    QFETCH(bool, save);
+    QFETCH(QString, named);
+    QTemporaryDir dir(m_dir.filePath("special-XXXXXX"));
+    QVERIFY(dir.isValid());
+    QString target = dir.filePath("thing.json");
+    if (kind == "pipe")
+        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir(dir.path()).mkdir("thing.json"));
+    else
+        target = QStringLiteral("/dev/null");
+    QString path = target;
+    if (link) {
+        path = dir.filePath("link.json");
+        QVERIFY(QFile::link(target, path));
+    }
+    restoreScheme(7, 0.75, -40);
+    QVERIFY(m_main->Store());
+    const ModelState before = model();
+    // A pipe read would wait for a writer for ever: the refusal comes first.
+    QCOMPARE(save ? m_main->saveStates(path) : m_main->openStates(path), false);
+    QCOMPARE(m_errors.size(), 1);
+    QVERIFY2(m_errors[0].contains(named) && !m_errors[0].contains('\n'), qPrintable(m_errors[0]));
+    QVERIFY2(m_errors[0].contains(QFileInfo(path).fileName()), qPrintable(m_errors[0]));
+    QVERIFY(model().StoredStates == before.StoredStates);
+    // Nothing replaced the pipe or the folder, and the link is still a link.
+    const QFileInfo after(target);
+    QVERIFY(kind != "pipe" || (!after.isFile() && after.exists()));
+    QVERIFY(kind != "folder" || after.isDir());
+    QVERIFY(!link || QFileInfo(path).isSymLink());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(),
+        link && kind != "device" ? 2
+            : kind == "device"   ? int(link)
+                                 : 1);
+}
+
+void TestStatesFile::linkToAFileIsFollowed()
+{
+    QTemporaryDir there(m_dir.filePath("there-XXXXXX"));
+    QTemporaryDir here(m_dir.filePath("here-XXXXXX"));
+    const QString target = there.filePath("kept.json");
+    QVERIFY(m_main->saveStates(target));
+    const QString link = here.filePath("link.json");
+    QVERIFY(QFile::link(target, link));
+    makeSession();
+    QVERIFY(m_main->saveStates(link));
+    QVERIFY(m_errors.isEmpty());
+    // The link stays and leads to the new states; the target was replaced
+    // in its own folder, and nothing was left beside the link.
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().toStdString(), statesFileText(sessionOf(model())));
+    QCOMPARE(QDir(here.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+        QStringList {"link.json"});
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(link));
+    QCOMPARE(model().StoredCount, 3);
+}
+
+void TestStatesFile::unknownMembersSurviveOpenAndSave()
+{
+    makeSession();
+    QString text = QString::fromStdString(statesFileText(sessionOf(model())));
+    // A comment at the top and a member a later version gives its states.
+    text.replace("\"initial\": 2,", "\"initial\": 2,\n  \"comment\": \"Rg series, day 3\",");
+    text.replace("\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", ",
+        "\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", \"colour\": [0, 128, 0], ");
+    QVERIFY(text.contains("comment") && text.contains("colour"));
+    const QString path = m_dir.filePath("later.json");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text.toUtf8());
+    f.close();
+    cleanup();
+    init();
+    QVERIFY(m_main->openStates(path));
+    const QString again = m_dir.filePath("again.json");
+    QVERIFY(m_main->saveStates(again));
+    QFile g(again);
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(g.readAll()), text);
+    g.close();
+    // A state stored since is added without them; they stay where they were.
+    restoreScheme(4, 0.75, -40);
+    QVERIFY(m_main->Store());
+    QVERIFY(m_main->saveStates(again));
+    QVERIFY(g.open(QIODevice::ReadOnly));
+    const QString third = QString::fromUtf8(g.readAll());
+    QVERIFY(third.contains("\"initial\": 4,\n  \"comment\": \"Rg series, day 3\",\n"));
+    QVERIFY(third.contains("\"Name\": \"1: 0>n12RgV2EmaxV1rduexgf\", \"colour\": [0, 128, 0], \"Back"));
+    QCOMPARE(third.count("colour"), 1);
+}
+
+void TestStatesFile::dialogsProposeTheLastFile()
+{
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->activateWindow();
+    // Each shortcut, pressed in an editor, opens its dialog; what it proposes
+    // is noted and the dialog cancelled.
+    const auto proposed = [this](Qt::Key key) {
+        QString file;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !file.isEmpty())
+                return;
+            file = dialog->selectedFiles().value(0);
+            dialog->reject();
+        });
+        answer.start(20);
+        m_main->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_main.get()))
+            return QStringLiteral("(the main window is not active)");
+        QTest::keyClick(windows().forms[1], key, Qt::ControlModifier);
+        return file;
+    };
+    const QString documents = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                                  .filePath(QStringLiteral("states.json"));
+    QCOMPARE(proposed(Qt::Key_S), documents);
+    const QString path = m_dir.filePath("proposed.json");
+    QVERIFY(m_main->saveStates(path));
+    QCOMPARE(proposed(Qt::Key_S), path);
+    QCOMPARE(proposed(Qt::Key_O), path);
+    // Then the one opened last.
+    const QString other = m_dir.filePath("other.json");
+    QVERIFY(QFile::copy(path, other));
+    QVERIFY(m_main->openStates(other));
+    QCOMPARE(proposed(Qt::Key_O), other);
+    QCOMPARE(proposed(Qt::Key_S), other);
+    QVERIFY(m_errors.isEmpty());
+}
+
+void TestStatesFile::quitAsksForAChangedSessionFile_data()
+{
+    QTest::addColumn<QString>("how"); // how the program is asked to end
+    QTest::addColumn<bool>("saved"); // the session saved to a file (else opened from one)
+    QTest::addColumn<int>("answer"); // to "Save the states before quitting?"; 0: not asked
+    QTest::addColumn<bool>("ends");
+    QTest::newRow("File > Quit, Cancel") << "menu" << true << int(QMessageBox::Cancel) << false;
+    QTest::newRow("Ctrl+Q, Cancel") << "key" << false << int(QMessageBox::Cancel) << false;
+    QTest::newRow("close button, Discard") << "close" << true << int(QMessageBox::Discard) << true;
+    QTest::newRow("Ctrl+Q, Save") << "key" << true << int(QMessageBox::Save) << true;
+    QTest::newRow("File > Quit, Save cancelled") << "menu" << false << int(QMessageBox::Save) << false;
+    QTest::newRow("nothing changed since") << "menu" << true << 0 << true;
+}
+
+void TestStatesFile::quitAsksForAChangedSessionFile()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, saved);
+    QFETCH(int, answer);
+    QFETCH(bool, ends);
+    QFile::remove(MainWindow::lastSessionPath());
+    const QString path = m_dir.filePath("quit.json");
+    makeSession();
+    if (saved) {
+        QVERIFY(m_main->saveStates(path));
+    } else {
+        QVERIFY(m_main->saveStates(path));
+        cleanup();
+        init();
+        QVERIFY(m_main->openStates(path));
+    }
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Cleftsim - quit.json[*]"));
+    QVERIFY(!m_main->isWindowModified());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    if (answer != 0) {
+        restoreScheme(5, 0.75, -40); // an edit not stored
+        QVERIFY(m_main->Store());
+        restoreScheme(6, 0.75, -40);
+        QVERIFY(m_main->isWindowModified());
+    }
+    const ModelState state = model();
+    // The Save States dialog of a Save is cancelled unless the file is chosen.
+    bool chooserAsked = false;
+    m_main->setStatesFileChooser([&](bool) {
+        chooserAsked = true;
+        return ends ? path : QString();
+    });
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->activateWindow();
+
+    QStringList asked;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        asked << box->text();
+        if (QAbstractButton *button = box->button(QMessageBox::StandardButton(answer)))
+            button->click();
+        else
+            box->reject();
+    });
+    answerer.start(20);
+    if (how == "menu")
+        m_main->fileMenu()->findChild<QAction *>(QStringLiteral("Quit1"))->trigger();
+    else if (how == "key")
+        QTest::keyClick(windows().forms[1], Qt::Key_Q, Qt::ControlModifier);
+    else
+        m_main->close();
+    answerer.stop();
+
+    QCOMPARE(asked, answer ? QStringList {"Save the states before quitting?"} : QStringList {});
+    QCOMPARE(chooserAsked, answer == QMessageBox::Save);
+    QCOMPARE(!m_main->isVisible(), ends);
+    QVERIFY(model().StoredStates == state.StoredStates);
+    QVERIFY(model().LPC == state.LPC);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray after = file.readAll();
+    QCOMPARE(after == before, answer != QMessageBox::Save || !ends);
+    if (answer == QMessageBox::Save && ends)
+        QCOMPARE(after.toStdString(), statesFileText(sessionOf(state)));
+    // The session is kept whenever the program ends, and only then.
+    QCOMPARE(QFileInfo::exists(MainWindow::lastSessionPath()), ends);
+    QVERIFY(m_errors.isEmpty());
+}
+
+void TestStatesFile::neverSavedSessionIsKeptAndReopened()
+{
+    QFile::remove(MainWindow::lastSessionPath());
+    makeSession();
+    restoreScheme(9, 1.25, -40); // an edit not stored
+    const ModelState state = model();
+    const QStringList texts = listTexts();
+    // Never saved to a file: not asked about, and kept.
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Cleftsim"));
+    QVERIFY(m_main->close());
+    QVERIFY(QFileInfo::exists(MainWindow::lastSessionPath()));
+    cleanup();
+    init();
+    // A session of nothing but the default set leaves the kept one in place.
+    QVERIFY(m_main->close());
+    cleanup();
+    init();
+    m_main->fileMenu()->aboutToShow();
+    auto *reopen = m_main->fileMenu()->findChild<QAction *>(QStringLiteral("ReopenLastSession1"));
+    QVERIFY(reopen && reopen->isEnabled());
+    reopen->trigger();
+    QVERIFY(m_errors.isEmpty());
+    const ModelState &m = model();
+    QCOMPARE(m.StoredCount, state.StoredCount);
+    QVERIFY(m.StoredStates == state.StoredStates);
+    QVERIFY(m.LPI == state.LPI);
+    QVERIFY(m.LPC == state.LPC);
+    QCOMPARE(listTexts(), texts);
+    QCOMPARE(editorText(1, "SpinEditN"), QStringLiteral("9"));
+    QCOMPARE(editorText(1, "MaskEdit1"), QStringLiteral("1.25"));
+    // It belongs to no states file: the end asks nothing.
+    QCOMPARE(m_main->windowTitle(), QStringLiteral("Cleftsim"));
+    QVERIFY(m_main->sessionFile().isEmpty());
+    QVERIFY(m_main->close());
 }
 
 QTEST_MAIN(TestStatesFile)

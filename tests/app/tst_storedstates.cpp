@@ -25,6 +25,8 @@ private slots:
     void restoreOfEmptySlotIsRefused();
     void replaceTable_data();
     void replaceTable();
+    void nameForParameters_data();
+    void nameForParameters();
 };
 
 void TestStoredStates::diffCode_data()
@@ -255,6 +257,42 @@ void TestStoredStates::replaceTable()
         QVERIFY2(
             m.StoredStates[static_cast<std::size_t>(slot)] == expected, qPrintable(QString::number(slot)));
     }
+}
+
+void TestStoredStates::nameForParameters_data()
+{
+    QTest::addColumn<int>("stored"); // slot k stored with N = 10 + k
+    QTest::addColumn<int>("initial"); // the slot restored
+    QTest::addColumn<int>("N"); // of the figure's parameters
+    QTest::addColumn<double>("Rg");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("the initial state") << 3 << 3 << 13 << 0.50 << "3: 2>n13";
+    QTest::newRow("the last stored while another is initial") << 3 << 1 << 13 << 0.50 << "3: 2>n13";
+    QTest::newRow("the default while another is initial") << 3 << 2 << 10 << 0.50 << "0: default";
+    QTest::newRow("not stored: the next slot") << 3 << 1 << 20 << 0.50 << "4: 1>n20";
+    QTest::newRow("full table, the last stored") << 15 << 2 << 25 << 0.50 << "15: 14>n25";
+    // No slot is left: named by what differs from the default set.
+    QTest::newRow("full table, not stored") << 15 << 15 << 10 << 1.50 << "0>Rg";
+    QTest::newRow("full table, N and Rg not stored") << 15 << 4 << 30 << 1.50 << "0>n30Rg";
+}
+
+void TestStoredStates::nameForParameters()
+{
+    QFETCH(int, stored);
+    QFETCH(int, initial);
+    QFETCH(int, N);
+    QFETCH(double, Rg);
+    QFETCH(QString, name);
+    ModelState &m = model();
+    for (int k = 1; k <= stored; ++k) {
+        m.LPC.N = 10 + k;
+        QCOMPARE(storeCurrentState(m), StoreOutcome::Stored);
+    }
+    QVERIFY(restoreState(m, initial));
+    ParameterSet p = DefaultParameterSet;
+    p.N = N;
+    p.Rg = Rg;
+    QCOMPARE(QString::fromStdString(cleftsim::nameForParameters(m, p)), name);
 }
 
 QTEST_GUILESS_MAIN(TestStoredStates)

@@ -82,6 +82,14 @@ void TestJson::refusals_data()
     row("invalid UTF-8", "[\"a\xC3\x28\"]", "line 1, column 4", "not UTF-8 in a string");
     row("overlong UTF-8", "[\"\xC0\xAF\"]", "line 1, column 3", "not UTF-8 in a string");
     row("surrogate in UTF-8", "[\"\xED\xA0\x80\"]", "line 1, column 3", "not UTF-8 in a string");
+    row("overlong three-byte UTF-8, E0 80", "[\"\xE0\x80\xAF\"]", "line 1, column 3",
+        "not UTF-8 in a string");
+    row("overlong three-byte UTF-8, E0 9F", "[\"\xE0\x9F\xBF\"]", "line 1, column 3",
+        "not UTF-8 in a string");
+    row("overlong four-byte UTF-8, F0 80", "[\"\xF0\x80\x80\xAF\"]", "line 1, column 3",
+        "not UTF-8 in a string");
+    row("overlong four-byte UTF-8, F0 8F", "[\"\xF0\x8F\xBF\xBF\"]", "line 1, column 3",
+        "not UTF-8 in a string");
     row("above U+10FFFF", "[\"\xF4\x90\x80\x80\"]", "line 1, column 3", "not UTF-8 in a string");
     row("UTF-8 cut short", "[\"\xE2\x82\"]", "line 1, column 3", "not UTF-8 in a string");
     row("lone continuation byte", "[\"\x80\"]", "line 1, column 3", "not UTF-8 in a string");

@@ -24,6 +24,8 @@ private slots:
     void accepted_data();
     void accepted();
     void filesFromDisk();
+    void unknownMembersWriteBack_data();
+    void unknownMembersWriteBack();
 };
 
 namespace {
@@ -138,6 +140,8 @@ void TestStatesReader::refusals_data()
     row("name with a raw newline", withName("\"1: a\nb\""), "a control character in a string");
     row("name with DEL", withName("\"1: a\\u007f\""), "holds a control character");
     row("name with a C1 control", withName("\"1: a\\u0085\""), "holds a control character");
+    row("name with the last C1 control", withName("\"1: a\\u009f\""), "holds a control character");
+    row("name with the last C1 control as UTF-8", withName("\"1: a\xC2\x9F\""), "holds a control character");
     row("name not UTF-8", withName("\"1: \xC3\x28\""), "line 7, column 18: not UTF-8 in a string");
     row("name with a lone surrogate", withName("\"1: \\udc00\""), "a low surrogate without a high one");
     row("name 256 characters", withName("\"1: " + std::string(253, 'x') + "\""),
@@ -300,6 +304,54 @@ void TestStatesReader::filesFromDisk()
     good.close();
     QVERIFY(readStatesFile(good.fileName().toStdString(), session, &problem));
     QCOMPARE(int(session.states.size()), 2);
+}
+
+void TestStatesReader::unknownMembersWriteBack_data()
+{
+    QTest::addColumn<std::string>("text");
+    QTest::addColumn<std::string>("written"); // empty: the text itself, byte for byte
+    const std::string current = ",\n  \"current\": {\"BackgroundOn\": 0, " + Values1 + "}\n}\n";
+    QTest::newRow("top level, in the middle")
+        << with("\"initial\": 1,", "\"initial\": 1,\n  \"comment\": \"by hand\",") << std::string();
+    QTest::newRow("top level, first")
+        << with("{\n  \"format\"", "{\n  \"x-first\": null,\n  \"format\"") << std::string();
+    QTest::newRow("top level, last, an object over lines")
+        << with("  ]\n}", "  ],\n  \"later\": {\"a\": [1, 2.50,\n    \"\\u00e9\"], \"b\": {}}\n}")
+        << std::string();
+    QTest::newRow("in a state, first, middle and last") << with(
+        "{\"Name\": \"1: 0>Rg\", \"BackgroundOn\": 0, \"N\": 10, \"Rg\": 0.75,",
+        "{\"id\": 7, \"Name\": \"1: 0>Rg\", \"BackgroundOn\": 0, \"N\": 10, \"Rg\": 0.75, "
+        "\"Rg_note\": \"stiffer\",") << std::string();
+    QTest::newRow("in the last member of a state")
+        << with("\"Gb\": 0.000}\n  ]", "\"Gb\": 0.000, \"z\": true}\n  ]") << std::string();
+    QTest::newRow("in the current parameters")
+        << with("\n}\n", std::string(current).replace(current.size() - 4, 0, ", \"tag\": \"t\""))
+        << std::string();
+    QTest::newRow("after the current parameters")
+        << with("\n}\n", std::string(current).replace(current.size() - 3, 0, ",\n  \"end\": 0"))
+        << std::string();
+    // Written in the known order, each after the member it followed.
+    QTest::newRow("members in another order")
+        << with("\"version\": 1,\n  \"initial\": 1,", "\"initial\": 1,\n  \"c\": 3,\n  \"version\": 1,")
+        << with("\"initial\": 1,", "\"initial\": 1,\n  \"c\": 3,");
+}
+
+void TestStatesReader::unknownMembersWriteBack()
+{
+    QFETCH(std::string, text);
+    QFETCH(std::string, written);
+    StatesSession session;
+    RunProblem problem;
+    QVERIFY2(parseStatesFile(text, session, &problem), problem.text().c_str());
+    const std::string again = statesFileText(session);
+    QCOMPARE(QString::fromStdString(again), QString::fromStdString(written.empty() ? text : written));
+    // Without them, the file is the one this program writes for the table.
+    StatesSession plain = session;
+    plain.kept = {};
+    QVERIFY(statesFileText(plain) != again);
+    StatesSession reread;
+    QVERIFY(parseStatesFile(statesFileText(plain), reread, &problem));
+    QVERIFY(reread.kept == KeptMembers {});
 }
 
 QTEST_APPLESS_MAIN(TestStatesReader)
