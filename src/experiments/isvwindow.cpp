@@ -57,8 +57,7 @@ IsvWindow::IsvWindow(QWidget *parent)
     m_images[2]->canvas().setFontHeight(13);
     for (FigureView *view : m_images) {
         const QString name = view->objectName();
-        view->setNameProposer(
-            [name] { return figureName(currentStateName(), QStringLiteral("Is vs V2"), name); });
+        view->setNameProposer([name] { return figureName(currentStateName(), Experiment::Isv, name); });
         attachFigureData(view, [this] { return m_data; });
     }
 

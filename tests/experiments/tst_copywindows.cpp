@@ -302,13 +302,13 @@ void TestCopyWindows::proposedNames_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("histograms") << "3: 2>RgV2 - Histograms"
                                 << "Image1"
-                                << "3_2RgV2_Histograms_Image1.png";
+                                << "3_2RgV2_histograms_Image1.png";
     QTest::newRow("default") << "0: default - Records"
                              << "Image3"
-                             << "0_default_Records_Image3.png";
+                             << "0_default_records_Image3.png";
     QTest::newRow("is vs v2") << "12: 11>+Gb - Is vs V2"
                               << "Image2"
-                              << "12_11+Gb_IsvsV2_Image2.png";
+                              << "12_11+Gb_isv_Image2.png";
 }
 
 void TestCopyWindows::proposedNames()
@@ -427,17 +427,17 @@ void TestCopyWindows::experimentFiguresProposeStateNames_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("experiment");
     QTest::newRow("records") << 4 << "Image3"
-                             << "Records";
+                             << "records";
     QTest::newRow("is vs v2 1") << 5 << "Image1"
-                                << "IsvsV2";
+                                << "isv";
     QTest::newRow("is vs v2 2") << 5 << "Image2"
-                                << "IsvsV2";
+                                << "isv";
     QTest::newRow("is vs v2 3") << 5 << "Image3"
-                                << "IsvsV2";
+                                << "isv";
     QTest::newRow("histograms 1") << 6 << "Image1"
-                                  << "Histograms";
+                                  << "histograms";
     QTest::newRow("histograms 4") << 6 << "Image4"
-                                  << "Histograms";
+                                  << "histograms";
 }
 
 void TestCopyWindows::experimentFiguresProposeStateNames()
