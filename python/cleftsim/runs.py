@@ -80,6 +80,14 @@ class IsvResult(Result):
         """A pandas DataFrame, a row per potential, the provenance in its attrs."""
         return self._frame(dict(self))
 
+    def plot(self, axes=None):
+        """The window's figures with matplotlib: quanta, peak current and (with
+        the background) EPSC amplitude against V2, means with one-SD bands.
+        Draws on the axes given (2 or 3) or a new figure; returns the figure."""
+        from .plots import plot_isv
+
+        return plot_isv(self, axes)
+
 
 class RecordsResult(Result):
     """Records trials: t_ms (321 steps), currents_pA (trials x 321), quanta
@@ -102,6 +110,13 @@ class RecordsResult(Result):
             columns["t_ms"] = np.tile(self["t_ms"], trials)
             columns["current_pA"] = self["currents_pA"].reshape(-1)
         return self._frame(columns)
+
+    def plot(self, axes=None):
+        """The currents of the trials against time with matplotlib, on the
+        axes given or a new figure; returns the figure."""
+        from .plots import plot_records
+
+        return plot_records(self, axes)
 
 
 class HistogramsResult(Result):
@@ -136,6 +151,14 @@ class HistogramsResult(Result):
     def tables(self):
         """A pandas DataFrame per distribution: {"quanta", "current", "latency", "joint"}."""
         return {name: self.table(name) for name in ("quanta", "current", "latency", "joint")}
+
+    def plot(self, axes=None):
+        """The four histograms of the window with matplotlib (quanta, current,
+        latency, the joint map), on the 4 axes given or a new figure; returns
+        the figure."""
+        from .plots import plot_histograms
+
+        return plot_histograms(self, axes)
 
 
 _RESULTS = {"records": RecordsResult, "isv": IsvResult, "histograms": HistogramsResult}
