@@ -243,8 +243,9 @@ void IsvWindow::RunBtnClick()
             }
             void show()
             {
+                // Only what was drawn since the last repaint.
                 for (FigureView *view : w.m_images)
-                    view->update();
+                    view->showChanged();
                 shown.start();
                 unshown = false;
             }
