@@ -22,12 +22,6 @@ namespace cleftsim {
 
 namespace {
 
-std::function<void(const QString &)> &imageErrorReporter()
-{
-    static std::function<void(const QString &)> reporter;
-    return reporter;
-}
-
 QString extensionOf(ImageFormat format)
 {
     switch (format) {
@@ -215,15 +209,7 @@ void FigureView::saveWithDialog()
     QString error;
     if (saveImage(target.path, target.format, &error))
         return;
-    if (imageErrorReporter())
-        imageErrorReporter()(error);
-    else
-        QMessageBox::critical(this, QApplication::applicationDisplayName(), error);
-}
-
-void setImageErrorReporter(std::function<void(const QString &)> reporter)
-{
-    imageErrorReporter() = std::move(reporter);
+    QMessageBox::critical(this, QApplication::applicationDisplayName(), error);
 }
 
 void FigureView::fillContextMenu(QMenu &menu)

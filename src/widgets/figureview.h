@@ -87,10 +87,6 @@ private:
     std::function<void(QMenu &)> m_extender;
 };
 
-// Replaces the error box of a failed "Save Image As..." (for tests that
-// check its message; null restores the box).
-void setImageErrorReporter(std::function<void(const QString &)> reporter);
-
 // A picture on the window face (a paint box): the painter function draws
 // into a raster cleared to the face when the owner asks for it, because what
 // it shows has changed; a paint shows the raster as last drawn.
