@@ -679,6 +679,18 @@ void Canvas::draw(int x, int y, const Canvas &source)
 
 Canvas::VectorOp &Canvas::record(VectorOp::Kind kind)
 {
+    if (m_record.size() >= MaxVectorOps) {
+        // The raster holds this operation already: it goes on from there.
+        m_record.clear();
+        ++m_restarts;
+        VectorOp &base = m_record.emplace_back();
+        base.kind = VectorOp::Raster;
+        base.raster = m_image;
+        base.points = {QPoint(0, 0), QPoint(width(), height())};
+        VectorOp &done = m_record.emplace_back();
+        done.kind = VectorOp::Fill; // paints nothing: not filled
+        return done;
+    }
     VectorOp &op = m_record.emplace_back();
     op.kind = kind;
     op.exclusiveOr = m_penMode == PenMode::Xor;
@@ -844,6 +856,9 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
             p.restore();
             break;
         }
+        case VectorOp::Raster:
+            p.drawImage(QRect(op.points[0], QSize(op.points[1].x(), op.points[1].y())), op.raster);
+            break;
         case VectorOp::Copy:
             if (op.source) {
                 p.save();

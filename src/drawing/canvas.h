@@ -45,7 +45,9 @@ inline const QColor Blue(0, 0, 255);
 // device pixel per pixel. Its plane has one unit per pixel, pixel (x, y)
 // being the unit square at (x, y); a line runs through the centres of its
 // end pixels, a shape's outline through the centres of its border pixels. An
-// operation that covers the whole raster opaquely starts the drawing anew.
+// operation that covers the whole raster opaquely starts the drawing anew; a
+// drawing that grows beyond MaxVectorOps operations without (a picture edited
+// in place again and again) goes on from its raster.
 //
 // Details of the rasterisation:
 // - A width-1 line steps along its major axis; at major step i of n the minor
@@ -186,7 +188,8 @@ private:
             Pixels,
             Text,
             RotatedText,
-            Copy
+            Copy,
+            Raster
         };
         Kind kind = Lines;
         bool exclusiveOr = false;
@@ -197,7 +200,8 @@ private:
         QRgb brush = 0;
         // Lines: the polyline; Rectangle, Fill, Ellipse, Arc: the corners of
         // the box; Polygon: the corners; Pixels: the pixels; Text: the cell's
-        // corner (rotated: the start) and size; Copy: place and size.
+        // corner (rotated: the start) and size; Copy: place and size; Raster:
+        // the raster as it was when the drawing grew too long to keep.
         std::vector<QPoint> points;
         std::vector<QRgb> colors; // Pixels: the colour of each
         int startAngle = 0; // Arc: in 1/16 degree, counter-clockwise on the screen
@@ -205,8 +209,10 @@ private:
         QString text;
         QFont font;
         std::shared_ptr<const std::vector<VectorOp>> source; // Copy: what the source canvas drew
+        QImage raster;
     };
     using VectorOps = std::vector<VectorOp>;
+    static constexpr std::size_t MaxVectorOps = 20000;
     static void paintOps(QPainter &painter, const VectorOps &ops, VectorLines lines, VectorMark from);
     // Starts the record anew when an operation covers the whole raster.
     void restartIfCovered(const QRect &covered);

@@ -717,6 +717,14 @@ void TestCanvas::vectorSurfaceDrawsTheSameGeometry_data()
         inner.rectangle(2, 2, 30, 10);
         c.draw(10, 12, inner);
     }) << 0;
+    // A picture edited in place many times: the vector drawing goes on from
+    // the raster, exclusive-or drawing neither lost nor drawn twice.
+    QTest::newRow("edited many times") << Figure([](Canvas &c) {
+        c.setPenMode(Canvas::PenMode::Xor);
+        c.setPenColor(colors::Aqua);
+        for (int k = 0; k < 45000; ++k)
+            drawSegment(c, k % 7, k % 40, 60, k % 40);
+    }) << 0;
     QTest::newRow("wiped") << Figure([](Canvas &c) {
         drawSegment(c, 3, 4, 44, 31);
         ClearFrame(c, colors::Silver, 100, 100);
