@@ -12,8 +12,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 // What the Is vs V2 window costs around the engine: the default sweep with
 // 10000 trials per point, once as the batch tool runs it and once by the
@@ -111,7 +114,9 @@ double cpuMilliseconds()
 }
 
 // The batch tool's sweep and the window's Run in turns, the first of each
-// round the other way round every other round; their summed CPU times.
+// round the other way round every other round: their summed CPU times, and
+// the median over the rounds of the window's wall time (what a user waits,
+// repaints included) against the batch sweep's.
 void sweepsInTurns(int rounds)
 {
     std::unique_ptr<MainWindow> main;
@@ -120,18 +125,30 @@ void sweepsInTurns(int rounds)
     m.reset();
     Generator rng;
     double batch = 0, window = 0;
+    std::vector<double> wallRatios;
     for (int round = 0; round < rounds; ++round) {
+        double wallBatch = 0, wallWindow = 0;
         for (int turn = 0; turn < 2; ++turn) {
             const double start = cpuMilliseconds();
+            const auto wallStart = std::chrono::steady_clock::now();
+            const auto wall = [&wallStart] {
+                return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart)
+                    .count();
+            };
             if ((turn == 0) == (round % 2 == 0)) {
                 rng.setSeed(Seed);
                 benchmark::DoNotOptimize(runIsvSweep(m, rng, TrialsPerPoint));
                 batch += cpuMilliseconds() - start;
+                wallBatch = wall();
             } else {
                 isv->RunBtnClick();
                 window += cpuMilliseconds() - start;
+                wallWindow = wall();
             }
         }
+        wallRatios.push_back(wallWindow / wallBatch);
+        std::printf("round %d: wall time batch %.0f ms, window %.0f ms, window / batch %.3f\n", round + 1,
+            wallBatch, wallWindow, wallRatios.back());
     }
     const bool whole = isv->pointsDrawn() == 181;
     main.reset();
@@ -140,10 +157,12 @@ void sweepsInTurns(int rounds)
         std::fprintf(stderr, "bench_windows: the window's sweep did not reach -140 mV\n");
         return;
     }
+    std::sort(wallRatios.begin(), wallRatios.end());
     std::printf(
         "\nIs vs V2 sweep of %d trials per potential, in turns (%d rounds): batch %.0f ms, window %.0f ms a "
-        "sweep, window / batch: %.3f\n",
-        TrialsPerPoint, rounds, batch / rounds, window / rounds, window / batch);
+        "sweep of CPU time, window / batch: %.3f; wall time window / batch, median of the rounds: %.3f\n",
+        TrialsPerPoint, rounds, batch / rounds, window / rounds, window / batch,
+        wallRatios[wallRatios.size() / 2]);
 }
 
 } // namespace

@@ -120,6 +120,14 @@ class IsvResult(Result):
     def _display_frame(self):
         return self.table()
 
+    def plot(self, axes=None):
+        """The window's figures with matplotlib: quanta, peak current and (with
+        the background) EPSC amplitude against V2, means with one-SD bands.
+        Draws on the axes given (2 or 3) or a new figure; returns the figure."""
+        from .plots import plot_isv
+
+        return plot_isv(self, axes)
+
 
 class RecordsResult(Result):
     """Records trials: t_ms (321 steps), currents_pA (trials x 321), quanta
@@ -147,6 +155,13 @@ class RecordsResult(Result):
 
     def _display_frame(self):
         return self.table()
+
+    def plot(self, axes=None):
+        """The currents of the trials against time with matplotlib, on the
+        axes given or a new figure; returns the figure."""
+        from .plots import plot_records
+
+        return plot_records(self, axes)
 
 
 class HistogramsResult(Result):
@@ -201,6 +216,14 @@ class HistogramsResult(Result):
 
         names = ("mean_quanta", "mean_peak_pA", "mean_latency_ms", "r", "max_current_pA")
         return pd.DataFrame({"value": [self[n] for n in names]}, index=list(names))
+
+    def plot(self, axes=None):
+        """The four histograms of the window with matplotlib (quanta, current,
+        latency, the joint map), on the 4 axes given or a new figure; returns
+        the figure."""
+        from .plots import plot_histograms
+
+        return plot_histograms(self, axes)
 
 
 _RESULTS = {"records": RecordsResult, "isv": IsvResult, "histograms": HistogramsResult}

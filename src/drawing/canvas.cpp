@@ -1,6 +1,7 @@
 #include "drawing/canvas.h"
 
 #include <QFontMetrics>
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
@@ -278,6 +279,10 @@ Canvas::Canvas(int width, int height, const QColor &fill)
     , m_font(uiFont(11))
 {
     m_image.fill(fill);
+    VectorOp &op = record(VectorOp::Fill);
+    op.filled = true;
+    op.brush = fill.rgb();
+    op.points = {QPoint(0, 0), QPoint(width, height)};
 }
 
 void Canvas::setBrushColor(const QColor &c)
@@ -294,6 +299,12 @@ void Canvas::setFontHeight(int pixels)
 void Canvas::clear(const QColor &c)
 {
     m_image.fill(c);
+    restartIfCovered(rasterRect(m_image));
+    VectorOp &op = record(VectorOp::Fill);
+    op.filled = true;
+    op.brush = c.rgb();
+    op.points = {QPoint(0, 0), QPoint(width(), height())};
+    changed(rasterRect(m_image));
 }
 
 void Canvas::plot(int x, int y, QRgb color, bool exclusiveOr)
@@ -309,7 +320,15 @@ void Canvas::plot(int x, int y, QRgb color, bool exclusiveOr)
 
 void Canvas::setPixel(int x, int y, const QColor &c)
 {
-    plot(x, y, c.rgb(), false);
+    setPixel(x, y, c.rgb());
+}
+
+void Canvas::setPixel(int x, int y, QRgb c)
+{
+    if (x < 0 || y < 0 || x >= width() || y >= height())
+        return;
+    plot(x, y, c, false);
+    recordPixel(x, y, c);
 }
 
 QColor Canvas::pixel(int x, int y) const
@@ -357,6 +376,7 @@ void Canvas::lineTo(int x, int y)
             from.x(), from.y(), x, y, bounds, [&](int px, int py, long long) { mask.addNib(px, py, w); });
         mask.forEach([&](int px, int py) { plot(px, py, pen, exclusiveOr); });
     }
+    recordLine(from, QPoint(x, y));
     m_penPos = QPoint(x, y);
 }
 
@@ -383,6 +403,11 @@ void Canvas::fillRect(int x1, int y1, int x2, int y2)
         QRgb *line = reinterpret_cast<QRgb *>(m_image.scanLine(y));
         std::fill(line + r.left(), line + r.right() + 1, c);
     }
+    restartIfCovered(r);
+    VectorOp &op = record(VectorOp::Fill);
+    op.exclusiveOr = false;
+    op.points = {r.topLeft(), r.bottomRight() + QPoint(1, 1)};
+    changed(r);
 }
 
 void Canvas::rectangle(int x1, int y1, int x2, int y2)
@@ -417,6 +442,10 @@ void Canvas::rectangle(int x1, int y1, int x2, int y2)
     }
     const QRgb c = m_penColor.rgb();
     pen.forEach([&](int x, int y) { plot(x, y, c, exclusiveOr); });
+    if (m_brushStyle == BrushStyle::Solid && !exclusiveOr)
+        restartIfCovered(QRect(QPoint(l, t), QPoint(r, b)));
+    record(VectorOp::Rectangle).points = {QPoint(l, t), QPoint(r, b)};
+    changed(pen.area());
 }
 
 void Canvas::ellipse(int x1, int y1, int x2, int y2)
@@ -452,6 +481,8 @@ void Canvas::ellipse(int x1, int y1, int x2, int y2)
     }
     const QRgb c = m_penColor.rgb();
     pen.forEach([&](int x, int y) { plot(x, y, c, exclusiveOr); });
+    record(VectorOp::Ellipse).points = {box.topLeft(), box.bottomRight()};
+    changed(pen.area());
 }
 
 void Canvas::arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4)
@@ -488,6 +519,11 @@ void Canvas::arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4)
     const QRgb c = m_penColor.rgb();
     const bool exclusiveOr = m_penMode == PenMode::Xor;
     pen.forEach([&](int x, int y) { plot(x, y, c, exclusiveOr); });
+    VectorOp &op = record(VectorOp::Arc);
+    op.points = {box.topLeft(), box.bottomRight()};
+    op.startAngle = int(std::lround(start * 180.0 / M_PI * 16.0));
+    op.spanAngle = whole ? 360 * 16 : int(std::lround(span * 180.0 / M_PI * 16.0));
+    changed(pen.area());
 }
 
 void Canvas::polygon(const std::vector<QPoint> &points)
@@ -542,6 +578,8 @@ void Canvas::polygon(const std::vector<QPoint> &points)
     }
     const QRgb c = m_penColor.rgb();
     pen.forEach([&](int x, int y) { plot(x, y, c, exclusiveOr); });
+    record(VectorOp::Polygon).points = points;
+    changed(pen.area());
 }
 
 QFont Canvas::crispFont(const QFont &f) const
@@ -586,8 +624,16 @@ void Canvas::textOut(int x, int y, const QString &text)
     const int w = fm.horizontalAdvance(text), h = fm.ascent() + fm.descent();
     if (m_brushStyle == BrushStyle::Solid)
         fillRect(x, y, x + w, y + h);
-    if (!text.isEmpty())
+    if (!text.isEmpty()) {
         plotText(font, text, [x, y](int u, int v) { return QPoint(x + u, y + v); });
+        VectorOp &op = record(VectorOp::Text);
+        op.filled = false; // the box is a fill of its own
+        op.points = {QPoint(x, y), QPoint(w, h)};
+        op.text = text;
+        op.font = font;
+        op.pen = m_fontColor.rgb();
+        changed(QRect(x - h, y - h, w + 2 * h, 3 * h));
+    }
     m_penPos = QPoint(x + w, y);
 }
 
@@ -605,6 +651,12 @@ void Canvas::textOutRotated(int x, int y, const QString &text, const QFont &f)
     }
     if (!text.isEmpty())
         plotText(font, text, [x, y](int u, int v) { return QPoint(x + v, y - 1 - u); });
+    VectorOp &op = record(VectorOp::RotatedText);
+    op.points = {QPoint(x, y), QPoint(w, h)};
+    op.text = text;
+    op.font = font;
+    op.pen = m_fontColor.rgb();
+    changed(QRect(x - h, y - w - h, 3 * h, w + 2 * h));
 }
 
 void Canvas::draw(int x, int y, const Canvas &source)
@@ -615,6 +667,209 @@ void Canvas::draw(int x, int y, const Canvas &source)
         QRgb *to = reinterpret_cast<QRgb *>(m_image.scanLine(ty));
         for (int tx = target.left(); tx <= target.right(); ++tx)
             to[tx] = from[tx - x] | 0xff000000;
+    }
+    if (target.isEmpty())
+        return;
+    restartIfCovered(target);
+    VectorOp &op = record(VectorOp::Copy);
+    op.points = {QPoint(x, y), QPoint(source.width(), source.height())};
+    op.source = std::make_shared<const VectorOps>(source.m_record);
+    changed(target);
+}
+
+Canvas::VectorOp &Canvas::record(VectorOp::Kind kind)
+{
+    if (m_record.size() >= MaxVectorOps) {
+        // The raster holds this operation already: it goes on from there.
+        m_record.clear();
+        ++m_restarts;
+        VectorOp &base = m_record.emplace_back();
+        base.kind = VectorOp::Raster;
+        base.raster = m_image;
+        base.points = {QPoint(0, 0), QPoint(width(), height())};
+        VectorOp &done = m_record.emplace_back();
+        done.kind = VectorOp::Fill; // paints nothing: not filled
+        return done;
+    }
+    VectorOp &op = m_record.emplace_back();
+    op.kind = kind;
+    op.exclusiveOr = m_penMode == PenMode::Xor;
+    op.dotted = m_penStyle == PenStyle::Dot && m_penWidth <= 1;
+    op.filled = m_brushStyle == BrushStyle::Solid;
+    op.penWidth = std::max(1, m_penWidth);
+    op.pen = m_penColor.rgb();
+    op.brush = m_brushColor.rgb();
+    return op;
+}
+
+void Canvas::recordLine(const QPoint &from, const QPoint &to)
+{
+    const QRgb pen = m_penColor.rgb(), brush = m_brushColor.rgb();
+    if (!m_record.empty()) {
+        // A line that goes on from the end of the last one, drawn alike,
+        // extends its polyline (a dotted one keeps its phase, as here).
+        VectorOp &last = m_record.back();
+        if (last.kind == VectorOp::Lines && last.points.back() == from && last.pen == pen
+            && last.penWidth == std::max(1, m_penWidth)
+            && last.dotted == (m_penStyle == PenStyle::Dot && m_penWidth <= 1)
+            && last.exclusiveOr == (m_penMode == PenMode::Xor)
+            && last.filled == (m_brushStyle == BrushStyle::Solid) && last.brush == brush) {
+            last.points.push_back(to);
+            changed(QRect(from, to).normalized().adjusted(-m_penWidth, -m_penWidth, m_penWidth, m_penWidth));
+            return;
+        }
+    }
+    record(VectorOp::Lines).points = {from, to};
+    changed(QRect(from, to).normalized().adjusted(-m_penWidth, -m_penWidth, m_penWidth, m_penWidth));
+}
+
+void Canvas::recordPixel(int x, int y, QRgb c)
+{
+    if (m_record.empty() || m_record.back().kind != VectorOp::Pixels)
+        record(VectorOp::Pixels).exclusiveOr = false;
+    VectorOp &op = m_record.back();
+    op.points.emplace_back(x, y);
+    op.colors.push_back(c);
+    changed(QRect(x, y, 1, 1));
+}
+
+void Canvas::restartIfCovered(const QRect &covered)
+{
+    if (covered.contains(rasterRect(m_image))) {
+        m_record.clear();
+        ++m_restarts;
+    }
+}
+
+void Canvas::changed(const QRect &r)
+{
+    m_changed |= r & rasterRect(m_image);
+}
+
+QRect Canvas::takeChanged()
+{
+    const QRect r = m_changed;
+    m_changed = QRect();
+    return r;
+}
+
+Canvas::VectorMark Canvas::vectorEnd() const
+{
+    if (m_record.empty())
+        return {};
+    // The last polyline and the last run of pixels may still grow.
+    const VectorOp &last = m_record.back();
+    if (last.kind == VectorOp::Lines)
+        return {m_record.size() - 1, last.points.size() - 1};
+    if (last.kind == VectorOp::Pixels)
+        return {m_record.size() - 1, last.points.size()};
+    return {m_record.size(), 0};
+}
+
+Canvas::VectorMark Canvas::paintVector(QPainter &painter, VectorLines lines, VectorMark from) const
+{
+    painter.save();
+    paintOps(painter, m_record, lines, from);
+    painter.restore();
+    return vectorEnd();
+}
+
+void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, VectorMark from)
+{
+    // Raster operations exist only on raster devices; elsewhere an
+    // exclusive-or drawing is drawn in its pen colour.
+    const bool raster = p.paintEngine() && p.paintEngine()->type() == QPaintEngine::Raster;
+    const double deviceScale = std::max(1e-9, std::sqrt(std::fabs(p.deviceTransform().determinant())));
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    for (std::size_t i = from.op; i < ops.size(); ++i) {
+        const VectorOp &op = ops[i];
+        const std::size_t first = i == from.op ? from.item : 0;
+        if (first > 0 && op.kind != VectorOp::Lines && op.kind != VectorOp::Pixels)
+            continue;
+        p.setCompositionMode(op.exclusiveOr && raster ? QPainter::RasterOp_SourceXorDestination
+                                                      : QPainter::CompositionMode_SourceOver);
+        // The pen: a width-1 pen one device pixel wide or one unit; a wider
+        // one as wide as its square nib, centred where the nib is.
+        const bool hairline = lines == VectorLines::Hairline && op.penWidth == 1;
+        QPen pen(QColor::fromRgb(op.pen), hairline ? 0.0 : double(op.penWidth), Qt::SolidLine, Qt::SquareCap,
+            Qt::MiterJoin);
+        if (op.dotted) {
+            const double unit = hairline ? deviceScale : 1.0;
+            pen.setCapStyle(Qt::FlatCap);
+            pen.setDashPattern({3.0 * unit, 3.0 * unit});
+        }
+        p.setPen(pen);
+        p.setBackgroundMode(op.dotted && op.filled && !op.exclusiveOr ? Qt::OpaqueMode : Qt::TransparentMode);
+        p.setBackground(QColor::fromRgb(op.brush));
+        p.setBrush(op.filled ? QBrush(QColor::fromRgb(op.brush)) : QBrush(Qt::NoBrush));
+        const double c = op.penWidth % 2 == 0 ? 1.0 : 0.5; // the nib's centre within its pixel
+        const auto centre = [c](const QPoint &q) { return QPointF(q.x() + c, q.y() + c); };
+        const auto box = [&] { return QRectF(centre(op.points[0]), centre(op.points[1])); };
+        switch (op.kind) {
+        case VectorOp::Lines: {
+            if (op.points.size() < first + 2)
+                break;
+            std::vector<QPointF> path;
+            path.reserve(op.points.size() - first);
+            for (std::size_t k = first; k < op.points.size(); ++k)
+                path.push_back(centre(op.points[k]));
+            p.drawPolyline(path.data(), int(path.size()));
+            break;
+        }
+        case VectorOp::Rectangle: p.drawRect(box()); break;
+        case VectorOp::Fill:
+            if (op.filled)
+                p.fillRect(QRectF(op.points[0], op.points[1]), QColor::fromRgb(op.brush));
+            break;
+        case VectorOp::Ellipse: p.drawEllipse(box()); break;
+        case VectorOp::Arc: p.drawArc(box(), op.startAngle, op.spanAngle); break;
+        case VectorOp::Polygon: {
+            std::vector<QPointF> corners;
+            for (const QPoint &q : op.points)
+                corners.push_back(centre(q));
+            if (corners.size() >= 3)
+                p.drawPolygon(corners.data(), int(corners.size()), Qt::OddEvenFill);
+            else
+                p.drawPolyline(corners.data(), int(corners.size()));
+            break;
+        }
+        case VectorOp::Pixels:
+            for (std::size_t k = first; k < op.points.size(); ++k)
+                p.fillRect(QRectF(op.points[k], QSizeF(1, 1)), QColor::fromRgb(op.colors[k]));
+            break;
+        case VectorOp::Text:
+        case VectorOp::RotatedText: {
+            p.save();
+            p.translate(op.points[0]);
+            if (op.kind == VectorOp::RotatedText)
+                p.rotate(-90);
+            const QSize cell(op.points[1].x(), op.points[1].y());
+            if (op.filled)
+                p.fillRect(QRect(QPoint(0, 0), cell), QColor::fromRgb(op.brush));
+            // The face and size of the figure's font, drawn smooth.
+            QFont font = op.font;
+            font.setStyleStrategy(QFont::PreferDefault);
+            p.setFont(font);
+            p.setPen(QColor::fromRgb(op.pen));
+            p.drawText(QPointF(0, QFontMetrics(op.font).ascent()), op.text);
+            p.restore();
+            break;
+        }
+        case VectorOp::Raster:
+            p.drawImage(QRect(op.points[0], QSize(op.points[1].x(), op.points[1].y())), op.raster);
+            break;
+        case VectorOp::Copy:
+            if (op.source) {
+                p.save();
+                p.translate(op.points[0]);
+                p.setClipRect(
+                    QRect(QPoint(0, 0), QSize(op.points[1].x(), op.points[1].y())), Qt::IntersectClip);
+                paintOps(p, *op.source, lines, {});
+                p.restore();
+            }
+            break;
+        }
     }
 }
 

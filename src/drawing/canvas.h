@@ -4,9 +4,14 @@
 #include <QFont>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
+#include <cstddef>
+#include <memory>
 #include <vector>
+
+class QPainter;
 
 namespace cleftsim {
 
@@ -33,6 +38,16 @@ inline const QColor Blue(0, 0, 255);
 // - text is placed by the top-left corner of its cell, on a box of the brush
 //   colour unless the brush is clear.
 // Everything outside the raster is clipped. The raster is Format_RGB32.
+//
+// Beside the raster the canvas keeps a second surface: the same operations as
+// vector drawing (lines as lines, shapes as shapes, text as text in the
+// canvas font), for images of any size and for screens of more than one
+// device pixel per pixel. Its plane has one unit per pixel, pixel (x, y)
+// being the unit square at (x, y); a line runs through the centres of its
+// end pixels, a shape's outline through the centres of its border pixels. An
+// operation that covers the whole raster opaquely starts the drawing anew; a
+// drawing that grows beyond MaxVectorOps operations without (a picture edited
+// in place again and again) goes on from its raster.
 //
 // Details of the rasterisation:
 // - A width-1 line steps along its major axis; at major step i of n the minor
@@ -116,7 +131,7 @@ public:
     // Pixels.
     void setPixel(int x, int y, const QColor &c);
     // The same for a colour already packed, for the many pixels of a sweep.
-    void setPixel(int x, int y, QRgb c) { plot(x, y, c, false); }
+    void setPixel(int x, int y, QRgb c);
     QColor pixel(int x, int y) const;
     QRgb rgb(int x, int y) const { return m_image.pixel(x, y) & 0xffffff; }
 
@@ -137,7 +152,75 @@ public:
     // A solid brush paints the rotated cell first.
     void textOutRotated(int x, int y, const QString &text, const QFont &font);
 
+    // The vector surface. A mark is a place in the drawing: drawing that
+    // continues after a mark is painted from it; the restart count grows
+    // whenever the drawing starts anew (the marks before are then void).
+    struct VectorMark {
+        std::size_t op = 0;
+        std::size_t item = 0;
+    };
+    // How width-1 pens are painted: as lines one unit wide (an image of its
+    // own size, SVG, PDF) or one device pixel wide (a screen or image of
+    // finer pixels, as the window frames are drawn).
+    enum class VectorLines { Scaled, Hairline };
+    // Paints the drawing from a mark on (by default all of it) onto a painter
+    // whose coordinates are the canvas's pixels; returns the mark of its end.
+    VectorMark paintVector(QPainter &painter, VectorLines lines, VectorMark from) const;
+    VectorMark paintVector(QPainter &painter, VectorLines lines) const
+    {
+        return paintVector(painter, lines, VectorMark());
+    }
+    VectorMark vectorEnd() const;
+    unsigned long long vectorRestarts() const { return m_restarts; }
+    // The part of the raster drawn since the last call (empty when nothing was).
+    QRect takeChanged();
+
 private:
+    // One operation of the vector surface, with the pen and brush it drew with.
+    struct VectorOp {
+        enum Kind : unsigned char {
+            Lines,
+            Rectangle,
+            Fill,
+            Ellipse,
+            Arc,
+            Polygon,
+            Pixels,
+            Text,
+            RotatedText,
+            Copy,
+            Raster
+        };
+        Kind kind = Lines;
+        bool exclusiveOr = false;
+        bool dotted = false;
+        bool filled = false; // a solid brush
+        int penWidth = 1;
+        QRgb pen = 0;
+        QRgb brush = 0;
+        // Lines: the polyline; Rectangle, Fill, Ellipse, Arc: the corners of
+        // the box; Polygon: the corners; Pixels: the pixels; Text: the cell's
+        // corner (rotated: the start) and size; Copy: place and size; Raster:
+        // the raster as it was when the drawing grew too long to keep.
+        std::vector<QPoint> points;
+        std::vector<QRgb> colors; // Pixels: the colour of each
+        int startAngle = 0; // Arc: in 1/16 degree, counter-clockwise on the screen
+        int spanAngle = 0;
+        QString text;
+        QFont font;
+        std::shared_ptr<const std::vector<VectorOp>> source; // Copy: what the source canvas drew
+        QImage raster;
+    };
+    using VectorOps = std::vector<VectorOp>;
+    static constexpr std::size_t MaxVectorOps = 20000;
+    static void paintOps(QPainter &painter, const VectorOps &ops, VectorLines lines, VectorMark from);
+    // Starts the record anew when an operation covers the whole raster.
+    void restartIfCovered(const QRect &covered);
+    VectorOp &record(VectorOp::Kind kind);
+    void recordLine(const QPoint &from, const QPoint &to);
+    void recordPixel(int x, int y, QRgb c);
+    void changed(const QRect &r);
+
     // Paints one pen pixel at (x, y) in the current mode, clipped.
     void plot(int x, int y, QRgb color, bool exclusiveOr);
     // Plots the glyph pixels of text in the font colour, pixel (u, v) of the
@@ -157,6 +240,9 @@ private:
     QColor m_fontColor = colors::Black;
     QPoint m_penPos;
     int m_dotPhase = 0; // pixels of dotted line drawn since the last moveTo
+    VectorOps m_record;
+    unsigned long long m_restarts = 0;
+    QRect m_changed;
 };
 
 // Wipes a figure before its frame is drawn: pen and brush in the background

@@ -37,10 +37,10 @@ void splitCaption(const QString &caption, QString *stateName, QString *experimen
 }
 
 // Gives each image of a copy the name proposer of its frozen picture.
-void nameImages(ChildWindow *copy, const QString &caption)
+void nameImages(ChildWindow *copy, const QString &caption, Experiment experiment)
 {
-    QString state, experiment;
-    splitCaption(caption, &state, &experiment);
+    QString state, shown;
+    splitCaption(caption, &state, &shown);
     const auto images = copy->findChildren<FigureView *>();
     for (FigureView *image : images) {
         const QString name = figureName(state, experiment, image->objectName());
@@ -50,7 +50,7 @@ void nameImages(ChildWindow *copy, const QString &caption)
 
 // Puts a new copy into the main frame (or, without a main window, on the
 // desktop), destroyed when closed, and shows it with its caption.
-void showCopy(ChildWindow *copy, bool maximizeBox, const QString &caption)
+void showCopy(ChildWindow *copy, bool maximizeBox, const QString &caption, Experiment experiment)
 {
     copy->setClosable(true);
     copy->setWindowIcon(copyIcon());
@@ -71,7 +71,7 @@ void showCopy(ChildWindow *copy, bool maximizeBox, const QString &caption)
     copy->setWindowTitle(caption);
     if (QMdiSubWindow *sub = copy->subWindow())
         sub->setWindowTitle(caption);
-    nameImages(copy, caption);
+    nameImages(copy, caption, experiment);
 }
 
 void copyInto(FigureView *target, const Canvas &source)
@@ -141,7 +141,7 @@ RecordsCopyWindow *copyRecords(const Canvas &image3, const QString &caption, Fig
 {
     auto *copy = new RecordsCopyWindow;
     copy->keepFigureData(std::move(data));
-    showCopy(copy, true, caption);
+    showCopy(copy, true, caption, Experiment::Records);
     copyInto(copy->image3(), image3);
     return copy;
 }
@@ -151,7 +151,7 @@ IsvCopyWindow *copyIsv(const Canvas &image1, const Canvas &image2, const Canvas 
 {
     auto *copy = new IsvCopyWindow;
     copy->keepFigureData(std::move(data));
-    showCopy(copy, false, caption);
+    showCopy(copy, false, caption, Experiment::Isv);
     copyInto(copy->image(1), image1);
     copyInto(copy->image(2), image2);
     if (image3) {
@@ -167,7 +167,7 @@ HistogramsCopyWindow *copyHistograms(const Canvas &image1, const Canvas &image2,
 {
     auto *copy = new HistogramsCopyWindow;
     copy->keepFigureData(std::move(data));
-    showCopy(copy, true, caption);
+    showCopy(copy, true, caption, Experiment::Histograms);
     if (quanta) {
         copyInto(copy->image(1), image1);
         copyInto(copy->image(2), image2);
@@ -227,13 +227,11 @@ QString currentStateName()
     return QString::fromStdString(nameForParameters(model(), model().LPC));
 }
 
-QString figureName(const QString &stateName, const QString &experiment, const QString &image)
+QString figureName(const QString &stateName, Experiment experiment, const QString &image)
 {
-    QString name = stateFileBase(stateName);
-    QString exp = experiment;
-    exp.remove(QLatin1Char(' '));
-    if (!exp.isEmpty())
-        name += QLatin1Char('_') + exp;
+    // The experiment spelt as in the names of its data files.
+    QString name
+        = stateFileBase(stateName) + QLatin1Char('_') + QString::fromLatin1(experimentName(experiment));
     if (!image.isEmpty())
         name += QLatin1Char('_') + image;
     return name;

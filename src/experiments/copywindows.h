@@ -84,9 +84,9 @@ QString stateFileBase(const QString &stateName);
 // values equal them, or the name a Store would give them), for the names
 // proposed for the figures they draw.
 QString currentStateName();
-// The proposed name (without the ".png" that the figure adds) of a figure:
-// base of the state name, the experiment without blanks and the image's name,
-// e.g. "3_2RgV2_Histograms_Image1".
-QString figureName(const QString &stateName, const QString &experiment, const QString &image);
+// The proposed name (without the extension of the image's form) of a figure:
+// base of the state name, the experiment as its data files name it and the
+// image's name, e.g. "3_2RgV2_histograms_Image1".
+QString figureName(const QString &stateName, Experiment experiment, const QString &image);
 
 } // namespace cleftsim

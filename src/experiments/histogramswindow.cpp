@@ -62,7 +62,7 @@ HistogramsWindow::HistogramsWindow(QWidget *parent)
         m_images[i]->move(places[i]);
         m_images[i]->canvas().setFontHeight(13);
         m_images[i]->setNameProposer(
-            [name] { return figureName(currentStateName(), QStringLiteral("Histograms"), name); });
+            [name] { return figureName(currentStateName(), Experiment::Histograms, name); });
         attachFigureData(m_images[i], [this] { return m_data; });
     }
     m_images[2]->hide();

@@ -57,8 +57,7 @@ IsvWindow::IsvWindow(QWidget *parent)
     m_images[2]->canvas().setFontHeight(13);
     for (FigureView *view : m_images) {
         const QString name = view->objectName();
-        view->setNameProposer(
-            [name] { return figureName(currentStateName(), QStringLiteral("Is vs V2"), name); });
+        view->setNameProposer([name] { return figureName(currentStateName(), Experiment::Isv, name); });
         attachFigureData(view, [this] { return m_data; });
     }
 
@@ -244,8 +243,9 @@ void IsvWindow::RunBtnClick()
             }
             void show()
             {
+                // Only what was drawn since the last repaint.
                 for (FigureView *view : w.m_images)
-                    view->update();
+                    view->showChanged();
                 shown.start();
                 unshown = false;
             }

@@ -56,7 +56,7 @@ RecordsWindow::RecordsWindow(QWidget *parent)
     m_image3->move(4, 4);
     m_image3->canvas().setFontHeight(13);
     m_image3->setNameProposer(
-        [] { return figureName(currentStateName(), QStringLiteral("Records"), QStringLiteral("Image3")); });
+        [] { return figureName(currentStateName(), Experiment::Records, QStringLiteral("Image3")); });
     attachFigureData(m_image3, [this] { return figureData(); });
 
     m_runBtn = makeTextButton(QStringLiteral("RunBtn"), QStringLiteral("Run"), 319, 8, this);

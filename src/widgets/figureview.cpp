@@ -1,17 +1,129 @@
 #include "widgets/figureview.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPageSize>
 #include <QPainter>
-#include <QSaveFile>
+#include <QPdfWriter>
+#include <QSvgGenerator>
+
+#include <cmath>
 
 #include "widgets/savefile.h"
 
 namespace cleftsim {
+
+namespace {
+
+QString extensionOf(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Svg: return QStringLiteral("svg");
+    case ImageFormat::Pdf: return QStringLiteral("pdf");
+    default: return QStringLiteral("png");
+    }
+}
+
+bool isPng(ImageFormat format)
+{
+    return format == ImageFormat::Png || format == ImageFormat::Png2x || format == ImageFormat::Png4x;
+}
+
+// The figure drawn from its vector drawing at a scale, lines one pixel wide
+// as on a display of that many device pixels per pixel.
+QImage fineImage(const Canvas &canvas, qreal scale)
+{
+    QImage image(int(std::ceil(canvas.width() * scale)), int(std::ceil(canvas.height() * scale)),
+        QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.scale(scale, scale);
+    canvas.paintVector(painter, Canvas::VectorLines::Hairline);
+    return image;
+}
+
+} // namespace
+
+QStringList imageFilters()
+{
+    return {QObject::tr("PNG image (*.png)"), QObject::tr("PNG image, twice the size (*.png)"),
+        QObject::tr("PNG image, four times the size (*.png)"), QObject::tr("SVG drawing (*.svg)"),
+        QObject::tr("PDF document (*.pdf)")};
+}
+
+ImageTarget imageTarget(const QString &typed, ImageFormat chosen)
+{
+    ImageTarget target {typed, chosen};
+    const QString suffix = QFileInfo(typed).suffix().toLower();
+    if (suffix.isEmpty()) {
+        if (!typed.endsWith(QLatin1Char('.')))
+            target.path += QLatin1Char('.');
+        target.path += extensionOf(chosen);
+    } else if (suffix == extensionOf(ImageFormat::Svg)) {
+        target.format = ImageFormat::Svg;
+    } else if (suffix == extensionOf(ImageFormat::Pdf)) {
+        target.format = ImageFormat::Pdf;
+    } else if (suffix == extensionOf(ImageFormat::Png) && !isPng(chosen)) {
+        target.format = ImageFormat::Png;
+    }
+    return target;
+}
+
+QByteArray encodeImage(const Canvas &canvas, ImageFormat format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    switch (format) {
+    case ImageFormat::Png: canvas.image().save(&buffer, "PNG"); break;
+    case ImageFormat::Png2x: fineImage(canvas, 2).save(&buffer, "PNG"); break;
+    case ImageFormat::Png4x: fineImage(canvas, 4).save(&buffer, "PNG"); break;
+    case ImageFormat::Svg: {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(canvas.image().size());
+        svg.setViewBox(QRect(QPoint(0, 0), canvas.image().size()));
+        svg.setResolution(96);
+        QPainter painter(&svg);
+        canvas.paintVector(painter, Canvas::VectorLines::Scaled);
+        break;
+    }
+    case ImageFormat::Pdf: {
+        // A page of the figure's size, one point per pixel.
+        QPdfWriter pdf(&buffer);
+        pdf.setResolution(72);
+        pdf.setPageSize(QPageSize(QSizeF(canvas.width(), canvas.height()), QPageSize::Point));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter(&pdf);
+        canvas.paintVector(painter, Canvas::VectorLines::Scaled);
+        break;
+    }
+    }
+    return bytes;
+}
+
+const QImage &FineRaster::picture(const Canvas &canvas, qreal ratio)
+{
+    const QSize size(int(std::ceil(canvas.width() * ratio)), int(std::ceil(canvas.height() * ratio)));
+    if (m_image.size() != size || m_image.devicePixelRatio() != ratio
+        || m_restarts != canvas.vectorRestarts()) {
+        m_image = QImage(size, QImage::Format_RGB32);
+        m_image.fill(Qt::white);
+        m_image.setDevicePixelRatio(ratio);
+        m_restarts = canvas.vectorRestarts();
+        m_mark = {};
+    }
+    QPainter painter(&m_image);
+    m_mark = canvas.paintVector(painter, Canvas::VectorLines::Hairline, m_mark);
+    return m_image;
+}
 
 FigureView::FigureView(const QString &objectName, int width, int height, QWidget *parent, const QColor &fill)
     : QWidget(parent)
@@ -29,27 +141,27 @@ QString FigureView::proposedName() const
     return name + QStringLiteral(".png");
 }
 
+bool FigureView::saveImage(const QString &fileName, ImageFormat format, QString *error) const
+{
+    const QByteArray bytes = encodeImage(m_canvas, format);
+    if (bytes.isEmpty()) {
+        if (error)
+            *error = saveFailure(fileName, tr("the image could not be made"));
+        return false;
+    }
+    return saveFileAtomically(fileName, bytes, error);
+}
+
 bool FigureView::saveImage(const QString &fileName, QString *error) const
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = saveFailure(fileName, file.errorString());
-        return false;
-    }
-    if (!m_canvas.image().save(&file, "PNG")) {
-        if (error)
-            *error = saveFailure(fileName,
-                file.errorString().isEmpty() ? tr("the image could not be written") : file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = saveFailure(fileName, file.errorString());
-        return false;
-    }
-    return true;
+    return saveImage(fileName, imageTarget(fileName, ImageFormat::Png).format, error);
+}
+
+void FigureView::showChanged()
+{
+    const QRect changed = m_canvas.takeChanged();
+    if (!changed.isEmpty())
+        update(changed);
 }
 
 void FigureView::copyToClipboard() const
@@ -60,20 +172,49 @@ void FigureView::copyToClipboard() const
 void FigureView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, m_canvas.image());
+    const qreal ratio = devicePixelRatioF();
+    if (ratio > 1)
+        painter.drawImage(0, 0, m_fine.picture(m_canvas, ratio));
+    else
+        painter.drawImage(0, 0, m_canvas.image());
+}
+
+void FigureView::saveWithDialog()
+{
+    // The name follows the form chosen; the folder is the last one saved into.
+    static QString folder = QDir::currentPath();
+    const QStringList filters = imageFilters();
+    QFileDialog dialog(this, tr("Save Image"), folder, filters.join(QStringLiteral(";;")));
+    dialog.setObjectName(QStringLiteral("SaveImageDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QString base = QFileInfo(proposedName()).completeBaseName();
+    const auto nameFor = [&](const QString &filter) {
+        const int chosen = std::max(0, int(filters.indexOf(filter)));
+        return base + QLatin1Char('.') + extensionOf(ImageFormat(chosen));
+    };
+    dialog.setDefaultSuffix(QStringLiteral("png"));
+    dialog.selectFile(nameFor(filters.constFirst()));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString &filter) {
+        const QString name = nameFor(filter);
+        dialog.setDefaultSuffix(QFileInfo(name).suffix());
+        dialog.selectFile(name);
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    folder = QFileInfo(path).absolutePath();
+    const ImageTarget target
+        = imageTarget(path, ImageFormat(std::max(0, int(filters.indexOf(dialog.selectedNameFilter())))));
+    QString error;
+    if (saveImage(target.path, target.format, &error))
+        return;
+    QMessageBox::critical(this, QApplication::applicationDisplayName(), error);
 }
 
 void FigureView::fillContextMenu(QMenu &menu)
 {
-    connect(menu.addAction(tr("Save Image As...")), &QAction::triggered, this, [this] {
-        const QString fileName
-            = QFileDialog::getSaveFileName(this, tr("Save Image"), proposedName(), tr("PNG image (*.png)"));
-        if (fileName.isEmpty())
-            return;
-        QString error;
-        if (!saveImage(fileName, &error))
-            QMessageBox::critical(this, QApplication::applicationName(), error);
-    });
+    connect(menu.addAction(tr("Save Image As...")), &QAction::triggered, this, [this] { saveWithDialog(); });
     connect(menu.addAction(tr("Copy Image")), &QAction::triggered, this, [this] { copyToClipboard(); });
     if (m_extender)
         m_extender(menu);
@@ -120,7 +261,11 @@ void PaintBox::redraw()
 void PaintBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, m_canvas.image());
+    const qreal ratio = devicePixelRatioF();
+    if (ratio > 1)
+        painter.drawImage(0, 0, m_fine.picture(m_canvas, ratio));
+    else
+        painter.drawImage(0, 0, m_canvas.image());
 }
 
 } // namespace cleftsim

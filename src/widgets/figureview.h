@@ -2,6 +2,8 @@
 
 #include "drawing/canvas.h"
 
+#include <QImage>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -10,8 +12,39 @@ class QMenu;
 
 namespace cleftsim {
 
-// Shows a figure raster that keeps its pixels (an image control). Its context
-// menu saves the raster as a PNG image or copies it to the clipboard.
+// The forms "Save Image As..." writes: the raster as it is, the figure drawn
+// at two or four times its size, and the figure as vector drawing.
+enum class ImageFormat { Png, Png2x, Png4x, Svg, Pdf };
+// The filters of the save dialog, one per form in the order of ImageFormat.
+QStringList imageFilters();
+// Where an image save goes and in which form: the form of the extension
+// typed when it names one offered (".png", ".svg", ".pdf"; a PNG at the
+// scale of the filter when that is a PNG one), else the form of the filter
+// chosen, whose extension a name without one gets.
+struct ImageTarget {
+    QString path;
+    ImageFormat format = ImageFormat::Png;
+};
+ImageTarget imageTarget(const QString &typed, ImageFormat chosen);
+// The bytes of a canvas's figure in a form.
+QByteArray encodeImage(const Canvas &canvas, ImageFormat format);
+
+// A canvas drawn at a display's device resolution from its vector drawing,
+// kept between paints: a paint draws only what the canvas drew since the last.
+class FineRaster {
+public:
+    const QImage &picture(const Canvas &canvas, qreal ratio);
+
+private:
+    QImage m_image;
+    unsigned long long m_restarts = 0;
+    Canvas::VectorMark m_mark;
+};
+
+// Shows a figure raster that keeps its pixels (an image control); on a
+// display of more than one device pixel per pixel the figure is drawn at the
+// device's resolution. Its context menu saves the figure as an image (PNG,
+// SVG or PDF) or copies the raster to the clipboard.
 class FigureView : public QWidget {
     Q_OBJECT
 public:
@@ -31,16 +64,25 @@ public:
     // The context menu: "Save Image As...", "Copy Image" and the owner's entries.
     void fillContextMenu(QMenu &menu);
 
-    // Writes the raster as PNG; returns false with the reason in *error on failure.
+    // Writes the figure in a form, safely: to a file beside it moved over it
+    // only when complete; returns false with a message naming the file and
+    // the system's reason in *error, an old file left intact.
+    bool saveImage(const QString &fileName, ImageFormat format, QString *error) const;
+    // The same in the form its extension names (a PNG of the raster by default).
     bool saveImage(const QString &fileName, QString *error) const;
     void copyToClipboard() const;
+    // Repaints the part of the figure drawn since the last time.
+    void showChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    void saveWithDialog();
+
     Canvas m_canvas;
+    FineRaster m_fine;
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
 };
@@ -67,6 +109,7 @@ protected:
 
 private:
     Canvas m_canvas;
+    FineRaster m_fine;
     QColor m_face;
     std::function<void(Canvas &)> m_painter;
 };

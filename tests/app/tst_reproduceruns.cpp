@@ -500,7 +500,7 @@ void TestReproduceRuns::dataNamesFollowTheParameters()
         return offered;
     };
     QCOMPARE(proposedData(h->image(1)), QStringLiteral("1_0Rg_histograms.json"));
-    QCOMPARE(h->image(1)->proposedName(), QStringLiteral("1_0Rg_Histograms_Image1.png"));
+    QCOMPARE(h->image(1)->proposedName(), QStringLiteral("1_0Rg_histograms_Image1.png"));
     QCOMPARE(model().StoredCount, 2);
 
     // A copy's two save entries name the state of its caption: the one its
@@ -514,7 +514,7 @@ void TestReproduceRuns::dataNamesFollowTheParameters()
     QVERIFY(copy);
     QCOMPARE(copy->windowTitle(), QStringLiteral("3: 2>Rg - Records"));
     QCOMPARE(proposedData(copy->image3()), QStringLiteral("3_2Rg_records.txt"));
-    QCOMPARE(copy->image3()->proposedName(), QStringLiteral("3_2Rg_Records_Image3.png"));
+    QCOMPARE(copy->image3()->proposedName(), QStringLiteral("3_2Rg_records_Image3.png"));
     // ... and keep it when the current parameters move on.
     type("csForm1", "MaskEdit1", QStringLiteral("0.50"));
     QCOMPARE(proposedData(copy->image3()), QStringLiteral("3_2Rg_records.txt"));

@@ -1,5 +1,6 @@
 #include "drawing/canvas.h"
 
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -69,6 +70,9 @@ private slots:
     void verticalTextOnSolidBrush();
     void drawCopiesWithClipping();
     void clippingNeverCrashes();
+    void vectorSurfaceDrawsTheSameGeometry_data();
+    void vectorSurfaceDrawsTheSameGeometry();
+    void vectorSurfaceGoesOnFromAMark();
 };
 
 void TestCanvas::lineEnds_data()
@@ -661,6 +665,126 @@ void TestCanvas::clippingNeverCrashes()
         c.draw(-5, 17, Canvas(10, 10));
     }
     QVERIFY(!c.pixel(30, 0).isValid());
+    // The same drawing on the vector surface, scaled, neither crashes nor hangs.
+    QImage image(120, 80, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.scale(4, 4);
+    c.paintVector(painter, Canvas::VectorLines::Hairline);
+}
+
+void TestCanvas::vectorSurfaceDrawsTheSameGeometry_data()
+{
+    QTest::addColumn<Figure>("figure");
+    QTest::addColumn<int>("tolerance"); // pixels that may differ
+    // Qt's lines step through the same pixels but may round a diagonal's
+    // halfway steps the other way (at most one pixel per row of a steep
+    // edge, two with the fill beside it) and paint the end pixel the raster
+    // leaves; axis-parallel shapes and pixels are exact.
+    QTest::newRow("axes") << Figure([](Canvas &c) {
+        c.polyline({{5, 5}, {5, 35}, {45, 35}});
+        drawTicks(c, 5, 36, 10, 0, 5, 0, 3);
+    }) << 6;
+    QTest::newRow("diagonal") << Figure([](Canvas &c) { drawSegment(c, 3, 4, 44, 31); }) << 16;
+    QTest::newRow("wide pen") << Figure([](Canvas &c) {
+        c.setPenWidth(3);
+        drawSegment(c, 5, 20, 40, 20);
+        c.setPenWidth(2);
+        drawSegment(c, 10, 5, 10, 35);
+    }) << 10;
+    QTest::newRow("rectangles") << Figure([](Canvas &c) {
+        c.setBrushColor(colors::Red);
+        c.rectangle(4, 4, 20, 30);
+        c.fillRect(25, 5, 40, 12);
+        c.setBrushStyle(Canvas::BrushStyle::Clear);
+        c.rectangle(24, 15, 44, 35);
+    }) << 0;
+    QTest::newRow("ellipse") << Figure([](Canvas &c) {
+        c.setBrushColor(colors::Aqua);
+        c.ellipse(5, 5, 41, 33);
+    }) << 40;
+    QTest::newRow("arc") << Figure([](Canvas &c) { c.arc(5, 5, 41, 33, 40, 5, 5, 20); }) << 20;
+    QTest::newRow("polygon") << Figure([](Canvas &c) {
+        c.setBrushColor(colors::Navy);
+        c.polygon({{5, 5}, {40, 10}, {20, 35}});
+    }) << 60;
+    QTest::newRow("pixels") << Figure([](Canvas &c) {
+        for (int k = 0; k < 40; ++k)
+            c.setPixel(k + 3, (k * 7) % 37, k % 2 ? colors::Red : colors::Silver);
+    }) << 0;
+    QTest::newRow("copy") << Figure([](Canvas &c) {
+        Canvas inner(20, 15, colors::Silver);
+        inner.setBrushColor(colors::Blue);
+        inner.rectangle(2, 2, 30, 10);
+        c.draw(10, 12, inner);
+    }) << 0;
+    // A picture edited in place many times: the vector drawing goes on from
+    // the raster, exclusive-or drawing neither lost nor drawn twice.
+    QTest::newRow("edited many times") << Figure([](Canvas &c) {
+        c.setPenMode(Canvas::PenMode::Xor);
+        c.setPenColor(colors::Aqua);
+        for (int k = 0; k < 45000; ++k)
+            drawSegment(c, k % 7, k % 40, 60, k % 40);
+    }) << 0;
+    QTest::newRow("wiped") << Figure([](Canvas &c) {
+        drawSegment(c, 3, 4, 44, 31);
+        ClearFrame(c, colors::Silver, 100, 100);
+        drawSegment(c, 5, 30, 40, 30);
+    }) << 2;
+}
+
+void TestCanvas::vectorSurfaceDrawsTheSameGeometry()
+{
+    QFETCH(Figure, figure);
+    QFETCH(int, tolerance);
+    Canvas c(48, 40);
+    figure(c);
+    QImage vector(c.width(), c.height(), QImage::Format_RGB32);
+    vector.fill(Qt::green);
+    {
+        QPainter painter(&vector);
+        c.paintVector(painter, Canvas::VectorLines::Hairline);
+    }
+    int differ = 0;
+    for (int y = 0; y < c.height(); ++y)
+        for (int x = 0; x < c.width(); ++x)
+            differ += (vector.pixel(x, y) & 0xffffff) != c.rgb(x, y);
+    QVERIFY2(differ <= tolerance, qPrintable(QStringLiteral("%1 pixels differ").arg(differ)));
+    // The drawing before a wipe is forgotten.
+    if (QTest::currentDataTag() == QByteArray("wiped"))
+        QCOMPARE(c.vectorRestarts(), 1ULL);
+}
+
+void TestCanvas::vectorSurfaceGoesOnFromAMark()
+{
+    // What is painted from a mark onto the picture of the drawing before it
+    // gives the picture of the whole drawing: a window that repaints only
+    // what was added shows what it would show painting it all.
+    Canvas c(60, 50);
+    const auto paint = [&c](QImage &image, Canvas::VectorMark from) {
+        QPainter painter(&image);
+        painter.scale(2, 2);
+        return c.paintVector(painter, Canvas::VectorLines::Hairline, from);
+    };
+    QImage step(120, 100, QImage::Format_RGB32), whole = step;
+    step.fill(Qt::green);
+    Canvas::VectorMark mark = paint(step, {});
+    for (int k = 0; k < 30; ++k) {
+        if (k % 3 == 0)
+            c.lineTo(2 * k, 45 - k);
+        else
+            c.setPixel(2 * k, k, colors::Red);
+        if (k == 15) {
+            c.setBrushColor(colors::Navy);
+            c.rectangle(40, 5, 55, 20);
+            c.setPenMode(Canvas::PenMode::Xor);
+            drawSegment(c, 0, 10, 59, 10);
+            c.setPenMode(Canvas::PenMode::Copy);
+        }
+        mark = paint(step, mark);
+    }
+    whole.fill(Qt::green);
+    paint(whole, {});
+    QCOMPARE(step, whole);
 }
 
 QTEST_MAIN(TestCanvas)

@@ -174,7 +174,7 @@ void TestHistogramsWindow::startState()
     QCOMPARE(form()->numberLabel()->pos(), QPoint(0, 236));
     for (int i = 1; i <= 4; ++i) {
         QCOMPARE(form()->image(i)->canvas().font().pixelSize(), 13);
-        QCOMPARE(form()->image(i)->proposedName(), QStringLiteral("0_default_Histograms_Image%1.png").arg(i));
+        QCOMPARE(form()->image(i)->proposedName(), QStringLiteral("0_default_histograms_Image%1.png").arg(i));
     }
     QVERIFY(form()->image(1)->isVisible());
     QVERIFY(!form()->image(3)->isVisible());

@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "widgets/childwindow.h"
+#include "widgets/figureview.h"
 #include "widgets/windowset.h"
 
 #include <QAbstractButton>
@@ -107,6 +108,19 @@ int main(int argc, char **argv)
     control<QAbstractButton>(5, "RunBtn")->click();
     settle();
     ok = save(windowPicture(5), dir, "isv-background.png") && ok;
+    // The current figure as "Save Image As..." writes it for a paper.
+    {
+        const QString path = dir.filePath(QStringLiteral("isv-current.pdf"));
+        QString error;
+        if (windows()
+                .forms[5]
+                ->findChild<FigureView *>(QStringLiteral("Image2"))
+                ->saveImage(path, ImageFormat::Pdf, &error))
+            std::printf("%s\n", qPrintable(path));
+        else
+            std::fprintf(stderr, "cleftsim-tour: %s\n", qPrintable(error));
+        ok = ok && error.isEmpty();
+    }
 
     // Histograms with both rows, back in the basic configuration.
     control<QCheckBox>(0, "CheckBox1")->setChecked(false);
