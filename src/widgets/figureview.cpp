@@ -29,6 +29,15 @@ QString FigureView::proposedName() const
     return name + QStringLiteral(".png");
 }
 
+QImage FigureView::shownImage() const
+{
+    if (!m_overlay)
+        return m_canvas.image();
+    Canvas shown = m_canvas;
+    m_overlay(shown);
+    return shown.image();
+}
+
 bool FigureView::saveImage(const QString &fileName, QString *error) const
 {
     QSaveFile file(fileName);
@@ -37,7 +46,7 @@ bool FigureView::saveImage(const QString &fileName, QString *error) const
             *error = saveFailure(fileName, file.errorString());
         return false;
     }
-    if (!m_canvas.image().save(&file, "PNG")) {
+    if (!shownImage().save(&file, "PNG")) {
         if (error)
             *error = saveFailure(fileName,
                 file.errorString().isEmpty() ? tr("the image could not be written") : file.errorString());
@@ -54,13 +63,13 @@ bool FigureView::saveImage(const QString &fileName, QString *error) const
 
 void FigureView::copyToClipboard() const
 {
-    QApplication::clipboard()->setImage(m_canvas.image());
+    QApplication::clipboard()->setImage(shownImage());
 }
 
 void FigureView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawImage(0, 0, m_canvas.image());
+    painter.drawImage(0, 0, m_overlay ? shownImage() : m_canvas.image());
 }
 
 void FigureView::fillContextMenu(QMenu &menu)

@@ -31,7 +31,14 @@ public:
     // The context menu: "Save Image As...", "Copy Image" and the owner's entries.
     void fillContextMenu(QMenu &menu);
 
-    // Writes the raster as PNG; returns false with the reason in *error on failure.
+    // Draws over the figure's pixels what is not part of them (measured
+    // points): on the screen, in the saved and the copied image; the canvas
+    // keeps the figure alone. None by default.
+    void setOverlay(std::function<void(Canvas &)> overlay) { m_overlay = std::move(overlay); }
+    // The image shown: the canvas, or a copy of it with the overlay drawn over it.
+    QImage shownImage() const;
+
+    // Writes the shown image as PNG; returns false with the reason in *error on failure.
     bool saveImage(const QString &fileName, QString *error) const;
     void copyToClipboard() const;
 
@@ -43,6 +50,7 @@ private:
     Canvas m_canvas;
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
+    std::function<void(Canvas &)> m_overlay;
 };
 
 // A picture on the window face (a paint box): the painter function draws
