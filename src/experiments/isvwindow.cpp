@@ -3,6 +3,7 @@
 #include "engine/isvsweep.h"
 #include "experiments/copywindows.h"
 #include "experiments/experimentbuttons.h"
+#include "experiments/fitwindow.h"
 #include "experiments/isvdrawing.h"
 #include "experiments/measuredoverlay.h"
 #include "widgets/currentmodel.h"
@@ -63,7 +64,7 @@ IsvWindow::IsvWindow(QWidget *parent)
             [name] { return figureName(currentStateName(), QStringLiteral("Is vs V2"), name); });
         view->setMenuExtender([this, view](QMenu &menu) {
             addFigureDataEntries(menu, view, shownFigureData());
-            addMeasuredDataEntries(menu, view, measuredData().data(), true);
+            addMeasuredDataEntries(menu, view, measuredData().data(), true, [] { showFitWindow(); });
         });
     }
     // The recording loaded is drawn over the figures of the mean quanta and
