@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDoubleSpinBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -179,7 +180,7 @@ FitWindow::FitWindow(QWidget *parent)
     m_seedEdit = new QLineEdit(this);
     m_seedEdit->setObjectName(QStringLiteral("SeedEdit"));
     m_seedEdit->setFont(uiFont(13));
-    m_seedEdit->setPlaceholderText(tr("fixed or fresh"));
+    m_seedEdit->setPlaceholderText(tr("fixed, else fresh"));
     m_seedEdit->setGeometry(250, y, 110, 26);
     m_runBtn = makeTextButton(QStringLiteral("RunBtn"), tr("Run"), 460, y, this);
     m_runBtn->setDefault(true);
@@ -368,6 +369,23 @@ void FitWindow::RunBtnClick()
     showProgress();
     m_thread->start();
     m_timer->start();
+}
+
+void FitWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Return runs and Escape breaks, as in the experiment windows.
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    QPushButton *button = nullptr;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain)
+        button = m_runBtn;
+    else if (event->key() == Qt::Key_Escape && plain)
+        button = m_breakBtn;
+    if (!button) {
+        ChildWindow::keyPressEvent(event);
+        return;
+    }
+    if (button->isEnabled())
+        button->click();
 }
 
 void FitWindow::BreakBtnClick()

@@ -73,6 +73,9 @@ signals:
     // A fit has ended: with a result, stopped by Break, or failed.
     void fitEnded();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     // Where the running fit keeps what the window reads.
     struct Job {
