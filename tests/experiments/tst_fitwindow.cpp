@@ -191,6 +191,11 @@ void TestFitWindow::fitEqualsBatchAndApplies()
     QCOMPARE(fit->findChild<QLabel *>(QStringLiteral("Current_Rg"))->text(),
         twoDecimals(result->estimates[0]) + QStringLiteral(" GOhm"));
     QVERIFY(!isv->figureData()); // cleared as by an edit
+    // The main window marks the value as changed, as it does for one typed.
+    auto *row = m_main->findChild<QLabel *>(QStringLiteral("Label05v"));
+    QVERIFY(row);
+    QCOMPARE(row->text(), twoDecimals(result->estimates[0]) + QStringLiteral(" GOhm"));
+    QCOMPARE(row->palette().color(QPalette::WindowText), colors::Red);
 }
 
 void TestFitWindow::breakStopsTheFit()
