@@ -634,7 +634,7 @@ PYBIND11_MODULE(_core, m)
         },
         "The default parameter set as keyword arguments: background and every parameter by name.");
 
-    m.def("mixed_seed", &mixedSeed, py::arg("seed"), py::arg("index"),
+    m.def("mixed_seed", &mixSeed, py::arg("seed"), py::arg("index"),
         "The seed of item index (a grid's point, a Records trial) of a run with seed: the upper 32 bits\n"
         "of SplitMix64's mix of seed * 2**32 + index, the rule of the windows and of cleftsim-batch.");
 

@@ -3,6 +3,7 @@
 #include "app/aboutbox.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
+#include "experiments/fitwindow.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
@@ -226,8 +227,17 @@ void MainWindow::fillWindowMenu()
     QAction *cascade = m_windowMenu->addAction(QStringLiteral("Cascade"), this, &MainWindow::Cascade1Click);
     cascade->setObjectName(QStringLiteral("Cascade1"));
     const QList<QMdiSubWindow *> subs = m_frame->subWindowList(QMdiArea::CreationOrder);
-    if (subs.isEmpty())
+    // The fit of the model to a recording, below the windows' list.
+    const auto addFit = [this] {
+        m_windowMenu->addSeparator();
+        QAction *fit
+            = m_windowMenu->addAction(QStringLiteral("Fit to Measured Data"), this, [] { showFitWindow(); });
+        fit->setObjectName(QStringLiteral("FitToMeasuredData"));
+    };
+    if (subs.isEmpty()) {
+        addFit();
         return;
+    }
     m_windowMenu->addSeparator();
     QMdiSubWindow *active = m_frame->activeSubWindow();
     int number = 1;
@@ -254,6 +264,7 @@ void MainWindow::fillWindowMenu()
             m_frame->setActiveSubWindow(target);
         });
     }
+    addFit();
 }
 
 QLabel *MainWindow::addLabel(

@@ -1,6 +1,7 @@
 #include "experiments/copywindows.h"
 
 #include "drawing/glyphs.h"
+#include "experiments/measuredoverlay.h"
 #include "model/storedstates.h"
 #include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
@@ -9,6 +10,7 @@
 #include <QIcon>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QPixmap>
 
 namespace cleftsim {
@@ -93,8 +95,10 @@ void FigureCopyWindow::keepFigureData(FigureDataPtr data)
     };
     const auto images = findChildren<FigureView *>();
     for (FigureView *image : images)
-        attachFigureData(
-            image, [this] { return m_data; }, stateName);
+        image->setMenuExtender([this, image, stateName](QMenu &menu) {
+            addFigureDataEntries(menu, image, m_data, stateName);
+            addMeasuredDataEntries(menu, image, m_measured, false);
+        });
 }
 
 RecordsCopyWindow::RecordsCopyWindow(QWidget *parent)
@@ -110,6 +114,19 @@ IsvCopyWindow::IsvCopyWindow(QWidget *parent)
 {
     setClosable(true);
     makeIsvFigures(this, m_images);
+}
+
+void IsvCopyWindow::keepMeasuredData(std::shared_ptr<const MeasuredData> data, int quantumStep)
+{
+    m_measured = std::move(data);
+    if (!m_measured)
+        return;
+    const std::shared_ptr<const MeasuredData> measured = m_measured;
+    m_images[0]->setOverlay(
+        [measured, quantumStep](Canvas &c) { drawMeasuredQuanta(c, *measured, quantumStep); });
+    m_images[1]->setOverlay([measured](Canvas &c) { drawMeasuredPeaks(c, *measured); });
+    m_images[0]->update();
+    m_images[1]->update();
 }
 
 void makeIsvFigures(QWidget *parent, FigureView *images[3])

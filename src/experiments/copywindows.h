@@ -19,6 +19,11 @@ public:
     FigureDataPtr figureData() const { return m_data; }
     void keepFigureData(FigureDataPtr data);
 
+protected:
+    // The recording shown beside the figure when it was frozen, which its
+    // menus name; null when none.
+    std::shared_ptr<const MeasuredData> m_measured;
+
 private:
     FigureDataPtr m_data;
 };
@@ -40,6 +45,10 @@ class IsvCopyWindow : public FigureCopyWindow {
 public:
     explicit IsvCopyWindow(QWidget *parent = nullptr);
     FigureView *image(int i) const { return m_images[i - 1]; } // 1..3
+    // Draws the recording over the copied figures as the window drew it (its
+    // quanta figure with quantumStep pixels per quantum) and names it in
+    // their menus.
+    void keepMeasuredData(std::shared_ptr<const MeasuredData> data, int quantumStep);
 
 private:
     FigureView *m_images[3];

@@ -147,11 +147,22 @@ QString batchCommandText(const FigureData &data)
 
 std::string figureOutput(const FigureData &data, OutputFormat format)
 {
-    if (data.note.isEmpty() || data.result.run.experiment != Experiment::Isv)
-        return runOutput(data.result, format);
-    RunResult result = data.result;
-    result.isv.note = data.note.toStdString();
-    return runOutput(result, format);
+    const bool isv = data.result.run.experiment == Experiment::Isv;
+    std::string text;
+    if (data.note.isEmpty() || !isv) {
+        text = runOutput(data.result, format);
+    } else {
+        RunResult result = data.result;
+        result.isv.note = data.note.toStdString();
+        text = runOutput(result, format);
+    }
+    // The measured points go last, into the object that closes the text.
+    const std::string end = "\n}\n";
+    if (isv && data.measured && format == OutputFormat::Json && text.size() >= end.size()
+        && text.compare(text.size() - end.size(), end.size(), end) == 0)
+        text.replace(text.size() - end.size(), end.size(),
+            ",\n  \"measured\": " + measuredDataJson(*data.measured) + end);
+    return text;
 }
 
 QString dataStateName(const FigureData &data)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/measureddata.h"
 #include "run/runresults.h"
 
 #include <QString>
@@ -27,6 +28,8 @@ struct FigureData {
     // A sweep whose parameters changed midway: it holds only the points run
     // after the change, and is saved as JSON only, which keeps the note.
     bool changedMidway = false;
+    // The recording shown beside a sweep while it was loaded; null when none.
+    std::shared_ptr<const MeasuredData> measured;
 };
 // A figure's data as its window, its copies and its menus share it.
 using FigureDataPtr = std::shared_ptr<const FigureData>;
@@ -39,7 +42,8 @@ QString seedsText(const FigureData &data);
 QString batchCommandText(const FigureData &data);
 // The figure's data in a format: byte for byte what the batch command prints
 // when one repeats the figure. A sweep's JSON says why it is incomplete with
-// the note, where there is one.
+// the note, where there is one, and the measured data shown beside it under
+// "measured", where there are some.
 std::string figureOutput(const FigureData &data, OutputFormat format);
 // The name of the state the figure's parameters are, as the program's model
 // state knows them now: the stored state whose values equal them, or else

@@ -3,7 +3,9 @@
 #include "engine/isvsweep.h"
 #include "experiments/copywindows.h"
 #include "experiments/experimentbuttons.h"
+#include "experiments/fitwindow.h"
 #include "experiments/isvdrawing.h"
+#include "experiments/measuredoverlay.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"
@@ -13,6 +15,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
@@ -58,8 +61,25 @@ IsvWindow::IsvWindow(QWidget *parent)
     for (FigureView *view : m_images) {
         const QString name = view->objectName();
         view->setNameProposer([name] { return figureName(currentStateName(), Experiment::Isv, name); });
-        attachFigureData(view, [this] { return m_data; });
+        view->setMenuExtender([this, view](QMenu &menu) {
+            addFigureDataEntries(menu, view, shownFigureData());
+            addMeasuredDataEntries(menu, view, measuredData().data(), true, [] { showFitWindow(); });
+        });
     }
+    // The recording loaded is drawn over the figures of the mean quanta and
+    // of the mean peak current, whatever the Runs and edits do to them.
+    m_images[0]->setOverlay([this](Canvas &c) {
+        if (const MeasuredDataPtr data = measuredData().data())
+            drawMeasuredQuanta(c, *data, m_quantumStep);
+    });
+    m_images[1]->setOverlay([](Canvas &c) {
+        if (const MeasuredDataPtr data = measuredData().data())
+            drawMeasuredPeaks(c, *data);
+    });
+    connect(&measuredData(), &MeasuredDataStore::changed, this, [this] {
+        m_images[0]->update();
+        m_images[1]->update();
+    });
 
     m_label1 = new QLabel(QStringLiteral("number of trials"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -313,6 +333,16 @@ void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
     m_data = std::move(data);
 }
 
+FigureDataPtr IsvWindow::shownFigureData() const
+{
+    const MeasuredDataPtr measured = measuredData().data();
+    if (!m_data || !measured)
+        return m_data;
+    auto data = std::make_shared<FigureData>(*m_data);
+    data->measured = measured;
+    return data;
+}
+
 void IsvWindow::BreakBtnClick()
 {
     m_breakRequested = true;
@@ -332,8 +362,11 @@ void IsvWindow::DuplicateBtnClick()
         return;
     const ConfigLink *config = windows().csForm0;
     const bool background = config && config->backgroundChecked();
-    copyIsv(m_images[0]->canvas(), m_images[1]->canvas(), background ? &m_images[2]->canvas() : nullptr,
-        QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Is vs V2"), m_data);
+    IsvCopyWindow *copy
+        = copyIsv(m_images[0]->canvas(), m_images[1]->canvas(), background ? &m_images[2]->canvas() : nullptr,
+            QString::fromStdString(model().LPC.Name) + QStringLiteral(" - Is vs V2"), shownFigureData());
+    if (const MeasuredDataPtr data = measuredData().data())
+        copy->keepMeasuredData(data, m_quantumStep);
     m_duplicateBtn->setEnabled(false);
 }
 

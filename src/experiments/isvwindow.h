@@ -52,6 +52,9 @@ public:
 
     // The last sweep as a run of the batch tool; null while none is shown.
     FigureDataPtr figureData() const { return m_data; }
+    // That data with the recording loaded beside it, as "Save data..." and
+    // the frozen copies take it.
+    FigureDataPtr shownFigureData() const;
 
     // Time between two yields of a sweep to pending messages, at least
     // [msec]: 10 by default, a fraction of the 40 msec between repaints and

@@ -120,7 +120,7 @@ void RecordsWindow::RunBtnClick()
     // With a fixed seed S, trial r takes the seed mixed from S and r, as
     // cleftsim-batch records --seed S seeds its trials.
     const std::uint32_t seed = m_seedSource ? m_seedSource()
-        : seedChoice().fixed                ? mixedSeed(seedChoice().seed, static_cast<std::uint32_t>(r))
+        : seedChoice().fixed                ? mixSeed(seedChoice().seed, static_cast<std::uint32_t>(r))
                                             : runSeed();
     RecordsTraceDrawer drawer(m_image3->canvas(), m_traceBase);
     const int m = recordsRun(model(), randomGenerator(), seed, m_recordedCurrents[r - 1], drawer);

@@ -86,7 +86,7 @@ private:
     std::vector<int> m_quanta; // quanta of trial r at r-1
     ParameterSet m_runParameters; // the parameters of the figure's trials
     // The fixed seed S of trial 1 when the figure began: trial r takes
-    // mixedSeed(S, r); none with seeds from the clock or a seed source.
+    // mixSeed(S, r); none with seeds from the clock or a seed source.
     std::optional<std::uint32_t> m_fixedSeed;
     int m_traceBase = 20; // offset of the current panel [px]
     QString m_saveFolder;

@@ -372,4 +372,23 @@ int measuredValueCount(const MeasuredData &data)
     return count;
 }
 
+std::string measuredDataJson(const MeasuredData &data)
+{
+    const auto number = [](double x) { return std::isfinite(x) ? shortestNumber(x) : std::string("null"); };
+    std::string text = "{\"file\": " + jsonString(data.name) + ", \"sha256\": " + jsonString(data.sha256)
+        + ", \"points\": [";
+    for (std::size_t i = 0; i < data.points.size(); ++i) {
+        const MeasuredPoint &p = data.points[i];
+        text += std::string(i > 0 ? "," : "") + "\n    {\"V2_mV\": " + std::to_string(p.V)
+            + ", \"n\": " + std::to_string(p.n) + ", \"mean_peak_pA\": " + number(p.meanPeak)
+            + ", \"sem_peak_pA\": " + number(p.semPeak);
+        if (p.hasQuanta)
+            text += ", \"mean_quanta\": " + number(p.meanQuanta) + ", \"sem_quanta\": " + number(p.semQuanta);
+        if (p.hasFailures)
+            text += ", \"failure_rate\": " + number(p.failureRate);
+        text += "}";
+    }
+    return text + (data.points.empty() ? "]}" : "\n  ]}");
+}
+
 } // namespace cleftsim

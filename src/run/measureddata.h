@@ -54,4 +54,9 @@ bool readMeasuredData(const std::string &path, MeasuredData &data, RunProblem *p
 // quanta and its failure rate where given.
 int measuredValueCount(const MeasuredData &data);
 
+// The data as a JSON object: the file's name and SHA-256 and the points with
+// the values read (null for a standard error not given; the quanta and the
+// failure rate only where given).
+std::string measuredDataJson(const MeasuredData &data);
+
 } // namespace cleftsim

@@ -140,20 +140,11 @@ bool readNumber(const std::string &text, double &value)
     return true;
 }
 
-std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index)
-{
-    std::uint64_t z = (static_cast<std::uint64_t>(seed) << 32) + index + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<std::uint32_t>(z >> 32);
-}
-
 std::vector<std::uint32_t> recordsSeeds(std::uint32_t seed, int count)
 {
     std::vector<std::uint32_t> seeds;
     for (int r = 1; r <= count; ++r)
-        seeds.push_back(mixedSeed(seed, static_cast<std::uint32_t>(r)));
+        seeds.push_back(mixSeed(seed, static_cast<std::uint32_t>(r)));
     return seeds;
 }
 

@@ -2,6 +2,7 @@
 
 #include "model/parameterset.h"
 #include "model/parametertable.h"
+#include "model/random.h"
 #include "run/problem.h"
 
 #include <cstdint>
@@ -80,17 +81,8 @@ std::string acceptValue(const ParamInfo &info, double given, double *taken);
 // Whatever the locale. False for anything else.
 bool readNumber(const std::string &text, double &value);
 
-// The seed of item index (a grid's point, a Records trial) of a run with
-// seed: z = seed * 2^32 + index + 0x9E3779B97F4A7C15 (mod 2^64), then
-// z ^= z >> 30; z *= 0xBF58476D1CE4E5B9; z ^= z >> 27; z *= 0x94D049BB133111EB;
-// z ^= z >> 31 (each product mod 2^64); the seed is z >> 32, the upper 32 bits
-// (SplitMix64's mix). Neighbouring indices get unrelated seeds: the
-// generator's streams from seeds S and S + 1 stay related, so that trials
-// seeded one apart would be correlated.
-std::uint32_t mixedSeed(std::uint32_t seed, std::uint32_t index);
-
 // The seeds of Records trials 1..count from the seed S: trial r takes
-// mixedSeed(S, r). A fixed seed in the windows and --seed S of the batch tool
+// mixSeed(S, r). A fixed seed in the windows and --seed S of the batch tool
 // and of Python seed their Records trials so.
 std::vector<std::uint32_t> recordsSeeds(std::uint32_t seed, int count);
 

@@ -143,13 +143,29 @@ QString FigureView::proposedName() const
 
 bool FigureView::saveImage(const QString &fileName, ImageFormat format, QString *error) const
 {
-    const QByteArray bytes = encodeImage(m_canvas, format);
+    const QByteArray bytes = encodeImage(m_overlay ? shownCanvas() : m_canvas, format);
     if (bytes.isEmpty()) {
         if (error)
             *error = saveFailure(fileName, tr("the image could not be made"));
         return false;
     }
     return saveFileAtomically(fileName, bytes, error);
+}
+
+Canvas FigureView::shownCanvas() const
+{
+    Canvas shown = m_canvas;
+    if (m_overlay)
+        m_overlay(shown);
+    return shown;
+}
+
+QImage FigureView::shownImage() const
+{
+    if (!m_overlay)
+        return m_canvas.image();
+    return shownCanvas().image();
+}
 }
 
 bool FigureView::saveImage(const QString &fileName, QString *error) const
@@ -166,14 +182,18 @@ void FigureView::showChanged()
 
 void FigureView::copyToClipboard() const
 {
-    QApplication::clipboard()->setImage(m_canvas.image());
+    QApplication::clipboard()->setImage(shownImage());
 }
 
 void FigureView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    // Measured points over the figure are drawn on a copy of the raster,
+    // magnified where the display's ratio is above 1.
     const qreal ratio = devicePixelRatioF();
-    if (ratio > 1)
+    if (m_overlay)
+        painter.drawImage(0, 0, shownImage());
+    else if (ratio > 1)
         painter.drawImage(0, 0, m_fine.picture(m_canvas, ratio));
     else
         painter.drawImage(0, 0, m_canvas.image());

@@ -68,6 +68,14 @@ public:
     // only when complete; returns false with a message naming the file and
     // the system's reason in *error, an old file left intact.
     bool saveImage(const QString &fileName, ImageFormat format, QString *error) const;
+    // Draws over the figure's pixels what is not part of them (measured
+    // points): on the screen, in the saved and the copied image; the canvas
+    // keeps the figure alone. None by default.
+    void setOverlay(std::function<void(Canvas &)> overlay) { m_overlay = std::move(overlay); }
+    // The image shown: the canvas, or a copy of it with the overlay drawn over it.
+    QImage shownImage() const;
+    // The same as a canvas, its vector drawing with it.
+    Canvas shownCanvas() const;
     // The same in the form its extension names (a PNG of the raster by default).
     bool saveImage(const QString &fileName, QString *error) const;
     void copyToClipboard() const;
@@ -85,6 +93,7 @@ private:
     FineRaster m_fine;
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
+    std::function<void(Canvas &)> m_overlay;
 };
 
 // A picture on the window face (a paint box): the painter function draws

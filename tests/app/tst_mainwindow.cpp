@@ -407,10 +407,11 @@ void TestMainWindow::windowMenuListsAndActivates()
         if (a->text().endsWith(QLatin1String("Histograms")))
             histograms = a;
     }
-    QCOMPARE(entries.size(), 9);
+    QCOMPARE(entries.size(), 10);
     QCOMPARE(entries.mid(0, 2), QStringList({QStringLiteral("Tile"), QStringLiteral("Cascade")}));
     QCOMPARE(entries[2], QStringLiteral("&1 Model Configuration"));
     QCOMPARE(entries[8], QStringLiteral("&7 Histograms"));
+    QCOMPARE(entries[9], QStringLiteral("Fit to Measured Data"));
     QVERIFY(histograms);
     QVERIFY(windows().forms[6]->isMinimizedInFrame());
     histograms->trigger();
@@ -429,7 +430,7 @@ void TestMainWindow::windowMenuListsAndActivates()
             QVERIFY(a->text().endsWith(QLatin1String("Histograms")));
         }
     }
-    QCOMPARE(count, 9);
+    QCOMPARE(count, 10);
     QCOMPARE(checked, 1);
 }
 

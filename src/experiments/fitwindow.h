@@ -1,0 +1,124 @@
+#pragma once
+
+#include "drawing/canvas.h"
+#include "run/fit.h"
+#include "widgets/childwindow.h"
+
+#include <QPointer>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QThread;
+class QTimer;
+
+namespace cleftsim {
+
+class FigureView;
+class SpinEdit;
+
+// Draws the profile of free parameter j of a fit into a small figure: -2 log L
+// above its minimum against the parameter's value, the 3.84 line and the 95 %
+// interval shaded.
+void drawFitProfile(Canvas &c, const FitResult &result, int j);
+
+// Fit to Measured Data: fits the free parameters of the model to the
+// recording loaded into the windows, with the run library's fit on the
+// processor's cores, off the window's thread, so that the program answers
+// while it runs. It takes the fixed values of the current parameters at Run.
+class FitWindow : public ChildWindow {
+    Q_OBJECT
+public:
+    explicit FitWindow(QWidget *parent = nullptr);
+    ~FitWindow() override;
+
+    // One row per parameter a fit can move, in the order of the parameter table.
+    struct Row {
+        const ParamInfo *info = nullptr;
+        QCheckBox *free = nullptr;
+        QDoubleSpinBox *low = nullptr;
+        QDoubleSpinBox *high = nullptr;
+        QLabel *current = nullptr;
+    };
+    const std::vector<Row> &rows() const { return m_rows; }
+
+    // The request Run would make now; false with *problem on a fault (no
+    // data, no free parameter, a range, too few values, a seed).
+    bool makeRequest(FitRequest &request, RunProblem *problem) const;
+
+    void RunBtnClick();
+    void BreakBtnClick();
+    // Sets the estimates as the current parameters through the editors.
+    void ApplyBtnClick();
+    // Puts the command line of cleftsim-batch that repeats the fit on the clipboard.
+    void CopyBtnClick();
+
+    bool running() const { return m_thread != nullptr; }
+    // The last fit's result; null while none.
+    const FitResult *result() const { return m_result ? &*m_result : nullptr; }
+    FigureView *profile(int j) const { return m_profiles[j]; }
+
+    // How many profile figures the window has.
+    static constexpr int ProfileFigures = 4;
+
+signals:
+    // A fit has ended: with a result, stopped by Break, or failed.
+    void fitEnded();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    // Where the running fit keeps what the window reads.
+    struct Job {
+        FitRequest request;
+        std::atomic<bool> stop {false};
+        std::atomic<int> evaluations {0};
+        std::optional<FitResult> result;
+        bool stopped = false;
+        std::string failure;
+    };
+
+    void showData();
+    void showCurrentValues();
+    void showProgress();
+    void fitFinished();
+    void showResult();
+    void setRunning(bool running);
+
+    std::vector<Row> m_rows;
+    QLabel *m_dataLabel;
+    QPushButton *m_loadBtn;
+    SpinEdit *m_trialsEdit;
+    QLabel *m_seedLabel;
+    QLineEdit *m_seedEdit;
+    QPushButton *m_runBtn;
+    QPushButton *m_breakBtn;
+    QProgressBar *m_progress;
+    QLabel *m_progressLabel;
+    QLabel *m_resultLabel;
+    FigureView *m_profiles[ProfileFigures];
+    QPushButton *m_applyBtn;
+    QPushButton *m_copyBtn;
+
+    std::shared_ptr<Job> m_job;
+    QThread *m_thread = nullptr;
+    QTimer *m_timer;
+    std::optional<FitResult> m_result;
+    QString m_message; // why the last fit has no result
+};
+
+// Shows the Fit window in the main frame, made at the first call.
+FitWindow *showFitWindow();
+// The Fit window when it has been made; null before.
+FitWindow *fitWindow();
+
+} // namespace cleftsim
