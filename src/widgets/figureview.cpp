@@ -166,7 +166,6 @@ QImage FigureView::shownImage() const
         return m_canvas.image();
     return shownCanvas().image();
 }
-}
 
 bool FigureView::saveImage(const QString &fileName, QString *error) const
 {

@@ -705,8 +705,7 @@ void TestBatch::recordsSeedsEachRun()
     QCOMPARE(mixSeed(11, 0), 3659705834u);
     QCOMPARE(mixSeed(11, 3), 1918486356u);
     const std::vector<std::uint32_t> mixed = recordsSeeds(1000, 3);
-    QCOMPARE(
-        mixed, (std::vector<std::uint32_t> {mixSeed(1000, 1), mixSeed(1000, 2), mixSeed(1000, 3)}));
+    QCOMPARE(mixed, (std::vector<std::uint32_t> {mixSeed(1000, 1), mixSeed(1000, 2), mixSeed(1000, 3)}));
     for (int r = 1; r <= 3; ++r) {
         const Outcome one = runBatch(common + QStringList {"--seeds", QString::number(mixed[r - 1])});
         QCOMPARE(line(three.out, r), line(one.out, 1));
