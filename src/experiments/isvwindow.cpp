@@ -68,14 +68,18 @@ IsvWindow::IsvWindow(QWidget *parent)
     }
     // The recording loaded is drawn over the figures of the mean quanta and
     // of the mean peak current, whatever the Runs and edits do to them.
-    m_images[0]->setOverlay([this](Canvas &c) {
-        if (const MeasuredDataPtr data = measuredData().data())
-            drawMeasuredQuanta(c, *data, m_quantumStep);
-    });
-    m_images[1]->setOverlay([](Canvas &c) {
-        if (const MeasuredDataPtr data = measuredData().data())
-            drawMeasuredPeaks(c, *data);
-    });
+    m_images[0]->setOverlay(
+        [this](Canvas &c) {
+            if (const MeasuredDataPtr data = measuredData().data())
+                drawMeasuredQuanta(c, *data, m_quantumStep);
+        },
+        [] { return bool(measuredData().data()); });
+    m_images[1]->setOverlay(
+        [](Canvas &c) {
+            if (const MeasuredDataPtr data = measuredData().data())
+                drawMeasuredPeaks(c, *data);
+        },
+        [] { return bool(measuredData().data()); });
     connect(&measuredData(), &MeasuredDataStore::changed, this, [this] {
         m_images[0]->update();
         m_images[1]->update();

@@ -143,7 +143,7 @@ QString FigureView::proposedName() const
 
 bool FigureView::saveImage(const QString &fileName, ImageFormat format, QString *error) const
 {
-    const QByteArray bytes = encodeImage(m_overlay ? shownCanvas() : m_canvas, format);
+    const QByteArray bytes = encodeImage(overlaid() ? shownCanvas() : m_canvas, format);
     if (bytes.isEmpty()) {
         if (error)
             *error = saveFailure(fileName, tr("the image could not be made"));
@@ -155,14 +155,14 @@ bool FigureView::saveImage(const QString &fileName, ImageFormat format, QString 
 Canvas FigureView::shownCanvas() const
 {
     Canvas shown = m_canvas;
-    if (m_overlay)
+    if (overlaid())
         m_overlay(shown);
     return shown;
 }
 
 QImage FigureView::shownImage() const
 {
-    if (!m_overlay)
+    if (!overlaid())
         return m_canvas.image();
     return shownCanvas().image();
 }
@@ -190,7 +190,7 @@ void FigureView::paintEvent(QPaintEvent *)
     // Measured points over the figure are drawn on a copy of the raster,
     // magnified where the display's ratio is above 1.
     const qreal ratio = devicePixelRatioF();
-    if (m_overlay)
+    if (overlaid())
         painter.drawImage(0, 0, shownImage());
     else if (ratio > 1)
         painter.drawImage(0, 0, m_fine.picture(m_canvas, ratio));

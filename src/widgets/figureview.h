@@ -70,8 +70,13 @@ public:
     bool saveImage(const QString &fileName, ImageFormat format, QString *error) const;
     // Draws over the figure's pixels what is not part of them (measured
     // points): on the screen, in the saved and the copied image; the canvas
-    // keeps the figure alone. None by default.
-    void setOverlay(std::function<void(Canvas &)> overlay) { m_overlay = std::move(overlay); }
+    // keeps the figure alone. None by default; active tells whether there
+    // is anything to draw now (always, when not given).
+    void setOverlay(std::function<void(Canvas &)> overlay, std::function<bool()> active = {})
+    {
+        m_overlay = std::move(overlay);
+        m_overlayActive = std::move(active);
+    }
     // The image shown: the canvas, or a copy of it with the overlay drawn over it.
     QImage shownImage() const;
     // The same as a canvas, its vector drawing with it.
@@ -94,6 +99,8 @@ private:
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
     std::function<void(Canvas &)> m_overlay;
+    std::function<bool()> m_overlayActive;
+    bool overlaid() const { return m_overlay && (!m_overlayActive || m_overlayActive()); }
 };
 
 // A picture on the window face (a paint box): the painter function draws
