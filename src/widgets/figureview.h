@@ -79,6 +79,10 @@ public:
     }
     // The image shown: the canvas, or a copy of it with the overlay drawn over it.
     QImage shownImage() const;
+    // The same on a display of ratio device pixels per pixel: above 1 the
+    // figure and its overlay drawn at the device's resolution, the image's
+    // devicePixelRatio set; at 1 (or below) shownImage().
+    QImage shownImage(qreal ratio) const;
     // The same as a canvas, its vector drawing with it.
     Canvas shownCanvas() const;
     // The same in the form its extension names (a PNG of the raster by default).
@@ -95,7 +99,7 @@ private:
     void saveWithDialog();
 
     Canvas m_canvas;
-    FineRaster m_fine;
+    mutable FineRaster m_fine; // the figure at device resolution, kept between paints
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
     std::function<void(Canvas &)> m_overlay;

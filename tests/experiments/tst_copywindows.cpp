@@ -4,6 +4,7 @@
 #include "experiments/copywindows.h"
 #include "experiments/histogramswindow.h"
 #include "experiments/isvwindow.h"
+#include "experiments/measuredoverlay.h"
 #include "experiments/recordswindow.h"
 #include "model/parameterset.h"
 #include "widgets/currentmodel.h"
@@ -31,6 +32,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <random>
 
 #include <sys/resource.h>
@@ -148,6 +150,7 @@ private slots:
     void failedImageSaveKeepsTheOldFile_data();
     void failedImageSaveKeepsTheOldFile();
     void vectorImageDrawsTheRasterFigure();
+    void figuresAtDisplayScaleTwoAreFine_data();
     void figuresAtDisplayScaleTwoAreFine();
 
 private:
@@ -695,8 +698,17 @@ void TestCopyWindows::vectorImageDrawsTheRasterFigure()
     }
 }
 
+void TestCopyWindows::figuresAtDisplayScaleTwoAreFine_data()
+{
+    QTest::addColumn<bool>("measured");
+    QTest::newRow("model alone") << false;
+    // Measured points are drawn over the figure, at device resolution too.
+    QTest::newRow("recording loaded") << true;
+}
+
 void TestCopyWindows::figuresAtDisplayScaleTwoAreFine()
 {
+    QFETCH(bool, measured);
     // The display scale is set before the application starts: this test
     // runs itself again in a program at scale 2.
     if (qEnvironmentVariable("QT_SCALE_FACTOR") != QLatin1String("2")) {
@@ -706,18 +718,43 @@ void TestCopyWindows::figuresAtDisplayScaleTwoAreFine()
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(
-            QCoreApplication::applicationFilePath(), {QStringLiteral("figuresAtDisplayScaleTwoAreFine")});
+        child.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("figuresAtDisplayScaleTwoAreFine:")
+                + QString::fromUtf8(QTest::currentDataTag())});
         QVERIFY(child.waitForFinished(600000));
         QVERIFY2(child.exitCode() == 0, child.readAll().constData());
         return;
+    }
+    // Two measured mean peak currents of -30 pA with error bars of 5 pA,
+    // apart from the axis.
+    const QList<int> clamps {-100, -20};
+    if (measured) {
+        auto data = std::make_shared<MeasuredData>();
+        for (int V : clamps) {
+            MeasuredPoint p;
+            p.V = V;
+            p.meanPeak = -30;
+            p.semPeak = 5;
+            data->points.push_back(p);
+        }
+        measuredData().setData(data);
     }
     auto *isv = qobject_cast<IsvWindow *>(windows().forms[5]);
     isv->showAndRaise();
     FigureView *view = figure(isv, "Image2");
     QCOMPARE(view->devicePixelRatioF(), 2.0);
     const QImage grabbed = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    measuredData().setData(nullptr);
     QCOMPARE(grabbed.size(), QSize(408, 362));
+    // The points are there, each marker a square of 5 x 5 pixels around
+    // (140 + V, 70): 10 x 10 device pixels.
+    for (int V : clamps) {
+        int shown = 0;
+        for (int y = 2 * 68; y < 2 * 73; ++y)
+            for (int x = 2 * (138 + V); x < 2 * (143 + V); ++x)
+                shown += (grabbed.pixel(x, y) & 0xffffff) == (MeasuredColour.rgb() & 0xffffff);
+        QCOMPARE(shown, measured ? 100 : 0);
+    }
     // The current axis: a horizontal grey line of the raster. At device
     // resolution it is one device row deep: rows just above and below it
     // differ from it (a magnified raster would repeat every row twice).
