@@ -204,7 +204,8 @@ void FigureView::showChanged()
 
 void FigureView::copyToClipboard() const
 {
-    QApplication::clipboard()->setImage(shownImage());
+    // As the figure is shown: at the display's resolution where that is finer.
+    QApplication::clipboard()->setImage(shownImage(devicePixelRatioF()));
 }
 
 void FigureView::paintEvent(QPaintEvent *)

@@ -44,7 +44,8 @@ private:
 // Shows a figure raster that keeps its pixels (an image control); on a
 // display of more than one device pixel per pixel the figure is drawn at the
 // device's resolution. Its context menu saves the figure as an image (PNG,
-// SVG or PDF) or copies the raster to the clipboard.
+// SVG or PDF) or copies it to the clipboard as shown (at the device's
+// resolution where that is finer than the raster).
 class FigureView : public QWidget {
     Q_OBJECT
 public:

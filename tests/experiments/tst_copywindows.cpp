@@ -12,6 +12,7 @@
 #include "widgets/figureview.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -744,8 +745,22 @@ void TestCopyWindows::figuresAtDisplayScaleTwoAreFine()
     FigureView *view = figure(isv, "Image2");
     QCOMPARE(view->devicePixelRatioF(), 2.0);
     const QImage grabbed = view->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // "Copy Image" copies the figure as shown, at device resolution.
+    QGuiApplication::clipboard()->clear();
+    {
+        QMenu menu;
+        view->fillContextMenu(menu);
+        const auto actions = menu.actions();
+        for (QAction *a : actions)
+            if (a->text() == QStringLiteral("Copy Image"))
+                a->trigger();
+    }
+    const QImage copied = QGuiApplication::clipboard()->image();
     measuredData().setData(nullptr);
     QCOMPARE(grabbed.size(), QSize(408, 362));
+    QCOMPARE(copied.size(), grabbed.size());
+    QCOMPARE(copied.devicePixelRatio(), 2.0);
+    QCOMPARE(differingPixels(copied, grabbed), 0);
     // The points are there, each marker a square of 5 x 5 pixels around
     // (140 + V, 70): 10 x 10 device pixels.
     for (int V : clamps) {
