@@ -658,22 +658,28 @@ void TestCopyWindows::vectorImageDrawsTheRasterFigure()
     // its rounding of a diagonal's halfway steps differ from the raster's
     // along the jagged mean curves of a short sweep; axes, ticks, bars and
     // the trials' pixels lie on the same pixels. At most 10 % may differ
-    // (measured: up to about 8.5 %, in the Is vs V2 current figure with its
-    // text and its curve); a figure shifted by a pixel or drawn at another
-    // scale differs in far more.
+    // (measured: 9.6 % in the Is vs V2 quanta figure with its text and its
+    // curve, 8.3 % and 8.0 % in the other two, 2 to 4 % in the rest); a
+    // figure shifted by a pixel or drawn at another scale differs in far
+    // more. The Runs draw from fixed seeds, as how jagged the mean curves of
+    // a short sweep are depends on its trials: over seeds drawn at random the
+    // quanta figure differed in 8.8 to 10.5 %.
     windows().csForm0->setBackgroundChecked(true);
     auto *records = qobject_cast<RecordsWindow *>(windows().forms[4]);
     records->showAndRaise();
+    records->setSeedSource([seed = 1u]() mutable { return seed++; });
     for (int k = 0; k < 3; ++k)
         QTest::mouseClick(records->findChild<QPushButton *>(QStringLiteral("RunBtn")), Qt::LeftButton);
     auto *isv = qobject_cast<IsvWindow *>(windows().forms[5]);
     isv->showAndRaise();
+    isv->setSeedSource([] { return 1u; });
     auto *spin = isv->findChild<SpinEdit *>(QStringLiteral("SpinEdit1"));
     spin->selectAll();
     QTest::keyClicks(spin, QStringLiteral("20"));
     isv->RunBtnClick();
     auto *histograms = qobject_cast<HistogramsWindow *>(windows().forms[6]);
     histograms->showAndRaise();
+    histograms->setSeedSource([] { return 1u; });
     histograms->findChild<QCheckBox *>(QStringLiteral("CheckBoxLatency"))->click();
     histograms->RunBtnClick();
     QList<FigureView *> views {records->image3()};
