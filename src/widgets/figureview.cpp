@@ -167,6 +167,29 @@ QImage FigureView::shownImage() const
     return shownCanvas().image();
 }
 
+QImage FigureView::shownImage(qreal ratio) const
+{
+    if (ratio <= 1)
+        return shownImage();
+    const QImage &figure = m_fine.picture(m_canvas, ratio);
+    if (!overlaid())
+        return figure;
+    // The overlay is drawn on a copy of the canvas; what it drew there is
+    // painted over the figure at device resolution (all of the copy when
+    // the overlay started its drawing anew).
+    Canvas shown = m_canvas;
+    const Canvas::VectorMark end = shown.vectorEnd();
+    m_overlay(shown);
+    if (shown.vectorRestarts() != m_canvas.vectorRestarts()) {
+        FineRaster whole;
+        return whole.picture(shown, ratio);
+    }
+    QImage picture = figure;
+    QPainter painter(&picture);
+    shown.paintVector(painter, Canvas::VectorLines::Hairline, end);
+    return picture;
+}
+
 bool FigureView::saveImage(const QString &fileName, QString *error) const
 {
     return saveImage(fileName, imageTarget(fileName, ImageFormat::Png).format, error);
@@ -181,21 +204,14 @@ void FigureView::showChanged()
 
 void FigureView::copyToClipboard() const
 {
-    QApplication::clipboard()->setImage(shownImage());
+    // As the figure is shown: at the display's resolution where that is finer.
+    QApplication::clipboard()->setImage(shownImage(devicePixelRatioF()));
 }
 
 void FigureView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    // Measured points over the figure are drawn on a copy of the raster,
-    // magnified where the display's ratio is above 1.
-    const qreal ratio = devicePixelRatioF();
-    if (overlaid())
-        painter.drawImage(0, 0, shownImage());
-    else if (ratio > 1)
-        painter.drawImage(0, 0, m_fine.picture(m_canvas, ratio));
-    else
-        painter.drawImage(0, 0, m_canvas.image());
+    painter.drawImage(0, 0, shownImage(devicePixelRatioF()));
 }
 
 void FigureView::saveWithDialog()

@@ -44,7 +44,8 @@ private:
 // Shows a figure raster that keeps its pixels (an image control); on a
 // display of more than one device pixel per pixel the figure is drawn at the
 // device's resolution. Its context menu saves the figure as an image (PNG,
-// SVG or PDF) or copies the raster to the clipboard.
+// SVG or PDF) or copies it to the clipboard as shown (at the device's
+// resolution where that is finer than the raster).
 class FigureView : public QWidget {
     Q_OBJECT
 public:
@@ -79,6 +80,10 @@ public:
     }
     // The image shown: the canvas, or a copy of it with the overlay drawn over it.
     QImage shownImage() const;
+    // The same on a display of ratio device pixels per pixel: above 1 the
+    // figure and its overlay drawn at the device's resolution, the image's
+    // devicePixelRatio set; at 1 (or below) shownImage().
+    QImage shownImage(qreal ratio) const;
     // The same as a canvas, its vector drawing with it.
     Canvas shownCanvas() const;
     // The same in the form its extension names (a PNG of the raster by default).
@@ -95,7 +100,7 @@ private:
     void saveWithDialog();
 
     Canvas m_canvas;
-    FineRaster m_fine;
+    mutable FineRaster m_fine; // the figure at device resolution, kept between paints
     std::function<QString()> m_proposer;
     std::function<void(QMenu &)> m_extender;
     std::function<void(Canvas &)> m_overlay;
