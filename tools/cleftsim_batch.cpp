@@ -246,8 +246,6 @@ struct Request {
     bool stateGiven = false;
 };
 
-const char ExperimentNames[] = "records, isv, histograms";
-
 // The formats each experiment can be written in, the default first.
 std::string formatsOf(Experiment e)
 {
@@ -337,15 +335,10 @@ Request parse(int argc, char **argv)
         const std::string &arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             if (haveExperiment)
-                refuse("EXPERIMENT " + arg, "a second experiment", std::string("one of ") + ExperimentNames);
-            if (arg == "records")
-                run.experiment = Experiment::Records;
-            else if (arg == "isv")
-                run.experiment = Experiment::Isv;
-            else if (arg == "histograms")
-                run.experiment = Experiment::Histograms;
-            else
-                refuse("EXPERIMENT " + arg, "unknown experiment", ExperimentNames);
+                refuse("EXPERIMENT " + arg, "a second experiment", "one of " + experimentNames());
+            RunProblem problem;
+            if (!experimentNamed(arg, run.experiment, &problem, "EXPERIMENT"))
+                refuse(problem);
             haveExperiment = true;
             continue;
         }
@@ -409,7 +402,7 @@ Request parse(int argc, char **argv)
         }
     }
     if (!haveExperiment)
-        refuse("EXPERIMENT", "missing", ExperimentNames);
+        refuse("EXPERIMENT", "missing", experimentNames());
     const Experiment experiment = run.experiment;
     if (request.seedsGiven) {
         const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";

@@ -397,12 +397,13 @@ py::dict run(Experiment experiment, const char *function, const py::args &args, 
     return {};
 }
 
-Experiment experimentNamed(const std::string &name)
+Experiment experimentOf(const std::string &name)
 {
-    for (Experiment e : {Experiment::Records, Experiment::Isv, Experiment::Histograms})
-        if (name == experimentName(e))
-            return e;
-    throw py::value_error("experiment " + name + ": unknown experiment; accepted records, isv, histograms");
+    Experiment experiment = Experiment::Isv;
+    RunProblem problem;
+    if (!cleftsim::experimentNamed(name, experiment, &problem, "experiment"))
+        refuse(problem);
+    return experiment;
 }
 
 // A Python exception raised in a callback of a fit, left set in Python's
@@ -689,15 +690,14 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
     m.def(
         "check",
         [](const std::string &experiment, const py::kwargs &kwargs) {
-            describe(experimentNamed(experiment), experiment.c_str(), py::args(), kwargs);
+            describe(experimentOf(experiment), experiment.c_str(), py::args(), kwargs);
         },
         py::arg("experiment"), "Checks the arguments of a run as the run itself would, without running it.");
 
     m.def(
         "batch_command",
         [](const std::string &experiment, const py::kwargs &kwargs) {
-            return batchCommand(
-                describe(experimentNamed(experiment), experiment.c_str(), py::args(), kwargs));
+            return batchCommand(describe(experimentOf(experiment), experiment.c_str(), py::args(), kwargs));
         },
         py::arg("experiment"), "The cleftsim-batch command line that runs exactly these arguments.");
 

@@ -147,6 +147,17 @@ def test_positional_arguments_refused():
         cleftsim.isv(42)
 
 
+@pytest.mark.parametrize("name", ["sweep", "Records", ""])
+def test_unknown_experiment_refused_as_the_batch_tool_refuses_it(name):
+    line = "experiment " + name + ": unknown experiment; accepted records, isv, histograms"
+    for function in (cleftsim.check, cleftsim.batch_command):
+        with pytest.raises(ValueError) as raised:
+            function(name)
+        assert str(raised.value) == line
+    done = subprocess.run([BATCH, name], capture_output=True, text=True)
+    assert done.returncode == 2 and done.stderr == "cleftsim-batch: EXPERIMENT " + line[len("experiment "):] + "\n"
+
+
 def acceptance_rows():
     table = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "data", "value_acceptance.tsv")
     with open(table) as rows:

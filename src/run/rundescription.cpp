@@ -26,6 +26,32 @@ const char *experimentName(Experiment e)
     return "";
 }
 
+namespace {
+
+constexpr Experiment Experiments[] = {Experiment::Records, Experiment::Isv, Experiment::Histograms};
+
+} // namespace
+
+std::string experimentNames()
+{
+    std::string names;
+    for (Experiment e : Experiments)
+        names += (names.empty() ? "" : ", ") + std::string(experimentName(e));
+    return names;
+}
+
+bool experimentNamed(const std::string &name, Experiment &experiment, RunProblem *problem, const char *label)
+{
+    for (Experiment e : Experiments)
+        if (name == experimentName(e)) {
+            experiment = e;
+            return true;
+        }
+    if (problem)
+        *problem = {std::string(label) + " " + name, "unknown experiment", experimentNames()};
+    return false;
+}
+
 std::vector<const ParamInfo *> numericParams()
 {
     std::vector<const ParamInfo *> params;

@@ -18,6 +18,16 @@ enum class Experiment { Records, Isv, Histograms };
 
 const char *experimentName(Experiment e);
 
+// Every experiment's name, as a refusal lists what is accepted:
+// "records, isv, histograms".
+std::string experimentNames();
+
+// The experiment of that name, as the batch tool and the Python module take
+// it. False when no experiment is so named, with *problem (when given) saying
+// so: what is label and the name ("EXPERIMENT sweep"), the reason "unknown
+// experiment", accepted experimentNames().
+bool experimentNamed(const std::string &name, Experiment &experiment, RunProblem *problem, const char *label);
+
 // Trials of a run: Records 1..MaxRecords, a sweep point or a Histograms run 1..10000.
 constexpr int MaxRunTrials = 10000;
 // The most trials a run of the experiment takes (the least is 1), and the
