@@ -146,12 +146,8 @@ std::string usage()
         if (*info->unit)
             row.meaning += std::string(" [") + info->unit + "]";
         row.range = formatFixed(info->min, info->decimals) + ".." + formatFixed(info->max, info->decimals);
-        // The two limits that are not ranges: the background conductance
-        // never above the quantal peak conductance.
-        if (info->field == Param::Gmax)
-            row.range += ", not below Gb";
-        else if (info->field == Param::Gb)
-            row.range += ", not above Gmax";
+        if (const std::string limit = crossLimitText(*info); !limit.empty())
+            row.range += ", " + limit;
         row.fallback = formatFixed(fieldValue(DefaultParameterSet, info->field), info->decimals);
         widths[0] = std::max(widths[0], row.name.size());
         widths[1] = std::max(widths[1], row.meaning.size());

@@ -234,16 +234,11 @@ def _wrap(experiment, members):
     return _RESULTS[experiment](members, provenance)
 
 
-# The two limits that are not ranges: the background conductance never above
-# the quantal peak conductance.
-_CROSS = {"Gmax": ", not below Gb", "Gb": ", not above Gmax"}
-
-
 def _parameter_lines():
     lines = []
     for p in PARAMETERS:
         unit = f" [{p['unit']}]" if p["unit"] else ""
-        limits = p["range"] + _CROSS.get(p["name"], "")
+        limits = ", ".join(filter(None, (p["range"], p["cross_limit"])))
         lines.append(f"    {p['name']:<11} {p['meaning']}{unit}: {limits}, default {p['default']!r}")
     return "\n".join(lines)
 

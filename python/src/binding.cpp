@@ -656,11 +656,13 @@ PYBIND11_MODULE(_core, m)
                 row["decimals"] = rule->decimals;
                 row["default"] = paramValue(*rule, fieldValue(DefaultParameterSet, rule->field));
                 row["range"] = rangeText(*rule);
+                row["cross_limit"] = crossLimitText(*rule);
                 rows.append(row);
             }
             return rows;
         },
-        "Every parameter as the editors take it: name, unit, meaning, min, max, decimals, default, range.");
+        "Every parameter as the editors take it: name, unit, meaning, min, max, decimals, default, range\n"
+        "and cross_limit, the limit that is not a range (\"not above Gmax\" for Gb; empty for most).");
 
     m.def(
         "records",

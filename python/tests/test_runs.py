@@ -326,6 +326,7 @@ def test_every_parameter_in_the_signature_and_the_help():
             assert signature.parameters[p["name"]].kind is inspect.Parameter.KEYWORD_ONLY
             line = next(l for l in run.__doc__.splitlines() if l.split()[:1] == [p["name"]])
             assert p["range"] in line and repr(p["default"]) in line and p["unit"] in line
+            assert p["cross_limit"] in line
         assert {"seed", "trials", "background"} <= signature.parameters.keys()
     assert "seeds" in inspect.signature(cleftsim.records).parameters
     # Every public function has a signature.
@@ -333,6 +334,11 @@ def test_every_parameter_in_the_signature_and_the_help():
         if callable(getattr(cleftsim, name)):
             inspect.signature(getattr(cleftsim, name))
     assert cleftsim.defaults() == dict(background=False, **{p["name"]: p["default"] for p in table})
+    # The limits that are not ranges, in the words of the batch tool's help.
+    assert {p["name"]: p["cross_limit"] for p in table if p["cross_limit"]} == {
+        "Gmax": "not below Gb", "Gb": "not above Gmax"}
+    help = batch("--help")
+    assert all(f", {p['cross_limit']} " in help for p in table if p["cross_limit"])
 
 
 def lag_chi_square(quanta):

@@ -185,6 +185,15 @@ std::uint32_t freshSeed()
     return static_cast<std::uint32_t>(entropy());
 }
 
+std::string crossLimitText(const ParamInfo &info)
+{
+    if (info.field == Param::Gmax)
+        return "not below Gb";
+    if (info.field == Param::Gb)
+        return "not above Gmax";
+    return {};
+}
+
 bool checkBackground(
     const ParameterSet &p, const std::string &gbWhat, RunProblem *problem, const char *switchText)
 {
@@ -196,7 +205,8 @@ bool checkBackground(
     if (p.Gb > 0 && !p.BackgroundOn)
         return fail(std::string("needs ") + switchText, std::string("0.000 without ") + switchText);
     if (p.Gb > p.Gmax)
-        return fail("above Gmax", "0.000.." + formatFixed(p.Gmax, 3) + " (not above Gmax)");
+        return fail("above Gmax",
+            "0.000.." + formatFixed(p.Gmax, 3) + " (" + crossLimitText(paramInfo(Param::Gb)) + ")");
     return true;
 }
 

@@ -150,6 +150,12 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
 bool checkRun(
     const RunDescription &run, RunProblem *problem = nullptr, const char *switchText = "--background");
 
+// The limit of a parameter that is not its range, as the help and the
+// refusals write it: the background conductance never above the quantal
+// peak conductance, so "not below Gb" for Gmax, "not above Gmax" for Gb;
+// empty for the others.
+std::string crossLimitText(const ParamInfo &info);
+
 // The cross checks of the background conductance alone, with gbWhat the
 // text the value was given as and switchText how the switch is turned on:
 // false and *problem filled on a fault.
