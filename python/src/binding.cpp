@@ -1,7 +1,8 @@
 // cleftsim._core: the experiments of Cleftsim for Python. It only converts:
 // keyword arguments into a run description, which the run library checks and
-// runs, and the run's results into numpy arrays and the provenance of the
-// JSON outputs into a dict. Every range, rule and format is the library's.
+// runs, and the run's results into numpy arrays and the library's provenance
+// of the JSON outputs into a dict. Every range, rule and format is the
+// library's.
 
 #include "model/drawscan.h"
 #include "model/random.h"
@@ -244,28 +245,15 @@ py::object paramValue(const ParamInfo &rule, double value)
     return py::float_(value);
 }
 
-// The provenance of the JSON outputs as a dict, member for member.
+// The provenance of the JSON outputs as a dict: the run library's text of it
+// read by Python's json module, so that the members, their order and their
+// types (ints for the whole-numbered parameters, floats for the others) are
+// those of the files. A value taken is the one its text reads back as.
 py::dict provenanceOf(const RunDescription &run)
 {
-    py::dict p;
-    p["program"] = "Cleftsim";
-    p["version"] = programVersion();
-    p["experiment"] = experimentName(run.experiment);
-    p["trials"] = run.trials;
-    if (run.experiment == Experiment::Records) {
-        py::list seeds;
-        for (std::uint32_t s : run.seeds)
-            seeds.append(s);
-        p["seeds"] = seeds;
-    } else {
-        p["seed"] = run.seeds.empty() ? 0u : run.seeds.front();
-    }
-    p["BackgroundOn"] = static_cast<int>(run.params.BackgroundOn);
-    py::dict parameters;
-    for (const ParamInfo *rule : numericParams())
-        parameters[rule->name] = paramValue(*rule, fieldValue(run.params, rule->field));
-    p["parameters"] = parameters;
-    return p;
+    // Kept for the life of the process: never released after the interpreter ends.
+    static const auto *loads = new py::object(py::module_::import("json").attr("loads"));
+    return (*loads)(provenanceJson(run));
 }
 
 py::dict withProvenance(const RunDescription &run)
