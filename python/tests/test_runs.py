@@ -328,6 +328,13 @@ def test_every_parameter_in_the_signature_and_the_help():
             assert p["range"] in line and repr(p["default"]) in line and p["unit"] in line
             assert p["cross_limit"] in line
         assert {"seed", "trials", "background"} <= signature.parameters.keys()
+        # One declaration of every argument: its default, its type and its line of the help.
+        assert {k: signature.parameters[k].default for k in cleftsim.defaults()} == cleftsim.defaults()
+        assert signature.parameters["seed"].default is signature.parameters["trials"].default is None
+        for p in table:
+            assert signature.parameters[p["name"]].annotation is (int if p["decimals"] == 0 else float)
+        documented = {line.split()[0] for line in run.__doc__.splitlines() if line.startswith("    ") and line.strip()}
+        assert signature.parameters.keys() - {"seeds"} <= documented
     assert "seeds" in inspect.signature(cleftsim.records).parameters
     # Every public function has a signature.
     for name in cleftsim.__all__:

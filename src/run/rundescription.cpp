@@ -215,6 +215,11 @@ int mostTrials(Experiment e)
     return e == Experiment::Records ? MaxRecords : MaxRunTrials;
 }
 
+int defaultTrials(Experiment e)
+{
+    return e == Experiment::Records ? 1 : 100;
+}
+
 std::string trialRangeText(Experiment e)
 {
     return "1.." + std::to_string(mostTrials(e)) + " for " + experimentName(e);
@@ -291,8 +296,7 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         return fail("seeds", "none given", "1 to " + std::to_string(MaxRecords) + " seeds for records");
     const long long trials = request.trials ? *request.trials
         : request.seeds                     ? static_cast<long long>(request.seeds->size())
-        : records                           ? 1
-                                            : 100;
+                                            : defaultTrials(out.experiment);
     if (trials < 1 || trials > mostTrials(out.experiment))
         return fail(request.trialsWhat.empty() ? "trials " + std::to_string(trials) : request.trialsWhat,
             "out of range", trialRangeText(out.experiment));

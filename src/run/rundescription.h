@@ -34,6 +34,9 @@ constexpr int MaxRunTrials = 10000;
 // range as a refusal states it: "1..100 for records".
 int mostTrials(Experiment e);
 std::string trialRangeText(Experiment e);
+// The trials of a run of the experiment given no trial count (and, for
+// Records, no seeds): one Run of Records, 100 trials otherwise.
+int defaultTrials(Experiment e);
 
 // Everything that decides the numbers of one run: the experiment, its seeds,
 // its trial count and the parameter set with the background switch (the
