@@ -700,6 +700,7 @@ PYBIND11_MODULE(_core, m)
 {
     m.doc() = "The experiments of Cleftsim on the engine of the program and of cleftsim-batch.";
     m.attr("version") = programVersion();
+    m.attr("experiment_names") = experimentNames();
 
     m.def(
         "defaults",

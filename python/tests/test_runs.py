@@ -149,13 +149,15 @@ def test_positional_arguments_refused():
 
 @pytest.mark.parametrize("name", ["sweep", "Records", ""])
 def test_unknown_experiment_refused_as_the_batch_tool_refuses_it(name):
-    line = "experiment " + name + ": unknown experiment; accepted records, isv, histograms"
+    refusal = ": unknown experiment; accepted records, isv, histograms"
     for function in (cleftsim.check, cleftsim.batch_command):
         with pytest.raises(ValueError) as raised:
             function(name)
-        assert str(raised.value) == line
+        assert str(raised.value) == "experiment " + name + refusal
+    with pytest.raises(ValueError, match=re.escape(f"experiment {name!r}{refusal}")):
+        cleftsim.grid(name, {"Rg": [1.0]}, progress=False)
     done = subprocess.run([BATCH, name], capture_output=True, text=True)
-    assert done.returncode == 2 and done.stderr == "cleftsim-batch: EXPERIMENT " + line[len("experiment "):] + "\n"
+    assert done.returncode == 2 and done.stderr == "cleftsim-batch: EXPERIMENT " + name + refusal + "\n"
 
 
 def acceptance_rows():
