@@ -146,12 +146,8 @@ std::string usage()
         if (*info->unit)
             row.meaning += std::string(" [") + info->unit + "]";
         row.range = formatFixed(info->min, info->decimals) + ".." + formatFixed(info->max, info->decimals);
-        // The two limits that are not ranges: the background conductance
-        // never above the quantal peak conductance.
-        if (info->field == Param::Gmax)
-            row.range += ", not below Gb";
-        else if (info->field == Param::Gb)
-            row.range += ", not above Gmax";
+        if (const std::string limit = crossLimitText(*info); !limit.empty())
+            row.range += ", " + limit;
         row.fallback = formatFixed(fieldValue(DefaultParameterSet, info->field), info->decimals);
         widths[0] = std::max(widths[0], row.name.size());
         widths[1] = std::max(widths[1], row.meaning.size());
@@ -246,8 +242,6 @@ struct Request {
     bool stateGiven = false;
 };
 
-const char ExperimentNames[] = "records, isv, histograms";
-
 // The formats each experiment can be written in, the default first.
 std::string formatsOf(Experiment e)
 {
@@ -268,11 +262,11 @@ OutputFormat readFormat(Experiment e, const std::string &text)
     refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
 }
 
-// The options the command line knows, for the message on an unknown one.
-std::string knownOptions()
+// The options a command line knows, for the message on an unknown one: the
+// others given, then every parameter.
+std::string withParamOptions(const char *others)
 {
-    std::string text = "EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
-                       "--help, --version";
+    std::string text = others;
     for (const ParamInfo *info : numericParams())
         text += std::string(", --") + info->name;
     return text;
@@ -318,6 +312,70 @@ ParameterSet stateOfFile(
     return base;
 }
 
+// The options of one command line besides the switch and the parameters,
+// which every command line takes alike, and how its refusals name them.
+struct OptionRules {
+    std::vector<std::string> names; // the other options, each taking a value
+    const char *unknown; // the reason given for an unknown option
+    std::string known; // what is accepted instead of an unknown option
+    std::string (*valueAccepted)(const std::string &option); // for a value missing
+};
+
+// An option other than the switch and the parameters, with its value.
+struct Option {
+    std::string name;
+    std::string value;
+};
+
+// Reads the option at args[i], given as --NAME VALUE or --NAME=VALUE, and
+// moves i past its value. The switch --background and the parameters go
+// into values (each value refused here already, so that the first bad option
+// is the one named; GbText keeps the text of --Gb for the cross checks);
+// for them it returns nothing. Refuses an option not in rules.names.
+std::optional<Option> readOption(const std::vector<std::string> &args, std::size_t &i,
+    const OptionRules &rules, RunRequest &values, std::string &GbText)
+{
+    const std::string &arg = args[i];
+    std::string name = arg;
+    std::string value;
+    bool inlineValue = false;
+    const std::size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        inlineValue = true;
+    }
+    if (name == "--background") {
+        if (inlineValue)
+            refuse(arg, "takes no value", "--background alone");
+        values.background = true;
+        return std::nullopt;
+    }
+    const ParamInfo *param = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
+    if (param && param->field == Param::BackgroundOn)
+        param = nullptr; // the switch is --background
+    if (!param && std::find(rules.names.begin(), rules.names.end(), name) == rules.names.end())
+        refuse(arg, rules.unknown, rules.known);
+    if (!inlineValue) {
+        if (i + 1 >= args.size())
+            refuse(name, "value missing", param ? rangeText(*param) : rules.valueAccepted(name));
+        value = args[++i];
+    }
+    if (!param)
+        return Option {name, value};
+    double number = 0;
+    if (!readNumber(value, number))
+        refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
+            rangeText(*param));
+    const std::string problem = acceptValue(*param, number, nullptr);
+    if (!problem.empty())
+        refuse(name + " " + value, problem, rangeText(*param));
+    values.values.push_back({param, number, name + " " + value});
+    if (param->field == Param::Gb)
+        GbText = value;
+    return std::nullopt;
+}
+
 Request parse(int argc, char **argv)
 {
     Request request;
@@ -333,51 +391,28 @@ Request parse(int argc, char **argv)
         request.version = true;
         return request;
     }
+    const OptionRules rules {{"--seed", "--trials", "--seeds", "--format", "--states", "--state"},
+        "unknown option",
+        withParamOptions("EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
+                         "--help, --version"),
+        acceptedOf};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             if (haveExperiment)
-                refuse("EXPERIMENT " + arg, "a second experiment", std::string("one of ") + ExperimentNames);
-            if (arg == "records")
-                run.experiment = Experiment::Records;
-            else if (arg == "isv")
-                run.experiment = Experiment::Isv;
-            else if (arg == "histograms")
-                run.experiment = Experiment::Histograms;
-            else
-                refuse("EXPERIMENT " + arg, "unknown experiment", ExperimentNames);
+                refuse("EXPERIMENT " + arg, "a second experiment", "one of " + experimentNames());
+            RunProblem problem;
+            if (!experimentNamed(arg, run.experiment, &problem, "EXPERIMENT"))
+                refuse(problem);
             haveExperiment = true;
             continue;
         }
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        const std::size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        if (name == "--background") {
-            if (inlineValue)
-                refuse(arg, "takes no value", "--background alone");
-            run.background = true;
+        const std::optional<Option> option = readOption(args, i, rules, run, request.GbText);
+        if (!option)
             continue;
-        }
-        const ParamInfo *param
-            = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
-        if (param && param->field == Param::BackgroundOn)
-            param = nullptr; // the switch is --background
-        const bool known = param || name == "--seed" || name == "--trials" || name == "--seeds"
-            || name == "--format" || name == "--states" || name == "--state";
-        if (!known)
-            refuse(arg, "unknown option", knownOptions());
-        const std::string accepted = param ? rangeText(*param) : acceptedOf(name);
-        if (!inlineValue) {
-            if (i + 1 >= args.size())
-                refuse(name, "value missing", accepted);
-            value = args[++i];
-        }
+        const std::string &name = option->name;
+        const std::string &value = option->value;
+        const std::string accepted = acceptedOf(name);
         if (name == "--seed") {
             run.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
         } else if (name == "--seeds") {
@@ -394,22 +429,10 @@ Request parse(int argc, char **argv)
         } else if (name == "--state") {
             request.stateName = value;
             request.stateGiven = true;
-        } else {
-            double number = 0;
-            if (!readNumber(value, number))
-                refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
-                    accepted);
-            // Refused here already, so that the first bad option is the one named.
-            const std::string problem = acceptValue(*param, number, nullptr);
-            if (!problem.empty())
-                refuse(name + " " + value, problem, accepted);
-            run.values.push_back({param, number, name + " " + value});
-            if (param->field == Param::Gb)
-                request.GbText = value;
         }
     }
     if (!haveExperiment)
-        refuse("EXPERIMENT", "missing", ExperimentNames);
+        refuse("EXPERIMENT", "missing", experimentNames());
     const Experiment experiment = run.experiment;
     if (request.seedsGiven) {
         const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";
@@ -459,9 +482,6 @@ struct FitOptions {
     std::string dataPath;
     int workers = 0;
 };
-
-const char FitOptionNames[]
-    = "--data, --free, --trials, --seed, --workers, --states, --state, --background, --help";
 
 // Reads --free: NAME or NAME=LOW:HIGH, separated by commas.
 std::vector<FreeParameter> readFree(const std::string &text)
@@ -515,39 +535,17 @@ FitOptions parseFit(const std::vector<std::string> &args)
     std::optional<std::uint32_t> seed;
     std::string statesFile, stateName, GbText;
     bool statesGiven = false, stateGiven = false, freeGiven = false;
+    const OptionRules rules {{"--data", "--free", "--trials", "--seed", "--workers", "--states", "--state"},
+        "unknown option of fit",
+        withParamOptions(
+            "--data, --free, --trials, --seed, --workers, --states, --state, --background, --help"),
+        [](const std::string &) { return std::string("see --help"); }};
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        std::string name = arg, value;
-        bool inlineValue = false;
-        const std::size_t eq = arg.find('=');
-        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        if (name == "--background") {
-            if (inlineValue)
-                refuse(arg, "takes no value", "--background alone");
-            values.background = true;
+        const std::optional<Option> option = readOption(args, i, rules, values, GbText);
+        if (!option)
             continue;
-        }
-        const ParamInfo *param
-            = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
-        if (param && param->field == Param::BackgroundOn)
-            param = nullptr;
-        const bool known = param || name == "--data" || name == "--free" || name == "--trials"
-            || name == "--seed" || name == "--workers" || name == "--states" || name == "--state";
-        if (!known) {
-            std::string all = FitOptionNames;
-            for (const ParamInfo *info : numericParams())
-                all += std::string(", --") + info->name;
-            refuse(arg, "unknown option of fit", all);
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size())
-                refuse(name, "value missing", param ? rangeText(*param) : std::string("see --help"));
-            value = args[++i];
-        }
+        const std::string &name = option->name;
+        const std::string &value = option->value;
         if (name == "--data") {
             options.dataPath = value;
         } else if (name == "--free") {
@@ -566,17 +564,6 @@ FitOptions parseFit(const std::vector<std::string> &args)
         } else if (name == "--state") {
             stateName = value;
             stateGiven = true;
-        } else {
-            double number = 0;
-            if (!readNumber(value, number))
-                refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
-                    rangeText(*param));
-            const std::string problem = acceptValue(*param, number, nullptr);
-            if (!problem.empty())
-                refuse(name + " " + value, problem, rangeText(*param));
-            values.values.push_back({param, number, name + " " + value});
-            if (param->field == Param::Gb)
-                GbText = value;
         }
     }
     if (options.dataPath.empty())

@@ -192,7 +192,7 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     which and why after the others are done; its `table` holds those.
     """
     if experiment not in _RUNS:
-        raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted records, isv, histograms")
+        raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted {_core.experiment_names}")
     if not isinstance(grid, Mapping):
         raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
     keys = list(grid)

@@ -234,18 +234,9 @@ def _wrap(experiment, members):
     return _RESULTS[experiment](members, provenance)
 
 
-# The two limits that are not ranges: the background conductance never above
-# the quantal peak conductance.
-_CROSS = {"Gmax": ", not below Gb", "Gb": ", not above Gmax"}
-
-
-def _parameter_lines():
-    lines = []
-    for p in PARAMETERS:
-        unit = f" [{p['unit']}]" if p["unit"] else ""
-        limits = p["range"] + _CROSS.get(p["name"], "")
-        lines.append(f"    {p['name']:<11} {p['meaning']}{unit}: {limits}, default {p['default']!r}")
-    return "\n".join(lines)
+def _argument_lines(experiment):
+    """The help's line of every keyword argument the program describes."""
+    return "\n".join(f"    {name:<11} {text}" for name, _, _, text in _core.arguments(experiment) if text)
 
 
 _COMMON_DOC = """
@@ -253,10 +244,7 @@ Every argument is a keyword; numpy scalars and 0-d arrays are taken as the
 numbers they hold. Without a seed the run takes a fresh one from the
 operating system; the provenance records it.
 
-    seed        0..4294967295, or None: a fresh seed
-    trials      {trials}
-    background  the background conductance switched on (needed for Gb above 0)
-{parameters}
+{arguments}
 
 A value is taken when it is one its editor can hold (range and decimals as
 above); a float within a relative 1e-9 of such a value (0.1 * 3, the points
@@ -273,8 +261,7 @@ _DOCS = {
         "point_seed(S, r), the rule of a grid's points\n"
         "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
         "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
-        "result.table() a row per trial, result.table(times=True) per trial and time.",
-        "1..100 (default 1, or the number of seeds)",
+        "result.table() a row per trial, result.table(times=True) per trial and time."
     ),
     "isv": (
         "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
@@ -283,8 +270,7 @@ _DOCS = {
         "pd.DataFrame(result) or result.table() is a row per potential.\n"
         "The sweep sets the clamp potential itself: the V2 given (or the default)\n"
         "is checked and recorded with the parameters but not used, as in the\n"
-        "window; a grid over V2 for isv is refused.",
-        "1..10000 per potential (default 100)",
+        "window; a grid over V2 for isv is refused."
     ),
     "histograms": (
         "One Histograms run of `trials` trials at V2.\n"
@@ -294,21 +280,15 @@ _DOCS = {
         "The peak current of a trial is its most inward current, as the window\n"
         "takes it: at V2 > 0 every current is outward, every peak is 0 pA, and the\n"
         "run warns (UserWarning, once per call) with the note its result holds as\n"
-        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks.",
-        "1..10000 (default 100)",
+        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks."
     ),
 }
 
 
 def _signature(experiment):
     keyword = inspect.Parameter.KEYWORD_ONLY
-    parameters = [inspect.Parameter("seed", keyword, default=None)]
-    if experiment == "records":
-        parameters.append(inspect.Parameter("seeds", keyword, default=None))
-    parameters.append(inspect.Parameter("trials", keyword, default=None))
-    parameters.append(inspect.Parameter("background", keyword, default=False))
-    parameters += [inspect.Parameter(p["name"], keyword, default=p["default"]) for p in PARAMETERS]
-    return inspect.Signature(parameters)
+    return inspect.Signature([inspect.Parameter(name, keyword, default=default, annotation=annotation)
+                              for name, default, annotation, _ in _core.arguments(experiment)])
 
 
 def _run(experiment, kwargs, cancel=None, stacklevel=3):
@@ -325,11 +305,10 @@ def _make(experiment):
             raise TypeError(f"{experiment}() takes keyword arguments only")
         return _run(experiment, kwargs)
 
-    summary, trials = _DOCS[experiment]
     run.__name__ = run.__qualname__ = experiment
     run.__module__ = "cleftsim"
     run.__signature__ = _signature(experiment)
-    run.__doc__ = summary + "\n" + _COMMON_DOC.format(trials=trials, parameters=_parameter_lines())
+    run.__doc__ = _DOCS[experiment] + "\n" + _COMMON_DOC.format(arguments=_argument_lines(experiment))
     return run
 
 

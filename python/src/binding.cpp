@@ -1,7 +1,8 @@
 // cleftsim._core: the experiments of Cleftsim for Python. It only converts:
 // keyword arguments into a run description, which the run library checks and
-// runs, and the run's results into numpy arrays and the provenance of the
-// JSON outputs into a dict. Every range, rule and format is the library's.
+// runs, and the run's results into numpy arrays and the library's provenance
+// of the JSON outputs into a dict. Every range, rule and format is the
+// library's.
 
 #include "model/drawscan.h"
 #include "model/random.h"
@@ -46,12 +47,18 @@ bool isInteger(const py::handle &value)
     return PyLong_Check(value.ptr()) && !PyBool_Check(value.ptr());
 }
 
+// The seeds a run takes, as the messages and the help write them.
+std::string seedRange()
+{
+    return "0.." + std::to_string(std::numeric_limits<std::uint32_t>::max());
+}
+
 // An unsigned 32-bit seed from a Python int.
 std::uint32_t seedFrom(const char *name, const py::handle &value)
 {
     if (!isInteger(value))
         throw py::type_error(std::string(name) + " must be an int, not " + shown(py::type::of(value)));
-    const std::string accepted = "0.." + std::to_string(std::numeric_limits<std::uint32_t>::max());
+    const std::string accepted = seedRange();
     int overflow = 0;
     const long long seed = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
     if (overflow != 0 || seed < 0 || seed > static_cast<long long>(std::numeric_limits<std::uint32_t>::max()))
@@ -91,6 +98,145 @@ const ParamInfo *numericParam(const std::string &name)
     return nullptr;
 }
 
+// A parameter's value as Python shows it: an int for the whole-numbered ones.
+py::object paramValue(const ParamInfo &rule, double value)
+{
+    if (rule.decimals == 0)
+        return py::int_(static_cast<long long>(value));
+    return py::float_(value);
+}
+
+py::object paramDefault(const ParamInfo &rule)
+{
+    return paramValue(rule, fieldValue(DefaultParameterSet, rule.field));
+}
+
+// A Python builtin type, for the annotations of the signatures.
+py::object builtinType(PyTypeObject &type)
+{
+    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(&type));
+}
+
+// The value given for a parameter, taken by the run library's rule as the
+// batch tool's are. A decimal.Decimal is read from its text, as the batch tool
+// reads its arguments.
+GivenValue givenValue(const ParamInfo &rule, const std::string &key, const py::handle &value)
+{
+    if (isDecimal(value)) {
+        const std::string text = py::str(value);
+        double number = 0;
+        if (!readNumber(text, number))
+            refuse({key + " " + text, "not a number", rangeText(rule)});
+        return {&rule, number, key + " " + text};
+    }
+    if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
+        throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
+    double number = PyFloat_Check(value.ptr()) ? PyFloat_AsDouble(value.ptr()) : PyLong_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) {
+        // An int beyond the floats: out of range like any other.
+        PyErr_Clear();
+        number = py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(0)
+            ? -std::numeric_limits<double>::max()
+            : std::numeric_limits<double>::max();
+    }
+    return {&rule, number, key + " " + shown(value)};
+}
+
+// The keyword arguments of a run besides the parameters, each declared once:
+// describe() reads them here, arguments() hands Python their signature and
+// their lines of the help.
+struct Argument {
+    const char *name;
+    bool recordsOnly; // taken by records() alone
+    py::object (*fallback)(); // the default the signature shows
+    py::object (*annotation)(); // the type the signature shows
+    std::string (*help)(Experiment); // the line of the help; empty: said with the experiment
+    void (*read)(const py::handle &value, RunRequest &request); // the value into the request
+};
+
+const Argument Arguments[] = {
+    {"seed", false, [] { return py::object(py::none()); },
+        [] { return builtinType(PyLong_Type) | py::none(); },
+        [](Experiment) { return seedRange() + ", or None: a fresh seed"; },
+        [](const py::handle &value, RunRequest &request) {
+            if (!value.is_none())
+                request.seed = seedFrom("seed", value);
+        }},
+    {"seeds", true, [] { return py::object(py::none()); },
+        [] {
+            const py::object sequence = py::module_::import("collections.abc").attr("Sequence");
+            return py::object(sequence[builtinType(PyLong_Type)]) | py::none();
+        },
+        [](Experiment) { return std::string(); },
+        [](const py::handle &value, RunRequest &request) {
+            if (value.is_none())
+                return;
+            if (!py::isinstance<py::sequence>(value) || py::isinstance<py::str>(value))
+                throw py::type_error("seeds must be a sequence of ints");
+            std::vector<std::uint32_t> seeds;
+            for (const py::handle s : py::reinterpret_borrow<py::sequence>(value))
+                seeds.push_back(seedFrom("seeds", s));
+            request.seeds = std::move(seeds);
+        }},
+    {"trials", false, [] { return py::object(py::none()); },
+        [] { return builtinType(PyLong_Type) | py::none(); },
+        [](Experiment e) {
+            return "1.." + std::to_string(mostTrials(e)) + (e == Experiment::Isv ? " per potential" : "")
+                + " (default " + std::to_string(defaultTrials(e))
+                + (e == Experiment::Records ? ", or the number of seeds)" : ")");
+        },
+        [](const py::handle &value, RunRequest &request) {
+            if (!value.is_none()) {
+                request.trials = trialsFrom(value);
+                request.trialsWhat = "trials " + shown(value);
+            }
+        }},
+    {"background", false, [] { return py::object(py::bool_(DefaultParameterSet.BackgroundOn != 0)); },
+        [] { return builtinType(PyBool_Type); },
+        [](Experiment) {
+            return std::string("the background conductance switched on (needed for Gb above 0)");
+        },
+        [](const py::handle &value, RunRequest &request) {
+            if (!PyBool_Check(value.ptr()) && !isInteger(value))
+                throw py::type_error("background must be a bool, not " + shown(py::type::of(value)));
+            int overflow = 0;
+            const long long on = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+            if (overflow != 0 || (on != 0 && on != 1))
+                refuse({"background " + shown(value), "out of range", "False or True"});
+            request.background = on == 1;
+        }},
+};
+
+// The argument of that name that a run of the experiment takes besides the
+// parameters; nullptr when there is none.
+const Argument *argumentNamed(Experiment experiment, const std::string &name)
+{
+    for (const Argument &argument : Arguments)
+        if (name == argument.name && (!argument.recordsOnly || experiment == Experiment::Records))
+            return &argument;
+    return nullptr;
+}
+
+// The keyword arguments of a run of the experiment in the order of its
+// signature, the parameters last: (name, default, annotation, line of the help).
+py::list argumentRows(Experiment experiment)
+{
+    py::list rows;
+    for (const Argument &argument : Arguments)
+        if (!argument.recordsOnly || experiment == Experiment::Records)
+            rows.append(py::make_tuple(
+                argument.name, argument.fallback(), argument.annotation(), argument.help(experiment)));
+    for (const ParamInfo *rule : numericParams()) {
+        const std::string unit = *rule->unit ? std::string(" [") + rule->unit + "]" : std::string();
+        const std::string limit = crossLimitText(*rule);
+        const std::string help = rule->meaning + unit + ": " + rangeText(*rule)
+            + (limit.empty() ? "" : ", " + limit) + ", default " + shown(paramDefault(*rule));
+        rows.append(py::make_tuple(rule->name, paramDefault(*rule),
+            builtinType(rule->decimals == 0 ? PyLong_Type : PyFloat_Type), help));
+    }
+    return rows;
+}
+
 // The run that the keyword arguments of records(), isv() or histograms()
 // describe, filled by the run library as the batch tool's is (defaults, a
 // fresh seed when none is given, the rule for values, the checks). The
@@ -105,56 +251,13 @@ RunDescription describe(Experiment experiment, const char *function, const py::a
     request.base = base;
     for (const auto &item : kwargs) {
         const std::string key = py::str(item.first);
-        const py::handle value = item.second;
-        if (key == "seed") {
-            if (!value.is_none())
-                request.seed = seedFrom("seed", value);
-        } else if (key == "seeds" && experiment == Experiment::Records) {
-            if (value.is_none())
-                continue;
-            if (!py::isinstance<py::sequence>(value) || py::isinstance<py::str>(value))
-                throw py::type_error("seeds must be a sequence of ints");
-            std::vector<std::uint32_t> seeds;
-            for (const py::handle s : py::reinterpret_borrow<py::sequence>(value))
-                seeds.push_back(seedFrom("seeds", s));
-            request.seeds = std::move(seeds);
-        } else if (key == "trials") {
-            if (!value.is_none()) {
-                request.trials = trialsFrom(value);
-                request.trialsWhat = "trials " + shown(value);
-            }
-        } else if (key == "background") {
-            if (!PyBool_Check(value.ptr()) && !isInteger(value))
-                throw py::type_error("background must be a bool, not " + shown(py::type::of(value)));
-            int overflow = 0;
-            const long long on = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-            if (overflow != 0 || (on != 0 && on != 1))
-                refuse({"background " + shown(value), "out of range", "False or True"});
-            request.background = on == 1;
-        } else if (const ParamInfo *rule = numericParam(key); rule && isDecimal(value)) {
-            // Read from its text, as the batch tool reads its arguments.
-            const std::string text = py::str(value);
-            double number = 0;
-            if (!readNumber(text, number))
-                refuse({key + " " + text, "not a number", rangeText(*rule)});
-            request.values.push_back({rule, number, key + " " + text});
-        } else if (rule) {
-            if (PyBool_Check(value.ptr()) || !(PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())))
-                throw py::type_error(key + " must be a number, not " + shown(py::type::of(value)));
-            double number
-                = PyFloat_Check(value.ptr()) ? PyFloat_AsDouble(value.ptr()) : PyLong_AsDouble(value.ptr());
-            if (number == -1.0 && PyErr_Occurred()) {
-                // An int beyond the floats: out of range like any other.
-                PyErr_Clear();
-                number = py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(0)
-                    ? -std::numeric_limits<double>::max()
-                    : std::numeric_limits<double>::max();
-            }
-            request.values.push_back({rule, number, key + " " + shown(value)});
-        } else {
+        if (const Argument *argument = argumentNamed(experiment, key))
+            argument->read(item.second, request);
+        else if (const ParamInfo *rule = numericParam(key))
+            request.values.push_back(givenValue(*rule, key, item.second));
+        else
             throw py::type_error(
                 std::string(function) + "() got an unexpected keyword argument '" + key + "'");
-        }
     }
     if (request.seed && request.seeds)
         throw py::type_error(std::string(function) + "() takes seed or seeds, not both");
@@ -236,36 +339,15 @@ RunResult runReleased(const RunDescription &run, std::shared_ptr<CancelToken> to
     return result;
 }
 
-// A parameter's value as Python shows it: an int for the whole-numbered ones.
-py::object paramValue(const ParamInfo &rule, double value)
-{
-    if (rule.decimals == 0)
-        return py::int_(static_cast<long long>(value));
-    return py::float_(value);
-}
-
-// The provenance of the JSON outputs as a dict, member for member.
+// The provenance of the JSON outputs as a dict: the run library's text of it
+// read by Python's json module, so that the members, their order and their
+// types (ints for the whole-numbered parameters, floats for the others) are
+// those of the files. A value taken is the one its text reads back as.
 py::dict provenanceOf(const RunDescription &run)
 {
-    py::dict p;
-    p["program"] = "Cleftsim";
-    p["version"] = programVersion();
-    p["experiment"] = experimentName(run.experiment);
-    p["trials"] = run.trials;
-    if (run.experiment == Experiment::Records) {
-        py::list seeds;
-        for (std::uint32_t s : run.seeds)
-            seeds.append(s);
-        p["seeds"] = seeds;
-    } else {
-        p["seed"] = run.seeds.empty() ? 0u : run.seeds.front();
-    }
-    p["BackgroundOn"] = static_cast<int>(run.params.BackgroundOn);
-    py::dict parameters;
-    for (const ParamInfo *rule : numericParams())
-        parameters[rule->name] = paramValue(*rule, fieldValue(run.params, rule->field));
-    p["parameters"] = parameters;
-    return p;
+    // Kept for the life of the process: never released after the interpreter ends.
+    static const auto *loads = new py::object(py::module_::import("json").attr("loads"));
+    return (*loads)(provenanceJson(run));
 }
 
 py::dict withProvenance(const RunDescription &run)
@@ -397,12 +479,13 @@ py::dict run(Experiment experiment, const char *function, const py::args &args, 
     return {};
 }
 
-Experiment experimentNamed(const std::string &name)
+Experiment experimentOf(const std::string &name)
 {
-    for (Experiment e : {Experiment::Records, Experiment::Isv, Experiment::Histograms})
-        if (name == experimentName(e))
-            return e;
-    throw py::value_error("experiment " + name + ": unknown experiment; accepted records, isv, histograms");
+    Experiment experiment = Experiment::Isv;
+    RunProblem problem;
+    if (!cleftsim::experimentNamed(name, experiment, &problem, "experiment"))
+        refuse(problem);
+    return experiment;
 }
 
 // A Python exception raised in a callback of a fit, left set in Python's
@@ -617,19 +700,15 @@ PYBIND11_MODULE(_core, m)
 {
     m.doc() = "The experiments of Cleftsim on the engine of the program and of cleftsim-batch.";
     m.attr("version") = programVersion();
+    m.attr("experiment_names") = experimentNames();
 
     m.def(
         "defaults",
         [] {
             py::dict out;
-            out["background"] = DefaultParameterSet.BackgroundOn != 0;
-            for (const ParamInfo *rule : numericParams()) {
-                const double value = fieldValue(DefaultParameterSet, rule->field);
-                if (rule->decimals == 0)
-                    out[rule->name] = static_cast<int>(value);
-                else
-                    out[rule->name] = value;
-            }
+            out["background"] = argumentNamed(Experiment::Isv, "background")->fallback();
+            for (const ParamInfo *rule : numericParams())
+                out[rule->name] = paramDefault(*rule);
             return out;
         },
         "The default parameter set as keyword arguments: background and every parameter by name.");
@@ -653,13 +732,21 @@ PYBIND11_MODULE(_core, m)
                 row["min"] = paramValue(*rule, rule->min);
                 row["max"] = paramValue(*rule, rule->max);
                 row["decimals"] = rule->decimals;
-                row["default"] = paramValue(*rule, fieldValue(DefaultParameterSet, rule->field));
+                row["default"] = paramDefault(*rule);
                 row["range"] = rangeText(*rule);
+                row["cross_limit"] = crossLimitText(*rule);
                 rows.append(row);
             }
             return rows;
         },
-        "Every parameter as the editors take it: name, unit, meaning, min, max, decimals, default, range.");
+        "Every parameter as the editors take it: name, unit, meaning, min, max, decimals, default, range\n"
+        "and cross_limit, the limit that is not a range (\"not above Gmax\" for Gb; empty for most).");
+
+    m.def(
+        "arguments", [](const std::string &experiment) { return argumentRows(experimentOf(experiment)); },
+        py::arg("experiment"),
+        "The keyword arguments of a run of experiment in the order of its signature, the parameters last:\n"
+        "(name, default, annotation, line of the help; empty where the experiment's help speaks of it).");
 
     m.def(
         "records",
@@ -689,15 +776,14 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
     m.def(
         "check",
         [](const std::string &experiment, const py::kwargs &kwargs) {
-            describe(experimentNamed(experiment), experiment.c_str(), py::args(), kwargs);
+            describe(experimentOf(experiment), experiment.c_str(), py::args(), kwargs);
         },
         py::arg("experiment"), "Checks the arguments of a run as the run itself would, without running it.");
 
     m.def(
         "batch_command",
         [](const std::string &experiment, const py::kwargs &kwargs) {
-            return batchCommand(
-                describe(experimentNamed(experiment), experiment.c_str(), py::args(), kwargs));
+            return batchCommand(describe(experimentOf(experiment), experiment.c_str(), py::args(), kwargs));
         },
         py::arg("experiment"), "The cleftsim-batch command line that runs exactly these arguments.");
 

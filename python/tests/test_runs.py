@@ -147,6 +147,19 @@ def test_positional_arguments_refused():
         cleftsim.isv(42)
 
 
+@pytest.mark.parametrize("name", ["sweep", "Records", ""])
+def test_unknown_experiment_refused_as_the_batch_tool_refuses_it(name):
+    refusal = ": unknown experiment; accepted records, isv, histograms"
+    for function in (cleftsim.check, cleftsim.batch_command):
+        with pytest.raises(ValueError) as raised:
+            function(name)
+        assert str(raised.value) == "experiment " + name + refusal
+    with pytest.raises(ValueError, match=re.escape(f"experiment {name!r}{refusal}")):
+        cleftsim.grid(name, {"Rg": [1.0]}, progress=False)
+    done = subprocess.run([BATCH, name], capture_output=True, text=True)
+    assert done.returncode == 2 and done.stderr == "cleftsim-batch: EXPERIMENT " + name + refusal + "\n"
+
+
 def acceptance_rows():
     table = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "data", "value_acceptance.tsv")
     with open(table) as rows:
@@ -315,13 +328,26 @@ def test_every_parameter_in_the_signature_and_the_help():
             assert signature.parameters[p["name"]].kind is inspect.Parameter.KEYWORD_ONLY
             line = next(l for l in run.__doc__.splitlines() if l.split()[:1] == [p["name"]])
             assert p["range"] in line and repr(p["default"]) in line and p["unit"] in line
+            assert p["cross_limit"] in line
         assert {"seed", "trials", "background"} <= signature.parameters.keys()
+        # One declaration of every argument: its default, its type and its line of the help.
+        assert {k: signature.parameters[k].default for k in cleftsim.defaults()} == cleftsim.defaults()
+        assert signature.parameters["seed"].default is signature.parameters["trials"].default is None
+        for p in table:
+            assert signature.parameters[p["name"]].annotation is (int if p["decimals"] == 0 else float)
+        documented = {line.split()[0] for line in run.__doc__.splitlines() if line.startswith("    ") and line.strip()}
+        assert signature.parameters.keys() - {"seeds"} <= documented
     assert "seeds" in inspect.signature(cleftsim.records).parameters
     # Every public function has a signature.
     for name in cleftsim.__all__:
         if callable(getattr(cleftsim, name)):
             inspect.signature(getattr(cleftsim, name))
     assert cleftsim.defaults() == dict(background=False, **{p["name"]: p["default"] for p in table})
+    # The limits that are not ranges, in the words of the batch tool's help.
+    assert {p["name"]: p["cross_limit"] for p in table if p["cross_limit"]} == {
+        "Gmax": "not below Gb", "Gb": "not above Gmax"}
+    help = batch("--help")
+    assert all(f", {p['cross_limit']} " in help for p in table if p["cross_limit"])
 
 
 def lag_chi_square(quanta):

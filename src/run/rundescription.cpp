@@ -26,6 +26,32 @@ const char *experimentName(Experiment e)
     return "";
 }
 
+namespace {
+
+constexpr Experiment Experiments[] = {Experiment::Records, Experiment::Isv, Experiment::Histograms};
+
+} // namespace
+
+std::string experimentNames()
+{
+    std::string names;
+    for (Experiment e : Experiments)
+        names += (names.empty() ? "" : ", ") + std::string(experimentName(e));
+    return names;
+}
+
+bool experimentNamed(const std::string &name, Experiment &experiment, RunProblem *problem, const char *label)
+{
+    for (Experiment e : Experiments)
+        if (name == experimentName(e)) {
+            experiment = e;
+            return true;
+        }
+    if (problem)
+        *problem = {std::string(label) + " " + name, "unknown experiment", experimentNames()};
+    return false;
+}
+
 std::vector<const ParamInfo *> numericParams()
 {
     std::vector<const ParamInfo *> params;
@@ -159,6 +185,15 @@ std::uint32_t freshSeed()
     return static_cast<std::uint32_t>(entropy());
 }
 
+std::string crossLimitText(const ParamInfo &info)
+{
+    if (info.field == Param::Gmax)
+        return "not below Gb";
+    if (info.field == Param::Gb)
+        return "not above Gmax";
+    return {};
+}
+
 bool checkBackground(
     const ParameterSet &p, const std::string &gbWhat, RunProblem *problem, const char *switchText)
 {
@@ -170,13 +205,19 @@ bool checkBackground(
     if (p.Gb > 0 && !p.BackgroundOn)
         return fail(std::string("needs ") + switchText, std::string("0.000 without ") + switchText);
     if (p.Gb > p.Gmax)
-        return fail("above Gmax", "0.000.." + formatFixed(p.Gmax, 3) + " (not above Gmax)");
+        return fail("above Gmax",
+            "0.000.." + formatFixed(p.Gmax, 3) + " (" + crossLimitText(paramInfo(Param::Gb)) + ")");
     return true;
 }
 
 int mostTrials(Experiment e)
 {
     return e == Experiment::Records ? MaxRecords : MaxRunTrials;
+}
+
+int defaultTrials(Experiment e)
+{
+    return e == Experiment::Records ? 1 : 100;
 }
 
 std::string trialRangeText(Experiment e)
@@ -255,8 +296,7 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         return fail("seeds", "none given", "1 to " + std::to_string(MaxRecords) + " seeds for records");
     const long long trials = request.trials ? *request.trials
         : request.seeds                     ? static_cast<long long>(request.seeds->size())
-        : records                           ? 1
-                                            : 100;
+                                            : defaultTrials(out.experiment);
     if (trials < 1 || trials > mostTrials(out.experiment))
         return fail(request.trialsWhat.empty() ? "trials " + std::to_string(trials) : request.trialsWhat,
             "out of range", trialRangeText(out.experiment));

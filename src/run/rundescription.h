@@ -18,12 +18,25 @@ enum class Experiment { Records, Isv, Histograms };
 
 const char *experimentName(Experiment e);
 
+// Every experiment's name, as a refusal lists what is accepted:
+// "records, isv, histograms".
+std::string experimentNames();
+
+// The experiment of that name, as the batch tool and the Python module take
+// it. False when no experiment is so named, with *problem (when given) saying
+// so: what is label and the name ("EXPERIMENT sweep"), the reason "unknown
+// experiment", accepted experimentNames().
+bool experimentNamed(const std::string &name, Experiment &experiment, RunProblem *problem, const char *label);
+
 // Trials of a run: Records 1..MaxRecords, a sweep point or a Histograms run 1..10000.
 constexpr int MaxRunTrials = 10000;
 // The most trials a run of the experiment takes (the least is 1), and the
 // range as a refusal states it: "1..100 for records".
 int mostTrials(Experiment e);
 std::string trialRangeText(Experiment e);
+// The trials of a run of the experiment given no trial count (and, for
+// Records, no seeds): one Run of Records, 100 trials otherwise.
+int defaultTrials(Experiment e);
 
 // Everything that decides the numbers of one run: the experiment, its seeds,
 // its trial count and the parameter set with the background switch (the
@@ -139,6 +152,12 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
 // refusal names the switch as the caller's users turn it on (switchText).
 bool checkRun(
     const RunDescription &run, RunProblem *problem = nullptr, const char *switchText = "--background");
+
+// The limit of a parameter that is not its range, as the help and the
+// refusals write it: the background conductance never above the quantal
+// peak conductance, so "not below Gb" for Gmax, "not above Gmax" for Gb;
+// empty for the others.
+std::string crossLimitText(const ParamInfo &info);
 
 // The cross checks of the background conductance alone, with gbWhat the
 // text the value was given as and switchText how the switch is turned on:
