@@ -93,10 +93,16 @@ struct Stretch {
 // state is decided (decideStep) and its releases added (release); after
 // the last step, the peak (peak). Why each step gives exactly the step
 // rule's draws, releases and peak: doc/exactness.md.
+//
+// Its constructor and the lambdas of its steps are inline from the first:
+// a call that took the run's address, even one inlined later, would leave
+// its numbers (the step, the sites left, the seed) in memory through the
+// compiler's first passes, and the loop several percent slower.
 template <class K> class PeakRun {
 public:
-    PeakRun(TrialTables &t, const ParameterSet &p, double Vc, int kStart, int kEnd, std::uint32_t *laneBound,
-        PeakRecord &record, const SlotRows &slots, detail::SmallStateWalk &walk, std::uint32_t seed)
+    [[gnu::always_inline]] PeakRun(TrialTables &t, const ParameterSet &p, double Vc, int kStart, int kEnd,
+        std::uint32_t *laneBound, PeakRecord &record, const SlotRows &slots, detail::SmallStateWalk &walk,
+        std::uint32_t seed)
         : t(t)
         , Vc(Vc)
         , kStart(kStart)
@@ -248,7 +254,10 @@ public:
         alignas(64) std::uint32_t state[32]; // the i-th number drawn is state[i] / 2^32
         scan.stepStates(seed, state);
         skip(nAvailable);
-        auto below = [&](std::uint32_t threshold) { return scan.statesBelow(state, threshold) & lanes; };
+        auto below = [&](std::uint32_t threshold) __attribute__((always_inline))
+        {
+            return scan.statesBelow(state, threshold) & lanes;
+        };
         std::uint32_t hits;
         if (s.exact <= LargestState) {
             hits = below(static_cast<std::uint32_t>(s.exact));
@@ -381,7 +390,10 @@ private:
     {
         using namespace detail;
         PeakFollower follower {Vc, Rg, wantLowest};
-        auto follow = [&](int v) { follower.follow(siteConductance(kStart + v)); };
+        auto follow = [&](int v) __attribute__((always_inline))
+        {
+            follower.follow(siteConductance(kStart + v));
+        };
         if (nReleased == 0) {
             follower.follow(background);
             return follower.peak;
