@@ -23,3 +23,9 @@ cleftsim_install_deps() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
+
+# The program's one version, as project() in CMakeLists.txt states it (run
+# from the source tree's root).
+cleftsim_version() {
+    sed -n 's/^project(Cleftsim VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
+}
