@@ -9,7 +9,6 @@ import os
 from collections.abc import Iterable, Mapping
 
 import numpy as np
-import pandas as pd
 
 from . import _core, runs
 
@@ -86,7 +85,18 @@ def _run_point(experiment, kwargs, cancel=None):
     return run(**kwargs)  # a stand-in (tests)
 
 
+def _pandas():
+    """pandas, which a grid's table needs; the runs themselves need only numpy."""
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError("cleftsim.grid returns a pandas table and needs pandas: install python3-pandas, "
+                          "or pip install 'cleftsim[tables]'", name="pandas") from error
+    return pandas
+
+
 def _point_table(experiment, index, point, seed, result):
+    pd = _pandas()
     row_key = _ROW_KEYS[experiment]
     rows = len(result[row_key]) if row_key else 1
     columns = {"point": np.full(rows, index, dtype=np.int64)}
@@ -135,7 +145,7 @@ def _grid_values(key, given):
 
 
 class _NoBar:
-    """No progress bar at all (progress=False)."""
+    """No progress bar at all (progress=False, or no tqdm)."""
 
     n = 0
     unit = ""
@@ -153,10 +163,11 @@ class _NoBar:
 def _progress_bar(total, enabled, experiment):
     """A notebook's progress widget where ipywidgets is there, else a plain
     text bar (tqdm's own would warn "IProgress not found"); none with
-    progress=False."""
-    if not enabled:
-        return _NoBar()
+    progress=False, or where tqdm is not installed."""
     import importlib.util
+
+    if not enabled or importlib.util.find_spec("tqdm") is None:
+        return _NoBar()
 
     options = dict(total=total, desc=f"cleftsim {experiment}", unit="point")
     if importlib.util.find_spec("ipywidgets") is not None:
@@ -193,6 +204,7 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     """
     if experiment not in _RUNS:
         raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted {_core.experiment_names}")
+    pd = _pandas()  # before anything runs, so that no point is run for nothing
     if not isinstance(grid, Mapping):
         raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
     keys = list(grid)
