@@ -72,6 +72,8 @@ private slots:
     void everyChangeIsWrittenSoon_data();
     void everyChangeIsWrittenSoon();
     void anotherProgramKeepsItsOwn();
+    void lastSessionAtTheEnd_data();
+    void lastSessionAtTheEnd();
     void recoveryBoxWordsAndButtons();
 
 private:
@@ -475,6 +477,51 @@ void TestSessionKeeper::recoveryBoxWordsAndButtons()
             && informative.endsWith(" beside last-session.json."),
         qPrintable(informative));
     QCOMPARE(model().LPC.N, 18); // the default button restores
+}
+
+void TestSessionKeeper::lastSessionAtTheEnd_data()
+{
+    QTest::addColumn<QString>("session");
+    QTest::addColumn<int>("states"); // in the last session; 0: the earlier one stays
+    QTest::addColumn<int>("n"); // the current set's n there
+    QTest::newRow("the default set alone") << "default" << 0 << 0;
+    QTest::newRow("an edit not stored") << "edit" << 1 << 15;
+    QTest::newRow("a state stored") << "store" << 2 << 15;
+    QTest::newRow("a state stored, the default restored") << "restore" << 2 << 10;
+}
+
+void TestSessionKeeper::lastSessionAtTheEnd()
+{
+    QFETCH(QString, session);
+    QFETCH(int, states);
+    QFETCH(int, n);
+    QVERIFY(QDir().mkpath(m_dir.filePath("data/CS")));
+    const QByteArray earlier = QByteArray::fromStdString(statesFileText(storedSession(9)));
+    {
+        QFile last(SessionKeeper::lastSessionPath());
+        QVERIFY(last.open(QIODevice::WriteOnly));
+        last.write(earlier);
+    }
+    QVERIFY(!m_main->sessionKeeper()->start());
+    if (session == "edit")
+        restoreScheme(15, 0.50, -63);
+    if (session == "store" || session == "restore")
+        storeState(15);
+    if (session == "restore") {
+        m_main->listBox()->setCurrentRow(0);
+        m_main->RestoreBtnClick();
+    }
+    QVERIFY(m_main->close());
+    QVERIFY(m_errors.isEmpty());
+    QCOMPARE(dataFiles(), QStringList {"last-session.json"});
+    if (states == 0) {
+        QCOMPARE(readAll(SessionKeeper::lastSessionPath()), earlier);
+        return;
+    }
+    StatesSession kept;
+    QVERIFY(readStatesFile(QFile::encodeName(SessionKeeper::lastSessionPath()).toStdString(), kept, nullptr));
+    QCOMPARE(int(kept.states.size()), states);
+    QCOMPARE(kept.current ? kept.current->N : kept.states[std::size_t(kept.initial)].N, n);
 }
 
 QTEST_MAIN(TestSessionKeeper)
