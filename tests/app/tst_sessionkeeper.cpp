@@ -81,6 +81,10 @@ private:
     QStringList dataFiles() const;
     // Stores a state with n sites through Scheme Settings.
     void storeState(int n);
+    // Starts the real program with home as its home and home/data as its
+    // data folder, opening the states file file, written with a state of n
+    // sites stored.
+    static void startProgram(QProcess &program, const QString &home, const QString &file, int n);
     // Ends the program as a crash would: the window set goes without its
     // end, the data folder stays.
     void crash();
@@ -133,6 +137,21 @@ QStringList TestSessionKeeper::dataFiles() const
     return QDir(m_dir.filePath("data/CS")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+void TestSessionKeeper::startProgram(QProcess &program, const QString &home, const QString &file, int n)
+{
+    QFile f(file);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(QByteArray::fromStdString(statesFileText(storedSession(n))));
+    f.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_DATA_HOME", home + "/data");
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"), {file});
+}
+
 void TestSessionKeeper::storeState(int n)
 {
     restoreScheme(n, 0.50, -63);
@@ -157,19 +176,8 @@ void TestSessionKeeper::signalsEndAsQuit()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QString file = home.filePath("states.json");
-    {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromStdString(statesFileText(storedSession(17))));
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_DATA_HOME", home.filePath("data"));
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"), {file});
+    startProgram(program, home.path(), file, 17);
     QVERIFY(program.waitForStarted(60000));
     // Ready when the copy of the running session holds the stored state.
     const QString copy = home.filePath("data/CS/unclosed-session.json");
@@ -202,20 +210,8 @@ void TestSessionKeeper::killedProgramIsOfferedBack()
     QFETCH(bool, restore);
     // The real program, killed once its copy holds the stored state; the
     // same data folder as this test's window set.
-    const QString file = m_dir.filePath("killed.json");
-    {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromStdString(statesFileText(storedSession(19))));
-    }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", m_dir.path());
-    env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
-    env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"), {file});
+    startProgram(program, m_dir.path(), m_dir.filePath("killed.json"), 19);
     QVERIFY(program.waitForStarted(60000));
     const QString copy = SessionKeeper::unclosedSessionPath();
     QTRY_VERIFY_WITH_TIMEOUT(statesIn(copy).size() == 2, 120000);
