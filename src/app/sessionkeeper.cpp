@@ -277,9 +277,9 @@ bool SessionKeeper::mayEnd()
         const int answer = box.exec();
         if (answer != QMessageBox::Save && answer != QMessageBox::Discard)
             return false;
-        // Save writes the file the question names, as Save States does.
-        if (answer == QMessageBox::Save
-            && !(file.isEmpty() ? m_main->saveStatesAsked() : m_main->saveStates(file)))
+        // Save writes the file the question names (a changed session always
+        // has one), as Save States does.
+        if (answer == QMessageBox::Save && !m_main->saveStates(file))
             return false;
     }
     const bool kept = keepSession();

@@ -68,10 +68,9 @@ public:
     // The end of the program from File > Quit, Ctrl+Q, the close button or a
     // signal: asks "Save the states before quitting?" when the session's
     // states file has changes not saved (not when a signal ends it); Save
-    // writes the states file it names (asking for a name only when there is
-    // none), Discard ends without writing it, Cancel or a save not done keeps
-    // the program running. Returns whether the program may end; when it may,
-    // the session is kept, the copy removed and the mark taken away.
+    // writes the states file it names, Discard ends without writing it,
+    // Cancel or a save that fails keeps the program running. Returns whether the program may end; when it
+    // may, the session is kept, the copy removed and the mark taken away.
     bool mayEnd();
 
     // Replaces the recovery question of start: gets its text, returns true
