@@ -181,7 +181,7 @@ int runApplication(int &argc, char **argv)
     keeper->start();
     // Opened as File > Open States would, after the question of a session
     // left by a run that did not close normally.
-    if (!files.isEmpty())
+    if (!files.isEmpty() && !keeper->endedBySignal())
         main->openStates(files.constFirst());
     // A signal during the start ended the program already: the session is kept.
     const int result = keeper->endedBySignal() ? 0 : app.exec();

@@ -63,6 +63,9 @@ private slots:
     void cleanup();
     void signalsEndAsQuit_data();
     void signalsEndAsQuit();
+    void signalClosesTheQuestion();
+    void oneStatesFileAtMost_data();
+    void oneStatesFileAtMost();
     void killedProgramIsOfferedBack_data();
     void killedProgramIsOfferedBack();
     void questionOnlyAfterAnUncleanEnd_data();
@@ -196,6 +199,59 @@ void TestSessionKeeper::signalsEndAsQuit()
     QCOMPARE(QDir(home.filePath("data/CS")).entryList(QDir::Files | QDir::Hidden),
         QStringList {"last-session.json"});
     QCOMPARE(readAll(file).toStdString(), statesFileText(storedSession(17)));
+}
+
+void TestSessionKeeper::signalClosesTheQuestion()
+{
+    // A session left by a run that did not end normally: the real program
+    // asks about it, and a SIGTERM comes while it asks.
+    QVERIFY(QDir().mkpath(m_dir.filePath("data/CS")));
+    const QByteArray left = QByteArray::fromStdString(statesFileText(storedSession(12)));
+    {
+        QFile mark(SessionKeeper::runningMarkPath());
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        QFile copy(SessionKeeper::unclosedSessionPath());
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(left);
+    }
+    QProcess program;
+    startProgram(program, m_dir.path(), m_dir.filePath("asked.json"), 15);
+    QVERIFY(program.waitForStarted(60000));
+    // Asking when the copy has gone aside.
+    const auto aside = [this] {
+        const QStringList files = dataFiles().filter("discarded-session-");
+        return files.size() == 1 ? m_dir.filePath("data/CS/" + files[0]) : QString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!aside().isEmpty(), 120000);
+    QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(120000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // The question closed as Discard: the session left stays aside, nothing
+    // else was opened or kept, the mark is gone.
+    QCOMPARE(readAll(aside()), left);
+    QCOMPARE(dataFiles(), QStringList {QFileInfo(aside()).fileName()});
+}
+
+void TestSessionKeeper::oneStatesFileAtMost_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("two") << QStringList {"a.json", "b.json"};
+    QTest::newRow("three, after a toolkit option")
+        << QStringList {"-platform", "offscreen", "a.json", "b.json", "c.json"};
+}
+
+void TestSessionKeeper::oneStatesFileAtMost()
+{
+    QFETCH(QStringList, files);
+    QProcess program;
+    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"), files);
+    QVERIFY(program.waitForFinished(120000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 2);
+    QVERIFY2(program.readAllStandardError().contains("cleftsim: one states file at most, not "),
+        "the refusal says why");
+    QVERIFY(dataFiles().isEmpty());
 }
 
 void TestSessionKeeper::killedProgramIsOfferedBack_data()
