@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/aboutbox.h"
+#include "app/sessionkeeper.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "experiments/fitwindow.h"
@@ -77,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_frame->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_frame->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
+    m_keeper = new SessionKeeper(this);
     buildPanel();
     buildMenu();
 
@@ -226,20 +228,24 @@ void MainWindow::fillWindowMenu()
     tile->setObjectName(QStringLiteral("Tile1"));
     QAction *cascade = m_windowMenu->addAction(QStringLiteral("Cascade"), this, &MainWindow::Cascade1Click);
     cascade->setObjectName(QStringLiteral("Cascade1"));
-    const QList<QMdiSubWindow *> subs = m_frame->subWindowList(QMdiArea::CreationOrder);
-    // The fit of the model to a recording, below the windows' list.
-    const auto addFit = [this] {
+    QMdiSubWindow *active = m_frame->activeSubWindow();
+    // The Fit window has its one entry below the list, checked while active.
+    QList<QMdiSubWindow *> subs = m_frame->subWindowList(QMdiArea::CreationOrder);
+    const bool fitActive = active && fitWindow() && active->widget() == fitWindow();
+    subs.removeIf([](QMdiSubWindow *sub) { return fitWindow() && sub->widget() == fitWindow(); });
+    const auto addFit = [this, fitActive] {
         m_windowMenu->addSeparator();
         QAction *fit
             = m_windowMenu->addAction(QStringLiteral("Fit to Measured Data"), this, [] { showFitWindow(); });
         fit->setObjectName(QStringLiteral("FitToMeasuredData"));
+        fit->setCheckable(true);
+        fit->setChecked(fitActive);
     };
     if (subs.isEmpty()) {
         addFit();
         return;
     }
     m_windowMenu->addSeparator();
-    QMdiSubWindow *active = m_frame->activeSubWindow();
     int number = 1;
     for (QMdiSubWindow *sub : subs) {
         QString title = sub->widget() ? sub->widget()->windowTitle() : sub->windowTitle();
@@ -637,9 +643,10 @@ const QString StatesFilter = QStringLiteral("Cleftsim states (*.json);;All files
 QString MainWindow::proposedStatesFile() const
 {
     if (!m_lastStatesFile.isEmpty())
-        return m_lastStatesFile;
+        return existingFolderOrHome(m_lastStatesFile);
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("states.json"));
+    return existingFolderOrHome(
+        QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("states.json")));
 }
 
 void MainWindow::SaveStatesClick()
@@ -701,8 +708,7 @@ bool MainWindow::ReopenLastSessionClick()
 
 QString MainWindow::lastSessionPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .filePath(QStringLiteral("last-session.json"));
+    return SessionKeeper::lastSessionPath();
 }
 
 std::string MainWindow::sessionText() const
@@ -719,6 +725,7 @@ bool MainWindow::sessionChanged() const
 
 void MainWindow::showSessionState()
 {
+    m_keeper->noteChange();
     if (m_sessionFile.isEmpty()) {
         setWindowModified(false);
         setWindowTitle(QStringLiteral("Cleftsim"));
@@ -730,43 +737,15 @@ void MainWindow::showSessionState()
 
 bool MainWindow::keepSession()
 {
-    const ModelState &m = model();
-    // Nothing to keep: an earlier session stays to be reopened.
-    if (m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI))
-        return true;
-    const QString path = lastSessionPath();
-    QString error;
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        error = saveFailure(path, QStringLiteral("its folder could not be made"));
-    else if (saveFileAtomically(path, QByteArray::fromStdString(sessionText()), &error))
-        return true;
-    if (m_showError)
-        m_showError(error);
-    return false;
+    return m_keeper->keepSession();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (sessionChanged()) {
-        QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
-            QStringLiteral("Save the states before quitting?"),
-            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-        box.setObjectName(QStringLiteral("SaveBeforeQuitting"));
-        box.setInformativeText(QStringLiteral("%1 has changed since it was opened or saved.")
-                                   .arg(QFileInfo(m_sessionFile).fileName()));
-        box.setDefaultButton(QMessageBox::Save);
-        box.setEscapeButton(QMessageBox::Cancel);
-        const int answer = box.exec();
-        if (answer != QMessageBox::Save && answer != QMessageBox::Discard) {
-            event->ignore();
-            return;
-        }
-        if (answer == QMessageBox::Save && !saveStatesAsked()) {
-            event->ignore();
-            return;
-        }
+    if (!m_keeper->mayEnd()) {
+        event->ignore();
+        return;
     }
-    keepSession();
     QMainWindow::closeEvent(event);
 }
 

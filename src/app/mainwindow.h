@@ -21,6 +21,7 @@ class QPushButton;
 namespace cleftsim {
 
 class AboutBox;
+class SessionKeeper;
 class TutorialBox;
 
 // The frame of all child windows with the panel of the model state (csMainForm).
@@ -75,14 +76,12 @@ public:
     // the program last ended, as openStates does. The session then belongs
     // to no states file.
     bool ReopenLastSessionClick();
-    // Where the session is kept when the program ends: "last-session.json"
-    // in the user's data folder.
+    // Where the session is kept when the program ends (SessionKeeper).
     static QString lastSessionPath();
-    // Writes the session (stored states, initial state, edits not stored) to
-    // lastSessionPath, safely; a session of nothing but the default set
-    // leaves an earlier one there. Returns false with the message shown when
-    // it cannot be written.
+    // Writes the session to lastSessionPath (SessionKeeper::keepSession).
     bool keepSession();
+    // What keeps the session, however the program ends.
+    SessionKeeper *sessionKeeper() const { return m_keeper; }
     // The states file the session came from or was last saved to (empty
     // when none), and whether the session has changed since.
     QString sessionFile() const { return m_sessionFile; }
@@ -142,13 +141,12 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    // File > Quit, Ctrl+Q and the close button: asks "Save the states before
-    // quitting?" when the session's states file has changes not saved
-    // (Cancel, or a save not done, keeps the program running), then keeps
-    // the session and lets the program end.
+    // File > Quit, Ctrl+Q and the close button: the program ends when the
+    // session keeper lets it (SessionKeeper::mayEnd).
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    friend class SessionKeeper;
     // Asks for a file and saves the states there; whether they were saved.
     bool saveStatesAsked();
     // Reads a states file into the session (see openStates); fromFile tells
@@ -157,9 +155,12 @@ private:
     // The text a states file of the session has now.
     std::string sessionText() const;
     // The caption: "Cleftsim", with the session file's name and the mark of
-    // changes not saved while the session belongs to one.
+    // changes not saved while the session belongs to one; the change goes to
+    // the session keeper.
     void showSessionState();
-    // The file the dialogs propose: the last opened or saved.
+    // The file the dialogs propose: the last opened or saved, at first
+    // "states.json" in the documents folder; in the home folder when the
+    // folder is not there.
     QString proposedStatesFile() const;
     // Turns the frame's scroll bars off and moves every open window back inside it.
     void keepWindowsInFrame();
@@ -212,6 +213,7 @@ private:
     AboutBox *m_aboutBox = nullptr;
     TutorialBox *m_tutorialBox = nullptr;
     ErrorPresenter m_showError;
+    SessionKeeper *m_keeper = nullptr;
 };
 
 } // namespace cleftsim

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/mainwindow.h"
+#include "app/sessionkeeper.h"
 #include "drawing/glyphs.h"
 #include "editors/modelconfigwindow.h"
 #include "editors/presynapticwindow.h"
@@ -162,12 +163,28 @@ int runApplication(int &argc, char **argv)
         return 2;
     }
     QApplication app(argc, argv);
+    // What is left once the toolkit took its options: at most one states file.
+    QStringList files = QCoreApplication::arguments().mid(1);
+    files.removeIf([](const QString &a) { return a.startsWith(QLatin1Char('-')); });
+    if (files.size() > 1) {
+        std::fprintf(
+            stderr, "cleftsim: one states file at most, not %lld\n", static_cast<long long>(files.size()));
+        return 2;
+    }
     applyClassicLook(app);
     auto main = startProgram(buttonFaceColour(), askIgnoreColours);
     if (!main)
         return 0;
     main->show();
-    const int result = app.exec();
+    SessionKeeper *keeper = main->sessionKeeper();
+    keeper->watchEndSignals();
+    keeper->start();
+    // Opened as File > Open States would, after the question of a session
+    // left by a run that did not close normally.
+    if (!files.isEmpty() && !keeper->endedBySignal())
+        main->openStates(files.constFirst());
+    // A signal during the start ended the program already: the session is kept.
+    const int result = keeper->endedBySignal() ? 0 : app.exec();
     // No window may reach another through the set while the windows go.
     windows() = WindowSet {};
     main.reset();

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -64,22 +63,25 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
     };
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    // Written in pieces, as a stream would: a write that fails keeps the
-    // system's reason until the device is flushed, while one large write
-    // may be left with none.
-    constexpr qsizetype Piece = 4096;
-    for (qsizetype at = 0; at < data.size(); at += Piece) {
-        const qsizetype n = std::min(Piece, data.size() - at);
-        if (file.write(data.constData() + at, n) != n) {
-            file.flush();
-            return fail(file.errorString());
-        }
-    }
-    if (!file.flush())
-        return fail(file.errorString());
 #ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0)
+    // Written straight to the temporary file, past the toolkit's buffer: a
+    // write the system takes in part goes on with the rest, and the one it
+    // refuses keeps its reason (a full disk, whatever the size of the file).
+    const int fd = file.handle();
+    for (qsizetype at = 0; at < data.size();) {
+        const ssize_t n = ::write(fd, data.constData() + at, static_cast<std::size_t>(data.size() - at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(
+                n < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("nothing written"));
+        at += n;
+    }
+    if (::fsync(fd) != 0)
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
+#else
+    if (file.write(data) != data.size() || !file.flush())
+        return fail(file.errorString());
 #endif
     if (!file.commit()) {
         if (error)
@@ -87,6 +89,14 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
         return false;
     }
     return true;
+}
+
+QString existingFolderOrHome(const QString &path)
+{
+    const QFileInfo info(path);
+    if (QFileInfo(info.absolutePath()).isDir())
+        return path;
+    return QDir::home().filePath(info.fileName());
 }
 
 QString saveFailure(const QString &path, const QString &reason)

@@ -20,6 +20,10 @@ bool saveFileAtomically(const QString &path, const QByteArray &data, QString *er
 // than a regular file; empty for a regular file and for a name not taken.
 QString notRegularFile(const QString &path);
 
+// The file a save dialog proposes: path itself when its folder is there, else
+// the same name in the home folder (a fresh home has no Documents folder).
+QString existingFolderOrHome(const QString &path);
+
 // The message of every failed save: the file, as the system writes paths, and
 // the system's reason ("/home/a/x.csv could not be saved: Permission denied").
 QString saveFailure(const QString &path, const QString &reason);

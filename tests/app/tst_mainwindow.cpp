@@ -4,6 +4,7 @@
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "editors/schemewindow.h"
+#include "experiments/fitwindow.h"
 #include "experiments/histogramswindow.h"
 #include "experiments/isvwindow.h"
 #include "experiments/recordswindow.h"
@@ -432,6 +433,28 @@ void TestMainWindow::windowMenuListsAndActivates()
     }
     QCOMPARE(count, 10);
     QCOMPARE(checked, 1);
+    // The Fit window, once open, keeps its one entry, checked while active.
+    const auto fitEntries = [menu] {
+        emit menu->aboutToShow();
+        QList<QAction *> found;
+        for (QAction *a : menu->actions())
+            if (a->text().contains(QLatin1String("Fit to Measured Data")))
+                found << a;
+        return found;
+    };
+    QCOMPARE(fitEntries().size(), 1);
+    QVERIFY(!fitEntries().constFirst()->isChecked());
+    FitWindow *fit = showFitWindow();
+    QCOMPARE(m_main->frame()->activeSubWindow()->widget(), fit);
+    QCOMPARE(fitEntries().size(), 1);
+    QVERIFY(fitEntries().constFirst()->isChecked());
+    int entriesWithFit = 0;
+    for (QAction *a : menu->actions())
+        entriesWithFit += a->isSeparator() ? 0 : 1;
+    QCOMPARE(entriesWithFit, 10);
+    windows().forms[6]->showAndRaise();
+    QVERIFY(!fitEntries().constFirst()->isChecked());
+    QCOMPARE(fitEntries().size(), 1);
 }
 
 void TestMainWindow::storeWithNothingChangedAddsNothing()

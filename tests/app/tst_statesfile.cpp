@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace cleftsim;
 using namespace cleftsim::test;
@@ -71,6 +72,10 @@ void TestStatesFile::initTestCase()
     // The session kept at the end goes to the user's data folder: here one
     // of the test's own.
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath("data-home")));
+    // A fresh home of the test's own, without a Documents folder.
+    QVERIFY(QDir(m_dir.path()).mkdir("home"));
+    qputenv("HOME", QFile::encodeName(m_dir.filePath("home")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath("config")));
     QVERIFY(MainWindow::lastSessionPath().startsWith(m_dir.path()));
 }
 
@@ -535,9 +540,13 @@ void TestStatesFile::dialogsProposeTheLastFile()
         QTest::keyClick(windows().forms[1], key, Qt::ControlModifier);
         return file;
     };
-    const QString documents = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                                  .filePath(QStringLiteral("states.json"));
-    QCOMPARE(proposed(Qt::Key_S), documents);
+    // A fresh home has no Documents folder: the home folder, until there is one.
+    const QString home = m_dir.filePath("home");
+    QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), home + "/Documents");
+    QCOMPARE(proposed(Qt::Key_S), home + "/states.json");
+    QVERIFY(QDir(home).mkdir("Documents"));
+    QCOMPARE(proposed(Qt::Key_S), home + "/Documents/states.json");
+    QVERIFY(QDir(home).rmdir("Documents"));
     const QString path = m_dir.filePath("proposed.json");
     QVERIFY(m_main->saveStates(path));
     QCOMPARE(proposed(Qt::Key_S), path);
@@ -548,6 +557,11 @@ void TestStatesFile::dialogsProposeTheLastFile()
     QVERIFY(m_main->openStates(other));
     QCOMPARE(proposed(Qt::Key_O), other);
     QCOMPARE(proposed(Qt::Key_S), other);
+    // The folder of the last file gone: its name in the home folder.
+    QTemporaryDir gone(m_dir.filePath("gone-XXXXXX"));
+    QVERIFY(m_main->saveStates(gone.filePath("last.json")));
+    QVERIFY(gone.remove());
+    QCOMPARE(proposed(Qt::Key_S), home + "/last.json");
     QVERIFY(m_errors.isEmpty());
 }
 
@@ -556,13 +570,16 @@ void TestStatesFile::quitAsksForAChangedSessionFile_data()
     QTest::addColumn<QString>("how"); // how the program is asked to end
     QTest::addColumn<bool>("saved"); // the session saved to a file (else opened from one)
     QTest::addColumn<int>("answer"); // to "Save the states before quitting?"; 0: not asked
+    QTest::addColumn<bool>("writable"); // the file's folder
     QTest::addColumn<bool>("ends");
-    QTest::newRow("File > Quit, Cancel") << "menu" << true << int(QMessageBox::Cancel) << false;
-    QTest::newRow("Ctrl+Q, Cancel") << "key" << false << int(QMessageBox::Cancel) << false;
-    QTest::newRow("close button, Discard") << "close" << true << int(QMessageBox::Discard) << true;
-    QTest::newRow("Ctrl+Q, Save") << "key" << true << int(QMessageBox::Save) << true;
-    QTest::newRow("File > Quit, Save cancelled") << "menu" << false << int(QMessageBox::Save) << false;
-    QTest::newRow("nothing changed since") << "menu" << true << 0 << true;
+    QTest::newRow("File > Quit, Cancel") << "menu" << true << int(QMessageBox::Cancel) << true << false;
+    QTest::newRow("Ctrl+Q, Cancel") << "key" << false << int(QMessageBox::Cancel) << true << false;
+    QTest::newRow("close button, Discard") << "close" << true << int(QMessageBox::Discard) << true << true;
+    QTest::newRow("Ctrl+Q, Save") << "key" << true << int(QMessageBox::Save) << true << true;
+    QTest::newRow("File > Quit, Save to an opened file")
+        << "menu" << false << int(QMessageBox::Save) << true << true;
+    QTest::newRow("File > Quit, Save fails") << "menu" << false << int(QMessageBox::Save) << false << false;
+    QTest::newRow("nothing changed since") << "menu" << true << 0 << true << true;
 }
 
 void TestStatesFile::quitAsksForAChangedSessionFile()
@@ -570,9 +587,14 @@ void TestStatesFile::quitAsksForAChangedSessionFile()
     QFETCH(QString, how);
     QFETCH(bool, saved);
     QFETCH(int, answer);
+    QFETCH(bool, writable);
     QFETCH(bool, ends);
+    if (!writable && ::geteuid() == 0)
+        QSKIP("the superuser writes into a read-only folder");
     QFile::remove(MainWindow::lastSessionPath());
-    const QString path = m_dir.filePath("quit.json");
+    QTemporaryDir folder(m_dir.filePath("quit-XXXXXX"));
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath("quit.json");
     makeSession();
     if (saved) {
         QVERIFY(m_main->saveStates(path));
@@ -595,11 +617,11 @@ void TestStatesFile::quitAsksForAChangedSessionFile()
         QVERIFY(m_main->isWindowModified());
     }
     const ModelState state = model();
-    // The Save States dialog of a Save is cancelled unless the file is chosen.
+    // The question names the file: Save writes it without asking for one.
     bool chooserAsked = false;
     m_main->setStatesFileChooser([&](bool) {
         chooserAsked = true;
-        return ends ? path : QString();
+        return QString();
     });
     m_main->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -618,6 +640,8 @@ void TestStatesFile::quitAsksForAChangedSessionFile()
             box->reject();
     });
     answerer.start(20);
+    if (!writable)
+        QCOMPARE(::chmod(QFile::encodeName(folder.path()).constData(), 0555), 0);
     if (how == "menu")
         m_main->fileMenu()->findChild<QAction *>(QStringLiteral("Quit1"))->trigger();
     else if (how == "key")
@@ -625,9 +649,10 @@ void TestStatesFile::quitAsksForAChangedSessionFile()
     else
         m_main->close();
     answerer.stop();
+    ::chmod(QFile::encodeName(folder.path()).constData(), 0700);
 
     QCOMPARE(asked, answer ? QStringList {"Save the states before quitting?"} : QStringList {});
-    QCOMPARE(chooserAsked, answer == QMessageBox::Save);
+    QVERIFY(!chooserAsked);
     QCOMPARE(!m_main->isVisible(), ends);
     QVERIFY(model().StoredStates == state.StoredStates);
     QVERIFY(model().LPC == state.LPC);
@@ -638,7 +663,10 @@ void TestStatesFile::quitAsksForAChangedSessionFile()
         QCOMPARE(after.toStdString(), statesFileText(sessionOf(state)));
     // The session is kept whenever the program ends, and only then.
     QCOMPARE(QFileInfo::exists(MainWindow::lastSessionPath()), ends);
-    QVERIFY(m_errors.isEmpty());
+    // A save that fails says why, and the program goes on.
+    QCOMPARE(m_errors,
+        writable ? QStringList {}
+                 : QStringList {QDir::toNativeSeparators(path) + " could not be saved: Permission denied"});
 }
 
 void TestStatesFile::neverSavedSessionIsKeptAndReopened()

@@ -17,6 +17,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace cleftsim;
 
 namespace {
@@ -79,6 +85,8 @@ private slots:
     void loadThroughTheDialog_data();
     void loadThroughTheDialog();
     void keptThroughRunsEditsAndCopies();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
 
 private:
     IsvWindow *isv() const { return static_cast<IsvWindow *>(windows().forms[5]); }
@@ -266,6 +274,72 @@ void TestMeasuredData::keptThroughRunsEditsAndCopies()
     measuredData().setData(nullptr);
     QCOMPARE(isv()->image(2)->shownImage(), isv()->image(2)->canvas().image());
     QVERIFY(markersShown(copy->image(2)));
+}
+
+void TestMeasuredData::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("refused"); // the reason; empty: read
+    QTest::newRow("a regular file") << "file"
+                                    << "";
+    QTest::newRow("a link to a regular file") << "link"
+                                              << "";
+    QTest::newRow("a named pipe") << "pipe"
+                                  << "not a regular file";
+    QTest::newRow("a folder") << "folder"
+                              << "not a regular file";
+    QTest::newRow("no such file") << "missing"
+                                  << "cannot be read";
+}
+
+void TestMeasuredData::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, refused);
+    const QByteArray text("V2_mV,mean_peak_pA,sem_pA\n-60,-20,1\n-20,-5,1\n");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("data.csv");
+    const QByteArray name = QFile::encodeName(path);
+    std::thread writer;
+    if (kind == "file" || kind == "link") {
+        QFile f(kind == "file" ? path : dir.filePath("target.csv"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(text), text.size());
+        f.close();
+        if (kind == "link")
+            QVERIFY(QFile::link(dir.filePath("target.csv"), path));
+    } else if (kind == "pipe") {
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        // A writer with good data: a reader that let the pipe through reads
+        // it and takes it, rather than wait for ever.
+        writer = std::thread([name, text] {
+            const int fd = ::open(name.constData(), O_WRONLY);
+            if (fd >= 0) {
+                [[maybe_unused]] const ssize_t n = ::write(fd, text.constData(), std::size_t(text.size()));
+                ::close(fd);
+            }
+        });
+    } else if (kind == "folder") {
+        QVERIFY(QDir(dir.path()).mkdir("data.csv"));
+    }
+    MeasuredData data;
+    RunProblem problem;
+    const bool read = readMeasuredData(name.toStdString(), data, &problem);
+    if (writer.joinable()) {
+        // The writer waits for a reader: this one lets it go.
+        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    QCOMPARE(read, refused.isEmpty());
+    if (read) {
+        QCOMPARE(data.points.size(), std::size_t(2));
+    } else {
+        QVERIFY2(QString::fromStdString(problem.text()).contains(refused), problem.text().c_str());
+        QVERIFY(QString::fromStdString(problem.text()).contains("data.csv"));
+    }
 }
 
 QTEST_MAIN(TestMeasuredData)
