@@ -612,9 +612,9 @@ int fitMain(const std::vector<std::string> &args)
         return 2;
     }
     const bool terminal = isatty(fileno(stderr)) != 0;
-    const FitProgress progress = [terminal](int evaluations) {
+    const FitProgress progress = [terminal](const FitProgressStep &step) {
         if (terminal)
-            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", evaluations);
+            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", step.evaluations);
     };
     const FitResult result
         = runFit(options.request, localFitEvaluator(options.request, options.workers), progress);

@@ -2,9 +2,7 @@
 from mean peak currents recorded at several clamp potentials, with profile
 intervals, on the exact engine."""
 
-import io
 import json
-import math
 import os
 
 from . import _core, runs
@@ -13,37 +11,37 @@ from .grids import _progress_bar
 _PARAMETERS = {p["name"]: p for p in runs.PARAMETERS}
 
 
-def _data_text(data):
-    """The CSV text of measured data given as a pandas DataFrame or a dict of
-    arrays, numbers written so that they read back as the same floats."""
+def _data_columns(data):
+    """The columns of measured data given as a pandas DataFrame or a dict of
+    arrays, as (name, values) pairs of plain Python values: None or NaN for
+    a missing value, numbers, and texts, read as a CSV field is."""
     import numpy as np
 
     if hasattr(data, "to_dict") and hasattr(data, "columns"):
-        columns = {str(name): list(data[name]) for name in data.columns}
+        columns = [(str(name), list(data[name])) for name in data.columns]
     elif isinstance(data, dict):
-        columns = {str(name): list(np.asarray(values).ravel()) for name, values in data.items()}
+        columns = [(str(name), list(np.asarray(values, dtype=object).ravel()))
+                   for name, values in data.items()]
     else:
         raise TypeError(
             f"data must be a path, a pandas DataFrame or a dict of arrays, not {type(data).__name__}"
         )
-    lengths = {len(values) for values in columns.values()}
-    if len(lengths) > 1:
-        raise ValueError(f"data: the columns have different lengths {sorted(lengths)}")
 
     def cell(value):
         value = runs.plain("data", value)
-        if value is None or (isinstance(value, float) and math.isnan(value)):
-            return ""
-        if isinstance(value, float):
-            return repr(value)
+        if value is None or isinstance(value, (int, float, str)) and not isinstance(value, bool):
+            return value
+        # pandas' missing values (pd.NA, NaT) are absent; anything else is read as its text.
+        try:
+            import pandas as pd
+
+            if pd.isna(value):
+                return None
+        except (ImportError, TypeError, ValueError):
+            pass
         return str(value)
 
-    out = io.StringIO()
-    names = list(columns)
-    out.write(",".join(names) + "\n")
-    for i in range(lengths.pop() if lengths else 0):
-        out.write(",".join(cell(columns[name][i]) for name in names) + "\n")
-    return out.getvalue()
+    return [(name, [cell(v) for v in values]) for name, values in columns]
 
 
 def _free_list(free):
@@ -144,7 +142,7 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     if isinstance(data, (str, os.PathLike)):
         data_path, data_text, data_name = os.fspath(data), None, os.fspath(data)
     else:
-        data_path, data_text = None, _data_text(data)
+        data_path, data_text = None, _data_columns(data)
         data_name = "<DataFrame>" if hasattr(data, "columns") else "<dict>"
     fixed = runs.plain_arguments(fixed)
     if seed is not None:

@@ -51,10 +51,12 @@ def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkey
     assert (profile[profile.delta <= 3.84].Rg.between(low, high)).all()
 
 
-@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns"])
+@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns", "a text column with commas"])
 def test_data_in_memory_fits_as_the_file_does(recording, form):
     frame = pd.read_csv(recording)
-    if form == "dict":
+    if form == "a text column with commas":
+        data = frame.assign(cell=[f"cell {i}, seal {i}" for i in range(len(frame))])
+    elif form == "dict":
         data = {name: frame[name].to_numpy() for name in frame.columns}
     elif form == "float32 columns":
         # float32 loses the means' last digits: another fit, but no refusal.
@@ -64,7 +66,10 @@ def test_data_in_memory_fits_as_the_file_does(recording, form):
     from_file = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
     in_memory = cleftsim.fit(data, free=["Rg"], seed=4, trials=300, progress=False)
     assert in_memory.provenance["data"]["file"] in ("<DataFrame>", "<dict>")
-    if form == "float32 columns":
+    if form == "a text column with commas":
+        # Another table, so another digest; the same numbers.
+        assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
+    elif form == "float32 columns":
         assert abs(in_memory.estimates["Rg"] - from_file.estimates["Rg"]) <= 0.05
     else:
         assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
@@ -89,6 +94,39 @@ def test_broken_data_refused_alike(tmp_path, text, message):
                           text=True)
     assert done.returncode == 2 and done.stdout == ""
     assert done.stderr.count("\n") == 1 and message in done.stderr
+
+
+TABLES = {
+    "a text in a number column": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0, "x"], "sem_pA": [1, 1]},
+                                  "row 2, column mean_peak_pA: \"x\": not a number"),
+    "a missing value": ({"V2_mV": [-60, None], "mean_peak_pA": [-20.0, -5.0], "sem_pA": [1, 1]},
+                        "row 2, column V2_mV: missing"),
+    "NaN is missing": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0, -5.0], "sem_pA": [1, float("nan")]},
+                       "row 2, column sem_pA: missing"),
+    "columns of two lengths": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0], "sem_pA": [1, 1]},
+                               "column mean_peak_pA: 1 values where column V2_mV has 2"),
+}
+
+
+@pytest.mark.parametrize("table, message", TABLES.values(), ids=TABLES.keys())
+@pytest.mark.parametrize("form", ["dict", "DataFrame"])
+def test_tables_refused_by_row_and_column(table, message, form):
+    if form == "DataFrame":
+        if len({len(v) for v in table.values()}) > 1:
+            pytest.skip("a DataFrame has columns of one length")
+        table = pd.DataFrame(table)
+    with pytest.raises(ValueError, match="^<" + form + ">: " + message.replace("(", r"\(").replace(")", r"\)")):
+        cleftsim.fit(table, free=["Rg"], seed=1, progress=False)
+
+
+@pytest.mark.parametrize("separator, decimal", [(";", ","), ("\t", ","), (",", ".")])
+def test_spreadsheet_files_fit_as_the_plain_file_does(recording, tmp_path, separator, decimal):
+    frame = pd.read_csv(recording)
+    path = tmp_path / "sheet.csv"
+    frame.to_csv(path, sep=separator, decimal=decimal, index=False, quoting=1)  # every field quoted, as R does
+    plain = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
+    sheet = cleftsim.fit(str(path), free=["Rg"], seed=4, trials=300, progress=False)
+    assert sheet.estimates == plain.estimates and sheet.intervals == plain.intervals
 
 
 @pytest.mark.parametrize("free, error", [

@@ -118,8 +118,16 @@ public:
     const char *what() const noexcept override { return "the fit was stopped"; }
 };
 
-// Told after every batch of candidates: how many were simulated so far.
-using FitProgress = std::function<void(int evaluations)>;
+// Told after every batch of candidates: where the search is.
+struct FitProgressStep {
+    std::string stage; // "coarse grid", "refinement", "profile Rg", "bootstrap", ...
+    int stageIndex = 0; // 0-based
+    int stageCount = 0; // stages this fit will run (known at the start)
+    int done = 0; // candidates (or replicates) done in this stage
+    int total = 0; // what this stage will take, 0 where it cannot be known in advance
+    int evaluations = 0; // candidates simulated in all so far
+};
+using FitProgress = std::function<void(const FitProgressStep &)>;
 
 // Fits a checked request: every candidate runs with the same seeds (common
 // random numbers); a coarse grid over the free parameters' ranges, then
