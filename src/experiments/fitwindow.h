@@ -8,13 +8,16 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 class QCheckBox;
+class QElapsedTimer;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -26,9 +29,22 @@ class FigureView;
 class SpinEdit;
 
 // Draws the profile of free parameter j of a fit into a small figure: -2 log L
-// above its minimum against the parameter's value, the 3.84 line and the 95 %
-// interval shaded.
+// above its minimum against the parameter's value on labelled axes, the 3.84
+// line (labelled) and the 95 % interval shaded, its ends written above.
 void drawFitProfile(Canvas &c, const FitResult &result, int j);
+
+// A parameter as the editors name it, its code in brackets where they name
+// it in words ("duration (du)"), and the tip of its unit and range.
+QString fitParameterName(const ParamInfo &info);
+QString fitParameterTip(const ParamInfo &info);
+
+// What the progress line says of a step of the search, elapsedMsec after
+// Run: the stage, its candidates where its size is known, the candidates in
+// all and the time; after the fit, the candidates and the time it took.
+QString fitProgressText(const FitProgressStep &step, qint64 elapsedMsec, bool running);
+// The progress bar's value for a step, perStage to a stage: the stages done
+// and the part done of a stage of known size.
+int fitProgressValue(const FitProgressStep &step, int perStage);
 
 // Fit to Measured Data: fits the free parameters of the model to the
 // recording loaded into the windows, with the run library's fit on the
@@ -56,7 +72,9 @@ public:
 
     void RunBtnClick();
     void BreakBtnClick();
-    // Sets the estimates as the current parameters through the editors.
+    // Sets the whole set the fit ran with (the values fixed at Run and the
+    // estimates) as the current parameters through the editors; Edit > Undo
+    // takes it back.
     void ApplyBtnClick();
     // Puts the command line of cleftsim-batch that repeats the fit on the clipboard.
     void CopyBtnClick();
@@ -82,12 +100,16 @@ private:
         FitRequest request;
         std::atomic<bool> stop {false};
         std::atomic<int> evaluations {0};
+        // The last step told, read by the window's timer.
+        std::mutex stepLock;
+        FitProgressStep step;
         std::optional<FitResult> result;
         bool stopped = false;
         std::string failure;
     };
 
     void showData();
+    void showApplyNote();
     void showCurrentValues();
     void showProgress();
     void fitFinished();
@@ -104,10 +126,13 @@ private:
     QPushButton *m_breakBtn;
     QProgressBar *m_progress;
     QLabel *m_progressLabel;
-    QLabel *m_resultLabel;
+    QPlainTextEdit *m_resultText;
     FigureView *m_profiles[ProfileFigures];
     QPushButton *m_applyBtn;
     QPushButton *m_copyBtn;
+    QLabel *m_applyNote;
+    QElapsedTimer *m_clock; // since Run
+    int m_trials = DefaultFitTrials; // the trials per potential accepted
 
     std::shared_ptr<Job> m_job;
     QThread *m_thread = nullptr;
