@@ -4,6 +4,7 @@
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "experiments/fitwindow.h"
+#include "experiments/measuredoverlay.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
@@ -750,6 +751,7 @@ std::string MainWindow::sessionText() const
 {
     StatesSession session = sessionOf(model());
     session.kept = m_kept;
+    keepRecording(session);
     return statesFileText(session);
 }
 
@@ -773,7 +775,8 @@ bool MainWindow::keepSession()
 {
     const ModelState &m = model();
     // Nothing to keep: an earlier session stays to be reopened.
-    if (m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI))
+    if (m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI)
+        && !measuredData().data())
         return true;
     const QString path = lastSessionPath();
     QString error;
@@ -869,6 +872,7 @@ bool MainWindow::openSession(const QString &path, bool fromFile)
     }
     replaceStoredStates(m, session.states);
     m_kept = session.kept;
+    restoreRecording(session);
     m_listBox->clear();
     for (const ParameterSet &state : session.states) {
         m_listBox->addItem(QString::fromStdString(state.Name));

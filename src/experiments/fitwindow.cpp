@@ -53,6 +53,13 @@ QPointer<FitWindow> &theFitWindow()
     return window;
 }
 
+// A session's fit brought back before the window was made.
+std::optional<FitResult> &fitOfSession()
+{
+    static std::optional<FitResult> fit;
+    return fit;
+}
+
 QLabel *addText(QWidget *parent, const QString &text, int x, int y, bool bold = false)
 {
     auto *label = new QLabel(text, parent);
@@ -346,6 +353,21 @@ FitWindow::FitWindow(QWidget *parent)
     });
     showData();
     showCurrentValues();
+    if (fitOfSession()) {
+        m_result = std::move(fitOfSession());
+        fitOfSession().reset();
+        setRunning(false);
+    }
+    showResult();
+}
+
+void FitWindow::showFit(const FitResult &result)
+{
+    if (running())
+        return;
+    m_result = result;
+    m_message.clear();
+    setRunning(false);
     showResult();
 }
 
@@ -706,6 +728,40 @@ void FitWindow::CopyBtnClick()
 {
     if (m_result)
         QApplication::clipboard()->setText(QString::fromStdString(fitCommand(m_result->request)));
+}
+
+const FitResult *lastFit()
+{
+    if (FitWindow *window = theFitWindow())
+        return window->result();
+    return fitOfSession() ? &*fitOfSession() : nullptr;
+}
+
+void restoreFit(const FitResult &result)
+{
+    if (FitWindow *window = theFitWindow())
+        window->showFit(result);
+    else
+        fitOfSession() = result;
+}
+
+void keepRecording(StatesSession &session)
+{
+    const MeasuredDataPtr data = measuredData().data();
+    if (!data)
+        return;
+    session.measured = *data;
+    const FitResult *fit = lastFit();
+    if (fit && fit->request.data.sha256 == data->sha256 && fit->request.data.name == data->name)
+        session.fit = *fit;
+}
+
+void restoreRecording(const StatesSession &session)
+{
+    if (session.measured)
+        measuredData().setData(std::make_shared<MeasuredData>(*session.measured));
+    if (session.fit)
+        restoreFit(*session.fit);
 }
 
 FitWindow *fitWindow()

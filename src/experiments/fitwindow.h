@@ -2,6 +2,7 @@
 
 #include "drawing/canvas.h"
 #include "run/fit.h"
+#include "run/statesfile.h"
 #include "widgets/childwindow.h"
 
 #include <QPointer>
@@ -80,6 +81,8 @@ public:
     void CopyBtnClick();
 
     bool running() const { return m_thread != nullptr; }
+    // Shows a result as if the fit had just ended (a session's fit).
+    void showFit(const FitResult &result);
     // The last fit's result; null while none.
     const FitResult *result() const { return m_result ? &*m_result : nullptr; }
     FigureView *profile(int j) const { return m_profiles[j]; }
@@ -140,6 +143,20 @@ private:
     std::optional<FitResult> m_result;
     QString m_message; // why the last fit has no result
 };
+
+// The last fit's result for the session: the Fit window's, or the one a
+// session brought back before the window was made; null while none.
+const FitResult *lastFit();
+// Brings back the fit a session kept: the Fit window shows it when it is
+// made, or at once when it is.
+void restoreFit(const FitResult &result);
+
+// The recording loaded and the last fit to it, as members of a session
+// (the fit only while it belongs to that recording).
+void keepRecording(StatesSession &session);
+// Loads the recording and the fit a session kept; a session without them
+// leaves what is loaded as it is.
+void restoreRecording(const StatesSession &session);
 
 // Shows the Fit window in the main frame, made at the first call.
 FitWindow *showFitWindow();

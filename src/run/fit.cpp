@@ -510,12 +510,28 @@ bool checkFit(const FitRequest &request, RunProblem *problem)
     return true;
 }
 
+namespace {
+
+SeededPotential fitPotential(std::uint32_t seed, int V)
+{
+    return {V, mixSeed(seed, static_cast<std::uint32_t>(SweepFirstV - V))};
+}
+
+} // namespace
+
 std::vector<SeededPotential> fitPotentials(const FitRequest &request)
 {
     std::vector<SeededPotential> potentials;
     for (const MeasuredPoint &point : request.data.points)
-        potentials.push_back(
-            {point.V, mixSeed(request.seed, static_cast<std::uint32_t>(SweepFirstV - point.V))});
+        potentials.push_back(fitPotential(request.seed, point.V));
+    return potentials;
+}
+
+std::vector<SeededPotential> fitCurvePotentials(std::uint32_t seed)
+{
+    std::vector<SeededPotential> potentials;
+    for (int V = SweepFirstV; V >= static_cast<int>(paramInfo(Param::V2).min); --V)
+        potentials.push_back(fitPotential(seed, V));
     return potentials;
 }
 

@@ -52,6 +52,11 @@ bool checkFit(const FitRequest &request, RunProblem *problem);
 // draws from mixSeed(seed, 40 - V), the same for every candidate.
 std::vector<SeededPotential> fitPotentials(const FitRequest &request);
 
+// Every potential the V2 editor holds, from SweepFirstV down, with the seeds
+// a fit with this seed gives them: the model of a fitted set as a curve
+// through the fit's own values at the measured potentials.
+std::vector<SeededPotential> fitCurvePotentials(std::uint32_t seed);
+
 // Simulates the measured potentials for each parameter set of a batch, in
 // the order given: result i holds the points of set i, one per potential of
 // fitPotentials. Fewer results, or a point missing, mean the run was stopped.

@@ -70,6 +70,7 @@ private slots:
     void progress_data();
     void progress();
     void breakStopsTheFit();
+    void sessionKeepsTheRecordingAndTheFit();
 
 private:
     FitWindow *openFromWindowMenu();
@@ -424,6 +425,62 @@ void TestFitWindow::breakStopsTheFit()
     QVERIFY(!fit->findChild<QPushButton *>(QStringLiteral("ApplyBtn"))->isEnabled());
     QVERIFY(fit->findChild<QPushButton *>(QStringLiteral("RunBtn"))->isEnabled());
     QVERIFY(model().LPC == before);
+}
+
+void TestFitWindow::sessionKeepsTheRecordingAndTheFit()
+{
+    FitWindow *fit = showFitWindow();
+    setFree(fit, "Rg", 1.0, 2.0);
+    fit->findChild<SpinEdit *>(QStringLiteral("TrialsEdit"))->setValue(50);
+    fit->findChild<QLineEdit *>(QStringLiteral("SeedEdit"))->setText(QStringLiteral("5"));
+    QSignalSpy ended(fit, &FitWindow::fitEnded);
+    fit->RunBtnClick();
+    QVERIFY(ended.count() == 1 || ended.wait(FitTimeout));
+    QVERIFY(fit->result());
+    const FitResult fitted = *fit->result();
+    const MeasuredData recording = *measuredData().data();
+    const QString path = m_dir.filePath(QStringLiteral("session.json"));
+    QVERIFY(m_main->saveStates(path));
+
+    // A fresh program, the recording's file gone: the session brings back
+    // the recording and the fit, which the Fit window shows when opened.
+    cleanup();
+    QFile::rename(m_data, m_data + QStringLiteral(".moved"));
+    m_main = createWindowSet();
+    m_main->show();
+    QVERIFY(!measuredData().data());
+    const bool opened = m_main->openStates(path);
+    QFile::rename(m_data + QStringLiteral(".moved"), m_data);
+    QVERIFY(opened);
+    const MeasuredDataPtr back = measuredData().data();
+    QVERIFY(back);
+    QCOMPARE(back->name, recording.name);
+    QCOMPARE(back->sha256, recording.sha256);
+    QCOMPARE(back->points.size(), recording.points.size());
+    QVERIFY(lastFit());
+    FitWindow *again = showFitWindow();
+    QVERIFY(again->result());
+    QVERIFY(again->result()->estimates == fitted.estimates);
+    QVERIFY(again->result()->intervals == fitted.intervals);
+    QVERIFY(again->profile(0)->isVisibleTo(again));
+    QVERIFY(again->findChild<QPlainTextEdit *>(QStringLiteral("ResultText"))
+                ->toPlainText()
+                .startsWith(QStringLiteral("Rg = ")));
+    QVERIFY(again->findChild<QPushButton *>(QStringLiteral("ApplyBtn"))->isEnabled());
+
+    // The default set with a recording is a session worth keeping.
+    QFile::remove(MainWindow::lastSessionPath());
+    QVERIFY(m_main->keepSession());
+    QFile kept(MainWindow::lastSessionPath());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    const QByteArray text = kept.readAll();
+    QVERIFY(text.contains("\"measured\": {\"file\": "));
+    QVERIFY(text.contains("\"fit\": {\"free\": {\"Rg\": [1, 2]}"));
+    // Without a recording it leaves the kept session in place, as before.
+    measuredData().setData(nullptr);
+    QVERIFY(QFile::remove(MainWindow::lastSessionPath()));
+    QVERIFY(m_main->keepSession());
+    QVERIFY(!QFileInfo::exists(MainWindow::lastSessionPath()));
 }
 
 QTEST_MAIN(TestFitWindow)
