@@ -842,6 +842,35 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
         py::arg("parameters"), py::arg("potentials"), py::arg("trials"),
         "Runs the trials of one fit candidate at its potentials [(V, seed), ...]; the points as tuples.");
 
+    m.def(
+        "fit_curve",
+        [](const py::dict &parameters, std::uint32_t seed, int trials) {
+            const ParameterSet p = parametersFrom(parameters);
+            const std::vector<SeededPotential> potentials = fitCurvePotentials(seed);
+            std::vector<IsvPoint> points;
+            {
+                py::gil_scoped_release release;
+                points = runSeededIsvPoints(p, potentials, trials);
+            }
+            py::array_t<std::int64_t> V(static_cast<py::ssize_t>(points.size()));
+            py::array_t<double> peak(static_cast<py::ssize_t>(points.size()));
+            py::array_t<double> quanta(static_cast<py::ssize_t>(points.size()));
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                V.mutable_at(static_cast<py::ssize_t>(i)) = points[i].V;
+                peak.mutable_at(static_cast<py::ssize_t>(i)) = points[i].meanPeak();
+                quanta.mutable_at(static_cast<py::ssize_t>(i)) = points[i].meanQuanta();
+            }
+            py::dict out;
+            out["V2_mV"] = V;
+            out["mean_peak_pA"] = peak;
+            out["mean_quanta"] = quanta;
+            return out;
+        },
+        py::arg("parameters"), py::arg("seed"), py::arg("trials"),
+        "The model of a parameter set at every potential of the V2 editor, each with the seed a fit with "
+        "this "
+        "seed gives it: V2_mV, mean_peak_pA and mean_quanta.");
+
     py::class_<CancelToken, std::shared_ptr<CancelToken>>(m, "CancelToken",
         "Handed to runs as _cancel=token: token.cancel() stops those runs, and only those, at their next "
         "trial.")
