@@ -156,6 +156,7 @@ void drawFitProfile(Canvas &c, const FitResult &result, int j)
     const auto &interval = result.intervals[static_cast<std::size_t>(j)];
     c.setBrushColor(colors::Silver);
     c.fillRect(xOf(interval.first), top, xOf(interval.second) + 1, bottom);
+    c.setBrushStyle(Canvas::BrushStyle::Clear);
     c.setFontColor(colors::Black);
     c.textOut(left, 1,
         QStringLiteral("95 %: ") + valueString(info, interval.first) + QStringLiteral(" .. ")
@@ -188,14 +189,17 @@ void drawFitProfile(Canvas &c, const FitResult &result, int j)
     c.textOut(left + (right - left - c.textWidth(name)) / 2, bottom + text + 5, name);
     DrawVerticalText(
         c, 1, top + (bottom - top + c.textWidth(QStringLiteral("-2 log L"))) / 2, QStringLiteral("-2 log L"));
-    // The 95 % line, named at its right end.
+    // The 95 % line, named below it in the middle of the interval, where
+    // the profile runs below the line.
     c.setPenColor(colors::Grey);
     c.setPenStyle(Canvas::PenStyle::Dot);
     drawSegment(c, left, yOf(ProfileThreshold), right + 1, yOf(ProfileThreshold));
     c.setPenStyle(Canvas::PenStyle::Solid);
     c.setFontColor(colors::Grey);
     const QString line = QStringLiteral("3.84");
-    c.textOut(right - c.textWidth(line), yOf(ProfileThreshold) - text - 1, line);
+    const int middle = (xOf(interval.first) + xOf(interval.second)) / 2;
+    c.textOut(std::clamp(middle - c.textWidth(line) / 2, left + 2, right - c.textWidth(line)),
+        yOf(ProfileThreshold) + 2, line);
     // The profile.
     c.setPenColor(colors::Black);
     std::vector<QPoint> points;

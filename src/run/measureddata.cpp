@@ -528,6 +528,22 @@ std::string csvField(const std::string &text)
     return quoted + "\"";
 }
 
+// The isv CSV of cleftsim-batch names the trials recorded "trials": taken
+// for n, but not beside it.
+bool trialsAsN(Row &row, RunProblem *problem)
+{
+    const auto trials = row.cells.find("trials");
+    if (trials == row.cells.end())
+        return true;
+    if (row.cells.count("n")) {
+        if (problem)
+            *problem = {row.where + ", column trials", "given with n", "one of n and trials"};
+        return false;
+    }
+    row.cells["n"] = trials->second;
+    return true;
+}
+
 // Checks the rows and takes their points.
 bool takeRows(
     const std::vector<Row> &rows, const std::string &sha256, MeasuredData &data, RunProblem *problem)
@@ -649,18 +665,9 @@ bool readMeasuredBytes(const MeasuredByteSource &source, MeasuredData &data, Run
         return false;
     }
     if (form == Form::Csv) {
-        // The isv CSV of cleftsim-batch names the trials recorded "trials".
-        for (Row &row : rows) {
-            auto trials = row.cells.find("trials");
-            if (trials == row.cells.end())
-                continue;
-            if (row.cells.count("n")) {
-                if (problem)
-                    *problem = {row.where + ", column trials", "given with n", "one of n and trials"};
+        for (Row &row : rows)
+            if (!trialsAsN(row, problem))
                 return false;
-            }
-            row.cells["n"] = trials->second;
-        }
         for (const char *required : {"V2_mV", "mean_peak_pA"})
             if (std::find(csv.header().begin(), csv.header().end(), required) == csv.header().end()) {
                 if (problem)
@@ -774,12 +781,8 @@ bool measuredDataFromColumns(
                 row.cells[columns[c].name] = cell;
         }
         add("\n");
-        auto trials = row.cells.find("trials");
-        if (trials != row.cells.end()) {
-            if (row.cells.count("n"))
-                return fail(row.where + ", column trials", "given with n", "one of n and trials");
-            row.cells["n"] = trials->second;
-        }
+        if (!trialsAsN(row, problem))
+            return false;
     }
     return takeRows(rows, digest.hex(), data, problem);
 }
