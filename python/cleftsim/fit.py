@@ -103,9 +103,12 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     data: the path of a measured data file (CSV with a header row: V2_mV,
     mean_peak_pA and sem_pA, or std_pA with n; optionally mean_quanta with
     sem_quanta or n, failure_rate with n; or the isv CSV or JSON output of
-    cleftsim-batch), a pandas DataFrame or a dict of arrays with those
-    columns. A file that cannot be used raises ValueError naming the row,
-    the column and the reason.
+    cleftsim-batch; fields separated by commas, semicolons or tabs, decimal
+    commas with semicolons or tabs, fields quoted as spreadsheets and R
+    write them; at most 200 rows and 4 MiB), a pandas DataFrame or a dict
+    of arrays with those columns (read column by column, None and NaN
+    missing; other columns, text ones too, passed over). Data that cannot be
+    used raise ValueError naming the row, the column and the reason.
 
     free: the parameters to fit, a dict of name -> (low, high), or None for
     the editor's range, e.g. {"Rg": (0, 5), "N": None}; or a list of names.

@@ -49,6 +49,28 @@ std::string trimmed(const std::string &text)
     return text.substr(first, last - first + 1);
 }
 
+// A text of the file as a message shows it, on one line: quoted as JSON
+// quotes it, a long one cut short (not inside a character).
+std::string shownText(const std::string &text)
+{
+    constexpr std::size_t Shown = 40;
+    if (text.size() <= Shown)
+        return jsonString(text);
+    std::size_t cut = Shown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return jsonString(text.substr(0, cut)) + "...";
+}
+
+// A column's name as a message shows it: as it is when it is short and
+// printable, else quoted and cut short.
+std::string columnName(const std::string &name)
+{
+    const bool plain = name.size() <= 40
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"'; });
+    return plain ? name : shownText(name);
+}
+
 // A number as a C locale reads it, or with a decimal comma where the fields
 // are separated by semicolons or tabs; NaN and infinities are read but marked.
 Cell cellOf(const std::string &text, bool decimalComma)
@@ -302,7 +324,7 @@ private:
         std::set<std::string> seen;
         for (const std::string &name : names)
             if (!name.empty() && !seen.insert(name).second)
-                return fail(lineName() + ", column " + name, "named twice", Accepted);
+                return fail(lineName() + ", column " + columnName(name), "named twice", Accepted);
         m_header = std::move(names);
         m_splitter->keepFields(m_header.size());
         return true;
@@ -420,7 +442,7 @@ public:
         if (!cell.number) {
             const bool notFinite = cell.text == "nan" || cell.text == "infinite";
             return fail(row, column,
-                notFinite ? "not a finite number" : "\"" + cell.text + "\": not a number",
+                notFinite ? "not a finite number" : shownText(cell.text) + ": not a number",
                 "a finite number with a full stop (or a decimal comma where semicolons or tabs separate "
                 "the fields)");
         }
@@ -510,8 +532,7 @@ std::string namesText(const std::vector<std::string> &names)
 {
     std::string text;
     for (std::size_t i = 0; i < names.size() && i < 8; ++i)
-        text += (i > 0 ? ", " : "")
-            + jsonString(names[i].size() > 40 ? names[i].substr(0, 40) + "..." : names[i]);
+        text += (i > 0 ? ", " : "") + shownText(names[i]);
     if (names.size() > 8)
         text += " and " + std::to_string(names.size() - 8) + " more";
     return names.empty() ? "no column" : text;
@@ -735,11 +756,12 @@ bool measuredDataFromColumns(
     std::set<std::string> seen;
     for (const MeasuredColumn &column : columns) {
         if (!seen.insert(column.name).second)
-            return fail("column " + column.name, "named twice", Accepted);
+            return fail("column " + columnName(column.name), "named twice", Accepted);
         if (column.values.size() != columns.front().values.size())
-            return fail("column " + column.name,
-                std::to_string(column.values.size()) + " values where column " + columns.front().name
-                    + " has " + std::to_string(columns.front().values.size()),
+            return fail("column " + columnName(column.name),
+                std::to_string(column.values.size()) + " values where column "
+                    + columnName(columns.front().name) + " has "
+                    + std::to_string(columns.front().values.size()),
                 "columns of one length");
     }
     for (const char *required : {"V2_mV", "mean_peak_pA"})

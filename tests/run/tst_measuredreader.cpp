@@ -164,6 +164,12 @@ void TestMeasuredReader::refusals_data()
     row("the line of a row after a field over two lines",
         "V2_mV,note,mean_peak_pA,sem_pA\n-100,\"a\nb\",-40,2\n-60,,x,1\n",
         "row 2 (line 4), column mean_peak_pA: \"x\": not a number");
+    row("a text with a line end shown on one line", "V2_mV,mean_peak_pA,sem_pA\n-60,\"-1\n0\",1\n",
+        "row 1 (line 2), column mean_peak_pA: \"-1\\u000a0\": not a number");
+    row("a long text cut short", "V2_mV,mean_peak_pA,sem_pA\n-60," + std::string(50, 'x') + ",1\n",
+        ("row 1 (line 2), column mean_peak_pA: \"" + std::string(40, 'x') + "\"...: not a number").c_str());
+    row("a column name with a quote named twice", "\"a\"\"b\",\"a\"\"b\",V2_mV\n",
+        "line 1, column \"a\\\"b\": named twice");
     row("a quoted empty field is not a blank row", "V2_mV;mean_peak_pA;sem_pA\n-60;-10;1\n\"\";;\n",
         "row 2 (line 3), column V2_mV: missing");
 }
