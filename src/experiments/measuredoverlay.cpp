@@ -66,7 +66,8 @@ void drawMeasuredPeaks(Canvas &current, const MeasuredData &data)
         drawValue(current, p.V, p.meanPeak, p.semPeak, 40, 1.0);
     // The legend, in the bottom left corner, below the currents of most
     // recordings: a marker with its bar and what it shows.
-    drawMarker(current, MeasuredLegend.x(), MeasuredLegend.y(), MeasuredLegend.y() - 4, MeasuredLegend.y() + 4);
+    drawMarker(
+        current, MeasuredLegend.x(), MeasuredLegend.y(), MeasuredLegend.y() - 4, MeasuredLegend.y() + 4);
     const QFont font = current.font();
     const QColor colour = current.fontColor();
     const Canvas::BrushStyle brush = current.brushStyle();

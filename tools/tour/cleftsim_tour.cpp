@@ -13,8 +13,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -177,7 +177,8 @@ int main(int argc, char **argv)
         }
         for (const auto &[code, range] : free) {
             fit->findChild<QCheckBox *>(QStringLiteral("Free_") + QLatin1String(code))->setChecked(true);
-            fit->findChild<QDoubleSpinBox *>(QStringLiteral("Low_") + QLatin1String(code))->setValue(range.first);
+            fit->findChild<QDoubleSpinBox *>(QStringLiteral("Low_") + QLatin1String(code))
+                ->setValue(range.first);
             fit->findChild<QDoubleSpinBox *>(QStringLiteral("High_") + QLatin1String(code))
                 ->setValue(range.second);
         }
