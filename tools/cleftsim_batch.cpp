@@ -102,8 +102,12 @@ Fitting measured data:
                    V2_mV (whole mV within the V2 range), mean_peak_pA (negative
                    for inward) and its spread, sem_pA or std_pA with n (the
                    trials recorded); optionally mean_quanta with sem_quanta (or
-                   n) and failure_rate with n. # lines are comments. The isv
-                   CSV and JSON of this tool are data too (trials is n).
+                   n) and failure_rate with n. # lines are comments. Fields
+                   separated by commas, semicolons or tabs (the one the header
+                   uses most; with semicolons or tabs a decimal comma is read
+                   as a point), quoted as spreadsheets quote them; at most 200
+                   rows and 4 MiB. The isv CSV and JSON of this tool are data
+                   too (trials is n; JSON at most 256 KiB).
     --free LIST    the parameters to fit, separated by commas, each with its
                    range as PARAM=LOW:HIGH or alone for its editor's range
                    (Rg, N, ... : every parameter but V2); the others keep the
@@ -612,9 +616,9 @@ int fitMain(const std::vector<std::string> &args)
         return 2;
     }
     const bool terminal = isatty(fileno(stderr)) != 0;
-    const FitProgress progress = [terminal](int evaluations) {
+    const FitProgress progress = [terminal](const FitProgressStep &step) {
         if (terminal)
-            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", evaluations);
+            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", step.evaluations);
     };
     const FitResult result
         = runFit(options.request, localFitEvaluator(options.request, options.workers), progress);

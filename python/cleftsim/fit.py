@@ -2,9 +2,7 @@
 from mean peak currents recorded at several clamp potentials, with profile
 intervals, on the exact engine."""
 
-import io
 import json
-import math
 import os
 
 from . import _core, runs
@@ -13,37 +11,37 @@ from .grids import _progress_bar
 _PARAMETERS = {p["name"]: p for p in runs.PARAMETERS}
 
 
-def _data_text(data):
-    """The CSV text of measured data given as a pandas DataFrame or a dict of
-    arrays, numbers written so that they read back as the same floats."""
+def _data_columns(data):
+    """The columns of measured data given as a pandas DataFrame or a dict of
+    arrays, as (name, values) pairs of plain Python values: None or NaN for
+    a missing value, numbers, and texts, read as a CSV field is."""
     import numpy as np
 
     if hasattr(data, "to_dict") and hasattr(data, "columns"):
-        columns = {str(name): list(data[name]) for name in data.columns}
+        columns = [(str(name), list(data[name])) for name in data.columns]
     elif isinstance(data, dict):
-        columns = {str(name): list(np.asarray(values).ravel()) for name, values in data.items()}
+        columns = [(str(name), list(np.asarray(values, dtype=object).ravel()))
+                   for name, values in data.items()]
     else:
         raise TypeError(
             f"data must be a path, a pandas DataFrame or a dict of arrays, not {type(data).__name__}"
         )
-    lengths = {len(values) for values in columns.values()}
-    if len(lengths) > 1:
-        raise ValueError(f"data: the columns have different lengths {sorted(lengths)}")
 
     def cell(value):
         value = runs.plain("data", value)
-        if value is None or (isinstance(value, float) and math.isnan(value)):
-            return ""
-        if isinstance(value, float):
-            return repr(value)
+        if value is None or isinstance(value, (int, float, str)) and not isinstance(value, bool):
+            return value
+        # pandas' missing values (pd.NA, NaT) are absent; anything else is read as its text.
+        try:
+            import pandas as pd
+
+            if pd.isna(value):
+                return None
+        except (ImportError, TypeError, ValueError):
+            pass
         return str(value)
 
-    out = io.StringIO()
-    names = list(columns)
-    out.write(",".join(names) + "\n")
-    for i in range(lengths.pop() if lengths else 0):
-        out.write(",".join(cell(columns[name][i]) for name in names) + "\n")
-    return out.getvalue()
+    return [(name, [cell(v) for v in values]) for name, values in columns]
 
 
 def _free_list(free):
@@ -105,9 +103,12 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     data: the path of a measured data file (CSV with a header row: V2_mV,
     mean_peak_pA and sem_pA, or std_pA with n; optionally mean_quanta with
     sem_quanta or n, failure_rate with n; or the isv CSV or JSON output of
-    cleftsim-batch), a pandas DataFrame or a dict of arrays with those
-    columns. A file that cannot be used raises ValueError naming the row,
-    the column and the reason.
+    cleftsim-batch; fields separated by commas, semicolons or tabs, decimal
+    commas with semicolons or tabs, fields quoted as spreadsheets and R
+    write them; at most 200 rows and 4 MiB), a pandas DataFrame or a dict
+    of arrays with those columns (read column by column, None and NaN
+    missing; other columns, text ones too, passed over). Data that cannot be
+    used raise ValueError naming the row, the column and the reason.
 
     free: the parameters to fit, a dict of name -> (low, high), or None for
     the editor's range, e.g. {"Rg": (0, 5), "N": None}; or a list of names.
@@ -144,7 +145,7 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     if isinstance(data, (str, os.PathLike)):
         data_path, data_text, data_name = os.fspath(data), None, os.fspath(data)
     else:
-        data_path, data_text = None, _data_text(data)
+        data_path, data_text = None, _data_columns(data)
         data_name = "<DataFrame>" if hasattr(data, "columns") else "<dict>"
     fixed = runs.plain_arguments(fixed)
     if seed is not None:
@@ -215,51 +216,81 @@ class FitResult:
 
         return {name: pd.DataFrame(rows) for name, rows in self._members["profiles"].items()}
 
-    def report(self):
-        """The result in words, as a scientist reads it."""
-        lines = [f"Fit of {', '.join(self.estimates)} to {self.provenance['data']['file']}"]
+    def _parameter(self, name):
+        return _PARAMETERS[name]
+
+    def _value(self, name, value):
+        """A value of a parameter with its editor's decimals, as the windows show it."""
+        return f"{value:.{self._parameter(name)['decimals']}f}"
+
+    def model_curve(self):
+        """The model at the estimates at every potential the V2 editor holds,
+        +40 down to -150 mV, each simulated with the seed the fit gave it:
+        a dict of numpy arrays V2_mV, mean_peak_pA and mean_quanta through
+        the fit's own model values at the measured potentials."""
+        prov = self.provenance
+        parameters = {name: info["default"] for name, info in _PARAMETERS.items()}
+        parameters.update(prov["fixed"])
+        parameters.update(self.estimates)
+        parameters["BackgroundOn"] = prov["BackgroundOn"]
+        return _core.fit_curve(parameters, prov["seed"], prov["trials"])
+
+    def _lines(self):
+        """The result in words, a line each: the estimates with their intervals
+        or limits, the goodness of the fit and what made it."""
+        lines = []
         for name, value in self.estimates.items():
             low, high = self.intervals[name]
-            unit = _PARAMETERS[name]["unit"]
-            line = f"  {name} = {value}{' ' + unit if unit else ''}  (95 % interval {low} .. {high})"
+            unit = self._parameter(name)["unit"]
+            line = (f"{name} = {self._value(name, value)}{' ' + unit if unit else ''}  "
+                    f"(95 % interval {self._value(name, low)} .. {self._value(name, high)})")
             ends = self.unbounded_ends[name]
             if ends:
                 line += f"  not bounded by the data at the {' and '.join(ends)} end of its range"
             lines.append(line)
+        lines += [f"warning: {w}" for w in self._members.get("warnings", [])]
         p = "n/a" if self.p_value is None else f"{self.p_value:.4g}"
-        lines.append(f"  chi-square {self.chi2:.3f} with {self.dof} degrees of freedom, p = {p}")
+        lines.append(f"chi-square {self.chi2:.3f} with {self.dof} degrees of freedom, p = {p}")
         prov = self.provenance
-        lines.append(f"  {prov['trials']} simulated trials per potential, seed {prov['seed']}")
-        lines.append(f"  the fitted sweep: {prov['command']}")
-        return "\n".join(lines)
+        lines.append(f"{prov['trials']} simulated trials per potential, seed {prov['seed']}")
+        lines.append(f"the fitted sweep: {prov['command']}")
+        return lines
+
+    def report(self):
+        """The result in words, as a scientist reads it."""
+        title = f"Fit of {', '.join(self.estimates)} to {self.provenance['data']['file']}"
+        return "\n".join([title] + ["  " + line for line in self._lines()])
 
     def __repr__(self):
         return self.report()
 
-    def plot(self, axes=None):
-        """Draws the data with error bars, the fitted curve and each free
-        parameter's profile with matplotlib; returns the figure."""
-        try:
-            import matplotlib.pyplot as plt
-        except ImportError as error:
-            raise ImportError("FitResult.plot() needs matplotlib (Debian: python3-matplotlib)") from error
-        points = [p for p in self._members["points"] if p["quantity"] == "peak_pA"]
-        profiles = self._members["profiles"]
-        figure, axes = plt.subplots(1, 1 + len(profiles), figsize=(4 * (1 + len(profiles)), 3.5))
-        axes = list(axes) if hasattr(axes, "__len__") else [axes]
-        V = [p["V2_mV"] for p in points]
-        data_error = [p["sd"] for p in points]
-        axes[0].errorbar(V, [p["data"] for p in points], yerr=data_error, fmt="o", color="black", label="data")
-        axes[0].plot(V, [p["model"] for p in points], "-", color="tab:blue", label="fitted model")
-        axes[0].set_xlabel("V2 [mV]")
-        axes[0].set_ylabel("mean peak current [pA]")
-        axes[0].legend()
-        for ax, (name, rows) in zip(axes[1:], profiles.items()):
-            ax.plot([r[name] for r in rows], [r["delta"] for r in rows], ".-", color="black")
-            ax.axhline(3.841458820694124, color="grey", linestyle="--")
+    def _repr_html_(self):
+        """A notebook's view: a table of the estimates with their intervals
+        or limits, then the goodness of the fit and what made it."""
+        import html
+
+        rows = []
+        for name, value in self.estimates.items():
             low, high = self.intervals[name]
-            ax.axvspan(low, high, color="tab:blue", alpha=0.15)
-            ax.set_xlabel(name)
-            ax.set_ylabel("-2 log L - minimum")
-        figure.tight_layout()
-        return figure
+            unit = self._parameter(name)["unit"]
+            ends = self.unbounded_ends[name]
+            limits = f"not bounded by the data at the {' and '.join(ends)} end" if ends else "bounded by the data"
+            rows.append("<tr>" + "".join(f"<td>{html.escape(str(cell))}</td>" for cell in (
+                name, self._value(name, value), unit, f"{self._value(name, low)} .. {self._value(name, high)}",
+                limits)) + "</tr>")
+        head = "".join(f"<th>{h}</th>" for h in ("parameter", "estimate", "unit", "95 % interval", "limits"))
+        notes = "".join(f"<li>{html.escape(line)}</li>" for line in self._lines()[len(self.estimates):])
+        title = html.escape(f"Fit of {', '.join(self.estimates)} to {self.provenance['data']['file']}")
+        return (f"<p><b>{title}</b></p><table><thead><tr>{head}</tr></thead><tbody>{''.join(rows)}</tbody></table>"
+                f"<ul>{notes}</ul>")
+
+    def plot(self, axes=None):
+        """Draws with matplotlib the recording with its own standard errors,
+        the model at the estimates over the whole sweep of potentials and
+        each free parameter's profile; on the axes given (one Axes for the
+        data alone, or one more than the free parameters) or a new figure.
+        Returns the figure."""
+        from .plots import _pyplot, plot_fit
+
+        _pyplot()
+        return plot_fit(self, axes)

@@ -102,3 +102,42 @@ def plot_records(result, axes=None):
     ax.set_title(_title(result), loc="left", fontsize="small")
     figure.tight_layout()
     return figure
+
+
+def plot_fit(result, axes=None):
+    """A fit: the recording with its own standard errors, the model at the
+    estimates as a curve over every potential (FitResult.model_curve, through
+    the fit's model values at the measured potentials), and the profile of each free parameter. Draws on
+    the axes given (one for the data alone, or one more than the free
+    parameters) or a new figure; returns the figure."""
+    profiles = result._members["profiles"]
+    if axes is not None and not isinstance(axes, (list, tuple, np.ndarray)):
+        figure, axes = axes.figure, [axes]
+    else:
+        figure, axes = _axes(1 + len(profiles), axes, 3.6)
+    points = [p for p in result._members["points"] if p["quantity"] == "peak_pA"]
+    ax = axes[0]
+    curve = result.model_curve()
+    ax.plot(curve["V2_mV"], curve["mean_peak_pA"], "-", color="tab:blue", linewidth=1,
+            label="model at the estimates")
+    V = np.array([p["V2_mV"] for p in points])
+    data = np.array([p["data"] for p in points], dtype=float)
+    sem = np.array([np.nan if p["data_sem"] is None else p["data_sem"] for p in points], dtype=float)
+    ax.errorbar(V, data, yerr=np.where(np.isnan(sem), 0, sem), fmt="s", markersize=4, color="#aa4400",
+                ecolor="#aa4400", capsize=2, label="recording, mean ± s.e.m.")
+    ax.axhline(0, color="grey", linewidth=0.5)
+    ax.set_xlabel("clamp potential V2 (mV)")
+    ax.set_ylabel("mean peak current (pA)")
+    ax.legend(fontsize="small")
+    for ax, (name, rows) in zip(axes[1:], profiles.items()):
+        info = result._parameter(name)
+        ax.plot([r[name] for r in rows], [r["delta"] for r in rows], ".-", color="black", label="profile")
+        ax.axhline(3.841458820694124, color="grey", linestyle=":", label="3.84 (95 %)")
+        low, high = result.intervals[name]
+        ax.axvspan(low, high, color="silver", alpha=0.5, label="95 % interval")
+        ax.set_xlabel(f"{name} ({info['unit']})" if info["unit"] else name)
+        ax.set_ylabel("-2 log L above its minimum")
+        ax.legend(fontsize="small")
+    if len(axes) > 1:
+        figure.tight_layout()
+    return figure

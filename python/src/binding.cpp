@@ -544,8 +544,35 @@ py::list potentialsList(const std::vector<SeededPotential> &potentials)
     return out;
 }
 
+// The columns of a table given to cleftsim.fit, as (name, values) pairs
+// whose values are None, int, float or str: absent, numbers or texts.
+std::vector<MeasuredColumn> measuredColumns(const py::object &given)
+{
+    std::vector<MeasuredColumn> columns;
+    for (const py::handle item : given) {
+        const py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        MeasuredColumn column;
+        column.name = py::str(pair[0]);
+        for (const py::handle value : pair[1]) {
+            MeasuredValue cell;
+            if (value.is_none()) {
+            } else if (!PyBool_Check(value.ptr())
+                && (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr()))) {
+                cell.kind = MeasuredValue::Kind::Number;
+                cell.number = value.cast<double>();
+            } else {
+                cell.kind = MeasuredValue::Kind::Text;
+                cell.text = py::str(value);
+            }
+            column.values.push_back(std::move(cell));
+        }
+        columns.push_back(std::move(column));
+    }
+    return columns;
+}
+
 // The fit as cleftsim.fit asks it; returns the JSON text of cleftsim-batch fit.
-std::string fit(const py::object &dataPath, const py::object &dataText, const std::string &dataName,
+std::string fit(const py::object &dataPath, const py::object &dataColumns, const std::string &dataName,
     const py::list &free, const py::object &trials, const py::object &states, const py::object &state,
     int workers, const py::object &progress, const py::object &evaluate, const py::kwargs &fixed)
 {
@@ -556,7 +583,7 @@ std::string fit(const py::object &dataPath, const py::object &dataText, const st
             refuse(problem);
     } else {
         request.data.name = dataName;
-        if (!parseMeasuredData(dataText.cast<std::string>(), request.data, &problem)) {
+        if (!measuredDataFromColumns(measuredColumns(dataColumns), request.data, &problem)) {
             problem.what = dataName + ": " + problem.what;
             refuse(problem);
         }
@@ -660,12 +687,12 @@ std::string fit(const py::object &dataPath, const py::object &dataText, const st
             return results;
         };
     }
-    const FitProgress report = [&](int evaluations) {
+    const FitProgress report = [&](const FitProgressStep &step) {
         if (progress.is_none())
             return;
         py::gil_scoped_acquire gil;
         try {
-            progress(evaluations);
+            progress(step.evaluations);
         } catch (py::error_already_set &error) {
             error.restore();
             throw PythonRaised();
@@ -787,7 +814,7 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
         },
         py::arg("experiment"), "The cleftsim-batch command line that runs exactly these arguments.");
 
-    m.def("fit", &fit, py::arg("data_path"), py::arg("data_text"), py::arg("data_name"), py::arg("free"),
+    m.def("fit", &fit, py::arg("data_path"), py::arg("data_columns"), py::arg("data_name"), py::arg("free"),
         py::arg("trials"), py::arg("states"), py::arg("state"), py::arg("workers"), py::arg("progress"),
         py::arg("evaluate"),
         "The fit behind cleftsim.fit: returns the JSON text that cleftsim-batch fit writes for the same "
@@ -814,6 +841,35 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
         },
         py::arg("parameters"), py::arg("potentials"), py::arg("trials"),
         "Runs the trials of one fit candidate at its potentials [(V, seed), ...]; the points as tuples.");
+
+    m.def(
+        "fit_curve",
+        [](const py::dict &parameters, std::uint32_t seed, int trials) {
+            const ParameterSet p = parametersFrom(parameters);
+            const std::vector<SeededPotential> potentials = fitCurvePotentials(seed);
+            std::vector<IsvPoint> points;
+            {
+                py::gil_scoped_release release;
+                points = runSeededIsvPoints(p, potentials, trials);
+            }
+            py::array_t<std::int64_t> V(static_cast<py::ssize_t>(points.size()));
+            py::array_t<double> peak(static_cast<py::ssize_t>(points.size()));
+            py::array_t<double> quanta(static_cast<py::ssize_t>(points.size()));
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                V.mutable_at(static_cast<py::ssize_t>(i)) = points[i].V;
+                peak.mutable_at(static_cast<py::ssize_t>(i)) = points[i].meanPeak();
+                quanta.mutable_at(static_cast<py::ssize_t>(i)) = points[i].meanQuanta();
+            }
+            py::dict out;
+            out["V2_mV"] = V;
+            out["mean_peak_pA"] = peak;
+            out["mean_quanta"] = quanta;
+            return out;
+        },
+        py::arg("parameters"), py::arg("seed"), py::arg("trials"),
+        "The model of a parameter set at every potential of the V2 editor, each with the seed a fit with "
+        "this "
+        "seed gives it: V2_mV, mean_peak_pA and mean_quanta.");
 
     py::class_<CancelToken, std::shared_ptr<CancelToken>>(m, "CancelToken",
         "Handed to runs as _cancel=token: token.cancel() stops those runs, and only those, at their next "

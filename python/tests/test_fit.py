@@ -51,10 +51,12 @@ def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkey
     assert (profile[profile.delta <= 3.84].Rg.between(low, high)).all()
 
 
-@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns"])
+@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns", "a text column with commas"])
 def test_data_in_memory_fits_as_the_file_does(recording, form):
     frame = pd.read_csv(recording)
-    if form == "dict":
+    if form == "a text column with commas":
+        data = frame.assign(cell=[f"cell {i}, seal {i}" for i in range(len(frame))])
+    elif form == "dict":
         data = {name: frame[name].to_numpy() for name in frame.columns}
     elif form == "float32 columns":
         # float32 loses the means' last digits: another fit, but no refusal.
@@ -64,7 +66,10 @@ def test_data_in_memory_fits_as_the_file_does(recording, form):
     from_file = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
     in_memory = cleftsim.fit(data, free=["Rg"], seed=4, trials=300, progress=False)
     assert in_memory.provenance["data"]["file"] in ("<DataFrame>", "<dict>")
-    if form == "float32 columns":
+    if form == "a text column with commas":
+        # Another table, so another digest; the same numbers.
+        assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
+    elif form == "float32 columns":
         assert abs(in_memory.estimates["Rg"] - from_file.estimates["Rg"]) <= 0.05
     else:
         assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
@@ -89,6 +94,39 @@ def test_broken_data_refused_alike(tmp_path, text, message):
                           text=True)
     assert done.returncode == 2 and done.stdout == ""
     assert done.stderr.count("\n") == 1 and message in done.stderr
+
+
+TABLES = {
+    "a text in a number column": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0, "x"], "sem_pA": [1, 1]},
+                                  "row 2, column mean_peak_pA: \"x\": not a number"),
+    "a missing value": ({"V2_mV": [-60, None], "mean_peak_pA": [-20.0, -5.0], "sem_pA": [1, 1]},
+                        "row 2, column V2_mV: missing"),
+    "NaN is missing": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0, -5.0], "sem_pA": [1, float("nan")]},
+                       "row 2, column sem_pA: missing"),
+    "columns of two lengths": ({"V2_mV": [-60, -20], "mean_peak_pA": [-20.0], "sem_pA": [1, 1]},
+                               "column mean_peak_pA: 1 values where column V2_mV has 2"),
+}
+
+
+@pytest.mark.parametrize("table, message", TABLES.values(), ids=TABLES.keys())
+@pytest.mark.parametrize("form", ["dict", "DataFrame"])
+def test_tables_refused_by_row_and_column(table, message, form):
+    if form == "DataFrame":
+        if len({len(v) for v in table.values()}) > 1:
+            pytest.skip("a DataFrame has columns of one length")
+        table = pd.DataFrame(table)
+    with pytest.raises(ValueError, match="^<" + form + ">: " + message.replace("(", r"\(").replace(")", r"\)")):
+        cleftsim.fit(table, free=["Rg"], seed=1, progress=False)
+
+
+@pytest.mark.parametrize("separator, decimal", [(";", ","), ("\t", ","), (",", ".")])
+def test_spreadsheet_files_fit_as_the_plain_file_does(recording, tmp_path, separator, decimal):
+    frame = pd.read_csv(recording)
+    path = tmp_path / "sheet.csv"
+    frame.to_csv(path, sep=separator, decimal=decimal, index=False, quoting=1)  # every field quoted, as R does
+    plain = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
+    sheet = cleftsim.fit(str(path), free=["Rg"], seed=4, trials=300, progress=False)
+    assert sheet.estimates == plain.estimates and sheet.intervals == plain.intervals
 
 
 @pytest.mark.parametrize("free, error", [
@@ -149,3 +187,88 @@ def test_ctrl_c_stops_a_fit(recording):
                           env=dict(os.environ))
     assert done.stdout == "running\ninterrupted\nfits again\n", done.stderr
     assert done.returncode == 3
+
+
+@pytest.fixture(scope="module")
+def fitted(recording):
+    return cleftsim.fit(str(recording), free={"Rg": (0, 3)}, seed=3, trials=300, progress=False)
+
+
+def test_the_report_writes_values_as_the_editors_do(fitted):
+    low, high = fitted.intervals["Rg"]
+    line = fitted.report().splitlines()[1]
+    assert line.startswith(f"  Rg = {fitted.estimates['Rg']:.2f} GOhm  (95 % interval {low:.2f} .. {high:.2f})")
+    # Whole numbers without a point, four decimals for the norm factor, two
+    # for a value that ends in zeros.
+    assert [fitted._value(name, v) for name, v in [("N", 10), ("gf", 0.15), ("Rg", 0.0), ("Rg", 0.35)]] \
+        == ["10", "0.1500", "0.00", "0.35"]
+
+
+def test_a_notebook_shows_the_fit_as_html(fitted, recording):
+    page = fitted._repr_html_()
+    low, high = fitted.intervals["Rg"]
+    assert page.startswith("<p><b>Fit of Rg to ")
+    assert f"<td>Rg</td><td>{fitted.estimates['Rg']:.2f}</td><td>GOhm</td><td>{low:.2f} .. {high:.2f}</td>" in page
+    assert "<td>bounded by the data</td>" in page
+    assert f"chi-square {fitted.chi2:.3f} with {fitted.dof} degrees of freedom" in page
+    # An interval that reaches the end of its range says so.
+    open_end = cleftsim.fit(str(recording), free={"Rg": (1.5, 1.6)}, seed=3, trials=100, progress=False)
+    assert open_end.unbounded_ends["Rg"]
+    assert "not bounded by the data at the" in open_end._repr_html_()
+
+
+def test_the_model_curve_goes_through_the_fits_model(fitted):
+    curve = fitted.model_curve()
+    assert list(curve["V2_mV"]) == list(range(40, -151, -1))
+    table = fitted.table()
+    peaks = table[table.quantity == "peak_pA"]
+    assert len(peaks) == len(POTENTIALS)
+    for V, model in zip(peaks.V2_mV, peaks.model):
+        # The JSON's six decimals.
+        assert curve["mean_peak_pA"][40 - V] == pytest.approx(model, abs=5e-7)
+
+
+@pytest.mark.parametrize("given", ["one Axes", "two Axes", "none"])
+def test_plot_draws_into_the_axes_given(fitted, given):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    if given == "one Axes":
+        own, ax = plt.subplots()
+        figure = fitted.plot(axes=ax)
+        axes = [ax]
+    elif given == "two Axes":
+        own, axes = plt.subplots(1, 2)
+        figure = fitted.plot(axes=axes)
+    else:
+        own = None
+        figure = fitted.plot()
+        axes = figure.axes
+    if own is not None:
+        assert figure is own and len(own.axes) == len(axes)
+    data = axes[0]
+    # The model over the whole sweep, the recording with its own errors.
+    V, model = data.lines[0].get_data()
+    assert len(V) == 191 and V[0] == 40 and V[-1] == -150
+    table = fitted.table()
+    peaks = table[table.quantity == "peak_pA"]
+    bars = data.collections[0].get_segments()
+    np.testing.assert_allclose([b[1][1] - b[0][1] for b in bars], 2 * peaks.data_sem.to_numpy(), rtol=1e-9)
+    assert not np.allclose(peaks.data_sem, peaks.sd)  # not the likelihood's spread
+    assert data.get_xlabel() == "clamp potential V2 (mV)" and data.get_ylabel() == "mean peak current (pA)"
+    if len(axes) > 1:
+        assert axes[1].get_xlabel() == "Rg (GOhm)"
+        assert axes[1].get_ylabel() == "-2 log L above its minimum"
+    plt.close("all")
+
+
+def test_plot_refuses_axes_of_another_count(fitted):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    _, axes = plt.subplots(1, 3)
+    with pytest.raises(ValueError, match="2 axes needed, 3 given"):
+        fitted.plot(axes=axes)
+    plt.close("all")

@@ -5,6 +5,7 @@
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
 #include "experiments/fitwindow.h"
+#include "experiments/measuredoverlay.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "model/rounding.h"
@@ -35,6 +36,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <QUndoStack>
 
 namespace cleftsim {
 
@@ -149,6 +151,21 @@ void MainWindow::buildMenu()
     quit->setObjectName(QStringLiteral("Quit1"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // also where the desktop names none
     quit->setShortcutContext(Qt::ApplicationShortcut);
+
+    // Undo and Redo of a fit's Apply and of a Restore, from every window.
+    QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    QAction *undo = parameterUndo().createUndoAction(this, QStringLiteral("&Undo"));
+    undo->setObjectName(QStringLiteral("Undo1"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction *redo = parameterUndo().createRedoAction(this, QStringLiteral("&Redo"));
+    redo->setObjectName(QStringLiteral("Redo1"));
+    redo->setShortcut(QKeySequence::Redo);
+    for (QAction *a : {undo, redo}) {
+        a->setShortcutContext(Qt::ApplicationShortcut);
+        edit->addAction(a);
+    }
+    setSnapshotApplier([this](const ParameterSnapshot &snapshot) { applySnapshot(snapshot); });
 
     m_windowMenu = bar->addMenu(QStringLiteral("&Window"));
     m_windowMenu->setObjectName(QStringLiteral("Window1"));
@@ -617,11 +634,36 @@ void MainWindow::RestoreBtnClick()
     // The entry that Label20 names: the selected one, or the last one selected.
     const QList<QListWidgetItem *> selected = m_listBox->selectedItems();
     const int row = selected.isEmpty() ? m_listBox->currentRow() : m_listBox->row(selected.constFirst());
-    if (!cleftsim::restoreState(m, row))
-        return;
+    const ParameterSnapshot before = currentSnapshot();
+    {
+        ParameterChangeScope scope;
+        if (!cleftsim::restoreState(m, row))
+            return;
+        NewLPC();
+        BlackParameterLabels();
+        restoreEditors();
+        showSessionState();
+    }
+    recordParameterChange(QStringLiteral("Restore %1").arg(QString::fromStdString(m.LPI.Name)), before);
+}
+
+// Puts back the parameters of an entry of Edit > Undo: the initial set as a
+// Restore makes it, with its entry of the list selected, then the current set
+// through the editors.
+void MainWindow::applySnapshot(const ParameterSnapshot &snapshot)
+{
+    model().LPI = snapshot.initial;
     NewLPC();
     BlackParameterLabels();
     restoreEditors();
+    for (EditorLink *editor : windows().editors)
+        if (editor)
+            editor->restoreFrom(snapshot.current);
+    const auto items = m_listBox->findItems(QString::fromStdString(snapshot.initial.Name), Qt::MatchExactly);
+    if (!items.isEmpty()) {
+        m_listBox->setCurrentItem(items.constFirst());
+        ListBox1Click();
+    }
     showSessionState();
 }
 
@@ -715,6 +757,7 @@ std::string MainWindow::sessionText() const
 {
     StatesSession session = sessionOf(model());
     session.kept = m_kept;
+    keepRecording(session);
     return statesFileText(session);
 }
 
@@ -807,6 +850,7 @@ bool MainWindow::openSession(const QString &path, bool fromFile)
     }
     replaceStoredStates(m, session.states);
     m_kept = session.kept;
+    restoreRecording(session);
     m_listBox->clear();
     for (const ParameterSet &state : session.states) {
         m_listBox->addItem(QString::fromStdString(state.Name));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "run/statesfile.h"
+#include "widgets/parameterundo.h"
 #include "widgets/windowset.h"
 
 #include <QMainWindow>
@@ -185,6 +186,7 @@ private:
     void openEditor(int index);
     // Writes the editors with the values of LPI, as a restore does.
     void restoreEditors();
+    void applySnapshot(const ParameterSnapshot &snapshot);
 
     QMdiArea *m_frame = nullptr;
     QFrame *m_panel1 = nullptr;

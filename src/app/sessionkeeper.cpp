@@ -150,7 +150,9 @@ QString SessionKeeper::runningMarkPath()
 bool SessionKeeper::nothingToKeep()
 {
     const ModelState &m = model();
-    return m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI);
+    // A recording loaded is kept too, with the fit to it.
+    return m.StoredCount == 0 && m.LPI == DefaultParameterSet && sameModel(m.LPC, m.LPI)
+        && !measuredData().data();
 }
 
 bool SessionKeeper::running() const

@@ -2,19 +2,23 @@
 
 #include "drawing/canvas.h"
 #include "run/fit.h"
+#include "run/statesfile.h"
 #include "widgets/childwindow.h"
 
 #include <QPointer>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 class QCheckBox;
+class QElapsedTimer;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QThread;
@@ -26,9 +30,22 @@ class FigureView;
 class SpinEdit;
 
 // Draws the profile of free parameter j of a fit into a small figure: -2 log L
-// above its minimum against the parameter's value, the 3.84 line and the 95 %
-// interval shaded.
+// above its minimum against the parameter's value on labelled axes, the 3.84
+// line (labelled) and the 95 % interval shaded, its ends written above.
 void drawFitProfile(Canvas &c, const FitResult &result, int j);
+
+// A parameter as the editors name it, its code in brackets where they name
+// it in words ("duration (du)"), and the tip of its unit and range.
+QString fitParameterName(const ParamInfo &info);
+QString fitParameterTip(const ParamInfo &info);
+
+// What the progress line says of a step of the search, elapsedMsec after
+// Run: the stage, its candidates where its size is known, the candidates in
+// all and the time; after the fit, the candidates and the time it took.
+QString fitProgressText(const FitProgressStep &step, qint64 elapsedMsec, bool running);
+// The progress bar's value for a step, perStage to a stage: the stages done
+// and the part done of a stage of known size.
+int fitProgressValue(const FitProgressStep &step, int perStage);
 
 // Fit to Measured Data: fits the free parameters of the model to the
 // recording loaded into the windows, with the run library's fit on the
@@ -56,12 +73,16 @@ public:
 
     void RunBtnClick();
     void BreakBtnClick();
-    // Sets the estimates as the current parameters through the editors.
+    // Sets the whole set the fit ran with (the values fixed at Run and the
+    // estimates) as the current parameters through the editors; Edit > Undo
+    // takes it back.
     void ApplyBtnClick();
     // Puts the command line of cleftsim-batch that repeats the fit on the clipboard.
     void CopyBtnClick();
 
     bool running() const { return m_thread != nullptr; }
+    // Shows a result as if the fit had just ended (a session's fit).
+    void showFit(const FitResult &result);
     // The last fit's result; null while none.
     const FitResult *result() const { return m_result ? &*m_result : nullptr; }
     FigureView *profile(int j) const { return m_profiles[j]; }
@@ -82,12 +103,16 @@ private:
         FitRequest request;
         std::atomic<bool> stop {false};
         std::atomic<int> evaluations {0};
+        // The last step told, read by the window's timer.
+        std::mutex stepLock;
+        FitProgressStep step;
         std::optional<FitResult> result;
         bool stopped = false;
         std::string failure;
     };
 
     void showData();
+    void showApplyNote();
     void showCurrentValues();
     void showProgress();
     void fitFinished();
@@ -104,10 +129,13 @@ private:
     QPushButton *m_breakBtn;
     QProgressBar *m_progress;
     QLabel *m_progressLabel;
-    QLabel *m_resultLabel;
+    QPlainTextEdit *m_resultText;
     FigureView *m_profiles[ProfileFigures];
     QPushButton *m_applyBtn;
     QPushButton *m_copyBtn;
+    QLabel *m_applyNote;
+    QElapsedTimer *m_clock; // since Run
+    int m_trials = DefaultFitTrials; // the trials per potential accepted
 
     std::shared_ptr<Job> m_job;
     QThread *m_thread = nullptr;
@@ -115,6 +143,20 @@ private:
     std::optional<FitResult> m_result;
     QString m_message; // why the last fit has no result
 };
+
+// The last fit's result for the session: the Fit window's, or the one a
+// session brought back before the window was made; null while none.
+const FitResult *lastFit();
+// Brings back the fit a session kept: the Fit window shows it when it is
+// made, or at once when it is.
+void restoreFit(const FitResult &result);
+
+// The recording loaded and the last fit to it, as members of a session
+// (the fit only while it belongs to that recording).
+void keepRecording(StatesSession &session);
+// Loads the recording and the fit a session kept; a session without them
+// leaves what is loaded as it is.
+void restoreRecording(const StatesSession &session);
 
 // Shows the Fit window in the main frame, made at the first call.
 FitWindow *showFitWindow();

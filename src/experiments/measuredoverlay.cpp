@@ -64,6 +64,21 @@ void drawMeasuredPeaks(Canvas &current, const MeasuredData &data)
 {
     for (const MeasuredPoint &p : data.points)
         drawValue(current, p.V, p.meanPeak, p.semPeak, 40, 1.0);
+    // The legend, in the bottom left corner, below the currents of most
+    // recordings: a marker with its bar and what it shows.
+    drawMarker(
+        current, MeasuredLegend.x(), MeasuredLegend.y(), MeasuredLegend.y() - 4, MeasuredLegend.y() + 4);
+    const QFont font = current.font();
+    const QColor colour = current.fontColor();
+    const Canvas::BrushStyle brush = current.brushStyle();
+    current.setFont(uiFont(11));
+    current.setFontColor(MeasuredColour);
+    current.setBrushStyle(Canvas::BrushStyle::Clear);
+    current.textOut(MeasuredLegend.x() + 6, MeasuredLegend.y() - current.textHeight() / 2,
+        QObject::tr("measured, mean +- s.e.m."));
+    current.setFont(font);
+    current.setFontColor(colour);
+    current.setBrushStyle(brush);
 }
 
 void drawMeasuredQuanta(Canvas &quanta, const MeasuredData &data, int quantumStep)

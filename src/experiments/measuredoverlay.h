@@ -4,6 +4,7 @@
 #include "run/measureddata.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QString>
 
 #include <functional>
@@ -41,9 +42,14 @@ private:
 // The one store of the program.
 MeasuredDataStore &measuredData();
 
+// Where the legend of the measured points stands in a current figure of Is
+// vs V2: the centre of its marker.
+inline const QPoint MeasuredLegend(5, 174);
+
 // Draws each measured mean peak current as a small square at (140 + V,
 // 40 - I) with its error bar of one standard error (none where the data
-// gives none), in MeasuredColour, into a current figure of Is vs V2.
+// gives none), in MeasuredColour, into a current figure of Is vs V2, and
+// the legend that says so.
 void drawMeasuredPeaks(Canvas &current, const MeasuredData &data);
 // The same for the mean numbers of quanta, where the data gives them, into
 // the quanta figure of quantumStep pixels per quantum (y = 145 - m * step).

@@ -175,8 +175,23 @@ public:
             m_cache[wanted[i]] = std::move(entry);
         }
         m_evaluations += static_cast<int>(batch.size());
+        // A stage of known size counts the candidates it named, also those it
+        // could not run (a set the editors refuse), so that it ends at its total.
+        m_step.done += static_cast<int>(m_step.total > 0 ? keys.size() : batch.size());
+        m_step.evaluations = m_evaluations;
         if (m_progress)
-            m_progress(m_evaluations);
+            m_progress(m_step);
+    }
+
+    // The stage of the search the next batches belong to; total: the
+    // candidates it takes, 0 where that is not known in advance.
+    void beginStage(const std::string &stage, int index, int total)
+    {
+        m_step.stage = stage;
+        m_step.stageIndex = index;
+        m_step.stageCount = 2 + static_cast<int>(m_axes.size()); // coarse grid, refinement, a profile each
+        m_step.done = 0;
+        m_step.total = total;
     }
 
     double objective(const Key &key) const { return m_cache.at(key).objective; }
@@ -208,6 +223,7 @@ public:
                 }
             keys = std::move(grown);
         }
+        beginStage("coarse grid", 0, static_cast<int>(keys.size()));
         evaluate(keys);
         return bestOf(keys);
     }
@@ -311,6 +327,7 @@ private:
     std::vector<Axis> m_axes;
     std::map<Key, Entry> m_cache;
     int m_evaluations = 0;
+    FitProgressStep m_step;
 };
 
 // The profile of one parameter: walked from the best both ways.
@@ -493,12 +510,28 @@ bool checkFit(const FitRequest &request, RunProblem *problem)
     return true;
 }
 
+namespace {
+
+SeededPotential fitPotential(std::uint32_t seed, int V)
+{
+    return {V, mixSeed(seed, static_cast<std::uint32_t>(SweepFirstV - V))};
+}
+
+} // namespace
+
 std::vector<SeededPotential> fitPotentials(const FitRequest &request)
 {
     std::vector<SeededPotential> potentials;
     for (const MeasuredPoint &point : request.data.points)
-        potentials.push_back(
-            {point.V, mixSeed(request.seed, static_cast<std::uint32_t>(SweepFirstV - point.V))});
+        potentials.push_back(fitPotential(request.seed, point.V));
+    return potentials;
+}
+
+std::vector<SeededPotential> fitCurvePotentials(std::uint32_t seed)
+{
+    std::vector<SeededPotential> potentials;
+    for (int V = SweepFirstV; V >= static_cast<int>(paramInfo(Param::V2).min); --V)
+        potentials.push_back(fitPotential(seed, V));
     return potentials;
 }
 
@@ -607,7 +640,9 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
 {
     Search search(request, evaluate, progress, stop);
     const std::size_t freeCount = request.free.size();
-    Key best = search.refine(search.coarseSearch(), search.coarseSteps(), std::vector<bool>(freeCount, true));
+    const Key coarse = search.coarseSearch();
+    search.beginStage("refinement", 1, 0);
+    Key best = search.refine(coarse, search.coarseSteps(), std::vector<bool>(freeCount, true));
     std::vector<Profile> profiles;
     for (int round = 0;; ++round) {
         profiles.assign(freeCount, Profile());
@@ -615,6 +650,8 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         Key better_ = best;
         for (std::size_t j = 0; j < freeCount; ++j) {
             Profile &profile = profiles[j];
+            search.beginStage(
+                std::string("profile ") + request.free[j].info->name, 2 + static_cast<int>(j), 0);
             profile.points[best[j]] = best;
             profile.low = walkProfile(search, j, best, -1, minimum, profile, &profile.lowBounded);
             profile.high = walkProfile(search, j, best, +1, minimum, profile, &profile.highBounded);
@@ -624,6 +661,7 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         }
         if (better_ == best || round == MaxRestarts)
             break;
+        search.beginStage("refinement", 1, 0);
         best = search.refine(better_, search.warmSteps(), std::vector<bool>(freeCount, true));
     }
 

@@ -52,6 +52,11 @@ bool checkFit(const FitRequest &request, RunProblem *problem);
 // draws from mixSeed(seed, 40 - V), the same for every candidate.
 std::vector<SeededPotential> fitPotentials(const FitRequest &request);
 
+// Every potential the V2 editor holds, from SweepFirstV down, with the seeds
+// a fit with this seed gives them: the model of a fitted set as a curve
+// through the fit's own values at the measured potentials.
+std::vector<SeededPotential> fitCurvePotentials(std::uint32_t seed);
+
 // Simulates the measured potentials for each parameter set of a batch, in
 // the order given: result i holds the points of set i, one per potential of
 // fitPotentials. Fewer results, or a point missing, mean the run was stopped.
@@ -118,8 +123,16 @@ public:
     const char *what() const noexcept override { return "the fit was stopped"; }
 };
 
-// Told after every batch of candidates: how many were simulated so far.
-using FitProgress = std::function<void(int evaluations)>;
+// Told after every batch of candidates: where the search is.
+struct FitProgressStep {
+    std::string stage; // "coarse grid", "refinement", "profile Rg", "bootstrap", ...
+    int stageIndex = 0; // 0-based
+    int stageCount = 0; // stages this fit will run (known at the start)
+    int done = 0; // candidates (or replicates) done in this stage
+    int total = 0; // what this stage will take, 0 where it cannot be known in advance
+    int evaluations = 0; // candidates simulated in all so far
+};
+using FitProgress = std::function<void(const FitProgressStep &)>;
 
 // Fits a checked request: every candidate runs with the same seeds (common
 // random numbers); a coarse grid over the free parameters' ranges, then

@@ -1,7 +1,6 @@
 #include "run/sha256.h"
 
-#include <array>
-#include <cstdint>
+#include <algorithm>
 
 namespace cleftsim {
 
@@ -49,32 +48,54 @@ void compress(std::array<std::uint32_t, 8> &h, const unsigned char *block)
 
 } // namespace
 
-std::string sha256Hex(const std::string &bytes)
+void Sha256::add(const char *bytes, std::size_t size)
 {
-    std::array<std::uint32_t, 8> h {
-        0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
-    std::size_t whole = bytes.size() / 64 * 64;
-    for (std::size_t i = 0; i < whole; i += 64)
-        compress(h, data + i);
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes);
+    m_size += size;
+    while (size > 0) {
+        if (m_filled == 0 && size >= 64) {
+            compress(m_state, data);
+            data += 64;
+            size -= 64;
+            continue;
+        }
+        const std::size_t take = std::min<std::size_t>(64 - m_filled, size);
+        std::copy(data, data + take, m_block.begin() + static_cast<std::ptrdiff_t>(m_filled));
+        m_filled += take;
+        data += take;
+        size -= take;
+        if (m_filled == 64) {
+            compress(m_state, m_block.data());
+            m_filled = 0;
+        }
+    }
+}
+
+std::string Sha256::hex()
+{
     // The last bytes, the bit 1, zeros and the length in bits, in one or two blocks.
     std::array<unsigned char, 128> tail {};
-    const std::size_t rest = bytes.size() - whole;
-    for (std::size_t i = 0; i < rest; ++i)
-        tail[i] = data[whole + i];
-    tail[rest] = 0x80;
-    const std::size_t tailSize = rest < 56 ? 64 : 128;
-    const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;
+    std::copy(m_block.begin(), m_block.begin() + static_cast<std::ptrdiff_t>(m_filled), tail.begin());
+    tail[m_filled] = 0x80;
+    const std::size_t tailSize = m_filled < 56 ? 64 : 128;
+    const std::uint64_t bits = m_size * 8;
     for (int i = 0; i < 8; ++i)
         tail[tailSize - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
     for (std::size_t i = 0; i < tailSize; i += 64)
-        compress(h, tail.data() + i);
+        compress(m_state, tail.data() + i);
     static const char Hex[] = "0123456789abcdef";
     std::string text;
-    for (std::uint32_t word : h)
+    for (std::uint32_t word : m_state)
         for (int shift = 28; shift >= 0; shift -= 4)
             text += Hex[(word >> shift) & 0xf];
     return text;
+}
+
+std::string sha256Hex(const std::string &bytes)
+{
+    Sha256 digest;
+    digest.add(bytes.data(), bytes.size());
+    return digest.hex();
 }
 
 } // namespace cleftsim

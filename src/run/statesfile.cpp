@@ -39,7 +39,8 @@ std::vector<std::string> valueNames()
 
 const std::vector<std::string> &topNames()
 {
-    static const std::vector<std::string> names {"format", "version", "initial", "states", "current"};
+    static const std::vector<std::string> names {
+        "format", "version", "initial", "states", "current", "measured", "fit"};
     return names;
 }
 
@@ -101,6 +102,47 @@ std::vector<std::string> valueMembers(const ParameterSet &p)
     return members;
 }
 
+std::string numberList(const std::vector<double> &values)
+{
+    std::string text;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        text += (i ? ", " : "") + shortestNumber(values[i]);
+    return "[" + text + "]";
+}
+
+// The last fit as a member: its request but the data, and its result with
+// the profiles, every number in the shortest form that reads back the same.
+std::string fitMemberText(const FitResult &r)
+{
+    const FitRequest &q = r.request;
+    std::vector<std::string> free, estimates, intervals, bounded, profiles;
+    for (std::size_t j = 0; j < q.free.size(); ++j) {
+        const std::string name = jsonString(q.free[j].info->name) + ": ";
+        free.push_back(name + numberList({q.free[j].low, q.free[j].high}));
+        estimates.push_back(name + shortestNumber(r.estimates[j]));
+        intervals.push_back(name + numberList({r.intervals[j].first, r.intervals[j].second}));
+        bounded.push_back(name + "[" + (r.bounded[j].first ? "true" : "false") + ", "
+            + (r.bounded[j].second ? "true" : "false") + "]");
+        std::vector<std::string> points;
+        for (const ProfilePoint &point : r.profiles[j]) {
+            std::vector<double> row = point.values;
+            row.push_back(point.objective);
+            points.push_back(numberList(row));
+        }
+        profiles.push_back(name + "[" + joined(points, ", ") + "]");
+    }
+    const auto object
+        = [](const std::vector<std::string> &members) { return "{" + joined(members, ", ") + "}"; };
+    return "{\"free\": " + object(free) + ", \"trials\": " + std::to_string(q.trials)
+        + ", \"seed\": " + std::to_string(q.seed) + ", \"fixed_from\": " + jsonString(q.fixedFrom)
+        + ", \"fixed\": " + object(valueMembers(q.fixed)) + ",\n    \"estimates\": " + object(estimates)
+        + ", \"intervals\": " + object(intervals) + ", \"bounded\": " + object(bounded)
+        + ", \"minus2_log_likelihood\": " + shortestNumber(r.objective)
+        + ", \"chi2\": " + shortestNumber(r.chi2) + ", \"dof\": " + std::to_string(r.dof)
+        + ", \"p_value\": " + shortestNumber(r.pValue) + ", \"evaluations\": " + std::to_string(r.evaluations)
+        + ",\n    \"profiles\": " + object(profiles) + "}";
+}
+
 } // namespace
 
 std::string statesFileText(const StatesSession &session)
@@ -125,6 +167,9 @@ std::string statesFileText(const StatesSession &session)
     if (session.current)
         top.back() = "\"current\": {"
             + joined(withKept(currentNames(), valueMembers(*session.current), kept.current), ", ") + "}";
+    top.push_back(session.measured ? "\"measured\": " + measuredDataJson(*session.measured) : std::string());
+    top.push_back(
+        session.measured && session.fit ? "\"fit\": " + fitMemberText(*session.fit) : std::string());
     std::string text = "{\n";
     for (const std::string &member : withKept(topNames(), top, kept.top))
         text += (text.size() > 2 ? ",\n  " : "  ") + member;
@@ -260,6 +305,165 @@ ParameterSet readState(const JsonValue &v, int slot)
     return p;
 }
 
+// A number of an object that must be a whole number within low..high.
+long long wholeMember(
+    const JsonValue &object, const std::string &key, double low, double high, const std::string &where)
+{
+    const double value = need(object, key, JsonValue::Type::Number, where).number;
+    if (value != std::floor(value) || value < low || value > high)
+        refuse(where, "\"" + key + "\" " + shown(value) + " out of range",
+            shown(low) + ".." + shown(high) + " (whole numbers)");
+    return static_cast<long long>(value);
+}
+
+// The recording of a session: its points read by the rules of a measured
+// data file, its name and digest as they were.
+MeasuredData readMeasured(const JsonValue &v)
+{
+    const std::string where = "measured";
+    if (v.type != JsonValue::Type::Object)
+        refuse(where, "is " + std::string(jsonTypeName(v.type)) + ", an object expected");
+    const std::string &file = need(v, "file", JsonValue::Type::String, where).string;
+    const std::string &sha = need(v, "sha256", JsonValue::Type::String, where).string;
+    if (sha.size() != 64 || sha.find_first_not_of("0123456789abcdef") != std::string::npos)
+        refuse(where, "\"sha256\" is not 64 hexadecimal digits", "the SHA-256 of the recording's file");
+    const JsonValue &points = need(v, "points", JsonValue::Type::Array, where);
+    if (points.array.size() > std::size_t(MaxMeasuredRows))
+        refuse(where, std::to_string(points.array.size()) + " points",
+            "at most " + std::to_string(MaxMeasuredRows));
+    // The members of a point and the columns of a file they stand for.
+    const std::pair<const char *, const char *> members[]
+        = {{"V2_mV", "V2_mV"}, {"n", "n"}, {"mean_peak_pA", "mean_peak_pA"}, {"sem_peak_pA", "sem_pA"},
+            {"mean_quanta", "mean_quanta"}, {"sem_quanta", "sem_quanta"}, {"failure_rate", "failure_rate"}};
+    std::vector<MeasuredColumn> columns;
+    for (const auto &[member, column] : members)
+        columns.push_back({column, {}});
+    for (std::size_t i = 0; i < points.array.size(); ++i) {
+        const JsonValue &point = points.array[i];
+        const std::string at = where + ", points[" + std::to_string(i) + "]";
+        if (point.type != JsonValue::Type::Object)
+            refuse(at, "is " + std::string(jsonTypeName(point.type)) + ", an object expected");
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const JsonValue *value = point.member(members[c].first);
+            MeasuredValue cell;
+            if (value && value->type == JsonValue::Type::Number) {
+                // n 0: the trials were not given.
+                if (!(c == 1 && value->number == 0)) {
+                    cell.kind = MeasuredValue::Kind::Number;
+                    cell.number = value->number;
+                }
+            } else if (value && value->type != JsonValue::Type::Null) {
+                refuse(at, "\"" + std::string(members[c].first) + "\" is " + jsonTypeName(value->type),
+                    "a number or null");
+            }
+            columns[c].values.push_back(cell);
+        }
+    }
+    MeasuredData data;
+    RunProblem problem;
+    if (!measuredDataFromColumns(columns, data, &problem))
+        refuse(where + ", " + problem.what, problem.reason, problem.accepted);
+    data.name = file;
+    data.sha256 = sha;
+    return data;
+}
+
+const JsonValue &memberOfFree(
+    const JsonValue &fit, const char *key, const std::string &name, JsonValue::Type type)
+{
+    const JsonValue &object = need(fit, key, JsonValue::Type::Object, "fit");
+    return need(object, name, type, std::string("fit, ") + key);
+}
+
+// A value of free parameter info, as its editor holds it.
+double editorValue(const ParamInfo &info, const JsonValue &v, const std::string &where)
+{
+    if (v.type != JsonValue::Type::Number)
+        refuse(where, "is " + std::string(jsonTypeName(v.type)) + ", a number expected");
+    double taken = 0;
+    const std::string why = acceptValue(info, v.number, &taken);
+    if (!why.empty())
+        refuse(where, shown(v.number) + " " + why, rangeText(info));
+    return taken;
+}
+
+// The last fit of a session, to the recording read before it.
+FitResult readFit(const JsonValue &v, const MeasuredData &data)
+{
+    const std::string where = "fit";
+    if (v.type != JsonValue::Type::Object)
+        refuse(where, "is " + std::string(jsonTypeName(v.type)) + ", an object expected");
+    FitResult r;
+    FitRequest &q = r.request;
+    q.data = data;
+    const JsonValue &free = need(v, "free", JsonValue::Type::Object, where);
+    for (const auto &[name, range] : free.object) {
+        const ParamInfo *info = findParam(name);
+        const std::string at = where + ", free " + quoted(name);
+        if (!info || info->field == Param::BackgroundOn)
+            refuse(at, "not a parameter a fit can move");
+        if (range.type != JsonValue::Type::Array || range.array.size() != 2)
+            refuse(at, "not a range", "[low, high]");
+        q.free.push_back(
+            {info, editorValue(*info, range.array[0], at), editorValue(*info, range.array[1], at)});
+    }
+    q.trials = static_cast<int>(wholeMember(v, "trials", 1, MaxRunTrials, where));
+    q.seed = static_cast<std::uint32_t>(wholeMember(v, "seed", 0, 4294967295.0, where));
+    q.fixedFrom = need(v, "fixed_from", JsonValue::Type::String, where).string;
+    q.fixed.Name = DefaultParameterSet.Name;
+    readValues(need(v, "fixed", JsonValue::Type::Object, where), q.fixed, where + ", fixed");
+    RunProblem problem;
+    if (!checkFit(q, &problem))
+        refuse(where + ", " + problem.what, problem.reason, problem.accepted);
+    for (const FreeParameter &f : q.free) {
+        const std::string name = f.info->name;
+        const std::string at = where + ", " + name;
+        const double estimate
+            = editorValue(*f.info, memberOfFree(v, "estimates", name, JsonValue::Type::Number), at);
+        const JsonValue &interval = memberOfFree(v, "intervals", name, JsonValue::Type::Array);
+        const JsonValue &bounded = memberOfFree(v, "bounded", name, JsonValue::Type::Array);
+        if (interval.array.size() != 2 || bounded.array.size() != 2
+            || bounded.array[0].type != JsonValue::Type::Bool
+            || bounded.array[1].type != JsonValue::Type::Bool)
+            refuse(
+                at, "an interval or its bounds not a pair", "[low, high] and [true or false, true or false]");
+        const double low = editorValue(*f.info, interval.array[0], at);
+        const double high = editorValue(*f.info, interval.array[1], at);
+        if (!(f.low <= low && low <= estimate && estimate <= high && high <= f.high))
+            refuse(at, "the estimate, its interval and its range out of order",
+                "low <= interval <= estimate <= interval <= high");
+        r.estimates.push_back(estimate);
+        r.intervals.emplace_back(low, high);
+        r.bounded.emplace_back(bounded.array[0].boolean, bounded.array[1].boolean);
+        const JsonValue &profile = memberOfFree(v, "profiles", name, JsonValue::Type::Array);
+        std::vector<ProfilePoint> points;
+        for (const JsonValue &row : profile.array) {
+            if (row.type != JsonValue::Type::Array || row.array.size() != q.free.size() + 1)
+                refuse(at, "a profile point is not " + std::to_string(q.free.size() + 1) + " numbers",
+                    "the value of each free parameter and -2 log L");
+            ProfilePoint point;
+            for (std::size_t k = 0; k < q.free.size(); ++k)
+                point.values.push_back(editorValue(*q.free[k].info, row.array[k], at + " profile"));
+            if (row.array.back().type != JsonValue::Type::Number)
+                refuse(at, "a profile's -2 log L is not a number");
+            point.objective = row.array.back().number;
+            points.push_back(std::move(point));
+        }
+        if (points.empty())
+            refuse(at, "an empty profile");
+        r.profiles.push_back(std::move(points));
+    }
+    const auto number = [&](const char *key) { return need(v, key, JsonValue::Type::Number, where).number; };
+    r.objective = number("minus2_log_likelihood");
+    r.chi2 = number("chi2");
+    r.pValue = number("p_value");
+    if (r.chi2 < 0 || r.pValue < 0 || r.pValue > 1)
+        refuse(where, "chi2 below 0 or a p-value outside 0..1");
+    r.dof = static_cast<int>(wholeMember(v, "dof", 1, MaxMeasuredRows * 3, where));
+    r.evaluations = static_cast<int>(wholeMember(v, "evaluations", 0, 2147483647.0, where));
+    return r;
+}
+
 StatesSession readSession(const std::string &text)
 {
     if (text.size() > MaxStatesFileBytes)
@@ -309,6 +513,13 @@ StatesSession readSession(const std::string &text)
         readValues(*current, p, "current");
         session.current = p;
         session.kept.current = keptMembers(*current, currentNames(), text);
+    }
+    if (const JsonValue *measured = doc.member("measured"))
+        session.measured = readMeasured(*measured);
+    if (const JsonValue *fit = doc.member("fit")) {
+        if (!session.measured)
+            refuse("fit", "without the recording it was fitted to", "\"fit\" with \"measured\"");
+        session.fit = readFit(*fit, *session.measured);
     }
     return session;
 }

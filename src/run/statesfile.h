@@ -1,6 +1,8 @@
 #pragma once
 
 #include "model/parameterset.h"
+#include "run/fit.h"
+#include "run/measureddata.h"
 #include "run/problem.h"
 
 #include <cstddef>
@@ -42,6 +44,14 @@ struct StatesSession {
     int initial = 0;
     // Named as the initial state, which they were derived from.
     std::optional<ParameterSet> current;
+    // The recording loaded, its name, SHA-256 and rows, so that the session
+    // reopens with it wherever its file has gone ("measured"; a file without
+    // it is valid).
+    std::optional<MeasuredData> measured;
+    // The last fit to that recording ("fit", only with "measured"): its
+    // request (data: the recording) and result, without the terms of the
+    // likelihood, which a fit's JSON output holds.
+    std::optional<FitResult> fit;
     // What the file held besides; written back by statesFileText.
     KeptMembers kept;
 };

@@ -161,6 +161,9 @@ void TestMeasuredData::loadThroughTheDialog_data()
         << QByteArray("V2_mV,mean_peak_pA,sem_pA\n-60,-20,3\n-20,abc,1\n") << QStringLiteral("row 2");
     QTest::newRow("refused: no peak column")
         << QByteArray("V2_mV,sem_pA\n-60,3\n") << QStringLiteral("mean_peak_pA");
+    QTest::newRow("semicolons with decimal commas, as a spreadsheet writes them")
+        << QByteArray("\"V2_mV\";\"mean_peak_pA\";\"sem_pA\"\r\n-100;-30,25;4,5\r\n-60;-20;3\r\n")
+        << QString();
 }
 
 void TestMeasuredData::loadThroughTheDialog()
@@ -209,6 +212,15 @@ void TestMeasuredData::loadThroughTheDialog()
         }
     }
     QCOMPARE(measuredPixels(quanta->shownImage()) > 0, anyQuanta);
+    // The legend says what the markers are, on the current figure alone.
+    QVERIFY(!markerAt(currentBefore, MeasuredLegend.x(), MeasuredLegend.y()));
+    QVERIFY(markerAt(image, MeasuredLegend.x(), MeasuredLegend.y()));
+    QVERIFY(measuredAt(image, MeasuredLegend.x(), MeasuredLegend.y() - 4));
+    int legendText = 0;
+    for (int x = MeasuredLegend.x() + 6; x < image.width(); ++x)
+        for (int y = MeasuredLegend.y() - 6; y <= MeasuredLegend.y() + 6; ++y)
+            legendText += measuredAt(image, x, y) ? 1 : 0;
+    QVERIFY(legendText > 20);
     const QStringList texts = menuTexts(current);
     QVERIFY2(texts.contains(QStringLiteral("Measured data: cell.csv, %1 points").arg(data->points.size())),
         qPrintable(texts.join(QLatin1Char('|'))));

@@ -88,7 +88,8 @@ void TestFit::refusals_data()
     row("mean missing", "V2_mV,sem_pA\n-60,1\n", "column mean_peak_pA: missing");
     row("not a number", "V2_mV,mean_peak_pA,sem_pA\n-60,-1O.5,1\n",
         "row 1 (line 2), column mean_peak_pA: \"-1O.5\": not a number");
-    row("decimal comma", "V2_mV,mean_peak_pA,sem_pA\n-60,\"-10,5\",1\n", "row 1 (line 2): 4 fields");
+    row("decimal comma", "V2_mV,mean_peak_pA,sem_pA\n-60,\"-10,5\",1\n",
+        "row 1 (line 2), column mean_peak_pA: \"-10,5\": not a number");
     row("nan", "V2_mV,mean_peak_pA,sem_pA\n-60,nan,1\n", "row 1 (line 2), column mean_peak_pA: not a finite");
     row("infinite spread", "V2_mV,mean_peak_pA,sem_pA\n-60,-10,inf\n",
         "row 1 (line 2), column sem_pA: not a finite");
@@ -380,7 +381,9 @@ void TestFit::searchFindsTheProfileOfALinearModel()
         }
         return out;
     };
-    const FitResult result = runFit(request, model);
+    std::vector<FitProgressStep> steps;
+    const FitResult result
+        = runFit(request, model, [&](const FitProgressStep &step) { steps.push_back(step); });
     if (qEnvironmentVariableIsSet("FIT_DEBUG"))
         qDebug("%s", fitJson(result).c_str());
 
@@ -422,6 +425,37 @@ void TestFit::searchFindsTheProfileOfALinearModel()
     QVERIFY(result.bounded[0].first && result.bounded[0].second);
     QCOMPARE(result.dof, 5);
     QVERIFY(result.evaluations > 0 && batches > 0);
+
+    // A step per batch: the coarse grid first, of known size (the coarse
+    // values of both parameters) and done in one batch; then the refinement
+    // and the profile of each parameter, their size not known in advance.
+    QCOMPARE(int(steps.size()), batches);
+    const FitProgressStep &first = steps.front();
+    QCOMPARE(first.stage, std::string("coarse grid"));
+    QCOMPARE(first.stageIndex, 0);
+    QCOMPARE(first.total, result.coarsePoints[0] * result.coarsePoints[1]);
+    QCOMPARE(first.done, first.total);
+    QCOMPARE(first.evaluations, first.total);
+    QCOMPARE(steps.back().evaluations, result.evaluations);
+    std::vector<std::string> stages;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        QCOMPARE(steps[i].stageCount, 4);
+        if (i > 0)
+            QVERIFY(steps[i].evaluations > steps[i - 1].evaluations);
+        if (stages.empty() || stages.back() != steps[i].stage)
+            stages.push_back(steps[i].stage);
+        const int expected = steps[i].stage == "coarse grid" ? 0
+            : steps[i].stage == "refinement"                 ? 1
+            : steps[i].stage == "profile Rg"                 ? 2
+                                                             : 3;
+        QCOMPARE(steps[i].stageIndex, expected);
+        QVERIFY(steps[i].stageIndex == 0 || steps[i].total == 0);
+    }
+    QVERIFY(stages.size() >= 4);
+    QCOMPARE(stages[0], std::string("coarse grid"));
+    QCOMPARE(stages[1], std::string("refinement"));
+    QCOMPARE(stages[2], std::string("profile Rg"));
+    QCOMPARE(stages[3], std::string("profile Gmax"));
     // The profile holds the minimum and rises to the threshold at the ends.
     double least = 1e300;
     for (const ProfilePoint &point : result.profiles[0])
@@ -496,6 +530,15 @@ void TestFit::sha256()
     QFETCH(std::string, bytes);
     QFETCH(std::string, digest);
     QCOMPARE(sha256Hex(bytes), digest);
+    // The same digest from the bytes in pieces, as a file is read: pieces
+    // that fill a block, leave one short or run over into the next.
+    for (std::size_t piece :
+        {std::size_t(1), std::size_t(7), std::size_t(63), std::size_t(64), std::size_t(65)}) {
+        Sha256 pieces;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            pieces.add(bytes.data() + at, std::min(piece, bytes.size() - at));
+        QCOMPARE(pieces.hex(), digest);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFit)

@@ -26,6 +26,9 @@ private slots:
     void filesFromDisk();
     void unknownMembersWriteBack_data();
     void unknownMembersWriteBack();
+    void recordingAndFitReadBack();
+    void recordingAndFitRefusals_data();
+    void recordingAndFitRefusals();
 };
 
 namespace {
@@ -68,6 +71,42 @@ const std::string Values1 = "\"N\": 10, \"Rg\": 0.75, \"V2\": -63, \"Emax\": 20,
 std::string withName(const std::string &jsonName)
 {
     return with("\"Name\": \"1: 0>Rg\"", "\"Name\": " + jsonName);
+}
+
+// The good file's session with a recording (its file gone since) and a
+// fit of Rg and N to it.
+StatesSession sessionWithFit()
+{
+    StatesSession session;
+    RunProblem problem;
+    parseStatesFile(goodText(), session, &problem);
+    MeasuredData data;
+    data.name = "/gone/cell 3, \"a\".csv";
+    parseMeasuredData("V2_mV,mean_peak_pA,std_pA,n,mean_quanta,sem_quanta\n-100,-40.25,6,30,3.5,0.25\n"
+                      "0,0,1,30,,\n-60,-25.5,6,30,,\n20,4,1,30,,\n",
+        data, &problem);
+    data.name = "/gone/cell 3, \"a\".csv";
+    session.measured = data;
+    FitResult r;
+    r.request.data = data;
+    r.request.free = {{&paramInfo(Param::Rg), 0.5, 3.0}, {&paramInfo(Param::N), 6, 14}};
+    r.request.trials = 500;
+    r.request.seed = 4294967295u;
+    r.request.fixed = DefaultParameterSet;
+    r.request.fixed.Gmax = 0.25;
+    r.request.fixedFrom = "the current parameters (1: 0>Rg)";
+    r.estimates = {1.77, 10};
+    r.intervals = {{1.48, 2.04}, {9, 12}};
+    r.bounded = {{true, true}, {false, true}};
+    r.profiles = {{{{1.48, 10}, 30.125}, {{1.77, 10}, 26.25}, {{2.04, 11}, 30.1}},
+        {{{1.6, 9}, 28.5}, {{1.77, 10}, 26.25}, {{1.9, 12}, 30.0}}};
+    r.objective = 26.25;
+    r.chi2 = 8.921143;
+    r.dof = 3;
+    r.pValue = 0.030352;
+    r.evaluations = 321;
+    session.fit = r;
+    return session;
 }
 
 } // namespace
@@ -352,6 +391,130 @@ void TestStatesReader::unknownMembersWriteBack()
     StatesSession reread;
     QVERIFY(parseStatesFile(statesFileText(plain), reread, &problem));
     QVERIFY(reread.kept == KeptMembers {});
+}
+
+void TestStatesReader::recordingAndFitReadBack()
+{
+    const StatesSession session = sessionWithFit();
+    QCOMPARE(int(session.measured->points.size()), 4);
+    const std::string text = statesFileText(session);
+    StatesSession read;
+    RunProblem problem;
+    QVERIFY2(parseStatesFile(text, read, &problem), problem.text().c_str());
+    // Byte for byte, and every value as it was.
+    QCOMPARE(QString::fromStdString(statesFileText(read)), QString::fromStdString(text));
+    QVERIFY(read.kept == KeptMembers {});
+    QVERIFY(read.measured && read.fit);
+    QCOMPARE(read.measured->name, session.measured->name);
+    QCOMPARE(read.measured->sha256, session.measured->sha256);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const MeasuredPoint &a = read.measured->points[i], &b = session.measured->points[i];
+        QCOMPARE(a.V, b.V);
+        QCOMPARE(a.n, b.n);
+        QCOMPARE(a.meanPeak, b.meanPeak);
+        QCOMPARE(a.semPeak, b.semPeak);
+        QCOMPARE(a.hasQuanta, b.hasQuanta);
+        if (a.hasQuanta) {
+            QCOMPARE(a.meanQuanta, b.meanQuanta);
+            QCOMPARE(a.semQuanta, b.semQuanta);
+        }
+    }
+    const FitResult &f = *read.fit, &g = *session.fit;
+    QCOMPARE(f.request.free.size(), std::size_t(2));
+    QCOMPARE(f.request.free[1].info, &paramInfo(Param::N));
+    QCOMPARE(f.request.free[1].low, 6.0);
+    QCOMPARE(f.request.seed, 4294967295u);
+    QCOMPARE(f.request.trials, 500);
+    QVERIFY(f.request.fixed == g.request.fixed);
+    QCOMPARE(f.request.fixedFrom, g.request.fixedFrom);
+    QCOMPARE(f.request.data.sha256, g.request.data.sha256);
+    QVERIFY(f.estimates == g.estimates);
+    QVERIFY(f.intervals == g.intervals);
+    QVERIFY(f.bounded == g.bounded);
+    QCOMPARE(f.profiles.size(), g.profiles.size());
+    for (std::size_t j = 0; j < 2; ++j)
+        for (std::size_t k = 0; k < 3; ++k) {
+            QVERIFY(f.profiles[j][k].values == g.profiles[j][k].values);
+            QCOMPARE(f.profiles[j][k].objective, g.profiles[j][k].objective);
+        }
+    QCOMPARE(f.chi2, g.chi2);
+    QCOMPARE(f.pValue, g.pValue);
+    QCOMPARE(f.dof, 3);
+    QCOMPARE(f.evaluations, 321);
+    QCOMPARE(f.objective, g.objective);
+
+    // A fit is written with its recording only; an older file has neither.
+    StatesSession fitAlone = session;
+    fitAlone.measured.reset();
+    QVERIFY(statesFileText(fitAlone).find("\"fit\"") == std::string::npos);
+    StatesSession older;
+    QVERIFY(parseStatesFile(goodText(), older, &problem));
+    QVERIFY(!older.measured && !older.fit);
+}
+
+void TestStatesReader::recordingAndFitRefusals_data()
+{
+    QTest::addColumn<std::string>("from");
+    QTest::addColumn<std::string>("to");
+    QTest::addColumn<QString>("message"); // the start of the refusal
+
+    QTest::newRow("a fit without its recording") << std::string("\"measured\": ") << std::string("\"x\": ")
+                                                 << QStringLiteral("fit: without the recording");
+    QTest::newRow("a point the reader refuses")
+        << std::string("{\"V2_mV\": -60,") << std::string("{\"V2_mV\": -151,")
+        << QStringLiteral("measured, row 3, column V2_mV: -151: out of range");
+    QTest::newRow("a point of text") << std::string("\"mean_peak_pA\": -25.5")
+                                     << std::string("\"mean_peak_pA\": \"x\"")
+                                     << QStringLiteral("measured, points[2]: \"mean_peak_pA\" is a string");
+    QTest::newRow("a digest cut short")
+        << std::string("\"sha256\": \"") << std::string("\"sha256\": \"0")
+        << QStringLiteral("measured: \"sha256\" is not 64 hexadecimal digits");
+    QTest::newRow("an estimate off the grid")
+        << std::string("\"estimates\": {\"Rg\": 1.77") << std::string("\"estimates\": {\"Rg\": 1.775")
+        << QStringLiteral("fit, Rg: 1.775 too many decimals");
+    QTest::newRow("an estimate outside its interval")
+        << std::string("\"estimates\": {\"Rg\": 1.77") << std::string("\"estimates\": {\"Rg\": 2.05")
+        << QStringLiteral("fit, Rg: the estimate, its interval");
+    QTest::newRow("an estimate at its interval's end")
+        << std::string("\"estimates\": {\"Rg\": 1.77") << std::string("\"estimates\": {\"Rg\": 2.04")
+        << QStringLiteral("read");
+    QTest::newRow("the clamp potential free")
+        << std::string("\"free\": {\"Rg\"") << std::string("\"free\": {\"V2\": [-100, 0], \"Rg\"")
+        << QStringLiteral("fit, free V2");
+    QTest::newRow("a profile point short")
+        << std::string("[[1.48, 10, 30.125]") << std::string("[[1.48, 30.125]")
+        << QStringLiteral("fit, Rg: a profile point is not 3 numbers");
+    QTest::newRow("trials above the range")
+        << std::string("\"trials\": 500") << std::string("\"trials\": 10001")
+        << QStringLiteral("fit: \"trials\" 10001 out of range");
+    QTest::newRow("the most trials") << std::string("\"trials\": 500") << std::string("\"trials\": 10000")
+                                     << QStringLiteral("read");
+    QTest::newRow("a seed above 32 bits")
+        << std::string("\"seed\": 4294967295") << std::string("\"seed\": 4294967296")
+        << QStringLiteral("fit: \"seed\" 4294967296 out of range");
+    QTest::newRow("a fixed value the editor refuses")
+        << std::string("\"Gmax\": 0.25") << std::string("\"Gmax\": 10")
+        << QStringLiteral("fit, fixed: Gmax 10");
+    QTest::newRow("a p-value above 1")
+        << std::string("\"p_value\": 0.030352") << std::string("\"p_value\": 1.5")
+        << QStringLiteral("fit: chi2 below 0 or a p-value outside 0..1");
+}
+
+void TestStatesReader::recordingAndFitRefusals()
+{
+    QFETCH(std::string, from);
+    QFETCH(std::string, to);
+    QFETCH(QString, message);
+    std::string text = statesFileText(sessionWithFit());
+    const std::size_t at = text.find(from);
+    QVERIFY2(at != std::string::npos, from.c_str());
+    text.replace(at, from.size(), to);
+    StatesSession read;
+    RunProblem problem;
+    const bool ok = parseStatesFile(text, read, &problem);
+    const QString got = ok ? QStringLiteral("read") : QString::fromStdString(problem.text());
+    QVERIFY2(got.startsWith(message), qPrintable(got));
+    QVERIFY(ok || read.states.empty());
 }
 
 QTEST_APPLESS_MAIN(TestStatesReader)

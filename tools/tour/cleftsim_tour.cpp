@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -164,6 +165,34 @@ int main(int argc, char **argv)
     control<QAbstractButton>(5, "RunBtn")->click();
     settle();
     ok = save(windowPicture(5), dir, "isv-measured.png") && ok;
+
+    // Two and three free parameters over narrower ranges, fewer trials: the
+    // profile of each, and the result's text as long as it grows.
+    const auto fitOf = [&](const std::vector<std::pair<const char *, std::pair<double, double>>> &free,
+                           const char *name) {
+        for (const FitWindow::Row &row : fit->rows()) {
+            row.free->setChecked(false);
+            row.low->setValue(row.info->min);
+            row.high->setValue(row.info->max);
+        }
+        for (const auto &[code, range] : free) {
+            fit->findChild<QCheckBox *>(QStringLiteral("Free_") + QLatin1String(code))->setChecked(true);
+            fit->findChild<QDoubleSpinBox *>(QStringLiteral("Low_") + QLatin1String(code))
+                ->setValue(range.first);
+            fit->findChild<QDoubleSpinBox *>(QStringLiteral("High_") + QLatin1String(code))
+                ->setValue(range.second);
+        }
+        fit->findChild<QLineEdit *>(QStringLiteral("TrialsEdit"))->setText(QStringLiteral("500"));
+        fit->showAndRaise();
+        settle();
+        fit->findChild<QAbstractButton *>(QStringLiteral("RunBtn"))->click();
+        while (fit->running())
+            settle(100);
+        settle();
+        return save(fit->subWindow() ? fit->subWindow()->grab() : fit->grab(), dir, name);
+    };
+    ok = fitOf({{"Rg", {0.5, 3.0}}, {"N", {6, 14}}}, "fit-two.png") && ok;
+    ok = fitOf({{"Rg", {0.5, 3.0}}, {"N", {6, 14}}, {"Gmax", {0.1, 0.4}}}, "fit-three.png") && ok;
 
     return ok ? 0 : 1;
 }
