@@ -68,7 +68,7 @@ def recording(design, seed):
     columns = {"V2_mV": [], "mean_peak_pA": [], "std_pA" if design["with_n"] else "sem_pA": []}
     if design["with_n"]:
         columns["n"] = []
-    for V, trials, _quanta, _failures, peak_sum, _bg, _q2, _shift, shifted_sum, shifted_squares in points:
+    for V, trials, _quanta, _failures, peak_sum, _bg, _q2, _shift, shifted_sum, shifted_squares, *_ in points:
         sd = math.sqrt(max(shifted_squares - shifted_sum * shifted_sum / trials, 0) / (trials - 1))
         columns["V2_mV"].append(V)
         columns["mean_peak_pA"].append(peak_sum / trials)
