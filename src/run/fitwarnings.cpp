@@ -91,10 +91,18 @@ std::vector<FitWarning> fitWarnings(
                     + "): recording noise? Fit it (--noise auto, noise=\"auto\")");
     }
 
+    // The model's own spread of a recorded mean, without the noise: the
+    // trials' over n and the simulation's, or the recorded standard error.
+    const auto modelSpread = [&](const FitTerm &term) {
+        for (const MeasuredPoint &point : request.data.points)
+            if (point.V == term.V && point.n > 0)
+                return term.modelSem * std::sqrt(double(request.trials) / point.n + 1);
+        return std::sqrt(term.dataSem * term.dataSem + term.modelSem * term.modelSem);
+    };
     int clear = 0, opposite = 0;
     std::vector<double> ratios;
     for (const FitTerm &term : result.terms) {
-        if (term.quantity != "peak_pA" || !(std::fabs(term.model) > ClearCurrent * term.sd))
+        if (term.quantity != "peak_pA" || !(std::fabs(term.model) > ClearCurrent * modelSpread(term)))
             continue;
         ++clear;
         if (term.data * term.model < 0)
