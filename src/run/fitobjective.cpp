@@ -20,6 +20,10 @@ const double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double PeakSpreadFloor = 0.1; // [pA]
 constexpr double QuantaSpreadFloor = 0.5;
 
+// The least excess kurtosis taken, a little above the least there is (-2, a
+// trial of two values), so that a recorded variance keeps some scatter.
+constexpr double MinKurtosis = -1.9;
+
 double lowerRegularizedGammaSeries(double a, double x)
 {
     double term = 1.0 / a;
@@ -66,18 +70,21 @@ constexpr int NoiseCoarse = 10;
 
 // The quantities of one potential: the peak current, the quanta and the
 // failures, in this order, as far as the data give them.
-enum Quantity { Peak, Quanta, Failures, Quantities };
+// The recorded variance of the peaks comes last, after the means it covaries with.
+enum Quantity { Peak, Quanta, Failures, Spread, Quantities };
 
 // What the simulated trials of one potential say of one recorded there:
 // the means, the covariance of one trial's quantities, the excess kurtosis
 // of its peak, and which of the quantities the data give.
 struct PointModel {
-    bool present[Quantities] = {false, false, false};
-    double data[Quantities] = {0, 0, 0};
-    double sem[Quantities] = {NaN, NaN, NaN};
-    double mean[Quantities] = {0, 0, 0};
+    bool present[Quantities] = {false, false, false, false};
+    double data[Quantities] = {0, 0, 0, 0};
+    double sem[Quantities] = {NaN, NaN, NaN, NaN};
+    double mean[Quantities] = {0, 0, 0, 0};
     double cov[Quantities][Quantities] = {};
-    double kurtosis = 0; // excess kurtosis of the peak, not below 0
+    double kurtosis = 0; // excess kurtosis of the peak
+    double third = 0; // the third and fourth central moments of a trial's peak
+    double fourth = 0;
     double spread2 = NaN; // the recorded variance of the trials' peaks; NaN where not given
     int n = 0;
 };
@@ -121,27 +128,53 @@ PointModel pointModel(const MeasuredPoint &data, const IsvPoint &model, int T)
         const double m2 = model.shiftedPeakSquares / T - mu * mu;
         const double m4 = model.shiftedPeakFourths / T - 4 * mu * model.shiftedPeakCubes / T
             + 6 * mu * mu * model.shiftedPeakSquares / T - 3 * mu * mu * mu * mu;
+        // Never below -2, a two-valued trial's; a synapse with failures has
+        // bimodal peaks and a kurtosis near -1, so that a recorded variance
+        // scatters less than a normal one.
         if (m2 > PeakSpreadFloor * PeakSpreadFloor)
-            pm.kurtosis = std::max(0.0, m4 / (m2 * m2) - 3);
+            pm.kurtosis = std::max(MinKurtosis, m4 / (m2 * m2) - 3);
+        pm.third = model.shiftedPeakCubes / T - 3 * mu * model.shiftedPeakSquares / T + 2 * mu * mu * mu;
+        pm.fourth = std::max(m4, 0.0);
     }
     if (data.n >= 2 && data.V != 0)
         pm.spread2 = !std::isnan(data.stdPeak) ? data.stdPeak * data.stdPeak
             : !std::isnan(data.semPeak)       ? data.semPeak * data.semPeak * data.n
                                               : NaN;
+    pm.data[Spread] = pm.spread2;
     return pm;
+}
+
+bool spreadUsable(const PointModel &pm)
+{
+    return pm.present[Peak] && pm.spread2 > 0;
 }
 
 // The covariance of the recorded means less the simulated ones: the trials'
 // over n (with the noise on the current) or the recorded standard errors
-// without n, and the simulation's over T.
+// without n, and the simulation's over T. The recorded variance s^2 of the
+// peaks over n trials, against the model's plus the noise's v, scatters by
+// (mu4 - v^2 (n - 3) / (n - 1)) / n and covaries with their mean by mu3 / n
+// (mu3, mu4 the central moments of a trial with its noise): the peaks of a
+// synapse with failures are skewed and bimodal, so that mean and variance
+// are far from independent. Its simulation's error is left out.
 void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantities][Quantities])
 {
-    for (int a = 0; a < Quantities; ++a)
-        for (int b = 0; b < Quantities; ++b) {
+    for (int a = 0; a < Spread; ++a)
+        for (int b = 0; b < Spread; ++b) {
             const double perTrial = pm.cov[a][b] + (a == Peak && b == Peak ? noise2 : 0.0);
             const double recorded = pm.n > 0 ? perTrial / pm.n : a == b ? pm.sem[a] * pm.sem[a] : 0.0;
             c[a][b] = recorded + pm.cov[a][b] / T;
         }
+    for (int a = 0; a < Quantities; ++a)
+        c[a][Spread] = c[Spread][a] = 0;
+    if (pm.n >= 2) {
+        const double n = pm.n;
+        const double v = pm.cov[Peak][Peak] + noise2;
+        const double fourth = pm.fourth + 6 * pm.cov[Peak][Peak] * noise2 + 3 * noise2 * noise2;
+        // Never below a trial of two values', the least there is.
+        c[Spread][Spread] = std::max((fourth - v * v * (n - 3) / (n - 1)) / n, 2 * v * v / (n * (n - 1)));
+        c[Peak][Spread] = c[Spread][Peak] = pm.third / n;
+    }
 }
 
 // -2 log L of one potential's means (without the constant), their squared
@@ -150,10 +183,12 @@ void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantit
 // quantity gives (y - m)^2 / var + log var. A covariance that is not
 // positive definite (quantities the trials tie exactly) is taken without
 // its correlations.
-double meansTerm(const PointModel &pm, int T, double noise2, double *chi2)
+double meansTerm(PointModel pm, int T, double noise2, bool withSpread, double *chi2)
 {
     double c[Quantities][Quantities];
     meanCovariance(pm, T, noise2, c);
+    pm.present[Spread] = withSpread && spreadUsable(pm);
+    pm.mean[Spread] = pm.cov[Peak][Peak] + noise2;
     int index[Quantities];
     int k = 0;
     for (int a = 0; a < Quantities; ++a)
@@ -194,30 +229,16 @@ double meansTerm(const PointModel &pm, int T, double noise2, double *chi2)
 }
 
 // The effective degrees of freedom of a recorded variance over n trials:
-// n - 1 for normal trials, fewer where the peaks have heavy tails, whose
-// sample variance scatters more (var s^2 = sigma^4 (2 / (n - 1) + kurtosis / n)).
+// n - 1 for normal trials, fewer where the peaks have heavy tails, more
+// where they are bimodal (failures and releases), as their
+// sample variance scatters more or less (var s^2 = sigma^4 (2 / (n - 1) +
+// kurtosis / n)).
 double spreadDegrees(const PointModel &pm, double noise2)
 {
     const double v = pm.cov[Peak][Peak] + noise2;
     const double share = pm.cov[Peak][Peak] / v; // normal noise adds no kurtosis
     const double kurtosis = pm.kurtosis * share * share;
     return 2 / (2.0 / (pm.n - 1) + kurtosis / pm.n);
-}
-
-// -2 log L of the recorded variance s^2 of the peaks: k s^2 / v is
-// chi-square with k degrees of freedom, v the model's variance of a trial
-// plus the noise's (without the constant).
-double spreadTerm(const PointModel &pm, double noise2)
-{
-    const double v = pm.cov[Peak][Peak] + noise2;
-    const double k = spreadDegrees(pm, noise2);
-    return k * (pm.spread2 / v + std::log(v)) - (k - 2) * std::log(k * pm.spread2) + k * std::log(2.0)
-        + 2 * std::lgamma(k / 2) - 2 * std::log(k);
-}
-
-bool spreadUsable(const PointModel &pm)
-{
-    return pm.present[Peak] && pm.spread2 > 0;
 }
 
 } // namespace
@@ -277,10 +298,7 @@ double IsvRecordingObjective::minusTwoLogLikelihoodAt(
     const bool spread = usesSpread();
     double sum = 0;
     for (std::size_t i = 0; i < m_request.data.points.size() && i < simulated.size(); ++i) {
-        const PointModel pm = pointModel(m_request.data.points[i], simulated[i], T);
-        sum += meansTerm(pm, T, noise2, chi2);
-        if (spread && spreadUsable(pm))
-            sum += spreadTerm(pm, noise2);
+        sum += meansTerm(pointModel(m_request.data.points[i], simulated[i], T), T, noise2, spread, chi2);
     }
     return sum;
 }
@@ -323,12 +341,12 @@ std::vector<FitTerm> IsvRecordingObjective::terms(const std::vector<IsvPoint> &s
     std::vector<FitTerm> terms;
     const int T = m_request.trials;
     const double noise2 = std::pow(bestNoise(simulated), 2);
-    static const char *const names[Quantities] = {"peak_pA", "quanta", "failure_rate"};
+    static const char *const names[Spread] = {"peak_pA", "quanta", "failure_rate"};
     for (std::size_t i = 0; i < m_request.data.points.size() && i < simulated.size(); ++i) {
         const PointModel pm = pointModel(m_request.data.points[i], simulated[i], T);
         double c[Quantities][Quantities];
         meanCovariance(pm, T, noise2, c);
-        for (int a = 0; a < Quantities; ++a) {
+        for (int a = 0; a < Spread; ++a) {
             if (!pm.present[a])
                 continue;
             FitTerm term;
@@ -355,7 +373,16 @@ double IsvRecordingObjective::chiSquare(const std::vector<IsvPoint> &simulated) 
 
 int IsvRecordingObjective::values() const
 {
-    return measuredValueCount(m_request.data);
+    int spreads = 0;
+    if (usesSpread())
+        for (const MeasuredPoint &point : m_request.data.points)
+            spreads += spreadUsable(pointModel(point, IsvPoint(), 2)) ? 1 : 0;
+    return measuredValueCount(m_request.data) + spreads;
+}
+
+int IsvRecordingObjective::nuisanceParameters() const
+{
+    return m_request.noise == FitNoise::Fitted && usesSpread() ? 1 : 0;
 }
 
 double IsvRecordingObjective::noiseUnit() const

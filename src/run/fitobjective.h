@@ -37,11 +37,14 @@ public:
     // The measured values beside the model's, for the result.
     virtual std::vector<FitTerm> terms(const std::vector<IsvPoint> &simulated) const = 0;
 
-    // The goodness of fit of a candidate: the sum of the squared residuals.
+    // The goodness of fit of a candidate: the sum of the squared
+    // standardised residuals of every value compared.
     virtual double chiSquare(const std::vector<IsvPoint> &simulated) const = 0;
 
-    // How many measured values the likelihood compares with the model.
+    // How many measured values the likelihood compares with the model, and
+    // how many parameters of its own (beside the model's) it fits to them.
     virtual int values() const = 0;
+    virtual int nuisanceParameters() const = 0;
 };
 
 // The likelihood of a recording of mean peak currents (and quanta and
@@ -59,14 +62,15 @@ public:
     double minusTwoLogLikelihood(const std::vector<IsvPoint> &simulated) const override;
     std::vector<FitTerm> terms(const std::vector<IsvPoint> &simulated) const override;
     double chiSquare(const std::vector<IsvPoint> &simulated) const override;
-    int values() const override;
+    int values() const override; // the means, and the recorded variances where they enter
+    int nuisanceParameters() const override; // the noise, where it is fitted
 
     // Whether the recorded spread enters the likelihood: the noise is not
     // off and some potential gives the trials' spread with n.
     bool usesSpread() const;
 
     // -2 log L at a given noise [pA rms per trial]; the squared
-    // standardised residuals of the means added to *chi2.
+    // standardised residuals added to *chi2.
     double minusTwoLogLikelihoodAt(
         const std::vector<IsvPoint> &simulated, double noise, double *chi2 = nullptr) const;
 

@@ -516,7 +516,7 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
     result.terms = objective.terms(entry.points);
     result.objective = entry.objective;
     result.chi2 = objective.chiSquare(entry.points);
-    result.dof = objective.values() - static_cast<int>(freeCount);
+    result.dof = objective.values() - static_cast<int>(freeCount) - objective.nuisanceParameters();
     result.pValue = chiSquareSurvival(result.chi2, result.dof);
     for (std::size_t j = 0; j < freeCount; ++j) {
         const Axis &axis = search.axes()[j];

@@ -57,7 +57,7 @@ double current(int V, double Rg, double Gmax, double coupling)
     return -0.2 * (V - 10) * sizeFactor(Rg, Gmax, coupling);
 }
 
-IsvPoint pointWith(int V, double mean, double sd)
+IsvPoint pointWith(int V, double mean, double sd, double third = 0, double kurtosis = 0)
 {
     IsvPoint p;
     p.V = V;
@@ -68,7 +68,8 @@ IsvPoint pointWith(int V, double mean, double sd)
     // A normal trial: the fourth central moment three times the second's
     // square (over T), so no excess kurtosis.
     const double m2 = sd * sd * (T - 1) / T;
-    p.shiftedPeakFourths = 3 * m2 * m2 * T;
+    p.shiftedPeakFourths = (3 + kurtosis) * m2 * m2 * T;
+    p.shiftedPeakCubes = third * T;
     return p;
 }
 
@@ -183,38 +184,57 @@ void TestFitChecks::recordedSpreadTerm_data()
 {
     QTest::addColumn<double>("recorded"); // std_pA of 30 trials
     QTest::addColumn<double>("noise");
+    QTest::addColumn<double>("third"); // the model's third central moment of a trial [pA^3]
+    QTest::addColumn<double>("kurtosis"); // its excess kurtosis
 
-    QTest::newRow("as the model, no noise") << 6.0 << 0.0;
-    QTest::newRow("as the model, noise 3") << 6.0 << 3.0;
-    QTest::newRow("wider, noise 3") << 9.0 << 3.0;
+    QTest::newRow("as the model, no noise") << 6.0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("as the model, noise 3") << 6.0 << 3.0 << 0.0 << 0.0;
+    QTest::newRow("wider, noise 3") << 9.0 << 3.0 << 0.0 << 0.0;
+    QTest::newRow("skewed and bimodal") << 7.0 << 0.0 << 150.0 << -1.2;
+    QTest::newRow("skewed and bimodal, noise 2") << 7.0 << 2.0 << 150.0 << -1.2;
+    QTest::newRow("heavy tails") << 7.0 << 0.0 << -100.0 << 2.0;
 }
 
 void TestFitChecks::recordedSpreadTerm()
 {
-    // One potential, the mean as the model's: -2 log L is the mean's
-    // log-variance plus the recorded variance's chi-square law with 29
-    // degrees of freedom, written out here.
+    // One potential, its mean 1 pA from the model's: the mean and the
+    // recorded variance s^2 are jointly normal, written out here for two
+    // quantities: var s^2 = (mu4 - v^2 (n - 3) / (n - 1)) / n and
+    // cov(mean, s^2) = mu3 / n with the noise's moments added.
     QFETCH(double, recorded);
     QFETCH(double, noise);
-    FitRequest request = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20," + shortestNumber(recorded) + ",30\n");
+    QFETCH(double, third);
+    QFETCH(double, kurtosis);
+    FitRequest request = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-19," + shortestNumber(recorded) + ",30\n");
     request.noise = FitNoise::Fixed;
     request.noiseValue = noise;
     const IsvRecordingObjective objective(request);
-    const std::vector<IsvPoint> points {pointWith(-60, -20, ModelSd)};
-    const double v = ModelSd * ModelSd + noise * noise;
-    const double meanVariance = v / 30 + ModelSd * ModelSd / T;
-    const double k = 29, s2 = recorded * recorded;
-    const double spread = k * s2 / v + k * std::log(v) - (k - 2) * std::log(k * s2) + k * std::log(2.0)
-        + 2 * std::lgamma(k / 2) - 2 * std::log(k);
-    const double expected = std::log(meanVariance) + spread;
-    QVERIFY2(std::fabs(objective.minusTwoLogLikelihood(points) - expected) < 1e-9,
+    const std::vector<IsvPoint> points {pointWith(-60, -20, ModelSd, third, kurtosis)};
+    const double n = 30, e = noise * noise, sd2 = ModelSd * ModelSd;
+    const double v = sd2 + e;
+    const double m2 = sd2 * (T - 1) / T;
+    const double mu4 = (3 + kurtosis) * m2 * m2 + 6 * sd2 * e + 3 * e * e;
+    const double cmm = v / n + sd2 / T;
+    const double css = std::max((mu4 - v * v * (n - 3) / (n - 1)) / n, 2 * v * v / (n * (n - 1)));
+    const double cms = third / n;
+    const double rm = 1, rs = recorded * recorded - v;
+    const double det = cmm * css - cms * cms;
+    const double chi2 = (rm * rm * css - 2 * rm * rs * cms + rs * rs * cmm) / det;
+    const double expected = chi2 + std::log(det);
+    QVERIFY2(std::fabs(objective.minusTwoLogLikelihood(points) - expected) < 1e-9 * std::fabs(expected),
         qPrintable(QString("%1 against %2").arg(objective.minusTwoLogLikelihood(points)).arg(expected)));
+    QVERIFY(std::fabs(objective.chiSquare(points) - chi2) < 1e-9 * chi2);
+    QCOMPARE(objective.values(), 2); // the mean and the recorded variance
+    QCOMPARE(objective.nuisanceParameters(), 0); // the noise fixed
     // With the noise off the recorded spread plays no part: the mean's term alone.
     request.noise = FitNoise::Off;
     const IsvRecordingObjective off(request);
-    const double alone = std::log(ModelSd * ModelSd / 30 + ModelSd * ModelSd / T);
-    QVERIFY(std::fabs(off.minusTwoLogLikelihood(points) - alone) < 1e-12);
+    const double alone = sd2 / n + sd2 / T;
+    QVERIFY(std::fabs(off.minusTwoLogLikelihood(points) - (1 / alone + std::log(alone))) < 1e-12);
     QVERIFY(!off.usesSpread());
+    QCOMPARE(off.values(), 1);
+    request.noise = FitNoise::Fitted;
+    QCOMPARE(IsvRecordingObjective(request).nuisanceParameters(), 1);
 }
 
 void TestFitChecks::jointMeansOfAPotential()
