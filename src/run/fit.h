@@ -195,8 +195,8 @@ std::string fitCommand(const FitRequest &request);
 std::string fittedSweepCommand(const FitResult &result);
 
 // The result in plain text as the Fit window shows it: each estimate with
-// its 95 % interval (or one-sided limit), the goodness of fit, the data, the
-// trials, the seed and the fixed values.
+// its 95 % interval (or one-sided limit), the recording noise, the goodness
+// of fit, the warnings, the data, the trials, the seed and the fixed values.
 std::string fitSummaryText(const FitResult &result);
 
 // The result as JSON: provenance, estimates, intervals, bounded, chi2, dof,

@@ -77,6 +77,9 @@ std::string fitSummaryText(const FitResult &result)
         text += std::string("Recording noise not fitted: ") + NoSpreadNote + "\n";
     text += "chi-square " + formatFixed(result.chi2, 2) + ", " + std::to_string(result.dof)
         + " degrees of freedom, p-value " + fixedOrNull(result.pValue, 3) + "\n";
+    // The warnings before the record of the request: they are what a reader must not miss.
+    for (const FitWarning &warning : result.warnings)
+        text += "Warning (" + warning.code + "): " + warning.text + "\n";
     text += "Data " + request.data.name + " (" + std::to_string(measuredValueCount(request.data))
         + " values); " + std::to_string(request.trials) + " trials per potential, seed "
         + std::to_string(request.seed) + "; " + std::to_string(result.evaluations) + " candidates.\n";
@@ -87,8 +90,6 @@ std::string fitSummaryText(const FitResult &result)
                 + editorText(*info, fieldValue(request.fixed, info->field));
     text += "Fixed, from " + request.fixedFrom + ": " + fixed
         + (request.fixed.BackgroundOn ? ", background conductance on" : "");
-    for (const FitWarning &warning : result.warnings)
-        text += "\nWarning (" + warning.code + "): " + warning.text;
     return text;
 }
 
