@@ -498,7 +498,7 @@ py::tuple pointTuple(const IsvPoint &p)
 {
     return py::make_tuple(p.V, p.trials, p.totalQuanta, p.failures, p.peakSum, p.background, p.quantaSquares,
         p.peakShift, p.shiftedPeakSum, p.shiftedPeakSquares, p.shiftedPeakCubes, p.shiftedPeakFourths,
-        p.shiftedPeakQuanta, p.failureShiftedPeakSum);
+        p.shiftedPeakQuanta, p.failureShiftedPeakSum, p.shiftedPeakSquaresQuanta, p.failureShiftedPeakSquares);
 }
 
 IsvPoint pointFrom(const py::handle &item)
@@ -519,6 +519,8 @@ IsvPoint pointFrom(const py::handle &item)
     p.shiftedPeakFourths = t[11].cast<double>();
     p.shiftedPeakQuanta = t[12].cast<double>();
     p.failureShiftedPeakSum = t[13].cast<double>();
+    p.shiftedPeakSquaresQuanta = t[14].cast<double>();
+    p.failureShiftedPeakSquares = t[15].cast<double>();
     return p;
 }
 

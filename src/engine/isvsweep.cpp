@@ -41,8 +41,11 @@ void IsvPoint::add(const IsvTrialResult &r)
     shiftedPeakCubes += d * d * d;
     shiftedPeakFourths += (d * d) * (d * d);
     shiftedPeakQuanta += d * r.m;
-    if (r.m == 0)
+    shiftedPeakSquaresQuanta += d * d * r.m;
+    if (r.m == 0) {
         failureShiftedPeakSum += d;
+        failureShiftedPeakSquares += d * d;
+    }
 }
 
 double IsvPoint::sdQuanta() const

@@ -85,6 +85,9 @@ struct PointModel {
     double kurtosis = 0; // excess kurtosis of the peak
     double third = 0; // the third and fourth central moments of a trial's peak
     double fourth = 0;
+    // E[(x - mean x) (peak - mean peak)^2] for the quanta and the failures:
+    // how the recorded variance of the peaks moves with their means.
+    double withSpread[Quantities] = {0, 0, 0, 0};
     double spread2 = NaN; // the recorded variance of the trials' peaks; NaN where not given
     int n = 0;
 };
@@ -135,6 +138,11 @@ PointModel pointModel(const MeasuredPoint &data, const IsvPoint &model, int T)
             pm.kurtosis = std::max(MinKurtosis, m4 / (m2 * m2) - 3);
         pm.third = model.shiftedPeakCubes / T - 3 * mu * model.shiftedPeakSquares / T + 2 * mu * mu * mu;
         pm.fourth = std::max(m4, 0.0);
+        const double meanQuanta = quantaSum / T;
+        pm.withSpread[Quanta] = model.shiftedPeakSquaresQuanta / T - 2 * mu * model.shiftedPeakQuanta / T
+            + mu * mu * meanQuanta - meanQuanta * m2;
+        pm.withSpread[Failures] = model.failureShiftedPeakSquares / T - 2 * mu * model.failureShiftedPeakSum / T
+            + mu * mu * p - p * m2;
     }
     if (data.n >= 2 && data.V != 0)
         pm.spread2 = !std::isnan(data.stdPeak) ? data.stdPeak * data.stdPeak
@@ -154,9 +162,11 @@ bool spreadUsable(const PointModel &pm)
 // without n, and the simulation's over T. The recorded variance s^2 of the
 // peaks over n trials, against the model's plus the noise's v, scatters by
 // (mu4 - v^2 (n - 3) / (n - 1)) / n and covaries with their mean by mu3 / n
-// (mu3, mu4 the central moments of a trial with its noise): the peaks of a
-// synapse with failures are skewed and bimodal, so that mean and variance
-// are far from independent. Its simulation's error is left out.
+// (mu3, mu4 the central moments of a trial with its noise), and with the
+// mean quanta and failures by E[(x - mean x) (peak - mean peak)^2] / n: the
+// peaks of a synapse with failures are skewed and bimodal, and follow the
+// quanta, so that means and variance are far from independent. The
+// simulation's error of the variance is left out.
 void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantities][Quantities])
 {
     for (int a = 0; a < Spread; ++a)
@@ -174,6 +184,8 @@ void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantit
         // Never below a trial of two values', the least there is.
         c[Spread][Spread] = std::max((fourth - v * v * (n - 3) / (n - 1)) / n, 2 * v * v / (n * (n - 1)));
         c[Peak][Spread] = c[Spread][Peak] = pm.third / n;
+        c[Quanta][Spread] = c[Spread][Quanta] = pm.withSpread[Quanta] / n;
+        c[Failures][Spread] = c[Spread][Failures] = pm.withSpread[Failures] / n;
     }
 }
 

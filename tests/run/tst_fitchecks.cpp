@@ -267,6 +267,32 @@ void TestFitChecks::jointMeansOfAPotential()
     QCOMPARE(int(terms.size()), 2);
     QVERIFY(std::fabs(terms[1].sd - std::sqrt(cqq)) < 1e-12);
     QVERIFY(std::fabs(terms[1].residual - rq / std::sqrt(cqq)) < 1e-12);
+
+    // With the recorded variance (std_pA 7, no noise) a third quantity,
+    // covarying with the mean quanta by E[(m - 2) (peak - mean)^2] / n: here
+    // 30 pA^2 a quantum, the sums of a trial's squared peak times m as the
+    // engine keeps them; the peaks symmetric (mu3 0) and normal in kurtosis.
+    request.noise = FitNoise::Fixed;
+    request.noiseValue = 0;
+    const double m2 = 36.0 * (T - 1) / T;
+    p.shiftedPeakSquaresQuanta = (30.0 + 2 * m2) * T;
+    const IsvRecordingObjective withSpread(request);
+    const double css = std::max((3 * m2 * m2 - 36.0 * 36.0 * 27 / 29) / 30, 2 * 36.0 * 36.0 / (30 * 29));
+    const double cqs = 30.0 / 30;
+    const double rs = 49 - 36;
+    // r' C^-1 r for C = [[cpp, cpq, 0], [cpq, cqq, cqs], [0, cqs, css]] by cofactors.
+    const double det3 = cpp * (cqq * css - cqs * cqs) - cpq * (cpq * css);
+    const double i00 = (cqq * css - cqs * cqs) / det3, i01 = -(cpq * css) / det3, i02 = (cpq * cqs) / det3;
+    const double i11 = (cpp * css) / det3, i12 = -(cpp * cqs) / det3, i22 = (cpp * cqq - cpq * cpq) / det3;
+    const double chi3 = rp * rp * i00 + rq * rq * i11 + rs * rs * i22 + 2 * (rp * rq * i01 + rp * rs * i02 + rq * rs * i12);
+    FitRequest spreadRequest = requestOn("V2_mV,mean_peak_pA,std_pA,n,mean_quanta\n-60,-22,7,30,2.3\n");
+    spreadRequest.noise = FitNoise::Fixed;
+    spreadRequest.noiseValue = 0;
+    const IsvRecordingObjective joint(spreadRequest);
+    const std::vector<IsvPoint> both {p};
+    QVERIFY2(std::fabs(joint.chiSquare(both) - chi3) < 1e-9 * chi3,
+        qPrintable(QString("%1 against %2").arg(joint.chiSquare(both)).arg(chi3)));
+    QVERIFY(std::fabs(joint.minusTwoLogLikelihood(both) - (chi3 + std::log(det3))) < 1e-9 * chi3);
 }
 
 void TestFitChecks::noiseFoundInTheRecordedSpread_data()
