@@ -18,17 +18,21 @@ from conftest import BATCH, PYTHON, batch
 POTENTIALS = [-100, -80, -60, -40, -20, 10, 20, 40]
 
 
-@pytest.fixture(scope="module")
-def recording(tmp_path_factory):
-    """Data made by the batch tool at Rg = 1.50: 30 trials at each of eight
+def _recording_file(path, Rg, seed):
+    """Data made by the batch tool at Rg: 30 trials at each of eight
     potentials, with the standard deviations of those trials."""
-    sweep = json.loads(batch("isv", "--seed", 5, "--trials", 30, "--Rg", "1.50", "--format", "json"))
+    sweep = json.loads(batch("isv", "--seed", seed, "--trials", 30, "--Rg", Rg, "--format", "json"))
     points = {p["V2_mV"]: p for p in sweep["points"]}
-    path = tmp_path_factory.mktemp("fit") / "d.csv"
     rows = ["V2_mV,mean_peak_pA,std_pA,n"]
     rows += [f"{V},{points[V]['mean_peak_pA']},{points[V]['std_peak_pA']},{points[V]['trials']}" for V in POTENTIALS]
     path.write_text("\n".join(rows) + "\n")
     return path
+
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    """A recording at Rg = 1.50."""
+    return _recording_file(tmp_path_factory.mktemp("fit") / "d.csv", "1.50", 5)
 
 
 def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkeypatch):
@@ -153,14 +157,8 @@ def test_ctrl_c_stops_a_fit(recording):
 
 @pytest.fixture(scope="module")
 def null_recording(tmp_path_factory):
-    """Data made by the batch tool at Rg = 0: no feedback at all."""
-    sweep = json.loads(batch("isv", "--seed", 6, "--trials", 30, "--Rg", "0", "--format", "json"))
-    points = {p["V2_mV"]: p for p in sweep["points"]}
-    path = tmp_path_factory.mktemp("null") / "n.csv"
-    rows = ["V2_mV,mean_peak_pA,std_pA,n"]
-    rows += [f"{V},{points[V]['mean_peak_pA']},{points[V]['std_peak_pA']},{points[V]['trials']}" for V in POTENTIALS]
-    path.write_text("\n".join(rows) + "\n")
-    return path
+    """A recording at Rg = 0: no feedback at all."""
+    return _recording_file(tmp_path_factory.mktemp("null") / "n.csv", "0", 6)
 
 
 @pytest.mark.parametrize("which, free, bounded, ends, said", [
