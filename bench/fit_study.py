@@ -193,7 +193,7 @@ def figure(results, trade_off, path):
             errors.append(row["se"])
     axes[0].bar(range(len(names)), shares, yerr=errors, color="0.6")
     axes[0].axhline(0.95, color="black", linestyle="--")
-    axes[0].axhspan(0.90, 0.99, color="0.9", zorder=0)
+    axes[0].axhspan(0.92, 0.98, color="0.9", zorder=0)
     axes[0].set_xticks(range(len(names)), names, rotation=45, ha="right")
     axes[0].set_ylim(0.7, 1.0)
     axes[0].set_ylabel("share of 95 % intervals holding the truth")
