@@ -73,6 +73,9 @@ class FitWarning(UserWarning):
     that follows a fixed parameter): the same codes and texts as the
     result's `warnings` and cleftsim-batch fit's standard error."""
 
+    def __init__(self, message):
+        super().__init__(message)
+
 
 def _noise_text(noise):
     if isinstance(noise, str) and noise in ("auto", "none"):

@@ -498,7 +498,8 @@ py::tuple pointTuple(const IsvPoint &p)
 {
     return py::make_tuple(p.V, p.trials, p.totalQuanta, p.failures, p.peakSum, p.background, p.quantaSquares,
         p.peakShift, p.shiftedPeakSum, p.shiftedPeakSquares, p.shiftedPeakCubes, p.shiftedPeakFourths,
-        p.shiftedPeakQuanta, p.failureShiftedPeakSum, p.shiftedPeakSquaresQuanta, p.failureShiftedPeakSquares);
+        p.shiftedPeakQuanta, p.failureShiftedPeakSum, p.shiftedPeakSquaresQuanta,
+        p.failureShiftedPeakSquares);
 }
 
 IsvPoint pointFrom(const py::handle &item)

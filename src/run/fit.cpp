@@ -86,8 +86,8 @@ bool parseSensitivity(const std::string &text, std::vector<SensitivityMove> *mov
         if (move.percent)
             delta.pop_back();
         const auto end = std::from_chars(delta.data(), delta.data() + delta.size(), move.delta);
-        if (delta.empty() || end.ec != std::errc() || end.ptr != delta.data() + delta.size() || !(move.delta > 0)
-            || move.delta > (move.percent ? 100.0 : info->max - info->min))
+        if (delta.empty() || end.ec != std::errc() || end.ptr != delta.data() + delta.size()
+            || !(move.delta > 0) || move.delta > (move.percent ? 100.0 : info->max - info->min))
             return fail(item, "the move must be above 0, at most 100 % or the editor's range");
         moves->push_back(move);
         if (comma == std::string::npos)

@@ -141,13 +141,13 @@ PointModel pointModel(const MeasuredPoint &data, const IsvPoint &model, int T)
         const double meanQuanta = quantaSum / T;
         pm.withSpread[Quanta] = model.shiftedPeakSquaresQuanta / T - 2 * mu * model.shiftedPeakQuanta / T
             + mu * mu * meanQuanta - meanQuanta * m2;
-        pm.withSpread[Failures] = model.failureShiftedPeakSquares / T - 2 * mu * model.failureShiftedPeakSum / T
-            + mu * mu * p - p * m2;
+        pm.withSpread[Failures] = model.failureShiftedPeakSquares / T
+            - 2 * mu * model.failureShiftedPeakSum / T + mu * mu * p - p * m2;
     }
     if (data.n >= 2 && data.V != 0)
         pm.spread2 = !std::isnan(data.stdPeak) ? data.stdPeak * data.stdPeak
-            : !std::isnan(data.semPeak)       ? data.semPeak * data.semPeak * data.n
-                                              : NaN;
+            : !std::isnan(data.semPeak)        ? data.semPeak * data.semPeak * data.n
+                                               : NaN;
     pm.data[Spread] = pm.spread2;
     return pm;
 }

@@ -69,8 +69,8 @@ std::string fitSummaryText(const FitResult &result)
     }
     if (result.noiseUsed && request.noise == FitNoise::Fitted)
         text += "Recording noise " + formatFixed(result.noise, 2) + " pA rms, 95 % interval "
-            + formatFixed(result.noiseInterval.first, 2) + " to " + formatFixed(result.noiseInterval.second, 2)
-            + "\n";
+            + formatFixed(result.noiseInterval.first, 2) + " to "
+            + formatFixed(result.noiseInterval.second, 2) + "\n";
     else if (request.noise == FitNoise::Fixed)
         text += "Recording noise fixed at " + formatFixed(result.noise, 2) + " pA rms\n";
     else if (request.noise == FitNoise::Fitted)
@@ -218,7 +218,8 @@ std::string fitJson(const FitResult &result)
     text += "  \"noise_pA\": {\"mode\": " + jsonString(noiseMode(request.noise));
     if (result.noiseUsed)
         text += ", \"estimate\": " + formatFixed(result.noise, 2) + ", \"interval\": ["
-            + formatFixed(result.noiseInterval.first, 2) + ", " + formatFixed(result.noiseInterval.second, 2) + "]";
+            + formatFixed(result.noiseInterval.first, 2) + ", " + formatFixed(result.noiseInterval.second, 2)
+            + "]";
     else if (request.noise != FitNoise::Off)
         text += ", \"estimate\": null, \"interval\": null, \"note\": " + jsonString(NoSpreadNote);
     text += "},\n";
@@ -246,7 +247,8 @@ std::string fitJson(const FitResult &result)
     text += "},\n";
     text += "  \"warnings\": [";
     for (std::size_t i = 0; i < result.warnings.size(); ++i)
-        text += std::string(i > 0 ? ",\n    " : "\n    ") + "{\"code\": " + jsonString(result.warnings[i].code)
+        text += std::string(i > 0 ? ",\n    " : "\n    ")
+            + "{\"code\": " + jsonString(result.warnings[i].code)
             + ", \"text\": " + jsonString(result.warnings[i].text) + "}";
     text += std::string(result.warnings.empty() ? "" : "\n  ") + "],\n";
     text += "  \"points\": [\n";

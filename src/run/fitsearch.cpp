@@ -372,7 +372,8 @@ std::pair<double, double> movedValues(const SensitivityMove &move, double value)
     const ParamInfo &info = *move.info;
     const int scale = editorScale(info);
     const auto moved = [&](int sign) {
-        const double target = move.percent ? value * (1 + sign * move.delta / 100) : value + sign * move.delta;
+        const double target
+            = move.percent ? value * (1 + sign * move.delta / 100) : value + sign * move.delta;
         const double onGrid = double(std::llround(target * scale)) / scale;
         return onGrid < info.min || onGrid > info.max || onGrid == value ? NaN : onGrid;
     };
@@ -405,7 +406,8 @@ std::vector<double> refitMoved(const FitRequest &request, const FitEvaluator &ev
 // L of the candidates simulated (the free parameters as good as the search
 // found them there); its 95 % interval, as the free parameters' are, to
 // the grid's unit.
-std::pair<double, double> noiseInterval(const Search &search, const IsvRecordingObjective &objective, double noise)
+std::pair<double, double> noiseInterval(
+    const Search &search, const IsvRecordingObjective &objective, double noise)
 {
     const double unit = objective.noiseUnit();
     const auto profile = [&](int u) {
@@ -549,9 +551,9 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         sensitivity.value = fieldValue(request.fixed, move.info->field);
         sensitivity.moved = movedValues(move, sensitivity.value);
         const auto refit = [&](double value) {
-            return std::isnan(value) ? std::vector<double>(freeCount, NaN)
-                                     : refitMoved(request, evaluate, progress, step, stop, best, *move.info,
-                                         value, &evaluations);
+            return std::isnan(value)
+                ? std::vector<double>(freeCount, NaN)
+                : refitMoved(request, evaluate, progress, step, stop, best, *move.info, value, &evaluations);
         };
         const std::vector<double> down = refit(sensitivity.moved.first);
         const std::vector<double> up = refit(sensitivity.moved.second);

@@ -81,7 +81,8 @@ std::vector<FitWarning> fitWarnings(
     if (!zero.empty())
         warn("spread_zero",
             "the recorded spread of the peak current is 0 at " + potentialList(zero)
-                + ": trials of a synapse are never all alike; the spread there is left out of the likelihood");
+                + ": trials of a synapse are never all alike; the spread there is left out of the "
+                  "likelihood");
 
     if (request.noise == FitNoise::Off) {
         const double p = objective.excessSpreadP(best);
@@ -112,8 +113,8 @@ std::vector<FitWarning> fitWarnings(
     }
     if (opposite * 2 > clear)
         warn("sign",
-            "the recorded currents have the opposite sign of the model's at " + std::to_string(opposite) + " of "
-                + std::to_string(clear)
+            "the recorded currents have the opposite sign of the model's at " + std::to_string(opposite)
+                + " of " + std::to_string(clear)
                 + " potentials: inward currents are negative (amplitudes written as positive numbers?)");
     if (!ratios.empty()) {
         std::sort(ratios.begin(), ratios.end());
@@ -121,8 +122,8 @@ std::vector<FitWarning> fitWarnings(
         if (median < UnitsSmall || median > 1 / UnitsSmall)
             warn("units",
                 "the recorded currents are about " + formatFixed(median < 1 ? 1 / median : median, 0)
-                    + " times " + (median < 1 ? "smaller" : "larger")
-                    + " than the model's: " + (median < 1 ? "currents in nA rather than pA?" : "currents in fA rather than pA?"));
+                    + " times " + (median < 1 ? "smaller" : "larger") + " than the model's: "
+                    + (median < 1 ? "currents in nA rather than pA?" : "currents in fA rather than pA?"));
     }
 
     for (const FitSensitivity &s : result.sensitivity)
@@ -132,14 +133,16 @@ std::vector<FitWarning> fitWarnings(
             // How far the estimate travels over the moves: between the two
             // refits, or from the estimate to the one refit there is.
             const double travel = std::isnan(down) && std::isnan(up) ? 0
-                : std::isnan(down)                                 ? 2 * std::fabs(up - result.estimates[j])
-                : std::isnan(up)                                   ? 2 * std::fabs(down - result.estimates[j])
-                                                                   : std::fabs(up - down);
+                : std::isnan(down)                                   ? 2 * std::fabs(up - result.estimates[j])
+                : std::isnan(up) ? 2 * std::fabs(down - result.estimates[j])
+                                 : std::fabs(up - down);
             if (!(travel > width / 2))
                 continue;
             const ParamInfo &fixed = *s.info, &free = *request.free[j].info;
-            const auto moved = [&](double v) { return std::isnan(v) ? std::string("-") : editorText(fixed, v); };
-            const auto estimate = [&](double v) { return std::isnan(v) ? std::string("-") : editorText(free, v); };
+            const auto moved
+                = [&](double v) { return std::isnan(v) ? std::string("-") : editorText(fixed, v); };
+            const auto estimate
+                = [&](double v) { return std::isnan(v) ? std::string("-") : editorText(free, v); };
             warn("sensitive_to_fixed",
                 std::string(free.name) + " moves from " + estimate(down) + " to " + estimate(up) + " when "
                     + fixed.name + " moves from " + moved(s.moved.first) + " to " + moved(s.moved.second)

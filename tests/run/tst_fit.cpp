@@ -249,12 +249,26 @@ void TestFit::seededPointsDrawFromTheirOwnSeeds()
     IsvPoint byHand;
     byHand.V = -60;
     Generator rng;
+    // The joint sums the likelihood takes, summed here trial by trial.
+    double first = 0, failurePeaks = 0, failureSquares = 0, squaresQuanta = 0;
     for (int j = 1; j <= 40; ++j) {
         rng.setSeed(mixSeed(11, static_cast<std::uint32_t>(j)));
         const PeakTrialResult r = runPeakTrial(state.LPC, state.SpikeSteps, state.Sites, rng, -60,
             shortWindowStart(), shortWindowEnd(state.LPC), PeakKind::BySign);
         byHand.add({r.m, r.peak});
+        if (j == 1)
+            first = r.peak;
+        const double d = r.peak - first;
+        squaresQuanta += d * d * r.m;
+        if (r.m == 0) {
+            failurePeaks += d;
+            failureSquares += d * d;
+        }
     }
+    QCOMPARE(points[0].failureShiftedPeakSum, failurePeaks);
+    QCOMPARE(points[0].failureShiftedPeakSquares, failureSquares);
+    QCOMPARE(points[0].shiftedPeakSquaresQuanta, squaresQuanta);
+    QVERIFY(points[0].failures > 0 && points[0].failures < 40);
     QCOMPARE(points[0].peakSum, byHand.peakSum);
     QCOMPARE(points[0].totalQuanta, byHand.totalQuanta);
     QCOMPARE(points[0].failures, byHand.failures);

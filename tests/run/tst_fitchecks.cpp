@@ -133,25 +133,44 @@ void TestFitChecks::noiseAndSensitivityOptions_data()
     QTest::addColumn<bool>("taken");
     QTest::addColumn<QString>("readBack"); // as written back, or the start of the refusal
 
-    QTest::newRow("auto") << "noise" << "auto" << true << "auto";
-    QTest::newRow("none") << "noise" << "none" << true << "none";
-    QTest::newRow("0 pA") << "noise" << "0" << true << "0";
-    QTest::newRow("2.5 pA") << "noise" << "2.5" << true << "2.5";
-    QTest::newRow("the largest") << "noise" << "1e6" << true << "1e+06";
-    QTest::newRow("above the largest") << "noise" << "1000000.1" << false << "noise 1000000.1: not auto";
-    QTest::newRow("below 0") << "noise" << "-0.1" << false << "noise -0.1: not auto";
-    QTest::newRow("a word") << "noise" << "fitted" << false << "noise fitted: not auto";
-    QTest::newRow("empty") << "noise" << "" << false << "noise : not auto";
-    QTest::newRow("default moves") << "sensitivity" << "Gmax=10%,N=1" << true << "Gmax=10%,N=1";
-    QTest::newRow("no moves") << "sensitivity" << "none" << true << "none";
-    QTest::newRow("all of it") << "sensitivity" << "tc=100%" << true << "tc=100%";
-    QTest::newRow("beyond all") << "sensitivity" << "tc=100.5%" << false << "sensitivity tc=100.5%: the move";
-    QTest::newRow("the editor's range") << "sensitivity" << "N=19" << true << "N=19";
-    QTest::newRow("beyond the range") << "sensitivity" << "N=19.5" << false << "sensitivity N=19.5: the move";
-    QTest::newRow("0") << "sensitivity" << "Gmax=0" << false << "sensitivity Gmax=0: the move";
-    QTest::newRow("V2") << "sensitivity" << "V2=5" << false << "sensitivity V2=5: not a parameter";
-    QTest::newRow("twice") << "sensitivity" << "N=1,N=2" << false << "sensitivity N=2: named twice";
-    QTest::newRow("no delta") << "sensitivity" << "Gmax" << false << "sensitivity Gmax: not PARAM=DELTA";
+    QTest::newRow("auto") << "noise"
+                          << "auto" << true << "auto";
+    QTest::newRow("none") << "noise"
+                          << "none" << true << "none";
+    QTest::newRow("0 pA") << "noise"
+                          << "0" << true << "0";
+    QTest::newRow("2.5 pA") << "noise"
+                            << "2.5" << true << "2.5";
+    QTest::newRow("the largest") << "noise"
+                                 << "1e6" << true << "1e+06";
+    QTest::newRow("above the largest") << "noise"
+                                       << "1000000.1" << false << "noise 1000000.1: not auto";
+    QTest::newRow("below 0") << "noise"
+                             << "-0.1" << false << "noise -0.1: not auto";
+    QTest::newRow("a word") << "noise"
+                            << "fitted" << false << "noise fitted: not auto";
+    QTest::newRow("empty") << "noise"
+                           << "" << false << "noise : not auto";
+    QTest::newRow("default moves") << "sensitivity"
+                                   << "Gmax=10%,N=1" << true << "Gmax=10%,N=1";
+    QTest::newRow("no moves") << "sensitivity"
+                              << "none" << true << "none";
+    QTest::newRow("all of it") << "sensitivity"
+                               << "tc=100%" << true << "tc=100%";
+    QTest::newRow("beyond all") << "sensitivity"
+                                << "tc=100.5%" << false << "sensitivity tc=100.5%: the move";
+    QTest::newRow("the editor's range") << "sensitivity"
+                                        << "N=19" << true << "N=19";
+    QTest::newRow("beyond the range") << "sensitivity"
+                                      << "N=19.5" << false << "sensitivity N=19.5: the move";
+    QTest::newRow("0") << "sensitivity"
+                       << "Gmax=0" << false << "sensitivity Gmax=0: the move";
+    QTest::newRow("V2") << "sensitivity"
+                        << "V2=5" << false << "sensitivity V2=5: not a parameter";
+    QTest::newRow("twice") << "sensitivity"
+                           << "N=1,N=2" << false << "sensitivity N=2: named twice";
+    QTest::newRow("no delta") << "sensitivity"
+                              << "Gmax" << false << "sensitivity Gmax: not PARAM=DELTA";
 }
 
 void TestFitChecks::noiseAndSensitivityOptions()
@@ -169,7 +188,10 @@ void TestFitChecks::noiseAndSensitivityOptions()
         ok = parseFitNoise(text.toStdString(), &noise, &value, &problem);
         got = ok ? noiseText(noise, value) : problem.text();
         if (ok)
-            QCOMPARE(noise, text == "auto" ? FitNoise::Fitted : text == "none" ? FitNoise::Off : FitNoise::Fixed);
+            QCOMPARE(noise,
+                text == "auto"       ? FitNoise::Fitted
+                    : text == "none" ? FitNoise::Off
+                                     : FitNoise::Fixed);
     } else {
         std::vector<SensitivityMove> moves;
         ok = parseSensitivity(text.toStdString(), &moves, &problem);
@@ -205,7 +227,8 @@ void TestFitChecks::recordedSpreadTerm()
     QFETCH(double, noise);
     QFETCH(double, third);
     QFETCH(double, kurtosis);
-    FitRequest request = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-19," + shortestNumber(recorded) + ",30\n");
+    FitRequest request
+        = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-19," + shortestNumber(recorded) + ",30\n");
     request.noise = FitNoise::Fixed;
     request.noiseValue = noise;
     const IsvRecordingObjective objective(request);
@@ -284,7 +307,8 @@ void TestFitChecks::jointMeansOfAPotential()
     const double det3 = cpp * (cqq * css - cqs * cqs) - cpq * (cpq * css);
     const double i00 = (cqq * css - cqs * cqs) / det3, i01 = -(cpq * css) / det3, i02 = (cpq * cqs) / det3;
     const double i11 = (cpp * css) / det3, i12 = -(cpp * cqs) / det3, i22 = (cpp * cqq - cpq * cpq) / det3;
-    const double chi3 = rp * rp * i00 + rq * rq * i11 + rs * rs * i22 + 2 * (rp * rq * i01 + rp * rs * i02 + rq * rs * i12);
+    const double chi3
+        = rp * rp * i00 + rq * rq * i11 + rs * rs * i22 + 2 * (rp * rq * i01 + rp * rs * i02 + rq * rs * i12);
     FitRequest spreadRequest = requestOn("V2_mV,mean_peak_pA,std_pA,n,mean_quanta\n-60,-22,7,30,2.3\n");
     spreadRequest.noise = FitNoise::Fixed;
     spreadRequest.noiseValue = 0;
@@ -317,20 +341,38 @@ void TestFitChecks::noiseFoundInTheRecordedSpread()
     QVERIFY(result.noiseUsed);
     QVERIFY2(result.noiseInterval.first <= low && high <= result.noiseInterval.second
             && result.noiseInterval.first <= result.noise && result.noise <= result.noiseInterval.second,
-        qPrintable(QString("%1 (%2 .. %3)").arg(result.noise).arg(result.noiseInterval.first).arg(result.noiseInterval.second)));
+        qPrintable(QString("%1 (%2 .. %3)")
+                       .arg(result.noise)
+                       .arg(result.noiseInterval.first)
+                       .arg(result.noiseInterval.second)));
     // The recorded variance of 7 x 30 trials tells the noise to well within
     // a few pA where there is some.
     QVERIFY(result.noiseInterval.second - result.noiseInterval.first < 6);
     QVERIFY(result.intervals[0].first <= 1.5 && 1.5 <= result.intervals[0].second);
     QVERIFY(!hasWarning(result, "excess_spread"));
     const std::string json = fitJson(result);
-    QVERIFY(json.find("\"noise_pA\": {\"mode\": \"fitted\", \"estimate\": " + formatFixed(result.noise, 2)) != std::string::npos);
+    QVERIFY(json.find("\"noise_pA\": {\"mode\": \"fitted\", \"estimate\": " + formatFixed(result.noise, 2))
+        != std::string::npos);
     // Off, the same data say their spread is beyond the model's where the noise is large.
     request.noise = FitNoise::Off;
     const FitResult off = runFit(request, standIn(0));
     QCOMPARE(hasWarning(off, "excess_spread"), noise > 0);
     QVERIFY(!off.noiseUsed);
     QVERIFY(fitJson(off).find("\"noise_pA\": {\"mode\": \"none\"}") != std::string::npos);
+    // Standard errors alone give no spread of the trials: the noise is not
+    // fitted, and the result says so.
+    std::string semText = "V2_mV,mean_peak_pA,sem_pA\n";
+    for (int V : Potentials)
+        semText += std::to_string(V) + "," + shortestNumber(current(V, 1.5, 0.2, 0)) + ",1.2\n";
+    FitRequest semOnly = requestOn(semText);
+    const IsvRecordingObjective semObjective(semOnly);
+    QVERIFY(!semObjective.usesSpread());
+    const FitResult sem = runFit(semOnly, standIn(0));
+    QVERIFY(!sem.noiseUsed);
+    QVERIFY(fitJson(sem).find(
+                "\"noise_pA\": {\"mode\": \"fitted\", \"estimate\": null, \"interval\": null, \"note\": ")
+        != std::string::npos);
+    QVERIFY(fitSummaryText(sem).find("Recording noise not fitted: ") != std::string::npos);
 }
 
 void TestFitChecks::limitsAndRangeEnds_data()
@@ -346,7 +388,8 @@ void TestFitChecks::limitsAndRangeEnds_data()
     QTest::newRow("inside") << 1.5 << 0.0 << 5.0 << true << true << false << "[]";
     QTest::newRow("the null: an upper limit") << 0.0 << 0.0 << 5.0 << true << true << true << "[]";
     QTest::newRow("cut by the user's low end") << 0.0 << 0.5 << 5.0 << false << true << false << "[\"low\"]";
-    QTest::newRow("cut by the user's high end") << 1.5 << 0.0 << 1.2 << true << false << false << "[\"high\"]";
+    QTest::newRow("cut by the user's high end")
+        << 1.5 << 0.0 << 1.2 << true << false << false << "[\"high\"]";
     QTest::newRow("the null, high end cut") << 0.0 << 0.0 << 0.01 << true << false << false << "[\"high\"]";
 }
 
@@ -378,7 +421,8 @@ void TestFitChecks::limitsAndRangeEnds()
             summary.c_str());
     } else {
         QVERIFY(json.find("\"upper_limits\": {}") != std::string::npos);
-        QVERIFY(summary.find("Rg = " + formatFixed(result.estimates[0], 2) + " GOhm, 95 % interval") != std::string::npos);
+        QVERIFY(summary.find("Rg = " + formatFixed(result.estimates[0], 2) + " GOhm, 95 % interval")
+            != std::string::npos);
         QCOMPARE(summary.find("not bounded by the data") != std::string::npos, !(lowBounded && highBounded));
     }
     // An estimate on a range's end the user set is a warning; Rg = 0 is not.
@@ -397,10 +441,11 @@ void TestFitChecks::warnings_data()
         << recording(1.5, ModelSd, -1) << 0 << QStringList {"poor_fit", "at_range_end", "sign"};
     QTest::newRow("currents in nA") << recording(1.5, ModelSd, 0.001) << 0
                                     << QStringList {"poor_fit", "at_range_end", "units"};
-    QTest::newRow("currents in fA") << recording(1.5, ModelSd, 1000) << 0 << QStringList {"poor_fit", "units"};
+    QTest::newRow("currents in fA") << recording(1.5, ModelSd, 1000) << 0
+                                    << QStringList {"poor_fit", "units"};
     QTest::newRow("zero spread") << recording(1.5, 0) << 0 << QStringList {"spread_zero"};
-    QTest::newRow("noise off, wide spreads") << recording(1.5, 15) << 1
-                                             << QStringList {"poor_fit", "excess_spread"};
+    QTest::newRow("noise off, wide spreads")
+        << recording(1.5, 15) << 1 << QStringList {"poor_fit", "excess_spread"};
     QTest::newRow("noise off, the model's spreads") << recording(1.5, ModelSd) << 1 << QStringList {};
     // sem against std / sqrt(n) = 6 / sqrt(30) = 1.0954: 10 % off is taken, beyond is a warning.
     const auto withSem = [](double sem) {
@@ -480,7 +525,8 @@ void TestFitChecks::sensitivityFollowsAFixedParameter()
     QCOMPARE(gmax.moved.second, up);
     // Where the size of the current is as at the estimate.
     const double est = result.estimates[0];
-    const auto refitted = [&](double Gmax) { return 3 / (sizeFactor(est, 0.2, 0) - coupling * (Gmax - 0.2)) - 1; };
+    const auto refitted
+        = [&](double Gmax) { return 3 / (sizeFactor(est, 0.2, 0) - coupling * (Gmax - 0.2)) - 1; };
     QCOMPARE(std::isnan(gmax.estimates[0].first), down < 0);
     if (down >= 0)
         QVERIFY2(std::fabs(gmax.estimates[0].first - refitted(down)) <= 0.011,
@@ -510,7 +556,8 @@ void TestFitChecks::progressTellsTheStages()
     FitRequest request = requestOn(recording(1.5, ModelSd));
     request.sensitivity = defaultSensitivity();
     std::vector<FitProgressStep> steps;
-    const FitResult result = runFit(request, standIn(0), [&](const FitProgressStep &step) { steps.push_back(step); });
+    const FitResult result
+        = runFit(request, standIn(0), [&](const FitProgressStep &step) { steps.push_back(step); });
     QVERIFY(!steps.empty());
     // coarse grid, refinement, profile Rg, sensitivity: four, known from the start.
     QStringList names;

@@ -1190,14 +1190,15 @@ void TestBatch::fitWarnsOnStandardError_data()
     QTest::addColumn<QStringList>("codes");
 
     const QByteArray head = "V2_mV,mean_peak_pA,std_pA,n\n";
-    QTest::newRow("a recording") << head + "-100,-25.8,22.8,30\n-60,-19.7,12.0,30\n-20,-3.8,2.3,30\n40,5.7,4.2,30\n"
+    QTest::newRow("a recording") << head
+            + "-100,-25.8,22.8,30\n-60,-19.7,12.0,30\n-20,-3.8,2.3,30\n40,5.7,4.2,30\n"
                                  << QStringList {};
     QTest::newRow("amplitudes as positive numbers")
         << head + "-100,25.8,22.8,30\n-60,19.7,12.0,30\n-20,3.8,2.3,30\n40,-5.7,4.2,30\n"
         << QStringList {"poor_fit", "at_range_end", "sign"};
-    QTest::newRow("currents in nA")
-        << head + "-100,-0.0258,0.0228,30\n-60,-0.0197,0.012,30\n-20,-0.0038,0.0023,30\n40,0.0057,0.0042,30\n"
-        << QStringList {"poor_fit", "units"};
+    QTest::newRow("currents in nA") << head
+            + "-100,-0.0258,0.0228,30\n-60,-0.0197,0.012,30\n-20,-0.0038,0.0023,30\n40,0.0057,0.0042,30\n"
+                                    << QStringList {"poor_fit", "units"};
 }
 
 void TestBatch::fitWarnsOnStandardError()
