@@ -19,7 +19,7 @@ def recording():
     truth = {"BackgroundOn": 0, **{k: v for k, v in cleftsim.defaults().items() if k != "background"}, "Rg": 1.5}
     potentials = [(V, cleftsim.point_seed(99, i)) for i, V in enumerate([-100, -80, -60, -40, -20, 10, 25, 40])]
     data = {"V2_mV": [], "mean_peak_pA": [], "std_pA": [], "n": []}
-    for V, n, _q, _f, peak_sum, _b, _q2, _s, shifted_sum, shifted_squares in _core.simulate_points(
+    for V, n, _q, _f, peak_sum, _b, _q2, _s, shifted_sum, shifted_squares, *_ in _core.simulate_points(
             truth, potentials, 30):
         data["V2_mV"].append(V)
         data["mean_peak_pA"].append(peak_sum / n)

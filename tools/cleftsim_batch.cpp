@@ -33,8 +33,9 @@ const char UsageStart[] = R"(Usage: cleftsim-batch EXPERIMENT [--seed S] [--tria
        cleftsim-batch records --seeds S1,S2,... [--format F]
            [--states FILE --state NAME] [--background] [--PARAM VALUE ...]
        cleftsim-batch fit --data FILE --free PARAM[=LOW:HIGH][,...] [--trials T]
-           [--seed S] [--workers W] [--states FILE --state NAME] [--background]
-           [--PARAM VALUE ...]
+           [--seed S] [--workers W] [--noise auto|none|VALUE]
+           [--sensitivity none|PARAM=DELTA[%],...] [--states FILE --state NAME]
+           [--background] [--PARAM VALUE ...]
        cleftsim-batch --help | --version
 
 Runs one experiment of Cleftsim with the rules of its window and writes the
@@ -118,13 +119,25 @@ Fitting measured data:
                    candidate; without it a fresh one, recorded in the output
     --workers W    threads that simulate candidates side by side (default one
                    per core; the result does not depend on it)
-    The model's spread of a mean over n recorded trials is its trials'
-    standard deviation over sqrt(n); where n is not given the recorded
+    --noise auto|none|VALUE
+                   the recording noise, pA rms added to every recorded trial:
+                   auto fits it as a nuisance parameter from the recorded
+                   spreads (std_pA, or sem_pA, with n; the default), VALUE
+                   fixes it, none leaves it and the recorded spreads out
+    --sensitivity none|PARAM=DELTA[%],...
+                   fixed parameters moved both ways by DELTA (in their unit,
+                   or % of their value), the fit's estimates refitted at each
+                   (default Gmax=10%,N=1; none: skipped)
+    The means of a potential are compared jointly with their covariance as
+    simulated: a mean over n recorded trials has its trials' spread (with the
+    noise's on the current) over sqrt(n); where n is not given the recorded
     standard error is taken as known. The output holds the estimates, their
     95 % profile intervals ("bounded": false where an interval reaches the end
-    of its range), chi2, dof, p_value, the points, the profiles and the
-    provenance with the isv command of the fitted set. A progress line goes to
-    standard error when it is a terminal.
+    of its range; at Rg or Gb = 0 the interval is an upper limit,
+    "upper_limits"), chi2, dof, p_value, noise_pA, sensitivity, warnings, the
+    points, the profiles and the provenance with the isv command of the fitted
+    set. Each warning also goes to standard error as a line warning: TEXT (CODE);
+    a progress line goes there when it is a terminal.
 
 Exit status: 0 success, 1 standard output could not be written (a full
 disk), 2 usage or range error. When the reader of standard output is gone
@@ -539,10 +552,11 @@ FitOptions parseFit(const std::vector<std::string> &args)
     std::optional<std::uint32_t> seed;
     std::string statesFile, stateName, GbText;
     bool statesGiven = false, stateGiven = false, freeGiven = false;
-    const OptionRules rules {{"--data", "--free", "--trials", "--seed", "--workers", "--states", "--state"},
+    const OptionRules rules {{"--data", "--free", "--trials", "--seed", "--workers", "--states", "--state",
+                                 "--noise", "--sensitivity"},
         "unknown option of fit",
-        withParamOptions(
-            "--data, --free, --trials, --seed, --workers, --states, --state, --background, --help"),
+        withParamOptions("--data, --free, --trials, --seed, --workers, --states, --state, --noise, "
+                         "--sensitivity, --background, --help"),
         [](const std::string &) { return std::string("see --help"); }};
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::optional<Option> option = readOption(args, i, rules, values, GbText);
@@ -568,6 +582,14 @@ FitOptions parseFit(const std::vector<std::string> &args)
         } else if (name == "--state") {
             stateName = value;
             stateGiven = true;
+        } else if (name == "--noise") {
+            RunProblem problem;
+            if (!parseFitNoise(value, &request.noise, &request.noiseValue, &problem))
+                refuse("--" + problem.what, problem.reason, problem.accepted);
+        } else if (name == "--sensitivity") {
+            RunProblem problem;
+            if (!parseSensitivity(value, &request.sensitivity, &problem))
+                refuse("--" + problem.what, problem.reason, problem.accepted);
         }
     }
     if (options.dataPath.empty())
@@ -618,12 +640,15 @@ int fitMain(const std::vector<std::string> &args)
     const bool terminal = isatty(fileno(stderr)) != 0;
     const FitProgress progress = [terminal](const FitProgressStep &step) {
         if (terminal)
-            std::fprintf(stderr, "\rcleftsim-batch fit: %d candidates simulated", step.evaluations);
+            std::fprintf(stderr, "\rcleftsim-batch fit: %s (stage %d of %d), %d candidates simulated\033[K",
+                step.stage.c_str(), step.stageIndex + 1, step.stageCount, step.evaluations);
     };
     const FitResult result
         = runFit(options.request, localFitEvaluator(options.request, options.workers), progress);
     if (terminal)
         std::fprintf(stderr, "\n");
+    for (const FitWarning &warning : result.warnings)
+        std::fprintf(stderr, "warning: %s (%s)\n", warning.text.c_str(), warning.code.c_str());
     return emit(fitJson(result)) ? 0 : 1;
 }
 

@@ -16,7 +16,7 @@ TypeError. numpy scalars are taken as the numbers they hold.
 """
 
 from ._core import version
-from .fit import FitResult, fit
+from .fit import FitResult, FitWarning, fit
 from .grids import GridError, GridInterrupted, grid, point_seed
 from .runs import (HistogramsResult, IsvResult, RecordsResult, batch_command, cancel_running, check, defaults,
                    fresh_seed, histograms, isv, records)
@@ -24,6 +24,7 @@ from .runs import (HistogramsResult, IsvResult, RecordsResult, batch_command, ca
 __version__ = version
 __all__ = [
     "FitResult",
+    "FitWarning",
     "GridError",
     "GridInterrupted",
     "HistogramsResult",

@@ -3,7 +3,10 @@ from mean peak currents recorded at several clamp potentials, with profile
 intervals, on the exact engine."""
 
 import json
+import math
+import numbers
 import os
+import warnings
 
 from . import _core, runs
 from .grids import _progress_bar
@@ -63,6 +66,48 @@ def _free_list(free):
     return items
 
 
+class FitWarning(UserWarning):
+    """A fit's word of caution (a poor fit, an estimate on its range's end,
+    inconsistent spreads, currents of the wrong sign or scale, an estimate
+    that follows a fixed parameter): the same codes and texts as the
+    result's `warnings` and cleftsim-batch fit's standard error."""
+
+    def __init__(self, message):
+        super().__init__(message)
+
+
+def _noise_text(noise):
+    if isinstance(noise, str) and noise in ("auto", "none"):
+        return noise
+    if noise is None:
+        return "none"
+    value = runs.plain("noise", noise)
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f'noise must be "auto", "none" or a noise in pA rms, not {noise!r}')
+    return repr(float(value))
+
+
+def _sensitivity_text(sensitivity):
+    if sensitivity is None:
+        return "Gmax=10%,N=1"
+    if isinstance(sensitivity, str):
+        return sensitivity
+    if isinstance(sensitivity, dict):
+        items = []
+        for name, delta in sensitivity.items():
+            if isinstance(delta, str):
+                items.append(f"{name}={delta}")
+            else:
+                value = runs.plain(name, delta)
+                if isinstance(value, bool) or not isinstance(value, numbers.Real):
+                    raise TypeError(f"sensitivity {name}: the move must be a number or a text like '10%', "
+                                    f"not {delta!r}")
+                items.append(f"{name}={float(value)!r}")
+        return ",".join(items) if items else "none"
+    raise TypeError('sensitivity must be None (Gmax 10 %, N 1), "none", a text "PARAM=DELTA[%],..." or a dict '
+                    f'{{"Gmax": "10%", "N": 1}}, not {sensitivity!r}')
+
+
 def _simulate_units(units, trials):
     """Simulates (candidate, potentials) pairs; module-level so that Dask workers import it by name."""
     return [_core.simulate_points(parameters, potentials, trials) for parameters, potentials in units]
@@ -97,7 +142,7 @@ def _evaluate_on(client):
 
 
 def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, workers=None, states=None, state=None,
-        **fixed):
+        noise="auto", sensitivity=None, **fixed):
     """Fits the free parameters of the model to measured mean peak currents.
 
     data: the path of a measured data file (CSV with a header row: V2_mV,
@@ -128,12 +173,23 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     the states file `states`, or the values given as keywords (background,
     Rg, N, ...).
 
-    The likelihood is Gaussian: the spread of a mean over n recorded trials
-    is the model's standard deviation over sqrt(n) (plus the simulation's own
-    error); without n the recorded standard error is taken as known. The 95 %
-    interval of a parameter is the set of its grid values whose profile
-    (-2 log L with the other free parameters re-optimised) lies within 3.84
-    of the minimum; "bounded" is False where it reaches its range's end.
+    noise: the recording noise, pA rms added to every recorded trial: "auto"
+    fits it from the recorded spreads (std_pA, or sem_pA, with n) as a
+    nuisance parameter, a number fixes it, "none" leaves it and the recorded
+    spreads out. sensitivity: the fixed parameters moved both ways to see
+    how far the estimates follow them, None for Gmax by 10 % and N by 1, a
+    dict such as {"Gmax": "10%", "tc": 0.2}, or "none".
+
+    The likelihood is Gaussian: the means of a potential are compared
+    jointly with their covariance as simulated, the spread of a mean over n
+    recorded trials being the model's standard deviation (with the noise's)
+    over sqrt(n), plus the simulation's own error; without n the recorded
+    standard error is taken as known. The 95 % interval of a parameter is the
+    set of its grid values whose profile (-2 log L with the other free
+    parameters re-optimised) lies within 3.84 of the minimum; "bounded" is
+    False where it reaches its range's end, and an interval from Rg or Gb = 0
+    is an upper limit (`upper_limits`). Each of the result's warnings is also
+    raised as a FitWarning.
 
     Returns a FitResult; the same arguments give the same numbers as
     cleftsim-batch fit. Ctrl-C stops the fit (KeyboardInterrupt).
@@ -152,24 +208,40 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
         fixed["seed"] = runs.plain("seed", seed)
     trials = runs.plain("trials", trials)
     evaluate = _evaluate_on(client) if client is not None else None
+    fixed["_noise"] = _noise_text(noise)
+    fixed["_sensitivity"] = _sensitivity_text(sensitivity)
 
     if callable(progress):
-        return FitResult(_fit(data_path, data_text, data_name, free, trials, states, state, workers, progress,
-                              evaluate, fixed))
+        def tell(step):
+            progress(step["evaluations"])
+
+        return _warned(FitResult(_fit(data_path, data_text, data_name, free, trials, states, state, workers,
+                                      tell, evaluate, fixed)))
     with _progress_bar(None, progress, "fit") as bar:
         bar.unit = "candidate"
 
-        def advance(evaluations):
-            bar.update(evaluations - bar.n)
+        def advance(step):
+            if hasattr(bar, "set_postfix_str"):
+                bar.set_postfix_str(f"{step['stage']} ({step['stage_index'] + 1}/{step['stage_count']})",
+                                    refresh=False)
+            bar.update(step["evaluations"] - bar.n)
 
         text = _fit(data_path, data_text, data_name, free, trials, states, state, workers,
                     advance if progress else None, evaluate, fixed)
-    return FitResult(text)
+    return _warned(FitResult(text))
+
+
+def _warned(result):
+    for warning in result.warnings:
+        warnings.warn(f"{warning['text']} ({warning['code']})", FitWarning, stacklevel=3)
+    return result
 
 
 def _fit(data_path, data_text, data_name, free, trials, states, state, workers, progress, evaluate, fixed):
+    noise = fixed.pop("_noise")
+    sensitivity = fixed.pop("_sensitivity")
     return _core.fit(data_path, data_text, data_name, _free_list(free), trials, states, state, workers or 0,
-                     progress, evaluate, **fixed)
+                     progress, evaluate, noise, sensitivity, **fixed)
 
 
 class FitResult:
@@ -189,6 +261,10 @@ class FitResult:
         self.chi2 = members["chi2"]
         self.dof = members["dof"]
         self.p_value = members["p_value"]
+        self.noise = dict(members["noise_pA"])
+        self.upper_limits = dict(members["upper_limits"])
+        self.sensitivity = {name: dict(member) for name, member in members["sensitivity"].items()}
+        self.warnings = [dict(warning) for warning in members["warnings"]]
         self.minus2_log_likelihood = members["minus2_log_likelihood"]
         self.provenance = members["provenance"]
 
@@ -242,18 +318,30 @@ class FitResult:
         for name, value in self.estimates.items():
             low, high = self.intervals[name]
             unit = self._parameter(name)["unit"]
-            line = (f"{name} = {self._value(name, value)}{' ' + unit if unit else ''}  "
+            unit = " " + unit if unit else ""
+            if name in self.upper_limits:
+                lines.append(f"{name} < {self._value(name, self.upper_limits[name])}{unit} (95 %): the data do not "
+                             f"exclude {name} = 0  (best value {self._value(name, value)})")
+                continue
+            line = (f"{name} = {self._value(name, value)}{unit}  "
                     f"(95 % interval {self._value(name, low)} .. {self._value(name, high)})")
             ends = self.unbounded_ends[name]
             if ends:
                 line += f"  not bounded by the data at the {' and '.join(ends)} end of its range"
             lines.append(line)
-        lines += [f"warning: {w}" for w in self._members.get("warnings", [])]
+        if self.noise.get("estimate") is not None:
+            low, high = self.noise["interval"]
+            lines.append(f"recording noise {self.noise['estimate']} pA rms ({self.noise['mode']}"
+                         + (f", 95 % interval {low} .. {high})" if self.noise["mode"] == "fitted" else ")"))
+        elif "note" in self.noise:
+            lines.append(f"recording noise not fitted: {self.noise['note']}")
         p = "n/a" if self.p_value is None else f"{self.p_value:.4g}"
         lines.append(f"chi-square {self.chi2:.3f} with {self.dof} degrees of freedom, p = {p}")
         prov = self.provenance
         lines.append(f"{prov['trials']} simulated trials per potential, seed {prov['seed']}")
         lines.append(f"the fitted sweep: {prov['command']}")
+        for warning in self.warnings:
+            lines.append(f"warning ({warning['code']}): {warning['text']}")
         return lines
 
     def report(self):
@@ -275,6 +363,9 @@ class FitResult:
             unit = self._parameter(name)["unit"]
             ends = self.unbounded_ends[name]
             limits = f"not bounded by the data at the {' and '.join(ends)} end" if ends else "bounded by the data"
+            if name in self.upper_limits:
+                low, high = 0, self.upper_limits[name]
+                limits = f"upper limit: the data do not exclude {name} = 0"
             rows.append("<tr>" + "".join(f"<td>{html.escape(str(cell))}</td>" for cell in (
                 name, self._value(name, value), unit, f"{self._value(name, low)} .. {self._value(name, high)}",
                 limits)) + "</tr>")

@@ -497,7 +497,9 @@ struct PythonRaised { };
 py::tuple pointTuple(const IsvPoint &p)
 {
     return py::make_tuple(p.V, p.trials, p.totalQuanta, p.failures, p.peakSum, p.background, p.quantaSquares,
-        p.peakShift, p.shiftedPeakSum, p.shiftedPeakSquares);
+        p.peakShift, p.shiftedPeakSum, p.shiftedPeakSquares, p.shiftedPeakCubes, p.shiftedPeakFourths,
+        p.shiftedPeakQuanta, p.failureShiftedPeakSum, p.shiftedPeakSquaresQuanta,
+        p.failureShiftedPeakSquares);
 }
 
 IsvPoint pointFrom(const py::handle &item)
@@ -514,6 +516,12 @@ IsvPoint pointFrom(const py::handle &item)
     p.peakShift = t[7].cast<double>();
     p.shiftedPeakSum = t[8].cast<double>();
     p.shiftedPeakSquares = t[9].cast<double>();
+    p.shiftedPeakCubes = t[10].cast<double>();
+    p.shiftedPeakFourths = t[11].cast<double>();
+    p.shiftedPeakQuanta = t[12].cast<double>();
+    p.failureShiftedPeakSum = t[13].cast<double>();
+    p.shiftedPeakSquaresQuanta = t[14].cast<double>();
+    p.failureShiftedPeakSquares = t[15].cast<double>();
     return p;
 }
 
@@ -574,10 +582,14 @@ std::vector<MeasuredColumn> measuredColumns(const py::object &given)
 // The fit as cleftsim.fit asks it; returns the JSON text of cleftsim-batch fit.
 std::string fit(const py::object &dataPath, const py::object &dataColumns, const std::string &dataName,
     const py::list &free, const py::object &trials, const py::object &states, const py::object &state,
-    int workers, const py::object &progress, const py::object &evaluate, const py::kwargs &fixed)
+    int workers, const py::object &progress, const py::object &evaluate, const std::string &noise,
+    const std::string &sensitivity, const py::kwargs &fixed)
 {
     FitRequest request;
     RunProblem problem;
+    if (!parseFitNoise(noise, &request.noise, &request.noiseValue, &problem)
+        || !parseSensitivity(sensitivity, &request.sensitivity, &problem))
+        refuse(problem);
     if (!dataPath.is_none()) {
         if (!readMeasuredData(dataPath.cast<std::string>(), request.data, &problem))
             refuse(problem);
@@ -692,7 +704,14 @@ std::string fit(const py::object &dataPath, const py::object &dataColumns, const
             return;
         py::gil_scoped_acquire gil;
         try {
-            progress(step.evaluations);
+            py::dict where;
+            where["stage"] = step.stage;
+            where["stage_index"] = step.stageIndex;
+            where["stage_count"] = step.stageCount;
+            where["done"] = step.done;
+            where["total"] = step.total;
+            where["evaluations"] = step.evaluations;
+            progress(where);
         } catch (py::error_already_set &error) {
             error.restore();
             throw PythonRaised();
@@ -816,7 +835,7 @@ Returns every member of the JSON output (count lists as arrays) and the provenan
 
     m.def("fit", &fit, py::arg("data_path"), py::arg("data_columns"), py::arg("data_name"), py::arg("free"),
         py::arg("trials"), py::arg("states"), py::arg("state"), py::arg("workers"), py::arg("progress"),
-        py::arg("evaluate"),
+        py::arg("evaluate"), py::arg("noise"), py::arg("sensitivity"),
         "The fit behind cleftsim.fit: returns the JSON text that cleftsim-batch fit writes for the same "
         "request.");
 

@@ -18,17 +18,21 @@ from conftest import BATCH, PYTHON, batch
 POTENTIALS = [-100, -80, -60, -40, -20, 10, 20, 40]
 
 
-@pytest.fixture(scope="module")
-def recording(tmp_path_factory):
-    """Data made by the batch tool at Rg = 1.50: 30 trials at each of eight
+def _recording_file(path, Rg, seed):
+    """Data made by the batch tool at Rg: 30 trials at each of eight
     potentials, with the standard deviations of those trials."""
-    sweep = json.loads(batch("isv", "--seed", 5, "--trials", 30, "--Rg", "1.50", "--format", "json"))
+    sweep = json.loads(batch("isv", "--seed", seed, "--trials", 30, "--Rg", Rg, "--format", "json"))
     points = {p["V2_mV"]: p for p in sweep["points"]}
-    path = tmp_path_factory.mktemp("fit") / "d.csv"
     rows = ["V2_mV,mean_peak_pA,std_pA,n"]
     rows += [f"{V},{points[V]['mean_peak_pA']},{points[V]['std_peak_pA']},{points[V]['trials']}" for V in POTENTIALS]
     path.write_text("\n".join(rows) + "\n")
     return path
+
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    """A recording at Rg = 1.50."""
+    return _recording_file(tmp_path_factory.mktemp("fit") / "d.csv", "1.50", 5)
 
 
 def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkeypatch):
@@ -272,3 +276,100 @@ def test_plot_refuses_axes_of_another_count(fitted):
     with pytest.raises(ValueError, match="2 axes needed, 3 given"):
         fitted.plot(axes=axes)
     plt.close("all")
+
+
+@pytest.fixture(scope="module")
+def null_recording(tmp_path_factory):
+    """A recording at Rg = 0: no feedback at all."""
+    return _recording_file(tmp_path_factory.mktemp("null") / "n.csv", "0", 6)
+
+
+@pytest.mark.parametrize("which, free, bounded, ends, said", [
+    ("recording", (0, 5), True, [], "95 % interval"),
+    ("recording", (0.5, 1.0), False, ["high"], "not bounded by the data at the high end of its range"),
+    ("null", (0, 5), True, [], "the data do not exclude Rg = 0"),
+    ("null", (0.3, 5), False, ["low"], "not bounded by the data at the low end of its range"),
+])
+def test_intervals_said_in_words(recording, null_recording, which, free, bounded, ends, said):
+    data = str(recording if which == "recording" else null_recording)
+    with _no_check():
+        result = cleftsim.fit(data, free={"Rg": free}, seed=4, trials=200, progress=False, sensitivity="none")
+    assert result.bounded["Rg"] is bounded
+    assert result.unbounded_ends["Rg"] == ends
+    assert (("Rg" in result.upper_limits) == (said == "the data do not exclude Rg = 0"))
+    report = result.report()
+    assert said in report
+    if "Rg" in result.upper_limits:
+        assert f"Rg < {result.upper_limits['Rg']} GOhm (95 %)" in report
+        assert result.upper_limits["Rg"] == result.intervals["Rg"][1]
+    # A range end the user set is named as such, and nowhere else.
+    assert ("not bounded" in report) == (not bounded)
+
+
+class _no_check:
+    def __enter__(self):
+        import warnings
+        self._catch = warnings.catch_warnings()
+        self._catch.__enter__()
+        warnings.simplefilter("ignore", cleftsim.FitWarning)
+
+    def __exit__(self, *args):
+        return self._catch.__exit__(*args)
+
+
+def test_warnings_raised_as_the_batch_tool_writes_them(tmp_path, recording):
+    # Amplitudes written as positive numbers: a FitWarning with the JSON's text.
+    text = recording.read_text().splitlines()
+    rows = [text[0]] + [",".join([r.split(",")[0], str(-float(r.split(",")[1]))] + r.split(",")[2:]) for r in text[1:]]
+    flipped = tmp_path / "flipped.csv"
+    flipped.write_text("\n".join(rows) + "\n")
+    with pytest.warns(cleftsim.FitWarning) as caught:
+        result = cleftsim.fit(str(flipped), free={"Rg": (0, 3)}, seed=4, trials=100, progress=False,
+                              sensitivity="none")
+    codes = [w["code"] for w in result.warnings]
+    assert "sign" in codes and "poor_fit" in codes
+    assert [str(w.message) for w in caught] == [f"{w['text']} ({w['code']})" for w in result.warnings]
+    assert issubclass(cleftsim.FitWarning, UserWarning)
+    printed = subprocess.run([BATCH, "fit", "--data", str(flipped), "--free", "Rg=0:3", "--seed", "4", "--trials",
+                              "100", "--sensitivity", "none"], capture_output=True, text=True, timeout=600)
+    assert printed.stdout == result.json
+    assert printed.stderr == "".join(f"warning: {w['text']} ({w['code']})\n" for w in result.warnings)
+
+
+def test_a_clean_fit_warns_of_nothing(recording):
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", cleftsim.FitWarning)
+        result = cleftsim.fit(str(recording), free={"Rg": (0, 5)}, seed=4, trials=200, progress=False,
+                              sensitivity="none")
+    assert result.warnings == []
+
+
+@pytest.mark.parametrize("keywords, options, mode", [
+    ({"noise": "none"}, ["--noise", "none"], "none"),
+    ({"noise": 2.5}, ["--noise", "2.5"], "fixed"),
+    ({"noise": np.float32(2.5)}, ["--noise", "2.5"], "fixed"),
+    ({"noise": "auto", "sensitivity": {"Gmax": "20%", "tc": 0.5}}, ["--sensitivity", "Gmax=20%,tc=0.5"], "fitted"),
+])
+def test_noise_and_sensitivity_as_the_batch_tool_takes_them(recording, keywords, options, mode):
+    args = {"sensitivity": "none", **keywords}
+    with _no_check():
+        result = cleftsim.fit(str(recording), free={"Rg": (1, 2)}, seed=4, trials=60, progress=False, **args)
+    extra = options if "--sensitivity" in options else options + ["--sensitivity", "none"]
+    printed = subprocess.run([BATCH, "fit", "--data", str(recording), "--free", "Rg=1:2", "--seed", "4", "--trials",
+                              "60", *extra], capture_output=True, text=True, timeout=600)
+    assert printed.stdout == result.json
+    assert result.noise["mode"] == mode
+    assert (result.noise.get("estimate") is None) == (mode == "none")
+
+
+@pytest.mark.parametrize("keywords, error", [
+    ({"noise": -1}, ValueError),
+    ({"noise": "fitted"}, TypeError),
+    ({"noise": True}, TypeError),
+    ({"sensitivity": {"V2": 5}}, ValueError),
+    ({"sensitivity": 3}, TypeError),
+])
+def test_bad_noise_and_sensitivity_refused(recording, keywords, error):
+    with pytest.raises(error):
+        cleftsim.fit(str(recording), free={"Rg": (1, 2)}, seed=4, trials=20, progress=False, **keywords)

@@ -38,6 +38,14 @@ void IsvPoint::add(const IsvTrialResult &r)
     const double d = r.peak - peakShift;
     shiftedPeakSum += d;
     shiftedPeakSquares += d * d;
+    shiftedPeakCubes += d * d * d;
+    shiftedPeakFourths += (d * d) * (d * d);
+    shiftedPeakQuanta += d * r.m;
+    shiftedPeakSquaresQuanta += d * d * r.m;
+    if (r.m == 0) {
+        failureShiftedPeakSum += d;
+        failureShiftedPeakSquares += d * d;
+    }
 }
 
 double IsvPoint::sdQuanta() const

@@ -41,6 +41,15 @@ struct IsvPoint {
     double peakShift = 0; // the first trial's peak [pA]
     double shiftedPeakSum = 0;
     double shiftedPeakSquares = 0;
+    // The higher moments and the joint sums the fit of a recording takes:
+    // the third and fourth powers of the shifted peaks, the peaks and their
+    // squares times m, and the peaks and their squares over the failures.
+    double shiftedPeakCubes = 0;
+    double shiftedPeakFourths = 0;
+    double shiftedPeakQuanta = 0;
+    double shiftedPeakSquaresQuanta = 0;
+    double failureShiftedPeakSum = 0;
+    double failureShiftedPeakSquares = 0;
 
     // Adds one trial's result to the sums.
     void add(const IsvTrialResult &r);

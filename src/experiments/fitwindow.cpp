@@ -620,46 +620,7 @@ void FitWindow::showResult()
         m_resultText->setPlainText(running() ? tr("Fitting...") : m_message);
         return;
     }
-    const FitResult &r = *m_result;
-    const FitRequest &q = r.request;
-    QStringList lines;
-    for (std::size_t j = 0; j < q.free.size(); ++j) {
-        const ParamInfo &info = *q.free[j].info;
-        QString line
-            = QStringLiteral("%1 = %2, 95 % interval %3 to %4")
-                  .arg(fitParameterName(info), withUnit(info, valueString(info, r.estimates[j])),
-                      valueString(info, r.intervals[j].first), valueString(info, r.intervals[j].second));
-        const bool lowOpen = !r.bounded[j].first, highOpen = !r.bounded[j].second;
-        if (lowOpen || highOpen)
-            line += tr(" (not bounded by the data %1)")
-                        .arg(lowOpen && highOpen ? tr("at either end")
-                                : lowOpen        ? tr("below")
-                                                 : tr("above"));
-        lines << line;
-    }
-    lines << tr("chi-square %1, %2 degrees of freedom, p-value %3")
-                 .arg(QString::fromStdString(formatFixed(r.chi2, 2)))
-                 .arg(r.dof)
-                 .arg(QString::fromStdString(formatFixed(r.pValue, 3)));
-    QStringList fixed;
-    for (const ParamInfo *info : numericParams()) {
-        bool isFree = info->field == Param::V2;
-        for (const FreeParameter &f : q.free)
-            isFree = isFree || f.info == info;
-        if (!isFree)
-            fixed << QString::fromLatin1(info->name) + QLatin1Char(' ')
-                    + valueString(*info, fieldValue(q.fixed, info->field));
-    }
-    lines << tr("Data %1 (%2 values); %3 trials per potential, seed %4; %5 candidates.")
-                 .arg(QString::fromStdString(q.data.name))
-                 .arg(measuredValueCount(q.data))
-                 .arg(q.trials)
-                 .arg(q.seed)
-                 .arg(r.evaluations);
-    lines << tr("Fixed at Run, from %1: %2%3")
-                 .arg(QString::fromStdString(q.fixedFrom), fixed.join(QStringLiteral(", ")),
-                     q.fixed.BackgroundOn ? tr(", background conductance on") : QString());
-    m_resultText->setPlainText(lines.join(QLatin1Char('\n')));
+    m_resultText->setPlainText(QString::fromStdString(fitSummaryText(*m_result)));
 }
 
 namespace {

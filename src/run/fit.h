@@ -3,6 +3,7 @@
 #include "engine/isvsweep.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
+#include "run/fitobjective.h"
 #include "run/measureddata.h"
 #include "run/problem.h"
 
@@ -22,6 +23,12 @@ struct FreeParameter {
     double high = 0;
 };
 
+// The scale of a parameter's editor grid: 10 to the power of its decimals.
+int editorScale(const ParamInfo &info);
+
+// A value as its editor writes it.
+std::string editorText(const ParamInfo &info, double value);
+
 // Trials per measured potential and candidate by default: the simulation's
 // standard error of a mean then lies well below a recording's of tens of trials.
 constexpr int DefaultFitTrials = 2000;
@@ -29,6 +36,37 @@ constexpr int DefaultFitTrials = 2000;
 // The rise of -2 log L over its minimum that bounds a 95 % profile interval:
 // the 0.95 quantile of chi-square with one degree of freedom.
 constexpr double ProfileThreshold = 3.841458820694124;
+
+// How the recording noise, an rms current added to every recorded trial by
+// the amplifier and the electrode, enters the likelihood: fitted as a
+// nuisance parameter where the data give the trials' spread with n (the
+// default), fixed at a value, or left out (the model's spread alone).
+enum class FitNoise { Fitted, Fixed, Off };
+
+// A fixed parameter moved to see how far the estimates follow it: by delta
+// in its unit, or by delta percent of its value.
+struct SensitivityMove {
+    const ParamInfo *info = nullptr;
+    double delta = 0;
+    bool percent = false;
+};
+
+// The moves asked by default: Gmax by 10 %, N by 1 (each where it is fixed).
+std::vector<SensitivityMove> defaultSensitivity();
+
+// The noise as the batch tool's --noise takes it: "auto" (fitted), "none"
+// (off), or a value in pA rms (fixed, 0..1e6). False with *problem filled
+// for anything else.
+bool parseFitNoise(const std::string &text, FitNoise *noise, double *value, RunProblem *problem);
+// The noise of a request as parseFitNoise reads it back.
+std::string noiseText(FitNoise noise, double value);
+
+// The moves as --sensitivity takes them: "none", or PARAM=DELTA[%],...
+// (numeric parameters but V2, each once, DELTA above 0). False with
+// *problem filled on the first fault.
+bool parseSensitivity(const std::string &text, std::vector<SensitivityMove> *moves, RunProblem *problem);
+// The moves as parseSensitivity reads them back ("none" for none).
+std::string sensitivityText(const std::vector<SensitivityMove> &moves);
 
 // What a fit is asked: the data, the free parameters with their ranges, the
 // parameter set that holds every other value, the trials and the seed.
@@ -39,6 +77,9 @@ struct FitRequest {
     std::string fixedFrom = "defaults"; // where the fixed values came from, in words
     int trials = DefaultFitTrials;
     std::uint32_t seed = 0;
+    FitNoise noise = FitNoise::Fitted;
+    double noiseValue = 0; // the noise with FitNoise::Fixed [pA rms per trial]
+    std::vector<SensitivityMove> sensitivity = defaultSensitivity();
 };
 
 // Checks a request: at least one free parameter, each known, numeric, not
@@ -67,36 +108,26 @@ using FitEvaluator = std::function<std::vector<std::vector<IsvPoint>>(const std:
 FitEvaluator localFitEvaluator(
     const FitRequest &request, int workers, const std::function<bool()> &stop = {});
 
-// One measured value beside the model's.
-struct FitTerm {
-    int V = 0; // clamp potential [mV]
-    std::string quantity; // "peak_pA", "quanta" or "failure_rate"
-    double data = 0;
-    double dataSem = 0; // the recorded standard error; NaN where none was given
-    double model = 0; // the simulated mean over the trials
-    double modelSem = 0; // its standard error over the trials
-    double sd = 0; // the spread of data - model in the likelihood
-    double residual = 0; // (data - model) / sd
-};
-
-// The terms of the likelihood for the points simulated at the measured
-// potentials. A mean recorded over n trials has the spread the model gives
-// its trials, over sqrt(n), and the simulated mean adds its own over
-// sqrt(T); without n the recorded standard error stands for the first.
-std::vector<FitTerm> fitTerms(const FitRequest &request, const std::vector<IsvPoint> &simulated);
-
-// -2 log L of the terms, without the constant: the sum of the squared
-// residuals and the logarithms of the variances.
-double minusTwoLogLikelihood(const std::vector<FitTerm> &terms);
-
-// P(chi-square with dof degrees of freedom > x).
-double chiSquareSurvival(double x, int dof);
-
 // A point of a parameter's profile: the values of every free parameter (the
 // others re-optimised) and -2 log L there.
 struct ProfilePoint {
     std::vector<double> values;
     double objective = 0;
+};
+
+// A word of caution on a result: a code a program can test, and a sentence.
+struct FitWarning {
+    std::string code; // "poor_fit", "at_range_end", "sign", ...
+    std::string text;
+};
+
+// How the estimates followed a fixed parameter moved both ways: refitted
+// from the estimates with the same seeds.
+struct FitSensitivity {
+    const ParamInfo *info = nullptr;
+    double value = 0; // as fixed
+    std::pair<double, double> moved; // the values down and up; NaN for a move the editors refuse
+    std::vector<std::pair<double, double>> estimates; // per free parameter, at the two moved values
 };
 
 // What a fit found.
@@ -109,13 +140,26 @@ struct FitResult {
     double pValue = 0;
     std::vector<FitTerm> terms; // at the estimates
     std::vector<std::pair<double, double>> intervals; // 95 % profile intervals
-    std::vector<std::pair<bool, bool>> bounded; // each end bounded by the data, not by the range
+    // Each end bounded by the data, not by the end of a range the editors
+    // or the user set; an end at a physical bound (Rg or Gb at 0) is no
+    // range's end: the interval is then an upper limit.
+    std::vector<std::pair<bool, bool>> bounded;
+    std::vector<double> upperLimits; // per free parameter: the 95 % upper limit, NaN where none
     std::vector<std::vector<ProfilePoint>> profiles; // per free parameter, by its value
     std::vector<int> coarsePoints; // the search's coarse grid, values per free parameter
     std::vector<int> profileSteps; // the profile walk's step, editor steps per free parameter
     int evaluations = 0; // candidates simulated
     long long trialsRun = 0;
+    bool noiseUsed = false; // the recorded spread entered the likelihood
+    double noise = 0; // the recording noise at the estimates [pA rms per trial]
+    std::pair<double, double> noiseInterval; // its 95 % profile interval, with the noise fitted
+    std::vector<FitSensitivity> sensitivity;
+    std::vector<FitWarning> warnings;
 };
+
+// Whether a parameter's 0 is a physical bound (no resistance of the cleft,
+// no background conductance), not the end of an editor's range.
+bool physicalZero(const ParamInfo &info);
 
 // Thrown by runFit when its stop check says so or its evaluator was stopped.
 class FitStopped : public std::exception {
@@ -154,6 +198,11 @@ ParameterSet fittedParameters(const FitResult &result);
 // needed), and the sweep of the fitted set with the fit's seed and trials.
 std::string fitCommand(const FitRequest &request);
 std::string fittedSweepCommand(const FitResult &result);
+
+// The result in plain text as the Fit window shows it: each estimate with
+// its 95 % interval (or one-sided limit), the recording noise, the goodness
+// of fit, the warnings, the data, the trials, the seed and the fixed values.
+std::string fitSummaryText(const FitResult &result);
 
 // The result as JSON: provenance, estimates, intervals, bounded, chi2, dof,
 // p_value, points (the terms) and profiles.

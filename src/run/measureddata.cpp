@@ -489,6 +489,7 @@ public:
             return fail(
                 row, "n", "missing (std_pA needs the trials recorded)", "n, the trials recorded, at least 2");
         point.semPeak = sem ? *sem : sd ? *sd / std::sqrt(double(point.n)) : NaN;
+        point.stdPeak = sd ? *sd : NaN;
         // The spread of a mean is the model's where n is known; else the
         // recorded standard error is the one the fit uses, and must say something.
         if (!point.n && !sem)

@@ -21,6 +21,7 @@ struct MeasuredPoint {
     // std_pA / sqrt(n); NaN where neither is given (n then lets the model
     // tell the spread).
     double semPeak = std::numeric_limits<double>::quiet_NaN();
+    double stdPeak = std::numeric_limits<double>::quiet_NaN(); // std_pA as given; NaN where not given
     bool hasQuanta = false;
     double meanQuanta = 0; // mean number of quanta
     double semQuanta

@@ -193,6 +193,10 @@ private slots:
     void fixedSeedsGiveTheRecordedBytes();
     void drawScanVariable_data();
     void drawScanVariable();
+    void fitTakesTheFixedValues_data();
+    void fitTakesTheFixedValues();
+    void fitWarnsOnStandardError_data();
+    void fitWarnsOnStandardError();
 };
 
 void TestBatch::helpAndManPageAgree()
@@ -365,6 +369,15 @@ void TestBatch::refusals_data()
         {"column V2_mV", "-160: out of range", "-150..40"});
     row("fit data too few points", {"fit", "--data", goodFitData(), "--free", "Rg,N,Gmax,tc"},
         {"4 measured values for 4 free parameters", "at least 5"});
+    row("fit noise below 0", {"fit", "--data", goodFitData(), "--free", "Rg", "--noise", "-0.5"},
+        {"--noise -0.5", "not auto, none or a noise in pA"});
+    row("fit noise a word", {"fit", "--data", goodFitData(), "--free", "Rg", "--noise", "fitted"},
+        {"--noise fitted", "auto (fitted), none"});
+    row("fit sensitivity of V2", {"fit", "--data", goodFitData(), "--free", "Rg", "--sensitivity", "V2=5"},
+        {"--sensitivity V2=5", "not a parameter the fit can hold fixed"});
+    row("fit sensitivity without a move",
+        {"fit", "--data", goodFitData(), "--free", "Rg", "--sensitivity", "Gmax=0%"},
+        {"--sensitivity Gmax=0%", "above 0"});
     row("Gmax below the state's Gb", {"isv", "--states", statesFile(), "--state", "1", "--Gmax", "0.04"},
         {"Gb 0.050", "1: 0>+nRgGb", "0.000..0.040"});
 }
@@ -1130,6 +1143,83 @@ void TestBatch::drawScanVariable()
     QVERIFY(o.err.startsWith("cleftsim-batch: CLEFTSIM_DRAW_SCAN=" + value.toUtf8() + ": not available"));
     for (const DrawScan &scan : drawScans())
         QVERIFY2(o.err.contains(scan.name), o.err.constData());
+}
+
+void TestBatch::fitTakesTheFixedValues_data()
+{
+    QTest::addColumn<QStringList>("fixed");
+    QTest::addColumn<QString>("named"); // in the provenance's fixed values
+
+    QTest::newRow("N") << QStringList {"--N", "12"} << "\"N\": 12,";
+    QTest::newRow("background and Gb") << QStringList {"--background", "--Gb", "0.010"} << "\"Gb\": 0.010}";
+    QTest::newRow("Gmax") << QStringList {"--Gmax", "0.25"} << "\"Gmax\": 0.25,";
+}
+
+void TestBatch::fitTakesTheFixedValues()
+{
+    // A fixed value given by name reaches the simulated model, not only the
+    // provenance: the model's means differ from the defaults' and equal a
+    // fit from a states file would have, and the fit command repeats them.
+    QFETCH(QStringList, fixed);
+    QFETCH(QString, named);
+    const QStringList base = {"fit", "--data", goodFitData(), "--free", "Rg=1.00:2.00", "--trials", "40",
+        "--seed", "9", "--sensitivity", "none", "--noise", "none"};
+    const Outcome plain = runBatch(base);
+    const Outcome moved = runBatch(base + fixed);
+    QCOMPARE(plain.status, 0);
+    QCOMPARE(moved.status, 0);
+    const auto models = [](const Outcome &o) {
+        QList<double> m;
+        for (const QJsonValue &point : json(o)["points"].toArray())
+            m << point.toObject()["model"].toDouble();
+        return m;
+    };
+    QCOMPARE(models(plain).size(), 4);
+    QVERIFY(models(moved) != models(plain));
+    QVERIFY2(moved.out.contains(named.toUtf8()), moved.out.constData());
+    const QString command = json(moved)["provenance"].toObject()["fit_command"].toString();
+    QVERIFY2(command.endsWith(fixed.join(' ') + " --noise none --sensitivity none"), qPrintable(command));
+    // The command repeats the fit to the byte.
+    const QStringList again = command.split(' ').mid(1);
+    QCOMPARE(runBatch(again).out, moved.out);
+}
+
+void TestBatch::fitWarnsOnStandardError_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("codes");
+
+    const QByteArray head = "V2_mV,mean_peak_pA,std_pA,n\n";
+    QTest::newRow("a recording") << head
+            + "-100,-25.8,22.8,30\n-60,-19.7,12.0,30\n-20,-3.8,2.3,30\n40,5.7,4.2,30\n"
+                                 << QStringList {};
+    QTest::newRow("amplitudes as positive numbers")
+        << head + "-100,25.8,22.8,30\n-60,19.7,12.0,30\n-20,3.8,2.3,30\n40,-5.7,4.2,30\n"
+        << QStringList {"poor_fit", "at_range_end", "sign"};
+    QTest::newRow("currents in nA") << head
+            + "-100,-0.0258,0.0228,30\n-60,-0.0197,0.012,30\n-20,-0.0038,0.0023,30\n40,0.0057,0.0042,30\n"
+                                    << QStringList {"poor_fit", "units"};
+}
+
+void TestBatch::fitWarnsOnStandardError()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, codes);
+    const Outcome o = runBatch({"fit", "--data", fitData(QTest::currentDataTag(), data), "--free", "Rg=0:3",
+        "--trials", "60", "--seed", "4", "--sensitivity", "none"});
+    QCOMPARE(o.status, 0);
+    QStringList got;
+    QStringList lines;
+    for (const QJsonValue &w : json(o)["warnings"].toArray()) {
+        got << w.toObject()["code"].toString();
+        lines << "warning: " + w.toObject()["text"].toString() + " (" + w.toObject()["code"].toString() + ")";
+    }
+    QVERIFY2(got == codes, qPrintable(got.join(", ")));
+    // Each one line on standard error, in the JSON's words.
+    const QString err = QString::fromUtf8(o.err);
+    QCOMPARE(err.count(QStringLiteral("warning: ")), codes.size());
+    for (const QString &line : lines)
+        QVERIFY2(err.contains(line + "\n"), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
