@@ -406,7 +406,10 @@ void Canvas::traceStep(std::initializer_list<TracePoint> step)
                 continue;
             at = QPointF(pixel) + QPointF(0.5, 0.5);
         }
-        at = QPointF(within(at.x(), width()), within(at.y(), height()));
+        // A quarter of a pixel is finer than any picture drawn from it
+        // shows, and keeps the points of a drawing short.
+        at = QPointF(
+            std::round(4 * within(at.x(), width())) / 4, std::round(4 * within(at.y(), height())) / 4);
         if (m_traceStarted)
             changed(QRectF(m_traceLast[i], at).normalized().toAlignedRect().adjusted(-1, -1, 1, 1));
         m_traceLast[i] = at;
@@ -916,10 +919,24 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
             const std::size_t rows = op.trace.size() / curves;
             if (rows < first + 2)
                 break;
-            std::vector<QPointF> path(rows - first);
+            // A point on the straight line between its neighbours (a flat
+            // stretch) adds nothing to the curve and is left out.
+            std::vector<QPointF> path;
             for (std::size_t k = 0; k < curves; ++k) {
-                for (std::size_t r = first; r < rows; ++r)
-                    path[r - first] = op.trace[r * curves + k];
+                path.clear();
+                for (std::size_t r = first; r < rows; ++r) {
+                    const QPointF q = op.trace[r * curves + k];
+                    if (path.size() >= 2) {
+                        const QPointF a = path[path.size() - 2], b = path.back();
+                        const QPointF ab = b - a, bq = q - b;
+                        if (ab.x() * bq.y() == ab.y() * bq.x() && QPointF::dotProduct(ab, bq) > 0)
+                            path.back() = q;
+                        else
+                            path.push_back(q);
+                    } else {
+                        path.push_back(q);
+                    }
+                }
                 p.drawPolyline(path.data(), int(path.size()));
             }
             break;

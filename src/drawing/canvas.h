@@ -141,7 +141,8 @@ public:
     // gives the next pixel and point of every curve, in the order of
     // beginTraces (points beyond them are ignored, a step short of points
     // draws nothing; a point not finite leaves its curve where it was).
-    // Other drawing between the steps does not break the curves.
+    // Other drawing between the steps does not break the curves. Points
+    // are kept to a quarter of a pixel.
     struct TracePoint {
         QPoint pixel; // painted in the raster
         QPointF at; // where the vector line goes on to

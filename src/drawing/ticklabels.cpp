@@ -41,11 +41,11 @@ bool inside(const Canvas &canvas, const QRegion &ink)
 
 } // namespace
 
-bool inkClear(const QRegion &ink, const QRegion &other)
+bool inkClear(const QRegion &ink, const QRegion &other, int gap)
 {
     QRegion around;
     for (const QRect &r : ink)
-        around += r.adjusted(-LabelGap, -LabelGap, LabelGap, LabelGap);
+        around += r.adjusted(-gap, -gap, gap, gap);
     return !around.intersects(other);
 }
 
@@ -82,7 +82,7 @@ void writeTickLabels(Canvas &canvas, const std::vector<TickLabel> &labels)
     QRegion kept = writtenInk(canvas);
     std::vector<bool> keep(labels.size(), false);
     for (std::size_t i : order) {
-        if (inkClear(ink[i], kept)) {
+        if (inkClear(ink[i], kept, LabelGap)) {
             keep[i] = true;
             kept += ink[i];
         }
@@ -101,7 +101,7 @@ int writeLabelClear(Canvas &canvas, int x, int y, const QString &text)
     const QRegion ink = textInk(canvas.font(), x, y, text);
     const auto clearAt = [&](int dx) {
         const QRegion moved = ink.translated(dx, 0);
-        return inside(canvas, moved) && inkClear(moved, written);
+        return inside(canvas, moved) && inkClear(moved, written, TitleGap);
     };
     int shift = 0;
     if (!ink.isEmpty() && !clearAt(0)) {
@@ -140,7 +140,7 @@ int writeVerticalTitle(Canvas &canvas, int x, int y, const QString &text)
         const int lowest = std::max(0, box.bottom() - (canvas.height() - 1));
         at = y - lowest;
         for (int up = lowest; box.top() - up >= 0; ++up) {
-            if (inkClear(ink.translated(0, -up), written)) {
+            if (inkClear(ink.translated(0, -up), written, TitleGap)) {
                 at = y - up;
                 break;
             }

@@ -37,12 +37,15 @@ TickLabel tickLabel(int x, int y, const QString &text, int rank);
 // (3 for multiples of 10, 2 of 5, 1 of 2, else 0).
 int tickRank(int k);
 
-// Pixels kept free around the ink of a label, so that neighbours do not
-// read as one number.
-constexpr int LabelGap = 2;
+// Pixels kept free between the ink of a tick label and other text: the
+// width of a space, so that neighbours do not read as one number (9 and 10
+// as "910").
+constexpr int LabelGap = 4;
+// Pixels kept free between the ink of a title or caption and other text.
+constexpr int TitleGap = 2;
 
-// Whether ink keeps LabelGap pixels from every pixel of other ink.
-bool inkClear(const QRegion &ink, const QRegion &other);
+// Whether ink keeps gap free pixels from every pixel of other ink.
+bool inkClear(const QRegion &ink, const QRegion &other, int gap);
 
 // Writes the labels with textOut, in their order. A label whose ink would
 // leave the figure is moved into it by as little as it takes; one whose ink
@@ -52,14 +55,14 @@ bool inkClear(const QRegion &ink, const QRegion &other);
 void writeTickLabels(Canvas &canvas, const std::vector<TickLabel> &labels);
 
 // Writes a label with textOut at (x, y) or, where its ink would come closer
-// than LabelGap to the text the canvas holds or leave the figure, moved
+// than TitleGap to the text the canvas holds or leave the figure, moved
 // along x to the nearest clear place inside the figure (right before left
 // at equal distance; where there is none, only into the figure). Returns
 // the x written at.
 int writeLabelClear(Canvas &canvas, int x, int y, const QString &text);
 
 // Writes a vertical axis title with DrawVerticalText from (x, y) or, where
-// its ink would leave the figure at its bottom or come closer than LabelGap
+// its ink would leave the figure at its bottom or come closer than TitleGap
 // to the text the canvas holds, from as little higher up as clears them
 // while it stays inside the figure (where no place does, only clear of the
 // bottom). Returns the y written from.
