@@ -724,6 +724,8 @@ void TestCopyWindows::recordsTracesAreLinesInTheExports()
     QVERIFY(svg.count("<polyline") >= 9); // three curves of three trials
     const QByteArray pdf = encodeImage(c, ImageFormat::Pdf);
     QVERIFY2(pdf.size() < 100 * 1024, qPrintable(QString::number(pdf.size())));
+    qInfo("Records of three trials: SVG %lld bytes, PDF %lld bytes", qlonglong(svg.size()),
+        qlonglong(pdf.size()));
     QImage fine;
     QVERIFY(fine.loadFromData(encodeImage(c, ImageFormat::Png4x), "PNG"));
     QCOMPARE(fine.size(), QSize(4 * 374, 4 * 380));

@@ -131,6 +131,8 @@ private slots:
     void labelsThinnedByRank();
     void labelsMoveIntoTheFigure_data();
     void labelsMoveIntoTheFigure();
+    void labelWiderThanItsFigureStays_data();
+    void labelWiderThanItsFigureStays();
     void titleMovesClearOfLabels();
     void labelClearOfText_data();
     void labelClearOfText();
@@ -276,6 +278,32 @@ void TestFigureLayout::labelsMoveIntoTheFigure_data()
     QTest::newRow("below the bottom") << QPoint(20, 32) << QPoint(0, -1);
     QTest::newRow("off the left") << QPoint(-5, 10) << QPoint(1, 0);
     QTest::newRow("off the right") << QPoint(50, 10) << QPoint(-1, 0);
+}
+
+void TestFigureLayout::labelWiderThanItsFigureStays_data()
+{
+    QTest::addColumn<int>("spare"); // figure width less the label's ink width
+    QTest::addColumn<bool>("moved");
+    QTest::newRow("just fits") << 0 << true;
+    QTest::newRow("one pixel too wide") << -1 << false;
+    QTest::newRow("two pixels too wide") << -2 << false;
+}
+
+void TestFigureLayout::labelWiderThanItsFigureStays()
+{
+    // A label off the left edge is moved in where its ink fits the figure's
+    // width; one wider than the figure stays where it was laid out.
+    QFETCH(int, spare);
+    QFETCH(bool, moved);
+    const QString text = QStringLiteral("-1000");
+    const QRect ink = textInk(uiFont(13), -3, 10, text).boundingRect();
+    Canvas c(ink.width() + spare, 40);
+    c.setFontHeight(13);
+    writeTickLabels(c, {tickLabel(-3, 10, text, 0)});
+    const QRect written = c.textInk().front().boundingRect();
+    QCOMPARE(written.left() != ink.left(), moved);
+    if (moved)
+        QCOMPARE(written.left(), 0);
 }
 
 void TestFigureLayout::labelsMoveIntoTheFigure()
