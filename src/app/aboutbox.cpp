@@ -1,6 +1,7 @@
 #include "app/aboutbox.h"
 
 #include "drawing/canvas.h"
+#include "run/rundescription.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -131,7 +132,9 @@ AboutBox::AboutBox(QWidget *parent)
 
     addLabel(
         m_panel1, QStringLiteral("ProductName"), QStringLiteral("Cleftsim csUNO"), 200, 20, uiFont(20, true));
-    addLabel(m_panel1, QStringLiteral("Version"), QStringLiteral("Version: 1.6 beta"), 200, 49, uiFont(14));
+    // The version the batch tool's --version and every JSON output name.
+    addLabel(m_panel1, QStringLiteral("Version"),
+        QStringLiteral("Version: ") + QString::fromUtf8(programVersion()), 200, 49, uiFont(14));
     QLabel *author = addLabel(m_panel1, QStringLiteral("Author"),
         QStringLiteral("by the Cleftsim developers"), 200, 90, uiFont(13));
     author->resize(254, 16);

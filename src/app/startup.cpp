@@ -12,6 +12,7 @@
 #include "experiments/recordswindow.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
+#include "run/rundescription.h"
 #include "widgets/currentmodel.h"
 
 #include <QApplication>
@@ -83,6 +84,7 @@ void fixNumberFormat()
 void setApplicationTitle()
 {
     QCoreApplication::setApplicationName(QStringLiteral("CS"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(programVersion()));
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
@@ -237,6 +238,28 @@ QImage textMask(const QFont &font, const QString &text, int &margin)
     return mask;
 }
 
+// The ink of a text mask, pixel (u, v) of the upright cell at place(u, v).
+template <class Place> QRegion maskInk(const QImage &mask, int margin, Place place)
+{
+    QRegion ink;
+    for (int v = 0; v < mask.height(); ++v) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(mask.constScanLine(v));
+        for (int u = 0; u < mask.width();) {
+            if (!(line[u] & 0xffffff)) {
+                ++u;
+                continue;
+            }
+            int end = u;
+            while (end < mask.width() && (line[end] & 0xffffff))
+                ++end;
+            // The run's two ends, wherever place puts them.
+            ink += QRect(place(u - margin, v - margin), place(end - 1 - margin, v - margin)).normalized();
+            u = end;
+        }
+    }
+    return ink;
+}
+
 } // namespace
 
 QFont uiFont(int pixelHeight, bool bold)
@@ -329,6 +352,72 @@ void Canvas::setPixel(int x, int y, QRgb c)
         return;
     plot(x, y, c, false);
     recordPixel(x, y, c);
+}
+
+void Canvas::beginTraces(int curves, const QColor &colour)
+{
+    m_traceColour = colour.rgb();
+    m_traceLast.assign(std::size_t(std::max(0, curves)), QPointF());
+    m_traceStarted = false;
+    m_traceOpen = false;
+}
+
+Canvas::VectorOp &Canvas::traceOp()
+{
+    if (m_traceOpen && m_traceRestarts == m_restarts && m_traceOp + 1 == m_record.size()
+        && m_record.back().kind == VectorOp::Traces)
+        return m_record.back();
+    VectorOp &op = record(VectorOp::Traces);
+    m_traceOpen = op.kind == VectorOp::Traces; // not when the record went on from its raster
+    if (!m_traceOpen)
+        return op;
+    op.exclusiveOr = false;
+    op.dotted = false;
+    op.filled = false;
+    op.penWidth = 1;
+    op.pen = m_traceColour;
+    op.curves = int(m_traceLast.size());
+    if (m_traceStarted)
+        op.trace = m_traceLast; // the curves go on from where they were
+    m_traceOp = m_record.size() - 1;
+    m_traceRestarts = m_restarts;
+    return op;
+}
+
+void Canvas::traceStep(std::initializer_list<TracePoint> step)
+{
+    const std::size_t n = m_traceLast.size();
+    if (n == 0 || step.size() < n)
+        return;
+    // Far beyond the figure a point only gives its line's direction; kept
+    // within reach of a painter's coordinates.
+    constexpr double Reach = 1 << 20;
+    const auto within = [](double v, double size) { return std::clamp(v, -Reach, size + Reach); };
+    auto it = step.begin();
+    for (std::size_t i = 0; i < n; ++i, ++it) {
+        const QPoint pixel = it->pixel;
+        if (pixel.x() >= 0 && pixel.y() >= 0 && pixel.x() < width() && pixel.y() < height())
+            plot(pixel.x(), pixel.y(), m_traceColour, false);
+        changed(QRect(pixel, QSize(1, 1)));
+        QPointF at = it->at;
+        if (!std::isfinite(at.x()) || !std::isfinite(at.y())) {
+            // A point nowhere: the curve stays where it was, or starts at its pixel.
+            if (m_traceStarted)
+                continue;
+            at = QPointF(pixel) + QPointF(0.5, 0.5);
+        }
+        // A quarter of a pixel is finer than any picture drawn from it
+        // shows, and keeps the points of a drawing short.
+        at = QPointF(
+            std::round(4 * within(at.x(), width())) / 4, std::round(4 * within(at.y(), height())) / 4);
+        if (m_traceStarted)
+            changed(QRectF(m_traceLast[i], at).normalized().toAlignedRect().adjusted(-1, -1, 1, 1));
+        m_traceLast[i] = at;
+    }
+    VectorOp &op = traceOp();
+    if (op.kind == VectorOp::Traces)
+        op.trace.insert(op.trace.end(), m_traceLast.begin(), m_traceLast.end());
+    m_traceStarted = true;
 }
 
 QColor Canvas::pixel(int x, int y) const
@@ -601,7 +690,7 @@ int Canvas::textHeight(const QString &) const
     return fm.ascent() + fm.descent();
 }
 
-template <class Place> void Canvas::plotText(const QFont &font, const QString &text, Place place)
+template <class Place> QRegion Canvas::plotText(const QFont &font, const QString &text, Place place)
 {
     int margin = 0;
     const QImage mask = textMask(font, text, margin);
@@ -615,6 +704,7 @@ template <class Place> void Canvas::plotText(const QFont &font, const QString &t
             }
         }
     }
+    return maskInk(mask, margin, place);
 }
 
 void Canvas::textOut(int x, int y, const QString &text)
@@ -625,8 +715,9 @@ void Canvas::textOut(int x, int y, const QString &text)
     if (m_brushStyle == BrushStyle::Solid)
         fillRect(x, y, x + w, y + h);
     if (!text.isEmpty()) {
-        plotText(font, text, [x, y](int u, int v) { return QPoint(x + u, y + v); });
+        const QRegion ink = plotText(font, text, [x, y](int u, int v) { return QPoint(x + u, y + v); });
         VectorOp &op = record(VectorOp::Text);
+        op.ink = ink;
         op.filled = false; // the box is a fill of its own
         op.points = {QPoint(x, y), QPoint(w, h)};
         op.text = text;
@@ -649,9 +740,11 @@ void Canvas::textOutRotated(int x, int y, const QString &text, const QFont &f)
             for (int v = 0; v < h; ++v)
                 plot(x + v, y - 1 - u, brush, false);
     }
+    QRegion ink;
     if (!text.isEmpty())
-        plotText(font, text, [x, y](int u, int v) { return QPoint(x + v, y - 1 - u); });
+        ink = plotText(font, text, [x, y](int u, int v) { return QPoint(x + v, y - 1 - u); });
     VectorOp &op = record(VectorOp::RotatedText);
+    op.ink = ink;
     op.points = {QPoint(x, y), QPoint(w, h)};
     op.text = text;
     op.font = font;
@@ -761,6 +854,8 @@ Canvas::VectorMark Canvas::vectorEnd() const
     const VectorOp &last = m_record.back();
     if (last.kind == VectorOp::Lines)
         return {m_record.size() - 1, last.points.size() - 1};
+    if (last.kind == VectorOp::Traces && last.curves > 0 && last.trace.size() >= std::size_t(last.curves))
+        return {m_record.size() - 1, last.trace.size() / std::size_t(last.curves) - 1};
     if (last.kind == VectorOp::Pixels)
         return {m_record.size() - 1, last.points.size()};
     return {m_record.size(), 0};
@@ -785,7 +880,8 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
     for (std::size_t i = from.op; i < ops.size(); ++i) {
         const VectorOp &op = ops[i];
         const std::size_t first = i == from.op ? from.item : 0;
-        if (first > 0 && op.kind != VectorOp::Lines && op.kind != VectorOp::Pixels)
+        if (first > 0 && op.kind != VectorOp::Lines && op.kind != VectorOp::Pixels
+            && op.kind != VectorOp::Traces)
             continue;
         p.setCompositionMode(op.exclusiveOr && raster ? QPainter::RasterOp_SourceXorDestination
                                                       : QPainter::CompositionMode_SourceOver);
@@ -817,6 +913,34 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
             p.drawPolyline(path.data(), int(path.size()));
             break;
         }
+        case VectorOp::Traces: {
+            // Each curve a polyline through its points, from the mark's step on.
+            const std::size_t curves = std::size_t(std::max(1, op.curves));
+            const std::size_t rows = op.trace.size() / curves;
+            if (rows < first + 2)
+                break;
+            // A point on the straight line between its neighbours (a flat
+            // stretch) adds nothing to the curve and is left out.
+            std::vector<QPointF> path;
+            for (std::size_t k = 0; k < curves; ++k) {
+                path.clear();
+                for (std::size_t r = first; r < rows; ++r) {
+                    const QPointF q = op.trace[r * curves + k];
+                    if (path.size() >= 2) {
+                        const QPointF a = path[path.size() - 2], b = path.back();
+                        const QPointF ab = b - a, bq = q - b;
+                        if (ab.x() * bq.y() == ab.y() * bq.x() && QPointF::dotProduct(ab, bq) > 0)
+                            path.back() = q;
+                        else
+                            path.push_back(q);
+                    } else {
+                        path.push_back(q);
+                    }
+                }
+                p.drawPolyline(path.data(), int(path.size()));
+            }
+            break;
+        }
         case VectorOp::Rectangle: p.drawRect(box()); break;
         case VectorOp::Fill:
             if (op.filled)
@@ -834,10 +958,32 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
                 p.drawPolyline(corners.data(), int(corners.size()));
             break;
         }
-        case VectorOp::Pixels:
-            for (std::size_t k = first; k < op.points.size(); ++k)
-                p.fillRect(QRectF(op.points[k], QSizeF(1, 1)), QColor::fromRgb(op.colors[k]));
+        case VectorOp::Pixels: {
+            // A run of pixels of one colour is one path (a cloud of trials
+            // is one shape, not thousands), pixels one below the other or
+            // side by side joined into one rectangle of it.
+            std::size_t k = first;
+            while (k < op.points.size()) {
+                const QRgb colour = op.colors[k];
+                QPainterPath path;
+                path.setFillRule(Qt::WindingFill);
+                QRect run(op.points[k], QSize(1, 1));
+                for (++k; k < op.points.size() && op.colors[k] == colour; ++k) {
+                    const QPoint q = op.points[k];
+                    if (run.width() == 1 && q == run.bottomLeft() + QPoint(0, 1)) {
+                        run.setBottom(q.y());
+                    } else if (run.height() == 1 && q == run.topRight() + QPoint(1, 0)) {
+                        run.setRight(q.x());
+                    } else {
+                        path.addRect(run);
+                        run = QRect(q, QSize(1, 1));
+                    }
+                }
+                path.addRect(run);
+                p.fillPath(path, QColor::fromRgb(colour));
+            }
             break;
+        }
         case VectorOp::Text:
         case VectorOp::RotatedText: {
             p.save();
@@ -869,6 +1015,48 @@ void Canvas::paintOps(QPainter &p, const VectorOps &ops, VectorLines lines, Vect
                 p.restore();
             }
             break;
+        }
+    }
+}
+
+QRegion textInk(const QFont &font, int x, int y, const QString &text, bool rotated)
+{
+    if (text.isEmpty())
+        return {};
+    QFont crisp = font;
+    crisp.setStyleStrategy(QFont::NoAntialias);
+    crisp.setKerning(false);
+    int margin = 0;
+    const QImage mask = textMask(crisp, text, margin);
+    if (rotated)
+        return maskInk(mask, margin, [x, y](int u, int v) { return QPoint(x + v, y - 1 - u); });
+    return maskInk(mask, margin, [x, y](int u, int v) { return QPoint(x + u, y + v); });
+}
+
+std::vector<QRegion> Canvas::textInk() const
+{
+    std::vector<QRegion> ink;
+    collectTextInk(m_record, QPoint(0, 0), QRect(), ink);
+    return ink;
+}
+
+void Canvas::collectTextInk(const VectorOps &ops, QPoint offset, const QRect &clip, std::vector<QRegion> &ink)
+{
+    for (const VectorOp &op : ops) {
+        if ((op.kind == VectorOp::Text || op.kind == VectorOp::RotatedText) && !op.ink.isEmpty()) {
+            const QRegion moved = op.ink.translated(offset);
+            if (clip.isNull())
+                ink.push_back(moved);
+            else if (moved.intersects(clip))
+                ink.push_back(moved & clip);
+        }
+        if (op.kind == VectorOp::Copy && op.source) {
+            const QPoint at = offset + op.points[0];
+            QRect area(at, QSize(op.points[1].x(), op.points[1].y()));
+            if (!clip.isNull())
+                area &= clip;
+            if (!area.isEmpty())
+                collectTextInk(*op.source, at, area, ink);
         }
     }
 }

@@ -4,10 +4,13 @@
 #include <QFont>
 #include <QImage>
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -128,6 +131,25 @@ public:
     // A closed polygon outlined with the pen and filled with the brush.
     void polygon(const std::vector<QPoint> &points);
 
+    // Traces: curves drawn a step at a time, several side by side (the
+    // potentials and the current of one trial). In the raster a step paints
+    // one pixel per curve, as setPixel does; in the vector drawing each curve
+    // is a line one pen unit wide through its points, given in the plane's
+    // units (pixel (x, y) has its centre at (x + 0.5, y + 0.5)), so that an
+    // image of finer pixels, SVG and PDF draw the curve, not its pixels.
+    // beginTraces starts `curves` new curves in a colour; each traceStep
+    // gives the next pixel and point of every curve, in the order of
+    // beginTraces (points beyond them are ignored, a step short of points
+    // draws nothing; a point not finite leaves its curve where it was).
+    // Other drawing between the steps does not break the curves. Points
+    // are kept to a quarter of a pixel.
+    struct TracePoint {
+        QPoint pixel; // painted in the raster
+        QPointF at; // where the vector line goes on to
+    };
+    void beginTraces(int curves, const QColor &colour);
+    void traceStep(std::initializer_list<TracePoint> step);
+
     // Pixels.
     void setPixel(int x, int y, const QColor &c);
     // The same for a colour already packed, for the many pixels of a sweep.
@@ -171,6 +193,12 @@ public:
         return paintVector(painter, lines, VectorMark());
     }
     VectorMark vectorEnd() const;
+    // The ink of each text in the drawing, upright and rotated: the pixels
+    // its glyphs paint, in the canvas's pixels and not clipped to it, in the
+    // order written (text of a canvas copied in included, clipped to the
+    // copy); text drawn before the drawing went on from its raster is not
+    // among them.
+    std::vector<QRegion> textInk() const;
     unsigned long long vectorRestarts() const { return m_restarts; }
     // The part of the raster drawn since the last call (empty when nothing was).
     QRect takeChanged();
@@ -186,6 +214,7 @@ private:
             Arc,
             Polygon,
             Pixels,
+            Traces,
             Text,
             RotatedText,
             Copy,
@@ -204,28 +233,37 @@ private:
         // the raster as it was when the drawing grew too long to keep.
         std::vector<QPoint> points;
         std::vector<QRgb> colors; // Pixels: the colour of each
+        // Traces: the points of its curves step by step, `curves` per step.
+        std::vector<QPointF> trace;
+        int curves = 0;
         int startAngle = 0; // Arc: in 1/16 degree, counter-clockwise on the screen
         int spanAngle = 0;
         QString text;
         QFont font;
+        QRegion ink; // Text, RotatedText: the pixels of its glyphs
         std::shared_ptr<const std::vector<VectorOp>> source; // Copy: what the source canvas drew
         QImage raster;
     };
     using VectorOps = std::vector<VectorOp>;
     static constexpr std::size_t MaxVectorOps = 20000;
     static void paintOps(QPainter &painter, const VectorOps &ops, VectorLines lines, VectorMark from);
+    static void collectTextInk(
+        const VectorOps &ops, QPoint offset, const QRect &clip, std::vector<QRegion> &ink);
     // Starts the record anew when an operation covers the whole raster.
     void restartIfCovered(const QRect &covered);
     VectorOp &record(VectorOp::Kind kind);
     void recordLine(const QPoint &from, const QPoint &to);
     void recordPixel(int x, int y, QRgb c);
+    // The record's operation that the current traces go on in, made anew
+    // (from their last points) when other drawing came after it.
+    VectorOp &traceOp();
     void changed(const QRect &r);
 
     // Paints one pen pixel at (x, y) in the current mode, clipped.
     void plot(int x, int y, QRgb color, bool exclusiveOr);
     // Plots the glyph pixels of text in the font colour, pixel (u, v) of the
-    // upright text cell at place(u, v).
-    template <class Place> void plotText(const QFont &font, const QString &text, Place place);
+    // upright text cell at place(u, v); returns them.
+    template <class Place> QRegion plotText(const QFont &font, const QString &text, Place place);
     // The font actually used for text: the canvas font without antialiasing.
     QFont crispFont(const QFont &f) const;
 
@@ -241,6 +279,14 @@ private:
     QPoint m_penPos;
     int m_dotPhase = 0; // pixels of dotted line drawn since the last moveTo
     VectorOps m_record;
+    // The traces begun last: their colour, curves and last points, and the
+    // operation of the record they go on in (none: a new one is needed).
+    QRgb m_traceColour = 0;
+    std::vector<QPointF> m_traceLast;
+    std::size_t m_traceOp = 0;
+    unsigned long long m_traceRestarts = 0;
+    bool m_traceStarted = false; // the curves have points
+    bool m_traceOpen = false; // m_traceOp holds them and is the record's last
     unsigned long long m_restarts = 0;
     QRect m_changed;
 };
@@ -250,6 +296,11 @@ private:
 // clipped), then pen and font grey, brush clear, pen solid, width 1, copy mode:
 // the drawing state every frame of the program starts from.
 void ClearFrame(Canvas &canvas, const QColor &background, int width, int height);
+
+// The pixels the glyphs of text in a font paint, written by textOut with
+// its cell's top-left corner at (x, y), or rotated as textOutRotated writes
+// it from (x, y).
+QRegion textInk(const QFont &font, int x, int y, const QString &text, bool rotated = false);
 
 // Writes text rotated by 90 degrees counter-clockwise (reading upwards) from
 // (x, y): the text runs up from y and occupies x .. x + cell height. Uses a

@@ -37,6 +37,17 @@ void setRightAlignedText(QLabel *label, int right, const QString &text)
         label->move(place);
 }
 
+void setInkOn(QLabel *label, const QColor &background)
+{
+    // The lightness of the background as the eye weighs red, green and blue.
+    const int light = (299 * background.red() + 587 * background.green() + 114 * background.blue()) / 1000;
+    const QColor ink = light >= 128 ? colors::Black : colors::White;
+    QPalette pal = label->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        pal.setColor(group, QPalette::WindowText, ink);
+    label->setPalette(pal);
+}
+
 void setTwoLineHint(QWidget *control, const QString &first, const QString &second)
 {
     control->setToolTip(first + QLatin1Char('\n') + second);

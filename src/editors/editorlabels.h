@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QString>
 
@@ -22,6 +23,11 @@ bool setLabelText(QLabel *label, const QString &text);
 // Writes text into a right-aligned label whose right edge stays at x = right
 // [pixels of the parent], so a longer text grows to the left.
 void setRightAlignedText(QLabel *label, int right, const QString &text);
+
+// Gives a label standing on a picture the ink that reads on the picture's
+// background (black on a light one, white on a dark one), in every state of
+// the window, whatever the window's palette says of text.
+void setInkOn(QLabel *label, const QColor &background);
 
 // Gives a control a hint of two lines.
 void setTwoLineHint(QWidget *control, const QString &first, const QString &second);

@@ -89,10 +89,18 @@ SchemeWindow::SchemeWindow(QWidget *parent)
         label->setPalette(pal);
     }
 
-    addLabel(this, QStringLiteral("Label1"), QStringLiteral("pulse"), 340, 0, bold);
-    addLabel(this, QStringLiteral("Label4"), QStringLiteral("stimulation"), 340, 14, bold);
-    addLabel(this, QStringLiteral("Label27"), QStringLiteral("voltage-clamp"), 340, 350, bold);
-    addLabel(this, QStringLiteral("Label28"), QStringLiteral("recording"), 340, 364, bold);
+    // The captions of the stimulation and the recording stand on the
+    // electrical scheme: their ink is chosen with its face.
+    const struct {
+        const char *name;
+        const char *text;
+        int y;
+    } captions[] = {{"Label1", "pulse", 0}, {"Label4", "stimulation", 14}, {"Label27", "voltage-clamp", 350},
+        {"Label28", "recording", 364}};
+    for (const auto &caption : captions)
+        setInkOn(
+            addLabel(this, QLatin1String(caption.name), QLatin1String(caption.text), 340, caption.y, bold),
+            palette().color(QPalette::Window));
 
     // Number of release sites.
     addLabel(this, QStringLiteral("Label6"), QStringLiteral("n"), 449, 64, uiFont(17));

@@ -1,6 +1,7 @@
 #include "experiments/histogramsdrawing.h"
 
 #include "drawing/canvas.h"
+#include "drawing/ticklabels.h"
 #include "model/rounding.h"
 
 #include <algorithm>
@@ -33,13 +34,15 @@ void ClearImage(Canvas &image)
 void CountAxis(Canvas &image, int trialCount, int tickStep)
 {
     const int n = Trunc(double(trialCount) / tickStep * 0.5);
+    std::vector<TickLabel> labels;
     for (int g = 1; g <= n; ++g) {
         const int y = Base - Round(400.0 / trialCount * tickStep * g);
         image.moveTo(X0 - 2, y);
         image.lineTo(X0 - 6, y);
         const QString label = QString::number(g * tickStep);
-        image.textOut(X0 - 6 - image.textWidth(label), y - 7, label);
+        labels.push_back(tickLabel(X0 - 6 - image.textWidth(label), y - 7, label, tickRank(g)));
     }
+    writeTickLabels(image, labels);
 }
 
 void MeanMarker(Canvas &image, int a, const QString &text)
@@ -54,23 +57,25 @@ void MeanMarker(Canvas &image, int a, const QString &text)
     image.setPenColor(colors::Black);
     image.polygon({QPoint(x, 24), QPoint(x + 5, 19), QPoint(x - 5, 19)});
     image.setFontColor(colors::Black);
-    image.textOut(x - Round(0.5 * image.textWidth(text)), 3, text);
+    // Centred over the mean, or beside where the count labels stand.
+    writeLabelClear(image, x - Round(0.5 * image.textWidth(text)), 3, text);
 }
 
 void MAxis(Canvas &image, int N)
 {
+    // A number of two digits starts 2 pixels left of its bar, as one text
+    // (its digits 4 pixels apart overprinted one another); labels that
+    // would run into their neighbours are thinned, the multiples of 10, 5
+    // and 2 kept first.
+    std::vector<TickLabel> labels;
     for (int m = 0; m <= N; ++m) {
         const int x = X0 + 10 * m;
-        if (m < 10) {
-            image.textOut(x + 1, Base, QString::number(m));
-        } else {
-            image.textOut(x - 2, Base, QString::number(m / 10));
-            image.textOut(x + 2, Base, QString::number(m % 10));
-        }
+        labels.push_back(tickLabel(m < 10 ? x + 1 : x - 2, Base, QString::number(m), tickRank(m)));
     }
+    writeTickLabels(image, labels);
     const QString title = QStringLiteral("number of quanta released, m");
     const int centre = N < 13 ? 108 : 43 + 5 * N;
-    image.textOut(centre - Round(0.5 * image.textWidth(title)), 223, title);
+    writeLabelClear(image, centre - Round(0.5 * image.textWidth(title)), 223, title);
 }
 
 void frameQuantaHistogram(Canvas &image, const ParameterSet &p, int trialCount)
@@ -96,18 +101,21 @@ void frameCurrentHistogram(Canvas &image, const ParameterSet &p, int trialCount)
         image.moveTo(x, Base);
         image.lineTo(x, Base + 4);
     }
+    std::vector<TickLabel> labels;
     if (nT > 4) {
-        image.textOut(34, Base + 4, QStringLiteral("0"));
-        image.textOut(X0 + Round(5 * w) - 7, Base + 4, QStringLiteral("50"));
+        labels.push_back(tickLabel(34, Base + 4, QStringLiteral("0"), 3));
+        labels.push_back(tickLabel(X0 + Round(5 * w) - 7, Base + 4, QStringLiteral("50"), 2));
     } else {
         for (int j = 0; j <= nT; ++j) {
             const QString label = QString::number(10 * j);
-            image.textOut(X0 + Round(w * j - 0.5 * image.textWidth(label)), Base + 4, label);
+            labels.push_back(
+                tickLabel(X0 + Round(w * j - 0.5 * image.textWidth(label)), Base + 4, label, tickRank(j)));
         }
     }
+    writeTickLabels(image, labels);
     const QString title = QStringLiteral("synaptic current (pA)");
     const int centre = p.N < 6 ? 68 : 38 + 5 * p.N;
-    image.textOut(centre - Round(0.5 * image.textWidth(title)), 227, title);
+    writeLabelClear(image, centre - Round(0.5 * image.textWidth(title)), 227, title);
 }
 
 void frameLatencyHistogram(Canvas &image, const ParameterSet &p, int trialCount)
@@ -118,19 +126,18 @@ void frameLatencyHistogram(Canvas &image, const ParameterSet &p, int trialCount)
     const int minor = Round(0.5 * steps);
     drawTicks(image, 37, 211, 10, 0, minor + 1, 0, 3); // every step
     const int major = Trunc((steps + 0.1) * 0.1);
+    std::vector<TickLabel> labels;
     for (int j = 0; j <= major; ++j) {
         image.moveTo(37 + 50 * j, 211);
         image.lineTo(37 + 50 * j, 216);
         if (j == 0)
-            image.textOut(36, 215, QStringLiteral("0"));
+            labels.push_back(tickLabel(36, 215, QStringLiteral("0"), 3));
         else
-            image.textOut(31 + 50 * j, 215, pattern(0.5 * j, "0.0"));
+            labels.push_back(tickLabel(31 + 50 * j, 215, pattern(0.5 * j, "0.0"), tickRank(j)));
     }
+    writeTickLabels(image, labels);
     const QString title = QStringLiteral("latency (msec)");
-    if (p.du < 0.7)
-        image.textOut(28, 227, title);
-    else
-        image.textOut(5 * minor - 7, 227, title);
+    writeLabelClear(image, p.du < 0.7 ? 28 : 5 * minor - 7, 227, title);
 }
 
 void histogramBar(Canvas &image, int x1, int x2, int height)
@@ -176,9 +183,9 @@ void drawCurrentHistogram(Canvas &image, const HistogramsResult &r, const Parame
         image.polygon({QPoint(X0 + bx, 46), QPoint(X0 + 5 + bx, 41), QPoint(X0 - 5 + bx, 41)});
         image.setFontColor(colors::Grey);
         const QString text = pattern(background, "##0.0") + QStringLiteral(" pA");
-        image.textOut(X0 + bx - Round(0.5 * image.textWidth(text)), 25, text);
+        writeLabelClear(image, X0 + bx - Round(0.5 * image.textWidth(text)), 25, text);
         if (bx > 10)
-            DrawVerticalText(image, 23 + bx, 180, QStringLiteral("background current"));
+            writeVerticalTitle(image, 23 + bx, 180, QStringLiteral("background current"));
     }
     image.setPenColor(colors::Black);
     image.setBrushColor(colors::Black);

@@ -1,5 +1,7 @@
 #include "experiments/isvdrawing.h"
 
+#include "drawing/ticklabels.h"
+
 #include <QtAlgorithms>
 
 namespace cleftsim {
@@ -17,10 +19,12 @@ int frameIsvQuanta(Canvas &c, int N)
     const int q = isvQuantumStep(N);
     drawSegment(c, 140, 150, 140, 145 - N * q);
     drawTicks(c, 140, 145 - q, 0, -q, N, 4, 0); // every quantum
+    std::vector<TickLabel> labels;
     for (int i = 1; i <= N; ++i) {
         if (N <= 5 || i % 5 == 0)
-            c.textOut(148, 138 - i * q, QString::number(i));
+            labels.push_back(tickLabel(148, 138 - i * q, QString::number(i), tickRank(i)));
     }
+    writeTickLabels(c, labels);
 
     // Potential: x = 140 + V.
     drawSegment(c, 0, 145, 180, 145);
@@ -28,10 +32,10 @@ int frameIsvQuanta(Canvas &c, int N)
     drawTicks(c, 90, 145, -50, 0, 2, 0, 6); // -50 and -100 mV
     c.setFontColor(colors::Grey);
     c.setBrushStyle(Canvas::BrushStyle::Clear);
-    c.textOut(12, 165, QStringLiteral("potential, V2 (mV)"));
-    c.textOut(137, 151, QStringLiteral("0"));
-    c.textOut(80, 151, QStringLiteral("-50"));
-    c.textOut(26, 151, QStringLiteral("-100"));
+    writeTickLabels(c,
+        {tickLabel(137, 151, QStringLiteral("0"), 3), tickLabel(80, 151, QStringLiteral("-50"), 2),
+            tickLabel(26, 151, QStringLiteral("-100"), 3)});
+    writeLabelClear(c, 12, 165, QStringLiteral("potential, V2 (mV)"));
     return q;
 }
 
@@ -52,24 +56,24 @@ void frameIsvCurrent(Canvas &c)
     drawTicks(c, 90, 40, -50, 0, 2, 0, -6); // -50 and -100 mV
     c.setFontColor(colors::Grey);
     c.setBrushStyle(Canvas::BrushStyle::Clear);
-    c.textOut(12, 2, QStringLiteral("potential, V2 (mV)"));
-    c.textOut(80, 19, QStringLiteral("-50"));
-    c.textOut(26, 19, QStringLiteral("-100"));
-    c.textOut(148, 82, QStringLiteral("-50"));
-    c.textOut(148, 132, QStringLiteral("-100"));
+    writeTickLabels(c,
+        {tickLabel(80, 19, QStringLiteral("-50"), 2), tickLabel(26, 19, QStringLiteral("-100"), 3),
+            tickLabel(148, 82, QStringLiteral("-50"), 2), tickLabel(148, 132, QStringLiteral("-100"), 3)});
+    writeLabelClear(c, 12, 2, QStringLiteral("potential, V2 (mV)"));
 }
 
 int frameIsvFigures(Canvas &quanta, Canvas &current, Canvas &epsc, int N, bool background)
 {
+    // The titles inside their figures, clear of the labels.
     const int q = frameIsvQuanta(quanta, N);
-    DrawVerticalText(quanta, 180, 182, QStringLiteral("number of quanta released, m"));
+    writeVerticalTitle(quanta, 180, 182, QStringLiteral("number of quanta released, m"));
     frameIsvCurrent(current);
-    DrawVerticalText(current, 173, 179, QStringLiteral("synaptic current (pA)"));
+    writeVerticalTitle(current, 173, 179, QStringLiteral("synaptic current (pA)"));
     if (background) {
         frameIsvCurrent(epsc);
-        DrawVerticalText(epsc, 174, 178, QStringLiteral("EPSC amplitude (pA)"));
+        writeVerticalTitle(epsc, 174, 178, QStringLiteral("EPSC amplitude (pA)"));
     } else {
-        DrawVerticalText(current, 189, 175, QStringLiteral("(EPSC amplitude)"));
+        writeVerticalTitle(current, 189, 175, QStringLiteral("(EPSC amplitude)"));
     }
     return q;
 }

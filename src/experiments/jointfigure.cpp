@@ -1,5 +1,6 @@
 #include "experiments/jointfigure.h"
 
+#include "drawing/ticklabels.h"
 #include "experiments/histogramsdrawing.h"
 #include "model/rounding.h"
 
@@ -22,16 +23,19 @@ void frameJointFigure(Canvas &image, const ParameterSet &p)
         image.lineTo(X0 - 5, Base - 10 * j);
     }
     const int major = Trunc((steps + 0.1) * 0.1);
+    std::vector<TickLabel> labels;
     for (int j = 0; j <= major; ++j) {
         image.moveTo(X0 - 2, Base - 50 * j);
         image.lineTo(X0 - 7, Base - 50 * j);
         if (j == 0)
-            image.textOut(24, 200, QStringLiteral("0"));
+            labels.push_back(tickLabel(24, 200, QStringLiteral("0"), 3));
         else
-            image.textOut(14, 200 - 50 * j, QString::fromStdString(formatPattern(0.5 * j, "0.0")));
+            labels.push_back(tickLabel(
+                14, 200 - 50 * j, QString::fromStdString(formatPattern(0.5 * j, "0.0")), tickRank(j)));
     }
+    writeTickLabels(image, labels);
     const int y = p.du < 0.7 ? 215 : 250 - 5 * minor;
-    DrawVerticalText(image, -2, y, QStringLiteral("latency (msec)"));
+    writeVerticalTitle(image, -2, y, QStringLiteral("latency (msec)"));
 }
 
 QPoint jointPixel(double m, double s)
@@ -76,15 +80,23 @@ void drawJointFigure(Canvas &image, const HistogramsResult &r)
     if (!st.any)
         return;
     if (st.hasR)
-        image.textOut(150, 30, QStringLiteral("r = ") + QString::fromStdString(formatPattern(st.r, "#0.00")));
+        writeLabelClear(
+            image, 150, 30, QStringLiteral("r = ") + QString::fromStdString(formatPattern(st.r, "#0.00")));
     const QPoint mean = jointPixel(st.meanM, st.meanS);
     image.setPixel(mean.x(), mean.y(), colors::Red);
+    // The ellipse within the plane of the cells, under none of the text.
+    const QRect plane(QPoint(X0, 0), QPoint(image.width() - 1, Base - 1));
+    std::vector<QRect> text;
+    for (const QRegion &ink : image.textInk())
+        text.push_back(ink.boundingRect());
     for (int k = 0; k <= 500; ++k) {
         const ScatterPoint e = ellipsePoint(st, k);
         if (!std::isfinite(e.m) || !std::isfinite(e.s) || std::abs(e.m) > 1e6 || std::abs(e.s) > 1e6)
             continue;
         const QPoint pt = jointPixel(e.m, e.s);
-        image.setPixel(pt.x(), pt.y(), colors::Aqua);
+        if (plane.contains(pt)
+            && std::none_of(text.begin(), text.end(), [&](const QRect &box) { return box.contains(pt); }))
+            image.setPixel(pt.x(), pt.y(), colors::Aqua);
     }
 }
 

@@ -20,8 +20,9 @@ int recordsTraceBase(int N);
 int frameRecords(Canvas &c, const ParameterSet &p);
 
 // Draws one Records trial as it is computed: one black pixel per step for
-// the spike, the current and the shifted potential, and a red tick per
-// release. An observer of the trial routine.
+// the spike, the current and the shifted potential (in the vector drawing
+// three black curves through the values), and a red tick per release. An
+// observer of the trial routine.
 class RecordsTraceDrawer {
 public:
     static constexpr bool usesProbability = false;

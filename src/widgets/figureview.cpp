@@ -16,6 +16,7 @@
 
 #include <cmath>
 
+#include "widgets/reproduciblepdf.h"
 #include "widgets/savefile.h"
 
 namespace cleftsim {
@@ -106,6 +107,10 @@ QByteArray encodeImage(const Canvas &canvas, ImageFormat format)
         break;
     }
     }
+    // Without the PDF writer's time stamp and random identifiers: the same
+    // figure gives the same bytes (the writer has finished its document).
+    if (format == ImageFormat::Pdf)
+        makePdfReproducible(bytes, sourceDateEpoch());
     return bytes;
 }
 

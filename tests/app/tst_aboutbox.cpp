@@ -1,6 +1,7 @@
 #include "app/aboutbox.h"
 #include "app/tutorialbox.h"
 #include "drawing/canvas.h"
+#include "run/rundescription.h"
 
 #include <QtTest>
 
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextBrowser>
 
 using namespace cleftsim;
@@ -16,6 +18,8 @@ class TestAboutBox : public QObject {
     Q_OBJECT
 private slots:
     void aboutLayout();
+    void oneVersionEverywhere_data();
+    void oneVersionEverywhere();
     void linkColourFollowsPointer();
     void eachClickOpensTheAddress();
     void failedOpenIsIgnored();
@@ -40,7 +44,8 @@ void TestAboutBox::aboutLayout()
     QCOMPARE(name->text(), QStringLiteral("Cleftsim csUNO"));
     QVERIFY(name->font().bold());
     QCOMPARE(name->font().pixelSize(), 20);
-    QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Version"))->text(), QStringLiteral("Version: 1.6 beta"));
+    QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Version"))->text(),
+        QStringLiteral("Version: ") + QLatin1String(programVersion()));
     QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Comments"))->text(), QStringLiteral("Visit "));
     QCOMPARE(box.findChild<QLabel *>(QStringLiteral("Updates"))->text(), QStringLiteral("to update"));
     QLineEdit *link = box.link();
@@ -60,6 +65,46 @@ void TestAboutBox::aboutLayout()
     auto *ok = box.findChild<QPushButton *>(QStringLiteral("OKButton"));
     QVERIFY(ok && ok->isDefault());
     QCOMPARE(ok->geometry(), QRect(177, 174, 92, 30));
+}
+
+// The version About shows is the one the batch tool's --version and every
+// JSON output print (programVersion()), and the one the manual pages, the
+// Debian changelog and the software centre's release name.
+void TestAboutBox::oneVersionEverywhere_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("About") << QString() << QStringLiteral("^Version: (\\S+)$");
+    QTest::newRow("cleftsim(1)") << QStringLiteral("man/cleftsim.1")
+                                 << QStringLiteral("^\\.TH CLEFTSIM 1 \"[^\"]*\" \"Cleftsim ([^\"]+)\"");
+    QTest::newRow("cleftsim-batch(1)") << QStringLiteral(
+        "man/cleftsim-batch.1") << QStringLiteral("^\\.TH CLEFTSIM-BATCH 1 \"[^\"]*\" \"Cleftsim ([^\"]+)\"");
+    QTest::newRow("Debian changelog")
+        << QStringLiteral("debian/changelog") << QStringLiteral("^cleftsim \\(([^)]+)\\)");
+    QTest::newRow("AppStream release") << QStringLiteral("data/example.cleftsim.Cleftsim.metainfo.xml")
+                                       << QStringLiteral("<release version=\"([^\"]+)\"");
+}
+
+void TestAboutBox::oneVersionEverywhere()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, pattern);
+    QString text;
+    if (file.isEmpty()) {
+        AboutBox box;
+        text = box.findChild<QLabel *>(QStringLiteral("Version"))->text();
+    } else {
+        QFile f(QStringLiteral(CLEFTSIM_SOURCE_DIR "/") + file);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
+        text = QString::fromUtf8(f.readAll());
+    }
+    // The first place the version is named (the latest release comes first).
+    const QRegularExpressionMatch match
+        = QRegularExpression(pattern, QRegularExpression::MultilineOption).match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(pattern));
+    QCOMPARE(match.captured(1), QString::fromLatin1(programVersion()));
+    // The version is a release number, not a word.
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$")).match(match.captured(1)).hasMatch());
 }
 
 void TestAboutBox::linkColourFollowsPointer()

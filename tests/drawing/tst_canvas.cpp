@@ -1,5 +1,6 @@
 #include "drawing/canvas.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -73,6 +74,10 @@ private slots:
     void vectorSurfaceDrawsTheSameGeometry_data();
     void vectorSurfaceDrawsTheSameGeometry();
     void vectorSurfaceGoesOnFromAMark();
+    void tracesPaintOnePixelPerStep();
+    void tracesAreLinesInTheVectorDrawing_data();
+    void tracesAreLinesInTheVectorDrawing();
+    void pixelRunsAreOnePathEach();
 };
 
 void TestCanvas::lineEnds_data()
@@ -768,7 +773,10 @@ void TestCanvas::vectorSurfaceGoesOnFromAMark()
     QImage step(120, 100, QImage::Format_RGB32), whole = step;
     step.fill(Qt::green);
     Canvas::VectorMark mark = paint(step, {});
+    c.beginTraces(2, colors::Blue);
     for (int k = 0; k < 30; ++k) {
+        c.traceStep(
+            {{QPoint(k, 40 - k), QPointF(k + 0.5, 40.2 - k)}, {QPoint(k, 3), QPointF(k + 0.5, 3.5 + k % 2)}});
         if (k % 3 == 0)
             c.lineTo(2 * k, 45 - k);
         else
@@ -785,6 +793,140 @@ void TestCanvas::vectorSurfaceGoesOnFromAMark()
     whole.fill(Qt::green);
     paint(whole, {});
     QCOMPARE(step, whole);
+}
+
+void TestCanvas::tracesPaintOnePixelPerStep()
+{
+    // The raster of traces is the raster of their pixels set one by one,
+    // whatever is drawn between the steps.
+    Canvas traced(40, 30), pixels(40, 30);
+    traced.beginTraces(2, colors::Navy);
+    for (int k = -2; k < 42; ++k) {
+        const QPoint a(k, 25 - k / 2), b(k, (k * k) % 31);
+        traced.traceStep({{a, QPointF(k + 0.5, 25.3 - 0.5 * k)}, {b, QPointF(k + 0.5, b.y() + 0.5)}});
+        pixels.setPixel(a.x(), a.y(), colors::Navy);
+        pixels.setPixel(b.x(), b.y(), colors::Navy);
+        if (k % 7 == 0) {
+            for (Canvas *c : {&traced, &pixels}) {
+                c->setPenColor(colors::Red);
+                drawSegment(*c, k, 0, k, 4);
+            }
+        }
+    }
+    // A step short of points draws nothing; one beyond the curves is ignored.
+    traced.traceStep({{QPoint(5, 5), QPointF(5.5, 5.5)}});
+    traced.traceStep({{QPoint(6, 6), QPointF(6.5, 6.5)}, {QPoint(7, 7), QPointF(7.5, 7.5)},
+        {QPoint(8, 8), QPointF(8.5, 8.5)}});
+    pixels.setPixel(6, 6, colors::Navy);
+    pixels.setPixel(7, 7, colors::Navy);
+    QCOMPARE(traced.image(), pixels.image());
+}
+
+void TestCanvas::tracesAreLinesInTheVectorDrawing_data()
+{
+    QTest::addColumn<double>("jump"); // how far the second point lies below the first
+    QTest::addColumn<int>("scale");
+    QTest::newRow("steep, 4x") << 30.0 << 4;
+    QTest::newRow("steep, 2x") << 30.0 << 2;
+    QTest::newRow("steep, 1x") << 30.0 << 1;
+    QTest::newRow("far beyond the figure") << 1e12 << 4;
+}
+
+void TestCanvas::tracesAreLinesInTheVectorDrawing()
+{
+    // Two points of a curve one step apart: the raster has two pixels, the
+    // vector drawing a line joining them, one device pixel wide, at every
+    // device row between them.
+    QFETCH(double, jump);
+    QFETCH(int, scale);
+    Canvas c(20, 40);
+    c.beginTraces(1, colors::Black);
+    c.traceStep({{QPoint(5, 4), QPointF(5.5, 4.5)}});
+    c.traceStep({{QPoint(6, 4 + int(std::min(jump, 1e6))), QPointF(6.5, 4.5 + jump)}});
+    // Not finite: the curve stays where it was.
+    c.traceStep({{QPoint(7, 4), QPointF(qQNaN(), 4.5)}});
+    QCOMPARE(inked(c, WhiteRgb).size(), jump < 35 ? 3 : 2); // the second pixel in the figure or not
+    QImage fine(20 * scale, 40 * scale, QImage::Format_RGB32);
+    fine.fill(Qt::white);
+    {
+        QPainter painter(&fine);
+        painter.scale(scale, scale);
+        c.paintVector(painter, Canvas::VectorLines::Hairline);
+    }
+    const int lastRow = int(std::min(double(fine.height()), std::ceil((4.5 + jump) * scale))) - 1;
+    for (int y = 5 * scale; y < lastRow - 1; ++y) {
+        int ink = 0;
+        for (int x = 0; x < fine.width(); ++x)
+            ink += (fine.pixel(x, y) & 0xffffff) != WhiteRgb;
+        QVERIFY2(ink >= 1 && ink <= 2, qPrintable(QStringLiteral("row %1: %2 inked").arg(y).arg(ink)));
+    }
+    // Nothing outside the columns of the two points' pixels (the third
+    // point is nowhere): the line runs from x = 5.5 to 6.5.
+    for (int y = 0; y < fine.height(); ++y)
+        for (int x = 0; x < fine.width(); ++x)
+            if (x < 5 * scale || x >= 7 * scale)
+                QCOMPARE(fine.pixel(x, y) & 0xffffff, WhiteRgb);
+}
+
+void TestCanvas::pixelRunsAreOnePathEach()
+{
+    // A column of pixels of one colour and a row of another are drawn in the
+    // vector drawing as the same pixels, by a few shapes: the SVG holds no
+    // rectangle per pixel.
+    Canvas c(60, 60);
+    for (int y = 5; y < 55; ++y)
+        c.setPixel(10, y, colors::Silver);
+    for (int x = 12; x < 50; x += 2)
+        c.setPixel(x, 20, colors::Red);
+    c.setPixel(11, 20, colors::Red);
+    c.setPixel(10, 20, colors::Blue); // over the column
+    QImage vector(60, 60, QImage::Format_RGB32);
+    vector.fill(Qt::white);
+    {
+        QPainter painter(&vector);
+        c.paintVector(painter, Canvas::VectorLines::Scaled);
+    }
+    QCOMPARE(vector, c.image());
+    int fills = 0;
+    struct Counter : QPaintEngine {
+        int *fills;
+        explicit Counter(int *f)
+            : QPaintEngine(QPaintEngine::AllFeatures)
+            , fills(f)
+        {
+        }
+        bool begin(QPaintDevice *) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState &) override { }
+        void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override { }
+        void drawPath(const QPainterPath &) override { ++*fills; }
+        void drawRects(const QRectF *, int count) override { *fills += count; }
+        void drawRects(const QRect *, int count) override { *fills += count; }
+        void drawPolygon(const QPointF *, int, PolygonDrawMode) override { ++*fills; }
+        Type type() const override { return QPaintEngine::User; }
+    };
+    struct Device : QPaintDevice {
+        mutable Counter engine;
+        explicit Device(int *f)
+            : engine(f)
+        {
+        }
+        QPaintEngine *paintEngine() const override { return &engine; }
+        int metric(PaintDeviceMetric m) const override
+        {
+            return m == PdmWidth || m == PdmHeight ? 60
+                : m == PdmDepth                    ? 32
+                : m == PdmDevicePixelRatioScaled   ? 1 << 16
+                                                   : 96;
+        }
+    } device(&fills);
+    {
+        QPainter painter(&device);
+        c.paintVector(painter, Canvas::VectorLines::Scaled);
+    }
+    // The background, the column, the red pixels (runs of one where they
+    // are apart, so one path) and the blue one.
+    QVERIFY2(fills <= 5, qPrintable(QStringLiteral("%1 shapes").arg(fills)));
 }
 
 QTEST_MAIN(TestCanvas)

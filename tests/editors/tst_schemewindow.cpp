@@ -11,6 +11,8 @@
 
 #include <QClipboard>
 #include <QLabel>
+#include <QMap>
+#include <QPalette>
 #include <QtTest>
 
 using namespace cleftsim;
@@ -95,6 +97,8 @@ private slots:
     void picturesReturnAfterNBackAndForth();
     void morphologyShowsThroughTheScheme();
     void overlayLabelsLieOverTheScheme();
+    void captionsReadOnTheirPicture_data();
+    void captionsReadOnTheirPicture();
 
 private:
     SchemeWindow *form() const { return static_cast<SchemeWindow *>(windows().forms[1]); }
@@ -613,6 +617,65 @@ void TestSchemeWindow::overlayLabelsLieOverTheScheme()
         QVERIFY2(children.indexOf(label) > scheme, name);
         QVERIFY2(child<QWidget>("ElScheme")->geometry().intersects(label->geometry()), name);
     }
+}
+
+void TestSchemeWindow::captionsReadOnTheirPicture_data()
+{
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QColor>("ink"); // the captions' colour
+    QTest::newRow("classic") << QColor(212, 208, 200) << QColor(Qt::black) << QColor(Qt::black);
+    QTest::newRow("dark") << QColor(53, 53, 53) << QColor(Qt::white) << QColor(Qt::white);
+    // A palette whose text is meant for another background than the
+    // picture's face: white text of a dark theme on a light face, and the
+    // other way round.
+    QTest::newRow("light face, white text")
+        << QColor(236, 236, 236) << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("dark face, black text") << QColor(40, 40, 40) << QColor(Qt::black) << QColor(Qt::white);
+    QTest::newRow("mid grey, just light") << QColor(128, 128, 128) << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("mid grey, just dark") << QColor(127, 127, 127) << QColor(Qt::black) << QColor(Qt::white);
+}
+
+void TestSchemeWindow::captionsReadOnTheirPicture()
+{
+    QFETCH(QColor, window);
+    QFETCH(QColor, text);
+    QFETCH(QColor, ink);
+    // The window set made anew under the palette, as the program starts under it.
+    cleanup();
+    const QPalette saved = QApplication::palette();
+    QPalette pal = saved;
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(g, QPalette::Window, window);
+        pal.setColor(g, QPalette::WindowText, text);
+    }
+    QApplication::setPalette(pal);
+    init();
+    auto *scheme = child<PaintBox>("ElScheme");
+    const Canvas &picture = scheme->render();
+    const auto lightness
+        = [](const QColor &c) { return (299 * c.red() + 587 * c.green() + 114 * c.blue()) / 1000; };
+    QStringList unreadable;
+    for (const char *name : {"Label1", "Label4", "Label27", "Label28"}) {
+        QLabel *label = child<QLabel>(name);
+        // The face behind the caption: the commonest colour of the picture under it.
+        const QRect under
+            = label->geometry().translated(-scheme->pos()) & QRect(QPoint(0, 0), scheme->size());
+        QMap<QRgb, int> counts;
+        for (int y = under.top(); y <= under.bottom(); ++y)
+            for (int x = under.left(); x <= under.right(); ++x)
+                ++counts[picture.rgb(x, y)];
+        QVERIFY2(!counts.isEmpty(), name);
+        QRgb face = counts.firstKey();
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            if (it.value() > counts.value(face))
+                face = it.key();
+        const QColor shown = label->palette().color(QPalette::Active, QPalette::WindowText);
+        if (shown != ink || std::abs(lightness(shown) - lightness(QColor(face))) < 120)
+            unreadable << QString::fromLatin1(name);
+    }
+    QApplication::setPalette(saved);
+    QVERIFY2(unreadable.isEmpty(), qPrintable(unreadable.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(TestSchemeWindow)

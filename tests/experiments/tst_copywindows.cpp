@@ -151,6 +151,7 @@ private slots:
     void failedImageSaveKeepsTheOldFile_data();
     void failedImageSaveKeepsTheOldFile();
     void vectorImageDrawsTheRasterFigure();
+    void recordsTracesAreLinesInTheExports();
     void figuresAtDisplayScaleTwoAreFine_data();
     void figuresAtDisplayScaleTwoAreFine();
 
@@ -703,6 +704,46 @@ void TestCopyWindows::vectorImageDrawsTheRasterFigure()
                            .arg(differ)
                            .arg(c.width() * c.height())));
     }
+}
+
+void TestCopyWindows::recordsTracesAreLinesInTheExports()
+{
+    // Three trials of Records: the SVG holds their curves as lines, not a
+    // rectangle per pixel (it was over a megabyte), and the PNG at four
+    // times the size draws them one device pixel wide, without the 4 x 4
+    // blocks of a magnified raster.
+    auto *records = qobject_cast<RecordsWindow *>(windows().forms[4]);
+    records->showAndRaise();
+    records->setSeedSource([seed = 1u]() mutable { return seed++; });
+    for (int k = 0; k < 3; ++k)
+        QTest::mouseClick(records->findChild<QPushButton *>(QStringLiteral("RunBtn")), Qt::LeftButton);
+    const Canvas &c = records->image3()->canvas();
+    const QByteArray svg = encodeImage(c, ImageFormat::Svg);
+    QVERIFY2(svg.size() < 100 * 1024, qPrintable(QString::number(svg.size())));
+    QVERIFY2(svg.count("<rect") < 20, qPrintable(QString::number(svg.count("<rect"))));
+    QVERIFY(svg.count("<polyline") >= 9); // three curves of three trials
+    const QByteArray pdf = encodeImage(c, ImageFormat::Pdf);
+    QVERIFY2(pdf.size() < 100 * 1024, qPrintable(QString::number(pdf.size())));
+    qInfo("Records of three trials: SVG %lld bytes, PDF %lld bytes", qlonglong(svg.size()),
+        qlonglong(pdf.size()));
+    QImage fine;
+    QVERIFY(fine.loadFromData(encodeImage(c, ImageFormat::Png4x), "PNG"));
+    QCOMPARE(fine.size(), QSize(4 * 374, 4 * 380));
+    int blocks = 0, blackRaster = 0;
+    for (int y = 0; y < c.height(); ++y) {
+        for (int x = 0; x < c.width(); ++x) {
+            if (c.rgb(x, y) != 0)
+                continue;
+            ++blackRaster;
+            bool block = true;
+            for (int dy = 0; dy < 4 && block; ++dy)
+                for (int dx = 0; dx < 4 && block; ++dx)
+                    block = (fine.pixel(4 * x + dx, 4 * y + dy) & 0xffffff) == 0;
+            blocks += block;
+        }
+    }
+    QVERIFY(blackRaster > 600); // the spike and the current of each step at 1x
+    QVERIFY2(blocks < blackRaster / 50, qPrintable(QStringLiteral("%1 blocks").arg(blocks)));
 }
 
 void TestCopyWindows::figuresAtDisplayScaleTwoAreFine_data()
