@@ -4,6 +4,7 @@ of the same build, and a Dask cluster of one scheduler and two workers on
 
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -12,6 +13,13 @@ import pytest
 
 PYTHON = os.environ.get("CLEFTSIM_PYTHON", sys.executable)
 BATCH = os.environ.get("CLEFTSIM_BATCH", "cleftsim-batch")
+
+# A shell that starts the tests in the background hands them SIGINT ignored,
+# and Python then installs no KeyboardInterrupt for it, here or in the
+# programs the tests start. The tests of Ctrl-C need Python's own handler:
+# set here, it also reaches the children as the default disposition.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 def batch(*args):
