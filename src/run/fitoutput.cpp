@@ -49,7 +49,7 @@ std::string fitSummaryText(const FitResult &result)
     std::string text;
     for (std::size_t j = 0; j < request.free.size(); ++j) {
         const ParamInfo &info = *request.free[j].info;
-        if (!std::isnan(result.upperLimits[j])) {
+        if (j < result.upperLimits.size() && !std::isnan(result.upperLimits[j])) {
             text += std::string(info.name) + " < " + withUnit(info, editorText(info, result.upperLimits[j]))
                 + " (95 %): the data do not exclude " + info.name + " = 0; best value "
                 + editorText(info, result.estimates[j]) + "\n";
@@ -225,7 +225,7 @@ std::string fitJson(const FitResult &result)
     text += "},\n";
     std::string limits;
     for (std::size_t j = 0; j < request.free.size(); ++j)
-        if (!std::isnan(result.upperLimits[j]))
+        if (j < result.upperLimits.size() && !std::isnan(result.upperLimits[j]))
             limits += std::string(limits.empty() ? "" : ", ") + jsonString(request.free[j].info->name) + ": "
                 + editorText(*request.free[j].info, result.upperLimits[j]);
     text += "  \"upper_limits\": {" + limits + "},\n";

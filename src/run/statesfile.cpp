@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 namespace cleftsim {
 
@@ -435,6 +436,8 @@ FitResult readFit(const JsonValue &v, const MeasuredData &data)
         r.estimates.push_back(estimate);
         r.intervals.emplace_back(low, high);
         r.bounded.emplace_back(bounded.array[0].boolean, bounded.array[1].boolean);
+        // The member keeps no one-sided limits: the interval stands as read.
+        r.upperLimits.push_back(std::numeric_limits<double>::quiet_NaN());
         const JsonValue &profile = memberOfFree(v, "profiles", name, JsonValue::Type::Array);
         std::vector<ProfilePoint> points;
         for (const JsonValue &row : profile.array) {

@@ -457,7 +457,9 @@ void TestFit::searchFindsTheProfileOfALinearModel()
     QCOMPARE(steps.back().evaluations, result.evaluations);
     std::vector<std::string> stages;
     for (std::size_t i = 0; i < steps.size(); ++i) {
-        QCOMPARE(steps[i].stageCount, 4);
+        // The coarse grid, the refinement, two profiles and the refits of
+        // the sensitivity to N (Gmax is free here).
+        QCOMPARE(steps[i].stageCount, 5);
         if (i > 0)
             QVERIFY(steps[i].evaluations > steps[i - 1].evaluations);
         if (stages.empty() || stages.back() != steps[i].stage)
@@ -465,7 +467,8 @@ void TestFit::searchFindsTheProfileOfALinearModel()
         const int expected = steps[i].stage == "coarse grid" ? 0
             : steps[i].stage == "refinement"                 ? 1
             : steps[i].stage == "profile Rg"                 ? 2
-                                                             : 3;
+            : steps[i].stage == "sensitivity"                ? 4
+                                              : 3; // Gmax's profile, or a restart's profiles after it
         QCOMPARE(steps[i].stageIndex, expected);
         QVERIFY(steps[i].stageIndex == 0 || steps[i].total == 0);
     }
@@ -474,6 +477,7 @@ void TestFit::searchFindsTheProfileOfALinearModel()
     QCOMPARE(stages[1], std::string("refinement"));
     QCOMPARE(stages[2], std::string("profile Rg"));
     QCOMPARE(stages[3], std::string("profile Gmax"));
+    QCOMPARE(stages.back(), std::string("sensitivity"));
     // The profile holds the minimum and rises to the threshold at the ends.
     double least = 1e300;
     for (const ProfilePoint &point : result.profiles[0])
