@@ -4,8 +4,8 @@
 // trials per point and a Histograms run of 10000 trials as wholes. The
 // ratios of engine and reference come from runs of the two in turns.
 
-#include "engine/histogramsrun.h"
-#include "engine/isvsweep.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "model/random.h"

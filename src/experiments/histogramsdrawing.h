@@ -1,7 +1,7 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 #include "model/parameterset.h"
 
 namespace cleftsim {

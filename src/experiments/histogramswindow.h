@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 #include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"

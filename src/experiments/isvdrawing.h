@@ -1,7 +1,7 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "model/rounding.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "experiments/isvwindow.h"
 
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "experiments/copywindows.h"
 #include "experiments/experimentbuttons.h"
 #include "experiments/fitwindow.h"

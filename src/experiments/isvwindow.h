@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"

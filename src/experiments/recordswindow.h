@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/records.h"
+#include "runners/records.h"
 #include "experiments/figuredata.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "run/fitobjective.h"

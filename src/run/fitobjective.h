@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "run/measureddata.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "run/rundescription.h"
 
-#include "engine/records.h"
+#include "runners/records.h"
 #include "model/rounding.h"
 
 #include <algorithm>

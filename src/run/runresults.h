@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/histogramsrun.h"
-#include "engine/isvsweep.h"
-#include "engine/records.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
+#include "runners/records.h"
 #include "run/rundescription.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 #include "drawing/canvas.h"
 #include "drawing/ticklabels.h"
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/isvdrawing.h"
 #include "experiments/jointfigure.h"

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 #include "experiments/copywindows.h"
 #include "experiments/histogramswindow.h"
 #include "model/parameterset.h"

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 #include "experiments/copywindows.h"
 #include "experiments/isvdrawing.h"
 #include "experiments/isvwindow.h"

@@ -1,4 +1,4 @@
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
 #include "model/rounding.h"

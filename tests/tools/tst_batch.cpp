@@ -1,5 +1,5 @@
-#include "engine/histogramsrun.h"
-#include "engine/isvsweep.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "run/runresults.h"

@@ -1,4 +1,4 @@
-#include "engine/records.h"
+#include "runners/records.h"
 
 #include "model/rounding.h"
 

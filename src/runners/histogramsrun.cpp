@@ -1,4 +1,4 @@
-#include "engine/histogramsrun.h"
+#include "runners/histogramsrun.h"
 
 #include "model/peaktrial.h"
 #include "model/rounding.h"

@@ -1,6 +1,6 @@
-#include "engine/histogramsrun.h"
-#include "engine/isvsweep.h"
-#include "engine/records.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
+#include "runners/records.h"
 #include "model/rounding.h"
 #include "model/trial.h"
 
@@ -139,7 +139,7 @@ private:
 
 Q_DECLARE_METATYPE(ParameterSet)
 
-class TestEngines : public QObject {
+class TestRunners : public QObject {
     Q_OBJECT
 private slots:
     void tickStep_data();
@@ -166,7 +166,7 @@ private slots:
     void recordsFileStopsAtAFailure();
 };
 
-void TestEngines::tickStep_data()
+void TestRunners::tickStep_data()
 {
     QTest::addColumn<int>("trials");
     QTest::addColumn<int>("step");
@@ -176,14 +176,14 @@ void TestEngines::tickStep_data()
         QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1];
 }
 
-void TestEngines::tickStep()
+void TestRunners::tickStep()
 {
     QFETCH(int, trials);
     QFETCH(int, step);
     QCOMPARE(TickStep(trials), step);
 }
 
-void TestEngines::scalesAndBackground_data()
+void TestRunners::scalesAndBackground_data()
 {
     QTest::addColumn<ParameterSet>("p");
     QTest::addColumn<double>("maxCurrent");
@@ -206,7 +206,7 @@ void TestEngines::scalesAndBackground_data()
     QTest::newRow("V2 +40") << outward << 40.0 << 40.0 / 1.5;
 }
 
-void TestEngines::scalesAndBackground()
+void TestRunners::scalesAndBackground()
 {
     QFETCH(ParameterSet, p);
     QFETCH(double, maxCurrent);
@@ -218,7 +218,7 @@ void TestEngines::scalesAndBackground()
         <= 1e-12 * std::max(1.0, std::fabs(background)));
 }
 
-void TestEngines::isvTrialFollowsThePeakBySign_data()
+void TestRunners::isvTrialFollowsThePeakBySign_data()
 {
     QTest::addColumn<double>("V");
     QTest::addColumn<double>("Gb");
@@ -232,7 +232,7 @@ void TestEngines::isvTrialFollowsThePeakBySign_data()
     QTest::newRow("+40, background") << 40.0 << 0.05;
 }
 
-void TestEngines::isvTrialFollowsThePeakBySign()
+void TestRunners::isvTrialFollowsThePeakBySign()
 {
     QFETCH(double, V);
     QFETCH(double, Gb);
@@ -249,7 +249,7 @@ void TestEngines::isvTrialFollowsThePeakBySign()
     }
 }
 
-void TestEngines::isvTrialsOnTheScan(const ParameterSet &p, double V)
+void TestRunners::isvTrialsOnTheScan(const ParameterSet &p, double V)
 {
     ModelState state = stateWith(p);
     Generator rng(777), plainRng(777);
@@ -278,7 +278,7 @@ void TestEngines::isvTrialsOnTheScan(const ParameterSet &p, double V)
     QCOMPARE(rng.seed(), plainRng.seed());
 }
 
-void TestEngines::isvPointSumsItsTrials()
+void TestRunners::isvPointSumsItsTrials()
 {
     ParameterSet p = DefaultParameterSet;
     p.Gb = 0.02;
@@ -304,7 +304,7 @@ void TestEngines::isvPointSumsItsTrials()
     QCOMPARE(ra.seed(), rb.seed());
 }
 
-void TestEngines::stoppedRunsKeepTheTrialsRun()
+void TestRunners::stoppedRunsKeepTheTrialsRun()
 {
     // Break after trial 70 of the first point: that point, summed over 70 trials.
     struct BreakAt : IsvSweepObserver {
@@ -349,7 +349,7 @@ void TestEngines::stoppedRunsKeepTheTrialsRun()
     QCOMPARE(rh.seed(), rw.seed());
 }
 
-void TestEngines::histogramsMatchPlainTrials_data()
+void TestRunners::histogramsMatchPlainTrials_data()
 {
     QTest::addColumn<ParameterSet>("p");
     QTest::addColumn<int>("trials");
@@ -381,7 +381,7 @@ void TestEngines::histogramsMatchPlainTrials_data()
     QTest::newRow("Gb equal to Gmax") << background << 300;
 }
 
-void TestEngines::histogramsMatchPlainTrials()
+void TestRunners::histogramsMatchPlainTrials()
 {
     QFETCH(ParameterSet, p);
     QFETCH(int, trials);
@@ -440,7 +440,7 @@ void TestEngines::histogramsMatchPlainTrials()
         QCOMPARE(h.current[0], trials);
 }
 
-void TestEngines::failuresFallUnderTheBackgroundMarker()
+void TestRunners::failuresFallUnderTheBackgroundMarker()
 {
     ParameterSet p = DefaultParameterSet;
     p.BackgroundOn = 1;
@@ -458,7 +458,7 @@ void TestEngines::failuresFallUnderTheBackgroundMarker()
     QVERIFY(!st.any);
 }
 
-void TestEngines::scatterWithoutIncludedCells()
+void TestRunners::scatterWithoutIncludedCells()
 {
     // Only excluded cells: the failures and a release after the spike.
     const HistogramsResult h = tableOf(10, 20, {{0, 20, 70}, {3, 20, 5}});
@@ -469,7 +469,7 @@ void TestEngines::scatterWithoutIncludedCells()
     QCOMPARE(st.maxCount, 0);
 }
 
-void TestEngines::scatterOfOneCell()
+void TestRunners::scatterOfOneCell()
 {
     const HistogramsResult h = tableOf(10, 20, {{4, 7, 33}, {0, 20, 90}});
     const ScatterStats st = scatterStatistics(h);
@@ -487,7 +487,7 @@ void TestEngines::scatterOfOneCell()
     }
 }
 
-void TestEngines::scatterAlongANegativeLine()
+void TestRunners::scatterAlongANegativeLine()
 {
     const HistogramsResult h = tableOf(10, 20, {{1, 3, 5}, {2, 2, 5}, {3, 1, 5}});
     const ScatterStats st = scatterStatistics(h);
@@ -504,14 +504,14 @@ void TestEngines::scatterAlongANegativeLine()
     }
 }
 
-void TestEngines::scatterMatchesTwoPassStatistics_data()
+void TestRunners::scatterMatchesTwoPassStatistics_data()
 {
     QTest::addColumn<int>("big");
     QTest::newRow("small counts") << 1;
     QTest::newRow("counts beyond 32-bit products") << 10000;
 }
 
-void TestEngines::scatterMatchesTwoPassStatistics()
+void TestRunners::scatterMatchesTwoPassStatistics()
 {
     QFETCH(int, big);
     const HistogramsResult h
@@ -536,7 +536,7 @@ void TestEngines::scatterMatchesTwoPassStatistics()
     QVERIFY(std::fabs((t.cov * vx + t.vs * vy) - l1 * vy) < 1e-9 * l1);
 }
 
-void TestEngines::scatterDirection_data()
+void TestRunners::scatterDirection_data()
 {
     QTest::addColumn<HistogramsResult>("h");
     QTest::addColumn<double>("theta");
@@ -546,7 +546,7 @@ void TestEngines::scatterDirection_data()
     QTest::newRow("rising diagonal") << tableOf(10, 20, {{1, 1, 1}, {3, 3, 1}}) << M_PI / 4;
 }
 
-void TestEngines::scatterDirection()
+void TestRunners::scatterDirection()
 {
     QFETCH(HistogramsResult, h);
     QFETCH(double, theta);
@@ -554,7 +554,7 @@ void TestEngines::scatterDirection()
     QVERIFY2(std::fabs(st.theta - theta) < 1e-12, qPrintable(QString::number(st.theta, 'g', 17)));
 }
 
-void TestEngines::recordsTrialKeepsEveryCurrent()
+void TestRunners::recordsTrialKeepsEveryCurrent()
 {
     ParameterSet p = DefaultParameterSet;
     p.gf = 0.5;
@@ -576,7 +576,7 @@ void TestEngines::recordsTrialKeepsEveryCurrent()
         }
 }
 
-void TestEngines::recordsFileLayout()
+void TestRunners::recordsFileLayout()
 {
     std::vector<CurrentTrace> traces(2);
     for (int k = 0; k < RecordsSteps; ++k) {
@@ -615,7 +615,7 @@ void TestEngines::recordsFileLayout()
     QCOMPARE(second[160], QString("1234.568"));
 }
 
-void TestEngines::recordsFileStopsAtAFailure()
+void TestRunners::recordsFileStopsAtAFailure()
 {
     std::vector<CurrentTrace> traces(5);
     for (auto &t : traces)
@@ -627,5 +627,5 @@ void TestEngines::recordsFileStopsAtAFailure()
     QVERIFY(QString::fromStdString(buffer.text).startsWith("161 5 10000\r\n-1.000 "));
 }
 
-QTEST_GUILESS_MAIN(TestEngines)
-#include "tst_engines.moc"
+QTEST_GUILESS_MAIN(TestRunners)
+#include "tst_runners.moc"

@@ -1,4 +1,4 @@
-#include "engine/isvsweep.h"
+#include "runners/isvsweep.h"
 
 #include "model/peaktrial.h"
 #include "model/trial.h"
