@@ -4,14 +4,14 @@
 // trials per point and a Histograms run of 10000 trials as wholes. The
 // ratios of engine and reference come from runs of the two in turns.
 
-#include "runners/histogramsrun.h"
-#include "runners/isvsweep.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "model/random.h"
 #include "model/rounding.h"
 #include "model/trial.h"
 #include "plaintrial.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
 
 #include <benchmark/benchmark.h>
 

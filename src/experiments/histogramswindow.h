@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runners/histogramsrun.h"
 #include "experiments/figuredata.h"
+#include "runners/histogramsrun.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "runners/isvsweep.h"
 #include "model/rounding.h"
+#include "runners/isvsweep.h"
 
 #include <cstdint>
 

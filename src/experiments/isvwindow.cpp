@@ -1,11 +1,11 @@
 #include "experiments/isvwindow.h"
 
-#include "runners/isvsweep.h"
 #include "experiments/copywindows.h"
 #include "experiments/experimentbuttons.h"
 #include "experiments/fitwindow.h"
 #include "experiments/isvdrawing.h"
 #include "experiments/measuredoverlay.h"
+#include "runners/isvsweep.h"
 #include "widgets/currentmodel.h"
 #include "widgets/edits.h"
 #include "widgets/figureview.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runners/isvsweep.h"
 #include "experiments/figuredata.h"
+#include "runners/isvsweep.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "drawing/canvas.h"
-#include "runners/histogramsrun.h"
 #include "model/parameterset.h"
+#include "runners/histogramsrun.h"
 
 namespace cleftsim {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runners/records.h"
 #include "experiments/figuredata.h"
+#include "runners/records.h"
 #include "widgets/childwindow.h"
 #include "widgets/windowset.h"
 

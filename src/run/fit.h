@@ -1,11 +1,11 @@
 #pragma once
 
-#include "runners/isvsweep.h"
 #include "model/parameterset.h"
 #include "model/parametertable.h"
 #include "run/fitobjective.h"
 #include "run/measureddata.h"
 #include "run/problem.h"
+#include "runners/isvsweep.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "runners/isvsweep.h"
 #include "run/measureddata.h"
+#include "runners/isvsweep.h"
 
 #include <string>
 #include <vector>

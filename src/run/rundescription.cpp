@@ -1,7 +1,7 @@
 #include "run/rundescription.h"
 
-#include "runners/records.h"
 #include "model/rounding.h"
+#include "runners/records.h"
 
 #include <algorithm>
 #include <cctype>

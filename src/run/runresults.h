@@ -1,9 +1,9 @@
 #pragma once
 
+#include "run/rundescription.h"
 #include "runners/histogramsrun.h"
 #include "runners/isvsweep.h"
 #include "runners/records.h"
-#include "run/rundescription.h"
 
 #include <functional>
 #include <ostream>

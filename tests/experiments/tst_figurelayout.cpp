@@ -1,12 +1,12 @@
 #include "drawing/canvas.h"
 #include "drawing/ticklabels.h"
-#include "runners/histogramsrun.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/isvdrawing.h"
 #include "experiments/jointfigure.h"
 #include "experiments/recordsdrawing.h"
 #include "model/parameterset.h"
 #include "model/random.h"
+#include "runners/histogramsrun.h"
 
 #include <QtTest>
 

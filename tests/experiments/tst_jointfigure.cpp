@@ -1,7 +1,7 @@
-#include "runners/histogramsrun.h"
 #include "experiments/histogramsdrawing.h"
 #include "experiments/jointfigure.h"
 #include "model/rounding.h"
+#include "runners/histogramsrun.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
+#include "model/rounding.h"
+#include "model/trial.h"
 #include "runners/histogramsrun.h"
 #include "runners/isvsweep.h"
 #include "runners/records.h"
-#include "model/rounding.h"
-#include "model/trial.h"
 
 #include "everyscan.h"
 #include "plaintrial.h"

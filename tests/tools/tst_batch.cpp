@@ -1,8 +1,8 @@
-#include "runners/histogramsrun.h"
-#include "runners/isvsweep.h"
 #include "model/drawscan.h"
 #include "model/parameterset.h"
 #include "run/runresults.h"
+#include "runners/histogramsrun.h"
+#include "runners/isvsweep.h"
 
 #include <QCryptographicHash>
 #include <QFile>
