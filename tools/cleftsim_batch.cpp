@@ -4,6 +4,7 @@
 
 #include "model/drawscan.h"
 #include "model/rounding.h"
+#include "run/experimenttable.h"
 #include "run/fit.h"
 #include "run/runresults.h"
 #include "run/statesfile.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -262,47 +264,47 @@ struct Request {
 // The formats each experiment can be written in, the default first.
 std::string formatsOf(Experiment e)
 {
-    switch (e) {
-    case Experiment::Records: return "text, json for records";
-    case Experiment::Isv: return "csv, json for isv";
-    case Experiment::Histograms: return "json for histograms";
-    }
-    return {};
+    const ExperimentEntry &entry = experimentEntry(e);
+    return (entry.textFormat ? std::string(entry.textFormat) + ", " : std::string()) + "json for "
+        + entry.name;
 }
 
 OutputFormat readFormat(Experiment e, const std::string &text)
 {
     if (text.empty() || text == "json")
         return text.empty() ? OutputFormat::Text : OutputFormat::Json;
-    if ((e == Experiment::Records && text == "text") || (e == Experiment::Isv && text == "csv"))
+    const char *textFormat = experimentEntry(e).textFormat;
+    if (textFormat && text == textFormat)
         return OutputFormat::Text;
     refuse("--format " + text, std::string("not a format of ") + experimentName(e), formatsOf(e));
 }
 
-// The options a command line knows, for the message on an unknown one: the
-// others given, then every parameter.
-std::string withParamOptions(const char *others)
+// The formats of every experiment: "text, json for records; csv, json for isv; ...".
+std::string everyFormat()
 {
-    std::string text = others;
-    for (const ParamInfo *info : numericParams())
-        text += std::string(", --") + info->name;
+    std::string text;
+    for (const ExperimentEntry &entry : experimentTable())
+        text += (text.empty() ? "" : "; ") + formatsOf(entry.experiment);
     return text;
 }
 
-// What an option other than a parameter accepts.
-std::string acceptedOf(const std::string &option)
+// The trial ranges of every experiment, the experiments of one range
+// together: "1..100 for records, 1..10000 for isv and histograms".
+std::string everyTrialRange()
 {
-    if (option == "--seed")
-        return "0..4294967295";
-    if (option == "--seeds")
-        return "1 to 100 seeds 0..4294967295, separated by commas";
-    if (option == "--format")
-        return "text, json for records; csv, json for isv; json for histograms";
-    if (option == "--states")
-        return "the path of a states file";
-    if (option == "--state")
-        return "the full name or the number of a state";
-    return "1..100 for records, 1..10000 for isv and histograms";
+    std::vector<std::pair<int, std::vector<std::string>>> ranges;
+    for (const ExperimentEntry &entry : experimentTable()) {
+        if (ranges.empty() || ranges.back().first != entry.mostTrials)
+            ranges.push_back({entry.mostTrials, {}});
+        ranges.back().second.push_back(entry.name);
+    }
+    std::string text;
+    for (const auto &[most, names] : ranges) {
+        text += (text.empty() ? "1.." : ", 1..") + std::to_string(most) + " for ";
+        for (std::size_t i = 0; i < names.size(); ++i)
+            text += (i == 0 ? "" : i + 1 < names.size() ? ", " : " and ") + names[i];
+    }
+    return text;
 }
 
 // The stored state NAME of a states file, as the base of a run; gbWhat
@@ -329,26 +331,46 @@ ParameterSet stateOfFile(
     return base;
 }
 
+// An option of a command line other than the switch and the parameters:
+// its name, what its value may be, and what it does with the value.
+struct OptionRow {
+    const char *name;
+    std::string accepted;
+    std::function<void(const std::string &value, const std::string &accepted)> take;
+};
+
 // The options of one command line besides the switch and the parameters,
 // which every command line takes alike, and how its refusals name them.
 struct OptionRules {
-    std::vector<std::string> names; // the other options, each taking a value
+    std::vector<OptionRow> rows; // each taking a value
     const char *unknown; // the reason given for an unknown option
     std::string known; // what is accepted instead of an unknown option
-    std::string (*valueAccepted)(const std::string &option); // for a value missing
+    std::string valueMissing; // accepted when a value is missing; empty: the option's accepted
+    // Takes an argument that is no option; none: it is refused as an unknown option.
+    std::function<void(const std::string &arg)> positional;
 };
 
-// An option other than the switch and the parameters, with its value.
+// An option of a row, with its value.
 struct Option {
-    std::string name;
+    const OptionRow *row;
     std::string value;
 };
+
+// The options a command line knows, for the message on an unknown one: the
+// others given, then every parameter.
+std::string withParamOptions(const char *others)
+{
+    std::string text = others;
+    for (const ParamInfo *info : numericParams())
+        text += std::string(", --") + info->name;
+    return text;
+}
 
 // Reads the option at args[i], given as --NAME VALUE or --NAME=VALUE, and
 // moves i past its value. The switch --background and the parameters go
 // into values (each value refused here already, so that the first bad option
 // is the one named; GbText keeps the text of --Gb for the cross checks);
-// for them it returns nothing. Refuses an option not in rules.names.
+// for them it returns nothing. Refuses an option not in rules.rows.
 std::optional<Option> readOption(const std::vector<std::string> &args, std::size_t &i,
     const OptionRules &rules, RunRequest &values, std::string &GbText)
 {
@@ -371,15 +393,20 @@ std::optional<Option> readOption(const std::vector<std::string> &args, std::size
     const ParamInfo *param = name.rfind("--", 0) == 0 ? findParam(std::string_view(name).substr(2)) : nullptr;
     if (param && param->field == Param::BackgroundOn)
         param = nullptr; // the switch is --background
-    if (!param && std::find(rules.names.begin(), rules.names.end(), name) == rules.names.end())
+    const auto row = std::find_if(
+        rules.rows.begin(), rules.rows.end(), [&](const OptionRow &r) { return name == r.name; });
+    if (!param && row == rules.rows.end())
         refuse(arg, rules.unknown, rules.known);
     if (!inlineValue) {
         if (i + 1 >= args.size())
-            refuse(name, "value missing", param ? rangeText(*param) : rules.valueAccepted(name));
+            refuse(name, "value missing",
+                param                            ? rangeText(*param)
+                    : rules.valueMissing.empty() ? row->accepted
+                                                 : rules.valueMissing);
         value = args[++i];
     }
     if (!param)
-        return Option {name, value};
+        return Option {&*row, value};
     double number = 0;
     if (!readNumber(value, number))
         refuse(name + " " + value, param->decimals == 0 ? "not a whole number" : "not a number",
@@ -391,6 +418,28 @@ std::optional<Option> readOption(const std::vector<std::string> &args, std::size
     if (param->field == Param::Gb)
         GbText = value;
     return std::nullopt;
+}
+
+// The one reader of every command line: every argument in turn, an option
+// handed to its row, anything else to the rules' positional.
+void readOptions(
+    const std::vector<std::string> &args, const OptionRules &rules, RunRequest &values, std::string &GbText)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (rules.positional && (arg.size() < 2 || arg[0] != '-')) {
+            rules.positional(arg);
+            continue;
+        }
+        if (const std::optional<Option> option = readOption(args, i, rules, values, GbText))
+            option->row->take(option->value, option->row->accepted);
+    }
+}
+
+// The seed of --seed, a whole number 0..4294967295.
+std::uint32_t readSeed(const std::string &value, const std::string &accepted)
+{
+    return static_cast<std::uint32_t>(readWhole("--seed", value, 0, 4294967295LL, accepted));
 }
 
 Request parse(int argc, char **argv)
@@ -408,46 +457,46 @@ Request parse(int argc, char **argv)
         request.version = true;
         return request;
     }
-    const OptionRules rules {{"--seed", "--trials", "--seeds", "--format", "--states", "--state"},
+    const std::string trialRanges = everyTrialRange();
+    OptionRules rules {
+        {{"--seed", "0..4294967295",
+             [&](const std::string &value, const std::string &accepted) {
+                 run.seed = readSeed(value, accepted);
+             }},
+            {"--seeds", "1 to 100 seeds 0..4294967295, separated by commas",
+                [&](const std::string &value, const std::string &) {
+                    run.seeds = readSeeds(value);
+                    request.seedsGiven = true;
+                }},
+            {"--trials", trialRanges,
+                [&](const std::string &value, const std::string &accepted) {
+                    run.trials = readWhole("--trials", value, 1, MaxRunTrials, accepted);
+                    run.trialsWhat = "--trials " + value;
+                }},
+            {"--format", everyFormat(),
+                [&](const std::string &value, const std::string &) { request.formatText = value; }},
+            {"--states", "the path of a states file",
+                [&](const std::string &value, const std::string &) {
+                    request.statesFile = value;
+                    request.statesGiven = true;
+                }},
+            {"--state", "the full name or the number of a state",
+                [&](const std::string &value, const std::string &) {
+                    request.stateName = value;
+                    request.stateGiven = true;
+                }}},
         "unknown option",
         withParamOptions("EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
                          "--help, --version"),
-        acceptedOf};
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        if (arg.size() < 2 || arg[0] != '-') {
+        std::string(), [&](const std::string &arg) {
             if (haveExperiment)
                 refuse("EXPERIMENT " + arg, "a second experiment", "one of " + experimentNames());
             RunProblem problem;
             if (!experimentNamed(arg, run.experiment, &problem, "EXPERIMENT"))
                 refuse(problem);
             haveExperiment = true;
-            continue;
-        }
-        const std::optional<Option> option = readOption(args, i, rules, run, request.GbText);
-        if (!option)
-            continue;
-        const std::string &name = option->name;
-        const std::string &value = option->value;
-        const std::string accepted = acceptedOf(name);
-        if (name == "--seed") {
-            run.seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, accepted));
-        } else if (name == "--seeds") {
-            run.seeds = readSeeds(value);
-            request.seedsGiven = true;
-        } else if (name == "--trials") {
-            run.trials = readWhole(name, value, 1, MaxRunTrials, accepted);
-            run.trialsWhat = "--trials " + value;
-        } else if (name == "--format") {
-            request.formatText = value;
-        } else if (name == "--states") {
-            request.statesFile = value;
-            request.statesGiven = true;
-        } else if (name == "--state") {
-            request.stateName = value;
-            request.stateGiven = true;
-        }
-    }
+        }};
+    readOptions(args, rules, run, request.GbText);
     if (!haveExperiment)
         refuse("EXPERIMENT", "missing", experimentNames());
     const Experiment experiment = run.experiment;
@@ -552,46 +601,54 @@ FitOptions parseFit(const std::vector<std::string> &args)
     std::optional<std::uint32_t> seed;
     std::string statesFile, stateName, GbText;
     bool statesGiven = false, stateGiven = false, freeGiven = false;
-    const OptionRules rules {{"--data", "--free", "--trials", "--seed", "--workers", "--states", "--state",
-                                 "--noise", "--sensitivity"},
+    const OptionRules rules {
+        {{"--data", "see --help",
+             [&](const std::string &value, const std::string &) { options.dataPath = value; }},
+            {"--free", "see --help",
+                [&](const std::string &value, const std::string &) {
+                    request.free = readFree(value);
+                    freeGiven = true;
+                }},
+            {"--trials", "1.." + std::to_string(MaxRunTrials) + " for fit",
+                [&](const std::string &value, const std::string &accepted) {
+                    request.trials
+                        = static_cast<int>(readWhole("--trials", value, 1, MaxRunTrials, accepted));
+                }},
+            {"--seed", "0..4294967295",
+                [&](const std::string &value, const std::string &accepted) {
+                    seed = readSeed(value, accepted);
+                }},
+            {"--workers", "1..1024",
+                [&](const std::string &value, const std::string &accepted) {
+                    options.workers = static_cast<int>(readWhole("--workers", value, 1, 1024, accepted));
+                }},
+            {"--states", "see --help",
+                [&](const std::string &value, const std::string &) {
+                    statesFile = value;
+                    statesGiven = true;
+                }},
+            {"--state", "see --help",
+                [&](const std::string &value, const std::string &) {
+                    stateName = value;
+                    stateGiven = true;
+                }},
+            {"--noise", "see --help",
+                [&](const std::string &value, const std::string &) {
+                    RunProblem problem;
+                    if (!parseFitNoise(value, &request.noise, &request.noiseValue, &problem))
+                        refuse("--" + problem.what, problem.reason, problem.accepted);
+                }},
+            {"--sensitivity", "see --help",
+                [&](const std::string &value, const std::string &) {
+                    RunProblem problem;
+                    if (!parseSensitivity(value, &request.sensitivity, &problem))
+                        refuse("--" + problem.what, problem.reason, problem.accepted);
+                }}},
         "unknown option of fit",
         withParamOptions("--data, --free, --trials, --seed, --workers, --states, --state, --noise, "
                          "--sensitivity, --background, --help"),
-        [](const std::string &) { return std::string("see --help"); }};
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::optional<Option> option = readOption(args, i, rules, values, GbText);
-        if (!option)
-            continue;
-        const std::string &name = option->name;
-        const std::string &value = option->value;
-        if (name == "--data") {
-            options.dataPath = value;
-        } else if (name == "--free") {
-            request.free = readFree(value);
-            freeGiven = true;
-        } else if (name == "--trials") {
-            request.trials = static_cast<int>(
-                readWhole(name, value, 1, MaxRunTrials, "1.." + std::to_string(MaxRunTrials) + " for fit"));
-        } else if (name == "--seed") {
-            seed = static_cast<std::uint32_t>(readWhole(name, value, 0, 4294967295LL, "0..4294967295"));
-        } else if (name == "--workers") {
-            options.workers = static_cast<int>(readWhole(name, value, 1, 1024, "1..1024"));
-        } else if (name == "--states") {
-            statesFile = value;
-            statesGiven = true;
-        } else if (name == "--state") {
-            stateName = value;
-            stateGiven = true;
-        } else if (name == "--noise") {
-            RunProblem problem;
-            if (!parseFitNoise(value, &request.noise, &request.noiseValue, &problem))
-                refuse("--" + problem.what, problem.reason, problem.accepted);
-        } else if (name == "--sensitivity") {
-            RunProblem problem;
-            if (!parseSensitivity(value, &request.sensitivity, &problem))
-                refuse("--" + problem.what, problem.reason, problem.accepted);
-        }
-    }
+        "see --help", nullptr};
+    readOptions(args, rules, values, GbText);
     if (options.dataPath.empty())
         refuse("--data", "missing", "--data FILE, the measured data");
     if (!freeGiven)

@@ -2,6 +2,7 @@
 
 #include "experiments/copywindows.h"
 #include "model/storedstates.h"
+#include "run/experimenttable.h"
 #include "widgets/currentmodel.h"
 #include "widgets/figureview.h"
 #include "widgets/savefile.h"
@@ -37,7 +38,7 @@ constexpr int ListedSeeds = 6;
 // a Histograms run has only its JSON.
 bool hasTextForm(Experiment e)
 {
-    return e != Experiment::Histograms;
+    return experimentEntry(e).text != nullptr;
 }
 
 QString textFilter(Experiment e)
@@ -65,9 +66,9 @@ QString jsonFilterOf(Experiment e)
 
 QString extensionOf(Experiment e, OutputFormat format)
 {
-    return format == OutputFormat::Json ? QStringLiteral("json")
-        : e == Experiment::Records      ? QStringLiteral("txt")
-                                        : QStringLiteral("csv");
+    return format == OutputFormat::Json || !hasTextForm(e)
+        ? QStringLiteral("json")
+        : QString::fromLatin1(experimentEntry(e).textExtension);
 }
 
 void saveWithDialog(QWidget *parent, const FigureDataPtr &data, const QString &stateName)
@@ -153,7 +154,7 @@ std::string figureOutput(const FigureData &data, OutputFormat format)
         text = runOutput(data.result, format);
     } else {
         RunResult result = data.result;
-        result.isv.note = data.note.toStdString();
+        result.get<IsvRunResult>().note = data.note.toStdString();
         text = runOutput(result, format);
     }
     // The measured points go last, into the object that closes the text.

@@ -181,7 +181,7 @@ void HistogramsWindow::RunBtnClick()
         data->result.run.seeds = {seed};
         data->result.run.trials = m_trialCount;
         data->result.run.params = runParameters;
-        data->result.histograms = m_result;
+        data->result.outcome = m_result;
         m_data = std::move(data);
 
         // The figures one after another, letting the application breathe

@@ -316,9 +316,10 @@ void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
     run.seeds = {seed};
     run.trials = m_trialCount;
     run.params = m_changedDuringSweep ? model().LPC : parameters;
-    data->result.isv.points = std::move(m_sweepPoints);
+    IsvRunResult &sweep = data->result.outcome.emplace<IsvRunResult>();
+    sweep.points = std::move(m_sweepPoints);
     m_sweepPoints.clear();
-    const std::vector<IsvPoint> &points = data->result.isv.points;
+    const std::vector<IsvPoint> &points = sweep.points;
     if (m_changedDuringSweep) {
         data->changedMidway = true;
         // The points kept are those run wholly with the parameters named.
@@ -328,7 +329,7 @@ void IsvWindow::keepSweep(std::uint32_t seed, const ParameterSet &parameters)
             : tr("The parameters changed during this sweep: it holds the points from V2 = %1 mV on, run "
                  "wholly with these parameters; no command repeats it.")
                   .arg(points.front().V);
-    } else if (!data->result.isv.complete(m_trialCount)) {
+    } else if (!sweep.complete(m_trialCount)) {
         const int V = points.empty() ? SweepFirstV : points.back().V;
         data->note = (m_breakRequested ? tr("Stopped by Break at V2 = %1 mV: no command repeats this sweep.")
                                        : tr("Broken off at V2 = %1 mV: no command repeats this sweep."))

@@ -148,9 +148,9 @@ FigureDataPtr RecordsWindow::figureData() const
     run.recordsSeed = m_fixedSeed; // the command names S where the seeds are its own
     run.trials = m_recordsCount;
     run.params = m_runParameters;
-    data->result.records.traces.assign(
-        m_recordedCurrents.begin(), m_recordedCurrents.begin() + m_recordsCount);
-    data->result.records.quanta = m_quanta;
+    RecordsResult &records = data->result.outcome.emplace<RecordsResult>();
+    records.traces.assign(m_recordedCurrents.begin(), m_recordedCurrents.begin() + m_recordsCount);
+    records.quanta = m_quanta;
     return data;
 }
 

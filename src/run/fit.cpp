@@ -2,6 +2,7 @@
 
 #include "model/random.h"
 #include "model/rounding.h"
+#include "run/experimenttable.h"
 #include "run/json.h"
 #include "run/rundescription.h"
 
@@ -219,7 +220,7 @@ FitEvaluator localFitEvaluator(const FitRequest &request, int workers, const std
             for (std::size_t u = next++; u < units; u = next++) {
                 const std::size_t c = u / potentials.size(), k = u % potentials.size();
                 const std::vector<IsvPoint> point
-                    = runSeededIsvPoints(batch[c], {potentials[k]}, trials, stop);
+                    = experimentEntry(Experiment::Isv).seededPoints(batch[c], {potentials[k]}, trials, stop);
                 if (point.empty())
                     stopped = true;
                 else

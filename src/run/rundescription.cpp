@@ -1,6 +1,7 @@
 #include "run/rundescription.h"
 
 #include "model/rounding.h"
+#include "run/experimenttable.h"
 #include "runners/records.h"
 
 #include <algorithm>
@@ -18,33 +19,22 @@ namespace cleftsim {
 
 const char *experimentName(Experiment e)
 {
-    switch (e) {
-    case Experiment::Records: return "records";
-    case Experiment::Isv: return "isv";
-    case Experiment::Histograms: return "histograms";
-    }
-    return "";
+    return experimentEntry(e).name;
 }
-
-namespace {
-
-constexpr Experiment Experiments[] = {Experiment::Records, Experiment::Isv, Experiment::Histograms};
-
-} // namespace
 
 std::string experimentNames()
 {
     std::string names;
-    for (Experiment e : Experiments)
-        names += (names.empty() ? "" : ", ") + std::string(experimentName(e));
+    for (const ExperimentEntry &entry : experimentTable())
+        names += (names.empty() ? "" : ", ") + std::string(entry.name);
     return names;
 }
 
 bool experimentNamed(const std::string &name, Experiment &experiment, RunProblem *problem, const char *label)
 {
-    for (Experiment e : Experiments)
-        if (name == experimentName(e)) {
-            experiment = e;
+    for (const ExperimentEntry &entry : experimentTable())
+        if (name == entry.name) {
+            experiment = entry.experiment;
             return true;
         }
     if (problem)
@@ -212,12 +202,12 @@ bool checkBackground(
 
 int mostTrials(Experiment e)
 {
-    return e == Experiment::Records ? MaxRecords : MaxRunTrials;
+    return experimentEntry(e).mostTrials;
 }
 
 int defaultTrials(Experiment e)
 {
-    return e == Experiment::Records ? 1 : 100;
+    return experimentEntry(e).defaultTrials;
 }
 
 std::string trialRangeText(Experiment e)
@@ -233,20 +223,15 @@ bool checkRun(const RunDescription &run, RunProblem *problem, const char *switch
         return false;
     };
     const std::string name = experimentName(run.experiment);
-    if (run.experiment == Experiment::Records) {
-        if (run.trials < 1 || run.trials > mostTrials(run.experiment))
-            return fail(
-                "trials " + std::to_string(run.trials), "out of range", trialRangeText(run.experiment));
+    if (run.trials < 1 || run.trials > mostTrials(run.experiment))
+        return fail("trials " + std::to_string(run.trials), "out of range", trialRangeText(run.experiment));
+    if (experimentEntry(run.experiment).seedPerTrial) {
         if (run.seeds.size() != static_cast<std::size_t>(run.trials))
             return fail("seeds",
                 std::to_string(run.seeds.size()) + " seeds for " + std::to_string(run.trials) + " trials",
-                "one seed per trial for records");
-    } else {
-        if (run.trials < 1 || run.trials > mostTrials(run.experiment))
-            return fail(
-                "trials " + std::to_string(run.trials), "out of range", trialRangeText(run.experiment));
-        if (run.seeds.size() != 1)
-            return fail("seeds", std::to_string(run.seeds.size()) + " seeds", "one seed for " + name);
+                "one seed per trial for " + name);
+    } else if (run.seeds.size() != 1) {
+        return fail("seeds", std::to_string(run.seeds.size()) + " seeds", "one seed for " + name);
     }
     const ParameterSet &p = run.params;
     if (p.BackgroundOn > 1)
@@ -291,7 +276,7 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
         = request.GbWhat.empty() ? "Gb " + formatFixed(out.params.Gb, 3) : request.GbWhat;
     if (!checkBackground(out.params, GbWhat, problem, switchText))
         return false;
-    const bool records = out.experiment == Experiment::Records;
+    const bool records = experimentEntry(out.experiment).seedPerTrial;
     if (request.seeds && request.seeds->empty())
         return fail("seeds", "none given", "1 to " + std::to_string(MaxRecords) + " seeds for records");
     const long long trials = request.trials ? *request.trials
@@ -318,7 +303,7 @@ bool describeRun(const RunRequest &request, RunDescription &run, RunProblem *pro
 std::string batchCommand(const RunDescription &run)
 {
     std::string command = std::string("cleftsim-batch ") + experimentName(run.experiment);
-    if (run.experiment == Experiment::Records) {
+    if (experimentEntry(run.experiment).seedPerTrial) {
         if (run.recordsSeed && run.seeds == recordsSeeds(*run.recordsSeed, run.trials)) {
             command += " --seed " + std::to_string(*run.recordsSeed);
             if (run.trials != 1)

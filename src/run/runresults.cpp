@@ -1,6 +1,7 @@
 #include "run/runresults.h"
 
 #include "model/rounding.h"
+#include "run/experimenttable.h"
 #include "run/json.h"
 
 #include <cmath>
@@ -19,57 +20,6 @@ bool IsvRunResult::complete(int trialsPerPoint) const
 }
 
 namespace {
-
-// A model state that holds the parameters of a run alone.
-ModelState stateFor(const ParameterSet &params)
-{
-    ModelState state;
-    state.LPI = params;
-    state.setCurrent(params);
-    return state;
-}
-
-RecordsResult recordsOf(ModelState &state, const RunDescription &run, const StopCheck &stop)
-{
-    if (!stop)
-        return runRecords(state, run.seeds);
-    RecordsResult result;
-    Generator rng;
-    NoObserver none;
-    for (std::uint32_t seed : run.seeds) {
-        result.traces.emplace_back();
-        result.quanta.push_back(recordsRun(state, rng, seed, result.traces.back(), none));
-        if (stop())
-            break;
-    }
-    return result;
-}
-
-// Passes the stop check on to the sweep.
-class SweepStop : public IsvSweepObserver {
-public:
-    explicit SweepStop(const StopCheck &stop)
-        : m_stop(stop)
-    {
-    }
-    bool stopRequested() override { return m_stop && m_stop(); }
-
-private:
-    const StopCheck &m_stop;
-};
-
-// Passes the stop check on to a Histograms run.
-class HistogramsStop : public HistogramsObserver {
-public:
-    explicit HistogramsStop(const StopCheck &stop)
-        : m_stop(stop)
-    {
-    }
-    bool pause() override { return !(m_stop && m_stop()); }
-
-private:
-    const StopCheck &m_stop;
-};
 
 std::string real6(double x)
 {
@@ -102,7 +52,7 @@ std::string provenance(const RunDescription &run)
     text += std::string("  \"version\": \"") + programVersion() + "\",\n";
     text += std::string("  \"experiment\": \"") + experimentName(run.experiment) + "\",\n";
     text += "  \"trials\": " + std::to_string(run.trials) + ",\n";
-    if (run.experiment == Experiment::Records) {
+    if (experimentEntry(run.experiment).seedPerTrial) {
         text += "  \"seeds\": [";
         for (std::size_t i = 0; i < run.seeds.size(); ++i)
             text += (i > 0 ? ", " : "") + std::to_string(run.seeds[i]);
@@ -129,28 +79,6 @@ std::string provenanceJson(const RunDescription &run)
     std::string text = provenance(run);
     text.erase(text.size() - 2); // the comma before the results
     return text + "\n}\n";
-}
-
-RunResult runExperiment(const RunDescription &run, const StopCheck &stop)
-{
-    RunResult result;
-    result.run = run;
-    ModelState state = stateFor(run.params);
-    Generator rng(run.seeds.empty() ? 0u : run.seeds.front());
-    switch (run.experiment) {
-    case Experiment::Records: result.records = recordsOf(state, run, stop); break;
-    case Experiment::Isv: {
-        SweepStop observer(stop);
-        result.isv.points = runIsvSweep(state, rng, run.trials, observer);
-        break;
-    }
-    case Experiment::Histograms: {
-        HistogramsStop observer(stop);
-        result.histograms = runHistograms(state, rng, run.trials, observer);
-        break;
-    }
-    }
-    return result;
 }
 
 std::string recordsText(const RecordsResult &records)
@@ -241,19 +169,6 @@ std::string histogramsJson(const RunDescription &run, const HistogramsResult &h)
     text += "  \"max_current_pA\": " + real6(h.maxCurrent) + "\n";
     text += "}\n";
     return text;
-}
-
-std::string runOutput(const RunResult &result, OutputFormat format)
-{
-    switch (result.run.experiment) {
-    case Experiment::Records:
-        return format == OutputFormat::Json ? recordsJson(result.run, result.records)
-                                            : recordsText(result.records);
-    case Experiment::Isv:
-        return format == OutputFormat::Json ? isvJson(result.run, result.isv) : isvCsv(result.isv);
-    case Experiment::Histograms: return histogramsJson(result.run, result.histograms);
-    }
-    return {};
 }
 
 } // namespace cleftsim

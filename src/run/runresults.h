@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace cleftsim {
@@ -24,12 +25,18 @@ struct IsvRunResult {
     bool complete(int trialsPerPoint) const;
 };
 
-// The results of one run of any experiment; only the member of its experiment is filled.
+// What a run of one of the experiments computed, in the order of the
+// Experiment enumeration.
+using ExperimentOutcome = std::variant<RecordsResult, IsvRunResult, HistogramsResult>;
+
+// The results of one run of any experiment: its description and what it computed.
 struct RunResult {
     RunDescription run;
-    RecordsResult records;
-    IsvRunResult isv;
-    HistogramsResult histograms;
+    ExperimentOutcome outcome;
+    // The outcome as the experiment's result; throws std::bad_variant_access
+    // when the run was of another experiment.
+    template <class Result> const Result &get() const { return std::get<Result>(outcome); }
+    template <class Result> Result &get() { return std::get<Result>(outcome); }
 };
 
 // Asked whether the run is to stop: Records after every Run, Is vs V2 at

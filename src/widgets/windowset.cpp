@@ -1,5 +1,6 @@
 #include "widgets/windowset.h"
 
+#include "run/experimenttable.h"
 #include "widgets/childwindow.h"
 
 namespace cleftsim {
@@ -39,17 +40,17 @@ std::vector<Param> rowsShowing(Param f)
 
 bool clearsRecords(Param f)
 {
-    return f != Param::BackgroundOn;
+    return clearsFigures(Experiment::Records, f);
 }
 
 bool clearsIsv(Param f)
 {
-    return f != Param::V2;
+    return clearsFigures(Experiment::Isv, f);
 }
 
 bool clearsHistograms(Param f)
 {
-    return f != Param::BackgroundOn;
+    return clearsFigures(Experiment::Histograms, f);
 }
 
 bool changesFailureLabel(Param f)

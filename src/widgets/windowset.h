@@ -90,9 +90,10 @@ void parameterAccepted(Param f);
 // The main window's rows that show it (the switch's change shows the Gb it
 // reset too).
 std::vector<Param> rowsShowing(Param f);
-// Whether it clears the Records, the Is vs V2 and the Histograms figures:
-// every edit clears all three, but V2 leaves Is vs V2, which sweeps the clamp
-// potential itself, and the switch clears only Is vs V2, framed anew.
+// Whether it clears the Records, the Is vs V2 and the Histograms figures, as
+// the experiment table says (clearsFigures): every edit clears all three, but
+// V2 leaves Is vs V2, which sweeps the clamp potential itself, and the switch
+// clears only Is vs V2, framed anew.
 bool clearsRecords(Param f);
 bool clearsIsv(Param f);
 bool clearsHistograms(Param f);

@@ -1000,12 +1000,12 @@ void TestBatch::sweepStoppedAtItsLastPointIsIncomplete()
     int asked = 0;
     // Asked after every trial and after every point: 4 times a point.
     const RunResult result = runExperiment(run, [&] { return ++asked == 180 * 4 + 1; });
-    QCOMPARE(int(result.isv.points.size()), 181);
-    QCOMPARE(result.isv.points.back().trials, 1);
-    QVERIFY(!result.isv.complete(3));
-    QVERIFY(isvJson(run, result.isv).find("\"complete\": false") != std::string::npos);
+    QCOMPARE(int(result.get<IsvRunResult>().points.size()), 181);
+    QCOMPARE(result.get<IsvRunResult>().points.back().trials, 1);
+    QVERIFY(!result.get<IsvRunResult>().complete(3));
+    QVERIFY(isvJson(run, result.get<IsvRunResult>()).find("\"complete\": false") != std::string::npos);
     RunResult whole = runExperiment(run);
-    QVERIFY(whole.isv.complete(3));
+    QVERIFY(whole.get<IsvRunResult>().complete(3));
 }
 
 void TestBatch::unseededRunsStartedTogetherDiffer()
