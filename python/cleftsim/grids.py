@@ -12,10 +12,9 @@ import numpy as np
 
 from . import _core, runs
 
-_RUNS = {"records": runs.records, "isv": runs.isv, "histograms": runs.histograms}
+# The function of every experiment of the program's table.
+_RUNS = {name: getattr(runs, name) for name in runs.EXPERIMENTS}
 _DEFAULT_RUNS = dict(_RUNS)
-# The result member that has one entry per row of the table; None: one row per point.
-_ROW_KEYS = {"records": "quanta", "isv": "V2_mV", "histograms": None}
 
 
 def point_seed(seed, index):
@@ -97,7 +96,10 @@ def _pandas():
 
 def _point_table(experiment, index, point, seed, result):
     pd = _pandas()
-    row_key = _ROW_KEYS[experiment]
+    # The result member that has one entry per row of the table; None: one row per point.
+    row_key = runs._RESULTS[experiment].row_key
+    # A seed per trial: a row per trial, with the trial's number and seed.
+    per_trial = runs.EXPERIMENTS[experiment]["seed_per_trial"]
     rows = len(result[row_key]) if row_key else 1
     columns = {"point": np.full(rows, index, dtype=np.int64)}
     # The grid's values as the run took them: Rg 0.30000000000000004 ran
@@ -112,7 +114,7 @@ def _point_table(experiment, index, point, seed, result):
     columns["seed"] = np.full(rows, seed, dtype=np.int64)
     if "trials" not in result:
         columns["trials"] = np.full(rows, result.provenance["trials"], dtype=np.int64)
-    if experiment == "records":
+    if per_trial:
         columns["trial"] = np.arange(1, rows + 1, dtype=np.int64)
     for name, value in result.items():
         if name == "t_ms":
@@ -125,7 +127,7 @@ def _point_table(experiment, index, point, seed, result):
             columns[name] = np.full(rows, value, dtype=object)
         else:
             columns[name] = np.full(rows, value, dtype=np.int64 if isinstance(value, int) else np.float64)
-    if experiment == "records":
+    if per_trial:
         columns["trial_seed"] = columns.pop("seeds")
     return pd.DataFrame(columns)
 
@@ -177,6 +179,81 @@ def _progress_bar(total, enabled, experiment):
     return tqdm(**options)
 
 
+def _grid_keys(experiment, grid, fixed):
+    """The keys of the grid, refused where one is also an argument or, for
+    isv, the clamp potential that the sweep sets itself."""
+    if not isinstance(grid, Mapping):
+        raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
+    keys = list(grid)
+    overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
+    if overlap:
+        raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
+    if experiment == "isv" and "V2" in keys:
+        raise ValueError("grid over V2 for isv: the sweep runs every clamp potential from +40 to -140 mV "
+                         "itself (its V2_mV column) and does not use V2; grid over other parameters")
+    return keys
+
+
+def _grid_seed(seed):
+    """The grid's seed as an int 0..4294967295; a fresh one for None."""
+    seed = runs.plain("seed", seed)
+    if seed is None:
+        seed = _core.fresh_seed()
+    elif isinstance(seed, bool) or not isinstance(seed, int):
+        raise TypeError(f"seed must be an int, not {type(seed).__name__}")
+    elif not 0 <= seed < 2**32:
+        raise ValueError(f"seed {seed}: out of range; accepted 0..4294967295")
+    return seed
+
+
+def _grid_workers(workers):
+    """The local threads of a grid: an int of at least 1, or None for one per core."""
+    workers = runs.plain("workers", workers)
+    if workers is not None:
+        if isinstance(workers, bool) or not isinstance(workers, int):
+            raise TypeError(f"workers must be an int or None, not {type(workers).__name__}")
+        if workers < 1:
+            raise ValueError(f"workers {workers}: out of range; accepted 1 or more (None: one per core)")
+    return workers
+
+
+def _point_arguments(experiment, points, seeds, fixed, trials):
+    """The keyword arguments of every point's run, every point checked before
+    any runs: ValueError naming each point refused."""
+    arguments = []
+    refused = []
+    for index, point in enumerate(points):
+        kwargs = dict(fixed, **point, seed=seeds[index])
+        if trials is not None:
+            kwargs["trials"] = trials
+        try:
+            runs.check(experiment, **kwargs)
+        except ValueError as error:
+            refused.append(f"{_describe(index, point)}: {error}")
+        arguments.append(kwargs)
+    if refused:
+        raise ValueError(f"{len(refused)} of {len(points)} grid points refused:\n" + "\n".join(refused))
+    return arguments
+
+
+def _run_points(experiment, arguments, finished, cancel, client, workers):
+    """Runs every point, on the client's workers, one after the other in this
+    thread or in local threads; each ends in finished(index, result) or
+    finished(index, error=error)."""
+    if client is not None:
+        _run_on_client(client, experiment, arguments, finished)
+    elif (workers or os.cpu_count() or 1) == 1:
+        for index, kwargs in enumerate(arguments):
+            try:
+                result = _run_point(experiment, kwargs, cancel)
+            except Exception as error:  # a failing point must not lose the others
+                finished(index, error=error)
+            else:
+                finished(index, result)
+    else:
+        _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished, cancel)
+
+
 def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True, workers=None, **fixed):
     """Runs `experiment` ("records", "isv" or "histograms") at every combination
     of the values in `grid`, a dict of lists keyed by parameter name (or
@@ -205,47 +282,16 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     if experiment not in _RUNS:
         raise ValueError(f"experiment {experiment!r}: unknown experiment; accepted {_core.experiment_names}")
     pd = _pandas()  # before anything runs, so that no point is run for nothing
-    if not isinstance(grid, Mapping):
-        raise TypeError(f"grid must be a dict of value lists keyed by parameter name, not {type(grid).__name__}")
-    keys = list(grid)
-    overlap = [k for k in keys if k in fixed or k in ("seed", "seeds", "trials")]
-    if overlap:
-        raise TypeError(f"grid() got {overlap[0]!r} both as a grid key and as an argument")
-    if experiment == "isv" and "V2" in keys:
-        raise ValueError("grid over V2 for isv: the sweep runs every clamp potential from +40 to -140 mV "
-                         "itself (its V2_mV column) and does not use V2; grid over other parameters")
-    seed = runs.plain("seed", seed)
-    if seed is None:
-        seed = _core.fresh_seed()
-    elif isinstance(seed, bool) or not isinstance(seed, int):
-        raise TypeError(f"seed must be an int, not {type(seed).__name__}")
-    elif not 0 <= seed < 2**32:
-        raise ValueError(f"seed {seed}: out of range; accepted 0..4294967295")
-    workers = runs.plain("workers", workers)
-    if workers is not None:
-        if isinstance(workers, bool) or not isinstance(workers, int):
-            raise TypeError(f"workers must be an int or None, not {type(workers).__name__}")
-        if workers < 1:
-            raise ValueError(f"workers {workers}: out of range; accepted 1 or more (None: one per core)")
+    keys = _grid_keys(experiment, grid, fixed)
+    seed = _grid_seed(seed)
+    workers = _grid_workers(workers)
     trials = runs.plain("trials", trials)
     fixed = runs.plain_arguments(fixed)
     values = [_grid_values(k, grid[k]) for k in keys]
     points = [dict(zip(keys, combination)) for combination in itertools.product(*values)]
     seeds = [point_seed(seed, i) for i in range(len(points))]
 
-    arguments = []
-    refused = []
-    for index, point in enumerate(points):
-        kwargs = dict(fixed, **point, seed=seeds[index])
-        if trials is not None:
-            kwargs["trials"] = trials
-        try:
-            runs.check(experiment, **kwargs)
-        except ValueError as error:
-            refused.append(f"{_describe(index, point)}: {error}")
-        arguments.append(kwargs)
-    if refused:
-        raise ValueError(f"{len(refused)} of {len(points)} grid points refused:\n" + "\n".join(refused))
+    arguments = _point_arguments(experiment, points, seeds, fixed, trials)
 
     results = {}
     failures = []
@@ -267,18 +313,7 @@ def grid(experiment, grid, *, seed=None, trials=None, client=None, progress=True
     cancel = _core.CancelToken()
     try:
         with _progress_bar(len(points), progress, experiment) as bar:
-            if client is not None:
-                _run_on_client(client, experiment, arguments, finished)
-            elif (workers or os.cpu_count() or 1) == 1:
-                for index, kwargs in enumerate(arguments):
-                    try:
-                        result = _run_point(experiment, kwargs, cancel)
-                    except Exception as error:  # a failing point must not lose the others
-                        finished(index, error=error)
-                    else:
-                        finished(index, result)
-            else:
-                _run_in_threads(workers or os.cpu_count(), experiment, arguments, finished, cancel)
+            _run_points(experiment, arguments, finished, cancel, client, workers)
     except KeyboardInterrupt as stop:
         cancel.cancel()
         raise GridInterrupted(f"grid interrupted after {len(results)} of {len(points)} points; "

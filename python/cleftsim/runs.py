@@ -12,6 +12,9 @@ from . import _core
 
 PARAMETERS = _core.parameter_table()
 _NAMES = [p["name"] for p in PARAMETERS]
+# The program's experiment table by name: most_trials, default_trials,
+# seed_per_trial (a seed per trial, a row per trial in a grid), text_format.
+EXPERIMENTS = {e["name"]: e for e in _core.experiment_table()}
 
 
 def plain(name, value):
@@ -110,6 +113,20 @@ class IsvResult(Result):
     current and the EPSC amplitude (float64; NaN below two trials).
     pd.DataFrame(result) or result.table() gives a row per potential."""
 
+    experiment = "isv"
+    # The member with an entry per row of a grid's table; None: a row per run.
+    row_key = "V2_mV"
+    # What the experiment's function does, the first part of its help.
+    run_doc = (
+        "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
+        "Returns an IsvResult: V2_mV, trials, mean_quanta, mean_peak_pA, mean_epsc_pA\n"
+        "and std_quanta, std_peak_pA, std_epsc_pA (sample standard deviations);\n"
+        "pd.DataFrame(result) or result.table() is a row per potential.\n"
+        "The sweep sets the clamp potential itself: the V2 given (or the default)\n"
+        "is checked and recorded with the parameters but not used, as in the\n"
+        "window; a grid over V2 for isv is refused."
+    )
+
     def table(self, run=False):
         """A pandas DataFrame, a row per potential, a copy of the provenance in
         its attrs (pd.DataFrame(result) gives the same rows without it). With
@@ -133,6 +150,18 @@ class RecordsResult(Result):
     """Records trials: t_ms (321 steps), currents_pA (trials x 321), quanta
     and seeds per trial. result.table() gives a row per trial,
     result.table(times=True) a row per trial and time step."""
+
+    experiment = "records"
+    # The member with an entry per row of a grid's table; None: a row per run.
+    row_key = "quanta"
+    # What the experiment's function does, the first part of its help.
+    run_doc = (
+        "Records trials at V2 over 16 msec, trial r of seed S seeded with\n"
+        "point_seed(S, r), the rule of a grid's points\n"
+        "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
+        "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
+        "result.table() a row per trial, result.table(times=True) per trial and time."
+    )
 
     def table(self, times=False, run=False):
         """A pandas DataFrame: per trial its number (1, 2, ...), seed and quanta;
@@ -169,6 +198,21 @@ class HistogramsResult(Result):
     (int64; current is empty when V2 = 0) and the means, r and the full scale
     of the current (float64; NaN where there is no value). result.tables()
     gives a pandas DataFrame per distribution."""
+
+    experiment = "histograms"
+    # The member with an entry per row of a grid's table; None: a row per run.
+    row_key = None
+    # What the experiment's function does, the first part of its help.
+    run_doc = (
+        "One Histograms run of `trials` trials at V2.\n"
+        "Returns a HistogramsResult with every member of the JSON output (count\n"
+        "tables as int64 arrays, NaN for a missing value); result.tables() gives\n"
+        "a pandas DataFrame per distribution.\n"
+        "The peak current of a trial is its most inward current, as the window\n"
+        "takes it: at V2 > 0 every current is outward, every peak is 0 pA, and the\n"
+        "run warns (UserWarning, once per call) with the note its result holds as\n"
+        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks."
+    )
 
     def table(self, name, run=False):
         """The distribution `name` as a pandas DataFrame, a copy of the
@@ -226,7 +270,10 @@ class HistogramsResult(Result):
         return plot_histograms(self, axes)
 
 
-_RESULTS = {"records": RecordsResult, "isv": IsvResult, "histograms": HistogramsResult}
+# The result class of every experiment of the table, by its name.
+_RESULTS = {cls.experiment: cls for cls in Result.__subclasses__()}
+if set(_RESULTS) != set(EXPERIMENTS):
+    raise ImportError(f"cleftsim: results for {sorted(_RESULTS)}, experiments {sorted(EXPERIMENTS)}")
 
 
 def _wrap(experiment, members):
@@ -255,36 +302,6 @@ its arguments. Anything else raises ValueError naming the nearest value
 accepted and the accepted range; NaN and infinities are not finite numbers.
 """
 
-_DOCS = {
-    "records": (
-        "Records trials at V2 over 16 msec, trial r of seed S seeded with\n"
-        "point_seed(S, r), the rule of a grid's points\n"
-        "(or one trial per seed of `seeds`, any sequence or 1-d array of ints).\n"
-        "Returns a RecordsResult: t_ms, currents_pA (trials x 321), quanta, seeds;\n"
-        "result.table() a row per trial, result.table(times=True) per trial and time."
-    ),
-    "isv": (
-        "The Is vs V2 sweep from +40 to -140 mV, `trials` trials per potential.\n"
-        "Returns an IsvResult: V2_mV, trials, mean_quanta, mean_peak_pA, mean_epsc_pA\n"
-        "and std_quanta, std_peak_pA, std_epsc_pA (sample standard deviations);\n"
-        "pd.DataFrame(result) or result.table() is a row per potential.\n"
-        "The sweep sets the clamp potential itself: the V2 given (or the default)\n"
-        "is checked and recorded with the parameters but not used, as in the\n"
-        "window; a grid over V2 for isv is refused."
-    ),
-    "histograms": (
-        "One Histograms run of `trials` trials at V2.\n"
-        "Returns a HistogramsResult with every member of the JSON output (count\n"
-        "tables as int64 arrays, NaN for a missing value); result.tables() gives\n"
-        "a pandas DataFrame per distribution.\n"
-        "The peak current of a trial is its most inward current, as the window\n"
-        "takes it: at V2 > 0 every current is outward, every peak is 0 pA, and the\n"
-        "run warns (UserWarning, once per call) with the note its result holds as\n"
-        "result[\"note\"]; the Is vs V2 sweep shows the outward peaks."
-    ),
-}
-
-
 def _signature(experiment):
     keyword = inspect.Parameter.KEYWORD_ONLY
     return inspect.Signature([inspect.Parameter(name, keyword, default=default, annotation=annotation)
@@ -308,7 +325,7 @@ def _make(experiment):
     run.__name__ = run.__qualname__ = experiment
     run.__module__ = "cleftsim"
     run.__signature__ = _signature(experiment)
-    run.__doc__ = _DOCS[experiment] + "\n" + _COMMON_DOC.format(arguments=_argument_lines(experiment))
+    run.__doc__ = _RESULTS[experiment].run_doc + "\n" + _COMMON_DOC.format(arguments=_argument_lines(experiment))
     return run
 
 
