@@ -246,19 +246,25 @@ std::vector<std::uint32_t> readSeeds(const std::string &text)
     return seeds;
 }
 
+// --states FILE --state NAME, as given.
+struct StatesChoice {
+    std::string file;
+    std::string name;
+    bool fileGiven = false;
+    bool nameGiven = false;
+};
+
 // What the command line asks for.
 struct Request {
     RunRequest run;
     bool help = false;
     bool version = false;
+    bool experimentGiven = false;
     bool seedsGiven = false;
     std::string formatText; // as given; empty: the experiment's default
     OutputFormat format = OutputFormat::Text;
     std::string GbText; // as given, for the messages of the cross checks
-    std::string statesFile; // --states
-    std::string stateName; // --state
-    bool statesGiven = false;
-    bool stateGiven = false;
+    StatesChoice states;
 };
 
 // The formats each experiment can be written in, the default first.
@@ -442,11 +448,73 @@ std::uint32_t readSeed(const std::string &value, const std::string &accepted)
     return static_cast<std::uint32_t>(readWhole("--seed", value, 0, 4294967295LL, accepted));
 }
 
+// --states FILE and --state NAME, as rows of a command line's options.
+OptionRow statesRow(StatesChoice &states)
+{
+    return {
+        "--states", "the path of a states file", [&states](const std::string &value, const std::string &) {
+            states.file = value;
+            states.fileGiven = true;
+        }};
+}
+
+OptionRow stateRow(StatesChoice &states)
+{
+    return {"--state", "the full name or the number of a state",
+        [&states](const std::string &value, const std::string &) {
+            states.name = value;
+            states.nameGiven = true;
+        }};
+}
+
+// Refuses --states without --state and --state without --states.
+void checkStatesPair(const StatesChoice &states)
+{
+    if (states.fileGiven != states.nameGiven)
+        refuse(states.fileGiven ? "--states" : "--state",
+            states.fileGiven ? "without --state" : "without --states",
+            "--states FILE together with --state NAME");
+}
+
+// The options of an experiment's command line, each read into request; the
+// argument that is no option is the experiment.
+OptionRules runOptions(Request &request)
+{
+    return {
+        {{"--seed", "0..4294967295",
+             [&request](const std::string &value, const std::string &accepted) {
+                 request.run.seed = readSeed(value, accepted);
+             }},
+            {"--seeds", "1 to 100 seeds 0..4294967295, separated by commas",
+                [&request](const std::string &value, const std::string &) {
+                    request.run.seeds = readSeeds(value);
+                    request.seedsGiven = true;
+                }},
+            {"--trials", everyTrialRange(),
+                [&request](const std::string &value, const std::string &accepted) {
+                    request.run.trials = readWhole("--trials", value, 1, MaxRunTrials, accepted);
+                    request.run.trialsWhat = "--trials " + value;
+                }},
+            {"--format", everyFormat(),
+                [&request](const std::string &value, const std::string &) { request.formatText = value; }},
+            statesRow(request.states), stateRow(request.states)},
+        "unknown option",
+        withParamOptions("EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
+                         "--help, --version"),
+        std::string(), [&request](const std::string &arg) {
+            if (request.experimentGiven)
+                refuse("EXPERIMENT " + arg, "a second experiment", "one of " + experimentNames());
+            RunProblem problem;
+            if (!experimentNamed(arg, request.run.experiment, &problem, "EXPERIMENT"))
+                refuse(problem);
+            request.experimentGiven = true;
+        }};
+}
+
 Request parse(int argc, char **argv)
 {
     Request request;
     RunRequest &run = request.run;
-    bool haveExperiment = false;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string &a : args)
         if (a == "--help" || a == "-h") {
@@ -457,52 +525,13 @@ Request parse(int argc, char **argv)
         request.version = true;
         return request;
     }
-    const std::string trialRanges = everyTrialRange();
-    OptionRules rules {
-        {{"--seed", "0..4294967295",
-             [&](const std::string &value, const std::string &accepted) {
-                 run.seed = readSeed(value, accepted);
-             }},
-            {"--seeds", "1 to 100 seeds 0..4294967295, separated by commas",
-                [&](const std::string &value, const std::string &) {
-                    run.seeds = readSeeds(value);
-                    request.seedsGiven = true;
-                }},
-            {"--trials", trialRanges,
-                [&](const std::string &value, const std::string &accepted) {
-                    run.trials = readWhole("--trials", value, 1, MaxRunTrials, accepted);
-                    run.trialsWhat = "--trials " + value;
-                }},
-            {"--format", everyFormat(),
-                [&](const std::string &value, const std::string &) { request.formatText = value; }},
-            {"--states", "the path of a states file",
-                [&](const std::string &value, const std::string &) {
-                    request.statesFile = value;
-                    request.statesGiven = true;
-                }},
-            {"--state", "the full name or the number of a state",
-                [&](const std::string &value, const std::string &) {
-                    request.stateName = value;
-                    request.stateGiven = true;
-                }}},
-        "unknown option",
-        withParamOptions("EXPERIMENT, --seed, --seeds, --trials, --format, --states, --state, --background, "
-                         "--help, --version"),
-        std::string(), [&](const std::string &arg) {
-            if (haveExperiment)
-                refuse("EXPERIMENT " + arg, "a second experiment", "one of " + experimentNames());
-            RunProblem problem;
-            if (!experimentNamed(arg, run.experiment, &problem, "EXPERIMENT"))
-                refuse(problem);
-            haveExperiment = true;
-        }};
-    readOptions(args, rules, run, request.GbText);
-    if (!haveExperiment)
+    readOptions(args, runOptions(request), run, request.GbText);
+    if (!request.experimentGiven)
         refuse("EXPERIMENT", "missing", experimentNames());
     const Experiment experiment = run.experiment;
     if (request.seedsGiven) {
         const std::string accepted = "either --seeds S1,S2,... or --seed S with --trials T";
-        if (experiment != Experiment::Records)
+        if (!experimentEntry(experiment).seedPerTrial)
             refuse(
                 "--seeds", std::string("not for ") + experimentName(experiment), "--seeds for records only");
         if (run.seed)
@@ -513,12 +542,9 @@ Request parse(int argc, char **argv)
     request.format = readFormat(experiment, request.formatText);
     if (!request.GbText.empty())
         run.GbWhat = "--Gb " + request.GbText;
-    if (request.statesGiven != request.stateGiven)
-        refuse(request.statesGiven ? "--states" : "--state",
-            request.statesGiven ? "without --state" : "without --states",
-            "--states FILE together with --state NAME");
-    if (request.statesGiven)
-        run.base = stateOfFile(request.statesFile, request.stateName, request.GbText, run.GbWhat);
+    checkStatesPair(request.states);
+    if (request.states.fileGiven)
+        run.base = stateOfFile(request.states.file, request.states.name, request.GbText, run.GbWhat);
     return request;
 }
 
@@ -593,79 +619,84 @@ std::vector<FreeParameter> readFree(const std::string &text)
     return free;
 }
 
-FitOptions parseFit(const std::vector<std::string> &args)
-{
+// What the fit's command line asks for, as read.
+struct FitArguments {
     FitOptions options;
-    FitRequest &request = options.request;
     RunRequest values; // the fixed values, taken by the run library's rules
     std::optional<std::uint32_t> seed;
-    std::string statesFile, stateName, GbText;
-    bool statesGiven = false, stateGiven = false, freeGiven = false;
-    const OptionRules rules {
-        {{"--data", "see --help",
-             [&](const std::string &value, const std::string &) { options.dataPath = value; }},
-            {"--free", "see --help",
-                [&](const std::string &value, const std::string &) {
-                    request.free = readFree(value);
-                    freeGiven = true;
-                }},
-            {"--trials", "1.." + std::to_string(MaxRunTrials) + " for fit",
-                [&](const std::string &value, const std::string &accepted) {
-                    request.trials
-                        = static_cast<int>(readWhole("--trials", value, 1, MaxRunTrials, accepted));
-                }},
-            {"--seed", "0..4294967295",
-                [&](const std::string &value, const std::string &accepted) {
-                    seed = readSeed(value, accepted);
-                }},
-            {"--workers", "1..1024",
-                [&](const std::string &value, const std::string &accepted) {
-                    options.workers = static_cast<int>(readWhole("--workers", value, 1, 1024, accepted));
-                }},
-            {"--states", "see --help",
-                [&](const std::string &value, const std::string &) {
-                    statesFile = value;
-                    statesGiven = true;
-                }},
-            {"--state", "see --help",
-                [&](const std::string &value, const std::string &) {
-                    stateName = value;
-                    stateGiven = true;
-                }},
-            {"--noise", "see --help",
-                [&](const std::string &value, const std::string &) {
-                    RunProblem problem;
-                    if (!parseFitNoise(value, &request.noise, &request.noiseValue, &problem))
-                        refuse("--" + problem.what, problem.reason, problem.accepted);
-                }},
-            {"--sensitivity", "see --help",
-                [&](const std::string &value, const std::string &) {
-                    RunProblem problem;
-                    if (!parseSensitivity(value, &request.sensitivity, &problem))
-                        refuse("--" + problem.what, problem.reason, problem.accepted);
-                }}},
+    std::string GbText;
+    StatesChoice states;
+    bool freeGiven = false;
+};
+
+// The options of the fit's command line, each read into fit.
+OptionRules fitOptions(FitArguments &fit)
+{
+    return {{{"--data", "see --help",
+                 [&fit](const std::string &value, const std::string &) { fit.options.dataPath = value; }},
+                {"--free", "see --help",
+                    [&fit](const std::string &value, const std::string &) {
+                        fit.options.request.free = readFree(value);
+                        fit.freeGiven = true;
+                    }},
+                {"--trials", "1.." + std::to_string(MaxRunTrials) + " for fit",
+                    [&fit](const std::string &value, const std::string &accepted) {
+                        fit.options.request.trials
+                            = static_cast<int>(readWhole("--trials", value, 1, MaxRunTrials, accepted));
+                    }},
+                {"--seed", "0..4294967295",
+                    [&fit](const std::string &value, const std::string &accepted) {
+                        fit.seed = readSeed(value, accepted);
+                    }},
+                {"--workers", "1..1024",
+                    [&fit](const std::string &value, const std::string &accepted) {
+                        fit.options.workers
+                            = static_cast<int>(readWhole("--workers", value, 1, 1024, accepted));
+                    }},
+                statesRow(fit.states), stateRow(fit.states),
+                {"--noise", "see --help",
+                    [&fit](const std::string &value, const std::string &) {
+                        RunProblem problem;
+                        if (!parseFitNoise(
+                                value, &fit.options.request.noise, &fit.options.request.noiseValue, &problem))
+                            refuse("--" + problem.what, problem.reason, problem.accepted);
+                    }},
+                {"--sensitivity", "see --help",
+                    [&fit](const std::string &value, const std::string &) {
+                        RunProblem problem;
+                        if (!parseSensitivity(value, &fit.options.request.sensitivity, &problem))
+                            refuse("--" + problem.what, problem.reason, problem.accepted);
+                    }}},
         "unknown option of fit",
         withParamOptions("--data, --free, --trials, --seed, --workers, --states, --state, --noise, "
                          "--sensitivity, --background, --help"),
         "see --help", nullptr};
-    readOptions(args, rules, values, GbText);
+}
+
+FitOptions parseFit(const std::vector<std::string> &args)
+{
+    FitArguments fit;
+    FitOptions &options = fit.options;
+    FitRequest &request = options.request;
+    RunRequest &values = fit.values;
+    const std::optional<std::uint32_t> &seed = fit.seed;
+    const std::string &GbText = fit.GbText;
+    readOptions(args, fitOptions(fit), values, fit.GbText);
     if (options.dataPath.empty())
         refuse("--data", "missing", "--data FILE, the measured data");
-    if (!freeGiven)
+    if (!fit.freeGiven)
         refuse("--free", "missing", "--free PARAM[=LOW:HIGH][,...], the parameters to fit");
     for (const GivenValue &given : values.values)
         for (const FreeParameter &f : request.free)
             if (given.info == f.info)
                 refuse(given.what, std::string(f.info->name) + " is free",
                     "a fixed value for a parameter not in --free");
-    if (statesGiven != stateGiven)
-        refuse(statesGiven ? "--states" : "--state", statesGiven ? "without --state" : "without --states",
-            "--states FILE together with --state NAME");
+    checkStatesPair(fit.states);
     if (!GbText.empty())
         values.GbWhat = "--Gb " + GbText;
-    if (statesGiven) {
-        values.base = stateOfFile(statesFile, stateName, GbText, values.GbWhat);
-        request.fixedFrom = "state \"" + stateName + "\" of " + statesFile;
+    if (fit.states.fileGiven) {
+        values.base = stateOfFile(fit.states.file, fit.states.name, GbText, values.GbWhat);
+        request.fixedFrom = "state \"" + fit.states.name + "\" of " + fit.states.file;
     }
     if (!values.values.empty())
         request.fixedFrom += " with the values given";

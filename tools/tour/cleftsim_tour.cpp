@@ -69,28 +69,11 @@ QPixmap windowPicture(int form)
     return w->grab();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Records, Is vs V2 with a background conductance (its current figure also
+// as a PDF page) and Histograms with both rows.
+bool pictureExperiments(const QDir &dir)
 {
-    QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: cleftsim-tour FOLDER\n");
-        return 2;
-    }
-    QDir dir(QString::fromLocal8Bit(argv[1]));
-    if (!dir.mkpath(QStringLiteral("."))) {
-        std::fprintf(stderr, "cleftsim-tour: cannot make %s\n", argv[1]);
-        return 1;
-    }
-    applyClassicLook(app);
-    auto mainForm = startProgram(buttonFaceColour(), [] { return true; });
-    if (!mainForm)
-        return 1;
-    mainForm->show();
-    settle(800);
-    bool ok = save(mainForm->grab(), dir, "main-window.png");
-
+    bool ok = true;
     // Records: a few trials with the default synapse.
     windows().forms[4]->showAndRaise();
     settle();
@@ -99,7 +82,7 @@ int main(int argc, char **argv)
         settle(30);
     }
     settle();
-    ok = save(windowPicture(4), dir, "records.png") && ok;
+    ok = save(windowPicture(4), dir, "records.png");
 
     // Is vs V2 with a background conductance.
     control<QCheckBox>(0, "CheckBox1")->setChecked(true);
@@ -136,7 +119,41 @@ int main(int argc, char **argv)
     settle();
     ok = save(windowPicture(6), dir, "histograms.png") && ok;
 
-    // A recording (made by the batch tool at Rg = 1.50) fitted with Rg free.
+    return ok;
+}
+
+// A fit with the free parameters over their ranges and fewer trials: the
+// profile of each, and the result's text as long as it grows.
+bool pictureFit(FitWindow *fit, const std::vector<std::pair<const char *, std::pair<double, double>>> &free,
+    const QDir &dir, const char *name)
+{
+    for (const FitWindow::Row &row : fit->rows()) {
+        row.free->setChecked(false);
+        row.low->setValue(row.info->min);
+        row.high->setValue(row.info->max);
+    }
+    for (const auto &[code, range] : free) {
+        fit->findChild<QCheckBox *>(QStringLiteral("Free_") + QLatin1String(code))->setChecked(true);
+        fit->findChild<QDoubleSpinBox *>(QStringLiteral("Low_") + QLatin1String(code))->setValue(range.first);
+        fit->findChild<QDoubleSpinBox *>(QStringLiteral("High_") + QLatin1String(code))
+            ->setValue(range.second);
+    }
+    fit->findChild<QLineEdit *>(QStringLiteral("TrialsEdit"))->setText(QStringLiteral("500"));
+    fit->showAndRaise();
+    settle();
+    fit->findChild<QAbstractButton *>(QStringLiteral("RunBtn"))->click();
+    while (fit->running())
+        settle(100);
+    settle();
+    return save(fit->subWindow() ? fit->subWindow()->grab() : fit->grab(), dir, name);
+}
+
+// A recording (made by the batch tool at Rg = 1.50) fitted with Rg free, the
+// estimate applied and the sweep beside the recording, then fits of two and
+// three free parameters. False when anything failed.
+bool pictureFits(QDir &dir)
+{
+    bool ok = true;
     auto data = std::make_shared<MeasuredData>();
     RunProblem problem;
     // Read from the source tree by the name the README gives it.
@@ -144,7 +161,7 @@ int main(int argc, char **argv)
     QDir::setCurrent(QStringLiteral(CLEFTSIM_SOURCE_DIR));
     if (!readMeasuredData("doc/recording.csv", *data, &problem)) {
         std::fprintf(stderr, "cleftsim-tour: %s\n", problem.text().c_str());
-        return 1;
+        return false;
     }
     measuredData().setData(data);
     FitWindow *fit = showFitWindow();
@@ -166,33 +183,37 @@ int main(int argc, char **argv)
     settle();
     ok = save(windowPicture(5), dir, "isv-measured.png") && ok;
 
-    // Two and three free parameters over narrower ranges, fewer trials: the
-    // profile of each, and the result's text as long as it grows.
-    const auto fitOf = [&](const std::vector<std::pair<const char *, std::pair<double, double>>> &free,
-                           const char *name) {
-        for (const FitWindow::Row &row : fit->rows()) {
-            row.free->setChecked(false);
-            row.low->setValue(row.info->min);
-            row.high->setValue(row.info->max);
-        }
-        for (const auto &[code, range] : free) {
-            fit->findChild<QCheckBox *>(QStringLiteral("Free_") + QLatin1String(code))->setChecked(true);
-            fit->findChild<QDoubleSpinBox *>(QStringLiteral("Low_") + QLatin1String(code))
-                ->setValue(range.first);
-            fit->findChild<QDoubleSpinBox *>(QStringLiteral("High_") + QLatin1String(code))
-                ->setValue(range.second);
-        }
-        fit->findChild<QLineEdit *>(QStringLiteral("TrialsEdit"))->setText(QStringLiteral("500"));
-        fit->showAndRaise();
-        settle();
-        fit->findChild<QAbstractButton *>(QStringLiteral("RunBtn"))->click();
-        while (fit->running())
-            settle(100);
-        settle();
-        return save(fit->subWindow() ? fit->subWindow()->grab() : fit->grab(), dir, name);
-    };
-    ok = fitOf({{"Rg", {0.5, 3.0}}, {"N", {6, 14}}}, "fit-two.png") && ok;
-    ok = fitOf({{"Rg", {0.5, 3.0}}, {"N", {6, 14}}, {"Gmax", {0.1, 0.4}}}, "fit-three.png") && ok;
+    // Two and three free parameters over narrower ranges, fewer trials.
+    ok = pictureFit(fit, {{"Rg", {0.5, 3.0}}, {"N", {6, 14}}}, dir, "fit-two.png") && ok;
+    ok = pictureFit(fit, {{"Rg", {0.5, 3.0}}, {"N", {6, 14}}, {"Gmax", {0.1, 0.4}}}, dir, "fit-three.png")
+        && ok;
 
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: cleftsim-tour FOLDER\n");
+        return 2;
+    }
+    QDir dir(QString::fromLocal8Bit(argv[1]));
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cleftsim-tour: cannot make %s\n", argv[1]);
+        return 1;
+    }
+    applyClassicLook(app);
+    auto mainForm = startProgram(buttonFaceColour(), [] { return true; });
+    if (!mainForm)
+        return 1;
+    mainForm->show();
+    settle(800);
+    bool ok = save(mainForm->grab(), dir, "main-window.png");
+
+    ok = pictureExperiments(dir) && ok;
+    ok = pictureFits(dir) && ok;
     return ok ? 0 : 1;
 }
