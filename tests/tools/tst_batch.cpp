@@ -265,6 +265,9 @@ void TestBatch::refusals_data()
     row("two experiments", {"isv", "records"}, {"records", "records, isv, histograms"});
     row("unknown option", {"isv", "--Vx", "3"}, {"--Vx", "--Gb"});
     row("unknown option with value", {"isv", "--speed=3"}, {"--speed=3", "--seed"});
+    // A dash and a letter is an option, a lone dash names an experiment.
+    row("unknown short option", {"isv", "-x"}, {"-x: unknown option", "--seed"});
+    row("lone dash", {"-"}, {"EXPERIMENT -: unknown experiment", "records, isv, histograms"});
     row("value missing", {"isv", "--N"}, {"--N", "1..20"});
     row("N 0", {"isv", "--N", "0"}, {"--N 0", "1..20"});
     row("N 21", {"histograms", "--N", "21"}, {"--N 21", "1..20"});
