@@ -63,6 +63,7 @@ private slots:
     void cleanup();
     void signalsEndAsQuit_data();
     void signalsEndAsQuit();
+    void signalWithNoStatesFileNamed();
     void signalClosesTheQuestion();
     void oneStatesFileAtMost_data();
     void oneStatesFileAtMost();
@@ -142,17 +143,19 @@ QStringList TestSessionKeeper::dataFiles() const
 
 void TestSessionKeeper::startProgram(QProcess &program, const QString &home, const QString &file, int n)
 {
-    QFile f(file);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(QByteArray::fromStdString(statesFileText(storedSession(n))));
-    f.close();
+    if (!file.isEmpty()) {
+        QFile f(file);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QByteArray::fromStdString(statesFileText(storedSession(n))));
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     env.insert("XDG_DATA_HOME", home + "/data");
     env.insert("XDG_CONFIG_HOME", home + "/config");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"), {file});
+    program.start(QStringLiteral(CLEFTSIM_BINARY_DIR "/src/app/cleftsim"),
+        file.isEmpty() ? QStringList {} : QStringList {file});
 }
 
 void TestSessionKeeper::storeState(int n)
@@ -199,6 +202,24 @@ void TestSessionKeeper::signalsEndAsQuit()
     QCOMPARE(QDir(home.filePath("data/CS")).entryList(QDir::Files | QDir::Hidden),
         QStringList {"last-session.json"});
     QCOMPARE(readAll(file).toStdString(), statesFileText(storedSession(17)));
+}
+
+void TestSessionKeeper::signalWithNoStatesFileNamed()
+{
+    // Started as from the desktop, with no states file: it runs (its running
+    // mark is there) until the signal, and ends cleanly.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcess program;
+    startProgram(program, home.path(), QString(), 0);
+    QVERIFY(program.waitForStarted(60000));
+    const QString mark = home.filePath("data/CS/" + QFileInfo(SessionKeeper::runningMarkPath()).fileName());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mark), 120000);
+    QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(120000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(mark));
 }
 
 void TestSessionKeeper::signalClosesTheQuestion()
