@@ -29,6 +29,9 @@ private slots:
     void recordedSpreadTerm();
     void fittedNoiseDegree_data();
     void fittedNoiseDegree();
+    void fewerPointsThanTheData();
+    void momentsWhateverTheShift();
+    void fixedNoiseAndThresholdAsWritten();
     void jointMeansOfAPotential();
     void noiseFoundInTheRecordedSpread_data();
     void noiseFoundInTheRecordedSpread();
@@ -293,6 +296,71 @@ void TestFitChecks::fittedNoiseDegree()
     QCOMPARE(objective.nuisanceParameters(points), nuisance);
     request.noise = FitNoise::Off;
     QCOMPARE(IsvRecordingObjective(request).nuisanceParameters(points), 0);
+}
+
+void TestFitChecks::fewerPointsThanTheData()
+{
+    // A candidate short of points (a run stopped on its way) is compared
+    // where it has them, never read beyond them.
+    const FitRequest two = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20,6,30\n-40,-12,5,30\n");
+    const FitRequest one = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20,6,30\n");
+    const std::vector<IsvPoint> points {pointWith(-60, -20, ModelSd)};
+    const double got = IsvRecordingObjective(two).minusTwoLogLikelihood(points);
+    QVERIFY(std::isfinite(got));
+    QCOMPARE(got, IsvRecordingObjective(one).minusTwoLogLikelihood(points));
+}
+
+void TestFitChecks::momentsWhateverTheShift()
+{
+    // The engine sums the peaks shifted by a value of its own: the moments
+    // (and so the spread's term) are the trials', whatever the shift.
+    FitRequest request = requestOn("V2_mV,mean_peak_pA,std_pA,n,mean_quanta\n-60,-19,9,30,2.3\n");
+    request.noise = FitNoise::Fixed;
+    request.noiseValue = 1;
+    const IsvRecordingObjective objective(request);
+    const auto shifted = [](double shift) {
+        IsvPoint p;
+        p.V = -60;
+        p.trials = T;
+        p.peakShift = shift;
+        for (int j = 0; j < T; ++j) {
+            // Bimodal: a failure in five, else a release of 1 to 4 quanta.
+            const int m = j % 5 == 0 ? 0 : 1 + j % 4;
+            const double x = m == 0 ? 0.0 : -6.0 * m + (j % 7 - 3) * 0.5;
+            const double d = x - shift;
+            p.peakSum += x;
+            p.shiftedPeakSum += d;
+            p.shiftedPeakSquares += d * d;
+            p.shiftedPeakCubes += d * d * d;
+            p.shiftedPeakFourths += d * d * d * d;
+            p.shiftedPeakQuanta += d * m;
+            p.shiftedPeakSquaresQuanta += d * d * m;
+            p.totalQuanta += m;
+            p.quantaSquares += m * m;
+            p.failures += m == 0 ? 1 : 0;
+            p.failureShiftedPeakSum += m == 0 ? d : 0.0;
+            p.failureShiftedPeakSquares += m == 0 ? d * d : 0.0;
+        }
+        return std::vector<IsvPoint> {p};
+    };
+    const double centred = objective.minusTwoLogLikelihood(shifted(-15));
+    const double apart = objective.minusTwoLogLikelihood(shifted(-2));
+    QVERIFY2(std::fabs(centred - apart) < 1e-6 * std::fabs(centred),
+        qPrintable(QString("%1 against %2").arg(centred, 0, 'g', 12).arg(apart, 0, 'g', 12)));
+}
+
+void TestFitChecks::fixedNoiseAndThresholdAsWritten()
+{
+    // The summary writes a fixed noise with two decimals, the JSON the
+    // profile threshold with six.
+    FitRequest request = requestOn(recording(1.5, ModelSd));
+    request.noise = FitNoise::Fixed;
+    request.noiseValue = 2.5;
+    request.sensitivity.clear();
+    const FitResult result = runFit(request, standIn(0));
+    const std::string summary = fitSummaryText(result);
+    QVERIFY2(summary.find("Recording noise fixed at 2.50 pA rms\n") != std::string::npos, summary.c_str());
+    QVERIFY(fitJson(result).find("\"threshold\": 3.841459,") != std::string::npos);
 }
 
 void TestFitChecks::jointMeansOfAPotential()
@@ -649,6 +717,15 @@ void TestFitChecks::sensitivityThreshold()
     result.sensitivity = {{&paramInfo(Param::Gmax), 0.20, {down < 0 ? none : 0.18, up < 0 ? none : 0.22},
         {{down < 0 ? none : down, up < 0 ? none : up}}}};
     const std::vector<FitWarning> warnings = fitWarnings(result, objective, best);
+    if (!limit) {
+        // A result that keeps no limits at all (an older session's) warns alike.
+        FitResult without = result;
+        without.upperLimits = std::vector<double>(); // no storage left to read by mistake
+        const std::vector<FitWarning> again = fitWarnings(without, objective, best);
+        QCOMPARE(again.size(), warnings.size());
+        for (std::size_t i = 0; i < again.size(); ++i)
+            QCOMPARE(again[i].text, warnings[i].text);
+    }
     std::string text;
     for (const FitWarning &w : warnings)
         if (w.code == "sensitive_to_fixed")
