@@ -3,6 +3,7 @@ every form of data, the refusals, a cluster and Ctrl-C."""
 
 import json
 import os
+import re
 import pickle
 import signal
 import subprocess
@@ -55,11 +56,16 @@ def test_python_equals_the_batch_tool_and_holds_the_true_value(recording, monkey
     assert (profile[profile.delta <= 3.84].Rg.between(low, high)).all()
 
 
-@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns", "a text column with commas"])
+@pytest.mark.parametrize("form", ["DataFrame", "dict", "float32 columns", "a text column with commas",
+                                  "missing and odd values in a column passed over"])
 def test_data_in_memory_fits_as_the_file_does(recording, form):
     frame = pd.read_csv(recording)
     if form == "a text column with commas":
         data = frame.assign(cell=[f"cell {i}, seal {i}" for i in range(len(frame))])
+    elif form == "missing and odd values in a column passed over":
+        # pandas' missing value is absent, a truth value and a date are read as their text.
+        odd = [pd.NA, True, pd.Timestamp("2024-05-01")]
+        data = frame.assign(cell=[odd[i % 3] for i in range(len(frame))])
     elif form == "dict":
         data = {name: frame[name].to_numpy() for name in frame.columns}
     elif form == "float32 columns":
@@ -70,7 +76,7 @@ def test_data_in_memory_fits_as_the_file_does(recording, form):
     from_file = cleftsim.fit(str(recording), free=["Rg"], seed=4, trials=300, progress=False)
     in_memory = cleftsim.fit(data, free=["Rg"], seed=4, trials=300, progress=False)
     assert in_memory.provenance["data"]["file"] in ("<DataFrame>", "<dict>")
-    if form == "a text column with commas":
+    if form in ("a text column with commas", "missing and odd values in a column passed over"):
         # Another table, so another digest; the same numbers.
         assert in_memory.estimates == from_file.estimates and in_memory.intervals == from_file.intervals
     elif form == "float32 columns":
@@ -363,13 +369,13 @@ def test_noise_and_sensitivity_as_the_batch_tool_takes_them(recording, keywords,
     assert (result.noise.get("estimate") is None) == (mode == "none")
 
 
-@pytest.mark.parametrize("keywords, error", [
-    ({"noise": -1}, ValueError),
-    ({"noise": "fitted"}, TypeError),
-    ({"noise": True}, TypeError),
-    ({"sensitivity": {"V2": 5}}, ValueError),
-    ({"sensitivity": 3}, TypeError),
+@pytest.mark.parametrize("keywords, error, said", [
+    ({"noise": -1}, ValueError, "noise"),
+    ({"noise": "fitted"}, TypeError, 'noise must be "auto", "none" or a noise in pA rms, not '),
+    ({"noise": True}, TypeError, 'noise must be "auto", "none" or a noise in pA rms, not True'),
+    ({"sensitivity": {"V2": 5}}, ValueError, "V2"),
+    ({"sensitivity": 3}, TypeError, "sensitivity must be None"),
 ])
-def test_bad_noise_and_sensitivity_refused(recording, keywords, error):
-    with pytest.raises(error):
+def test_bad_noise_and_sensitivity_refused(recording, keywords, error, said):
+    with pytest.raises(error, match=re.escape(said)):
         cleftsim.fit(str(recording), free={"Rg": (1, 2)}, seed=4, trials=20, progress=False, **keywords)

@@ -159,14 +159,17 @@ bool spreadUsable(const PointModel &pm)
 
 // The covariance of the recorded means less the simulated ones: the trials'
 // over n (with the noise on the current) or the recorded standard errors
-// without n, and the simulation's over T. The recorded variance s^2 of the
-// peaks over n trials, against the model's plus the noise's v, scatters by
-// (mu4 - v^2 (n - 3) / (n - 1)) / n and covaries with their mean by mu3 / n
-// (mu3, mu4 the central moments of a trial with its noise), and with the
+// without n, and the simulation's over T. The recorded spread about the
+// model's mean (the mean of (x - m)^2 over n trials, meansTerm), against
+// the model's variance plus the noise's v, scatters by (mu4 - v^2) / n and
+// covaries with their mean by mu3 / n (mu3, mu4 the central moments of a
+// trial with its noise), and with the
 // mean quanta and failures by E[(x - mean x) (peak - mean peak)^2] / n: the
 // peaks of a synapse with failures are skewed and bimodal, and follow the
-// quanta, so that means and variance are far from independent. The
-// simulation's error of the variance is left out.
+// quanta, so that means and variance are far from independent. The model's
+// variance is itself the sample variance of T simulated trials: it adds the
+// same terms over T (without the noise, which is not simulated), as the
+// simulated means add theirs.
 void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantities][Quantities])
 {
     for (int a = 0; a < Spread; ++a)
@@ -182,10 +185,18 @@ void meanCovariance(const PointModel &pm, int T, double noise2, double c[Quantit
         const double v = pm.cov[Peak][Peak] + noise2;
         const double fourth = pm.fourth + 6 * pm.cov[Peak][Peak] * noise2 + 3 * noise2 * noise2;
         // Never below a trial of two values', the least there is.
-        c[Spread][Spread] = std::max((fourth - v * v * (n - 3) / (n - 1)) / n, 2 * v * v / (n * (n - 1)));
+        c[Spread][Spread] = std::max((fourth - v * v) / n, 2 * v * v / (n * (n - 1)));
         c[Peak][Spread] = c[Spread][Peak] = pm.third / n;
         c[Quanta][Spread] = c[Spread][Quanta] = pm.withSpread[Quanta] / n;
         c[Failures][Spread] = c[Spread][Failures] = pm.withSpread[Failures] / n;
+        if (T > 1) {
+            const double s2 = pm.cov[Peak][Peak];
+            c[Spread][Spread] += std::max((pm.fourth - s2 * s2 * (T - 3.0) / (T - 1)) / T, 0.0);
+            c[Peak][Spread] = c[Spread][Peak] = pm.third / n + pm.third / T;
+            c[Quanta][Spread] = c[Spread][Quanta] = pm.withSpread[Quanta] / n + pm.withSpread[Quanta] / T;
+            c[Failures][Spread] = c[Spread][Failures]
+                = pm.withSpread[Failures] / n + pm.withSpread[Failures] / T;
+        }
     }
 }
 
@@ -200,7 +211,20 @@ double meansTerm(PointModel pm, int T, double noise2, bool withSpread, double *c
     double c[Quantities][Quantities];
     meanCovariance(pm, T, noise2, c);
     pm.present[Spread] = withSpread && spreadUsable(pm);
-    pm.mean[Spread] = pm.cov[Peak][Peak] + noise2;
+    if (pm.present[Spread]) {
+        // The recorded spread about the model's mean, not the recording's
+        // own: ((n - 1) s^2 + n (mean - m)^2) / n is the mean of (x - m)^2
+        // over the recorded trials, a mean like the others, which the
+        // central limit theorem makes normal jointly with them. The sample
+        // variance about the recording's mean is not: it lacks the square
+        // of the mean's own deviation, which no linear term in the means
+        // takes up, and given the mean quanta (which fix the share of
+        // failures of bimodal peaks) that square is all that is left of it.
+        // The model's simulated mean adds its error's square, v / T.
+        const double n = pm.n, deviation = pm.data[Peak] - pm.mean[Peak];
+        pm.data[Spread] = ((n - 1) * pm.spread2 + n * deviation * deviation) / n;
+    }
+    pm.mean[Spread] = pm.cov[Peak][Peak] + noise2 + pm.cov[Peak][Peak] / T;
     int index[Quantities];
     int k = 0;
     for (int a = 0; a < Quantities; ++a)
@@ -392,9 +416,9 @@ int IsvRecordingObjective::values() const
     return measuredValueCount(m_request.data) + spreads;
 }
 
-int IsvRecordingObjective::nuisanceParameters() const
+int IsvRecordingObjective::nuisanceParameters(const std::vector<IsvPoint> &simulated) const
 {
-    return m_request.noise == FitNoise::Fitted && usesSpread() ? 1 : 0;
+    return m_request.noise == FitNoise::Fitted && usesSpread() && bestNoise(simulated) > 0 ? 1 : 0;
 }
 
 double IsvRecordingObjective::noiseUnit() const

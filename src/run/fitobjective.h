@@ -42,9 +42,11 @@ public:
     virtual double chiSquare(const std::vector<IsvPoint> &simulated) const = 0;
 
     // How many measured values the likelihood compares with the model, and
-    // how many parameters of its own (beside the model's) it fits to them.
+    // how many parameters of its own (beside the model's) it fits to them
+    // at a candidate: only those its best puts inside their range, since
+    // one held on its bound (a noise of 0) has taken up no degree of freedom.
     virtual int values() const = 0;
-    virtual int nuisanceParameters() const = 0;
+    virtual int nuisanceParameters(const std::vector<IsvPoint> &simulated) const = 0;
 };
 
 // The likelihood of a recording of mean peak currents (and quanta and
@@ -63,7 +65,8 @@ public:
     std::vector<FitTerm> terms(const std::vector<IsvPoint> &simulated) const override;
     double chiSquare(const std::vector<IsvPoint> &simulated) const override;
     int values() const override; // the means, and the recorded variances where they enter
-    int nuisanceParameters() const override; // the noise, where it is fitted
+    int nuisanceParameters(
+        const std::vector<IsvPoint> &simulated) const override; // the noise, fitted above 0
 
     // Whether the recorded spread enters the likelihood: the noise is not
     // off and some potential gives the trials' spread with n.

@@ -518,7 +518,16 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
     result.terms = objective.terms(entry.points);
     result.objective = entry.objective;
     result.chi2 = objective.chiSquare(entry.points);
-    result.dof = objective.values() - static_cast<int>(freeCount) - objective.nuisanceParameters();
+    // A parameter whose estimate lies on a physical bound (Rg or Gb at 0)
+    // has taken up no degree of freedom, as a noise fitted to 0 has not:
+    // where the truth lies on the bound, half the fits put it there, and
+    // counting it would make chi-square too large for its degrees of freedom.
+    int onBound = 0;
+    for (std::size_t j = 0; j < freeCount; ++j)
+        if (result.estimates[j] == 0 && physicalZero(*request.free[j].info))
+            ++onBound;
+    result.dof = objective.values() - static_cast<int>(freeCount) + onBound
+        - objective.nuisanceParameters(entry.points);
     result.pValue = chiSquareSurvival(result.chi2, result.dof);
     for (std::size_t j = 0; j < freeCount; ++j) {
         const Axis &axis = search.axes()[j];

@@ -128,17 +128,24 @@ std::vector<FitWarning> fitWarnings(
 
     for (const FitSensitivity &s : result.sensitivity)
         for (std::size_t j = 0; j < request.free.size(); ++j) {
+            const ParamInfo &fixed = *s.info, &free = *request.free[j].info;
             const auto [down, up] = s.estimates[j];
-            const double width = result.intervals[j].second - result.intervals[j].first;
-            // How far the estimate travels over the moves: between the two
-            // refits, or from the estimate to the one refit there is.
+            // How far the estimate travels over the moves (between the two
+            // refits, or twice from the estimate to the one refit the
+            // editors allow) against the width of its interval (for an
+            // upper limit, the interval from 0: the limit), both in steps of
+            // the parameter's editor, so that the threshold is exact.
             const double travel = std::isnan(down) && std::isnan(up) ? 0
                 : std::isnan(down)                                   ? 2 * std::fabs(up - result.estimates[j])
                 : std::isnan(up) ? 2 * std::fabs(down - result.estimates[j])
                                  : std::fabs(up - down);
-            if (!(travel > width / 2))
+            const double scale = editorScale(free);
+            const long long travelSteps = std::llround(travel * scale);
+            const long long widthSteps
+                = std::llround((result.intervals[j].second - result.intervals[j].first) * scale);
+            if (!(2 * travelSteps > widthSteps))
                 continue;
-            const ParamInfo &fixed = *s.info, &free = *request.free[j].info;
+            const bool limit = j < result.upperLimits.size() && !std::isnan(result.upperLimits[j]);
             const auto moved
                 = [&](double v) { return std::isnan(v) ? std::string("-") : editorText(fixed, v); };
             const auto estimate
@@ -146,9 +153,13 @@ std::vector<FitWarning> fitWarnings(
             warn("sensitive_to_fixed",
                 std::string(free.name) + " moves from " + estimate(down) + " to " + estimate(up) + " when "
                     + fixed.name + " moves from " + moved(s.moved.first) + " to " + moved(s.moved.second)
-                    + ", more than half its 95 % interval " + editorText(free, result.intervals[j].first)
-                    + " .. " + editorText(free, result.intervals[j].second) + ": the estimate depends on the "
-                    + fixed.name + " held fixed at " + editorText(fixed, s.value));
+                    + ", more than half its 95 % " + (limit ? "upper limit " : "interval ")
+                    + (limit ? editorText(free, result.upperLimits[j])
+                             : editorText(free, result.intervals[j].first) + " .. "
+                                + editorText(free, result.intervals[j].second))
+                    + ": the " + (limit ? "limit" : "interval") + " holds only if " + fixed.name + " is "
+                    + editorText(fixed, s.value) + ". Free " + fixed.name + " in the fit too, or measure it "
+                    + "more closely");
         }
     return warnings;
 }

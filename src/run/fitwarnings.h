@@ -16,8 +16,9 @@ constexpr double SpreadTolerance = 0.10;
 // bound), spread_zero, spread_inconsistent, excess_spread (with the noise
 // off, recorded spreads beyond the model's), sign (inward currents written
 // as positive), units (currents a thousand times off the model's),
-// sensitive_to_fixed (an estimate that travels more than half its interval
-// under the sensitivity's moves of a fixed parameter). best holds the
+// sensitive_to_fixed (an estimate that travels more than half the width of
+// its interval, or of its upper limit, between the sensitivity's two moves
+// of a fixed parameter). best holds the
 // points simulated at the estimates.
 std::vector<FitWarning> fitWarnings(
     const FitResult &result, const IsvRecordingObjective &objective, const std::vector<IsvPoint> &best);

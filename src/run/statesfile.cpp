@@ -111,6 +111,40 @@ std::string numberList(const std::vector<double> &values)
     return "[" + text + "]";
 }
 
+std::string numberOrNull(double value)
+{
+    return std::isnan(value) ? std::string("null") : shortestNumber(value);
+}
+
+// What a fit says beside its estimates, as members of the fit: how the
+// noise was asked and what it came to, the moves of the sensitivity asked,
+// the one-sided limits, the estimates under the moves, and the warnings.
+std::string fitCaveatsText(const FitResult &r)
+{
+    const FitRequest &q = r.request;
+    std::vector<std::string> limits, sensitivity, warnings;
+    for (std::size_t j = 0; j < q.free.size() && j < r.upperLimits.size(); ++j)
+        if (!std::isnan(r.upperLimits[j]))
+            limits.push_back(jsonString(q.free[j].info->name) + ": " + shortestNumber(r.upperLimits[j]));
+    for (const FitSensitivity &m : r.sensitivity) {
+        std::vector<std::string> estimates;
+        for (std::size_t j = 0; j < q.free.size() && j < m.estimates.size(); ++j)
+            estimates.push_back(jsonString(q.free[j].info->name) + ": [" + numberOrNull(m.estimates[j].first)
+                + ", " + numberOrNull(m.estimates[j].second) + "]");
+        sensitivity.push_back(jsonString(m.info->name) + ": {\"value\": " + shortestNumber(m.value)
+            + ", \"moved\": [" + numberOrNull(m.moved.first) + ", " + numberOrNull(m.moved.second)
+            + "], \"estimates\": {" + joined(estimates, ", ") + "}}");
+    }
+    for (const FitWarning &w : r.warnings)
+        warnings.push_back("{\"code\": " + jsonString(w.code) + ", \"text\": " + jsonString(w.text) + "}");
+    return "\"noise\": " + jsonString(noiseText(q.noise, q.noiseValue)) + ", \"sensitivity_moves\": "
+        + jsonString(sensitivityText(q.sensitivity)) + ", \"noise_pA\": {\"used\": "
+        + (r.noiseUsed ? "true" : "false") + ", \"estimate\": " + shortestNumber(r.noise)
+        + ", \"interval\": " + numberList({r.noiseInterval.first, r.noiseInterval.second})
+        + "}, \"upper_limits\": {" + joined(limits, ", ") + "},\n    \"sensitivity\": {"
+        + joined(sensitivity, ", ") + "},\n    \"warnings\": [" + joined(warnings, ", ") + "]";
+}
+
 // The last fit as a member: its request but the data, and its result with
 // the profiles, every number in the shortest form that reads back the same.
 std::string fitMemberText(const FitResult &r)
@@ -141,7 +175,7 @@ std::string fitMemberText(const FitResult &r)
         + ", \"minus2_log_likelihood\": " + shortestNumber(r.objective)
         + ", \"chi2\": " + shortestNumber(r.chi2) + ", \"dof\": " + std::to_string(r.dof)
         + ", \"p_value\": " + shortestNumber(r.pValue) + ", \"evaluations\": " + std::to_string(r.evaluations)
-        + ",\n    \"profiles\": " + object(profiles) + "}";
+        + ",\n    " + fitCaveatsText(r) + ",\n    \"profiles\": " + object(profiles) + "}";
 }
 
 } // namespace
@@ -388,6 +422,107 @@ double editorValue(const ParamInfo &info, const JsonValue &v, const std::string 
     return taken;
 }
 
+// A number or null (NaN) of a pair the fit member writes.
+double numberOrNaN(const JsonValue &v, const std::string &where)
+{
+    if (v.type == JsonValue::Type::Null)
+        return std::numeric_limits<double>::quiet_NaN();
+    if (v.type != JsonValue::Type::Number)
+        refuse(where, "is " + std::string(jsonTypeName(v.type)) + ", a number or null expected");
+    return v.number;
+}
+
+std::pair<double, double> pairOf(const JsonValue &v, const std::string &where)
+{
+    if (v.type != JsonValue::Type::Array || v.array.size() != 2)
+        refuse(where, "not a pair", "[low, high]");
+    return {numberOrNaN(v.array[0], where), numberOrNaN(v.array[1], where)};
+}
+
+// What a fit says beside its estimates (fitCaveatsText). A member written
+// before the fit had them has none of these: its fit compared the means
+// alone, with no noise, no limits, no sensitivity and no warnings.
+void readFitCaveats(const JsonValue &v, FitResult &r)
+{
+    FitRequest &q = r.request;
+    const std::string where = "fit";
+    q.noise = FitNoise::Off;
+    q.sensitivity.clear();
+    RunProblem problem;
+    if (const JsonValue *noise = v.member("noise")) {
+        if (noise->type != JsonValue::Type::String
+            || !parseFitNoise(noise->string, &q.noise, &q.noiseValue, &problem))
+            refuse(where + ", noise", problem.reason.empty() ? "not a text" : problem.reason,
+                "auto, none or a noise in pA rms");
+        if (q.noise == FitNoise::Fixed)
+            r.noise = q.noiseValue;
+    }
+    if (const JsonValue *moves = v.member("sensitivity_moves"))
+        if (moves->type != JsonValue::Type::String
+            || !parseSensitivity(moves->string, &q.sensitivity, &problem))
+            refuse(where + ", sensitivity_moves", problem.reason.empty() ? "not a text" : problem.reason,
+                "none or PARAM=DELTA[%],...");
+    if (const JsonValue *noise = v.member("noise_pA")) {
+        if (noise->type != JsonValue::Type::Object)
+            refuse(where + ", noise_pA", "not an object");
+        const JsonValue &used = need(*noise, "used", JsonValue::Type::Bool, where + ", noise_pA");
+        r.noiseUsed = used.boolean;
+        r.noise = need(*noise, "estimate", JsonValue::Type::Number, where + ", noise_pA").number;
+        r.noiseInterval = pairOf(need(*noise, "interval", JsonValue::Type::Array, where + ", noise_pA"),
+            where + ", noise_pA interval");
+        if (!(r.noise >= 0 && r.noiseInterval.first <= r.noise && r.noise <= r.noiseInterval.second))
+            refuse(where + ", noise_pA", "the noise and its interval out of order",
+                "0 <= interval <= estimate <= interval");
+    }
+    if (const JsonValue *limits = v.member("upper_limits")) {
+        if (limits->type != JsonValue::Type::Object)
+            refuse(where + ", upper_limits", "not an object");
+        for (std::size_t j = 0; j < q.free.size(); ++j)
+            if (const JsonValue *limit = limits->member(q.free[j].info->name)) {
+                const double value = editorValue(*q.free[j].info, *limit, where + ", upper_limits");
+                if (!(value >= r.estimates[j]))
+                    refuse(where + ", upper_limits",
+                        "below the estimate of " + std::string(q.free[j].info->name));
+                r.upperLimits[j] = value;
+            }
+        for (const auto &[name, limit] : limits->object) {
+            bool known = false;
+            for (const FreeParameter &f : q.free)
+                known = known || name == f.info->name;
+            if (!known)
+                refuse(where + ", upper_limits, " + quoted(name), "not a free parameter of the fit");
+        }
+    }
+    if (const JsonValue *sensitivity = v.member("sensitivity")) {
+        if (sensitivity->type != JsonValue::Type::Object)
+            refuse(where + ", sensitivity", "not an object");
+        for (const auto &[name, move] : sensitivity->object) {
+            const std::string at = where + ", sensitivity, " + quoted(name);
+            FitSensitivity s;
+            s.info = findParam(name);
+            if (!s.info || s.info->field == Param::BackgroundOn || move.type != JsonValue::Type::Object)
+                refuse(at, "not a parameter moved with its estimates");
+            s.value = need(move, "value", JsonValue::Type::Number, at).number;
+            s.moved = pairOf(need(move, "moved", JsonValue::Type::Array, at), at + " moved");
+            const JsonValue &estimates = need(move, "estimates", JsonValue::Type::Object, at);
+            for (const FreeParameter &f : q.free)
+                s.estimates.push_back(
+                    pairOf(need(estimates, f.info->name, JsonValue::Type::Array, at), at + " estimates"));
+            r.sensitivity.push_back(std::move(s));
+        }
+    }
+    if (const JsonValue *warnings = v.member("warnings")) {
+        if (warnings->type != JsonValue::Type::Array)
+            refuse(where + ", warnings", "not a list");
+        for (const JsonValue &w : warnings->array) {
+            if (w.type != JsonValue::Type::Object)
+                refuse(where + ", warnings", "an entry is not an object", "{\"code\": ..., \"text\": ...}");
+            r.warnings.push_back({need(w, "code", JsonValue::Type::String, where + ", warnings").string,
+                need(w, "text", JsonValue::Type::String, where + ", warnings").string});
+        }
+    }
+}
+
 // The last fit of a session, to the recording read before it.
 FitResult readFit(const JsonValue &v, const MeasuredData &data)
 {
@@ -464,6 +599,7 @@ FitResult readFit(const JsonValue &v, const MeasuredData &data)
         refuse(where, "chi2 below 0 or a p-value outside 0..1");
     r.dof = static_cast<int>(wholeMember(v, "dof", 1, MaxMeasuredRows * 3, where));
     r.evaluations = static_cast<int>(wholeMember(v, "evaluations", 0, 2147483647.0, where));
+    readFitCaveats(v, r);
     return r;
 }
 

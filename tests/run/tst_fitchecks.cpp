@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 using namespace cleftsim;
@@ -26,6 +27,11 @@ private slots:
     void noiseAndSensitivityOptions();
     void recordedSpreadTerm_data();
     void recordedSpreadTerm();
+    void fittedNoiseDegree_data();
+    void fittedNoiseDegree();
+    void fewerPointsThanTheData();
+    void momentsWhateverTheShift();
+    void fixedNoiseAndThresholdAsWritten();
     void jointMeansOfAPotential();
     void noiseFoundInTheRecordedSpread_data();
     void noiseFoundInTheRecordedSpread();
@@ -35,6 +41,8 @@ private slots:
     void warnings();
     void sensitivityFollowsAFixedParameter_data();
     void sensitivityFollowsAFixedParameter();
+    void sensitivityThreshold_data();
+    void sensitivityThreshold();
     void progressTellsTheStages();
 };
 
@@ -220,9 +228,10 @@ void TestFitChecks::recordedSpreadTerm_data()
 void TestFitChecks::recordedSpreadTerm()
 {
     // One potential, its mean 1 pA from the model's: the mean and the
-    // recorded variance s^2 are jointly normal, written out here for two
-    // quantities: var s^2 = (mu4 - v^2 (n - 3) / (n - 1)) / n and
-    // cov(mean, s^2) = mu3 / n with the noise's moments added.
+    // recorded spread about the model's mean, d = ((n - 1) s^2 + n 1^2) / n,
+    // are jointly normal, written out here for two quantities:
+    // var d = (mu4 - v^2) / n and cov(mean, d) = mu3 / n with the noise's
+    // moments added.
     QFETCH(double, recorded);
     QFETCH(double, noise);
     QFETCH(double, third);
@@ -238,9 +247,15 @@ void TestFitChecks::recordedSpreadTerm()
     const double m2 = sd2 * (T - 1) / T;
     const double mu4 = (3 + kurtosis) * m2 * m2 + 6 * sd2 * e + 3 * e * e;
     const double cmm = v / n + sd2 / T;
-    const double css = std::max((mu4 - v * v * (n - 3) / (n - 1)) / n, 2 * v * v / (n * (n - 1)));
-    const double cms = third / n;
-    const double rm = 1, rs = recorded * recorded - v;
+    // The model's variance is the sample variance of T simulated trials: its
+    // own scatter (no noise in the simulation) and covariance with its mean.
+    const double mu4Model = (3 + kurtosis) * m2 * m2;
+    const double css = std::max((mu4 - v * v) / n, 2 * v * v / (n * (n - 1)))
+        + std::max((mu4Model - sd2 * sd2 * (T - 3) / (T - 1)) / T, 0.0);
+    const double cms = third / n + third / T;
+    // The recorded spread about the model's mean: s^2 and the mean's own
+    // deviation, against v and the simulated mean's error.
+    const double rm = 1, rs = ((n - 1) * recorded * recorded + n * rm * rm) / n - (v + sd2 / T);
     const double det = cmm * css - cms * cms;
     const double chi2 = (rm * rm * css - 2 * rm * rs * cms + rs * rs * cmm) / det;
     const double expected = chi2 + std::log(det);
@@ -248,7 +263,7 @@ void TestFitChecks::recordedSpreadTerm()
         qPrintable(QString("%1 against %2").arg(objective.minusTwoLogLikelihood(points)).arg(expected)));
     QVERIFY(std::fabs(objective.chiSquare(points) - chi2) < 1e-9 * chi2);
     QCOMPARE(objective.values(), 2); // the mean and the recorded variance
-    QCOMPARE(objective.nuisanceParameters(), 0); // the noise fixed
+    QCOMPARE(objective.nuisanceParameters(points), 0); // the noise fixed
     // With the noise off the recorded spread plays no part: the mean's term alone.
     request.noise = FitNoise::Off;
     const IsvRecordingObjective off(request);
@@ -256,8 +271,96 @@ void TestFitChecks::recordedSpreadTerm()
     QVERIFY(std::fabs(off.minusTwoLogLikelihood(points) - (1 / alone + std::log(alone))) < 1e-12);
     QVERIFY(!off.usesSpread());
     QCOMPARE(off.values(), 1);
-    request.noise = FitNoise::Fitted;
-    QCOMPARE(IsvRecordingObjective(request).nuisanceParameters(), 1);
+}
+
+void TestFitChecks::fittedNoiseDegree_data()
+{
+    QTest::addColumn<double>("recorded"); // std_pA of 30 trials, the model's 6
+    QTest::addColumn<int>("nuisance");
+
+    QTest::newRow("narrower than the model: the noise on its bound 0") << 3.0 << 0;
+    QTest::newRow("wider than the model: the noise above 0") << 12.0 << 1;
+}
+
+void TestFitChecks::fittedNoiseDegree()
+{
+    // A fitted noise takes up a degree of freedom where it is fitted above
+    // 0, none where the recorded spread leaves it on its bound 0.
+    QFETCH(double, recorded);
+    QFETCH(int, nuisance);
+    FitRequest request
+        = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20," + shortestNumber(recorded) + ",30\n");
+    const IsvRecordingObjective objective(request);
+    const std::vector<IsvPoint> points {pointWith(-60, -20, ModelSd)};
+    QCOMPARE(objective.bestNoise(points) > 0, nuisance == 1);
+    QCOMPARE(objective.nuisanceParameters(points), nuisance);
+    request.noise = FitNoise::Off;
+    QCOMPARE(IsvRecordingObjective(request).nuisanceParameters(points), 0);
+}
+
+void TestFitChecks::fewerPointsThanTheData()
+{
+    // A candidate short of points (a run stopped on its way) is compared
+    // where it has them, never read beyond them.
+    const FitRequest two = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20,6,30\n-40,-12,5,30\n");
+    const FitRequest one = requestOn("V2_mV,mean_peak_pA,std_pA,n\n-60,-20,6,30\n");
+    const std::vector<IsvPoint> points {pointWith(-60, -20, ModelSd)};
+    const double got = IsvRecordingObjective(two).minusTwoLogLikelihood(points);
+    QVERIFY(std::isfinite(got));
+    QCOMPARE(got, IsvRecordingObjective(one).minusTwoLogLikelihood(points));
+}
+
+void TestFitChecks::momentsWhateverTheShift()
+{
+    // The engine sums the peaks shifted by a value of its own: the moments
+    // (and so the spread's term) are the trials', whatever the shift.
+    FitRequest request = requestOn("V2_mV,mean_peak_pA,std_pA,n,mean_quanta\n-60,-19,9,30,2.3\n");
+    request.noise = FitNoise::Fixed;
+    request.noiseValue = 1;
+    const IsvRecordingObjective objective(request);
+    const auto shifted = [](double shift) {
+        IsvPoint p;
+        p.V = -60;
+        p.trials = T;
+        p.peakShift = shift;
+        for (int j = 0; j < T; ++j) {
+            // Bimodal: a failure in five, else a release of 1 to 4 quanta.
+            const int m = j % 5 == 0 ? 0 : 1 + j % 4;
+            const double x = m == 0 ? 0.0 : -6.0 * m + (j % 7 - 3) * 0.5;
+            const double d = x - shift;
+            p.peakSum += x;
+            p.shiftedPeakSum += d;
+            p.shiftedPeakSquares += d * d;
+            p.shiftedPeakCubes += d * d * d;
+            p.shiftedPeakFourths += d * d * d * d;
+            p.shiftedPeakQuanta += d * m;
+            p.shiftedPeakSquaresQuanta += d * d * m;
+            p.totalQuanta += m;
+            p.quantaSquares += m * m;
+            p.failures += m == 0 ? 1 : 0;
+            p.failureShiftedPeakSum += m == 0 ? d : 0.0;
+            p.failureShiftedPeakSquares += m == 0 ? d * d : 0.0;
+        }
+        return std::vector<IsvPoint> {p};
+    };
+    const double centred = objective.minusTwoLogLikelihood(shifted(-15));
+    const double apart = objective.minusTwoLogLikelihood(shifted(-2));
+    QVERIFY2(std::fabs(centred - apart) < 1e-6 * std::fabs(centred),
+        qPrintable(QString("%1 against %2").arg(centred, 0, 'g', 12).arg(apart, 0, 'g', 12)));
+}
+
+void TestFitChecks::fixedNoiseAndThresholdAsWritten()
+{
+    // The summary writes a fixed noise with two decimals, the JSON the
+    // profile threshold with six.
+    FitRequest request = requestOn(recording(1.5, ModelSd));
+    request.noise = FitNoise::Fixed;
+    request.noiseValue = 2.5;
+    request.sensitivity.clear();
+    const FitResult result = runFit(request, standIn(0));
+    const std::string summary = fitSummaryText(result);
+    QVERIFY2(summary.find("Recording noise fixed at 2.50 pA rms\n") != std::string::npos, summary.c_str());
+    QVERIFY(fitJson(result).find("\"threshold\": 3.841459,") != std::string::npos);
 }
 
 void TestFitChecks::jointMeansOfAPotential()
@@ -300,9 +403,13 @@ void TestFitChecks::jointMeansOfAPotential()
     const double m2 = 36.0 * (T - 1) / T;
     p.shiftedPeakSquaresQuanta = (30.0 + 2 * m2) * T;
     const IsvRecordingObjective withSpread(request);
-    const double css = std::max((3 * m2 * m2 - 36.0 * 36.0 * 27 / 29) / 30, 2 * 36.0 * 36.0 / (30 * 29));
-    const double cqs = 30.0 / 30;
-    const double rs = 49 - 36;
+    // The spread about the model's mean, ((n - 1) 7^2 + n rp^2) / n, against
+    // the model's 36 and the simulated mean's error 36 / T; its scatter the
+    // recording's (mu4 - v^2) / n and the simulation's over T.
+    const double css = std::max((3 * m2 * m2 - 36.0 * 36.0) / 30, 2 * 36.0 * 36.0 / (30 * 29))
+        + (3 * m2 * m2 - 36.0 * 36.0 * (T - 3) / (T - 1)) / T;
+    const double cqs = 30.0 / 30 + 30.0 / T;
+    const double rs = (29 * 49 + 30 * rp * rp) / 30 - (36 + 36.0 / T);
     // r' C^-1 r for C = [[cpp, cpq, 0], [cpq, cqq, cqs], [0, cqs, css]] by cofactors.
     const double det3 = cpp * (cqq * css - cqs * cqs) - cpq * (cpq * css);
     const double i00 = (cqq * css - cqs * cqs) / det3, i01 = -(cpq * css) / det3, i02 = (cpq * cqs) / det3;
@@ -384,13 +491,16 @@ void TestFitChecks::limitsAndRangeEnds_data()
     QTest::addColumn<bool>("highBounded");
     QTest::addColumn<bool>("upperLimit");
     QTest::addColumn<QString>("unbounded"); // unbounded_ends in the JSON
+    QTest::addColumn<bool>("onZero"); // the estimate on the physical bound: no degree of freedom taken
 
-    QTest::newRow("inside") << 1.5 << 0.0 << 5.0 << true << true << false << "[]";
-    QTest::newRow("the null: an upper limit") << 0.0 << 0.0 << 5.0 << true << true << true << "[]";
-    QTest::newRow("cut by the user's low end") << 0.0 << 0.5 << 5.0 << false << true << false << "[\"low\"]";
+    QTest::newRow("inside") << 1.5 << 0.0 << 5.0 << true << true << false << "[]" << false;
+    QTest::newRow("the null: an upper limit") << 0.0 << 0.0 << 5.0 << true << true << true << "[]" << true;
+    QTest::newRow("cut by the user's low end")
+        << 0.0 << 0.5 << 5.0 << false << true << false << "[\"low\"]" << false;
     QTest::newRow("cut by the user's high end")
-        << 1.5 << 0.0 << 1.2 << true << false << false << "[\"high\"]";
-    QTest::newRow("the null, high end cut") << 0.0 << 0.0 << 0.01 << true << false << false << "[\"high\"]";
+        << 1.5 << 0.0 << 1.2 << true << false << false << "[\"high\"]" << false;
+    QTest::newRow("the null, high end cut")
+        << 0.0 << 0.0 << 0.01 << true << false << false << "[\"high\"]" << true;
 }
 
 void TestFitChecks::limitsAndRangeEnds()
@@ -402,8 +512,13 @@ void TestFitChecks::limitsAndRangeEnds()
     QFETCH(bool, highBounded);
     QFETCH(bool, upperLimit);
     QFETCH(QString, unbounded);
+    QFETCH(bool, onZero);
     FitRequest request = requestOn(recording(truth, ModelSd), low, high);
     const FitResult result = runFit(request, standIn(0));
+    // Rg on 0 has taken up no degree of freedom; on a user's range end it has.
+    QCOMPARE(result.estimates[0] == 0, onZero);
+    const int values = IsvRecordingObjective(request).values();
+    QCOMPARE(result.dof, values - 1 + (onZero ? 1 : 0) - (result.noise > 0 ? 1 : 0));
     QCOMPARE(result.bounded[0].first, lowBounded);
     QCOMPARE(result.bounded[0].second, highBounded);
     QCOMPARE(!std::isnan(result.upperLimits[0]), upperLimit);
@@ -549,6 +664,84 @@ void TestFitChecks::sensitivityFollowsAFixedParameter()
     // A fit with Gmax free moves N alone.
     request.free.push_back({&paramInfo(Param::Gmax), 0.1, 0.3});
     QCOMPARE(int(runFit(request, standIn(coupling)).sensitivity.size()), 1);
+}
+
+void TestFitChecks::sensitivityThreshold_data()
+{
+    // Rg's estimate and interval (an upper limit where low is 0 and limit
+    // set), its refits with Gmax moved down and up (-1: a move the editors
+    // refuse), and whether the estimate travels more than half the width.
+    QTest::addColumn<double>("estimate");
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<bool>("limit");
+    QTest::addColumn<double>("down");
+    QTest::addColumn<double>("up");
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("travel half the width") << 1.50 << 1.40 << 1.60 << false << 1.45 << 1.55 << false;
+    QTest::newRow("travel a step more") << 1.50 << 1.40 << 1.60 << false << 1.45 << 1.56 << true;
+    QTest::newRow("travel a step more, downwards") << 1.50 << 1.40 << 1.60 << false << 1.56 << 1.45 << true;
+    QTest::newRow("down refused, half") << 1.50 << 1.40 << 1.60 << false << -1.0 << 1.55 << false;
+    QTest::newRow("down refused, a step more") << 1.50 << 1.40 << 1.60 << false << -1.0 << 1.56 << true;
+    QTest::newRow("up refused, half") << 1.50 << 1.40 << 1.60 << false << 1.45 << -1.0 << false;
+    QTest::newRow("up refused, a step more") << 1.50 << 1.40 << 1.60 << false << 1.44 << -1.0 << true;
+    QTest::newRow("both refused") << 1.50 << 1.40 << 1.60 << false << -1.0 << -1.0 << false;
+    QTest::newRow("upper limit, half the limit") << 0.05 << 0.0 << 0.30 << true << 0.00 << 0.15 << false;
+    QTest::newRow("upper limit, a step more") << 0.05 << 0.0 << 0.30 << true << 0.00 << 0.16 << true;
+}
+
+void TestFitChecks::sensitivityThreshold()
+{
+    // sensitive_to_fixed: the estimate's travel between the two moves of a
+    // fixed parameter (twice its way to the one refit where the editors
+    // refuse the other move) against half the width of its interval, or of
+    // its upper limit, counted in editor steps.
+    QFETCH(double, estimate);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(bool, limit);
+    QFETCH(double, down);
+    QFETCH(double, up);
+    QFETCH(bool, warned);
+    FitRequest request = requestOn(recording(1.5, ModelSd));
+    request.sensitivity.clear();
+    const FitResult fitted = runFit(request, standIn(0));
+    const IsvRecordingObjective objective(request);
+    const std::vector<IsvPoint> best = standIn(0)({fittedParameters(fitted)})[0];
+    FitResult result = fitted;
+    result.estimates = {estimate};
+    result.intervals = {{low, high}};
+    result.upperLimits = {limit ? high : std::numeric_limits<double>::quiet_NaN()};
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    result.sensitivity = {{&paramInfo(Param::Gmax), 0.20, {down < 0 ? none : 0.18, up < 0 ? none : 0.22},
+        {{down < 0 ? none : down, up < 0 ? none : up}}}};
+    const std::vector<FitWarning> warnings = fitWarnings(result, objective, best);
+    if (!limit) {
+        // A result that keeps no limits at all (an older session's) warns alike.
+        FitResult without = result;
+        without.upperLimits = std::vector<double>(); // no storage left to read by mistake
+        const std::vector<FitWarning> again = fitWarnings(without, objective, best);
+        QCOMPARE(again.size(), warnings.size());
+        for (std::size_t i = 0; i < again.size(); ++i)
+            QCOMPARE(again[i].text, warnings[i].text);
+    }
+    std::string text;
+    for (const FitWarning &w : warnings)
+        if (w.code == "sensitive_to_fixed")
+            text = w.text;
+    QCOMPARE(!text.empty(), warned);
+    if (warned) {
+        // What moved, how far, and what to do.
+        QVERIFY2(text.find("when Gmax moves from ") != std::string::npos, text.c_str());
+        QVERIFY2(
+            text.find(limit ? "half its 95 % upper limit 0.30: the limit holds only if Gmax is 0.20"
+                            : "half its 95 % interval 1.40 .. 1.60: the interval holds only if Gmax is 0.20")
+                != std::string::npos,
+            text.c_str());
+        QVERIFY2(text.find("Free Gmax in the fit too, or measure it more closely") != std::string::npos,
+            text.c_str());
+    }
 }
 
 void TestFitChecks::progressTellsTheStages()

@@ -1,4 +1,5 @@
 #include "model/parametertable.h"
+#include "run/fit.h"
 #include "run/rundescription.h"
 #include "run/statesfile.h"
 
@@ -6,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include <cmath>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -27,6 +30,7 @@ private slots:
     void unknownMembersWriteBack_data();
     void unknownMembersWriteBack();
     void recordingAndFitReadBack();
+    void fitOfAnOlderFile();
     void recordingAndFitRefusals_data();
     void recordingAndFitRefusals();
 };
@@ -105,6 +109,20 @@ StatesSession sessionWithFit()
     r.dof = 3;
     r.pValue = 0.030352;
     r.evaluations = 321;
+    // What the fit says beside its estimates: the noise fitted, a one-sided
+    // limit, the estimates under a fixed parameter's moves (one move the
+    // editors refuse) and warnings with characters JSON escapes.
+    r.request.noise = FitNoise::Fitted;
+    r.request.sensitivity = {{&paramInfo(Param::Gmax), 10, true}, {&paramInfo(Param::tc), 0.5, false}};
+    r.noiseUsed = true;
+    r.noise = 2.37;
+    r.noiseInterval = {1.5, 3.25};
+    r.upperLimits = {2.04, std::numeric_limits<double>::quiet_NaN()};
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    r.sensitivity = {{&paramInfo(Param::Gmax), 0.25, {0.23, 0.28}, {{1.6, 1.95}, {9, 11}}},
+        {&paramInfo(Param::tc), 2.5, {none, 3.0}, {{none, 1.81}, {none, 10}}}};
+    r.warnings = {{"sensitive_to_fixed", "Rg moves from 1.60 to 1.95 when Gmax moves"},
+        {"poor_fit", "p = 0.0303 \"quoted\"\tand tabbed"}};
     session.fit = r;
     return session;
 }
@@ -442,6 +460,39 @@ void TestStatesReader::recordingAndFitReadBack()
     QCOMPARE(f.dof, 3);
     QCOMPARE(f.evaluations, 321);
     QCOMPARE(f.objective, g.objective);
+    QCOMPARE(int(f.request.noise), int(FitNoise::Fitted));
+    QCOMPARE(sensitivityText(f.request.sensitivity), std::string("Gmax=10%,tc=0.5"));
+    QVERIFY(f.noiseUsed);
+    QCOMPARE(f.noise, 2.37);
+    QVERIFY(f.noiseInterval == g.noiseInterval);
+    QCOMPARE(f.upperLimits.size(), std::size_t(2));
+    QCOMPARE(f.upperLimits[0], 2.04);
+    QVERIFY(std::isnan(f.upperLimits[1]));
+    QCOMPARE(f.sensitivity.size(), std::size_t(2));
+    for (std::size_t i = 0; i < 2; ++i) {
+        const FitSensitivity &a = f.sensitivity[i], &b = g.sensitivity[i];
+        QCOMPARE(a.info, b.info);
+        QCOMPARE(a.value, b.value);
+        const auto same = [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); };
+        QVERIFY(same(a.moved.first, b.moved.first) && same(a.moved.second, b.moved.second));
+        QCOMPARE(a.estimates.size(), std::size_t(2));
+        for (std::size_t j = 0; j < 2; ++j)
+            QVERIFY(same(a.estimates[j].first, b.estimates[j].first)
+                && same(a.estimates[j].second, b.estimates[j].second));
+    }
+    QCOMPARE(f.warnings.size(), std::size_t(2));
+    for (std::size_t i = 0; i < 2; ++i) {
+        QCOMPARE(f.warnings[i].code, g.warnings[i].code);
+        QCOMPARE(f.warnings[i].text, g.warnings[i].text);
+    }
+    // The Fit window shows what was read: the limit, the noise, the warnings.
+    const std::string summary = fitSummaryText(f);
+    QVERIFY2(summary.find("Rg < 2.04 GOhm (95 %)") != std::string::npos, summary.c_str());
+    QVERIFY2(summary.find("Recording noise 2.37 pA rms, 95 % interval 1.50 to 3.25") != std::string::npos,
+        summary.c_str());
+    QVERIFY2(summary.find("Warning (poor_fit): p = 0.0303") != std::string::npos, summary.c_str());
+    QVERIFY2(fitCommand(f.request).find("--sensitivity Gmax=10%,tc=0.5") != std::string::npos,
+        fitCommand(f.request).c_str());
 
     // A fit is written with its recording only; an older file has neither.
     StatesSession fitAlone = session;
@@ -450,6 +501,38 @@ void TestStatesReader::recordingAndFitReadBack()
     StatesSession older;
     QVERIFY(parseStatesFile(goodText(), older, &problem));
     QVERIFY(!older.measured && !older.fit);
+}
+
+void TestStatesReader::fitOfAnOlderFile()
+{
+    // A fit member written before the fit kept its noise, limits,
+    // sensitivity and warnings: it reads, with none of them, its fit the
+    // likelihood of the means alone.
+    std::string text = statesFileText(sessionWithFit());
+    const std::size_t from = text.find("\"noise\": ");
+    const std::size_t to = text.find("\"profiles\": ");
+    QVERIFY(from != std::string::npos && to != std::string::npos && from < to);
+    text.erase(from, to - from);
+    StatesSession read;
+    RunProblem problem;
+    QVERIFY2(parseStatesFile(text, read, &problem), problem.text().c_str());
+    QVERIFY(read.fit);
+    const FitResult &f = *read.fit;
+    QCOMPARE(f.upperLimits.size(), std::size_t(2));
+    QVERIFY(std::isnan(f.upperLimits[0]) && std::isnan(f.upperLimits[1]));
+    QVERIFY(f.warnings.empty());
+    QVERIFY(f.sensitivity.empty());
+    QVERIFY(!f.noiseUsed);
+    QCOMPARE(int(f.request.noise), int(FitNoise::Off));
+    QVERIFY(f.request.sensitivity.empty());
+    const std::string summary = fitSummaryText(f);
+    QVERIFY2(
+        summary.find("Rg = 1.77 GOhm, 95 % interval 1.48 to 2.04") != std::string::npos, summary.c_str());
+    QVERIFY2(summary.find("Recording noise") == std::string::npos, summary.c_str());
+    QVERIFY2(summary.find("Warning") == std::string::npos, summary.c_str());
+    // Its command reruns it as it ran: the means alone, no sensitivity.
+    const std::string command = fitCommand(f.request);
+    QVERIFY2(command.find("--noise none --sensitivity none") != std::string::npos, command.c_str());
 }
 
 void TestStatesReader::recordingAndFitRefusals_data()
@@ -495,6 +578,33 @@ void TestStatesReader::recordingAndFitRefusals_data()
     QTest::newRow("a fixed value the editor refuses")
         << std::string("\"Gmax\": 0.25") << std::string("\"Gmax\": 10")
         << QStringLiteral("fit, fixed: Gmax 10");
+    QTest::newRow("a noise of no kind") << std::string("\"noise\": \"auto\"")
+                                        << std::string("\"noise\": \"loud\"") << QStringLiteral("fit, noise");
+    QTest::newRow("a noise fixed at a value")
+        << std::string("\"noise\": \"auto\"") << std::string("\"noise\": \"2.5\"") << QStringLiteral("read");
+    QTest::newRow("a sensitivity of no parameter")
+        << std::string("\"sensitivity_moves\": \"Gmax=10%,tc=0.5\"")
+        << std::string("\"sensitivity_moves\": \"Gx=10%\"") << QStringLiteral("fit, sensitivity_moves");
+    QTest::newRow("the noise outside its interval")
+        << std::string("\"estimate\": 2.37") << std::string("\"estimate\": 3.5")
+        << QStringLiteral("fit, noise_pA: the noise and its interval out of order");
+    QTest::newRow("the noise at its interval's end")
+        << std::string("\"estimate\": 2.37") << std::string("\"estimate\": 3.25") << QStringLiteral("read");
+    QTest::newRow("an upper limit below the estimate")
+        << std::string("\"upper_limits\": {\"Rg\": 2.04") << std::string("\"upper_limits\": {\"Rg\": 1.76")
+        << QStringLiteral("fit, upper_limits: below the estimate of Rg");
+    QTest::newRow("an upper limit at the estimate")
+        << std::string("\"upper_limits\": {\"Rg\": 2.04") << std::string("\"upper_limits\": {\"Rg\": 1.77")
+        << QStringLiteral("read");
+    QTest::newRow("an upper limit of a fixed parameter")
+        << std::string("\"upper_limits\": {\"Rg\": 2.04") << std::string("\"upper_limits\": {\"Gb\": 0.01")
+        << QStringLiteral("fit, upper_limits, \"Gb\": not a free parameter");
+    QTest::newRow("a sensitivity without a free parameter's estimates")
+        << std::string("\"estimates\": {\"Rg\": [1.6, 1.95], ") << std::string("\"estimates\": {")
+        << QStringLiteral("fit, sensitivity, \"Gmax\": \"Rg\" missing");
+    QTest::newRow("a warning of no text")
+        << std::string("\"text\": \"Rg moves") << std::string("\"text\": 1, \"x\": \"")
+        << QStringLiteral("fit, warnings: \"text\" is a number");
     QTest::newRow("a p-value above 1")
         << std::string("\"p_value\": 0.030352") << std::string("\"p_value\": 1.5")
         << QStringLiteral("fit: chi2 below 0 or a p-value outside 0..1");
