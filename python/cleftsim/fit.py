@@ -114,14 +114,15 @@ def _simulate_units(units, trials):
 
 
 def _evaluate_on(client):
-    """Simulates the candidates of a batch on the cluster, split by potential
-    into about two tasks per worker, so that a batch of one candidate (a
-    step of a profile) keeps the workers busy too."""
+    """Simulates the candidates of a batch on the cluster, one task per
+    worker: a batch of many candidates is split by candidate, one of few (a
+    step of a profile) by potential, so that every worker is busy and each
+    round trip to the cluster carries as much work as it can."""
 
     def evaluate(candidates, potentials, trials):
         workers = max(1, len(client.scheduler_info().get("workers", {})))
         units = [(c, k) for c in range(len(candidates)) for k in range(len(potentials))]
-        size = max(1, -(-len(units) // (2 * workers)))
+        size = max(1, -(-len(units) // workers))
         tasks = []
         for start in range(0, len(units), size):
             chunk = units[start:start + size]
