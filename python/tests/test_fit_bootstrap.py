@@ -76,9 +76,11 @@ def test_no_bootstrap_as_before(small_recording, local):
     assert stages
 
 
-@pytest.mark.parametrize("given", [-1, 10001, 10 ** 30, True, 2.0])
-def test_bad_replicates_refused(small_recording, given):
-    with pytest.raises((ValueError, TypeError)):
+@pytest.mark.parametrize("given, error, named", [(-1, ValueError, "bootstrap -1"), (10001, ValueError, "bootstrap 10001"),
+                                                 (10 ** 30, ValueError, f"bootstrap {10 ** 30}"),
+                                                 (True, TypeError, "True"), (2.0, TypeError, "2.0")])
+def test_bad_replicates_refused(small_recording, given, error, named):
+    with pytest.raises(error, match=named):
         _fit(small_recording, seed=5, bootstrap=given)
 
 

@@ -6,6 +6,7 @@
 #include "run/rundescription.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <exception>
@@ -325,7 +326,16 @@ FitReplicates localFitReplicates(int workers, const std::function<bool()> &stop)
             std::unique_lock<std::mutex> lock(mutex);
             std::size_t told = 0;
             while (running > 0) {
-                changed.wait(lock, [&] { return running == 0 || finished != told; });
+                // The calling thread asks stop now and then: where it alone
+                // sees an interrupt (Ctrl-C in Python), the replicates' own
+                // checks then see it too.
+                changed.wait_for(
+                    lock, std::chrono::milliseconds(100), [&] { return running == 0 || finished != told; });
+                if (stop && running > 0) {
+                    lock.unlock();
+                    stop();
+                    lock.lock();
+                }
                 if (finished != told && done) {
                     told = finished;
                     lock.unlock();

@@ -6,9 +6,11 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <set>
 #include <string>
+#include <thread>
 
 using namespace cleftsim;
 
@@ -34,6 +36,8 @@ private slots:
     void planRefused();
     void bootstrapFitSameBytesWherever();
     void noBootstrapNoMember();
+    void stoppedFromTheCallingThread();
+    void bootstrapStageAfterTheSensitivity();
 };
 
 namespace {
@@ -373,6 +377,60 @@ void TestFitBootstrap::noBootstrapNoMember()
     QVERIFY(fitSummaryText(result).find("bootstrap") == std::string::npos);
     QCOMPARE(steps.back().stageCount, 3);
     QVERIFY(steps.back().stage != "bootstrap");
+}
+
+void TestFitBootstrap::stoppedFromTheCallingThread()
+{
+    // As in Python, where only the thread that called looks for Ctrl-C: a
+    // stop seen there once the bootstrap has begun ends the replicates on
+    // the other threads too.
+    FitRequest r = request(40);
+    r.trials = 400; // a replicate far longer than the calling thread's look at stop
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> armed {false}, seen {false};
+    const std::function<bool()> stop = [&] {
+        if (armed && std::this_thread::get_id() == caller)
+            seen = true;
+        return seen.load();
+    };
+    int done = 0;
+    bool thrown = false;
+    try {
+        runFit(
+            r, localFitEvaluator(r, 1, stop),
+            [&](const FitProgressStep &step) {
+                if (step.stage == "bootstrap") {
+                    armed = true;
+                    done = step.done;
+                }
+            },
+            stop, localFitReplicates(1, stop));
+    } catch (const FitStopped &) {
+        thrown = true;
+    }
+    QVERIFY(thrown);
+    QVERIFY(seen);
+    QVERIFY2(done < 40, std::to_string(done).c_str());
+}
+
+void TestFitBootstrap::bootstrapStageAfterTheSensitivity()
+{
+    // Coarse grid, refinement, profile Rg, sensitivity, bootstrap: five
+    // stages, told in this order.
+    FitRequest r = request(1);
+    r.sensitivity = {{&paramInfo(Param::Gmax), 10, true}};
+    std::vector<std::string> stages;
+    int count = 0;
+    runFit(r, localFitEvaluator(r, 2), [&](const FitProgressStep &step) {
+        if (stages.empty() || stages.back() != step.stage) {
+            stages.push_back(step.stage);
+            QCOMPARE(step.stageIndex, int(stages.size()) - 1);
+        }
+        count = step.stageCount;
+    });
+    QCOMPARE(count, 5);
+    QCOMPARE(stages,
+        (std::vector<std::string> {"coarse grid", "refinement", "profile Rg", "sensitivity", "bootstrap"}));
 }
 
 QTEST_GUILESS_MAIN(TestFitBootstrap)
