@@ -3,11 +3,14 @@
 trials, 2000 simulated trials per potential) on one local thread and on a
 local Dask cluster of 1 and 2 worker processes of one thread each, in turns;
 prints the wall times and the speed-ups. Every run must give the same bytes.
+The cluster's runs are made both ways a batch can be sent: one task per
+worker (the module's way) and two, split finer (its way before).
 
     PYTHONPATH=build/rel/python /usr/bin/python3 bench/fit_dask.py [--rounds 3]
 """
 
 import argparse
+import importlib
 import statistics
 import time
 
@@ -28,6 +31,31 @@ def recording():
     return data
 
 
+def _two_tasks_per_worker(client):
+    """The cluster's evaluator as it was: a batch split by potential into
+    about two tasks per worker."""
+    module = importlib.import_module("cleftsim.fit")
+
+    def evaluate(candidates, potentials, trials):
+        workers = max(1, len(client.scheduler_info().get("workers", {})))
+        units = [(c, k) for c in range(len(candidates)) for k in range(len(potentials))]
+        size = max(1, -(-len(units) // (2 * workers)))
+        tasks = []
+        for start in range(0, len(units), size):
+            chunk = units[start:start + size]
+            tasks.append((chunk, client.submit(module._simulate_units,
+                                               [(candidates[c], [potentials[k]]) for c, k in chunk], trials,
+                                               pure=False)))
+        done = client.gather([future for _, future in tasks])
+        points = [[None] * len(potentials) for _ in candidates]
+        for (chunk, _), results in zip(tasks, done):
+            for (c, k), result in zip(chunk, results):
+                points[c][k] = result[0]
+        return points
+
+    return evaluate
+
+
 def main():
     from distributed import Client, LocalCluster
 
@@ -39,18 +67,23 @@ def main():
     clusters = {k: LocalCluster(n_workers=k, threads_per_worker=1, processes=True, host="127.0.0.1",
                                 dashboard_address=None) for k in (1, 2)}
     clients = {k: Client(c) for k, c in clusters.items()}
-    times = {"local thread": [], "dask 1 worker": [], "dask 2 workers": []}
+    times = {"local thread": [], "dask 1 worker": [], "dask 2 workers": [], "dask 1 worker, 2 tasks": [],
+             "dask 2 workers, 2 tasks": []}
+    module = importlib.import_module("cleftsim.fit")
+    one_per_worker = module._evaluate_on
     reference = None
     try:
         for _ in range(args.rounds):
             for name in times:
                 client = None if name == "local thread" else clients[1 if "1 worker" in name else 2]
+                module._evaluate_on = _two_tasks_per_worker if "2 tasks" in name else one_per_worker
                 start = time.perf_counter()
                 result = cleftsim.fit(data, client=client, workers=1, **arguments)
                 times[name].append(time.perf_counter() - start)
                 reference = reference or result.json
                 assert result.json == reference, "a cluster changed the result"
     finally:
+        module._evaluate_on = one_per_worker
         for client in clients.values():
             client.close()
         for cluster in clusters.values():
@@ -59,7 +92,7 @@ def main():
     print(f"candidates: {result.provenance['search']['evaluations']}")
     for name, values in times.items():
         median = statistics.median(values)
-        print(f"{name:15} median {median:6.2f} s  speed-up against one local thread {base / median:4.2f}")
+        print(f"{name:24} median {median:6.2f} s  speed-up against one local thread {base / median:4.2f}")
 
 
 if __name__ == "__main__":

@@ -4,7 +4,7 @@ recordings made by the engine at known parameters, fitted as a user would fit
 a recording, and the share of 95 % intervals that hold the true value.
 
     PYTHONPATH=build/rel/python /usr/bin/python3 bench/fit_study.py [--datasets 200] [--out DIR]
-        [--designs LETTERS] [--trials T] [--workers W]
+        [--designs LETTERS] [--trials T] [--workers W] [--sizes R=60,...] [--bootstrap B]
 
 Each recording draws its trials from seeds of its own (never the fit's), and
 its means and standard deviations are those of its trials, as a recording's
@@ -61,6 +61,9 @@ DESIGNS = {
     "E: the null, Rg = 0": dict(
         potentials=[-100, -80, -60, -40, -20, 10, 25, 40], n=30, truth={"Rg": 0.0}, free={"Rg": (0, 5)},
         with_n=True, trials=2000),
+    "R: Rg and N free, bootstrap intervals": dict(
+        potentials=[-100, -80, -60, -40, -20, 10, 25, 40], n=30, truth={"Rg": 1.50, "N": 10},
+        free={"Rg": (0, 5), "N": (1, 20)}, with_n=True, trials=1000, bootstrap=99),
 }
 
 # Where the cleft resistance and the quantal size trade off: only weak
@@ -124,8 +127,9 @@ def fit_one(design, dataset, trials):
         warnings.simplefilter("ignore")
         result = cleftsim.fit(data, free=design["free"], trials=trials or design["trials"],
                               seed=1_000_000 + dataset % 100_000, progress=False, workers=1,
-                              sensitivity=design.get("sensitivity", "none"), **design.get("fixed", {}))
-    return {"dataset": dataset, "estimates": result.estimates, "intervals": result.intervals,
+                              sensitivity=design.get("sensitivity", "none"), bootstrap=design.get("bootstrap", 0),
+                              **design.get("fixed", {}))
+    return {"bootstrap": result.bootstrap and result.bootstrap["intervals"],"dataset": dataset, "estimates": result.estimates, "intervals": result.intervals,
             "bounded": result.bounded, "upper_limits": result.upper_limits, "chi2": result.chi2,
             "dof": result.dof, "p_value": result.p_value, "noise": result.noise,
             "warnings": [w["code"] for w in result.warnings],
@@ -160,6 +164,13 @@ def coverage(fits, truth):
                           silent=silent, small_p=sum(1 for f in fits if f["p_value"] is not None
                                                      and f["p_value"] < 0.05),
                           limits=sum(1 for f in fits if name in f.get("upper_limits", {})))
+        if fits and fits[0].get("bootstrap"):
+            # The bootstrap's percentile intervals of the same recordings, beside the profile's.
+            held = sum(f["bootstrap"][name][0] <= value <= f["bootstrap"][name][1] for f in fits)
+            b_share = held / len(fits)
+            rows[name]["bootstrap"] = dict(
+                inside=held, share=b_share, se=math.sqrt(b_share * (1 - b_share) / len(fits)),
+                width=float(np.median([f["bootstrap"][name][1] - f["bootstrap"][name][0] for f in fits])))
     return rows
 
 
@@ -175,6 +186,11 @@ def table_rows(name, result):
         rows.append(f"| {name} | {parameter} | {row['fits']} | {row['inside']} | {row['share']:.3f} +- {row['se']:.3f} "
                     f"| {row['silent']} | {row['small_p']} | {row['median']:.2f} ({truth}) | {row['width']:.2f} "
                     f"| {row['bounded']} | {row['limits']} |")
+        if "bootstrap" in row:
+            b = row["bootstrap"]
+            rows.append(f"| {name}, bootstrap ({result['design']['bootstrap']} replicates, percentile) | {parameter} "
+                        f"| {row['fits']} | {b['inside']} | {b['share']:.3f} +- {b['se']:.3f} | | | | {b['width']:.2f} "
+                        f"| | |")
     return "\n".join(rows)
 
 
@@ -232,12 +248,17 @@ def main():
                         "design's)")
     parser.add_argument("--workers", type=int, default=2, help="Dask worker processes")
     parser.add_argument("--sizes", default="", help="recordings per design letter, e.g. N=200,G=100")
+    parser.add_argument("--bootstrap", type=int, default=0, help="replicates of design R's bootstrap (default "
+                        "its 99)")
     args = parser.parse_args()
+    if args.bootstrap:
+        DESIGNS["R: Rg and N free, bootstrap intervals"]["bootstrap"] = args.bootstrap
     os.makedirs(args.out, exist_ok=True)
     from distributed import Client, LocalCluster
 
     sizes = dict((item.split("=")[0], int(item.split("=")[1])) for item in args.sizes.split(",") if item)
-    client = Client(LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True))
+    client = Client(LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                 dashboard_address=None))
     results = {}
     started = time.monotonic()
     letters = args.designs or "".join(name[0] for name in DESIGNS)

@@ -114,14 +114,15 @@ def _simulate_units(units, trials):
 
 
 def _evaluate_on(client):
-    """Simulates the candidates of a batch on the cluster, split by potential
-    into about two tasks per worker, so that a batch of one candidate (a
-    step of a profile) keeps the workers busy too."""
+    """Simulates the candidates of a batch on the cluster, one task per
+    worker: a batch of many candidates is split by candidate, one of few (a
+    step of a profile) by potential, so that every worker is busy and each
+    round trip to the cluster carries as much work as it can."""
 
     def evaluate(candidates, potentials, trials):
         workers = max(1, len(client.scheduler_info().get("workers", {})))
         units = [(c, k) for c in range(len(candidates)) for k in range(len(potentials))]
-        size = max(1, -(-len(units) // (2 * workers)))
+        size = max(1, -(-len(units) // workers))
         tasks = []
         for start in range(0, len(units), size):
             chunk = units[start:start + size]
@@ -141,8 +142,41 @@ def _evaluate_on(client):
     return evaluate
 
 
+def _fit_replicates(plan, replicates):
+    """Simulates and refits replicates of a bootstrap; module-level so that Dask workers import it by name."""
+    return _core.fit_replicates(plan, replicates)
+
+
+def _replicates_on(client):
+    """Refits the replicates of a bootstrap on the cluster, a few to a task
+    (about four tasks per worker), and tells how many are done as they come
+    back; the estimates are put in the order of the replicates."""
+
+    def run(plan, replicates, done):
+        from dask.distributed import as_completed
+
+        workers = max(1, len(client.scheduler_info().get("workers", {})))
+        size = max(1, -(-len(replicates) // (4 * workers)))
+        chunks = [replicates[start:start + size] for start in range(0, len(replicates), size)]
+        futures = [client.submit(_fit_replicates, plan, chunk, pure=False) for chunk in chunks]
+        where = {future.key: k for k, future in enumerate(futures)}
+        results = [None] * len(chunks)
+        finished = 0
+        try:
+            for future in as_completed(futures):
+                results[where[future.key]] = future.result()
+                finished += len(results[where[future.key]])
+                done(finished)
+        except BaseException:
+            client.cancel(futures)
+            raise
+        return [fit for chunk in results for fit in chunk]
+
+    return run
+
+
 def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, workers=None, states=None, state=None,
-        noise="auto", sensitivity=None, **fixed):
+        noise="auto", sensitivity=None, bootstrap=0, **fixed):
     """Fits the free parameters of the model to measured mean peak currents.
 
     data: the path of a measured data file (CSV with a header row: V2_mV,
@@ -180,6 +214,14 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     how far the estimates follow them, None for Gmax by 10 % and N by 1, a
     dict such as {"Gmax": "10%", "tc": 0.2}, or "none".
 
+    bootstrap: B recordings of the data's design (its potentials, the trials
+    n at each, its columns) simulated at the estimates with the fitted
+    recording noise, each from seeds of its own, refitted with the same free
+    parameters, ranges and noise, and the 95 % percentile intervals of their
+    estimates (`result.bootstrap`); 0 (the default) for none, at most 10000.
+    The replicates run on `workers` local threads or, with `client`, as Dask
+    tasks, with the same result.
+
     The likelihood is Gaussian: the means of a potential are compared
     jointly with their covariance as simulated, the spread of a mean over n
     recorded trials being the model's standard deviation (with the noise's)
@@ -210,6 +252,10 @@ def fit(data, free, *, trials=2000, seed=None, client=None, progress=True, worke
     evaluate = _evaluate_on(client) if client is not None else None
     fixed["_noise"] = _noise_text(noise)
     fixed["_sensitivity"] = _sensitivity_text(sensitivity)
+    bootstrap = runs.plain("bootstrap", bootstrap)
+    if isinstance(bootstrap, bool) or not isinstance(bootstrap, int):
+        raise TypeError(f"bootstrap must be a whole number of replicates, not {bootstrap!r}")
+    fixed["_bootstrap"] = (bootstrap, _replicates_on(client) if client is not None else None)
 
     if callable(progress):
         def tell(step):
@@ -240,8 +286,9 @@ def _warned(result):
 def _fit(data_path, data_text, data_name, free, trials, states, state, workers, progress, evaluate, fixed):
     noise = fixed.pop("_noise")
     sensitivity = fixed.pop("_sensitivity")
+    bootstrap, replicates = fixed.pop("_bootstrap")
     return _core.fit(data_path, data_text, data_name, _free_list(free), trials, states, state, workers or 0,
-                     progress, evaluate, noise, sensitivity, **fixed)
+                     progress, evaluate, noise, sensitivity, bootstrap, replicates, **fixed)
 
 
 class FitResult:
@@ -265,6 +312,8 @@ class FitResult:
         self.upper_limits = dict(members["upper_limits"])
         self.sensitivity = {name: dict(member) for name, member in members["sensitivity"].items()}
         self.warnings = [dict(warning) for warning in members["warnings"]]
+        # The bootstrap's replicates, method and intervals; None where none was asked.
+        self.bootstrap = members.get("bootstrap")
         self.minus2_log_likelihood = members["minus2_log_likelihood"]
         self.provenance = members["provenance"]
 
@@ -335,6 +384,11 @@ class FitResult:
                          + (f", 95 % interval {low} .. {high})" if self.noise["mode"] == "fitted" else ")"))
         elif "note" in self.noise:
             lines.append(f"recording noise not fitted: {self.noise['note']}")
+        if self.bootstrap:
+            for name, (low, high) in self.bootstrap["intervals"].items():
+                lines.append(f"{name} bootstrap 95 % interval {self._value(name, low)} .. {self._value(name, high)} "
+                             f"({self.bootstrap['method']}, {self.bootstrap['replicates']} recordings simulated at "
+                             f"the estimates and refitted)")
         p = "n/a" if self.p_value is None else f"{self.p_value:.4g}"
         lines.append(f"chi-square {self.chi2:.3f} with {self.dof} degrees of freedom, p = {p}")
         prov = self.provenance

@@ -5,9 +5,11 @@
 #include "common.h"
 
 #include "run/fit.h"
+#include "run/fitbootstrap.h"
 #include "run/statesfile.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -186,6 +188,7 @@ struct FitArguments {
     py::list free;
     py::object trials, states, state;
     std::string noise, sensitivity;
+    py::int_ bootstrap;
 };
 
 FitRequest fitRequest(const FitArguments &given, const py::kwargs &fixed)
@@ -216,6 +219,12 @@ FitRequest fitRequest(const FitArguments &given, const py::kwargs &fixed)
     if (!given.trials.is_none()) {
         request.trials = trialsFrom(given.trials);
     }
+    int overflow = 0;
+    const long long replicates = PyLong_AsLongLongAndOverflow(given.bootstrap.ptr(), &overflow);
+    if (overflow || replicates < INT_MIN || replicates > INT_MAX)
+        refuse({"bootstrap " + py::str(static_cast<const py::object &>(given.bootstrap)).cast<std::string>(),
+            "out of range", "0 (none) .. " + std::to_string(MaxBootstrapReplicates) + " replicates"});
+    request.bootstrap = static_cast<int>(replicates);
     if (!checkFit(request, &problem))
         refuse(problem);
     return request;
@@ -294,14 +303,48 @@ FitProgress progressReport(const py::object &progress)
     };
 }
 
+// The replicates of a bootstrap handed to Python's run(plan_text,
+// replicates, done), which returns [(estimates, evaluations), ...].
+FitReplicates pythonReplicates(const py::object &run)
+{
+    return [&run](const BootstrapPlan &plan, const std::vector<int> &replicates,
+               const std::function<void(int)> &done) {
+        py::gil_scoped_acquire gil;
+        std::vector<ReplicateFit> fits;
+        try {
+            const py::cpp_function tell([done](int count) {
+                py::gil_scoped_release release;
+                if (done)
+                    done(count);
+            });
+            py::list indices;
+            for (int r : replicates)
+                indices.append(r);
+            for (const py::handle item : run(bootstrapPlanText(plan), indices, tell)) {
+                const py::tuple t = py::reinterpret_borrow<py::tuple>(item);
+                ReplicateFit fit;
+                for (const py::handle value : t[0])
+                    fit.estimates.push_back(value.cast<double>());
+                fit.evaluations = t[1].cast<int>();
+                fits.push_back(std::move(fit));
+            }
+        } catch (py::error_already_set &error) {
+            error.restore();
+            throw PythonRaised();
+        }
+        return fits;
+    };
+}
+
 // The fit as cleftsim.fit asks it; returns the JSON text of cleftsim-batch fit.
 std::string fit(const py::object &dataPath, const py::object &dataColumns, const std::string &dataName,
     const py::list &free, const py::object &trials, const py::object &states, const py::object &state,
     int workers, const py::object &progress, const py::object &evaluate, const std::string &noise,
-    const std::string &sensitivity, const py::kwargs &fixed)
+    const std::string &sensitivity, const py::int_ &bootstrap, const py::object &replicates,
+    const py::kwargs &fixed)
 {
     const FitRequest request = fitRequest(
-        {dataPath, dataColumns, dataName, free, trials, states, state, noise, sensitivity}, fixed);
+        {dataPath, dataColumns, dataName, free, trials, states, state, noise, sensitivity, bootstrap}, fixed);
     FitStopCheck check;
     const std::function<bool()> stop = [&check] { return check(); };
     const FitEvaluator evaluator
@@ -313,7 +356,8 @@ std::string fit(const py::object &dataPath, const py::object &dataColumns, const
     {
         py::gil_scoped_release release;
         try {
-            result = runFit(request, evaluator, report, stop);
+            result = runFit(request, evaluator, report, stop,
+                replicates.is_none() ? localFitReplicates(workers, stop) : pythonReplicates(replicates));
         } catch (const PythonRaised &) {
             raised = true;
         } catch (const FitStopped &) {
@@ -336,9 +380,39 @@ void register_fit(py::module_ &m)
 {
     m.def("fit", &fit, py::arg("data_path"), py::arg("data_columns"), py::arg("data_name"), py::arg("free"),
         py::arg("trials"), py::arg("states"), py::arg("state"), py::arg("workers"), py::arg("progress"),
-        py::arg("evaluate"), py::arg("noise"), py::arg("sensitivity"),
+        py::arg("evaluate"), py::arg("noise"), py::arg("sensitivity"), py::arg("bootstrap"),
+        py::arg("replicates"),
         "The fit behind cleftsim.fit: returns the JSON text that cleftsim-batch fit writes for the same "
         "request.");
+
+    m.def(
+        "fit_replicates",
+        [](const std::string &planText, const py::list &given) {
+            BootstrapPlan plan;
+            RunProblem problem;
+            if (!readBootstrapPlan(planText, plan, &problem))
+                refuse(problem);
+            std::vector<int> replicates;
+            for (const py::handle r : given)
+                replicates.push_back(r.cast<int>());
+            std::vector<ReplicateFit> fits;
+            {
+                py::gil_scoped_release release;
+                for (int r : replicates)
+                    fits.push_back(fitReplicate(plan, r));
+            }
+            py::list out;
+            for (const ReplicateFit &fit : fits) {
+                py::list estimates;
+                for (double value : fit.estimates)
+                    estimates.append(value);
+                out.append(py::make_tuple(estimates, fit.evaluations));
+            }
+            return out;
+        },
+        py::arg("plan"), py::arg("replicates"),
+        "Simulates and refits replicates (numbered from 1) of a bootstrap plan on one thread: "
+        "[(estimates, evaluations), ...].");
 
     m.def(
         "simulate_points",

@@ -3,6 +3,7 @@
 #include "model/random.h"
 #include "model/rounding.h"
 #include "run/experimenttable.h"
+#include "run/fitbootstrap.h"
 #include "run/json.h"
 #include "run/rundescription.h"
 
@@ -158,6 +159,8 @@ bool checkFit(const FitRequest &request, RunProblem *problem)
     if (request.trials < 1 || request.trials > MaxRunTrials)
         return fail("trials " + std::to_string(request.trials), "out of range",
             "1.." + std::to_string(MaxRunTrials) + " for fit");
+    if (!checkBootstrap(request, problem))
+        return false;
     const int values = measuredValueCount(request.data);
     const int needed = static_cast<int>(request.free.size()) + 1;
     if (values < needed)

@@ -80,6 +80,7 @@ struct FitRequest {
     FitNoise noise = FitNoise::Fitted;
     double noiseValue = 0; // the noise with FitNoise::Fixed [pA rms per trial]
     std::vector<SensitivityMove> sensitivity = defaultSensitivity();
+    int bootstrap = 0; // recordings simulated at the estimates and refitted; 0: none
 };
 
 // Checks a request: at least one free parameter, each known, numeric, not
@@ -130,6 +131,15 @@ struct FitSensitivity {
     std::vector<std::pair<double, double>> estimates; // per free parameter, at the two moved values
 };
 
+// The estimates of recordings like the one fitted, simulated at its
+// estimates and refitted, and the intervals they give.
+struct FitBootstrap {
+    int replicates = 0; // 0: no bootstrap asked
+    std::vector<std::vector<double>> estimates; // per replicate, per free parameter
+    std::vector<std::pair<double, double>> intervals; // per free parameter: 95 %, percentile
+    long long evaluations = 0; // candidates the refits simulated
+};
+
 // What a fit found.
 struct FitResult {
     FitRequest request;
@@ -155,6 +165,7 @@ struct FitResult {
     std::pair<double, double> noiseInterval; // its 95 % profile interval, with the noise fitted
     std::vector<FitSensitivity> sensitivity;
     std::vector<FitWarning> warnings;
+    FitBootstrap bootstrap;
 };
 
 // Whether a parameter's 0 is a physical bound (no resistance of the cleft,
@@ -178,6 +189,28 @@ struct FitProgressStep {
 };
 using FitProgress = std::function<void(const FitProgressStep &)>;
 
+// What the replicates of a bootstrap need of the fit: its request, its
+// estimates, the recording noise there and the model's mean peak current
+// and quanta at each measured potential (per point of request.data).
+struct BootstrapPlan {
+    FitRequest request;
+    std::vector<double> estimates;
+    double noise = 0; // [pA rms per trial]
+    std::vector<double> modelPeak;
+    std::vector<double> modelQuanta;
+};
+
+// The refit of one replicate: its estimates and the candidates it simulated.
+struct ReplicateFit {
+    std::vector<double> estimates;
+    int evaluations = 0;
+};
+
+// Fits the replicates of a plan (numbered from 1), in the order given;
+// done(k) tells that k of them are done. Fewer results mean it was stopped.
+using FitReplicates = std::function<std::vector<ReplicateFit>(
+    const BootstrapPlan &plan, const std::vector<int> &replicates, const std::function<void(int)> &done)>;
+
 // Fits a checked request: every candidate runs with the same seeds (common
 // random numbers); a coarse grid over the free parameters' ranges, then
 // refinement on the editors' grid around the best until no neighbour is
@@ -186,9 +219,11 @@ using FitProgress = std::function<void(const FitProgressStep &)>;
 // ProfileThreshold or the range ends, its crossings of ProfileThreshold
 // found to one editor step. A profile that finds a better set than the best
 // restarts the refinement there. Deterministic: the same request gives the
-// same result, however the evaluator spreads the batches.
+// same result, however the evaluator spreads the batches. With
+// request.bootstrap B above 0, B recordings simulated at the estimates are
+// refitted last, by `replicates` (without it on every core here).
 FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress = {},
-    const std::function<bool()> &stop = {});
+    const std::function<bool()> &stop = {}, const FitReplicates &replicates = {});
 
 // The parameter set a fit's estimates make: the fixed set with the free values.
 ParameterSet fittedParameters(const FitResult &result);

@@ -1,6 +1,7 @@
 #include "run/fit.h"
 
 #include "model/rounding.h"
+#include "run/fitbootstrap.h"
 #include "run/json.h"
 #include "run/rundescription.h"
 
@@ -75,6 +76,7 @@ std::string fitSummaryText(const FitResult &result)
         text += "Recording noise fixed at " + formatFixed(result.noise, 2) + " pA rms\n";
     else if (request.noise == FitNoise::Fitted)
         text += std::string("Recording noise not fitted: ") + NoSpreadNote + "\n";
+    text += bootstrapSummaryText(result);
     text += "chi-square " + formatFixed(result.chi2, 2) + ", " + std::to_string(result.dof)
         + " degrees of freedom, p-value " + fixedOrNull(result.pValue, 3) + "\n";
     // The warnings before the record of the request: they are what a reader must not miss.
@@ -127,6 +129,8 @@ std::string fitCommand(const FitRequest &request)
     const std::string moves = sensitivityText(request.sensitivity);
     if (moves != sensitivityText(defaultSensitivity()))
         command += " --sensitivity " + moves;
+    if (request.bootstrap > 0)
+        command += " --bootstrap " + std::to_string(request.bootstrap);
     return command;
 }
 
@@ -245,6 +249,8 @@ std::string fitJson(const FitResult &result)
             + "}";
     }
     text += "},\n";
+    if (result.bootstrap.replicates > 0)
+        text += "  \"bootstrap\": " + bootstrapJson(result) + ",\n";
     text += "  \"warnings\": [";
     for (std::size_t i = 0; i < result.warnings.size(); ++i)
         text += std::string(i > 0 ? ",\n    " : "\n    ")

@@ -1,5 +1,6 @@
 #include "run/fit.h"
 
+#include "run/fitbootstrap.h"
 #include "run/fitwarnings.h"
 #include "run/rundescription.h"
 
@@ -454,8 +455,23 @@ std::vector<SensitivityMove> defaultSensitivity()
     return {{&paramInfo(Param::Gmax), 10, true}, {&paramInfo(Param::N), 1, false}};
 }
 
-FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress,
+std::vector<double> fitEstimates(const FitRequest &request, const FitEvaluator &evaluate, int *evaluations,
     const std::function<bool()> &stop)
+{
+    const IsvRecordingObjective objective(request);
+    const FitProgress none;
+    FitProgressStep step;
+    Search search(request, objective, evaluate, none, step, stop);
+    const std::vector<Key> coarse = search.coarseKeys();
+    search.evaluate(coarse);
+    const Key best = search.refine(
+        search.bestOf(coarse), search.coarseSteps(), std::vector<bool>(request.free.size(), true));
+    *evaluations += search.evaluations();
+    return search.values(best);
+}
+
+FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress,
+    const std::function<bool()> &stop, const FitReplicates &replicates)
 {
     const IsvRecordingObjective objective(request);
     FitProgressStep step;
@@ -471,8 +487,9 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
             moves.push_back(move);
     }
     // The stages: the coarse grid, the refinement, a profile per free
-    // parameter, and the sensitivity's refits.
-    const int stages = 2 + static_cast<int>(freeCount) + (moves.empty() ? 0 : 1);
+    // parameter, the sensitivity's refits and the bootstrap.
+    const int stages
+        = 2 + static_cast<int>(freeCount) + (moves.empty() ? 0 : 1) + (request.bootstrap > 0 ? 1 : 0);
     const auto beginStage = [&](const std::string &name, int index, int total) {
         step.stage = name;
         step.stageIndex = index;
@@ -553,7 +570,7 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         result.noiseInterval = noiseInterval(search, objective, result.noise);
     int evaluations = search.evaluations();
     if (!moves.empty())
-        beginStage("sensitivity", stages - 1, 0);
+        beginStage("sensitivity", 2 + static_cast<int>(freeCount), 0);
     for (const SensitivityMove &move : moves) {
         FitSensitivity sensitivity;
         sensitivity.info = move.info;
@@ -574,6 +591,15 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
     result.trialsRun = static_cast<long long>(result.evaluations) * request.trials
         * static_cast<long long>(request.data.points.size());
     result.warnings = fitWarnings(result, objective, entry.points);
+    if (request.bootstrap > 0) {
+        beginStage("bootstrap", stages - 1, request.bootstrap);
+        result.bootstrap
+            = runBootstrap(result, replicates ? replicates : localFitReplicates(0, stop), [&](int done) {
+                  step.done = done;
+                  if (progress)
+                      progress(step);
+              });
+    }
     return result;
 }
 

@@ -156,6 +156,26 @@ IsvPoint runIsvPoint(ModelState &state, Generator &rng, int V, int trialCount)
     return point;
 }
 
+namespace {
+
+// Runs trials 1..trialCount at one seeded potential, trial j from
+// mixSeed(potential.seed, j), and hands each result to f; false from f ends
+// the run at once.
+void runSeededTrials(ModelState &state, Generator &rng, const SeededPotential &potential, int trialCount,
+    const std::function<bool(const IsvTrialResult &)> &f)
+{
+    PeakTrials trials(state.LPC, state.SpikeSteps, potential.V, shortWindowStart(), shortWindowEnd(state.LPC),
+        PeakKind::BySign);
+    for (int trial = 1; trial <= trialCount; ++trial) {
+        rng.setSeed(mixSeed(potential.seed, static_cast<std::uint32_t>(trial)));
+        const PeakTrialResult r = trials.run(state.Sites, rng);
+        if (!f({r.m, r.peak}))
+            return;
+    }
+}
+
+} // namespace
+
 std::vector<IsvPoint> runSeededIsvPoints(const ParameterSet &p,
     const std::vector<SeededPotential> &potentials, int trialCount, const std::function<bool()> &stop)
 {
@@ -168,18 +188,32 @@ std::vector<IsvPoint> runSeededIsvPoints(const ParameterSet &p,
         IsvPoint point;
         point.V = potential.V;
         point.background = sweepBackgroundCurrent(state.LPC, point.V);
-        PeakTrials trials(state.LPC, state.SpikeSteps, point.V, shortWindowStart(), shortWindowEnd(state.LPC),
-            PeakKind::BySign);
-        for (int trial = 1; trial <= trialCount; ++trial) {
-            rng.setSeed(mixSeed(potential.seed, static_cast<std::uint32_t>(trial)));
-            const PeakTrialResult r = trials.run(state.Sites, rng);
-            point.add({r.m, r.peak});
-            if (stop && stop())
-                return points;
-        }
+        bool stopped = false;
+        runSeededTrials(state, rng, potential, trialCount, [&](const IsvTrialResult &r) {
+            point.add(r);
+            stopped = stop && stop();
+            return !stopped;
+        });
+        if (stopped)
+            return points;
         points.push_back(point);
     }
     return points;
+}
+
+std::vector<IsvTrialResult> runSeededIsvTrials(
+    const ParameterSet &p, const SeededPotential &potential, int trialCount)
+{
+    ModelState state;
+    state.setCurrent(p);
+    Generator rng;
+    std::vector<IsvTrialResult> results;
+    results.reserve(static_cast<std::size_t>(std::max(trialCount, 0)));
+    runSeededTrials(state, rng, potential, trialCount, [&](const IsvTrialResult &r) {
+        results.push_back(r);
+        return true;
+    });
+    return results;
 }
 
 std::vector<IsvPoint> runIsvSweep(

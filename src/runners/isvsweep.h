@@ -88,6 +88,11 @@ struct SeededPotential {
 std::vector<IsvPoint> runSeededIsvPoints(const ParameterSet &p,
     const std::vector<SeededPotential> &potentials, int trialCount, const std::function<bool()> &stop = {});
 
+// The trials of runSeededIsvPoints at one potential, each on its own, in
+// their order: trial j starts from mixSeed(potential.seed, j).
+std::vector<IsvTrialResult> runSeededIsvTrials(
+    const ParameterSet &p, const SeededPotential &potential, int trialCount);
+
 // Trials of a point between two of the sweep's resting places.
 constexpr int SweepPauseTrials = 50;
 
