@@ -82,10 +82,8 @@ void ParameterPanel::addRows()
     addRow(Param::V2, m_panel, QStringLiteral("06"), QStringLiteral("V   ="), {8, 160}, QStringLiteral("2"),
         {18, 164}, {37, 160});
 
-    auto *group2 = new QGroupBox(QStringLiteral("Presynaptic"), m_panel);
-    group2->setObjectName(QStringLiteral("GroupBox2"));
-    group2->setGeometry(2, 180, 134, 108);
-    group2->setProperty(EditorProperty, 2);
+    QGroupBox *group2
+        = addGroup(QStringLiteral("Presynaptic"), QStringLiteral("GroupBox2"), QRect(2, 180, 134, 108), 2);
     addRow(Param::Emax, group2, QStringLiteral("07"), QStringLiteral("E         ="), {8, 18},
         QStringLiteral("max"), {17, 21}, {55, 18});
     addRow(Param::V1r, group2, QStringLiteral("08"), QStringLiteral("V    ="), {8, 36}, QStringLiteral("1r"),
@@ -97,10 +95,8 @@ void ParameterPanel::addRows()
     addRow(Param::gf, group2, QStringLiteral("11"), QStringLiteral("norm factor ="), {8, 86}, QString(), {},
         {88, 86});
 
-    auto *group3 = new QGroupBox(QStringLiteral("Subsynaptic"), m_panel);
-    group3->setObjectName(QStringLiteral("GroupBox3"));
-    group3->setGeometry(2, 292, 134, 89);
-    group3->setProperty(EditorProperty, 3);
+    QGroupBox *group3
+        = addGroup(QStringLiteral("Subsynaptic"), QStringLiteral("GroupBox3"), QRect(2, 292, 134, 89), 3);
     addRow(Param::Gmax, group3, QStringLiteral("12"), QStringLiteral("G         ="), {8, 18},
         QStringLiteral("max"), {18, 21}, {56, 18});
     addRow(Param::tc, group3, QStringLiteral("13"), QStringLiteral("time constant ="), {8, 36}, QString(), {},
@@ -140,6 +136,16 @@ void ParameterPanel::addRow(Param f, QWidget *parent, const QString &number, con
     // The subscript sits above the name's padding blanks.
     if (r.sub)
         r.sub->raise();
+}
+
+QGroupBox *ParameterPanel::addGroup(
+    const QString &title, const QString &objectName, const QRect &place, int editor)
+{
+    auto *group = new QGroupBox(title, m_panel);
+    group->setObjectName(objectName);
+    group->setGeometry(place);
+    group->setProperty(EditorProperty, editor);
+    return group;
 }
 
 ParameterPanel::Row &ParameterPanel::row(Param f)

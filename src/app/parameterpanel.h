@@ -8,6 +8,8 @@
 
 class QColor;
 class QFrame;
+class QGroupBox;
+class QRect;
 class QLabel;
 class QWidget;
 
@@ -54,6 +56,8 @@ private:
     void addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
         const QString &sub, QPoint subPos, QPoint valuePos);
     void addRows();
+    // A group of rows whose click opens an editor.
+    QGroupBox *addGroup(const QString &title, const QString &objectName, const QRect &place, int editor);
     // Marks which editor a click on each control opens and watches the clicks.
     void linkEditors();
     Row &row(Param f);

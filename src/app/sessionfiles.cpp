@@ -53,16 +53,7 @@ QString SessionFiles::askSavePath() const
     if (m_chooseStatesFile) {
         path = m_chooseStatesFile(true);
     } else {
-        const QString proposed = proposedStatesFile();
-        QFileDialog dialog(
-            m_dialogParent, QStringLiteral("Save States"), QFileInfo(proposed).absolutePath(), StatesFilter);
-        dialog.setObjectName(QStringLiteral("SaveStatesDialog"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setDefaultSuffix(QStringLiteral("json"));
-        dialog.selectFile(proposed);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            path = dialog.selectedFiles().constFirst();
+        path = askInDialog(true);
     }
     if (path.isEmpty())
         return path;
@@ -76,14 +67,27 @@ QString SessionFiles::askOpenPath() const
 {
     if (m_chooseStatesFile)
         return m_chooseStatesFile(false);
+    return askInDialog(false);
+}
+
+QString SessionFiles::askInDialog(bool save) const
+{
     const QString proposed = proposedStatesFile();
-    QFileDialog dialog(
-        m_dialogParent, QStringLiteral("Open States"), QFileInfo(proposed).absolutePath(), StatesFilter);
-    dialog.setObjectName(QStringLiteral("OpenStatesDialog"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (QFileInfo::exists(proposed))
+    QFileDialog dialog(m_dialogParent, save ? QStringLiteral("Save States") : QStringLiteral("Open States"),
+        QFileInfo(proposed).absolutePath(), StatesFilter);
+    if (save) {
+        dialog.setObjectName(QStringLiteral("SaveStatesDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(QStringLiteral("json"));
         dialog.selectFile(proposed);
+    } else {
+        dialog.setObjectName(QStringLiteral("OpenStatesDialog"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        if (QFileInfo::exists(proposed))
+            dialog.selectFile(proposed);
+    }
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         return dialog.selectedFiles().constFirst();
     return QString();

@@ -66,6 +66,9 @@ private:
     // "states.json" in the documents folder; in the home folder when the
     // folder is not there.
     QString proposedStatesFile() const;
+    // The Save States or Open States dialog at the proposed file; the path
+    // chosen, empty for a cancel.
+    QString askInDialog(bool save) const;
 
     QWidget *m_dialogParent;
     QString m_lastStatesFile;
