@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/sessionfiles.h"
 #include "run/statesfile.h"
 #include "widgets/parameterundo.h"
 #include "widgets/windowset.h"
@@ -11,19 +12,19 @@
 #include <optional>
 #include <string>
 
-class QFrame;
-class QGroupBox;
-class QLabel;
 class QListWidget;
 class QMdiArea;
 class QMenu;
-class QPushButton;
 
 namespace cleftsim {
 
 class AboutBox;
+class ParameterPanel;
+class SeedsMenu;
 class SessionKeeper;
+class StoredStatesList;
 class TutorialBox;
+class WindowMenu;
 
 // The frame of all child windows with the panel of the model state (csMainForm).
 class MainWindow : public QMainWindow, public MainWindowLink {
@@ -85,7 +86,7 @@ public:
     SessionKeeper *sessionKeeper() const { return m_keeper; }
     // The states file the session came from or was last saved to (empty
     // when none), and whether the session has changed since.
-    QString sessionFile() const { return m_sessionFile; }
+    QString sessionFile() const { return m_files.sessionFile(); }
     bool sessionChanged() const;
     // Writes every stored state, which one is initial and the current
     // parameters when they differ from it to a states file. Returns false,
@@ -103,12 +104,12 @@ public:
     // be saved, returns the chosen path or an empty text for a cancel.
     void setStatesFileChooser(std::function<QString(bool save)> chooser)
     {
-        m_chooseStatesFile = std::move(chooser);
+        m_files.setChooser(std::move(chooser));
     }
     // Replaces the question asked before stored states are replaced.
     void setConfirmer(std::function<bool(const QString &question)> confirmer)
     {
-        m_confirm = std::move(confirmer);
+        m_files.setConfirmer(std::move(confirmer));
     }
 
     // "Seeds from the Clock" and "Fixed Seed..." of the File menu: where the
@@ -120,10 +121,7 @@ public:
     void chooseSeeds(bool fixed, std::uint32_t seed = 0);
     // Replaces the question for the fixed seed: gets the seed shown, returns
     // the seed chosen or nothing for a cancel.
-    void setSeedAsker(std::function<std::optional<std::uint32_t>(std::uint32_t shown)> asker)
-    {
-        m_askSeed = std::move(asker);
-    }
+    void setSeedAsker(std::function<std::optional<std::uint32_t>(std::uint32_t shown)> asker);
 
     // Creates the About and Tutorial windows (hidden until asked for).
     void createDialogs();
@@ -135,13 +133,12 @@ public:
     using ErrorPresenter = std::function<void(const QString &message)>;
     void setErrorPresenter(ErrorPresenter presenter) { m_showError = std::move(presenter); }
 
-    QListWidget *listBox() const { return m_listBox; }
-    QMenu *windowMenu() const { return m_windowMenu; }
+    QListWidget *listBox() const;
+    QMenu *windowMenu() const;
     QMenu *helpMenu() const { return m_helpMenu; }
     QMenu *fileMenu() const { return m_fileMenu; }
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // File > Quit, Ctrl+Q and the close button: the program ends when the
     // session keeper lets it (SessionKeeper::mayEnd).
     void closeEvent(QCloseEvent *event) override;
@@ -154,64 +151,31 @@ private:
     // whether the session then belongs to that file.
     bool openSession(const QString &path, bool fromFile);
     // The text a states file of the session has now.
-    std::string sessionText() const;
+    std::string sessionText() const { return m_files.sessionText(); }
     // The caption: "Cleftsim", with the session file's name and the mark of
     // changes not saved while the session belongs to one; the change goes to
     // the session keeper.
     void showSessionState();
-    // The file the dialogs propose: the last opened or saved, at first
-    // "states.json" in the documents folder; in the home folder when the
-    // folder is not there.
-    QString proposedStatesFile() const;
-    // Turns the frame's scroll bars off and moves every open window back inside it.
-    void keepWindowsInFrame();
-    // The labels of one parameter row and how its value is written.
-    struct Row {
-        QLabel *name = nullptr;
-        QLabel *sub = nullptr;
-        QLabel *value = nullptr;
-    };
+    // Makes the states of a session read the list, its initial state the
+    // initial and current one, then the edits it kept the current ones.
+    void takeSession(const StatesSession &session);
 
     void buildMenu();
-    void buildPanel();
-    QLabel *addLabel(QWidget *parent, const QString &objectName, const QString &text, int x, int y,
-        bool bold = false, int pixelHeight = 13);
-    void addRow(Param f, QWidget *parent, const QString &number, const QString &name, QPoint namePos,
-        const QString &sub, QPoint subPos, QPoint valuePos);
-    Row &row(Param f);
-    void writeRow(Param f);
-    void colourRow(Param f, bool differs);
-    void writeConfiguration();
-    void fillWindowMenu();
+    void buildFileMenu();
     void openEditor(int index);
     // Writes the editors with the values of LPI, as a restore does.
     void restoreEditors();
     void applySnapshot(const ParameterSnapshot &snapshot);
 
     QMdiArea *m_frame = nullptr;
-    QFrame *m_panel1 = nullptr;
-    QLabel *m_label01v = nullptr;
-    QLabel *m_label03 = nullptr;
-    QLabel *m_label20 = nullptr;
-    QListWidget *m_listBox = nullptr;
-    QPushButton *m_restoreBtn = nullptr;
-    QPushButton *m_storeBtn = nullptr;
-    QMenu *m_windowMenu = nullptr;
+    ParameterPanel *m_panel = nullptr;
+    StoredStatesList *m_states = nullptr;
+    SessionFiles m_files;
+    SeedsMenu *m_seeds = nullptr;
+    WindowMenu *m_windows = nullptr;
     QMenu *m_helpMenu = nullptr;
     QMenu *m_fileMenu = nullptr;
-    QAction *m_clockSeeds = nullptr;
-    QAction *m_fixedSeed = nullptr;
-    std::function<std::optional<std::uint32_t>(std::uint32_t)> m_askSeed;
-    QString m_lastStatesFile;
-    QString m_sessionFile;
-    std::string m_sessionFileText;
-    // The members of the file opened last that this version does not know,
-    // written back by every save.
-    KeptMembers m_kept;
     QAction *m_reopen = nullptr;
-    std::function<QString(bool)> m_chooseStatesFile;
-    std::function<bool(const QString &)> m_confirm;
-    Row m_rows[12];
     AboutBox *m_aboutBox = nullptr;
     TutorialBox *m_tutorialBox = nullptr;
     ErrorPresenter m_showError;

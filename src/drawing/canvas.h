@@ -1,5 +1,9 @@
 #pragma once
 
+#include "drawing/penandbrush.h"
+#include "drawing/rastersurface.h"
+#include "drawing/vectorrecord.h"
+
 #include <QColor>
 #include <QFont>
 #include <QImage>
@@ -49,7 +53,7 @@ inline const QColor Blue(0, 0, 255);
 // being the unit square at (x, y); a line runs through the centres of its
 // end pixels, a shape's outline through the centres of its border pixels. An
 // operation that covers the whole raster opaquely starts the drawing anew; a
-// drawing that grows beyond MaxVectorOps operations without (a picture edited
+// drawing that grows beyond VectorRecord::MaxOps operations without (a picture edited
 // in place again and again) goes on from its raster.
 //
 // Details of the rasterisation:
@@ -86,10 +90,10 @@ public:
 
     Canvas(int width, int height, const QColor &fill = colors::White);
 
-    int width() const { return m_image.width(); }
-    int height() const { return m_image.height(); }
-    const QImage &image() const { return m_image; }
-    QImage &image() { return m_image; }
+    int width() const { return m_raster.width(); }
+    int height() const { return m_raster.height(); }
+    const QImage &image() const { return m_raster.image(); }
+    QImage &image() { return m_raster.image(); }
 
     // Pen.
     void setPenColor(const QColor &c) { m_penColor = c; }
@@ -155,7 +159,7 @@ public:
     // The same for a colour already packed, for the many pixels of a sweep.
     void setPixel(int x, int y, QRgb c);
     QColor pixel(int x, int y) const;
-    QRgb rgb(int x, int y) const { return m_image.pixel(x, y) & 0xffffff; }
+    QRgb rgb(int x, int y) const { return m_raster.image().pixel(x, y) & 0xffffff; }
 
     // Text.
     void textOut(int x, int y, const QString &text);
@@ -177,14 +181,8 @@ public:
     // The vector surface. A mark is a place in the drawing: drawing that
     // continues after a mark is painted from it; the restart count grows
     // whenever the drawing starts anew (the marks before are then void).
-    struct VectorMark {
-        std::size_t op = 0;
-        std::size_t item = 0;
-    };
-    // How width-1 pens are painted: as lines one unit wide (an image of its
-    // own size, SVG, PDF) or one device pixel wide (a screen or image of
-    // finer pixels, as the window frames are drawn).
-    enum class VectorLines { Scaled, Hairline };
+    using VectorMark = ::cleftsim::VectorMark;
+    using VectorLines = ::cleftsim::VectorLines;
     // Paints the drawing from a mark on (by default all of it) onto a painter
     // whose coordinates are the canvas's pixels; returns the mark of its end.
     VectorMark paintVector(QPainter &painter, VectorLines lines, VectorMark from) const;
@@ -192,82 +190,27 @@ public:
     {
         return paintVector(painter, lines, VectorMark());
     }
-    VectorMark vectorEnd() const;
+    VectorMark vectorEnd() const { return m_vector.end(); }
     // The ink of each text in the drawing, upright and rotated: the pixels
     // its glyphs paint, in the canvas's pixels and not clipped to it, in the
     // order written (text of a canvas copied in included, clipped to the
     // copy); text drawn before the drawing went on from its raster is not
     // among them.
-    std::vector<QRegion> textInk() const;
-    unsigned long long vectorRestarts() const { return m_restarts; }
+    std::vector<QRegion> textInk() const { return m_vector.textInk(); }
+    unsigned long long vectorRestarts() const { return m_vector.restarts(); }
     // The part of the raster drawn since the last call (empty when nothing was).
     QRect takeChanged();
 
 private:
-    // One operation of the vector surface, with the pen and brush it drew with.
-    struct VectorOp {
-        enum Kind : unsigned char {
-            Lines,
-            Rectangle,
-            Fill,
-            Ellipse,
-            Arc,
-            Polygon,
-            Pixels,
-            Traces,
-            Text,
-            RotatedText,
-            Copy,
-            Raster
-        };
-        Kind kind = Lines;
-        bool exclusiveOr = false;
-        bool dotted = false;
-        bool filled = false; // a solid brush
-        int penWidth = 1;
-        QRgb pen = 0;
-        QRgb brush = 0;
-        // Lines: the polyline; Rectangle, Fill, Ellipse, Arc: the corners of
-        // the box; Polygon: the corners; Pixels: the pixels; Text: the cell's
-        // corner (rotated: the start) and size; Copy: place and size; Raster:
-        // the raster as it was when the drawing grew too long to keep.
-        std::vector<QPoint> points;
-        std::vector<QRgb> colors; // Pixels: the colour of each
-        // Traces: the points of its curves step by step, `curves` per step.
-        std::vector<QPointF> trace;
-        int curves = 0;
-        int startAngle = 0; // Arc: in 1/16 degree, counter-clockwise on the screen
-        int spanAngle = 0;
-        QString text;
-        QFont font;
-        QRegion ink; // Text, RotatedText: the pixels of its glyphs
-        std::shared_ptr<const std::vector<VectorOp>> source; // Copy: what the source canvas drew
-        QImage raster;
-    };
-    using VectorOps = std::vector<VectorOp>;
-    static constexpr std::size_t MaxVectorOps = 20000;
-    static void paintOps(QPainter &painter, const VectorOps &ops, VectorLines lines, VectorMark from);
-    static void collectTextInk(
-        const VectorOps &ops, QPoint offset, const QRect &clip, std::vector<QRegion> &ink);
-    // Starts the record anew when an operation covers the whole raster.
-    void restartIfCovered(const QRect &covered);
+    // The pen and brush an operation paints with now.
+    PenAndBrush tools() const;
+    // Adds an operation to the vector drawing, after the raster has it.
     VectorOp &record(VectorOp::Kind kind);
-    void recordLine(const QPoint &from, const QPoint &to);
-    void recordPixel(int x, int y, QRgb c);
-    // The record's operation that the current traces go on in, made anew
-    // (from their last points) when other drawing came after it.
-    VectorOp &traceOp();
+    // Starts the vector drawing anew when an operation covers the whole raster.
+    void restartIfCovered(const QRect &covered);
     void changed(const QRect &r);
 
-    // Paints one pen pixel at (x, y) in the current mode, clipped.
-    void plot(int x, int y, QRgb color, bool exclusiveOr);
-    // Plots the glyph pixels of text in the font colour, pixel (u, v) of the
-    // upright text cell at place(u, v); returns them.
-    template <class Place> QRegion plotText(const QFont &font, const QString &text, Place place);
-    // The font actually used for text: the canvas font without antialiasing.
-    QFont crispFont(const QFont &f) const;
-
-    QImage m_image;
+    RasterSurface m_raster;
     QColor m_penColor = colors::Black;
     int m_penWidth = 1;
     PenStyle m_penStyle = PenStyle::Solid;
@@ -278,16 +221,11 @@ private:
     QColor m_fontColor = colors::Black;
     QPoint m_penPos;
     int m_dotPhase = 0; // pixels of dotted line drawn since the last moveTo
-    VectorOps m_record;
-    // The traces begun last: their colour, curves and last points, and the
-    // operation of the record they go on in (none: a new one is needed).
+    VectorRecord m_vector;
+    // The traces begun last: their colour and the last point of each curve.
     QRgb m_traceColour = 0;
     std::vector<QPointF> m_traceLast;
-    std::size_t m_traceOp = 0;
-    unsigned long long m_traceRestarts = 0;
     bool m_traceStarted = false; // the curves have points
-    bool m_traceOpen = false; // m_traceOp holds them and is the record's last
-    unsigned long long m_restarts = 0;
     QRect m_changed;
 };
 

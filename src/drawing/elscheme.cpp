@@ -34,23 +34,9 @@ void conductanceBranch(Canvas &c, int x)
     line(c, {{x, 212}, {x, 217}, {100, 247}});
 }
 
-} // namespace
-
-std::vector<int> branchPositions(int N)
+// The drawing state every part starts from.
+void setDrawingState(Canvas &c, const QColor &face)
 {
-    std::vector<int> xs;
-    for (int j = 1; j <= N; ++j) {
-        if (N <= 10)
-            xs.push_back(100 - 10 * (N - 1) + 20 * (j - 1));
-        else
-            xs.push_back(Round(10 + (180.0 / (N - 1)) * (j - 1)));
-    }
-    return xs;
-}
-
-void ElSchemePaint(Canvas &c, int N, const QColor &face)
-{
-    // 1. Drawing state.
     c.setPenWidth(1);
     c.setPenStyle(Canvas::PenStyle::Solid);
     c.setPenMode(Canvas::PenMode::Copy);
@@ -58,8 +44,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.setFont(uiFont(13, true));
     c.setFontColor(colors::Black);
     c.setPenColor(colors::Grey);
+}
 
-    // 2. Leader arcs and the bubbles behind the compartment labels.
+// Leader arcs and the bubbles behind the compartment labels.
+void drawLeaders(Canvas &c, int N)
+{
     c.arc(-69, 56, 131, 136, 126, 56, 59, 56);
     const int Rh = spineHeadRadius(N);
     const int a = leaderHalfWidth(Rh);
@@ -68,8 +57,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.ellipse(0, 38, 62, 69);
     c.ellipse(10, 95, 60, 127);
     c.ellipse(0, 247, 80, 286);
+}
 
-    // 3. Potential marks: double-headed curved arrows round Vp and Vg.
+// Potential marks: double-headed curved arrows round Vp and Vg.
+void drawPotentialMarks(Canvas &c)
+{
     c.arc(85, 46, 207, 168, 96, 71, 100, 97);
     line(c, {{96, 71}, {96, 79}});
     line(c, {{96, 71}, {89, 75}});
@@ -82,12 +74,16 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.arc(91, 119, 213, 243, 146, 147, 103, 144);
     line(c, {{104, 142}, {111, 141}});
     line(c, {{104, 142}, {105, 135}});
+}
 
-    // 4. The right rail (node 4).
+// The right rail (node 4), the presynaptic branch (R1 and the battery
+// E1), its labels and the presynaptic potential Vp.
+void drawPresynapticBranch(Canvas &c, const QColor &face)
+{
     c.setPenColor(colors::Black);
     line(c, {{204, 67}, {204, 247}});
 
-    // 5. Presynaptic branch: R1 and the battery E1.
+    // Presynaptic branch: R1 and the battery E1.
     line(c, {{100, 67}, {129, 67}});
     c.rectangle(129, 62, 160, 73);
     line(c, {{160, 67}, {180, 67}});
@@ -97,7 +93,7 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     line(c, {{186, 49}, {186, 86}});
     line(c, {{186, 67}, {204, 67}});
 
-    // 6. Its labels and the presynaptic potential Vp.
+    // Its labels and the presynaptic potential Vp.
     c.setBrushStyle(Canvas::BrushStyle::Clear);
     c.textOut(138, 42, QStringLiteral("R"));
     c.textOut(148, 47, QStringLiteral("1"));
@@ -105,8 +101,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.textOut(202, 47, QStringLiteral("1"));
     c.textOut(78, 95, QStringLiteral("V"));
     c.textOut(87, 99, QStringLiteral("p"));
+}
 
-    // 7. The gap resistance Rg to ground.
+// The gap resistance Rg to ground.
+void drawGapResistance(Canvas &c)
+{
     line(c, {{100, 147}, {137, 147}});
     c.rectangle(137, 142, 168, 153);
     line(c, {{168, 147}, {224, 147}, {224, 162}});
@@ -117,8 +116,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.textOut(155, 115, QStringLiteral("g"));
     c.textOut(150, 153, QStringLiteral("R"));
     c.textOut(161, 157, QStringLiteral("g"));
+}
 
-    // 8. Postsynaptic branch: R2 and the battery E2.
+// Postsynaptic branch: R2 and the battery E2.
+void drawPostsynapticBranch(Canvas &c, const QColor &face)
+{
     line(c, {{100, 247}, {129, 247}});
     c.rectangle(129, 242, 160, 253);
     line(c, {{160, 247}, {180, 247}});
@@ -131,12 +133,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.textOut(148, 258, QStringLiteral("2"));
     c.textOut(192, 253, QStringLiteral("E"));
     c.textOut(202, 258, QStringLiteral("2"));
+}
 
-    // 9. One variable conductance per release site.
-    for (int x : branchPositions(N))
-        conductanceBranch(c, x);
-
-    // 10. Junction dots.
+// The junction dots and the node numbers.
+void drawJunctions(Canvas &c)
+{
     c.setBrushColor(colors::Black);
     c.ellipse(97, 64, 103, 70);
     c.ellipse(201, 64, 207, 70);
@@ -145,14 +146,17 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.ellipse(97, 244, 103, 250);
     c.ellipse(201, 244, 207, 250);
 
-    // 11. Node numbers.
+    // Node numbers.
     c.setBrushStyle(Canvas::BrushStyle::Clear);
     c.textOut(88, 49, QStringLiteral("1"));
     c.textOut(80, 138, QStringLiteral("3"));
     c.textOut(88, 251, QStringLiteral("2"));
     c.textOut(206, 129, QStringLiteral("4"));
+}
 
-    // 12. Pulse stimulation at the top.
+// Pulse stimulation at the top.
+void drawPulseStimulation(Canvas &c, const QColor &face)
+{
     c.setBrushColor(face);
     line(c, {{100, 55}, {100, 20}});
     arrowDown(c, 100, 55);
@@ -165,8 +169,11 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     c.setPenWidth(2);
     line(c, {{142, 27}, {147, 27}, {147, 10}, {152, 10}, {152, 27}, {162, 27}});
     c.setPenWidth(1);
+}
 
-    // 13. Voltage-clamp amplifier at the bottom.
+// Voltage-clamp amplifier at the bottom.
+void drawClampAmplifier(Canvas &c)
+{
     line(c, {{100, 259}, {100, 307}, {114, 307}});
     arrowUp(c, 100, 259);
     line(c, {{118, 307}, {125, 307}});
@@ -194,6 +201,36 @@ void ElSchemePaint(Canvas &c, int N, const QColor &face)
     line(c, {{82, 328}, {97, 328}});
     for (int k = 3; k <= 6; ++k)
         line(c, {{98 - k, 328 - k}, {98 - k, 327 + k}});
+}
+
+} // namespace
+
+std::vector<int> branchPositions(int N)
+{
+    std::vector<int> xs;
+    for (int j = 1; j <= N; ++j) {
+        if (N <= 10)
+            xs.push_back(100 - 10 * (N - 1) + 20 * (j - 1));
+        else
+            xs.push_back(Round(10 + (180.0 / (N - 1)) * (j - 1)));
+    }
+    return xs;
+}
+
+void ElSchemePaint(Canvas &c, int N, const QColor &face)
+{
+    setDrawingState(c, face);
+    drawLeaders(c, N);
+    drawPotentialMarks(c);
+    drawPresynapticBranch(c, face);
+    drawGapResistance(c);
+    drawPostsynapticBranch(c, face);
+    // One variable conductance per release site.
+    for (int x : branchPositions(N))
+        conductanceBranch(c, x);
+    drawJunctions(c);
+    drawPulseStimulation(c, face);
+    drawClampAmplifier(c);
 }
 
 } // namespace cleftsim

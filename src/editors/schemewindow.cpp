@@ -52,9 +52,35 @@ SchemeWindow::SchemeWindow(QWidget *parent)
         QStringLiteral("csForm1"), QStringLiteral("Scheme Settings"), 562, 385, 1, QPoint(0, 368), parent)
 {
     const ParameterSet &p = model().LPC;
-    const QFont bold = uiFont(13, true);
     numberLabel()->setObjectName(QStringLiteral("Label25"));
+    addPictures();
+    addEditors(p);
 
+    m_N.reset(p.N);
+    m_Rg.reset(p.Rg);
+    m_V2.reset(p.V2);
+
+    drawMorphoBase(m_morphoScheme->canvas());
+    drawSpineWord(m_image1->canvas());
+    SpineHeadPaint();
+    m_elScheme->redraw();
+    refreshConductanceLabels();
+    LabelsN0();
+
+    // The editors were created showing LPC, so no handler has run yet.
+    connect(m_spinEditN, &SpinEdit::changed, this, &SchemeWindow::SpinEditNChange);
+    connect(m_maskEdit1, &MaskEdit::changed, this, &SchemeWindow::MaskEdit1Change);
+    connect(m_spinEditV2, &SpinEdit::changed, this, &SchemeWindow::SpinEditV2Change);
+    connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SchemeWindow::parameterChanged);
+    connect(m_spinEditN, &QLineEdit::editingFinished, this,
+        [this] { finishSpinText(m_spinEditN, model().LPC.N); });
+    connect(m_spinEditV2, &QLineEdit::editingFinished, this,
+        [this] { finishSpinText(m_spinEditV2, Round(model().LPC.V2)); });
+}
+
+void SchemeWindow::addPictures()
+{
+    const QFont bold = uiFont(13, true);
     // The pictures: the morphological one with the word spine over its neck,
     // the electrical scheme beside it, its left edge over the bouton.
     m_morphoScheme = new FigureView(QStringLiteral("MorphoScheme"), 180, 270, this, colors::Silver);
@@ -101,7 +127,11 @@ SchemeWindow::SchemeWindow(QWidget *parent)
         setInkOn(
             addLabel(this, QLatin1String(caption.name), QLatin1String(caption.text), 340, caption.y, bold),
             palette().color(QPalette::Window));
+}
 
+void SchemeWindow::addEditors(const ParameterSet &p)
+{
+    const QFont bold = uiFont(13, true);
     // Number of release sites.
     addLabel(this, QStringLiteral("Label6"), QStringLiteral("n"), 449, 64, uiFont(17));
     m_spinEditN = new SpinEdit(QStringLiteral("SpinEditN"), Param::N, p.N, 4, this);
@@ -151,27 +181,6 @@ SchemeWindow::SchemeWindow(QWidget *parent)
     // the window widens for the background conductance.
     m_failureChart = new FigureView(QStringLiteral("FailureChart"), 190, 141, this, colors::Silver);
     m_failureChart->move(570, 8);
-
-    m_N.reset(p.N);
-    m_Rg.reset(p.Rg);
-    m_V2.reset(p.V2);
-
-    drawMorphoBase(m_morphoScheme->canvas());
-    drawSpineWord(m_image1->canvas());
-    SpineHeadPaint();
-    m_elScheme->redraw();
-    refreshConductanceLabels();
-    LabelsN0();
-
-    // The editors were created showing LPC, so no handler has run yet.
-    connect(m_spinEditN, &SpinEdit::changed, this, &SchemeWindow::SpinEditNChange);
-    connect(m_maskEdit1, &MaskEdit::changed, this, &SchemeWindow::MaskEdit1Change);
-    connect(m_spinEditV2, &SpinEdit::changed, this, &SchemeWindow::SpinEditV2Change);
-    connect(&modelChanges(), &ModelChanges::parameterChanged, this, &SchemeWindow::parameterChanged);
-    connect(m_spinEditN, &QLineEdit::editingFinished, this,
-        [this] { finishSpinText(m_spinEditN, model().LPC.N); });
-    connect(m_spinEditV2, &QLineEdit::editingFinished, this,
-        [this] { finishSpinText(m_spinEditV2, Round(model().LPC.V2)); });
 }
 
 void SchemeWindow::parameterChanged(Param f)

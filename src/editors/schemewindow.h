@@ -57,6 +57,10 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The pictures with their labels and captions; the editors of n, Rg and
+    // V2 with the values derived from them and the failure chart.
+    void addPictures();
+    void addEditors(const ParameterSet &p);
     // What a change of the model, here or in another window, redraws here.
     void parameterChanged(Param f);
     // Draws the spine head for the current N into the morphological picture.

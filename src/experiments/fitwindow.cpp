@@ -224,6 +224,20 @@ FitWindow::FitWindow(QWidget *parent)
     m_dataLabel->setFixedWidth(440);
     m_loadBtn = makeTextButton(QStringLiteral("LoadBtn"), tr("Load..."), 532, 7, this);
 
+    addResultArea(addRunControls(addParameterRows()));
+    connectControls();
+    showData();
+    showCurrentValues();
+    if (fitOfSession()) {
+        m_result = std::move(fitOfSession());
+        fitOfSession().reset();
+        setRunning(false);
+    }
+    showResult();
+}
+
+int FitWindow::addParameterRows()
+{
     addText(this, tr("parameter"), 66, 40, true);
     addText(this, tr("low"), 215, 40, true);
     addText(this, tr("high"), 305, 40, true);
@@ -269,7 +283,11 @@ FitWindow::FitWindow(QWidget *parent)
         m_rows.push_back(row);
         y += RowHeight;
     }
+    return y;
+}
 
+int FitWindow::addRunControls(int y)
+{
     y += 6;
     addText(this, tr("trials per potential"), 8, y + 4);
     m_trialsEdit = new SpinEdit(QStringLiteral("TrialsEdit"), 1, MaxRunTrials, DefaultFitTrials, 5, this);
@@ -297,7 +315,11 @@ FitWindow::FitWindow(QWidget *parent)
     m_progressLabel = addText(this, QString(), 276, y + 1);
     m_progressLabel->setObjectName(QStringLiteral("ProgressLabel"));
     m_progressLabel->setFixedWidth(ClientWidth - 284);
+    return y;
+}
 
+void FitWindow::addResultArea(int y)
+{
     // The result as text that scrolls where it is longer than its place.
     y += 26;
     m_resultText = new QPlainTextEdit(this);
@@ -331,7 +353,10 @@ FitWindow::FitWindow(QWidget *parent)
     m_applyNote->setWordWrap(true);
     m_applyNote->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_applyNote->setGeometry(224, y - 4, ClientWidth - 232, 34);
+}
 
+void FitWindow::connectControls()
+{
     m_clock = new QElapsedTimer;
     m_timer = new QTimer(this);
     m_timer->setInterval(100);
@@ -355,14 +380,6 @@ FitWindow::FitWindow(QWidget *parent)
         showCurrentValues();
         showApplyNote();
     });
-    showData();
-    showCurrentValues();
-    if (fitOfSession()) {
-        m_result = std::move(fitOfSession());
-        fitOfSession().reset();
-        setRunning(false);
-    }
-    showResult();
 }
 
 void FitWindow::showFit(const FitResult &result)

@@ -98,6 +98,13 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The parts of the window from the top: a row per parameter and the
+    // run's controls with its progress (each returns the y below it), then
+    // the result, its profiles and Apply.
+    int addParameterRows();
+    int addRunControls(int y);
+    void addResultArea(int y);
+    void connectControls();
     // Where the running fit keeps what the window reads.
     struct Job {
         FitRequest request;

@@ -160,10 +160,120 @@ void IsvWindow::EmptyImages()
         view->update();
 }
 
+// Draws the sweep as it comes and lets pending messages through at
+// its resting places, where Break answers: at the first one at least
+// the yield interval after the last time, so that a sweep of fast
+// trials does not spend its time asking for messages.
+class IsvWindow::SweepDrawer : public IsvSweepObserver {
+public:
+    IsvWindow &w;
+    const std::function<SweepYield()> &yield;
+    bool gone = false;
+    QElapsedTimer shown; // since the figures were last repainted
+    bool unshown = false; // points drawn since then
+    QElapsedTimer yielded; // since pending messages were last let through
+    bool pointUnderWay = false; // a trial of the next point has run
+    int pointEdits = 0; // the window's edit count at the first trial of that point
+    // The silver pixels of the trials not yet drawn, all at one
+    // potential: drawn before every yield and every point.
+    IsvTrialColumn column;
+    int columnV = 0;
+    const qint64 RepaintInterval = 40; // [msec]
+
+    SweepDrawer(IsvWindow &window, const std::function<SweepYield()> &y)
+        : w(window)
+        , yield(y)
+    {
+        yielded.start(); // the sweep has just yielded once
+    }
+    void trial(int V, const IsvTrialResult &r) override
+    {
+        if (!pointUnderWay) {
+            pointUnderWay = true;
+            pointEdits = w.m_sweepEdits;
+        }
+        if (V != columnV)
+            drawColumn();
+        columnV = V;
+        column.add(w.m_quantumStep, r);
+    }
+    void drawColumn()
+    {
+        if (!column.empty())
+            column.draw(w.m_images[0]->canvas(), w.m_images[1]->canvas(), columnV);
+    }
+    void point(const IsvPoint &p) override
+    {
+        drawColumn();
+        drawIsvPoint(
+            w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(), w.m_quantumStep, p);
+        ++w.m_pointsDrawn;
+        // Kept only when no edit came between its first trial and now.
+        if (pointEdits == w.m_sweepEdits)
+            w.m_sweepPoints.push_back(p);
+        pointUnderWay = false;
+        // A few dozen repaints a second are all the screen shows;
+        // the points between them appear with the next one.
+        if (shown.isValid() && shown.elapsed() < RepaintInterval) {
+            unshown = true;
+            return;
+        }
+        show();
+    }
+    void show()
+    {
+        // Only what was drawn since the last repaint.
+        for (FigureView *view : w.m_images)
+            view->showChanged();
+        shown.start();
+        unshown = false;
+    }
+    bool pause() override
+    {
+        if (w.m_yieldInterval > 0 && yielded.elapsed() < w.m_yieldInterval)
+            return true;
+        drawColumn();
+        const SweepYield state = yield();
+        gone = state == SweepYield::Gone;
+        if (gone)
+            return false;
+        yielded.start();
+        return state == SweepYield::Go;
+    }
+    bool stopRequested() override { return w.m_breakRequested; }
+};
+
 void IsvWindow::RunBtnClick()
 {
     if (m_running)
         return;
+    startRun();
+
+    // Pending messages may close the application or tear the windows down;
+    // the sweep then stops, and touches nothing of a destroyed window.
+    QPointer<IsvWindow> alive(this);
+    QWidget *frame = window();
+    const bool frameShown = frame->isVisible();
+    QuitWatch quit;
+    const std::function<SweepYield()> yield = [&] {
+        QCoreApplication::processEvents();
+        if (!alive)
+            return SweepYield::Gone;
+        if (quit.quitting() || (frameShown && !frame->isVisible()))
+            return SweepYield::Stop;
+        return SweepYield::Go;
+    };
+
+    const SweepYield state = yield();
+    if (state == SweepYield::Gone)
+        return;
+    if (state == SweepYield::Go && !sweep(yield))
+        return;
+    finishRun();
+}
+
+void IsvWindow::startRun()
+{
     m_running = true;
     m_pointsDrawn = 0;
 
@@ -178,125 +288,28 @@ void IsvWindow::RunBtnClick()
     m_sweepPoints.clear();
     m_changedDuringSweep = false;
     m_sweepEdits = 0;
+}
 
-    // Pending messages may close the application or tear the windows down;
-    // the sweep then stops, and touches nothing of a destroyed window.
-    QPointer<IsvWindow> alive(this);
-    QWidget *frame = window();
-    const bool frameShown = frame->isVisible();
-    QuitWatch quit;
-    enum class Yield { Go, Stop, Gone };
-    const auto yield = [&] {
-        QCoreApplication::processEvents();
-        if (!alive)
-            return Yield::Gone;
-        if (quit.quitting() || (frameShown && !frame->isVisible()))
-            return Yield::Stop;
-        return Yield::Go;
-    };
+bool IsvWindow::sweep(const std::function<SweepYield()> &yield)
+{
+    for (FigureView *view : m_images)
+        view->canvas().setPenColor(colors::Black);
+    Generator &rng = randomGenerator();
+    const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed();
+    const ParameterSet sweepParameters = model().LPC;
+    rng.setSeed(seed);
+    SweepDrawer drawer(*this, yield);
+    runIsvSweep(model(), rng, m_trialCount, drawer);
+    if (drawer.gone)
+        return false;
+    if (drawer.unshown)
+        drawer.show();
+    keepSweep(seed, sweepParameters);
+    return true;
+}
 
-    Yield state = yield();
-    if (state == Yield::Gone)
-        return;
-    if (state == Yield::Go) {
-        for (FigureView *view : m_images)
-            view->canvas().setPenColor(colors::Black);
-        Generator &rng = randomGenerator();
-        const std::uint32_t seed = m_seedSource ? m_seedSource() : runSeed();
-        const ParameterSet sweepParameters = model().LPC;
-        rng.setSeed(seed);
-
-        // Draws the sweep as it comes and lets pending messages through at
-        // its resting places, where Break answers: at the first one at least
-        // the yield interval after the last time, so that a sweep of fast
-        // trials does not spend its time asking for messages.
-        struct Drawer : IsvSweepObserver {
-            IsvWindow &w;
-            const std::function<Yield()> &yield;
-            bool gone = false;
-            QElapsedTimer shown; // since the figures were last repainted
-            bool unshown = false; // points drawn since then
-            QElapsedTimer yielded; // since pending messages were last let through
-            bool pointUnderWay = false; // a trial of the next point has run
-            int pointEdits = 0; // the window's edit count at the first trial of that point
-            // The silver pixels of the trials not yet drawn, all at one
-            // potential: drawn before every yield and every point.
-            IsvTrialColumn column;
-            int columnV = 0;
-            const qint64 RepaintInterval = 40; // [msec]
-
-            Drawer(IsvWindow &window, const std::function<Yield()> &y)
-                : w(window)
-                , yield(y)
-            {
-                yielded.start(); // the sweep has just yielded once
-            }
-            void trial(int V, const IsvTrialResult &r) override
-            {
-                if (!pointUnderWay) {
-                    pointUnderWay = true;
-                    pointEdits = w.m_sweepEdits;
-                }
-                if (V != columnV)
-                    drawColumn();
-                columnV = V;
-                column.add(w.m_quantumStep, r);
-            }
-            void drawColumn()
-            {
-                if (!column.empty())
-                    column.draw(w.m_images[0]->canvas(), w.m_images[1]->canvas(), columnV);
-            }
-            void point(const IsvPoint &p) override
-            {
-                drawColumn();
-                drawIsvPoint(w.m_images[0]->canvas(), w.m_images[1]->canvas(), w.m_images[2]->canvas(),
-                    w.m_quantumStep, p);
-                ++w.m_pointsDrawn;
-                // Kept only when no edit came between its first trial and now.
-                if (pointEdits == w.m_sweepEdits)
-                    w.m_sweepPoints.push_back(p);
-                pointUnderWay = false;
-                // A few dozen repaints a second are all the screen shows;
-                // the points between them appear with the next one.
-                if (shown.isValid() && shown.elapsed() < RepaintInterval) {
-                    unshown = true;
-                    return;
-                }
-                show();
-            }
-            void show()
-            {
-                // Only what was drawn since the last repaint.
-                for (FigureView *view : w.m_images)
-                    view->showChanged();
-                shown.start();
-                unshown = false;
-            }
-            bool pause() override
-            {
-                if (w.m_yieldInterval > 0 && yielded.elapsed() < w.m_yieldInterval)
-                    return true;
-                drawColumn();
-                const Yield state = yield();
-                gone = state == Yield::Gone;
-                if (gone)
-                    return false;
-                yielded.start();
-                return state == Yield::Go;
-            }
-            bool stopRequested() override { return w.m_breakRequested; }
-        };
-        const std::function<Yield()> yieldOnce = yield;
-        Drawer drawer(*this, yieldOnce);
-        runIsvSweep(model(), rng, m_trialCount, drawer);
-        if (drawer.gone)
-            return;
-        if (drawer.unshown)
-            drawer.show();
-        keepSweep(seed, sweepParameters);
-    }
-
+void IsvWindow::finishRun()
+{
     unsetCursor();
     setLabel1Colour(colors::Black);
     m_spinEdit1->setEnabled(true);

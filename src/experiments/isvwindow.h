@@ -70,6 +70,16 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // What a sweep finds when it lets pending messages through: go on, stop
+    // (the program quits or the frame closed), or the window is gone.
+    enum class SweepYield { Go, Stop, Gone };
+    // Draws a sweep as it comes and yields at its resting places.
+    class SweepDrawer;
+    // The steps of a Run: the controls while it runs, the sweep (false when
+    // the window went while it ran), the controls after it.
+    void startRun();
+    bool sweep(const std::function<SweepYield()> &yield);
+    void finishRun();
     void setLabel1Colour(const QColor &colour);
     // Keeps the points of the sweep just ended as the figures' data.
     void keepSweep(std::uint32_t seed, const ParameterSet &parameters);
