@@ -145,10 +145,23 @@ std::string fittedSweepCommand(const FitResult &result)
     return batchCommand(run);
 }
 
-std::string fitJson(const FitResult &result)
+namespace {
+
+// A member of the JSON object with one value per free parameter, by name.
+std::string perFreeJson(const FitRequest &request, const std::function<std::string(std::size_t)> &member)
+{
+    std::string t = "{";
+    for (std::size_t j = 0; j < request.free.size(); ++j)
+        t += std::string(j > 0 ? ", " : "") + jsonString(request.free[j].info->name) + ": " + member(j);
+    return t + "}";
+}
+
+// Where the fit came from: the data, the seed, the fixed and free
+// parameters, the search, and the commands that run it again.
+std::string fitProvenanceJson(const FitResult &result)
 {
     const FitRequest &request = result.request;
-    std::string text = "{\n  \"provenance\": {\n";
+    std::string text = "  \"provenance\": {\n";
     text += "    \"program\": \"Cleftsim\",\n";
     text += std::string("    \"version\": ") + jsonString(programVersion()) + ",\n";
     text += "    \"experiment\": \"fit\",\n";
@@ -190,12 +203,16 @@ std::string fitJson(const FitResult &result)
     text += "    \"command\": " + jsonString(fittedSweepCommand(result)) + ",\n";
     text += "    \"fit_command\": " + jsonString(fitCommand(request)) + "\n  },\n";
 
-    const auto perFree = [&](const std::function<std::string(std::size_t)> &member) {
-        std::string t = "{";
-        for (std::size_t j = 0; j < request.free.size(); ++j)
-            t += std::string(j > 0 ? ", " : "") + jsonString(request.free[j].info->name) + ": " + member(j);
-        return t + "}";
-    };
+    return text;
+}
+
+// The estimates with their intervals and which ends the data bound.
+std::string fitEstimatesJson(const FitResult &result)
+{
+    const FitRequest &request = result.request;
+    const auto perFree
+        = [&](const std::function<std::string(std::size_t)> &member) { return perFreeJson(request, member); };
+    std::string text;
     text += "  \"estimates\": " + perFree([&](std::size_t j) {
         return editorText(*request.free[j].info, result.estimates[j]);
     }) + ",\n";
@@ -219,6 +236,17 @@ std::string fitJson(const FitResult &result)
     text += "  \"chi2\": " + formatFixed(result.chi2, 6) + ",\n";
     text += "  \"dof\": " + std::to_string(result.dof) + ",\n";
     text += "  \"p_value\": " + fixedOrNull(result.pValue, 6) + ",\n";
+    return text;
+}
+
+// What qualifies the estimates: the recording noise, the one-sided limits,
+// the weight of the fixed parameters, the bootstrap and the warnings.
+std::string fitCaveatsJson(const FitResult &result)
+{
+    const FitRequest &request = result.request;
+    const auto perFree
+        = [&](const std::function<std::string(std::size_t)> &member) { return perFreeJson(request, member); };
+    std::string text;
     text += "  \"noise_pA\": {\"mode\": " + jsonString(noiseMode(request.noise));
     if (result.noiseUsed)
         text += ", \"estimate\": " + formatFixed(result.noise, 2) + ", \"interval\": ["
@@ -257,6 +285,14 @@ std::string fitJson(const FitResult &result)
             + "{\"code\": " + jsonString(result.warnings[i].code)
             + ", \"text\": " + jsonString(result.warnings[i].text) + "}";
     text += std::string(result.warnings.empty() ? "" : "\n  ") + "],\n";
+    return text;
+}
+
+// Each compared quantity, and each free parameter's profile.
+std::string fitPointsAndProfilesJson(const FitResult &result)
+{
+    const FitRequest &request = result.request;
+    std::string text;
     text += "  \"points\": [\n";
     for (std::size_t i = 0; i < result.terms.size(); ++i) {
         const FitTerm &t = result.terms[i];
@@ -280,8 +316,15 @@ std::string fitJson(const FitResult &result)
         }
         text += std::string("    ]") + (j + 1 < request.free.size() ? ",\n" : "\n");
     }
-    text += "  }\n}\n";
     return text;
+}
+
+} // namespace
+
+std::string fitJson(const FitResult &result)
+{
+    return "{\n" + fitProvenanceJson(result) + fitEstimatesJson(result) + fitCaveatsJson(result)
+        + fitPointsAndProfilesJson(result) + "  }\n}\n";
 }
 
 } // namespace cleftsim

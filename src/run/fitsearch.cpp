@@ -470,14 +470,11 @@ std::vector<double> fitEstimates(const FitRequest &request, const FitEvaluator &
     return search.values(best);
 }
 
-FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress,
-    const std::function<bool()> &stop, const FitReplicates &replicates)
+namespace {
+
+// The fixed parameters the sensitivity moves: those asked that are not free.
+std::vector<SensitivityMove> fixedMoves(const FitRequest &request)
 {
-    const IsvRecordingObjective objective(request);
-    FitProgressStep step;
-    Search search(request, objective, evaluate, progress, step, stop);
-    const std::size_t freeCount = request.free.size();
-    // The fixed parameters the sensitivity moves: those asked that are not free.
     std::vector<SensitivityMove> moves;
     for (const SensitivityMove &move : request.sensitivity) {
         bool free = false;
@@ -486,22 +483,30 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         if (!free)
             moves.push_back(move);
     }
-    // The stages: the coarse grid, the refinement, a profile per free
-    // parameter, the sensitivity's refits and the bootstrap.
-    const int stages
-        = 2 + static_cast<int>(freeCount) + (moves.empty() ? 0 : 1) + (request.bootstrap > 0 ? 1 : 0);
-    const auto beginStage = [&](const std::string &name, int index, int total) {
+    return moves;
+}
+
+// Tells the progress which stage the search has begun.
+struct StageTeller {
+    FitProgressStep &step;
+    int count = 0;
+
+    void begin(const std::string &name, int index, int total) const
+    {
         step.stage = name;
         step.stageIndex = index;
-        step.stageCount = stages;
+        step.stageCount = count;
         step.done = 0;
         step.total = total;
-    };
-    const std::vector<Key> coarse = search.coarseKeys();
-    beginStage("coarse grid", 0, static_cast<int>(coarse.size()));
-    search.evaluate(coarse);
-    beginStage("refinement", 1, 0);
-    Key best = search.refine(search.bestOf(coarse), search.coarseSteps(), std::vector<bool>(freeCount, true));
+    }
+};
+
+// Each free parameter's profile about the best set; where a profile finds a
+// better set, the search refines from it and profiles again.
+std::vector<Profile> profileFromBest(
+    Search &search, const FitRequest &request, Key &best, const StageTeller &stages)
+{
+    const std::size_t freeCount = request.free.size();
     std::vector<Profile> profiles;
     for (int round = 0;; ++round) {
         profiles.assign(freeCount, Profile());
@@ -511,9 +516,9 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
             // A restart's profiles are told as the last profile's stage, which they repeat.
             const std::string name = "profile " + std::string(request.free[j].info->name);
             if (round == 0)
-                beginStage(name, 2 + static_cast<int>(j), 0);
+                stages.begin(name, 2 + static_cast<int>(j), 0);
             else
-                step.stage = name + ", again from a better set";
+                stages.step.stage = name + ", again from a better set";
             Profile &profile = profiles[j];
             profile.points[best[j]] = best;
             profile.low = walkProfile(search, j, best, -1, minimum, profile, &profile.lowBounded);
@@ -523,15 +528,18 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
                     better_ = key;
         }
         if (better_ == best || round == MaxRestarts)
-            break;
-        step.stage = "refinement from a better set the profiles found";
+            return profiles;
+        stages.step.stage = "refinement from a better set the profiles found";
         best = search.refine(better_, search.warmSteps(), std::vector<bool>(freeCount, true));
     }
+}
 
-    FitResult result;
-    result.request = request;
-    result.estimates = search.values(best);
-    const Entry &entry = search.entry(best);
+// The goodness of fit at the best set: the compared quantities, chi-square
+// and its degrees of freedom, the p-value.
+void readGoodness(FitResult &result, const IsvRecordingObjective &objective, const Entry &entry)
+{
+    const FitRequest &request = result.request;
+    const std::size_t freeCount = request.free.size();
     result.terms = objective.terms(entry.points);
     result.objective = entry.objective;
     result.chi2 = objective.chiSquare(entry.points);
@@ -546,7 +554,13 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
     result.dof = objective.values() - static_cast<int>(freeCount) + onBound
         - objective.nuisanceParameters(entry.points);
     result.pValue = chiSquareSurvival(result.chi2, result.dof);
-    for (std::size_t j = 0; j < freeCount; ++j) {
+}
+
+// The intervals, one-sided limits and profiles each free parameter's
+// profile gives.
+void readProfiles(FitResult &result, Search &search, const std::vector<Profile> &profiles)
+{
+    for (std::size_t j = 0; j < result.request.free.size(); ++j) {
         const Axis &axis = search.axes()[j];
         const Profile &profile = profiles[j];
         result.intervals.emplace_back(axis.value(profile.low), axis.value(profile.high));
@@ -563,6 +577,35 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         result.coarsePoints.push_back(axis.coarse);
         result.profileSteps.push_back(axis.profileStep);
     }
+}
+
+} // namespace
+
+FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const FitProgress &progress,
+    const std::function<bool()> &stop, const FitReplicates &replicates)
+{
+    const IsvRecordingObjective objective(request);
+    FitProgressStep step;
+    Search search(request, objective, evaluate, progress, step, stop);
+    const std::size_t freeCount = request.free.size();
+    const std::vector<SensitivityMove> moves = fixedMoves(request);
+    // The stages: the coarse grid, the refinement, a profile per free
+    // parameter, the sensitivity's refits and the bootstrap.
+    const StageTeller stages {
+        step, 2 + static_cast<int>(freeCount) + (moves.empty() ? 0 : 1) + (request.bootstrap > 0 ? 1 : 0)};
+    const std::vector<Key> coarse = search.coarseKeys();
+    stages.begin("coarse grid", 0, static_cast<int>(coarse.size()));
+    search.evaluate(coarse);
+    stages.begin("refinement", 1, 0);
+    Key best = search.refine(search.bestOf(coarse), search.coarseSteps(), std::vector<bool>(freeCount, true));
+    const std::vector<Profile> profiles = profileFromBest(search, request, best, stages);
+
+    FitResult result;
+    result.request = request;
+    result.estimates = search.values(best);
+    const Entry &entry = search.entry(best);
+    readGoodness(result, objective, entry);
+    readProfiles(result, search, profiles);
     result.noiseUsed = objective.usesSpread() || request.noise == FitNoise::Fixed;
     result.noise = objective.bestNoise(entry.points);
     result.noiseInterval = {result.noise, result.noise};
@@ -570,7 +613,7 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         result.noiseInterval = noiseInterval(search, objective, result.noise);
     int evaluations = search.evaluations();
     if (!moves.empty())
-        beginStage("sensitivity", 2 + static_cast<int>(freeCount), 0);
+        stages.begin("sensitivity", 2 + static_cast<int>(freeCount), 0);
     for (const SensitivityMove &move : moves) {
         FitSensitivity sensitivity;
         sensitivity.info = move.info;
@@ -592,7 +635,7 @@ FitResult runFit(const FitRequest &request, const FitEvaluator &evaluate, const 
         * static_cast<long long>(request.data.points.size());
     result.warnings = fitWarnings(result, objective, entry.points);
     if (request.bootstrap > 0) {
-        beginStage("bootstrap", stages - 1, request.bootstrap);
+        stages.begin("bootstrap", stages.count - 1, request.bootstrap);
         result.bootstrap
             = runBootstrap(result, replicates ? replicates : localFitReplicates(0, stop), [&](int done) {
                   step.done = done;

@@ -37,13 +37,13 @@ std::string pText(double p)
 
 } // namespace
 
-std::vector<FitWarning> fitWarnings(
-    const FitResult &result, const IsvRecordingObjective &objective, const std::vector<IsvPoint> &best)
+namespace {
+
+// The model does not explain the data; an estimate on its range's end.
+void qualityWarnings(std::vector<FitWarning> &warnings, const FitResult &result)
 {
     const FitRequest &request = result.request;
-    std::vector<FitWarning> warnings;
     const auto warn = [&](const char *code, const std::string &text) { warnings.push_back({code, text}); };
-
     if (result.pValue < PoorFitP)
         warn("poor_fit",
             "p " + pText(result.pValue) + " (chi-square " + formatFixed(result.chi2, 2) + " with "
@@ -61,7 +61,15 @@ std::vector<FitWarning> fitWarnings(
                     + (atLow ? "low" : "high") + " end of its range " + editorText(*f.info, f.low) + " .. "
                     + editorText(*f.info, f.high) + ": the best value may lie beyond it");
     }
+}
 
+// The recorded spread: none, not that of the same trials, or beyond the
+// model's with no noise fitted.
+void spreadWarnings(std::vector<FitWarning> &warnings, const FitResult &result,
+    const IsvRecordingObjective &objective, const std::vector<IsvPoint> &best)
+{
+    const FitRequest &request = result.request;
+    const auto warn = [&](const char *code, const std::string &text) { warnings.push_back({code, text}); };
     std::vector<int> zero;
     for (const MeasuredPoint &point : request.data.points) {
         if (point.V == 0 || point.n < 2)
@@ -91,7 +99,13 @@ std::vector<FitWarning> fitWarnings(
                 "the recorded spread of the trials lies beyond the model's (p " + pText(p)
                     + "): recording noise? Fit it (--noise auto, noise=\"auto\")");
     }
+}
 
+// Currents of the opposite sign or a thousand times off the model's.
+void signAndUnitsWarnings(std::vector<FitWarning> &warnings, const FitResult &result)
+{
+    const FitRequest &request = result.request;
+    const auto warn = [&](const char *code, const std::string &text) { warnings.push_back({code, text}); };
     // The model's own spread of a recorded mean, without the noise: the
     // trials' over n and the simulation's, or the recorded standard error.
     const auto modelSpread = [&](const FitTerm &term) {
@@ -125,7 +139,14 @@ std::vector<FitWarning> fitWarnings(
                     + " times " + (median < 1 ? "smaller" : "larger") + " than the model's: "
                     + (median < 1 ? "currents in nA rather than pA?" : "currents in fA rather than pA?"));
     }
+}
 
+// An estimate that moves by more than half its interval when a fixed
+// parameter moves.
+void sensitivityWarnings(std::vector<FitWarning> &warnings, const FitResult &result)
+{
+    const FitRequest &request = result.request;
+    const auto warn = [&](const char *code, const std::string &text) { warnings.push_back({code, text}); };
     for (const FitSensitivity &s : result.sensitivity)
         for (std::size_t j = 0; j < request.free.size(); ++j) {
             const ParamInfo &fixed = *s.info, &free = *request.free[j].info;
@@ -161,6 +182,18 @@ std::vector<FitWarning> fitWarnings(
                     + editorText(fixed, s.value) + ". Free " + fixed.name + " in the fit too, or measure it "
                     + "more closely");
         }
+}
+
+} // namespace
+
+std::vector<FitWarning> fitWarnings(
+    const FitResult &result, const IsvRecordingObjective &objective, const std::vector<IsvPoint> &best)
+{
+    std::vector<FitWarning> warnings;
+    qualityWarnings(warnings, result);
+    spreadWarnings(warnings, result, objective, best);
+    signAndUnitsWarnings(warnings, result);
+    sensitivityWarnings(warnings, result);
     return warnings;
 }
 

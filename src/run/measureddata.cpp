@@ -592,6 +592,48 @@ bool takeRows(
 
 } // namespace
 
+namespace {
+
+// The refusal of a file past the bound of its form.
+RunProblem tooLarge(bool json, std::size_t rows)
+{
+    return {"the data",
+        std::string("larger than ") + (json ? "256 KiB" : "4 MiB") + " (read so far: " + std::to_string(rows)
+            + " data rows)",
+        std::string("a recording of at most ") + std::to_string(MaxMeasuredRows) + " rows, "
+            + (json ? "256 KiB as JSON" : "4 MiB as CSV")};
+}
+
+// The rows read, checked as a whole: not too many points in the JSON form;
+// in the CSV form the trials as n, and the columns no recording goes without.
+bool checkRows(bool json, const CsvReader &csv, std::vector<Row> &rows, RunProblem *problem)
+{
+    if (json && rows.size() > std::size_t(MaxMeasuredRows)) {
+        if (problem)
+            *problem = {"points[" + std::to_string(MaxMeasuredRows) + "]",
+                "more than " + std::to_string(MaxMeasuredRows) + " points",
+                "a point per clamp potential, at most " + std::to_string(MaxMeasuredRows)};
+        return false;
+    }
+    if (!json) {
+        for (Row &row : rows)
+            if (!trialsAsN(row, problem))
+                return false;
+        for (const char *required : {"V2_mV", "mean_peak_pA"})
+            if (std::find(csv.header().begin(), csv.header().end(), required) == csv.header().end()) {
+                if (problem)
+                    *problem = {std::string("column ") + required,
+                        "missing (the header, separated by " + std::string(separatorName(csv.separator()))
+                            + ", names " + namesText(csv.header()) + ")",
+                        Accepted};
+                return false;
+            }
+    }
+    return true;
+}
+
+} // namespace
+
 bool readMeasuredBytes(const MeasuredByteSource &source, MeasuredData &data, RunProblem *problem)
 {
     static const std::string ByteOrderMark = "\xEF\xBB\xBF";
@@ -659,13 +701,8 @@ bool readMeasuredBytes(const MeasuredByteSource &source, MeasuredData &data, Run
             return false;
         if (taken < got) {
             // The JSON form is known from its first byte, so its bound holds from there.
-            const bool json = form == Form::Json;
             if (problem)
-                *problem = {"the data",
-                    std::string("larger than ") + (json ? "256 KiB" : "4 MiB")
-                        + " (read so far: " + std::to_string(rows.size()) + " data rows)",
-                    std::string("a recording of at most ") + std::to_string(MaxMeasuredRows) + " rows, "
-                        + (json ? "256 KiB as JSON" : "4 MiB as CSV")};
+                *problem = tooLarge(form == Form::Json, rows.size());
             return false;
         }
     }
@@ -679,27 +716,8 @@ bool readMeasuredBytes(const MeasuredByteSource &source, MeasuredData &data, Run
     } else if (!readIsvJson(line, rows, problem)) {
         return false;
     }
-    if (form == Form::Json && rows.size() > std::size_t(MaxMeasuredRows)) {
-        if (problem)
-            *problem = {"points[" + std::to_string(MaxMeasuredRows) + "]",
-                "more than " + std::to_string(MaxMeasuredRows) + " points",
-                "a point per clamp potential, at most " + std::to_string(MaxMeasuredRows)};
+    if (!checkRows(form == Form::Json, csv, rows, problem))
         return false;
-    }
-    if (form == Form::Csv) {
-        for (Row &row : rows)
-            if (!trialsAsN(row, problem))
-                return false;
-        for (const char *required : {"V2_mV", "mean_peak_pA"})
-            if (std::find(csv.header().begin(), csv.header().end(), required) == csv.header().end()) {
-                if (problem)
-                    *problem = {std::string("column ") + required,
-                        "missing (the header, separated by " + std::string(separatorName(csv.separator()))
-                            + ", names " + namesText(csv.header()) + ")",
-                        Accepted};
-                return false;
-            }
-    }
     return takeRows(rows, digest.hex(), data, problem);
 }
 
