@@ -619,6 +619,15 @@ void TestReproduceRuns::fixedSeedDialog()
     QVERIFY(!clock->isChecked());
     QCOMPARE(fixed->text(), QStringLiteral("Fi&xed Seed (4711)..."));
     QCOMPARE(errors.size(), 5);
+    {
+        // Eleven digits are refused even where their value is a seed; ten are taken.
+        DialogAnswers answers({answer(QStringLiteral("00000000001")), answer(QStringLiteral("0000000002"))});
+        fixed->trigger();
+        QCOMPARE(answers.unanswered(), std::size_t(0));
+    }
+    QCOMPARE(errors.size(), 6);
+    QVERIFY2(errors[5].startsWith(QStringLiteral("00000000001 is not a seed")), qPrintable(errors[5]));
+    QCOMPARE(seedChoice().seed, 2u);
 }
 
 QTEST_MAIN(TestReproduceRuns)
