@@ -39,6 +39,8 @@ private slots:
     void limitsAndRangeEnds();
     void warnings_data();
     void warnings();
+    void signOnlyWhereTheCurrentIsClear_data();
+    void signOnlyWhereTheCurrentIsClear();
     void sensitivityFollowsAFixedParameter_data();
     void sensitivityFollowsAFixedParameter();
     void sensitivityThreshold_data();
@@ -604,6 +606,40 @@ void TestFitChecks::warnings()
         QVERIFY(summary.find("Warning (" + w.code + "): " + w.text) != std::string::npos);
     }
     QCOMPARE(json.find("\"warnings\": []") != std::string::npos, codes.isEmpty());
+}
+
+void TestFitChecks::signOnlyWhereTheCurrentIsClear_data()
+{
+    QTest::addColumn<double>("spreads"); // the model's mean from 0, in its spreads
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("2.5 spreads: near the reversal, either sign") << 2.5 << false;
+    QTest::newRow("3.5 spreads: a clear current") << 3.5 << true;
+}
+
+void TestFitChecks::signOnlyWhereTheCurrentIsClear()
+{
+    QFETCH(double, spreads);
+    QFETCH(bool, warned);
+    // One potential recorded with the opposite sign of the model's, its
+    // standard error given alone: the model's spread is then the two
+    // standard errors together, here the model's alone.
+    FitResult result;
+    result.request = requestOn("V2_mV,mean_peak_pA,sem_pA\n-60,10,1\n");
+    result.request.noise = FitNoise::Fitted;
+    result.estimates = {2.5};
+    result.intervals = {{2, 3}};
+    result.upperLimits = {std::numeric_limits<double>::quiet_NaN()};
+    result.pValue = 1;
+    FitTerm term;
+    term.V = -60;
+    term.quantity = "peak_pA";
+    term.data = 10;
+    term.model = -10;
+    term.modelSem = 10 / spreads;
+    result.terms = {term};
+    const IsvRecordingObjective objective(result.request);
+    result.warnings = fitWarnings(result, objective, {});
+    QCOMPARE(hasWarning(result, "sign"), warned);
 }
 
 void TestFitChecks::sensitivityFollowsAFixedParameter_data()
