@@ -320,15 +320,18 @@ void TestFitChecks::momentsWhateverTheShift()
     request.noise = FitNoise::Fixed;
     request.noiseValue = 1;
     const IsvRecordingObjective objective(request);
-    const auto shifted = [](double shift) {
+    // Bimodal: a failure in five, else a release of 1 to 4 quanta.
+    const auto quantaOf = [](int j) { return j % 5 == 0 ? 0 : 1 + j % 4; };
+    const auto peakOf
+        = [&](int j) { return quantaOf(j) == 0 ? 0.0 : -6.0 * quantaOf(j) + (j % 7 - 3) * 0.5; };
+    const auto shifted = [&](double shift) {
         IsvPoint p;
         p.V = -60;
         p.trials = T;
         p.peakShift = shift;
         for (int j = 0; j < T; ++j) {
-            // Bimodal: a failure in five, else a release of 1 to 4 quanta.
-            const int m = j % 5 == 0 ? 0 : 1 + j % 4;
-            const double x = m == 0 ? 0.0 : -6.0 * m + (j % 7 - 3) * 0.5;
+            const int m = quantaOf(j);
+            const double x = peakOf(j);
             const double d = x - shift;
             p.peakSum += x;
             p.shiftedPeakSum += d;
@@ -345,10 +348,19 @@ void TestFitChecks::momentsWhateverTheShift()
         }
         return std::vector<IsvPoint> {p};
     };
-    const double centred = objective.minusTwoLogLikelihood(shifted(-15));
-    const double apart = objective.minusTwoLogLikelihood(shifted(-2));
-    QVERIFY2(std::fabs(centred - apart) < 1e-6 * std::fabs(centred),
-        qPrintable(QString("%1 against %2").arg(centred, 0, 'g', 12).arg(apart, 0, 'g', 12)));
+    double mean = 0;
+    for (int j = 0; j < T; ++j)
+        mean += peakOf(j) / T;
+    // Shifted by the mean itself, a little beside it, and far from it.
+    const double centred = objective.minusTwoLogLikelihood(shifted(mean));
+    for (const double shift : {-15.0, -2.0}) {
+        const double apart = objective.minusTwoLogLikelihood(shifted(shift));
+        QVERIFY2(std::fabs(centred - apart) < 1e-6 * std::fabs(centred),
+            qPrintable(QString("%1 against %2 shifted by %3")
+                           .arg(centred, 0, 'g', 12)
+                           .arg(apart, 0, 'g', 12)
+                           .arg(shift)));
+    }
 }
 
 void TestFitChecks::fixedNoiseAndThresholdAsWritten()
